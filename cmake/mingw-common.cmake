@@ -1,0 +1,12 @@
+set(CMAKE_C_COMPILER   ${KWEP_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${KWEP_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER  ${KWEP_TRIPLE}-windres)
+set(KWEP_WIDL          ${KWEP_TRIPLE}-widl)
+set(CMAKE_FIND_ROOT_PATH /usr/${KWEP_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Each binary stands alone: the GCC runtime and winpthreads are linked in.
+set(CMAKE_EXE_LINKER_FLAGS_INIT    "-static -static-libgcc -static-libstdc++")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
