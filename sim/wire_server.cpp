@@ -1,0 +1,440 @@
+#include "wire_server.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace sim {
+namespace {
+
+enum class Role { Interface, Pipe02, Out, In };
+constexpr Role kRoles[] = {Role::Interface, Role::Pipe02, Role::Out, Role::In};
+constexpr const char* kSuffix[] = {"", "\\PIPE02", "\\PIPE00", "\\PIPE01"};
+
+// Idle instances kept listening per name. The host opens and closes the interface several times in a
+// row for every operation, and each open must find an instance ready before the server thread has put a
+// new one in place; the data pipes are opened once per operation.
+constexpr int Listeners(Role r) { return r == Role::Interface ? 8 : 2; }
+
+struct Event {
+    HANDLE h = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ~Event() { if (h) CloseHandle(h); }
+};
+
+// One server end of a named pipe. `op` carries the connect, then the zero-byte read that reports
+// either a waiting host write (ERROR_MORE_DATA, nothing consumed) or the host's close.
+struct Instance {
+    Role role;
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    Event opEvent, writeEvent;
+    OVERLAPPED op{}, write{};
+    bool opPending = false, writePending = false, connected = false;
+    DWORD opError = 0;  // a zero-byte read that failed at once (the host had already closed)
+    Message writing;
+
+    explicit Instance(Role r) : role(r) {
+        op.hEvent = opEvent.h;
+        write.hEvent = writeEvent.h;
+    }
+    ~Instance() { Close(); }
+
+    void Close() {
+        if (pipe == INVALID_HANDLE_VALUE) return;
+        CancelIoEx(pipe, nullptr);
+        DWORD n;
+        if (opPending) GetOverlappedResult(pipe, &op, &n, TRUE);
+        if (writePending) GetOverlappedResult(pipe, &write, &n, TRUE);
+        opPending = writePending = connected = false;
+        DisconnectNamedPipe(pipe);
+        CloseHandle(pipe);
+        pipe = INVALID_HANDLE_VALUE;
+    }
+
+    // Posts the zero-byte read; it completes when the host writes or closes.
+    void Arm() {
+        ResetEvent(op.hEvent);
+        DWORD n;
+        opPending = true;
+        opError = 0;
+        if (!ReadFile(pipe, nullptr, 0, &n, &op) && GetLastError() != ERROR_IO_PENDING &&
+            GetLastError() != ERROR_MORE_DATA) {
+            opError = GetLastError();
+            SetEvent(op.hEvent);
+        }
+    }
+};
+
+}  // namespace
+
+struct WireServer::Impl {
+    std::string base;
+    WireDevice& device;
+
+    std::thread thread;
+    Event stop, wake;
+
+    // Requests from other threads, run on the server thread.
+    std::mutex lock;
+    std::condition_variable done;
+    std::deque<std::function<void()>> requests;
+    std::uint64_t requestsRun = 0, requestsQueued = 0;
+
+    // Server-thread state.
+    std::vector<std::unique_ptr<Instance>> instances;
+    Instance* out = nullptr;
+    Instance* in = nullptr;
+    std::deque<Message> replies;
+    bool plugged = true;
+
+    // Shared under `lock`.
+    WireCounters counters;
+    FaultKind faultKind = FaultKind::Fail;
+    std::uint64_t faultCountdown = 0;  // 0: no fault pending
+    std::size_t faultBytes = 0;
+
+    Impl(std::string b, WireDevice& d) : base(std::move(b)), device(d) {}
+
+    std::string Name(Role r) const {
+        return "\\\\.\\pipe\\" + base + kSuffix[static_cast<int>(r)];
+    }
+
+    bool Listen(Instance& inst) {
+        inst.pipe = CreateNamedPipeA(Name(inst.role).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                     PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
+                                     PIPE_UNLIMITED_INSTANCES, 0, 0, 0, nullptr);
+        if (inst.pipe == INVALID_HANDLE_VALUE) return false;
+        ResetEvent(inst.op.hEvent);
+        if (ConnectNamedPipe(inst.pipe, &inst.op) || GetLastError() == ERROR_PIPE_CONNECTED) {
+            SetEvent(inst.op.hEvent);
+        } else if (GetLastError() != ERROR_IO_PENDING) {
+            inst.Close();
+            return false;
+        }
+        inst.opPending = true;
+        return true;
+    }
+
+    bool ListenAll() {
+        for (Role r : kRoles)
+            for (int i = 0; i < Listeners(r); ++i) {
+                auto inst = std::make_unique<Instance>(r);
+                if (!Listen(*inst)) return false;
+                instances.push_back(std::move(inst));
+            }
+        return true;
+    }
+
+    // A connection ended or was dropped: the instance listens again for the next host open.
+    void Recycle(Instance& inst) {
+        // A reply the host took before it closed still counts.
+        if (inst.writePending && WaitForSingleObject(inst.write.hEvent, 0) == WAIT_OBJECT_0) {
+            DWORD n = 0;
+            inst.writePending = false;
+            if (GetOverlappedResult(inst.pipe, &inst.write, &n, FALSE) && n == inst.writing.size()) CountRead(n);
+        }
+        if (&inst == out) {
+            out = nullptr;
+            replies.clear();
+            device.HostClosed();
+        }
+        if (&inst == in) in = nullptr;
+        inst.Close();
+        if (plugged) Listen(inst);
+    }
+
+    // The player drops both data pipes: every transfer the host has under way or starts fails.
+    void DropDataPipes() {
+        if (out) Recycle(*out);
+        if (in) Recycle(*in);
+        replies.clear();
+    }
+
+    // Counts one transfer and says which fault, if any, hits it.
+    bool TakeFault(FaultKind& kind, std::size_t& bytes) {
+        std::lock_guard g(lock);
+        if (faultCountdown == 0 || --faultCountdown != 0) return false;
+        kind = faultKind;
+        bytes = faultBytes;
+        ++counters.failedTransfers;
+        return true;
+    }
+
+    void OnConnected(Instance& inst) {
+        inst.connected = true;
+        if (inst.role == Role::Interface) {  // an open of the interface carries nothing: listen again at once
+            Recycle(inst);
+            return;
+        }
+        if (inst.role == Role::Out) {
+            if (out) Recycle(*out);  // the host holds one at a time: the old one is gone
+            out = &inst;
+            replies.clear();
+            device.HostClosed();
+        } else if (inst.role == Role::In) {
+            if (in) Recycle(*in);
+            in = &inst;
+        }
+        inst.Arm();
+    }
+
+    // The host has a message waiting on the OUT pipe; nothing is taken yet.
+    void OnHostWriteWaiting(Instance& inst) {
+        FaultKind kind;
+        std::size_t bytes;
+        if (TakeFault(kind, bytes)) {  // a failed host write (a shortened one fails too)
+            DropDataPipes();
+            return;
+        }
+        DWORD size = 0, left = 0;
+        if (!PeekNamedPipe(inst.pipe, nullptr, 0, nullptr, &size, &left)) {
+            Recycle(inst);
+            return;
+        }
+        Message msg(left);
+        DWORD got = 0;
+        ResetEvent(inst.op.hEvent);
+        BOOL ok = ReadFile(inst.pipe, msg.data(), left, &got, &inst.op);
+        if (!ok && GetLastError() == ERROR_IO_PENDING) ok = GetOverlappedResult(inst.pipe, &inst.op, &got, TRUE);
+        if (!ok || got != left) {
+            Recycle(inst);
+            return;
+        }
+        {
+            std::lock_guard g(lock);
+            ++counters.hostWrites;
+            counters.bytesOut += got;
+        }
+        replies.clear();  // a host that writes again has given up on any reply it did not read
+        std::vector<Message> answer;
+        device.HostWrite(msg, answer);
+        for (auto& m : answer) replies.push_back(std::move(m));
+        inst.Arm();
+    }
+
+    // Starts the next reply write when the host can take it.
+    void Pump() {
+        if (!in || in->writePending || replies.empty()) return;
+        FaultKind kind;
+        std::size_t bytes;
+        Message piece = std::move(replies.front());
+        replies.pop_front();
+        if (TakeFault(kind, bytes)) {
+            if (kind == FaultKind::Fail) {
+                DropDataPipes();
+                return;
+            }
+            piece.resize(std::min(bytes, piece.size()));
+        }
+        in->writing = std::move(piece);
+        ResetEvent(in->write.hEvent);
+        DWORD n;
+        if (WriteFile(in->pipe, in->writing.data(), static_cast<DWORD>(in->writing.size()), &n, &in->write) ||
+            GetLastError() == ERROR_IO_PENDING) {
+            in->writePending = true;
+        } else {
+            Recycle(*in);
+        }
+    }
+
+    void CountRead(DWORD bytes) {
+        std::lock_guard g(lock);
+        ++counters.hostReads;
+        counters.bytesIn += bytes;
+    }
+
+    void OnWriteDone(Instance& inst) {
+        DWORD n = 0;
+        BOOL ok = GetOverlappedResult(inst.pipe, &inst.write, &n, FALSE);
+        inst.writePending = false;
+        if (!ok || n != inst.writing.size()) {
+            Recycle(inst);
+            return;
+        }
+        CountRead(n);
+    }
+
+    void OnOpDone(Instance& inst) {
+        DWORD n = 0;
+        BOOL ok = inst.opError ? FALSE : GetOverlappedResult(inst.pipe, &inst.op, &n, FALSE);
+        DWORD err = inst.opError ? inst.opError : ok ? 0 : GetLastError();
+        inst.opPending = false;
+        inst.opError = 0;
+        if (!inst.connected) {
+            if (ok || err == ERROR_PIPE_CONNECTED)
+                OnConnected(inst);
+            else
+                Recycle(inst);
+            return;
+        }
+        if (inst.role == Role::Out && (err == ERROR_MORE_DATA || ok)) {
+            if (ok) {  // an empty message: nothing to take
+                inst.Arm();
+                return;
+            }
+            OnHostWriteWaiting(inst);
+            return;
+        }
+        if (ok || err == ERROR_MORE_DATA) {  // the host wrote where it never writes: ignore, keep waiting
+            std::vector<char> sink(65536);
+            DWORD got;
+            ResetEvent(inst.op.hEvent);
+            if (ReadFile(inst.pipe, sink.data(), static_cast<DWORD>(sink.size()), &got, &inst.op) ||
+                GetOverlappedResult(inst.pipe, &inst.op, &got, TRUE) || GetLastError() == ERROR_MORE_DATA) {
+                inst.Arm();
+                return;
+            }
+        }
+        Recycle(inst);  // the host closed its end
+    }
+
+    void SetPlugged(bool on) {
+        if (on == plugged) return;
+        plugged = on;
+        if (!on) {
+            out = in = nullptr;
+            replies.clear();
+            device.HostClosed();
+            instances.clear();
+        } else {
+            ListenAll();
+        }
+    }
+
+    void RunRequests() {
+        std::unique_lock g(lock);
+        while (!requests.empty()) {
+            auto fn = std::move(requests.front());
+            requests.pop_front();
+            g.unlock();
+            fn();
+            g.lock();
+            ++requestsRun;
+        }
+        done.notify_all();
+    }
+
+    // Runs `fn` on the server thread and waits for it.
+    void Call(std::function<void()> fn) {
+        std::unique_lock g(lock);
+        if (!thread.joinable()) {
+            g.unlock();
+            fn();
+            return;
+        }
+        requests.push_back(std::move(fn));
+        std::uint64_t ticket = ++requestsQueued;
+        SetEvent(wake.h);
+        done.wait(g, [&] { return requestsRun >= ticket; });
+    }
+
+    // Connections first (a host that opened its IN pipe before writing a command gets the reply on that
+    // pipe), then finished replies (the host read them before it closed), then closes and host writes.
+    void ProcessSignalled() {
+        for (int pass = 0; pass < 3; ++pass) {
+            for (std::size_t i = 0; i < instances.size(); ++i) {
+                Instance& inst = *instances[i];
+                bool isWrite = pass == 1;
+                if (isWrite ? !inst.writePending : !inst.opPending || (pass == 0) == inst.connected) continue;
+                if (WaitForSingleObject(isWrite ? inst.write.hEvent : inst.op.hEvent, 0) != WAIT_OBJECT_0) continue;
+                if (isWrite)
+                    OnWriteDone(inst);
+                else
+                    OnOpDone(inst);
+            }
+        }
+    }
+
+    void Loop() {
+        std::vector<HANDLE> handles;
+        for (;;) {
+            handles.assign({stop.h, wake.h});
+            for (auto& inst : instances) {
+                if (inst->opPending) handles.push_back(inst->op.hEvent);
+                if (inst->writePending) handles.push_back(inst->write.hEvent);
+            }
+            DWORD r = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, INFINITE);
+            if (r == WAIT_OBJECT_0) break;
+            if (r == WAIT_OBJECT_0 + 1) {
+                ResetEvent(wake.h);
+                RunRequests();
+                Pump();
+                continue;
+            }
+            if (r == WAIT_FAILED || r >= WAIT_OBJECT_0 + handles.size()) continue;
+            ProcessSignalled();
+            Pump();
+        }
+        instances.clear();
+        out = in = nullptr;
+    }
+};
+
+WireServer::WireServer(std::string baseName, WireDevice& device)
+    : impl_(std::make_unique<Impl>(std::move(baseName), device)) {}
+
+WireServer::~WireServer() { Stop(); }
+
+bool WireServer::Start() {
+    if (impl_->thread.joinable()) return true;
+    if (!impl_->stop.h || !impl_->wake.h || !impl_->ListenAll()) {
+        impl_->instances.clear();
+        return false;
+    }
+    ResetEvent(impl_->stop.h);
+    impl_->thread = std::thread([this] { impl_->Loop(); });
+    return true;
+}
+
+void WireServer::Stop() {
+    if (!impl_->thread.joinable()) return;
+    SetEvent(impl_->stop.h);
+    impl_->thread.join();
+    // Wake any caller still waiting on a request.
+    std::lock_guard g(impl_->lock);
+    impl_->requestsRun = impl_->requestsQueued;
+    impl_->requests.clear();
+    impl_->done.notify_all();
+}
+
+std::string WireServer::InterfacePath() const { return impl_->Name(Role::Interface); }
+
+void WireServer::InjectFault(FaultKind kind, std::uint64_t nth, std::size_t bytes) {
+    std::lock_guard g(impl_->lock);
+    impl_->faultKind = kind;
+    impl_->faultCountdown = nth;
+    impl_->faultBytes = bytes;
+}
+
+void WireServer::ClearFault() { InjectFault(FaultKind::Fail, 0); }
+
+void WireServer::Unplug() { impl_->Call([this] { impl_->SetPlugged(false); }); }
+void WireServer::Plug() { impl_->Call([this] { impl_->SetPlugged(true); }); }
+
+bool WireServer::Plugged() const {
+    bool on = false;
+    impl_->Call([&] { on = impl_->plugged; });
+    return on;
+}
+
+WireCounters WireServer::Counters() const {
+    impl_->Call([this] { impl_->ProcessSignalled(); });  // count what the host has already done
+    std::lock_guard g(impl_->lock);
+    return impl_->counters;
+}
+
+void WireServer::ResetCounters() {
+    std::lock_guard g(impl_->lock);
+    impl_->counters = {};
+}
+
+std::string UniquePipeBaseName(const char* prefix) {
+    static std::atomic<unsigned> serial{0};
+    return std::string(prefix) + "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
+}
+
+}  // namespace sim
