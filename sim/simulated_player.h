@@ -1,0 +1,168 @@
+// The simulated player: the firmware's side of the wire protocol over simulated NAND chips.
+// It keeps its own reading of the protocol and includes no engine code, so a misreading on one side
+// is caught by the other.
+//
+// How it answers (each reply message is exactly one host read):
+//   0x01  the 64-byte device information block built from PlayerConfig; a set media-changed byte is
+//         cleared once it has been reported (and by 0xAC)
+//   0x02  one erase block of units (sectorsPerBlock x 576 bytes) from the addressed sector, in messages
+//         of at most 32 units
+//   0x03  takes the next message, one 576-byte unit, and programs the addressed sector
+//   0x04  erases the erase block holding the addressed sector; 64-byte reply whose byte 0 is the chip's
+//         status: 0xC0 done, 0xC1 failed (bit 0)
+//   0x06  one 576-byte unit
+//   0x07  the spare of the first sector of every erase block of the chip, row after row, in 64-byte messages
+//   0x08  takes the byte count (pages x 576) in messages of at most 18432 bytes, whole units each
+//   0x30  large-page chips only: takes pages x 528 bytes in messages of at most 16896 bytes, whole
+//         2112-byte chip pages each (2048 data bytes, then the four sectors' 16-byte spares)
+//   0x20, 0xAC  no reply; 0xA0, 0xAA  64-byte replies
+// A unit is 512 data bytes, the 16 spare bytes and 48 zero bytes. NAND commands address one chip by a
+// one-bit chip-select mask (parameter 1); the row's high byte must be 0xFF on chips of fewer than 512
+// rows; the column byte is ignored. A block the player refuses (wrong size, unknown opcode, bytes that
+// must be zero are not, missing or stray "wexol" trailer, no chip at the mask, row beyond the chip, a
+// data message that does not fit the pending write) changes nothing and counts in `rejected`; when its
+// opcode has a reply phase the player answers one empty message, which the host reads as a short
+// transfer, so a refused read fails instead of waiting forever.
+#pragma once
+
+#include "wire_server.h"
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// An erase block of one chip position (block index within the chip).
+struct BlockRef {
+    int position = 0;
+    std::uint32_t block = 0;
+};
+
+// One answer to the file-header query (0xAA): the player reports these for (storage, record id).
+struct AudioHeader {
+    std::uint8_t storage = 0;
+    std::uint16_t recordId = 0;
+    std::uint16_t channels = 0;
+    std::uint32_t sampleRate = 0;
+    std::uint32_t bitRate = 0;
+};
+
+// Everything the 64-byte device information block says, as the player would report it, and the few
+// other answers of the player.
+struct PlayerConfig {
+    std::string modelId;                 // at most 12 printable ASCII characters, e.g. "TN510"
+    std::string firmware = "0100";       // at most 4 characters; "N..." sends the NAND ids complemented
+    std::string firmwareDate = "20040101";  // at most 8 characters
+    // (maker, device) per chip position 0..7; {0, 0} is an empty position. Positions 0..chipCount-1
+    // are internal chips, position chipCount is the card slot. A position whose pair the player's
+    // geometry table knows holds a chip; changing a pair gives that position a fresh erased chip.
+    std::array<std::array<std::uint8_t, 2>, 8> nandIds{};
+    std::uint16_t rootEntries = 0;       // bytes 61-62; 0 means "no count given"
+    // Sector-card figures (group models), bytes 40-60.
+    std::array<std::uint8_t, 16> csd{};  // bytes 40-55 as they go on the wire
+    bool cardWriteProtect = false;       // byte 56 bit 0
+    bool cardPresent = false;            // byte 58, or byte 60 on "N" firmware
+    bool cardMountable = true;           // byte 59
+    bool mediaChanged = false;           // byte 57
+    std::uint8_t upgradeStatus = 0;      // byte 0 of the reply to 0xA0 (0 = the player accepted the files)
+    std::vector<BlockRef> factoryBadBlocks;  // marked bad when the player is created
+    std::vector<AudioHeader> audioHeaders;   // 0xAA answers; any other file gets a zero reply
+};
+
+// A typical configuration of each model number 0..16 (0, and any other number, = a model id nobody knows).
+PlayerConfig DefaultConfig(int model);
+// Internal chip slots of a model number: 1, 4 or 7 (the card slot is the position after them).
+int ModelChipSlots(int model);
+
+struct NandCounters {
+    std::uint64_t commandBlocks = 0;  // command blocks accepted
+    std::uint64_t pageReads = 0;      // 512-byte sectors sent by 0x02 and 0x06
+    std::uint64_t pagePrograms = 0;   // 512-byte sectors taken by 0x03, 0x08 and 0x30 (failed ones too)
+    std::uint64_t blockErases = 0;    // erase commands on a block (failed ones too)
+    std::uint64_t rejected = 0;       // blocks and data messages refused (see above)
+};
+
+// Thread-safe: one lock inside guards every member function, so tests may call them while the wire
+// server's thread calls HostWrite.
+class SimulatedPlayer : public WireDevice {
+public:
+    // A fresh player (every chip erased, factory bad blocks as configured) kept in `folder`, which is
+    // made when missing; an earlier player there is replaced. Null when the configuration is invalid
+    // or the folder cannot be written.
+    static std::unique_ptr<SimulatedPlayer> Create(const std::filesystem::path& folder, const PlayerConfig& config);
+    // The same, kept in memory only (Save fails).
+    static std::unique_ptr<SimulatedPlayer> CreateInMemory(const PlayerConfig& config);
+    // The player kept in `folder` by an earlier run; null when there is none or it cannot be read. A
+    // chip whose image file is missing comes back erased; a damaged image fails the open.
+    static std::unique_ptr<SimulatedPlayer> Open(const std::filesystem::path& folder);
+
+    // Nothing is saved on destruction: call Save.
+    ~SimulatedPlayer() override;
+
+    // Writes the configuration and the chip images changed since the last save back to the folder
+    // (each file replaced whole, never left half-written).
+    bool Save();
+    const std::filesystem::path& Folder() const;
+
+    // Hardware faults, by chip position and erase block index within the chip; false when there is no
+    // such block. Failures stay until cleared and are kept in the chip images.
+    bool MarkBadBlock(int position, std::uint32_t block);   // grown bad block: byte 5 cleared, erases fail
+    bool FailErase(int position, std::uint32_t block);      // erase reports status bit 0, changes nothing
+    bool FailProgram(int position, std::uint32_t block);    // programs leave the block unchanged
+    void ClearFailures();                                   // undoes FailErase and FailProgram everywhere
+
+    // Raw look at a sector: 512 data bytes followed by the 16 spare bytes (0xFF where there is no chip).
+    std::array<std::uint8_t, 528> PeekPage(int position, std::uint32_t row, std::uint32_t sector) const;
+    // Stores a sector exactly as given, bypassing the chip rules (test set-up); false without such sector.
+    bool PokePage(int position, std::uint32_t row, std::uint32_t sector, const std::array<std::uint8_t, 528>& bytes);
+
+    NandCounters Counters() const;
+    void ResetCounters();
+    PlayerConfig Config() const;  // a copy
+    // Changes the configuration under the lock (safe while the server runs).
+    void EditConfig(const std::function<void(PlayerConfig&)>& edit);
+    // Direct access for tests that change media-change or card bytes between operations: only while no
+    // exchange is under way (prefer EditConfig).
+    PlayerConfig& MutableConfig();
+
+    // WireDevice
+    void HostWrite(std::span<const std::uint8_t> message, std::vector<Message>& replies) override;
+    void HostClosed() override;
+
+private:
+    SimulatedPlayer();
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// A simulated player served in this process for one test: a fresh folder under the temporary path, a
+// wire server on a unique pipe name, and kPlayerPathVariable pointing at it until destruction. The
+// destructor stops the server, restores the variable and deletes the folder without saving (call
+// Player().Save() and SimulatedPlayer::Open on Folder() to test persistence before that).
+class TestPlayer {
+public:
+    explicit TestPlayer(const PlayerConfig& config);
+    explicit TestPlayer(int model) : TestPlayer(DefaultConfig(model)) {}
+    ~TestPlayer();
+    TestPlayer(const TestPlayer&) = delete;
+    TestPlayer& operator=(const TestPlayer&) = delete;
+
+    // False when the folder could not be made or the server did not start (the player then lives in
+    // memory only, or is not reachable through the pipes).
+    bool Ok() const;
+    SimulatedPlayer& Player();
+    WireServer& Server();
+    const std::filesystem::path& Folder() const;
+    std::string InterfacePath() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace sim

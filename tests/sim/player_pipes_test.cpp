@@ -1,0 +1,205 @@
+// The simulated player reached as the transport reaches it: CreateFileA on the interface path and its
+// pipes, WriteFile and ReadFile; in this process (TestPlayer) and as playersim.exe.
+#include "sim_blocks.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace simtest;
+
+namespace {
+
+HANDLE OpenPath(const std::string& path) {
+    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+}
+
+// The three pipes of one host operation, opened in the transport's order and closed at the end.
+struct Pipes {
+    HANDLE pipe02, out, in;
+    explicit Pipes(const std::string& interfacePath)
+        : pipe02(OpenPath(interfacePath + "\\PIPE02")),
+          out(OpenPath(interfacePath + "\\PIPE00")),
+          in(OpenPath(interfacePath + "\\PIPE01")) {}
+    ~Pipes() {
+        for (HANDLE h : {pipe02, out, in})
+            if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+    bool Open() const { return pipe02 != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE && in != INVALID_HANDLE_VALUE; }
+    bool Write(const Bytes& data) const {
+        DWORD n = 0;
+        return WriteFile(out, data.data(), static_cast<DWORD>(data.size()), &n, nullptr) && n == data.size();
+    }
+    // Bytes a read of `size` bytes got; -1 when the read failed.
+    long Read(Bytes& data, std::size_t size) const {
+        data.assign(size, 0);
+        DWORD n = 0;
+        if (!ReadFile(in, data.data(), static_cast<DWORD>(size), &n, nullptr)) return -1;
+        data.resize(n);
+        return static_cast<long>(n);
+    }
+};
+
+std::string Id(const Bytes& info) { return std::string(info.begin(), info.begin() + 12).c_str(); }
+
+}  // namespace
+
+TEST(SimPipes, TestPlayerServesThroughNamedPipes) {
+    sim::TestPlayer player(9);  // TN510: one (0xEC, 0x79) chip, 1024 rows of 32-sector blocks
+    ASSERT_TRUE(player.Ok());
+    char value[256] = {};
+    ASSERT_GT(GetEnvironmentVariableA(sim::kPlayerPathVariable, value, sizeof value), 0u);
+    EXPECT_EQ(std::string(value), player.InterfacePath());
+
+    // The presence check opens and closes the interface itself.
+    HANDLE device = OpenPath(player.InterfacePath());
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    CloseHandle(device);
+
+    Bytes data;
+    {
+        Pipes pipes(player.InterfacePath());
+        ASSERT_TRUE(pipes.Open());
+        ASSERT_TRUE(pipes.Write(Signed(0x01)));
+        ASSERT_EQ(pipes.Read(data, 64), 64);
+        EXPECT_EQ(Id(data), "TN510");
+
+        // A page goes in, and one erase block comes back in one read of 32 units.
+        ASSERT_TRUE(pipes.Write(OwnBlock(0x03, 0, 600, 1, 1024)));
+        ASSERT_TRUE(pipes.Write(Unit(0x5A, 0xAA)));
+        ASSERT_TRUE(pipes.Write(NandCommand(0x02, 0, 600, 0, 1024)));
+        ASSERT_EQ(pipes.Read(data, 18432), 18432);
+        EXPECT_EQ(data[576], 0x5A);
+        EXPECT_EQ(data[576 + 512], 0xAA);
+        EXPECT_EQ(data[0], 0xFF);
+
+        // A refused read comes up short instead of leaving the host waiting.
+        ASSERT_TRUE(pipes.Write(Signed(0x06, 0x80, 0, 0, 0)));
+        EXPECT_EQ(pipes.Read(data, 576), 0);
+        ASSERT_TRUE(pipes.Write(Signed(0x01)));
+        ASSERT_EQ(pipes.Read(data, 64), 64);
+        EXPECT_EQ(Id(data), "TN510");
+    }
+    EXPECT_EQ(player.Player().PeekPage(0, 600, 1)[0], 0x5A);
+    const auto counters = player.Player().Counters();
+    EXPECT_EQ(counters.commandBlocks, 4u);
+    EXPECT_EQ(counters.rejected, 1u);
+    const auto wire = player.Server().Counters();
+    EXPECT_EQ(wire.hostWrites, 6u);
+    EXPECT_EQ(wire.bytesIn, 64u + 18432u + 0u + 64u);
+}
+
+namespace {
+
+// playersim.exe beside this build's tests.
+std::wstring PlayersimPath() {
+    wchar_t self[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::filesystem::path dir = std::filesystem::path(std::wstring(self, n)).parent_path();
+    return (dir / KWEP_PLAYERSIM_RELATIVE).lexically_normal().wstring();
+}
+
+// playersim.exe with its standard input and output on pipes of ours.
+class Playersim {
+public:
+    explicit Playersim(const std::wstring& arguments) {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        HANDLE childIn = nullptr, childOut = nullptr;
+        if (!CreatePipe(&childIn, &input_, &inherit, 0) || !CreatePipe(&output_, &childOut, &inherit, 0)) return;
+        SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOW start{};
+        start.cb = sizeof start;
+        start.dwFlags = STARTF_USESTDHANDLES;
+        start.hStdInput = childIn;
+        start.hStdOutput = childOut;
+        start.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        std::wstring command = L"\"" + PlayersimPath() + L"\" " + arguments;
+        PROCESS_INFORMATION info{};
+        if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &info)) {
+            process_ = info.hProcess;
+            CloseHandle(info.hThread);
+        }
+        CloseHandle(childIn);
+        CloseHandle(childOut);
+    }
+    ~Playersim() {
+        CloseInput();
+        if (process_) {
+            if (WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0) TerminateProcess(process_, 99);
+            CloseHandle(process_);
+        }
+        if (output_) CloseHandle(output_);
+    }
+    bool Started() const { return process_ != nullptr; }
+    // The first line of its standard output.
+    std::string Line() {
+        std::string line;
+        char c;
+        DWORD n;
+        while (ReadFile(output_, &c, 1, &n, nullptr) && n == 1 && c != '\n') line += c;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        return line;
+    }
+    void CloseInput() {
+        if (input_) CloseHandle(input_);
+        input_ = nullptr;
+    }
+    // The exit code once it has ended; -1 when it does not end within the time.
+    long Exit(DWORD milliseconds = 20000) {
+        DWORD code = 0;
+        if (!process_ || WaitForSingleObject(process_, milliseconds) != WAIT_OBJECT_0 ||
+            !GetExitCodeProcess(process_, &code))
+            return -1;
+        return static_cast<long>(code);
+    }
+
+private:
+    HANDLE input_ = nullptr, output_ = nullptr, process_ = nullptr;
+};
+
+}  // namespace
+
+TEST(SimPipes, PlayersimServesAFolderAndSavesItWhenInputCloses) {
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / sim::UniquePipeBaseName("kwep-playersim");
+    const std::string pipe = sim::UniquePipeBaseName("kwep-playersim-pipe");
+    Bytes data;
+    {
+        Playersim server(L"--create \"" + folder.wstring() + L"\" --model 3 --pipe " +
+                         std::wstring(pipe.begin(), pipe.end()));
+        ASSERT_TRUE(server.Started());
+        const std::string path = server.Line();
+        EXPECT_EQ(path, "\\\\.\\pipe\\" + pipe);
+        {
+            Pipes pipes(path);
+            ASSERT_TRUE(pipes.Open());
+            ASSERT_TRUE(pipes.Write(Signed(0x01)));
+            ASSERT_EQ(pipes.Read(data, 64), 64);
+            EXPECT_EQ(Id(data), "KWEP-3");
+            ASSERT_TRUE(pipes.Write(OwnBlock(0x03, 1, 9, 17, 128)));  // second (0xEC, 0x73) chip
+            ASSERT_TRUE(pipes.Write(Unit(0x3C, 0xEE)));
+        }
+        server.CloseInput();
+        EXPECT_EQ(server.Exit(), 0);
+    }
+    {
+        Playersim server(L"--open \"" + folder.wstring() + L"\"");
+        ASSERT_TRUE(server.Started());
+        Pipes pipes(server.Line());
+        ASSERT_TRUE(pipes.Open());
+        ASSERT_TRUE(pipes.Write(NandCommand(0x06, 1, 9, 17, 128)));
+        ASSERT_EQ(pipes.Read(data, 576), 576);
+        EXPECT_EQ(data[0], 0x3C);
+        EXPECT_EQ(data[512], 0xEE);
+    }
+    {
+        Playersim refused(L"--create \"" + folder.wstring() + L"\" --model 3");  // already a player there
+        ASSERT_TRUE(refused.Started());
+        EXPECT_EQ(refused.Exit(), 2);
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+}
