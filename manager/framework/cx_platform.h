@@ -1,0 +1,44 @@
+// The Windows platform family that decides between the Unicode and the ANSI system calls, the
+// conversions between the two encodings, and the fatal stop on a programming error.
+#pragma once
+
+#include <windows.h>
+
+// ---- Platform code ----
+
+constexpr DWORD CX_PLATFORM_OTHER = 0;
+constexpr DWORD CX_PLATFORM_WIN95 = 1;          // Windows 95
+constexpr DWORD CX_PLATFORM_WIN98 = 2;          // Windows 98 and Me
+constexpr DWORD CX_PLATFORM_NT4 = 0x80000001;   // NT family up to version 4
+constexpr DWORD CX_PLATFORM_NT5 = 0x80000002;   // NT 5 and later
+
+// The code of a Windows version (the platform id, major and minor version of GetVersionEx).
+DWORD CxPlatformFromVersion(DWORD platformId, DWORD majorVersion, DWORD minorVersion);
+// The process's platform code, computed once from the system's version (or the forced one).
+DWORD CxGetPlatform();
+// NT family (negative code): the Unicode system calls; otherwise the ANSI ones after conversion.
+inline bool CxIsNtPlatform() { return (CxGetPlatform() & 0x80000000) != 0; }
+// Makes CxGetPlatform answer code, process-wide, until cleared (tests of the ANSI branches).
+void CxForcePlatform(DWORD code);
+void CxClearForcedPlatform();
+
+// ---- Conversions with the ANSI code page ----
+
+// Bytes that the ANSI copy of text needs, terminator included; 0 for null.
+int CxW2ALength(const wchar_t* text);
+// An ANSI copy of text in a framework heap buffer of the given bytes (computed when -1). Null for a
+// null text, a zero size, a size too small for the whole text, or out of memory.
+char* CxW2ANew(const wchar_t* text, int bytes = -1);
+// The wide copy of an ANSI text, in a buffer of the given characters (computed when -1); null as above.
+wchar_t* CxA2WNew(const char* text, int characters = -1);
+
+// ---- Fatal stop ----
+
+// The message of an index outside an array: index, then last valid index.
+const wchar_t* CxRangeErrorFormat();
+// Formats the message, shows it in an error box and ends the process at once.
+[[noreturn]] void CxFatalError(const wchar_t* format, ...);
+// Receives the message in place of the box (the process still ends when the hook returns, so a test
+// hook leaves by throwing). Returns the previous hook.
+using CxFatalErrorHook = void (*)(const wchar_t* message);
+CxFatalErrorHook CxSetFatalErrorHook(CxFatalErrorHook hook);
