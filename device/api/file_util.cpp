@@ -1,0 +1,407 @@
+#include "device/api/file_util.h"
+
+#include "device/api/ansi_text.h"
+#include "device/api/platform_family.h"
+
+#include <cstring>
+#include <new>
+#include <string>
+#include <string_view>
+
+namespace {
+
+// The folder of the device side's temporary files under the system temporary path.
+constexpr wchar_t kTempFolderName[] = L"ZAVTCTRL";
+
+// Closes a file handle on every path.
+class HandleOwner {
+public:
+    explicit HandleOwner(HANDLE handle) : handle_(handle) {}
+    HandleOwner(const HandleOwner&) = delete;
+    HandleOwner& operator=(const HandleOwner&) = delete;
+    ~HandleOwner()
+    {
+        if (valid()) {
+            CloseHandle(handle_);
+        }
+    }
+    bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+bool WriteAll(HANDLE file, const std::uint8_t* data, DWORD size)
+{
+    DWORD written = 0;
+    return WriteFile(file, data, size, &written, nullptr) && written == size;
+}
+
+HMODULE OwnModule()
+{
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&OwnModule), &module);
+    return module;
+}
+
+// Copies text and its terminator into buffer when it fits in size characters; otherwise leaves an
+// empty string (when there is room for one) and fails.
+HRESULT CopyOut(std::wstring_view text, wchar_t* buffer, DWORD size)
+{
+    if (text.size() >= size) {
+        if (size > 0) {
+            buffer[0] = L'\0';
+        }
+        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    }
+    text.copy(buffer, text.size());
+    buffer[text.size()] = L'\0';
+    return S_OK;
+}
+
+HRESULT MakeTempFilePathWide(DWORD size, wchar_t* buffer, const wchar_t* name)
+{
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+    if (length == 0 || length > MAX_PATH) {
+        return E_FAIL;
+    }
+    std::wstring path(temp, length);
+    path += kTempFolderName;
+    // An existing folder is fine; any other failure shows when the file is made.
+    CreateDirectoryW(path.c_str(), nullptr);
+    path += L'\\';
+    path += name;
+    return CopyOut(path, buffer, size);
+}
+
+HRESULT MakeTempFilePathAnsi(DWORD size, wchar_t* buffer, const wchar_t* name)
+{
+    char temp[MAX_PATH];
+    const DWORD length = GetTempPathA(MAX_PATH, temp);
+    if (length == 0 || length >= MAX_PATH) {
+        return E_FAIL;
+    }
+    const AnsiPath ansiName(name);
+    if (!ansiName.ok()) {
+        return E_FAIL;
+    }
+    std::string path(temp, length);
+    for (const wchar_t* c = kTempFolderName; *c != L'\0'; ++c) {
+        path += static_cast<char>(*c);
+    }
+    CreateDirectoryA(path.c_str(), nullptr);
+    path += '\\';
+    path += ansiName.c_str();
+    // The A calls take no longer path.
+    if (path.size() >= MAX_PATH) {
+        if (size > 0) {
+            buffer[0] = L'\0';
+        }
+        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    }
+    return CopyOut(AnsiToWide(path), buffer, size);
+}
+
+}  // namespace
+
+HRESULT UtilCheckOSVersion()
+{
+    return DetectNtFamily() ? S_OK : E_FAIL;
+}
+
+bool UtilIsUnicodeOS()
+{
+    return IsNtFamily();
+}
+
+HRESULT UtilMakeTempFilePath(DWORD size, wchar_t* buffer, const wchar_t* name)
+{
+    if (buffer == nullptr || name == nullptr) {
+        return E_INVALIDARG;
+    }
+    return IsNtFamily() ? MakeTempFilePathWide(size, buffer, name) : MakeTempFilePathAnsi(size, buffer, name);
+}
+
+bool UtilDeleteFile(const wchar_t* path)
+{
+    if (path == nullptr) {
+        return false;
+    }
+    if (IsNtFamily()) {
+        return DeleteFileW(path);
+    }
+    const AnsiPath ansi(path);
+    return ansi.ok() && DeleteFileA(ansi.c_str());
+}
+
+bool UtilDeleteFileForce(const wchar_t* path)
+{
+    if (path == nullptr) {
+        return false;
+    }
+    const DWORD attributes = UtilGetFileAttributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return false;
+    }
+    if (!UtilSetFileAttributes(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY))) {
+        return false;
+    }
+    return UtilDeleteFile(path);
+}
+
+DWORD UtilGetFileAttributes(const wchar_t* path)
+{
+    if (path == nullptr) {
+        return 0;
+    }
+    if (IsNtFamily()) {
+        return GetFileAttributesW(path);
+    }
+    const AnsiPath ansi(path);
+    return ansi.ok() ? GetFileAttributesA(ansi.c_str()) : INVALID_FILE_ATTRIBUTES;
+}
+
+bool UtilSetFileAttributes(const wchar_t* path, DWORD attributes)
+{
+    if (path == nullptr) {
+        return false;
+    }
+    if (IsNtFamily()) {
+        return SetFileAttributesW(path, attributes);
+    }
+    const AnsiPath ansi(path);
+    return ansi.ok() && SetFileAttributesA(ansi.c_str(), attributes);
+}
+
+bool UtilMoveFile(const wchar_t* from, const wchar_t* to)
+{
+    if (from == nullptr || to == nullptr) {
+        return false;
+    }
+    if (IsNtFamily()) {
+        return MoveFileW(from, to);
+    }
+    const AnsiPath ansiFrom(from);
+    const AnsiPath ansiTo(to);
+    return ansiFrom.ok() && ansiTo.ok() && MoveFileA(ansiFrom.c_str(), ansiTo.c_str());
+}
+
+bool UtilCopyFile(const wchar_t* from, const wchar_t* to)
+{
+    if (from == nullptr || to == nullptr) {
+        return false;
+    }
+    if (IsNtFamily()) {
+        return CopyFileW(from, to, FALSE);
+    }
+    const AnsiPath ansiFrom(from);
+    const AnsiPath ansiTo(to);
+    return ansiFrom.ok() && ansiTo.ok() && CopyFileA(ansiFrom.c_str(), ansiTo.c_str(), FALSE);
+}
+
+HANDLE UtilOpenOrCreateFile(const wchar_t* path, bool write)
+{
+    if (path == nullptr) {
+        return nullptr;
+    }
+    const DWORD access = write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
+    const DWORD share = write ? 0 : FILE_SHARE_READ;
+    const DWORD disposition = write ? CREATE_ALWAYS : OPEN_EXISTING;
+    if (IsNtFamily()) {
+        return CreateFileW(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    const AnsiPath ansi(path);
+    if (!ansi.ok()) {
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileA(ansi.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool UtilStatFile(const wchar_t* path, UtilStatRecord* record)
+{
+    if (path == nullptr || record == nullptr) {
+        return false;
+    }
+    UtilStatRecord status{};
+    if (IsNtFamily()) {
+        if (_wstat64(path, &status) != 0) {
+            return false;
+        }
+    } else {
+        const AnsiPath ansi(path);
+        if (!ansi.ok() || _stat64(ansi.c_str(), &status) != 0) {
+            return false;
+        }
+    }
+    *record = status;
+    return true;
+}
+
+bool UtilGetFileSize(const wchar_t* path, DWORD* low, DWORD* high)
+{
+    if (low == nullptr || high == nullptr) {
+        return false;
+    }
+    UtilStatRecord status{};
+    if (!UtilStatFile(path, &status)) {
+        return false;
+    }
+    const auto size = static_cast<std::uint64_t>(status.st_size);
+    *low = static_cast<DWORD>(size);
+    *high = static_cast<DWORD>(size >> 32);
+    return true;
+}
+
+bool UtilWriteBlankBlockFile(const wchar_t* path)
+{
+    const HandleOwner file(UtilOpenOrCreateFile(path, true));
+    if (!file.valid()) {
+        return false;
+    }
+    std::uint8_t block[1024];
+    for (std::uint8_t& b : block) {
+        b = 0xFF;
+    }
+    return WriteAll(file.get(), block, sizeof(block));
+}
+
+bool UtilLoadResourceData(UINT id, const char* type, std::unique_ptr<std::uint8_t[]>* data, DWORD* size)
+{
+    if (type == nullptr || size == nullptr) {
+        return false;
+    }
+    const HMODULE module = OwnModule();
+    const HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(id), type);
+    if (found == nullptr) {
+        return false;
+    }
+    const DWORD length = SizeofResource(module, found);
+    const HGLOBAL loaded = LoadResource(module, found);
+    const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
+    if (bytes == nullptr || length == 0) {
+        return false;
+    }
+    if (data != nullptr) {
+        std::unique_ptr<std::uint8_t[]> copy(new (std::nothrow) std::uint8_t[length]);
+        if (!copy) {
+            return false;
+        }
+        std::memcpy(copy.get(), bytes, length);
+        *data = std::move(copy);
+    }
+    *size = length;
+    return true;
+}
+
+bool UtilWriteResourceToFile(UINT id, const char* type, const wchar_t* path)
+{
+    std::unique_ptr<std::uint8_t[]> data;
+    DWORD size = 0;
+    if (path == nullptr || !UtilLoadResourceData(id, type, &data, &size)) {
+        return false;
+    }
+    const HandleOwner file(UtilOpenOrCreateFile(path, true));
+    return file.valid() && WriteAll(file.get(), data.get(), size);
+}
+
+HMODULE UtilLoadLibrary(const wchar_t* path)
+{
+    if (path == nullptr) {
+        return nullptr;
+    }
+    if (IsNtFamily()) {
+        return LoadLibraryW(path);
+    }
+    const AnsiPath ansi(path);
+    return ansi.ok() ? LoadLibraryA(ansi.c_str()) : nullptr;
+}
+
+bool UtilGetModuleDirPath(HMODULE module, wchar_t* buffer, DWORD size)
+{
+    if (buffer == nullptr) {
+        return false;
+    }
+    std::wstring path;
+    if (IsNtFamily()) {
+        wchar_t name[MAX_PATH];
+        const DWORD length = GetModuleFileNameW(module, name, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) {
+            return false;
+        }
+        path.assign(name, length);
+    } else {
+        char name[MAX_PATH];
+        const DWORD length = GetModuleFileNameA(module, name, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) {
+            return false;
+        }
+        path = AnsiToWide(std::string_view(name, length));
+    }
+    // Keep the drive and folder: everything up to the last separator.
+    const std::size_t slash = path.find_last_of(L"\\/");
+    if (slash == std::wstring::npos) {
+        return false;
+    }
+    path.resize(slash);
+    path += L'\\';
+    return SUCCEEDED(CopyOut(path, buffer, size));
+}
+
+bool UtilGetFileExtension(const wchar_t* path, std::wstring* extension)
+{
+    if (path == nullptr || extension == nullptr) {
+        return false;
+    }
+    const std::wstring_view text(path);
+    const std::size_t slash = text.find_last_of(L"\\/:");
+    const std::wstring_view last = slash == std::wstring_view::npos ? text : text.substr(slash + 1);
+    const std::size_t dot = last.find_last_of(L'.');
+    *extension = dot == std::wstring_view::npos ? std::wstring() : std::wstring(last.substr(dot));
+    return !extension->empty();
+}
+
+bool UtilIsSupportedAudioFile(const wchar_t* name, bool recordingCheck)
+{
+    std::wstring extension;
+    if (!UtilGetFileExtension(name, &extension)) {
+        return false;
+    }
+    const auto is = [&extension](const wchar_t* candidate) { return _wcsicmp(extension.c_str(), candidate) == 0; };
+    if (is(L".mp3")) {
+        if (!recordingCheck) {
+            return true;
+        }
+        // The player's own recordings: RADIOn..., MUSICn..., VOICEn...
+        const std::wstring_view text(name);
+        if (text.size() > 5 && text[5] >= L'0' && text[5] <= L'9') {
+            for (const wchar_t* prefix : {L"RADIO", L"MUSIC", L"VOICE"}) {
+                if (_wcsnicmp(name, prefix, 5) == 0) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+    if (is(L".wma") || is(L".aac") || is(L".asf")) {
+        return true;
+    }
+    if (is(L".wav")) {
+        return !recordingCheck;
+    }
+    return false;
+}
+
+const wchar_t* RecordFolderName(long specialBuildNumber)
+{
+    switch (specialBuildNumber) {
+    case 3:
+        return L"BRIX Record";
+    case 4:
+        return L"VOICE RECORD";
+    default:
+        return L"KWEP RECORD";
+    }
+}

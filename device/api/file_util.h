@@ -1,0 +1,75 @@
+// PC file helpers of the device side (and of the manager). They take UTF-16 paths and call the wide
+// system functions on the NT family, or the ANSI ones with the path converted to the system code page
+// on the Windows 95 family (IsNtFamily). None of them throws or shows a message: failure is in the
+// result alone.
+#pragma once
+
+#include <windows.h>
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// The C run-time file status record filled by UtilStatFile (64-bit size and times).
+using UtilStatRecord = struct _stat64;
+
+// Re-reads the system version and records the family: S_OK, or E_FAIL (family unchanged).
+HRESULT UtilCheckOSVersion();
+// True on the NT family (wide calls).
+bool UtilIsUnicodeOS();
+
+// buffer = system temporary path + "ZAVTCTRL\" + name, the folder created when missing. E_INVALIDARG for
+// a null buffer or name; E_FAIL when the system has no temporary path;
+// HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER) when the path with its terminator does not fit in `size`
+// characters (the buffer then holds an empty string). Nothing is written past `size` characters.
+HRESULT UtilMakeTempFilePath(DWORD size, wchar_t* buffer, const wchar_t* name);
+
+bool UtilDeleteFile(const wchar_t* path);
+// Clears the read-only bit, then deletes; false when the attributes cannot be read (a missing file).
+bool UtilDeleteFileForce(const wchar_t* path);
+// 0 for a null path; INVALID_FILE_ATTRIBUTES when the file is absent.
+DWORD UtilGetFileAttributes(const wchar_t* path);
+bool UtilSetFileAttributes(const wchar_t* path, DWORD attributes);
+bool UtilMoveFile(const wchar_t* from, const wchar_t* to);
+// Overwrites an existing target.
+bool UtilCopyFile(const wchar_t* from, const wchar_t* to);
+
+// write false: an existing file for reading, shared for reading. write true: created or truncated, for
+// reading and writing, not shared. INVALID_HANDLE_VALUE on failure; a null handle for a null path, so
+// callers test both.
+HANDLE UtilOpenOrCreateFile(const wchar_t* path, bool write);
+
+// The file's size from the C run-time status. Outputs untouched on failure.
+bool UtilGetFileSize(const wchar_t* path, DWORD* low, DWORD* high);
+// The C run-time status of the path; the record is untouched on failure.
+bool UtilStatFile(const wchar_t* path, UtilStatRecord* record);
+
+// Creates the file with 1024 bytes of 0xFF; true only when all of them were written.
+bool UtilWriteBlankBlockFile(const wchar_t* path);
+
+// A resource of the module this code is linked into, found by numeric id and type name. Its size goes
+// to *size; with `data`, *data receives a copy of the bytes. False when the resource is missing, cannot
+// be loaded, is empty, or the copy cannot be allocated.
+bool UtilLoadResourceData(UINT id, const char* type, std::unique_ptr<std::uint8_t[]>* data, DWORD* size);
+// Writes the whole resource to a new file at `path`; true only when every byte was written.
+bool UtilWriteResourceToFile(UINT id, const char* type, const wchar_t* path);
+
+// Null for a null path or on failure.
+HMODULE UtilLoadLibrary(const wchar_t* path);
+
+// buffer = drive and folder of the module's file, ending in a backslash. False for a null buffer, when
+// the module's file name cannot be read, or when the result does not fit in `size` characters.
+bool UtilGetModuleDirPath(HMODULE module, wchar_t* buffer, DWORD size);
+
+// The extension of the path's last component, with its dot; true when it is not empty.
+bool UtilGetFileExtension(const wchar_t* path, std::wstring* extension);
+
+// Whether the player plays a file of this name. With recordingCheck, the player's own recordings
+// (RADIOn..., MUSICn..., VOICEn... .mp3) and .wav files are refused.
+bool UtilIsSupportedAudioFile(const wchar_t* name, bool recordingCheck);
+
+// The name of the player's recording folder for a build variant: 3 "BRIX Record", 4 "VOICE RECORD",
+// any other "KWEP RECORD".
+const wchar_t* RecordFolderName(long specialBuildNumber);
