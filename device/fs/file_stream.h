@@ -1,0 +1,69 @@
+// The block stream through which one file on the player is read or written piece by piece. The base
+// turns the caller's chunks into whole-block writes and reads; each store supplies the seven operations
+// that touch the medium.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace engine {
+
+class FileStream {
+public:
+    FileStream() = default;
+    virtual ~FileStream();
+    FileStream(const FileStream&) = delete;
+    FileStream& operator=(const FileStream&) = delete;
+
+    // Store operations, each returning an engine status unless said otherwise.
+    // Read mode: find the entry with the record id and stand on its first block. Write mode: prepare a
+    // new entry named by the stream's name and stand on its first free block.
+    virtual std::uint32_t OpenEntry() = 0;
+    // Move to the next block of the file (read) or the next block to be written (write).
+    virtual std::uint32_t ReadNextBlock() = 0;
+    // Write one whole block at the current position.
+    virtual std::uint32_t WriteBlock(const std::uint8_t* buffer, std::uint32_t bytes) = 0;
+    // Read the block at the current position.
+    virtual std::uint32_t ReadFirstBlock(std::uint8_t* buffer, std::uint32_t bytes, std::uint32_t* out) = 0;
+    // End the transfer; in write mode write the directory entry (size = transferred bytes).
+    virtual std::uint32_t CommitEntry() = 0;
+    virtual std::uint32_t GetBlockBytes() = 0;   // bytes per block of the store
+    virtual std::uint32_t GetFileSize() = 0;     // size of the open entry
+
+    // A fresh block buffer of `size` bytes with the stream state cleared; 1, or 0 when the size is 0 or
+    // the buffer could not be allocated (the stream then has no buffer).
+    std::uint32_t Reset(std::uint32_t size);
+    // Frees the block buffer and clears the stream state; 1.
+    std::uint32_t Release();
+
+    // Opens the entry with that record id for reading and reads its first block: 0, the status of a
+    // failed open (the stream stays closed), 3 when no block buffer could be had, or the status of the
+    // first block read.
+    std::uint32_t OpenRead(std::uint32_t recordId);
+    // Opens a new entry for writing: 0, the status of a failed open (the stream stays closed), or 3 when
+    // no block buffer could be had.
+    std::uint32_t Create(const wchar_t* name);
+    // 0; 2 when not open for writing; else the first failing store status.
+    std::uint32_t Write(const std::uint8_t* data, std::uint32_t length);
+    // 0 with *count bytes copied; 2 when not open for reading or count is null; else the first failing
+    // store status.
+    std::uint32_t Read(std::uint8_t* destination, std::uint32_t length, std::uint32_t* count);
+    // Writes the last block (write mode) and commits the entry: 0, 2 when not open, or the status of a
+    // failed last block. The stream is closed afterwards in every case.
+    std::uint32_t Close();
+
+protected:
+    std::unique_ptr<std::uint8_t[]> blockBuffer_;
+    std::uint32_t blockBytes_ = 0;
+    std::uint32_t fileSize_ = 0;
+    std::uint32_t open_ = 0;
+    std::uint32_t writeMode_ = 0;
+    std::uint32_t position_ = 0;      // valid (write) or consumed (read) bytes of the block buffer
+    std::uint32_t transferred_ = 0;   // bytes written to or read from the stream so far
+    std::uint32_t recordId_ = 0;
+    std::wstring name_;               // the long name of a stream made by Create
+    std::uint32_t lastBlock_ = 0;     // set just before the final WriteBlock so the store ends the chain
+};
+
+}  // namespace engine
