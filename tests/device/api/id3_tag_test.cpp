@@ -3,8 +3,8 @@
 // mutagen reading back what we build.
 #include "device/api/id3_tag.h"
 #include "device/api/platform_family.h"
-#include "linux_tool_runner.h"
 #include "unicode_file_names.h"
+#include "unix_shell.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -21,6 +21,12 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using test_support::RunningUnderWine;
+using test_support::RunShell;
+using test_support::ShellQuote;
+using test_support::ShellResult;
+using test_support::TempFolder;
+using test_support::UnixPath;
 
 constexpr char kPython[] = "/usr/bin/python3";
 constexpr char kFixtureScript[] = KWEP_ID3_FIXTURE_SCRIPT;
@@ -92,37 +98,6 @@ Bytes ReadBytes(const std::wstring& path)
     return bytes;
 }
 
-// A fresh folder under the temporary path, removed with what the test put in it.
-class TempFolder {
-public:
-    TempFolder()
-    {
-        static int counter = 0;
-        wchar_t temp[MAX_PATH + 1];
-        GetTempPathW(MAX_PATH + 1, temp);
-        path_ = std::wstring(temp) + L"kwep-id3-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                std::to_wstring(counter++);
-        CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ~TempFolder()
-    {
-        WIN32_FIND_DATAW found;
-        const HANDLE search = FindFirstFileW((path_ + L"\\*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                DeleteFileW((path_ + L"\\" + found.cFileName).c_str());
-            } while (FindNextFileW(search, &found));
-            FindClose(search);
-        }
-        RemoveDirectoryW(path_.c_str());
-    }
-    std::wstring File(const std::wstring& name) const { return path_ + L"\\" + name; }
-    const std::wstring& Path() const { return path_; }
-
-private:
-    std::wstring path_;
-};
-
 // Test-side family override, undone at the end of the scope.
 class ScopedFamily {
 public:
@@ -183,7 +158,8 @@ Bytes Text(const std::string& text)
     }
     fwrite(manifest.data(), 1, manifest.size(), f);
     fclose(f);
-    const LinuxToolResult result = RunLinuxTool({kPython, kFixtureScript, command, UnixPath(manifestPath)});
+    const ShellResult result = RunShell(ShellQuote(kPython) + " " + ShellQuote(kFixtureScript) + " " +
+                                        ShellQuote(command) + " " + ShellQuote(UnixPath(manifestPath)));
     if (!result.finished || result.exitCode != 0) {
         return ::testing::AssertionFailure()
                << kPython << " " << kFixtureScript << " " << command << " failed (exit " << result.exitCode

@@ -1,5 +1,5 @@
 #include "device/fs/blowfish.h"
-#include "unix_tool_runner.h"
+#include "unix_shell.h"
 
 #include <gtest/gtest.h>
 
@@ -265,9 +265,9 @@ TEST(FsBlowfish, MatchesOpensslLegacyProvider)
             command += " -iv " + ivHex;
         command += " -in " + ShellQuote(folder.UnixFile("clear.bin")) + " -out " +
                    ShellQuote(folder.UnixFile(outName));
-        const UnixCommandResult run = RunUnixShell(command);
-        ASSERT_TRUE(run.finished) << run.output;
-        ASSERT_EQ(run.exitCode, 0) << run.output;
+        const ShellResult run = RunShell(command);
+        ASSERT_TRUE(run.finished) << run.err;
+        ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
 
         std::ifstream in(folder.File(outName), std::ios::binary);
         const Bytes reference((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -1,5 +1,4 @@
 // Short names, slot counts, entry-set layout, dates and the ANSI builders.
-#include "allocation_failure.h"
 #include "device/fs/fat_entry.h"
 #include "memory_folder.h"
 

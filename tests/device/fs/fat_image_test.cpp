@@ -2,7 +2,7 @@
 // host's fsck.fat and listed and read by mtools.
 #include "device/fs/fat_entry.h"
 #include "memory_folder.h"
-#include "unix_tool_runner.h"
+#include "unix_shell.h"
 
 #include <windows.h>
 
@@ -102,9 +102,8 @@ protected:
         for (const char* tool : {"mkfs.fat", "fsck.fat", "mdir", "mcopy"})
             ASSERT_TRUE(HostHasProgram(tool)) << tool << " is needed on the host (dosfstools, mtools)";
         image = folder.UnixFile("card.img");
-        const UnixCommandResult made =
-            RunUnixShell("mkfs.fat -C -F 12 -n KWEPTEST -i 1234ABCD " + ShellQuote(image) + " 1440");
-        ASSERT_TRUE(made.finished && made.exitCode == 0) << made.output;
+        const ShellResult made = RunShell("mkfs.fat -C -F 12 -n KWEPTEST -i 1234ABCD " + ShellQuote(image) + " 1440");
+        ASSERT_TRUE(made.finished && made.exitCode == 0) << made.out << made.err;
         ASSERT_TRUE(fat.Load(folder.File("card.img")));
         ASSERT_EQ(fat.rootEntries, 224u);
         root = std::make_unique<MemoryFolder>(fat.rootEntries, 0, 1);
@@ -227,25 +226,26 @@ protected:
     // fsck.fat reports exactly the given findings, or nothing at all.
     void ExpectFsckFindings(const std::vector<std::string>& findings)
     {
-        const UnixCommandResult fsck = RunUnixShell("fsck.fat -n -V " + ShellQuote(image));
-        ASSERT_TRUE(fsck.finished) << fsck.output;
-        EXPECT_EQ(fsck.exitCode, findings.empty() ? 0 : 1) << fsck.output;
+        // Its messages on both streams, in the order written.
+        const ShellResult fsck = RunShell("fsck.fat -n -V " + ShellQuote(image) + " 2>&1");
+        ASSERT_TRUE(fsck.finished) << fsck.err;
+        EXPECT_EQ(fsck.exitCode, findings.empty() ? 0 : 1) << fsck.out;
         std::vector<std::string> reported;
-        for (const std::string& line : Lines(fsck.output)) {
+        for (const std::string& line : Lines(fsck.out)) {
             const bool routine = line.empty() || line.rfind("fsck.fat ", 0) == 0 || line.rfind("Starting ", 0) == 0 ||
                                  line == "Leaving filesystem unchanged." || line.find(" files, ") != std::string::npos;
             if (!routine)
                 reported.push_back(line);
         }
-        EXPECT_EQ(reported, findings) << fsck.output;
+        EXPECT_EQ(reported, findings) << fsck.out;
     }
 
     std::string Mdir(const std::string& path)
     {
-        const UnixCommandResult mdir = RunUnixShell("LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 mdir -a -i " + ShellQuote(image) +
-                                                    " " + ShellQuote("::" + path));
-        EXPECT_TRUE(mdir.finished && mdir.exitCode == 0) << mdir.output;
-        return mdir.output;
+        const ShellResult mdir = RunShell("LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 mdir -a -i " + ShellQuote(image) + " " +
+                                          ShellQuote("::" + path) + " 2>&1");
+        EXPECT_TRUE(mdir.finished && mdir.exitCode == 0) << mdir.out << mdir.err;
+        return mdir.out;
     }
 
     // Every listed line that carries a long name (the longest that ends the line), in directory order.
@@ -280,12 +280,13 @@ protected:
     std::vector<ImageFile> files;
 };
 
-TEST(FsUnixToolRunner, ReportsExitCodeAndOutput)
+TEST(FsHostShell, ReportsExitCodeAndOutput)
 {
-    const UnixCommandResult r = RunUnixShell("echo out; echo err >&2; exit 3");
-    ASSERT_TRUE(r.finished);
+    const ShellResult r = RunShell("echo out; echo err >&2; exit 3");
+    ASSERT_TRUE(r.finished) << r.err;
     EXPECT_EQ(r.exitCode, 3);
-    EXPECT_EQ(r.output, "out\nerr\n");
+    EXPECT_EQ(r.out, "out\n");
+    EXPECT_EQ(r.err, "err\n");
     TempFolder folder;
     EXPECT_EQ(UnixPath(folder.File("x")).rfind('/', 0), 0u);
 }
@@ -344,10 +345,9 @@ TEST_F(FsFatImage, EntrySetsPassFsckAndShowInMdir)
     for (const std::wstring& name : {std::wstring(L"song.mp3"), std::wstring(L"\u00e5ngstr\u00f6m song.mp3"),
                                      std::wstring(L"Album Folder/inner track.mp3")}) {
         const std::string out = folder.UnixFile("copy.bin");
-        const UnixCommandResult copy = RunUnixShell("LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 mcopy -n -o -i " +
-                                                    ShellQuote(image) + " " + ShellQuote("::/" + Utf8(name)) + " " +
-                                                    ShellQuote(out));
-        ASSERT_TRUE(copy.finished && copy.exitCode == 0) << copy.output;
+        const ShellResult copy = RunShell("LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 mcopy -n -o -i " + ShellQuote(image) +
+                                          " " + ShellQuote("::/" + Utf8(name)) + " " + ShellQuote(out));
+        ASSERT_TRUE(copy.finished && copy.exitCode == 0) << copy.out << copy.err;
         std::ifstream in(folder.File("copy.bin"), std::ios::binary);
         const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         const std::wstring leaf = name.substr(name.find_last_of(L'/') + 1);

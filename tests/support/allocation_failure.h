@@ -1,5 +1,6 @@
-// Makes the engine's non-throwing array allocations fail on demand, to test the out-of-memory paths.
-// Linking allocation_failure.cpp replaces the global operator new[](size_t, nothrow_t) of the test.
+// Makes non-throwing array allocations fail on demand, to test the out-of-memory paths. A test that
+// uses NothrowArrayAllocationFails links in this library's replacement of the global
+// operator new[](size_t, nothrow_t).
 #pragma once
 
 namespace test_support {
