@@ -49,10 +49,19 @@ struct Instance {
         DWORD n;
         if (opPending) GetOverlappedResult(pipe, &op, &n, TRUE);
         if (writePending) GetOverlappedResult(pipe, &write, &n, TRUE);
-        opPending = writePending = connected = false;
         DisconnectNamedPipe(pipe);
         CloseHandle(pipe);
         pipe = INVALID_HANDLE_VALUE;
+        // Nothing of the old connection may leak into the next one.
+        opPending = writePending = connected = false;
+        opError = 0;
+        writing.clear();
+        op = OVERLAPPED{};
+        write = OVERLAPPED{};
+        op.hEvent = opEvent.h;
+        write.hEvent = writeEvent.h;
+        ResetEvent(opEvent.h);
+        ResetEvent(writeEvent.h);
     }
 
     // Posts the zero-byte read; it completes when the host writes or closes.
