@@ -13,8 +13,8 @@ namespace {
 
 constexpr wchar_t kUsage[] =
     L"Usage:\n"
-    L"  playersim --create FOLDER --model N [--firmware TEXT] [--pipe NAME]\n"
-    L"  playersim --open FOLDER [--pipe NAME]\n"
+    L"  playersim --create FOLDER --model N [--firmware TEXT] [CARD OPTIONS] [--pipe NAME]\n"
+    L"  playersim --open FOLDER [CARD OPTIONS] [--pipe NAME]\n"
     L"  playersim --help\n"
     L"\n"
     L"--create makes a fresh player of model number N (0 = an unknown model id, 1-16 the known models)\n"
@@ -23,12 +23,22 @@ constexpr wchar_t kUsage[] =
     L"--open serves the player an earlier run left in FOLDER.\n"
     L"--pipe NAME serves the player as \\\\.\\pipe\\NAME (default: a name unique to this process).\n"
     L"\n"
+    L"Card options (the card's kind follows the model: models 10, 14 and 16 take MMC/SD cards, the others\n"
+    L"NAND-type cards):\n"
+    L"  --card nand:MB      a fresh formatted NAND-type card of 8, 16, 32, 64 or 128 MB\n"
+    L"  --card sd:MB        a fresh formatted MMC/SD card of 1 to 2048 MB\n"
+    L"  --card none         no card in the slot (the card is kept in the folder)\n"
+    L"  --write-protect on|off   the card's write-protect switch\n"
+    L"  --import-card FILE  writes a raw FAT image onto the card before serving (for a NAND-type card,\n"
+    L"                      the logical image: the card's sectors in logical block order)\n"
+    L"  --export-card FILE  writes the card as a raw FAT image after serving ends and the player is saved\n"
+    L"\n"
     L"The first line on standard output is the interface path; point the transport at it with the\n"
     L"environment variable %hs. The player is served until standard input closes or\n"
     L"Ctrl+C, Ctrl+Break or closing the console; it is then saved to FOLDER. A process that is killed\n"
     L"keeps nothing of what was written since it started.\n"
-    L"Exit codes: 0 saved, 1 the save failed, 2 bad arguments or the player could not be made, opened\n"
-    L"or served.\n";
+    L"Exit codes: 0 saved (and exported), 1 the save or the export failed, 2 bad arguments or the player\n"
+    L"could not be made, opened, given its card or served.\n";
 
 HANDLE g_stop = nullptr;   // set to end serving
 HANDLE g_saved = nullptr;  // set once the player is saved
@@ -56,10 +66,42 @@ int Fail(const wchar_t* message) {
 
 }  // namespace
 
+// The chips the card sizes of --card nand: stand for.
+std::optional<std::uint8_t> NandCardDevice(long megabytes) {
+    switch (megabytes) {
+    case 8: return 0xE6;
+    case 16: return 0x73;
+    case 32: return 0x75;
+    case 64: return 0x76;
+    case 128: return 0x79;
+    default: return std::nullopt;
+    }
+}
+
+struct CardChoice {
+    enum Kind { None, Nand, Sector } kind = None;
+    long megabytes = 0;
+};
+
+std::optional<CardChoice> ParseCard(const std::wstring& text) {
+    if (text == L"none") return CardChoice{};
+    const auto colon = text.find(L':');
+    if (colon == std::wstring::npos) return std::nullopt;
+    const std::wstring kind = text.substr(0, colon), size = text.substr(colon + 1);
+    wchar_t* end = nullptr;
+    const long mb = std::wcstol(size.c_str(), &end, 10);
+    if (size.empty() || *end != 0) return std::nullopt;
+    if (kind == L"nand" && NandCardDevice(mb)) return CardChoice{CardChoice::Nand, mb};
+    if (kind == L"sd" && mb >= 1 && mb <= 2048) return CardChoice{CardChoice::Sector, mb};
+    return std::nullopt;
+}
+
 int wmain(int argc, wchar_t** argv) {
-    std::wstring createFolder, openFolder;
+    std::wstring createFolder, openFolder, importCard, exportCard;
     std::optional<int> model;
     std::optional<std::string> firmware, pipe;
+    std::optional<CardChoice> card;
+    std::optional<bool> writeProtect;
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = argv[i];
         const wchar_t* value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -81,6 +123,17 @@ int wmain(int argc, wchar_t** argv) {
         } else if (arg == L"--firmware") {
             firmware = Ascii(value);
             if (!firmware || firmware->size() > 4) return Fail(L"--firmware takes at most 4 ASCII characters");
+        } else if (arg == L"--card") {
+            card = ParseCard(value);
+            if (!card) return Fail(L"--card takes nand:8|16|32|64|128, sd:1..2048 or none");
+        } else if (arg == L"--write-protect") {
+            if (std::wstring(value) != L"on" && std::wstring(value) != L"off")
+                return Fail(L"--write-protect takes on or off");
+            writeProtect = std::wstring(value) == L"on";
+        } else if (arg == L"--import-card") {
+            importCard = value;
+        } else if (arg == L"--export-card") {
+            exportCard = value;
         } else if (arg == L"--pipe") {
             pipe = Ascii(value);
             if (!pipe || pipe->empty() || pipe->find('\\') != std::string::npos)
@@ -106,6 +159,22 @@ int wmain(int argc, wchar_t** argv) {
         player = sim::SimulatedPlayer::Open(openFolder);
         if (!player) return Fail(L"no readable player in the folder");
     }
+    if (card) {
+        const bool sectorModel = sim::CardKindOf(player->Config()) == sim::CardKind::Sector;
+        if (card->kind != CardChoice::None && sectorModel != (card->kind == CardChoice::Sector))
+            return Fail(L"this model takes the other kind of card (sd on models 10, 14 and 16, nand on the others)");
+        bool ok = true;
+        if (card->kind == CardChoice::Nand)
+            ok = player->InsertNandCard(0xEC, *NandCardDevice(card->megabytes));
+        else if (card->kind == CardChoice::Sector)
+            ok = player->InsertSectorCard(static_cast<std::uint32_t>(card->megabytes) * 2048);
+        else
+            player->SetCardInserted(false);  // no card at all is fine too
+        if (!ok) return Fail(L"cannot make the card");
+    }
+    if (writeProtect) player->EditConfig([&](sim::PlayerConfig& c) { c.cardWriteProtect = *writeProtect; });
+    if (!importCard.empty() && !player->ImportCardFile(importCard))
+        return Fail(L"cannot import the card image (no card, an unreadable file, or larger than the card)");
 
     g_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     g_saved = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -134,7 +203,18 @@ int wmain(int argc, wchar_t** argv) {
 
     server.Stop();
     const bool saved = player->Save();
+    bool exported = true;
+    if (!exportCard.empty()) {
+        sim::CardImageAudit audit;
+        exported = player->ExportCardFile(exportCard, &audit);
+        if (!exported) std::fprintf(stderr, "playersim: the card could not be exported\n");
+        if (audit.eccMismatches || audit.malformedFields || audit.duplicateBlocks)
+            std::fprintf(stderr,
+                         "playersim: card export noticed %u ECC mismatches, %u malformed address fields, "
+                         "%u duplicate blocks\n",
+                         audit.eccMismatches, audit.malformedFields, audit.duplicateBlocks);
+    }
     SetEvent(g_saved);
     if (!saved) std::fprintf(stderr, "playersim: the player could not be saved\n");
-    return saved ? 0 : 1;
+    return saved && exported ? 0 : 1;
 }

@@ -1,7 +1,10 @@
 #include "simulated_player.h"
 
+#include "sim_bytes.h"
 #include "sim_files.h"
 #include "sim_nand.h"
+#include "sim_nand_card.h"
+#include "sim_sector_card.h"
 
 #include <algorithm>
 #include <bit>
@@ -27,8 +30,10 @@ constexpr char kTrailer[5] = {'w', 'e', 'x', 'o', 'l'};
 
 constexpr std::uint8_t kStatusDone = 0xC0;    // ready, not write-protected
 constexpr std::uint8_t kStatusFailed = 0xC1;  // the same with the fail bit
+constexpr std::uint8_t kStatusProtected = 0x41;  // ready, write-protected, failed
 
 constexpr char kConfigName[] = "player.cfg";
+constexpr char kCardImageName[] = "card.img";
 constexpr std::uintmax_t kConfigMaxBytes = 1 << 20;
 
 enum Opcode : std::uint8_t {
@@ -44,12 +49,18 @@ enum Opcode : std::uint8_t {
     kStatusQuery = 0xA0,
     kFileHeader = 0xAA,
     kAckMediaChange = 0xAC,
+    // Sector-card commands, numbered as the card's own commands.
+    kCardReadSector = 17,
+    kCardReadCluster = 18,
+    kCardWriteSector = 24,
+    kCardWriteSectors = 25,
+    kCardErase = 38,
 };
 
-// Opcodes the player knows to have a reply phase but does not serve (further commands of the
-// firmware, and the card's sector reads until the card is simulated): refused with an empty reply.
+// Opcodes with a reply phase that the player does not serve (further commands of the firmware): refused
+// with an empty reply, as a refused card read is.
 bool RefusedWithReply(std::uint8_t op) {
-    return op == 0x05 || op == 0xCD || op == 0xCE || op == 0xCF || op == 17 || op == 18;
+    return op == 0x05 || op == 0xCD || op == 0xCE || op == 0xCF || op == kCardReadSector || op == kCardReadCluster;
 }
 
 // ---- the models ---------------------------------------------------------------------------------
@@ -87,6 +98,13 @@ constexpr ModelRow kModels[17] = {
 
 const ModelRow& Model(int model) { return kModels[(model >= 1 && model <= 16) ? model : 0]; }
 
+// The model number the host gives a model id: the first prefix it begins with, in model order.
+int ModelNumberOf(std::string_view modelId) {
+    for (int m = 1; m <= 16; ++m)
+        if (modelId.starts_with(kModels[m].id) || (m == 10 && modelId.starts_with("KWEP 9"))) return m;
+    return 0;
+}
+
 // ---- small helpers ------------------------------------------------------------------------------
 
 bool Printable(std::string_view text, std::size_t maxLength) {
@@ -102,26 +120,18 @@ bool HasTrailer(std::span<const std::uint8_t> block) {
     return std::memcmp(block.data() + 59, kTrailer, sizeof kTrailer) == 0;
 }
 
-void PutLe16(std::uint8_t* p, std::uint16_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void PutLe32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
 bool ValidConfig(const PlayerConfig& c) {
     if (!Printable(c.modelId, 12) || !Printable(c.firmware, 4) || !Printable(c.firmwareDate, 8)) return false;
     for (const auto& bad : c.factoryBadBlocks)
         if (bad.position < 0 || bad.position >= kPositions) return false;
-    return true;
+    return c.cardSectors <= kSectorCardMaxSectors;
 }
 
 // ---- configuration file -------------------------------------------------------------------------
 // player.cfg: one "key=value" per line, '#' starts a comment line. Keys: model, firmware, date,
 // nand (eight 4-digit hex pairs, maker first, comma-separated), root, csd (32 hex digits),
-// card_write_protect, card_present, card_mountable, media_changed, upgrade_status, and repeatable
+// card_write_protect, card_present, card_mountable, media_changed, upgrade_status, nand_card_out,
+// card_sectors (the sector card's image: card.img), and repeatable
 // bad=<position>:<block> and audio=<storage>:<record id>:<channels>:<sample rate>:<bit rate>.
 
 std::string Hex(const std::uint8_t* bytes, std::size_t n) {
@@ -175,7 +185,8 @@ std::string FormatConfig(const PlayerConfig& c) {
     out << "\nroot=" << c.rootEntries << "\ncsd=" << Hex(c.csd.data(), c.csd.size())
         << "\ncard_write_protect=" << int{c.cardWriteProtect} << "\ncard_present=" << int{c.cardPresent}
         << "\ncard_mountable=" << int{c.cardMountable} << "\nmedia_changed=" << int{c.mediaChanged}
-        << "\nupgrade_status=" << int{c.upgradeStatus} << "\n";
+        << "\nupgrade_status=" << int{c.upgradeStatus} << "\nnand_card_out=" << int{c.nandCardOut}
+        << "\ncard_sectors=" << c.cardSectors << "\n";
     for (const auto& bad : c.factoryBadBlocks) out << "bad=" << bad.position << ":" << bad.block << "\n";
     for (const auto& a : c.audioHeaders)
         out << "audio=" << int{a.storage} << ":" << a.recordId << ":" << a.channels << ":" << a.sampleRate << ":"
@@ -219,6 +230,10 @@ std::optional<PlayerConfig> ParseConfig(std::string_view text) {
             ok = ParseFlag(value, c.mediaChanged);
         } else if (key == "upgrade_status") {
             ok = ParseNumber(value, c.upgradeStatus);
+        } else if (key == "nand_card_out") {
+            ok = ParseFlag(value, c.nandCardOut);
+        } else if (key == "card_sectors") {
+            ok = ParseNumber(value, c.cardSectors);
         } else if (key == "bad") {
             auto parts = Split(value, ':');
             BlockRef bad;
@@ -258,6 +273,13 @@ PlayerConfig DefaultConfig(int model) {
 
 int ModelChipSlots(int model) { return Model(model).slots; }
 
+CardKind CardKindOf(const PlayerConfig& config) {
+    const int m = ModelNumberOf(config.modelId);
+    return m == 10 || m == 14 || m == 16 ? CardKind::Sector : CardKind::Nand;
+}
+
+int CardPosition(const PlayerConfig& config) { return Model(ModelNumberOf(config.modelId)).slots; }
+
 // ---- the player ---------------------------------------------------------------------------------
 
 struct SimulatedPlayer::Impl {
@@ -266,15 +288,19 @@ struct SimulatedPlayer::Impl {
     PlayerConfig config;
     std::array<std::unique_ptr<SimNandChip>, kPositions> chips;
     std::array<bool, kPositions> imageStale{};  // an image on disk no longer matches the position
+    std::unique_ptr<SimSectorCard> sectorCard;
+    bool cardImageStale = false;  // card.img no longer matches the sector card
     NandCounters counters;
 
     // A write whose data messages are still to come.
-    enum class Phase { Command, PageData, BlockData };
+    enum class Phase { Command, PageData, BlockData, CardData };
     Phase phase = Phase::Command;
     SimNandChip* writeChip = nullptr;
     std::uint32_t writeSector = 0;
     std::uint64_t writeLeft = 0;
     bool writeLarge = false;
+    bool cardWriteSingle = false;   // 24: exactly one sector, guarded by cardWriteCrc
+    std::uint16_t cardWriteCrc = 0;
 
     struct Address {
         SimNandChip* chip;
@@ -293,6 +319,36 @@ struct SimulatedPlayer::Impl {
             chip = geometry ? std::make_unique<SimNandChip>(maker, device, *geometry) : nullptr;
             imageStale[i] = true;
         }
+        if (sectorCard && sectorCard->Sectors() == config.cardSectors) return;
+        if (!sectorCard && config.cardSectors == 0) return;
+        if (phase == Phase::CardData) AbandonWrite();
+        sectorCard = config.cardSectors ? std::make_unique<SimSectorCard>(config.cardSectors) : nullptr;
+        cardImageStale = true;
+    }
+
+    // ---- the card slot ----
+
+    int CardSlot() const { return CardPosition(config); }
+    bool SectorKind() const { return CardKindOf(config) == CardKind::Sector; }
+
+    // The chip that answers at a position: the NAND-type card only while it is in the slot.
+    SimNandChip* Served(int position) {
+        if (position < 0 || position >= kPositions) return nullptr;
+        if (position == CardSlot() && config.nandCardOut) return nullptr;
+        return chips[position].get();
+    }
+
+    bool CardChipProtected(const SimNandChip* chip) const {
+        const int slot = CardSlot();
+        return config.cardWriteProtect && slot < kPositions && chip && chip == chips[slot].get();
+    }
+
+    SimSectorCard* ServedSectorCard() { return config.cardPresent ? sectorCard.get() : nullptr; }
+
+    // The NAND-type card of the slot, in it or pulled out.
+    SimNandChip* NandCard() {
+        const int slot = CardSlot();
+        return !SectorKind() && slot < kPositions ? chips[slot].get() : nullptr;
     }
 
     SimNandChip* Chip(int position) {
@@ -304,6 +360,7 @@ struct SimulatedPlayer::Impl {
         phase = Phase::Command;
         writeChip = nullptr;
         writeLeft = 0;
+        cardWriteSingle = false;
     }
 
     void Refuse(std::vector<Message>& replies, bool hasReply) {
@@ -315,7 +372,7 @@ struct SimulatedPlayer::Impl {
     std::optional<Address> Nand(std::span<const std::uint8_t> block) {
         const std::uint8_t mask = block[1];
         if (!std::has_single_bit(mask)) return std::nullopt;
-        SimNandChip* chip = chips[std::countr_zero(mask)].get();
+        SimNandChip* chip = Served(std::countr_zero(mask));
         if (!chip) return std::nullopt;
         const std::uint32_t rows = chip->Geometry().rows;
         std::uint32_t row;
@@ -336,7 +393,7 @@ struct SimulatedPlayer::Impl {
         return unit;
     }
 
-    std::array<std::uint8_t, kBlockBytes> InfoBlock() const {
+    std::array<std::uint8_t, kBlockBytes> InfoBlock() {
         std::array<std::uint8_t, kBlockBytes> b{};
         std::copy_n(config.modelId.begin(), std::min<std::size_t>(config.modelId.size(), 12), b.begin());
         std::copy_n(config.firmware.begin(), std::min<std::size_t>(config.firmware.size(), 4), b.begin() + 12);
@@ -344,6 +401,7 @@ struct SimulatedPlayer::Impl {
         const bool nFamily = !config.firmware.empty() && config.firmware[0] == 'N';
         for (int i = 0; i < kPositions; ++i) {
             std::uint16_t word = static_cast<std::uint16_t>(config.nandIds[i][0] | (config.nandIds[i][1] << 8));
+            if (i == CardSlot() && config.nandCardOut) word = 0;
             if (nFamily) word = static_cast<std::uint16_t>(~word);
             PutLe16(&b[24 + 2 * i], word);
         }
@@ -351,17 +409,23 @@ struct SimulatedPlayer::Impl {
         b[56] = config.cardWriteProtect ? 1 : 0;
         b[57] = config.mediaChanged ? 1 : 0;
         b[nFamily ? 60 : 58] = config.cardPresent ? 1 : 0;
-        b[59] = (config.cardPresent && config.cardMountable) ? 1 : 0;
+        // The player mounts a sector card itself; it reports one it cannot mount as unformatted.
+        const bool mountable = !SectorKind() || (sectorCard && VolumeClusterSectors(*sectorCard) != 0);
+        b[59] = (config.cardPresent && config.cardMountable && mountable) ? 1 : 0;
         PutLe16(&b[61], config.rootEntries);
         return b;
     }
 
     // Takes one data message of the pending write; false when it does not fit (nothing is taken).
     bool TakeData(std::span<const std::uint8_t> msg) {
+        if (phase == Phase::CardData) return TakeCardData(msg);
+        const int slot = CardSlot();
+        if (config.nandCardOut && slot < kPositions && writeChip == chips[slot].get()) return false;  // pulled out
+        const bool writable = !CardChipProtected(writeChip);
         if (phase == Phase::PageData) {
             if (msg.size() != kUnitBytes) return false;
             ++counters.pagePrograms;
-            writeChip->Program(writeSector, msg.data(), msg.data() + kSectorDataBytes);
+            if (writable) writeChip->Program(writeSector, msg.data(), msg.data() + kSectorDataBytes);
             AbandonWrite();
             return true;
         }
@@ -372,19 +436,71 @@ struct SimulatedPlayer::Impl {
             const std::uint8_t* piece = msg.data() + at;
             if (writeLarge) {
                 // Four sectors: their data back to back, then their spares back to back.
-                for (std::size_t i = 0; i < 4; ++i)
+                for (std::size_t i = 0; i < 4 && writable; ++i)
                     writeChip->Program(writeSector + static_cast<std::uint32_t>(i), piece + i * kSectorDataBytes,
                                        piece + 4 * kSectorDataBytes + i * kSpareBytes);
                 writeSector += 4;
                 counters.pagePrograms += 4;
             } else {
-                writeChip->Program(writeSector++, piece, piece + kSectorDataBytes);
+                if (writable) writeChip->Program(writeSector, piece, piece + kSectorDataBytes);
+                ++writeSector;
                 ++counters.pagePrograms;
             }
         }
         writeLeft -= msg.size();
         if (writeLeft == 0) AbandonWrite();
         return true;
+    }
+
+    // The data message of 24 (one sector under its CRC) or 25 (its length gives the count).
+    bool TakeCardData(std::span<const std::uint8_t> msg) {
+        SimSectorCard* card = ServedSectorCard();
+        const std::size_t count = msg.size() / kCardSectorBytes;
+        if (!card || config.cardWriteProtect || msg.empty() || msg.size() % kCardSectorBytes != 0 ||
+            count > (cardWriteSingle ? 1 : kCardMaxRunSectors))
+            return false;
+        if (cardWriteSingle && Crc16Xmodem(msg.data(), msg.size()) != cardWriteCrc) return false;
+        if (!card->Write(writeSector, static_cast<std::uint32_t>(count), msg.data())) return false;
+        counters.cardSectorsWritten += count;
+        AbandonWrite();
+        return true;
+    }
+
+    void CardCommand(std::span<const std::uint8_t> b, std::vector<Message>& replies) {
+        const std::uint8_t op = b[0];
+        const bool hasReply = op == kCardReadSector || op == kCardReadCluster;
+        const std::uint32_t sector = GetBe32(&b[1]);
+        SimSectorCard* card = ServedSectorCard();
+        if (!card || !AllZero(b, op == kCardWriteSector ? 7 : 5, kBlockBytes) || sector >= card->Sectors())
+            return Refuse(replies, hasReply);
+        switch (op) {
+        case kCardReadSector:
+        case kCardReadCluster: {
+            const std::uint32_t count = op == kCardReadSector ? 1 : VolumeClusterSectors(*card);
+            Message data(std::size_t{count} * kCardSectorBytes);
+            if (count == 0 || !card->Read(sector, count, data.data())) return Refuse(replies, true);
+            ++counters.commandBlocks;
+            counters.cardSectorsRead += count;
+            replies.push_back(std::move(data));
+            return;
+        }
+        case kCardWriteSector:
+        case kCardWriteSectors:
+            if (config.cardWriteProtect) return Refuse(replies, false);
+            ++counters.commandBlocks;
+            phase = Phase::CardData;
+            writeSector = sector;
+            cardWriteSingle = op == kCardWriteSector;
+            cardWriteCrc = static_cast<std::uint16_t>((b[5] << 8) | b[6]);
+            return;
+        default: {  // kCardErase
+            const std::uint32_t count = VolumeClusterSectors(*card);
+            if (config.cardWriteProtect || count == 0 || !card->Erase(sector, count)) return Refuse(replies, false);
+            ++counters.commandBlocks;
+            counters.cardSectorsErased += count;
+            return;
+        }
+        }
     }
 
     void Command(std::span<const std::uint8_t> b, std::vector<Message>& replies) {
@@ -422,15 +538,16 @@ struct SimulatedPlayer::Impl {
             if (!at || !signedFrom(6)) return Refuse(replies, true);
             ++counters.commandBlocks;
             ++counters.blockErases;
-            const bool done = at->chip->Erase(at->sector / at->chip->Geometry().sectorsPerBlock);
+            const bool locked = CardChipProtected(at->chip);
+            const bool done = !locked && at->chip->Erase(at->sector / at->chip->Geometry().sectorsPerBlock);
             Message reply(kBlockBytes, 0);
-            reply[0] = done ? kStatusDone : kStatusFailed;
+            reply[0] = locked ? kStatusProtected : done ? kStatusDone : kStatusFailed;
             replies.push_back(std::move(reply));
             return;
         }
         case kReadSpare: {
             const std::uint8_t mask = b[1];
-            SimNandChip* chip = std::has_single_bit(mask) ? chips[std::countr_zero(mask)].get() : nullptr;
+            SimNandChip* chip = std::has_single_bit(mask) ? Served(std::countr_zero(mask)) : nullptr;
             if (!chip || !signedFrom(2)) return Refuse(replies, true);
             ++counters.commandBlocks;
             const std::uint32_t spb = chip->Geometry().sectorsPerBlock;
@@ -502,6 +619,12 @@ struct SimulatedPlayer::Impl {
             replies.push_back(std::move(reply));
             return;
         }
+        case kCardReadSector:
+        case kCardReadCluster:
+        case kCardWriteSector:
+        case kCardWriteSectors:
+        case kCardErase:
+            return CardCommand(b, replies);
         default:
             return Refuse(replies, RefusedWithReply(op));
         }
@@ -539,6 +662,48 @@ struct SimulatedPlayer::Impl {
             chips[i]->SetDirty(false);
             imageStale[i] = false;
         }
+        const auto cardPath = folder / kCardImageName;
+        if (!sectorCard) {
+            if (cardImageStale) std::filesystem::remove(cardPath, ec);
+            if (ec) return false;
+        } else if (sectorCard->Dirty() || cardImageStale) {
+            if (!sectorCard->WriteImage(cardPath)) return false;
+            sectorCard->SetDirty(false);
+        }
+        cardImageStale = false;
+        return true;
+    }
+
+    // ---- the card's raw FAT image ----
+
+    // Card sectors of the image file, or of the NAND-type card's logical image.
+    std::optional<std::uint64_t> CardImageSectors() {
+        if (SectorKind()) return sectorCard ? std::optional<std::uint64_t>(sectorCard->Sectors()) : std::nullopt;
+        SimNandChip* chip = NandCard();
+        const auto layout = chip ? CardLayout(chip->Geometry()) : std::nullopt;
+        return layout ? std::optional<std::uint64_t>(layout->LogicalSectors()) : std::nullopt;
+    }
+
+    // The card changed behind the host's back: a write to it that waits for its data is dropped.
+    void CardReplaced() {
+        const int slot = CardSlot();
+        if (phase == Phase::CardData || (writeChip && slot < kPositions && writeChip == chips[slot].get()))
+            AbandonWrite();
+        config.mediaChanged = true;
+    }
+
+    bool ImportLocked(std::span<const std::uint8_t> image) {
+        SyncChips();
+        const auto sectors = CardImageSectors();
+        if (!sectors || image.size() % kCardSectorBytes != 0 || image.size() / kCardSectorBytes > *sectors) return false;
+        if (SectorKind()) {
+            const std::uint32_t used = static_cast<std::uint32_t>(image.size() / kCardSectorBytes);
+            sectorCard->Write(0, used, image.data());
+            sectorCard->Erase(used, sectorCard->Sectors() - used);
+        } else if (!ImportCardImage(*NandCard(), image)) {
+            return false;
+        }
+        CardReplaced();
         return true;
     }
 };
@@ -563,6 +728,7 @@ std::unique_ptr<SimulatedPlayer> SimulatedPlayer::Create(const std::filesystem::
     if (!player) return nullptr;
     player->impl_->folder = folder;
     player->impl_->imageStale.fill(true);  // drop the images of an earlier player in the folder
+    player->impl_->cardImageStale = true;
     if (!player->Save()) return nullptr;
     return player;
 }
@@ -591,6 +757,10 @@ std::unique_ptr<SimulatedPlayer> SimulatedPlayer::Open(const std::filesystem::pa
         if (!std::filesystem::exists(path, ec)) continue;  // made erased by SyncChips below
         p.chips[i] = SimNandChip::ReadImage(path, maker, device);
         if (!p.chips[i]) return nullptr;
+    }
+    if (p.config.cardSectors && std::filesystem::exists(folder / kCardImageName, ec)) {
+        p.sectorCard = SimSectorCard::ReadImage(folder / kCardImageName, p.config.cardSectors);
+        if (!p.sectorCard) return nullptr;
     }
     p.SyncChips();
     return player;
@@ -656,6 +826,153 @@ bool SimulatedPlayer::PokePage(int position, std::uint32_t row, std::uint32_t se
     if (!chip || row >= chip->Geometry().rows || sector >= kSectorsPerRow) return false;
     chip->Poke(row * kSectorsPerRow + sector, bytes);
     return true;
+}
+
+bool SimulatedPlayer::InsertNandCard(std::uint8_t maker, std::uint8_t device, bool formatted) {
+    std::lock_guard g(impl_->lock);
+    Impl& p = *impl_;
+    p.SyncChips();
+    const int slot = p.CardSlot();
+    const auto geometry = GeometryForId(maker, device);
+    const auto layout = geometry ? CardLayout(*geometry) : std::nullopt;
+    if (p.SectorKind() || slot >= kPositions || !layout) return false;
+    if (p.phase != Impl::Phase::Command && p.writeChip == p.chips[slot].get()) p.AbandonWrite();
+    p.config.nandIds[slot] = {maker, device};
+    p.chips[slot] = std::make_unique<SimNandChip>(maker, device, *geometry);
+    p.imageStale[slot] = true;
+    if (formatted && !ImportCardImage(*p.chips[slot], FormattedNandCardHead(*layout))) return false;
+    p.config.nandCardOut = false;
+    p.config.cardPresent = true;
+    p.CardReplaced();
+    return true;
+}
+
+bool SimulatedPlayer::InsertSectorCard(std::uint32_t sectors, bool formatted) {
+    std::lock_guard g(impl_->lock);
+    Impl& p = *impl_;
+    p.SyncChips();
+    const auto csd = CsdForSectors(sectors);
+    const auto head = formatted ? FormattedSectorCardHead(sectors) : std::nullopt;
+    if (!p.SectorKind() || !csd || (formatted && !head)) return false;
+    p.config.cardSectors = sectors;
+    p.sectorCard = std::make_unique<SimSectorCard>(sectors);
+    p.cardImageStale = true;
+    if (head) p.sectorCard->Write(0, static_cast<std::uint32_t>(head->size() / kCardSectorBytes), head->data());
+    p.config.csd = *csd;
+    p.config.cardPresent = true;
+    p.CardReplaced();
+    return true;
+}
+
+bool SimulatedPlayer::SetCardInserted(bool inserted) {
+    std::lock_guard g(impl_->lock);
+    Impl& p = *impl_;
+    p.SyncChips();
+    const bool sector = p.SectorKind();
+    if (sector ? !p.sectorCard : !p.NandCard()) return false;
+    const bool now = sector ? p.config.cardPresent : !p.config.nandCardOut;
+    p.config.cardPresent = inserted;
+    if (!sector) p.config.nandCardOut = !inserted;
+    if (now != inserted) p.CardReplaced();
+    return true;
+}
+
+std::optional<std::vector<std::uint8_t>> SimulatedPlayer::ExportCard(CardImageAudit* audit) const {
+    std::lock_guard g(impl_->lock);
+    Impl& p = *impl_;
+    p.SyncChips();
+    if (!p.SectorKind()) {
+        SimNandChip* chip = p.NandCard();
+        return chip ? ExportCardImage(*chip, audit) : std::nullopt;
+    }
+    if (!p.sectorCard) return std::nullopt;
+    std::vector<std::uint8_t> image(std::size_t{p.sectorCard->Sectors()} * kCardSectorBytes);
+    p.sectorCard->Read(0, p.sectorCard->Sectors(), image.data());
+    if (audit) *audit = {};
+    return image;
+}
+
+bool SimulatedPlayer::ImportCard(std::span<const std::uint8_t> image) {
+    std::lock_guard g(impl_->lock);
+    return impl_->ImportLocked(image);
+}
+
+bool SimulatedPlayer::ExportCardFile(const std::filesystem::path& file, CardImageAudit* audit) const {
+    std::filesystem::path temp = file;
+    temp += ".new";
+    bool ok;
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out) return false;
+        std::unique_lock g(impl_->lock);
+        Impl& p = *impl_;
+        p.SyncChips();
+        if (p.SectorKind() && p.sectorCard) {
+            // Piece by piece: a sector card may be far larger than the memory one wants to spend on it.
+            if (audit) *audit = {};
+            std::vector<std::uint8_t> piece(std::size_t{kCardMaxRunSectors} * kCardSectorBytes);
+            const std::uint32_t total = p.sectorCard->Sectors();
+            for (std::uint32_t at = 0; at < total && out; at += kCardMaxRunSectors) {
+                const std::uint32_t n = std::min(kCardMaxRunSectors, total - at);
+                p.sectorCard->Read(at, n, piece.data());
+                out.write(reinterpret_cast<const char*>(piece.data()),
+                          static_cast<std::streamsize>(std::size_t{n} * kCardSectorBytes));
+            }
+            g.unlock();
+        } else {
+            g.unlock();
+            const auto image = ExportCard(audit);
+            if (!image) {
+                out.close();
+                std::error_code ec;
+                std::filesystem::remove(temp, ec);
+                return false;
+            }
+            out.write(reinterpret_cast<const char*>(image->data()), static_cast<std::streamsize>(image->size()));
+        }
+        out.flush();
+        ok = static_cast<bool>(out);
+    }
+    if (!ok) {
+        std::error_code ec;
+        std::filesystem::remove(temp, ec);
+        return false;
+    }
+    return ReplaceFileWith(temp, file);
+}
+
+bool SimulatedPlayer::ImportCardFile(const std::filesystem::path& file) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(file, ec);
+    if (ec) return false;
+    std::lock_guard g(impl_->lock);
+    Impl& p = *impl_;
+    p.SyncChips();
+    const auto sectors = p.CardImageSectors();
+    if (!sectors || size % kCardSectorBytes != 0 || size / kCardSectorBytes > *sectors) return false;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return false;
+    if (p.SectorKind()) {
+        // Piece by piece into a fresh card that replaces the old one once the whole file is read, so a
+        // short read leaves the card as it was.
+        auto fresh = std::make_unique<SimSectorCard>(p.sectorCard->Sectors());
+        std::vector<std::uint8_t> piece(std::size_t{kCardMaxRunSectors} * kCardSectorBytes);
+        const std::uint32_t used = static_cast<std::uint32_t>(size / kCardSectorBytes);
+        for (std::uint32_t at = 0; at < used; at += kCardMaxRunSectors) {
+            const std::uint32_t n = std::min(kCardMaxRunSectors, used - at);
+            if (!in.read(reinterpret_cast<char*>(piece.data()),
+                         static_cast<std::streamsize>(std::size_t{n} * kCardSectorBytes)))
+                return false;
+            fresh->Write(at, n, piece.data());
+        }
+        p.sectorCard = std::move(fresh);
+        p.cardImageStale = true;
+        p.CardReplaced();
+        return true;
+    }
+    std::vector<std::uint8_t> image(static_cast<std::size_t>(size));
+    if (!in.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(image.size()))) return false;
+    return p.ImportLocked(image);
 }
 
 NandCounters SimulatedPlayer::Counters() const {

@@ -16,11 +16,25 @@
 //   0x30  large-page chips only: takes pages x 528 bytes in messages of at most 16896 bytes, whole
 //         2112-byte chip pages each (2048 data bytes, then the four sectors' 16-byte spares)
 //   0x20, 0xAC  no reply; 0xA0, 0xAA  64-byte replies
+//   17    one 512-byte sector of the sector card
+//   18    one cluster of the sector card (the block carries no count): as many sectors as the boot
+//         sector of the card's FAT volume gives per cluster, found the way the host mounts it (sector
+//         0, partition entry 1, boot sector byte 13); refused when the card holds no such volume
+//   24    takes the next message, one 512-byte sector, and writes it when its CRC-16 (XMODEM) equals
+//         bytes 5 (high) and 6 (low) of the block
+//   25    takes the next message, any whole number of sectors up to 128, and writes them from the sector
+//   38    erases (to zeros) one cluster of the card's FAT volume from the sector, as 18 counts it
+// Card blocks carry the sector big-endian in bytes 1-4, nothing else but 24's CRC, and no trailer. Writes
+// and erases of a write-protected card change nothing: 24, 25 and 38 are refused, NAND programs leave
+// the card chip as it was and its erases report 0x41 (failed, write-protected).
 // A unit is 512 data bytes, the 16 spare bytes and 48 zero bytes. NAND commands address one chip by a
-// one-bit chip-select mask (parameter 1); the row's high byte must be 0xFF on chips of fewer than 512
-// rows; the column byte is ignored. A block the player refuses (wrong size, unknown opcode, bytes that
-// must be zero are not, missing or stray "wexol" trailer, no chip at the mask, row beyond the chip, a
-// data message that does not fit the pending write) changes nothing and counts in `rejected`; when its
+// one-bit chip-select mask (parameter 1); the NAND-type card is the chip at the card position (the
+// model's chip slot count) and answers only while it is in the slot; the row's high byte must be 0xFF
+// on chips of fewer than 512 rows; the column byte is ignored. A block the player refuses (wrong size,
+// unknown opcode, bytes that must be zero are not, missing or stray "wexol" trailer, no chip at the
+// mask, row beyond the chip, no card, a write-protected card, a sector beyond the card, a 24 whose CRC
+// does not match, a data message that does not fit the pending write) changes nothing and counts in
+// `rejected`; when its
 // opcode has a reply phase the player answers one empty message, which the host reads as a short
 // transfer, so a refused read fails instead of waiting forever.
 #pragma once
@@ -32,6 +46,8 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -66,12 +82,20 @@ struct PlayerConfig {
     // Sector-card figures (group models), bytes 40-60.
     std::array<std::uint8_t, 16> csd{};  // bytes 40-55 as they go on the wire
     bool cardWriteProtect = false;       // byte 56 bit 0
-    bool cardPresent = false;            // byte 58, or byte 60 on "N" firmware
-    bool cardMountable = true;           // byte 59
+    bool cardPresent = false;            // byte 58, or byte 60 on "N" firmware: a card is in the slot
+    // Byte 59 is set while a card is present and this is set, and for a sector card only when the
+    // player finds a FAT volume on it (as 18 does); clear it to report a present card unmountable.
+    bool cardMountable = true;
     bool mediaChanged = false;           // byte 57
     std::uint8_t upgradeStatus = 0;      // byte 0 of the reply to 0xA0 (0 = the player accepted the files)
     std::vector<BlockRef> factoryBadBlocks;  // marked bad when the player is created
     std::vector<AudioHeader> audioHeaders;   // 0xAA answers; any other file gets a zero reply
+    // The memory card. A NAND-type card is the chip whose pair is at the card position of nandIds;
+    // while nandCardOut it is kept but not in the slot (its pair reads as empty, it answers nothing).
+    bool nandCardOut = false;
+    // An MMC/SD sector card of this many 512-byte sectors (0: none), served while cardPresent; a new
+    // count gives a fresh all-zero card. csd is not changed by it (InsertSectorCard sets both).
+    std::uint32_t cardSectors = 0;
 };
 
 // A typical configuration of each model number 0..16 (0, and any other number, = a model id nobody knows).
@@ -79,12 +103,30 @@ PlayerConfig DefaultConfig(int model);
 // Internal chip slots of a model number: 1, 4 or 7 (the card slot is the position after them).
 int ModelChipSlots(int model);
 
+// The card slot of a configuration, from its model id as the host identifies it: the group models
+// (model numbers 10, 14 and 16) take an MMC/SD sector card, every other model a NAND-type card at
+// chip position CardPosition (= its chip slot count).
+enum class CardKind { Nand, Sector };
+CardKind CardKindOf(const PlayerConfig& config);
+int CardPosition(const PlayerConfig& config);
+
+// What an export of the NAND-type card noticed on the way; a system that writes the card correctly
+// leaves every count at zero.
+struct CardImageAudit {
+    std::uint32_t eccMismatches = 0;    // pages of mapped blocks whose ECC bytes do not match their data
+    std::uint32_t malformedFields = 0;  // valid blocks whose address fields are not two equal, well-formed copies
+    std::uint32_t duplicateBlocks = 0;  // further valid blocks of a zone claiming a logical block already found
+};
+
 struct NandCounters {
     std::uint64_t commandBlocks = 0;  // command blocks accepted
     std::uint64_t pageReads = 0;      // 512-byte sectors sent by 0x02 and 0x06
     std::uint64_t pagePrograms = 0;   // 512-byte sectors taken by 0x03, 0x08 and 0x30 (failed ones too)
     std::uint64_t blockErases = 0;    // erase commands on a block (failed ones too)
     std::uint64_t rejected = 0;       // blocks and data messages refused (see above)
+    std::uint64_t cardSectorsRead = 0;     // sector-card sectors sent by 17 and 18
+    std::uint64_t cardSectorsWritten = 0;  // sector-card sectors written by 24 and 25
+    std::uint64_t cardSectorsErased = 0;   // sector-card sectors erased by 38
 };
 
 // Thread-safe: one lock inside guards every member function, so tests may call them while the wire
@@ -120,6 +162,31 @@ public:
     std::array<std::uint8_t, 528> PeekPage(int position, std::uint32_t row, std::uint32_t sector) const;
     // Stores a sector exactly as given, bypassing the chip rules (test set-up); false without such sector.
     bool PokePage(int position, std::uint32_t row, std::uint32_t sector, const std::array<std::uint8_t, 528>& bytes);
+
+    // ---- the memory card (of the kind CardKindOf gives) ----
+    // Puts a fresh NAND-type card of chip (maker, device) in the slot: formatted with the FAT volume the
+    // system's own card format lays out, or left erased. Only chips of 16- or 32-sector blocks and 64 to
+    // 1024 rows; false on a group model or for another chip.
+    bool InsertNandCard(std::uint8_t maker, std::uint8_t device, bool formatted = true);
+    // Puts a fresh sector card of `sectors` 512-byte sectors in the slot, with a CSD that tells its size:
+    // formatted with one FAT volume, or left all zero. False on a model that takes NAND-type cards, or
+    // for a size the CSD cannot express exactly (up to 2 GiB, whole multiples of 4 sectors).
+    bool InsertSectorCard(std::uint32_t sectors, bool formatted = true);
+    // Pulls the card out of the slot or pushes it back; it keeps its content. The media-change byte is
+    // set when the state changes. False when there is no card.
+    bool SetCardInserted(bool inserted);
+    // The card as a raw FAT image, whether it is in the slot or not: the sector card's sectors as they
+    // stand; for the NAND-type card the logical image rebuilt through the block-address map (see
+    // sim_nand_card.h), with what was noticed on the way in `audit`. Nothing without a card.
+    std::optional<std::vector<std::uint8_t>> ExportCard(CardImageAudit* audit = nullptr) const;
+    // Writes a raw FAT image (whole sectors, at most the card's size) onto the card: the sector card
+    // holds it from sector 0 and zeros after it; the NAND-type card is rewritten with CIS, spare records
+    // and ECC (sim_nand_card.h). Sets the media-change byte. False, with the card unchanged, without a
+    // card or when the image does not fit.
+    bool ImportCard(std::span<const std::uint8_t> image);
+    // The same through files (a sector card is copied piece by piece).
+    bool ExportCardFile(const std::filesystem::path& file, CardImageAudit* audit = nullptr) const;
+    bool ImportCardFile(const std::filesystem::path& file);
 
     NandCounters Counters() const;
     void ResetCounters();

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 
 using namespace simtest;
@@ -202,4 +203,86 @@ TEST(SimPipes, PlayersimServesAFolderAndSavesItWhenInputCloses) {
     }
     std::error_code ec;
     std::filesystem::remove_all(folder, ec);
+}
+
+TEST(SimPipes, PlayersimCardOptions) {
+    const std::filesystem::path base = std::filesystem::temp_directory_path() / sim::UniquePipeBaseName("kwep-playersim-card");
+    std::filesystem::create_directories(base);
+    auto quoted = [](const std::filesystem::path& p) { return L"\"" + p.wstring() + L"\""; };
+    auto readFile = [](const std::filesystem::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), {});
+    };
+    const auto sd = base / "sd", nand = base / "nand";
+    {
+        // A formatted 2 MB sector card: present, changed, mountable; one cluster in one read.
+        Playersim server(L"--create " + quoted(sd) + L" --model 10 --card sd:2 --export-card " + quoted(base / "sd.img"));
+        ASSERT_TRUE(server.Started());
+        {
+            Pipes pipes(server.Line());
+            ASSERT_TRUE(pipes.Open());
+            Bytes info;
+            ASSERT_TRUE(pipes.Write(Signed(0x01)));
+            ASSERT_EQ(pipes.Read(info, 64), 64);
+            EXPECT_EQ(Bytes(info.begin() + 57, info.begin() + 60), Bytes({1, 1, 1}));
+            Bytes read(64, 0);
+            read[0] = 18;
+            read[4] = 100;
+            ASSERT_TRUE(pipes.Write(read));
+            Bytes cluster;
+            EXPECT_EQ(pipes.Read(cluster, 16 * 512), 16 * 512);
+        }
+        server.CloseInput();
+        EXPECT_EQ(server.Exit(), 0);
+    }
+    const Bytes exported = readFile(base / "sd.img");
+    ASSERT_EQ(exported.size(), 4096u * 512);
+    EXPECT_EQ(exported[510], 0x55);
+    EXPECT_EQ(exported[511], 0xAA);
+
+    // An image in, the same image out.
+    Bytes image(4096 * 512);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 31 + i / 512);
+    std::ofstream(base / "in.img", std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
+                                                            static_cast<std::streamsize>(image.size()));
+    {
+        Playersim server(L"--open " + quoted(sd) + L" --import-card " + quoted(base / "in.img") + L" --export-card " +
+                         quoted(base / "out.img"));
+        ASSERT_TRUE(server.Started());
+        server.CloseInput();
+        EXPECT_EQ(server.Exit(), 0);
+    }
+    EXPECT_EQ(readFile(base / "out.img"), image);
+
+    {
+        // A formatted 8 MB NAND-type card at position 4 of a four-slot model, write-protected.
+        Playersim server(L"--create " + quoted(nand) + L" --model 1 --card nand:8 --write-protect on --export-card " +
+                         quoted(base / "nand.img"));
+        ASSERT_TRUE(server.Started());
+        {
+            Pipes pipes(server.Line());
+            ASSERT_TRUE(pipes.Open());
+            Bytes info;
+            ASSERT_TRUE(pipes.Write(Signed(0x01)));
+            ASSERT_EQ(pipes.Read(info, 64), 64);
+            EXPECT_EQ(info[56] & 1, 1);
+            EXPECT_EQ(Bytes(info.begin() + 32, info.begin() + 34), Bytes({0xEC, 0xE6}));
+        }
+        server.CloseInput();
+        EXPECT_EQ(server.Exit(), 0);
+    }
+    const Bytes nandImage = readFile(base / "nand.img");
+    ASSERT_EQ(nandImage.size(), 16000u * 512);
+    EXPECT_EQ(nandImage[25 * 512], 0xE9);  // the boot sector at the partition start of an 8 MB card
+
+    // Refused: a card of the other kind, an image larger than the card.
+    for (const std::wstring& arguments : {L"--create " + quoted(base / "wrong") + L" --model 1 --card sd:2",
+                                          L"--open " + quoted(sd) + L" --import-card " + quoted(base / "nand.img"),
+                                          L"--open " + quoted(sd) + L" --card nand:5"}) {
+        Playersim refused(arguments);
+        ASSERT_TRUE(refused.Started());
+        EXPECT_EQ(refused.Exit(), 2);
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(base, ec);
 }
