@@ -2,11 +2,14 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
+#include <ostream>
 
 namespace sim {
 
-// Moves a finished temporary file over its target in one step, so a player folder never holds a
-// half-written file; the temporary file is removed when the move fails.
-bool ReplaceFileWith(const std::filesystem::path& temp, const std::filesystem::path& target);
+// Writes `target` through `write` into a temporary file that is moved over the target in one step, so
+// a player folder never holds a half-written file. `write` answers false to give up; the temporary
+// file is removed whenever the file is not replaced.
+bool WriteFileReplacing(const std::filesystem::path& target, const std::function<bool(std::ostream&)>& write);
 
 }  // namespace sim

@@ -137,11 +137,7 @@ bool SimNandChip::WriteImage(const std::filesystem::path& file) const {
     for (std::uint32_t b = 0; b < BlockCount(); ++b)
         if (!blocks_[b].empty() || flags_[b]) ++header.recordCount;
 
-    std::filesystem::path temp = file;
-    temp += ".new";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
+    return WriteFileReplacing(file, [&](std::ostream& out) {
         out.write(reinterpret_cast<const char*>(&header), sizeof header);
         const std::vector<std::uint8_t> erased(std::size_t{geometry_.sectorsPerBlock} * kSectorBytes, 0xFF);
         for (std::uint32_t b = 0; b < BlockCount() && out; ++b) {
@@ -151,15 +147,8 @@ bool SimNandChip::WriteImage(const std::filesystem::path& file) const {
             const auto& bytes = blocks_[b].empty() ? erased : blocks_[b];
             out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         }
-        out.flush();
-        if (!out) {
-            out.close();
-            std::error_code ec;
-            std::filesystem::remove(temp, ec);
-            return false;
-        }
-    }
-    return ReplaceFileWith(temp, file);
+        return true;
+    });
 }
 
 std::unique_ptr<SimNandChip> SimNandChip::ReadImage(const std::filesystem::path& file, std::uint8_t maker,

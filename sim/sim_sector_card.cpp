@@ -181,11 +181,7 @@ bool SimSectorCard::WriteImage(const std::filesystem::path& file) const {
     for (const auto& chunk : chunks_)
         if (!chunk.empty()) ++header.recordCount;
 
-    std::filesystem::path temp = file;
-    temp += ".new";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
+    return WriteFileReplacing(file, [&](std::ostream& out) {
         out.write(reinterpret_cast<const char*>(&header), sizeof header);
         for (std::uint32_t c = 0; c < chunks_.size() && out; ++c) {
             if (chunks_[c].empty()) continue;
@@ -193,15 +189,8 @@ bool SimSectorCard::WriteImage(const std::filesystem::path& file) const {
             out.write(reinterpret_cast<const char*>(&record), sizeof record);
             out.write(reinterpret_cast<const char*>(chunks_[c].data()), static_cast<std::streamsize>(chunks_[c].size()));
         }
-        out.flush();
-        if (!out) {
-            out.close();
-            std::error_code ec;
-            std::filesystem::remove(temp, ec);
-            return false;
-        }
-    }
-    return ReplaceFileWith(temp, file);
+        return true;
+    });
 }
 
 std::unique_ptr<SimSectorCard> SimSectorCard::ReadImage(const std::filesystem::path& file, std::uint32_t sectors) {

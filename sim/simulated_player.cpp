@@ -634,20 +634,11 @@ struct SimulatedPlayer::Impl {
         if (folder.empty() || !ValidConfig(config)) return false;  // Open could not read it back
         std::error_code ec;
         std::filesystem::create_directories(folder, ec);
-        const std::filesystem::path target = folder / kConfigName;
-        std::filesystem::path temp = target;
-        temp += ".new";
-        {
-            std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-            out << FormatConfig(config);
-            out.flush();
-            if (!out) {
-                out.close();
-                std::filesystem::remove(temp, ec);
-                return false;
-            }
-        }
-        if (!ReplaceFileWith(temp, target)) return false;
+        if (!WriteFileReplacing(folder / kConfigName, [&](std::ostream& out) {
+                out << FormatConfig(config);
+                return true;
+            }))
+            return false;
         SyncChips();
         for (int i = 0; i < kPositions; ++i) {
             const auto path = ChipImagePath(folder, i);
@@ -898,12 +889,7 @@ bool SimulatedPlayer::ImportCard(std::span<const std::uint8_t> image) {
 }
 
 bool SimulatedPlayer::ExportCardFile(const std::filesystem::path& file, CardImageAudit* audit) const {
-    std::filesystem::path temp = file;
-    temp += ".new";
-    bool ok;
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
+    return WriteFileReplacing(file, [&](std::ostream& out) {
         std::unique_lock g(impl_->lock);
         Impl& p = *impl_;
         p.SyncChips();
@@ -918,27 +904,14 @@ bool SimulatedPlayer::ExportCardFile(const std::filesystem::path& file, CardImag
                 out.write(reinterpret_cast<const char*>(piece.data()),
                           static_cast<std::streamsize>(std::size_t{n} * kCardSectorBytes));
             }
-            g.unlock();
-        } else {
-            g.unlock();
-            const auto image = ExportCard(audit);
-            if (!image) {
-                out.close();
-                std::error_code ec;
-                std::filesystem::remove(temp, ec);
-                return false;
-            }
-            out.write(reinterpret_cast<const char*>(image->data()), static_cast<std::streamsize>(image->size()));
+            return true;
         }
-        out.flush();
-        ok = static_cast<bool>(out);
-    }
-    if (!ok) {
-        std::error_code ec;
-        std::filesystem::remove(temp, ec);
-        return false;
-    }
-    return ReplaceFileWith(temp, file);
+        g.unlock();
+        const auto image = ExportCard(audit);
+        if (!image) return false;
+        out.write(reinterpret_cast<const char*>(image->data()), static_cast<std::streamsize>(image->size()));
+        return true;
+    });
 }
 
 bool SimulatedPlayer::ImportCardFile(const std::filesystem::path& file) {
