@@ -163,6 +163,8 @@ int NandChip::LoadSpareTable()
         return kTransportFailed;
 
     Rewind();
+    // The whole table: nothing of a larger chip loaded earlier survives, and rows the chip lacks read as bad.
+    spareTable.fill(0);
     for (std::size_t r = 0; r < rowCount; ++r)
         std::memset(spareTable.data() + r * kSpareRowSlot, 0xFF, perRow * kSpareRecordBytes);
     if (pipes->NandReadSpare(chipSelect, {work.get(), kSpareWorkBytes}, static_cast<std::uint32_t>(perRow),

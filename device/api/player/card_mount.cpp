@@ -1,14 +1,22 @@
 #include "device/api/player/card_mount.h"
-#include "device/fs/engine_status.h"
+
+#include "device/fs/card/card_volume.h"
+#include "device/transport/engine_state.h"
 
 namespace engine {
 
-
 std::uint32_t MountNandCardVolume()
 {
-    return kStatusOk;
+    CardVolume.writeProtected = Engine.CardWriteProtect;
+    CardVolume.cardSectors = 0;
+    return CardVolume.MountNandCard();
 }
 
-void MountSectorCardVolume() {}
+void MountSectorCardVolume()
+{
+    CardVolume.writeProtected = Engine.CardWriteProtect;
+    CardVolume.cardSectors = Engine.CardCapacityBytes / kCardSectorBytes;
+    CardVolume.Mount();
+}
 
 }  // namespace engine

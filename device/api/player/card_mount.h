@@ -1,13 +1,15 @@
-// Mounting the memory card's volume at identification. The card volume is not part of this build
-// yet: both calls leave the card unmounted and report nothing, so identification of internal
-// memory goes on. The card volume replaces them.
+// Mounting the memory card's volume at identification, called by the device object once it knows the
+// card: the NAND-type card when a card chip answers at the card position, the MMC/SD card on the group
+// models when the player reports a mountable card.
 #pragma once
 
 #include <cstdint>
 
 namespace engine {
 
+// The volume's mount result (0, or the storage engine's USB, master boot record or partition error).
 std::uint32_t MountNandCardVolume();
+// Mounts the MMC/SD card's volume; a card that does not mount stays unmounted.
 void MountSectorCardVolume();
 
 }  // namespace engine

@@ -290,11 +290,13 @@ TEST_F(NandChipWireTest, LoadSpareTableUnpacksTheRecords)
                 allMapped = allMapped && RecordAt(*chip, r, j) == Bytes(packed.begin() + (r * perRow + j) * 16,
                                                                        packed.begin() + (r * perRow + j + 1) * 16);
         EXPECT_TRUE(allMapped);
-        // Slots of a row beyond its blocks, and rows beyond the chip, are left alone.
+        // Nothing of what the table held before survives: slots of a row beyond its blocks, and rows
+        // beyond the chip, read as retired blocks.
         if (perRow < 16) {
-            EXPECT_EQ(chip->spareTable[perRow * 16], 0x33);
+            EXPECT_EQ(chip->spareTable[perRow * 16], 0);
         }
-        EXPECT_EQ(chip->spareTable[std::size_t{c.rows} * 256], 0x33);
+        EXPECT_EQ(chip->spareTable[std::size_t{c.rows} * 256], 0);
+        EXPECT_EQ(chip->spareTable.back(), 0);
     }
 }
 

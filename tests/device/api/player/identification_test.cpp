@@ -5,11 +5,13 @@
 
 #include "device/api/player/player_device.h"
 #include "device/flash/nand_chip.h"
+#include "device/fs/engine_status.h"
 #include "device/transport/device_pipes.h"
 #include "device/transport/engine_state.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 using namespace engine;
@@ -204,7 +206,9 @@ TEST_F(ScriptedPlayerTest, ChipScanAndCardSlot)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_EQ(Identify(c.info), 0u);
+        // The scripted card slot holds an erased chip with no card information: its mount fails, which
+        // ends identification with that code after every chip has been scanned.
+        EXPECT_EQ(Identify(c.info), c.card ? std::uint32_t{kStatusMbrError} : std::uint32_t{kStatusOk});
         EXPECT_EQ(Engine.ChipCount, c.chipCount);
         EXPECT_EQ(Engine.InternalBlockCount, c.blocks);
         EXPECT_EQ(Engine.LargePageFlag, c.largePage);
@@ -226,7 +230,7 @@ TEST_F(ScriptedPlayerTest, ChipScanAndCardSlot)
         EXPECT_FALSE(PlayerPipes.IsOpen(DevicePipes::kPipeOut));
     }
     // The card's write-protect bit comes with the card.
-    ASSERT_EQ(Identify(InfoBytes("QX-900", "0100").Chip(7, 0xEC, 0x75).Byte(56, 0x01)), 0u);
+    EXPECT_EQ(Identify(InfoBytes("QX-900", "0100").Chip(7, 0xEC, 0x75).Byte(56, 0x01)), std::uint32_t{kStatusMbrError});
     EXPECT_EQ(Engine.CardWriteProtect, 1u);
 }
 
@@ -277,7 +281,7 @@ TEST_F(ScriptedPlayerTest, SectorCardModels)
         player.device.WaitForMessages(c.acknowledged ? 2 : 1);
         std::vector<std::uint8_t> sent = OpcodesSent();
         ASSERT_FALSE(sent.empty());
-        EXPECT_EQ(sent.back() == 0xAC, c.acknowledged);
+        EXPECT_EQ(std::find(sent.begin(), sent.end(), 0xAC) != sent.end(), c.acknowledged);
     }
     // "N" firmware reads the card's presence from byte 60.
     InfoBytes n = InfoBytes(base).Byte(58, 0).Byte(60, 1).Byte(59, 1);

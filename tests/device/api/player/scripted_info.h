@@ -45,7 +45,8 @@ struct InfoBytes {
 };
 
 // Answers 0x01 with the block, 0x07 with more erased records than any chip has (the host reads
-// what it needs; the rest is dropped at its next command), 0xA0/0xAA with 64 zero bytes.
+// what it needs; the rest is dropped at its next command), 0xA0/0xAA with 64 zero bytes, and refuses
+// card sector reads with an empty reply.
 inline wiretest::Responder Identification(const InfoBytes& info)
 {
     return [block = info.bytes](std::span<const std::uint8_t> m, std::vector<sim::Message>& out) {
@@ -59,6 +60,8 @@ inline wiretest::Responder Identification(const InfoBytes& info)
             break;
         case 0xA0:
         case 0xAA: out.emplace_back(64, 0); break;
+        case 17:
+        case 18: out.emplace_back(); break;  // no card image here: the sector read fails, the mount with it
         default: break;
         }
     };

@@ -69,11 +69,12 @@ TEST_P(SimulatedModelTest, Identified)
         config.cardPresent = true;
         config.cardMountable = false;
         config.mediaChanged = true;
-    } else {
-        config.nandIds[row.chips] = {0xEC, 0x73};  // a 16 MB NAND-type card in the slot after the chips
     }
     sim::TestPlayer player(config);
     ASSERT_TRUE(player.Ok());
+    if (!row.sectorCard) {  // a formatted 16 MB NAND-type card in the slot after the chips
+        ASSERT_TRUE(player.Player().InsertNandCard(0xEC, 0x73));
+    }
 
     PlayerDevice device;
     DeviceInfoBlock info;

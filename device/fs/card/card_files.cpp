@@ -1,0 +1,414 @@
+// Download, upload, delete and rename in the root of a NAND-type card: one erase block per cluster,
+// the FAT and the root changed in memory and written back once at the end.
+#include "device/fs/card/card_volume.h"
+
+#include "device/api/id3_tag.h"
+#include "device/flash/card_spare.h"
+#include "device/flash/card_translation.h"
+#include "device/fs/engine_status.h"
+#include "device/transport/device_pipes.h"
+#include "device/transport/engine_state.h"
+
+#include <windows.h>
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace engine {
+
+namespace {
+
+constexpr std::uint8_t kAttrVolume = 0x08;
+// Attribute bits a PC file may carry into a FAT entry: read-only, hidden, system, archive.
+constexpr std::uint8_t kStorableAttributes = 0x27;
+constexpr std::uint8_t kAttrArchive = 0x20;
+
+const char* NamePart(const char* path)
+{
+    const char* slash = std::strrchr(path, '\\');
+    return slash ? slash + 1 : path;
+}
+
+bool HasMp3Extension(const char* name)
+{
+    const char* dot = std::strrchr(name, '.');
+    return dot && _stricmp(dot + 1, "mp3") == 0;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+void ProgressEnd()
+{
+    NotifyProgress(kProgressStep, -1);
+}
+
+// Copies of the FAT and the root taken before an operation changes them, put back when it fails so
+// that no half-done change reaches the card with a later write.
+class VolumeSnapshot {
+public:
+    explicit VolumeSnapshot(FatVolume& v) : volume_(v), fat_(new (std::nothrow) std::uint8_t[v.fatBytes])
+    {
+        if (fat_)
+            std::memcpy(fat_.get(), v.fat.get(), v.fatBytes);
+        root_ = v.root;
+    }
+    bool Ok() const { return fat_ != nullptr; }
+    void Restore()
+    {
+        std::memcpy(volume_.fat.get(), fat_.get(), volume_.fatBytes);
+        volume_.root = root_;
+    }
+
+private:
+    FatVolume& volume_;
+    std::unique_ptr<std::uint8_t[]> fat_;
+    std::array<std::uint8_t, kCardRootBufferBytes> root_;
+};
+
+}  // namespace
+
+int FatVolume::FindRecord(std::uint16_t recordId) const
+{
+    const FatDirSlot* slots = reinterpret_cast<const FatDirSlot*>(root.data());
+    for (std::uint32_t i = 0; i < kCardRootSlots; ++i) {
+        const FatDirSlot& s = slots[i];
+        if (s.raw[0] == kSlotFree || s.raw[0] == kSlotDeleted || s.raw[11] == kAttrLongName)
+            continue;
+        if (s.entry.firstCluster == recordId)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void FatVolume::RemoveEntrySet(std::uint32_t start, std::uint32_t shortSlot)
+{
+    std::uint32_t count = shortSlot - start + 1;
+    std::uint8_t* base = root.data();
+    std::memmove(base + std::size_t{start} * 32, base + std::size_t{shortSlot + 1} * 32,
+                 std::size_t{kCardRootSlots - shortSlot - 1} * 32);
+    std::memset(base + std::size_t{kCardRootSlots - count} * 32, 0, std::size_t{count} * 32);
+}
+
+std::uint32_t FatVolume::DownloadFileNandCard(const char* path)
+{
+    if (writeProtected)
+        return kStatusWriteProtected;
+    if (!IsMounted() || sectorCard)
+        return kStatusNoStorage;
+    Engine.CancelRequested = 0;
+    const std::uint32_t s = card.sectorsPerBlock;
+    const std::uint32_t clusterBytes = s * kCardSectorBytes;
+
+    std::uint32_t freeClusters = 0;
+    CountFreeClustersNandCard(freeClusters);
+    const char* name = NamePart(path);
+    std::uint32_t n = CountLongNameEntries(name);
+    std::int32_t slot = FindFreeEntryRun(n, RootSlotsPtr(), kCardRootSlots);
+    if (slot < 0)
+        return kStatusFolderError;
+    char shortText[kShortTextBytes];
+    if (MakeShortName(name, shortText, sizeof shortText, RootSlotsPtr(), kCardRootSlots) != 0)
+        return kStatusFolderError;
+    struct _stat64 st{};
+    if (_stat64(path, &st) != 0 || (st.st_mode & _S_IFREG) == 0)
+        return kStatusFileError;
+
+    std::unique_ptr<std::uint8_t[]> tag;
+    std::uint32_t tagLength = 0;
+    std::int64_t audio = 0;
+    if (HasMp3Extension(name)) {
+        TagRecord record;
+        tagLength = record.BuildTagFromFile(path, &audio, &tag);
+        if (!FindMp3FrameSync(path, &audio))
+            return kStatusFileError;
+    }
+    if (audio < 0 || audio > st.st_size)
+        return kStatusFileError;
+    std::uint64_t size = static_cast<std::uint64_t>(st.st_size - audio) + tagLength;
+    if (size > 0xFFFFFFFFu)
+        return kStatusStorageFull;
+    std::uint32_t clusters = static_cast<std::uint32_t>((size + clusterBytes - 1) / clusterBytes);
+    if (clusters > freeClusters)
+        return kStatusStorageFull;
+
+    FilePtr file(std::fopen(path, "rb"));
+    if (!file)
+        return kStatusFileError;
+    VolumeSnapshot snapshot(*this);
+    std::unique_ptr<UsbTransferUnit[]> units(new (std::nothrow) UsbTransferUnit[s]);
+    if (!snapshot.Ok() || !units)
+        return kStatusStorageFull;
+
+    ScopedPipes bracket(PlayerPipes);
+    auto fail = [&](std::uint32_t status) {
+        snapshot.Restore();
+        ProgressEnd();
+        if (status == kStatusUsbError)
+            spareRecordsStale_ = true;
+        return status;
+    };
+    if (RefreshSpareRecords() != kStatusOk)
+        return fail(kStatusUsbError);
+    // A free cluster with an erased block for it; a cluster whose block cannot be had is marked bad.
+    auto takeCluster = [&](std::uint32_t& cluster) -> std::uint32_t {
+        for (std::uint32_t tries = 0; tries <= MaxCluster(); ++tries) {
+            cluster = FindFreeClusterNandCard();
+            if (cluster == 0)
+                return kStatusStorageFull;
+            int r = AllocateBlock(cluster);
+            if (r == kCardBlockFound)
+                return kStatusOk;
+            if (r == kCardBlockTransport)
+                return kStatusUsbError;
+            SetFatEntry(cluster, kFatBadCluster);
+        }
+        return kStatusStorageFull;
+    };
+
+    std::uint32_t first = 0;
+    if (clusters > 0) {
+        if (std::uint32_t status = takeCluster(first); status != kStatusOk)
+            return fail(status);
+    }
+    if (BuildFileEntrySet(static_cast<std::uint32_t>(slot), n, static_cast<std::uint16_t>(first), name, shortText, 0,
+                          static_cast<std::uint32_t>(size), st.st_ctime, st.st_atime, st.st_mtime, RootSlotsPtr(),
+                          kCardRootSlots, 0) != 0)
+        return fail(kStatusFolderError);
+    DWORD pcAttributes = GetFileAttributesA(path);
+    RootSlotsPtr()[slot].entry.attributes = pcAttributes == INVALID_FILE_ATTRIBUTES
+                                                ? kAttrArchive
+                                                : static_cast<std::uint8_t>(pcAttributes & kStorableAttributes);
+
+    if (_fseeki64(file.get(), audio, SEEK_SET) != 0)
+        return fail(kStatusFileError);
+    NotifyProgress(kProgressBegin, static_cast<std::int32_t>(clusters));
+    std::uint32_t tagUsed = 0;
+    std::uint64_t remaining = size;
+    std::uint32_t cluster = first;
+    bool cancelled = false;
+    for (std::uint32_t k = 0; k < clusters; ++k) {
+        std::uint32_t logical = LogicalBlockOf(cluster);
+        blockNumber = logical;
+        std::memset(units.get(), 0, sizeof(UsbTransferUnit) * s);
+        for (std::uint32_t p = 0; p < s; ++p) {
+            std::uint8_t* data = units[p].data;
+            std::memset(data, 0xFF, kCardSectorBytes);
+            std::uint32_t filled = 0;
+            while (filled < kCardSectorBytes && remaining > 0) {
+                std::uint32_t want = static_cast<std::uint32_t>(
+                    std::min<std::uint64_t>(kCardSectorBytes - filled, remaining));
+                if (tagUsed < tagLength) {
+                    want = std::min(want, tagLength - tagUsed);
+                    std::memcpy(data + filled, tag.get() + tagUsed, want);
+                    tagUsed += want;
+                } else if (std::fread(data + filled, 1, want, file.get()) != want) {
+                    return fail(kStatusFileError);  // the PC file is shorter than it was
+                }
+                filled += want;
+                remaining -= want;
+            }
+            BuildCardSpare(data, logical, units[p].spare);
+        }
+        // AllocateBlock left the cursor on the cluster's block.
+        if (card.BeginWrite() != kTransportOk ||
+            card.WriteData({reinterpret_cast<const std::uint8_t*>(units.get()), sizeof(UsbTransferUnit) * s}) !=
+                kTransportOk ||
+            card.EndWrite() != kTransportOk)
+            return fail(kStatusUsbError);
+
+        if (Engine.CancelRequested) {
+            cancelled = true;
+            break;
+        }
+        NotifyProgress(kProgressStep, static_cast<std::int32_t>(clusterBytes));
+        if (k + 1 < clusters) {
+            std::uint32_t next = 0;
+            if (std::uint32_t status = takeCluster(next); status != kStatusOk)
+                return fail(status);
+            SetFatEntry(cluster, next);
+            cluster = next;
+        }
+    }
+    file.reset();
+    ProgressEnd();
+    if (cancelled) {
+        // Nothing of the file reached the FAT or root on the card: forgetting it leaves the card as it was.
+        snapshot.Restore();
+        return kStatusOk;
+    }
+    if (std::uint32_t status = FlushNandSystemArea(); status != kStatusOk) {
+        snapshot.Restore();
+        return status;
+    }
+    return kStatusOk;
+}
+
+std::uint32_t FatVolume::UploadFile(std::uint16_t recordId, const char* path)
+{
+    if (!IsMounted() || sectorCard)
+        return kStatusNoStorage;
+    Engine.CancelRequested = 0;
+    int index = FindRecord(recordId);
+    if (index < 0)
+        return kStatusFileError;
+    const FatShortEntry entry = RootSlotsPtr()[index].entry;
+    if (entry.attributes & (kAttrVolume | kAttrDirectory))
+        return kStatusFileError;
+    const std::uint32_t clusterBytes = card.sectorsPerBlock * kCardSectorBytes;
+    std::uint32_t remaining = entry.size;
+    std::uint32_t clusters = static_cast<std::uint32_t>((std::uint64_t{remaining} + clusterBytes - 1) / clusterBytes);
+    std::unique_ptr<std::uint8_t[]> block(new (std::nothrow) std::uint8_t[clusterBytes]);
+    if (!block)
+        return kStatusStorageFull;
+
+    ScopedPipes bracket(PlayerPipes);
+    if (RefreshSpareRecords() != kStatusOk)
+        return kStatusUsbError;
+    FilePtr file(std::fopen(path, "wb"));
+    if (!file) {
+        ProgressEnd();
+        return kStatusFileError;
+    }
+    auto fail = [&](std::uint32_t status) {
+        file.reset();
+        DeleteFileA(path);
+        ProgressEnd();
+        return status;
+    };
+    NotifyProgress(kProgressBegin, static_cast<std::int32_t>(clusters));
+    std::uint32_t cluster = recordId;
+    bool cancelled = false;
+    if (cluster != 0) {
+        for (std::uint32_t k = 0; k < clusters; ++k) {
+            if (SeekCluster(cluster) != 0)
+                return fail(kStatusFileError);
+            if (card.ReadBlock({block.get(), clusterBytes}) != kTransportOk)
+                return fail(kStatusUsbError);
+            std::uint32_t part = std::min(remaining, clusterBytes);
+            if (std::fwrite(block.get(), 1, part, file.get()) != part)
+                return fail(kStatusFileError);
+            remaining -= part;
+            if (remaining == 0)
+                break;
+            std::uint32_t next = 0;
+            // The chain must carry every cluster that the size needs.
+            if (FollowChain(GetFatEntry(cluster), fatType, MaxCluster(), next) != ChainStep::Next)
+                return fail(kStatusFileError);
+            cluster = next;
+            if (Engine.CancelRequested) {
+                cancelled = true;
+                break;
+            }
+            NotifyProgress(kProgressStep, static_cast<std::int32_t>(clusterBytes));
+        }
+    } else if (remaining != 0) {
+        return fail(kStatusFileError);
+    }
+    if (cancelled)
+        return fail(kStatusOk);
+    if (std::fclose(file.release()) != 0)
+        return fail(kStatusFileError);
+    ProgressEnd();
+    return kStatusOk;
+}
+
+std::uint32_t FatVolume::DeleteFile(std::uint16_t recordId)
+{
+    if (writeProtected)
+        return kStatusWriteProtected;
+    if (!IsMounted() || sectorCard)
+        return kStatusNoStorage;
+    Engine.CancelRequested = 0;
+    int index = FindRecord(recordId);
+    if (index < 0)
+        return kStatusFileError;
+    const FatShortEntry entry = RootSlotsPtr()[index].entry;
+    if (entry.attributes & (kAttrVolume | kAttrDirectory))
+        return kStatusFileError;
+    const std::uint32_t clusterBytes = card.sectorsPerBlock * kCardSectorBytes;
+    std::uint32_t clusters =
+        static_cast<std::uint32_t>((std::uint64_t{entry.size} + clusterBytes - 1) / clusterBytes);
+    VolumeSnapshot snapshot(*this);
+    if (!snapshot.Ok())
+        return kStatusStorageFull;
+
+    ScopedPipes bracket(PlayerPipes);
+    if (RefreshSpareRecords() != kStatusOk)
+        return kStatusUsbError;
+    NotifyProgress(kProgressBegin, static_cast<std::int32_t>(clusters));
+    std::uint32_t cluster = recordId;
+    // At most the clusters the size needs (one for a chain with a size of 0); a broken chain ends the walk.
+    std::uint32_t bound = clusters == 0 ? 1 : clusters;
+    for (std::uint32_t k = 0; cluster != 0 && k < bound; ++k) {
+        if (cluster < 2 || cluster > MaxCluster())
+            break;
+        if (SeekCluster(cluster) == 0) {
+            std::uint8_t status = 0;
+            if (card.EraseBlock(status) != kTransportOk || ((status & 1) && !RetireCardBlock(card))) {
+                snapshot.Restore();
+                ProgressEnd();
+                spareRecordsStale_ = true;
+                return kStatusUsbError;
+            }
+        }
+        std::uint32_t value = GetFatEntry(cluster);
+        SetFatEntry(cluster, 0);
+        std::uint32_t next = 0;
+        if (FollowChain(value, fatType, MaxCluster(), next) != ChainStep::Next)
+            break;
+        cluster = next;
+        NotifyProgress(kProgressStep, static_cast<std::int32_t>(clusterBytes));
+    }
+    ProgressEnd();
+    RemoveEntrySet(EntrySetStart(RootSlotsPtr(), static_cast<std::uint32_t>(index)), static_cast<std::uint32_t>(index));
+    if (std::uint32_t status = FlushNandSystemArea(); status != kStatusOk) {
+        snapshot.Restore();
+        return status;
+    }
+    return kStatusOk;
+}
+
+std::uint32_t FatVolume::Rename(std::uint16_t recordId, const char* newName)
+{
+    if (writeProtected)
+        return kStatusWriteProtected;
+    if (!IsMounted() || sectorCard)
+        return kStatusNoStorage;
+    int index = FindRecord(recordId);
+    if (index < 0)
+        return kStatusFileError;
+    const FatDirSlot old = RootSlotsPtr()[index];
+    if (old.entry.attributes & (kAttrVolume | kAttrDirectory))
+        return kStatusFileError;
+    std::uint32_t start = EntrySetStart(RootSlotsPtr(), static_cast<std::uint32_t>(index));
+
+    ScopedPipes bracket(PlayerPipes);
+    if (RefreshSpareRecords() != kStatusOk)
+        return kStatusUsbError;
+    rootBackup = root;
+    RemoveEntrySet(start, static_cast<std::uint32_t>(index));
+    const char* name = NamePart(newName);
+    std::uint32_t n = CountLongNameEntries(name);
+    std::int32_t slot = FindFreeEntryRun(n, RootSlotsPtr(), kCardRootSlots);
+    char shortText[kShortTextBytes];
+    if (slot < 0 || MakeShortName(name, shortText, sizeof shortText, RootSlotsPtr(), kCardRootSlots) != 0 ||
+        BuildRenamedEntrySet(static_cast<std::uint32_t>(slot), n, name, shortText, old, RootSlotsPtr(),
+                             kCardRootSlots) != 0) {
+        root = rootBackup;
+        return kStatusFolderError;
+    }
+    if (std::uint32_t status = FlushNandSystemArea(); status != kStatusOk) {
+        root = rootBackup;
+        return status;
+    }
+    return kStatusOk;
+}
+
+}  // namespace engine

@@ -1,0 +1,351 @@
+// The NAND-type card's side of the volume: mounting through the block-address map, the blocks of
+// clusters, and the rewrite of the system area (logical blocks 1 .. D/S - 1: boot sector, both FATs and
+// the root directory; block 0 holds the master boot record and is never rewritten).
+#include "device/fs/card/card_volume.h"
+
+#include "device/flash/card_spare.h"
+#include "device/flash/card_translation.h"
+#include "device/fs/engine_status.h"
+#include "device/transport/byte_order.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace engine {
+
+namespace {
+
+constexpr std::uint8_t kCardInformationStructure[110] = {
+    0x01, 0x03, 0xD9, 0x01, 0xFF, 0x18, 0x02, 0xDF, 0x01, 0x20, 0x04, 0x00, 0x00, 0x00, 0x00, 0x21,
+    0x02, 0x04, 0x01, 0x22, 0x02, 0x01, 0x01, 0x22, 0x03, 0x02, 0x04, 0x07, 0x1A, 0x05, 0x01, 0x03,
+    0x00, 0x02, 0x0F, 0x1B, 0x08, 0xC0, 0xC0, 0xA1, 0x01, 0x55, 0x08, 0x00, 0x20, 0x1B, 0x0A, 0xC1,
+    0x41, 0x99, 0x01, 0x55, 0x64, 0xF0, 0xFF, 0xFF, 0x20, 0x1B, 0x0C, 0x82, 0x41, 0x18, 0xEA, 0x61,
+    0xF0, 0x01, 0x07, 0xF6, 0x03, 0x01, 0xEE, 0x1B, 0x0C, 0x83, 0x41, 0x18, 0xEA, 0x61, 0x70, 0x01,
+    0x07, 0x76, 0x03, 0x01, 0xEE, 0x15, 0x14, 0x05, 0x00, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20,
+    0x00, 0x20, 0x20, 0x20, 0x20, 0x00, 0x30, 0x2E, 0x30, 0x00, 0xFF, 0x14, 0x00, 0xFF,
+};
+
+void PutLe32(std::uint8_t* p, std::uint32_t v)
+{
+    StoreLe16(p, static_cast<std::uint16_t>(v));
+    StoreLe16(p + 2, static_cast<std::uint16_t>(v >> 16));
+}
+
+constexpr std::uint32_t kNandRootBytes = kCardRootSlots * 32;
+constexpr std::uint32_t kNandRootSectors = kNandRootBytes / kCardSectorBytes;
+
+}  // namespace
+
+std::uint32_t FatVolume::LogicalBlockOf(std::uint32_t cluster) const
+{
+    return LogicalBlockOfCluster(cluster, dataStartSector, card.sectorsPerBlock);
+}
+
+std::uint32_t FatVolume::NandLocation(std::uint32_t logicalSector) const
+{
+    std::uint32_t s = card.sectorsPerBlock;
+    std::uint32_t n = logicalSector / s;
+    if (n >= systemBlockAddress_.size())
+        return 0;
+    return systemBlockAddress_[n] + ((logicalSector % s) << 8);
+}
+
+std::uint32_t FatVolume::RefreshSpareRecords()
+{
+    if (!spareRecordsStale_)
+        return kStatusOk;
+    if (card.LoadSpareTable() != kTransportOk)
+        return kStatusUsbError;
+    spareRecordsStale_ = false;
+    return kStatusOk;
+}
+
+int FatVolume::SeekSystemBlock(std::uint32_t n)
+{
+    card.Rewind();
+    return FindCardBlock(card, n, ZoneEndRow(card, 0));
+}
+
+std::uint32_t FatVolume::MountNandCard()
+{
+    ReleaseVolume();
+    if (!card.present)
+        return kStatusNoStorage;
+    std::optional<CardLayout> layout = LookupCardLayout(card.rowCount);
+    if (!layout) {
+        // A card of a size this system does not know is not mounted.
+        Unmount();
+        return kStatusOk;
+    }
+    // A card that does not mount stays marked present (the chip is there) but holds no volume.
+    auto fail = [this](std::uint32_t status) {
+        ReleaseVolume();
+        return status;
+    };
+    spareRecordsStale_ = false;
+    if (card.LoadSpareTable() != kTransportOk)
+        return fail(kStatusUsbError);
+    const std::uint32_t s = card.sectorsPerBlock;
+    dataStartSector = layout->dataStartSector;
+    heads = layout->heads;
+    sectorsPerTrack = layout->sectorsPerTrack;
+    const std::uint32_t systemBlocks = dataStartSector / s;
+    if (s == 0 || dataStartSector % s != 0 || systemBlocks < 2 || systemBlocks > systemBlockAddress_.size())
+        return fail(kStatusPartitionError);
+
+    UsbTransferUnit page{};
+    // The information structure: the first valid block from the second erase block on whose address
+    // field is zero.
+    card.Rewind();
+    card.sector = static_cast<std::uint8_t>(s);
+    bool found = false;
+    for (; card.row < card.rowCount; card.AdvanceBlock()) {
+        if (IsCisCardRecord(card.CursorRecord())) {
+            found = true;
+            break;
+        }
+    }
+    if (!found)
+        return fail(kStatusMbrError);
+    if (card.ReadPage(page.data, page.spare) != kTransportOk)
+        return fail(kStatusUsbError);
+    if (std::memcmp(page.data, kCardInformationStructure, sizeof kCardInformationStructure) != 0)
+        return fail(kStatusMbrError);
+    card.AdvanceBlock();
+
+    // Master boot record: logical block 0 after the information structure.
+    if (FindCardBlock(card, 0, card.rowCount) != kCardBlockFound)
+        return fail(kStatusMbrError);
+    mbrLocation = card.GetAddress();
+    systemBlockAddress_.fill(0);
+    systemBlockAddress_[0] = mbrLocation;
+    if (card.ReadPage(page.data, page.spare) != kTransportOk)
+        return fail(kStatusUsbError);
+    if (ParseCardMbr(page.data, partition) != kStatusOk)
+        return fail(kStatusMbrError);
+    std::uint64_t chsStart = (std::uint64_t{partition.chs[2]} * heads + partition.chs[0]) * sectorsPerTrack +
+                             partition.chs[1];
+    // The boot sector must lie in logical block 1, where it is searched and rewritten.
+    if (chsStart != std::uint64_t{partition.start} + 1 || partition.start / s != 1)
+        return fail(kStatusMbrError);
+
+    // Logical blocks 1 .. D/S - 1 hold the rest of the system area.
+    std::unique_ptr<std::uint8_t[]> area(new (std::nothrow) std::uint8_t[std::size_t{dataStartSector} * kCardSectorBytes]);
+    if (!area)
+        return fail(kStatusStorageFull);
+    for (std::uint32_t n = 1; n < systemBlocks; ++n) {
+        if (SeekSystemBlock(n) != kCardBlockFound)
+            return fail(kStatusPartitionError);
+        systemBlockAddress_[n] = card.GetAddress();
+        if (card.ReadBlock({area.get() + std::size_t{n} * s * kCardSectorBytes, std::size_t{s} * kCardSectorBytes}) !=
+            kTransportOk)
+            return fail(kStatusUsbError);
+    }
+
+    const std::uint8_t* boot = area.get() + std::size_t{partition.start} * kCardSectorBytes;
+    CardBootFields f;
+    if (boot[0] != 0xE9 || ParseCardBootSector(boot, partition.sectors, f) != kStatusOk)
+        return fail(kStatusPartitionError);
+    // The block map puts cluster 2 at sector D: the volume must be laid out so (one cluster per erase
+    // block, the FATs right after the boot sector, a root of 256 entries ending at D).
+    std::uint32_t rootStart = partition.start + 1 + 2u * f.sectorsPerFat;
+    if (f.sectorsPerCluster != s || f.reservedSectors != 1 || f.rootEntries != kCardRootSlots ||
+        rootStart + kNandRootSectors != dataStartSector)
+        return fail(kStatusPartitionError);
+
+    std::memcpy(bootSector.data(), boot, kCardSectorBytes);
+    sectorsPerFat = f.sectorsPerFat;
+    sectorsPerTrack = f.sectorsPerTrack;
+    heads = f.heads;
+    reservedSectors = f.reservedSectors;
+    rootEntries = f.rootEntries;
+    totalSectors = f.totalSectors;
+    clusterCount = f.clusterCount;
+    fatType = f.fatType;
+
+    fatBytes = std::size_t{sectorsPerFat} * kCardSectorBytes;
+    fat.reset(new (std::nothrow) std::uint8_t[fatBytes]);
+    if (!fat)
+        return fail(kStatusStorageFull);
+    std::memcpy(fat.get(), area.get() + std::size_t{partition.start + 1} * kCardSectorBytes, fatBytes);
+    root.fill(0);
+    std::memcpy(root.data(), area.get() + std::size_t{rootStart} * kCardSectorBytes, kNandRootBytes);
+    rootShadow = root;
+
+    bootLocation = NandLocation(partition.start);
+    fat1Location = NandLocation(partition.start + 1);
+    fat2Location = NandLocation(partition.start + 1 + sectorsPerFat);
+    rootLocation = NandLocation(rootStart);
+    rootLogicalBlock = (dataStartSector - 1) / s;
+    dataLocation = NandLocation(dataStartSector - 1) + (1u << 8);
+    walkCount = walkReturned = walkIndex = 0;
+    card.present = 1;
+    return kStatusOk;
+}
+
+int FatVolume::AllocateBlock(std::uint32_t cluster)
+{
+    if (!IsMounted() || sectorCard || cluster < 2 || cluster > MaxCluster())
+        return kCardBlockNone;
+    return AllocateCardBlock(card, LogicalBlockOf(cluster));
+}
+
+int FatVolume::SeekCluster(std::uint32_t cluster)
+{
+    if (!IsMounted() || sectorCard || cluster < 2 || cluster > MaxCluster())
+        return kCardBlockNone;
+    return SeekLogicalBlock(card, LogicalBlockOf(cluster)) == kCardBlockFound ? 0 : kCardBlockNone;
+}
+
+bool FatVolume::AdvanceToGoodBlock()
+{
+    return engine::AdvanceToGoodBlock(card);
+}
+
+std::int32_t FatVolume::CountFreeClustersNandCard(std::uint32_t& freeCount)
+{
+    if (!IsMounted())
+        return -1;
+    freeCount = 0;
+    for (std::uint32_t c = 2; c <= MaxCluster(); ++c) {
+        if (GetFatEntry(c) == 0)
+            ++freeCount;
+    }
+    return 0;
+}
+
+std::uint32_t FatVolume::FindFreeClusterNandCard()
+{
+    if (!IsMounted())
+        return 0;
+    for (std::uint32_t c = 2; c <= MaxCluster(); ++c) {
+        if (GetFatEntry(c) == 0) {
+            SetFatEntry(c, EndOfChainMark(fatType));
+            return c;
+        }
+    }
+    return 0;
+}
+
+std::uint32_t FatVolume::FlushNandSystemArea()
+{
+    if (!IsMounted() || sectorCard)
+        return kStatusNoStorage;
+    const std::uint32_t s = card.sectorsPerBlock;
+    const std::uint32_t systemBlocks = dataStartSector / s;
+    const std::size_t areaBytes = std::size_t{dataStartSector} * kCardSectorBytes;
+    std::unique_ptr<std::uint8_t[]> area(new (std::nothrow) std::uint8_t[areaBytes]);
+    std::unique_ptr<UsbTransferUnit[]> units(new (std::nothrow) UsbTransferUnit[s]);
+    if (!area || !units)
+        return kStatusStorageFull;
+    auto transportFailed = [this] {
+        spareRecordsStale_ = true;
+        return kStatusUsbError;
+    };
+
+    // The sectors before the boot sector read as erased.
+    std::memset(area.get(), 0xFF, std::size_t{partition.start + 1} * kCardSectorBytes);
+    std::uint8_t* boot = area.get() + std::size_t{partition.start} * kCardSectorBytes;
+    std::memset(boot, 0, kCardSectorBytes);
+    boot[0] = 0xE9;
+    std::memcpy(boot + 3, "MSDOS5.0", 8);
+    StoreLe16(boot + 11, kCardSectorBytes);
+    boot[13] = static_cast<std::uint8_t>(s);
+    StoreLe16(boot + 14, 1);
+    boot[16] = 2;
+    StoreLe16(boot + 17, static_cast<std::uint16_t>(kCardRootSlots));
+    // The volume's own size: a boot sector never claims more than the volume that was mounted.
+    if (totalSectors < 0x10000)
+        StoreLe16(boot + 19, static_cast<std::uint16_t>(totalSectors));
+    else
+        PutLe32(boot + 32, totalSectors);
+    boot[21] = 0xF8;
+    StoreLe16(boot + 22, sectorsPerFat);
+    StoreLe16(boot + 24, static_cast<std::uint16_t>(sectorsPerTrack));
+    StoreLe16(boot + 26, static_cast<std::uint16_t>(heads));
+    PutLe32(boot + 28, partition.start);
+    std::memcpy(boot + 54, fatType == 16 ? "FAT16" : "FAT12", 5);
+    boot[510] = 0x55;
+    boot[511] = 0xAA;
+    std::uint8_t* fat1 = boot + kCardSectorBytes;
+    std::memcpy(fat1, fat.get(), fatBytes);
+    std::memcpy(fat1 + fatBytes, fat.get(), fatBytes);
+    std::memcpy(fat1 + 2 * fatBytes, root.data(), kNandRootBytes);
+
+    // Each block's new copy is written before its old copy is erased, into an erased block after the old
+    // one: until the old copies go, a mount still finds the old system area whole (the first copy found
+    // wins), so an interrupted rewrite never leaves the card without its boot sector, FAT or root.
+    std::array<std::uint32_t, 8> oldAddress{};
+    std::array<bool, 8> hasOld{};  // the first copy a mount finds
+    std::array<std::uint32_t, 8> newAddress{};
+    const std::uint32_t zoneEnd = ZoneEndRow(card, 0);
+    for (std::uint32_t n = 1; n < systemBlocks; ++n) {
+        hasOld[n] = SeekSystemBlock(n) == kCardBlockFound;
+        oldAddress[n] = card.GetAddress();
+    }
+    for (std::uint32_t n = 1; n < systemBlocks; ++n) {
+        std::memset(units.get(), 0, sizeof(UsbTransferUnit) * s);
+        for (std::uint32_t p = 0; p < s; ++p) {
+            const std::uint8_t* data = area.get() + (std::size_t{n} * s + p) * kCardSectorBytes;
+            std::memcpy(units[p].data, data, kCardSectorBytes);
+            BuildCardSpare(data, n, units[p].spare);
+        }
+        bool placed = false;
+        if (hasOld[n]) {
+            card.SetAddress(oldAddress[n]);
+            card.AdvanceBlock();
+            std::uint32_t from = std::max(card.GetAddress(), ZoneSearchStart(0));
+            placed = FindErasedCardBlock(card, from, zoneEnd) == kCardBlockFound;
+        }
+        if (!placed)
+            placed = FindErasedCardBlock(card, ZoneSearchStart(0), zoneEnd) == kCardBlockFound;
+        if (!placed && hasOld[n]) {
+            // No erased block left: rewrite the old copy in place.
+            card.SetAddress(oldAddress[n]);
+            std::uint8_t status = 0;
+            if (card.EraseBlock(status) != kTransportOk)
+                return transportFailed();
+            if ((status & 1) == 0)
+                placed = true;
+            else if (!RetireCardBlock(card))
+                return transportFailed();
+            hasOld[n] = false;
+        }
+        if (!placed)
+            return transportFailed();
+        newAddress[n] = card.GetAddress();
+        int header = card.BeginWrite();
+        int data = header == kTransportOk
+                       ? card.WriteData({reinterpret_cast<const std::uint8_t*>(units.get()), sizeof(UsbTransferUnit) * s})
+                       : kTransportFailed;
+        int end = data == kTransportOk ? card.EndWrite() : kTransportFailed;
+        if (end != kTransportOk)
+            return transportFailed();
+    }
+    // Then every other copy goes, the old ones and any left by an earlier interrupted rewrite.
+    for (std::uint32_t n = 1; n < systemBlocks; ++n) {
+        systemBlockAddress_[n] = newAddress[n];
+        card.Rewind();
+        while (FindCardBlock(card, n, zoneEnd) == kCardBlockFound) {
+            if (card.GetAddress() != newAddress[n]) {
+                std::uint8_t status = 0;
+                if (card.EraseBlock(status) != kTransportOk || ((status & 1) && !RetireCardBlock(card)))
+                    return transportFailed();
+            }
+            card.AdvanceBlock();
+        }
+    }
+    std::uint32_t rootStart = partition.start + 1 + 2u * sectorsPerFat;
+    bootLocation = NandLocation(partition.start);
+    fat1Location = NandLocation(partition.start + 1);
+    fat2Location = NandLocation(partition.start + 1 + sectorsPerFat);
+    rootLocation = NandLocation(rootStart);
+    dataLocation = NandLocation(dataStartSector - 1) + (1u << 8);
+    std::memcpy(bootSector.data(), boot, kCardSectorBytes);
+    rootShadow = root;
+    return kStatusOk;
+}
+
+}  // namespace engine

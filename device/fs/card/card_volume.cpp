@@ -1,0 +1,413 @@
+#include "device/fs/card/card_volume.h"
+
+#include "device/fs/engine_status.h"
+#include "device/transport/byte_order.h"
+#include "device/transport/device_pipes.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace engine {
+
+FatVolume CardVolume;
+
+std::uint32_t ParseCardMbr(const std::uint8_t* sector, CardPartition& out)
+{
+    if (sector[510] != 0x55 || sector[511] != 0xAA)
+        return kStatusMbrError;
+    const std::uint8_t* entry = sector + 446;
+    std::memcpy(out.chs, entry + 1, sizeof out.chs);
+    out.start = LoadLe32(entry + 8);
+    out.sectors = LoadLe32(entry + 12);
+    return kStatusOk;
+}
+
+std::uint32_t ParseCardBootSector(const std::uint8_t* s, std::uint32_t partitionSectors, CardBootFields& out)
+{
+    if (s[510] != 0x55 || s[511] != 0xAA)
+        return kStatusPartitionError;
+    CardBootFields f;
+    f.sectorsPerCluster = s[13];
+    f.reservedSectors = LoadLe16(s + 14);
+    f.rootEntries = LoadLe16(s + 17);
+    f.sectorsPerFat = LoadLe16(s + 22);
+    f.sectorsPerTrack = LoadLe16(s + 24);
+    f.heads = LoadLe16(s + 26);
+    f.totalSectors = LoadLe16(s + 19);
+    if (f.totalSectors == 0)
+        f.totalSectors = LoadLe32(s + 32);
+    if (f.totalSectors == 0)
+        f.totalSectors = partitionSectors;
+
+    unsigned spc = f.sectorsPerCluster;
+    if (LoadLe16(s + 11) != kCardSectorBytes || s[16] != 2 || f.reservedSectors == 0 || f.sectorsPerFat == 0 ||
+        f.rootEntries == 0 || f.rootEntries % 16 != 0 || f.rootEntries > kCardMaxRootEntries || spc == 0 ||
+        spc > 128 || (spc & (spc - 1)) != 0)
+        return kStatusPartitionError;
+    // A volume that claims more sectors than its partition would reach past it.
+    if (partitionSectors != 0 && f.totalSectors > partitionSectors)
+        return kStatusPartitionError;
+
+    f.rootSectors = f.rootEntries / 16;
+    std::uint64_t systemSectors = std::uint64_t{f.reservedSectors} + 2u * f.sectorsPerFat + f.rootSectors;
+    if (f.totalSectors <= systemSectors)
+        return kStatusPartitionError;
+    f.clusterCount = static_cast<std::uint32_t>((f.totalSectors - systemSectors) / spc);
+    if (f.clusterCount == 0 || f.clusterCount > kFat16MaxClusters)
+        return kStatusPartitionError;
+    f.fatType = f.clusterCount <= kFat12MaxClusters ? 12 : 16;
+    std::uint64_t fatEntries = f.fatType == 12 ? std::uint64_t{f.sectorsPerFat} * kCardSectorBytes * 2 / 3
+                                               : std::uint64_t{f.sectorsPerFat} * kCardSectorBytes / 2;
+    if (std::uint64_t{f.clusterCount} + 2 > fatEntries)
+        return kStatusPartitionError;
+    out = f;
+    return kStatusOk;
+}
+
+std::uint32_t ReadFatEntry(const std::uint8_t* fat, std::size_t fatBytes, std::uint8_t fatType, std::uint32_t n)
+{
+    if (!fat)
+        return 0xFFFFFFFFu;
+    if (fatType == 12) {
+        std::size_t at = std::size_t{n} * 3 / 2;
+        if (at + 1 >= fatBytes)
+            return 0xFFFFFFFFu;
+        unsigned v = fat[at] | (fat[at + 1] << 8);
+        return (n & 1) ? v >> 4 : v & 0xFFF;
+    }
+    std::size_t at = std::size_t{n} * 2;
+    if (at + 1 >= fatBytes)
+        return 0xFFFFFFFFu;
+    return LoadLe16(fat + at);
+}
+
+bool WriteFatEntry(std::uint8_t* fat, std::size_t fatBytes, std::uint8_t fatType, std::uint32_t n,
+                   std::uint32_t value)
+{
+    if (!fat)
+        return false;
+    if (fatType == 12) {
+        std::size_t at = std::size_t{n} * 3 / 2;
+        if (at + 1 >= fatBytes)
+            return false;
+        value &= 0xFFF;
+        if (n & 1) {
+            fat[at] = static_cast<std::uint8_t>((fat[at] & 0x0F) | (value << 4));
+            fat[at + 1] = static_cast<std::uint8_t>(value >> 4);
+        } else {
+            fat[at] = static_cast<std::uint8_t>(value);
+            fat[at + 1] = static_cast<std::uint8_t>((fat[at + 1] & 0xF0) | (value >> 8));
+        }
+        return true;
+    }
+    std::size_t at = std::size_t{n} * 2;
+    if (at + 1 >= fatBytes)
+        return false;
+    StoreLe16(fat + at, static_cast<std::uint16_t>(value));
+    return true;
+}
+
+bool IsEndOfChain(std::uint32_t value, std::uint8_t fatType)
+{
+    return fatType == 12 ? value >= 0xFF8 && value <= 0xFFF : value >= 0xFFF8 && value <= 0xFFFF;
+}
+
+ChainStep FollowChain(std::uint32_t value, std::uint8_t fatType, std::uint32_t maxCluster, std::uint32_t& next)
+{
+    if (IsEndOfChain(value, fatType))
+        return ChainStep::End;
+    if (value < 2 || value > maxCluster)
+        return ChainStep::Broken;
+    next = value;
+    return ChainStep::Next;
+}
+
+FatVolume::FatVolume() : card(CardChip) {}
+
+FatVolume::~FatVolume() = default;
+
+void FatVolume::Unmount()
+{
+    ReleaseVolume();
+    card.present = 0;
+}
+
+void FatVolume::ReleaseVolume()
+{
+    fat.reset();
+    fatShadow.reset();
+    fatBytes = 0;
+    root.fill(0);
+    rootShadow.fill(0);
+    walkCount = walkReturned = walkIndex = 0;
+    clusterCount = 0;
+    sectorCard = false;
+}
+
+std::uint32_t FatVolume::MaxCluster() const
+{
+    std::uint32_t last = clusterCount + 1;
+    if (!sectorCard && card.sectorsPerBlock != 0) {
+        // The card's zones hold 1000 logical blocks each; cluster c lives in block c + D/S - 2.
+        std::uint32_t zones = std::max<std::uint32_t>(1, card.rowCount / 128);
+        std::uint32_t systemBlocks = dataStartSector / card.sectorsPerBlock;
+        std::uint32_t byZones = zones * 1000 + 1 >= systemBlocks ? zones * 1000 + 1 - systemBlocks : 0;
+        last = std::min(last, byZones);
+    }
+    return last;
+}
+
+std::uint32_t FatVolume::RootSlots() const
+{
+    return sectorCard ? std::min<std::uint32_t>(rootEntries, kCardMaxRootEntries) : kCardRootSlots;
+}
+
+std::uint32_t FatVolume::SetFatEntry(std::uint32_t cluster, std::uint32_t value)
+{
+    WriteFatEntry(fat.get(), fatBytes, fatType, cluster, value);
+    return kStatusOk;
+}
+
+std::uint32_t FatVolume::GetFatEntry(std::uint32_t cluster) const
+{
+    return ReadFatEntry(fat.get(), fatBytes, fatType, cluster);
+}
+
+// ---- root walk ----
+
+std::int32_t FatVolume::WalkFrom(std::uint32_t first, DirRecord& record)
+{
+    const FatDirSlot* slots = reinterpret_cast<const FatDirSlot*>(root.data());
+    for (std::uint32_t i = first; i < RootSlots(); ++i) {
+        const FatDirSlot& slot = slots[i];
+        if (slot.raw[0] == kSlotFree || slot.raw[0] == kSlotDeleted || slot.raw[11] == kAttrLongName)
+            continue;
+        wchar_t wide[kMaxLongEntries * kLongEntryChars + 1];
+        ReadEntrySetName(slots, EntrySetStart(slots, i), i, wide, sizeof wide / sizeof wide[0]);
+        std::memset(record.name, 0, sizeof record.name);
+        WideToAnsi(wide, reinterpret_cast<char*>(record.name), sizeof record.name);
+        const FatShortEntry& e = slot.entry;
+        record.attributes = e.attributes;
+        record.reserved = e.reserved;
+        record.createTenths = e.createTenths;
+        record.createTime = e.createTime;
+        record.createDate = e.createDate;
+        record.accessDate = e.accessDate;
+        record.firstClusterHigh = e.firstClusterHigh;
+        record.writeTime = e.writeTime;
+        record.writeDate = e.writeDate;
+        record.firstCluster = e.firstCluster;
+        record.size = e.size;
+        walkIndex = i;
+        ++walkReturned;
+        return 0;
+    }
+    return -1;
+}
+
+std::int32_t FatVolume::FindFirst(DirRecord& record)
+{
+    if (!IsMounted())
+        return -1;
+    const FatDirSlot* slots = reinterpret_cast<const FatDirSlot*>(root.data());
+    walkCount = 0;
+    walkReturned = 0;
+    for (std::uint32_t i = 0; i < RootSlots(); ++i) {
+        if (slots[i].raw[0] != kSlotFree && slots[i].raw[11] != kAttrLongName)
+            ++walkCount;
+    }
+    if (walkCount == 0)
+        return -1;
+    return WalkFrom(0, record);
+}
+
+std::int32_t FatVolume::FindNext(DirRecord& record)
+{
+    if (!IsMounted() || walkReturned >= walkCount)
+        return -1;
+    return WalkFrom(walkIndex + 1, record);
+}
+
+// ---- MMC/SD card ----
+
+int FatVolume::ReadSector(std::uint32_t sector, std::uint8_t* buffer)
+{
+    return PlayerPipes.CardReadSector(sector, {buffer, kCardSectorBytes});
+}
+
+int FatVolume::ReadSectors(std::uint32_t sector, std::uint8_t* buffer)
+{
+    std::uint32_t count = card.sectorsPerBlock;
+    return PlayerPipes.CardReadSectors(sector, {buffer, std::size_t{count} * kCardSectorBytes}, count);
+}
+
+int FatVolume::WriteSector(std::uint32_t sector, const std::uint8_t* buffer)
+{
+    if (sector >= cardSectors)
+        return kTransportFailed;
+    return PlayerPipes.CardWriteSector(sector, {buffer, kCardSectorBytes});
+}
+
+int FatVolume::WriteSectors(std::uint32_t sector, const std::uint8_t* buffer)
+{
+    std::uint32_t count = card.sectorsPerBlock;
+    if (count == 0 || std::uint64_t{sector} + count > cardSectors)
+        return kTransportFailed;
+    return PlayerPipes.CardWriteSectors(sector, {buffer, std::size_t{count} * kCardSectorBytes}, count);
+}
+
+int FatVolume::EraseSectors(std::uint32_t sector)
+{
+    std::uint32_t count = card.sectorsPerBlock;
+    if (count == 0 || std::uint64_t{sector} + count > cardSectors)
+        return kTransportFailed;
+    return PlayerPipes.CardErase(sector);
+}
+
+std::uint32_t FatVolume::ReadMbr()
+{
+    std::uint8_t sector[kCardSectorBytes];
+    if (ReadSector(0, sector) != kTransportOk)
+        return kStatusUsbError;
+    CardPartition p;
+    if (ParseCardMbr(sector, p) != kStatusOk)
+        return kStatusMbrError;
+    // The sector card keeps the CHS values decoded: sector numbers without the cylinder's high bits.
+    const std::uint8_t* e = sector + 446;
+    partition = p;
+    partition.chs[1] = e[2] & 63;
+    partition.chs[2] = static_cast<std::uint8_t>(LoadLe16(e + 2) >> 6);
+    partition.chs[5] = e[6] & 63;
+    partition.chs[6] = static_cast<std::uint8_t>(LoadLe16(e + 6) >> 6);
+    bootLocation = p.start;
+    mbrLocation = 0;
+    return kStatusOk;
+}
+
+std::uint32_t FatVolume::ReadBootSector()
+{
+    if (ReadSector(bootLocation, bootSector.data()) != kTransportOk)
+        return kStatusUsbError;
+    CardBootFields f;
+    if (ParseCardBootSector(bootSector.data(), partition.sectors, f) != kStatusOk)
+        return kStatusPartitionError;
+    card.sectorsPerBlock = f.sectorsPerCluster;
+    reservedSectors = f.reservedSectors;
+    rootEntries = f.rootEntries;
+    sectorsPerFat = f.sectorsPerFat;
+    sectorsPerTrack = f.sectorsPerTrack;
+    heads = f.heads;
+    fatType = f.fatType;
+    totalSectors = f.totalSectors;
+    clusterCount = f.clusterCount;
+    return kStatusOk;
+}
+
+std::uint32_t FatVolume::LoadFat()
+{
+    fatBytes = std::size_t{sectorsPerFat} * kCardSectorBytes;
+    fat.reset(new (std::nothrow) std::uint8_t[fatBytes]);
+    fatShadow.reset(new (std::nothrow) std::uint8_t[fatBytes]);
+    if (!fat || !fatShadow) {
+        fat.reset();
+        fatShadow.reset();
+        fatBytes = 0;
+        return kStatusStorageFull;
+    }
+    fat1Location = bootLocation + reservedSectors;
+    fat2Location = fat1Location + sectorsPerFat;
+    for (std::uint32_t i = 0; i < sectorsPerFat; ++i) {
+        std::uint8_t* at = fat.get() + std::size_t{i} * kCardSectorBytes;
+        if (ReadSector(fat1Location + i, at) != kTransportOk)
+            return kStatusUsbError;
+        std::memcpy(fatShadow.get() + std::size_t{i} * kCardSectorBytes, at, kCardSectorBytes);
+    }
+    return kStatusOk;
+}
+
+std::uint32_t FatVolume::LoadRootDirectory()
+{
+    rootLocation = fat1Location + 2u * sectorsPerFat;
+    dataLocation = rootLocation + rootEntries / 16;
+    root.fill(0);
+    for (std::uint32_t j = 0; j < rootEntries / 16u; ++j) {
+        if (ReadSector(rootLocation + j, root.data() + std::size_t{j} * kCardSectorBytes) != kTransportOk)
+            return kStatusUsbError;
+    }
+    rootShadow = root;
+    return kStatusOk;
+}
+
+std::uint32_t FatVolume::Mount()
+{
+    Unmount();
+    sectorCard = true;
+    std::uint32_t status = ReadMbr();
+    // A partition that does not lie on the card is refused before anything of it is read.
+    if (status == kStatusOk && cardSectors != 0 &&
+        (partition.start == 0 || std::uint64_t{partition.start} + partition.sectors > cardSectors))
+        status = kStatusPartitionError;
+    if (status == kStatusOk)
+        status = ReadBootSector();
+    if (status == kStatusOk)
+        status = LoadFat();
+    if (status == kStatusOk)
+        status = LoadRootDirectory();
+    if (status != kStatusOk) {
+        Unmount();
+        return status;
+    }
+    card.present = 1;
+    return kStatusOk;
+}
+
+std::uint32_t FatVolume::FindFreeClusterSectorCard()
+{
+    for (std::uint32_t c = 2; c <= MaxCluster(); ++c) {
+        if (GetFatEntry(c) == 0) {
+            SetFatEntry(c, EndOfChainMark(fatType));
+            return c;
+        }
+    }
+    return 0;
+}
+
+std::int32_t FatVolume::CountFreeClustersSectorCard(std::uint32_t& total, std::uint32_t& freeCount)
+{
+    if (!IsMounted())
+        return -1;
+    total = clusterCount;
+    freeCount = 0;
+    for (std::uint32_t c = 2; c <= MaxCluster(); ++c) {
+        if (GetFatEntry(c) == 0)
+            ++freeCount;
+    }
+    return 0;
+}
+
+std::uint32_t FatVolume::FlushFatSectorCard()
+{
+    if (!IsMounted() || !sectorCard)
+        return kStatusNoStorage;
+    for (std::uint32_t i = 0; i < sectorsPerFat; ++i) {
+        std::size_t at = std::size_t{i} * kCardSectorBytes;
+        if (std::memcmp(fat.get() + at, fatShadow.get() + at, kCardSectorBytes) == 0)
+            continue;
+        if (WriteSector(fat1Location + i, fat.get() + at) != kTransportOk ||
+            WriteSector(fat2Location + i, fat.get() + at) != kTransportOk)
+            return kStatusUsbError;
+        std::memcpy(fatShadow.get() + at, fat.get() + at, kCardSectorBytes);
+    }
+    for (std::uint32_t j = 0; j < rootEntries / 16u; ++j) {
+        std::size_t at = std::size_t{j} * kCardSectorBytes;
+        if (std::memcmp(root.data() + at, rootShadow.data() + at, kCardSectorBytes) == 0)
+            continue;
+        if (WriteSector(rootLocation + j, root.data() + at) != kTransportOk)
+            return kStatusUsbError;
+        std::memcpy(rootShadow.data() + at, root.data() + at, kCardSectorBytes);
+    }
+    return kStatusOk;
+}
+
+}  // namespace engine

@@ -1,0 +1,187 @@
+// The memory card's FAT12/FAT16 volume: partition 1 of the card's master boot record, with the whole FAT
+// and the root directory held in memory. A NAND-type card is reached page by page through its block
+// translation (one cluster per erase block); an MMC/SD card through 512-byte sector commands.
+//
+// Everything read from a card is untrusted: the boot sector is checked before any of its values is used,
+// and every FAT chain is checked wherever it is followed.
+#pragma once
+
+#include "device/flash/nand_chip.h"
+#include "device/transport/command_block.h"
+#include "device/fs/dir_record.h"
+#include "device/fs/fat_entry.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace engine {
+
+inline constexpr std::uint32_t kCardRootSlots = 256;        // the root the card's file operations use
+inline constexpr std::uint32_t kCardMaxRootEntries = 512;   // what the root buffer holds
+inline constexpr std::size_t kCardRootBufferBytes = kCardMaxRootEntries * 32;
+inline constexpr std::uint32_t kFat12MaxClusters = 4084;    // more clusters make a FAT16 volume
+inline constexpr std::uint32_t kFat16MaxClusters = 65524;
+inline constexpr std::uint16_t kFatBadCluster = 0xFFF7;
+
+// Partition entry 1 of a master boot record.
+struct CardPartition {
+    std::uint8_t chs[7] = {};  // start head, start sector, start cylinder, type, end head, end sector, end cylinder
+    std::uint32_t start = 0;
+    std::uint32_t sectors = 0;
+};
+
+// Reads partition entry 1 of sector 0. 0, or kStatusMbrError without the 0x55 0xAA signature. The CHS
+// bytes are kept as they stand.
+std::uint32_t ParseCardMbr(const std::uint8_t* sector, CardPartition& out);
+
+// What a mount takes from a boot sector.
+struct CardBootFields {
+    std::uint8_t sectorsPerCluster = 0;
+    std::uint16_t reservedSectors = 0;
+    std::uint16_t rootEntries = 0;
+    std::uint16_t sectorsPerFat = 0;
+    std::uint16_t sectorsPerTrack = 0;
+    std::uint16_t heads = 0;
+    std::uint32_t totalSectors = 0;
+    std::uint32_t rootSectors = 0;
+    std::uint32_t clusterCount = 0;
+    std::uint8_t fatType = 0;  // 12 or 16, from the cluster count
+};
+
+// Checks and reads a boot sector: signature, 512-byte sectors, two FATs, at least one reserved sector, a
+// FAT of at least one sector, a root of a multiple of 16 entries and at most 512, a non-zero cluster size,
+// a volume larger than its system area, and a FAT that indexes every cluster. The total comes from bytes
+// 19..20, else 32..35, else the partition's count. 0 or kStatusPartitionError.
+std::uint32_t ParseCardBootSector(const std::uint8_t* sector, std::uint32_t partitionSectors, CardBootFields& out);
+
+// FAT entry n of a FAT buffer (12 bits masked on FAT12); 0xFFFFFFFF when the entry lies outside the buffer.
+std::uint32_t ReadFatEntry(const std::uint8_t* fat, std::size_t fatBytes, std::uint8_t fatType, std::uint32_t n);
+// Writes entry n (masked to the entry's width); false when it lies outside the buffer.
+bool WriteFatEntry(std::uint8_t* fat, std::size_t fatBytes, std::uint8_t fatType, std::uint32_t n,
+                   std::uint32_t value);
+// 0xFF8..0xFFF (FAT12) or 0xFFF8..0xFFFF (FAT16).
+bool IsEndOfChain(std::uint32_t value, std::uint8_t fatType);
+inline std::uint32_t EndOfChainMark(std::uint8_t fatType) { return fatType == 12 ? 0xFFF : 0xFFFF; }
+
+// One step along a chain: Next with `next` set, End at an end mark, Broken for anything else (free, a
+// reserved value, a bad mark, a cluster past the volume).
+enum class ChainStep { Next, End, Broken };
+ChainStep FollowChain(std::uint32_t value, std::uint8_t fatType, std::uint32_t maxCluster, std::uint32_t& next);
+
+class FatVolume {
+public:
+    FatVolume();
+    virtual ~FatVolume();
+    FatVolume(const FatVolume&) = delete;
+    FatVolume& operator=(const FatVolume&) = delete;
+
+    // ---- NAND-type card (block translation) ----
+    // 0, kStatusUsbError (spare records unreadable), kStatusMbrError (no information structure or no
+    // valid master boot record), kStatusPartitionError (no valid boot sector or a layout the card's
+    // blocks cannot hold). The card chip's present flag is cleared on any failure.
+    virtual std::uint32_t MountNandCard();
+    // Cursor on the erase block the cluster is to be written to: 0, -1 when the zone has no usable
+    // block, -2 on a transfer failure.
+    int AllocateBlock(std::uint32_t cluster);
+    // Cursor on the erase block holding the cluster: 0, or -1 when its zone has none.
+    int SeekCluster(std::uint32_t cluster);
+    // Writes boot sector, both FAT copies and the root directory back: 0, kStatusUsbError when a transfer
+    // or a needed block fails. New copies are written before the old ones are erased, so the card mounts
+    // whole whenever the rewrite is cut short.
+    std::uint32_t FlushNandSystemArea();
+    bool AdvanceToGoodBlock();
+    // Zero FAT entries among the data clusters the card's zones can hold; -1 when not mounted.
+    std::int32_t CountFreeClustersNandCard(std::uint32_t& freeCount);
+    // First free cluster, marked end of chain; 0 when none is left.
+    std::uint32_t FindFreeClusterNandCard();
+
+    // ---- MMC/SD card ----
+    std::uint32_t Mount();
+    std::uint32_t ReadMbr();
+    std::uint32_t ReadBootSector();
+    std::uint32_t LoadFat();
+    std::uint32_t LoadRootDirectory();
+    std::uint32_t FindFreeClusterSectorCard();
+    // Writes the changed FAT and root sectors: 0, or kStatusUsbError (the shadow then holds only what was
+    // written).
+    std::uint32_t FlushFatSectorCard();
+    std::int32_t CountFreeClustersSectorCard(std::uint32_t& total, std::uint32_t& freeCount);
+    int ReadSector(std::uint32_t sector, std::uint8_t* buffer);
+    int ReadSectors(std::uint32_t sector, std::uint8_t* buffer);  // one cluster
+    int WriteSector(std::uint32_t sector, const std::uint8_t* buffer);
+    int WriteSectors(std::uint32_t sector, const std::uint8_t* buffer);
+    int EraseSectors(std::uint32_t sector);
+
+    // ---- both kinds ----
+    std::int32_t FindFirst(DirRecord& record);
+    std::int32_t FindNext(DirRecord& record);
+    std::uint32_t SetFatEntry(std::uint32_t cluster, std::uint32_t value);
+    std::uint32_t GetFatEntry(std::uint32_t cluster) const;
+    bool IsMounted() const { return card.present != 0 && fat != nullptr; }
+    // Highest data cluster of the volume (clusters run 2 .. MaxCluster()).
+    std::uint32_t MaxCluster() const;
+    // Root slots the walks and the file operations use.
+    std::uint32_t RootSlots() const;
+    FatDirSlot* RootSlotsPtr() { return reinterpret_cast<FatDirSlot*>(root.data()); }
+    // Drops the volume and clears the card's present flag.
+    void Unmount();
+
+    // ---- file operations in the root of a NAND-type card ----
+    std::uint32_t DownloadFileNandCard(const char* path);
+    std::uint32_t UploadFile(std::uint16_t recordId, const char* path);
+    std::uint32_t DeleteFile(std::uint16_t recordId);
+    std::uint32_t Rename(std::uint16_t recordId, const char* newName);
+
+    NandChip& card;  // the card chip record; its present flag is the mounted flag
+    std::uint32_t dataStartSector = 0;
+    std::uint32_t heads = 0;
+    std::uint32_t sectorsPerTrack = 0;
+    CardPartition partition;
+    std::uint16_t sectorsPerFat = 0;
+    std::unique_ptr<std::uint8_t[]> fat;
+    std::size_t fatBytes = 0;
+    std::uint32_t mbrLocation = 0;
+    std::uint32_t bootLocation = 0;
+    std::uint32_t fat1Location = 0, fat2Location = 0, rootLocation = 0, dataLocation = 0;
+    std::uint8_t fatType = 0;
+    std::uint32_t rootLogicalBlock = 0;
+    std::uint32_t walkCount = 0, walkReturned = 0, walkIndex = 0;
+    std::unique_ptr<std::uint8_t[]> fatShadow;
+    std::array<std::uint8_t, kCardRootBufferBytes> rootShadow{};
+    std::uint32_t writeProtected = 0;
+    std::uint32_t blockNumber = 0;
+    std::uint32_t progressHandle = 0;
+    std::array<std::uint8_t, kCardRootBufferBytes> root{};
+    std::array<std::uint8_t, kCardRootBufferBytes> rootBackup{};
+    std::uint16_t reservedSectors = 0;
+    std::uint16_t rootEntries = 0;
+    std::uint32_t totalSectors = 0;
+    std::uint32_t cardSectors = 0;
+    std::uint32_t clusterCount = 0;
+    std::array<std::uint8_t, kCardSectorBytes> bootSector{};
+    bool sectorCard = false;  // the volume was mounted from an MMC/SD card
+
+private:
+    void ReleaseVolume();  // drops the FAT and root, keeps the present flag
+    std::int32_t WalkFrom(std::uint32_t first, DirRecord& record);
+    int FindRecord(std::uint16_t recordId) const;
+    void RemoveEntrySet(std::uint32_t start, std::uint32_t shortSlot);
+    // Cursor on the block holding system-area logical block n (searched from the card's first block).
+    int SeekSystemBlock(std::uint32_t n);
+    std::uint32_t NandLocation(std::uint32_t logicalSector) const;
+    std::uint32_t LogicalBlockOf(std::uint32_t cluster) const;
+
+    // Reloads the card's spare records when an earlier operation failed a transfer: the host copy is
+    // changed before erases and block writes are sent, so after a failure it may not match the card.
+    std::uint32_t RefreshSpareRecords();
+
+    std::array<std::uint32_t, 8> systemBlockAddress_{};  // chip address of system-area block n
+    bool spareRecordsStale_ = false;
+};
+
+// The one volume of the memory card.
+extern FatVolume CardVolume;
+
+}  // namespace engine
