@@ -119,7 +119,11 @@ PlayerDevice::PlayerDevice()
     Engine.ProgressSuppressed = 0;
 }
 
-PlayerDevice::~PlayerDevice() = default;
+PlayerDevice::~PlayerDevice()
+{
+    if (legacyStream_.open)
+        EndLegacyStream();
+}
 
 void PlayerDevice::IdentifyModel(std::string_view modelId)
 {
@@ -182,6 +186,9 @@ std::uint32_t PlayerDevice::Initialize(DeviceInfoBlock& info)
     Engine.ProgressSuppressed = 0;
     Engine.NoMediaPoll = 0;
     Engine.BadBlockByteIgnored = 1;
+    if (legacyStream_.open)
+        EndLegacyStream();
+    LegacyResetState();
 
     ScopedPipes bracket(PlayerPipes);
     if (PlayerPipes.ReadDeviceInfo(info) != kTransportOk)

@@ -1,22 +1,35 @@
 // The player device object: knows the player in front of it (model, firmware, storage scheme, NAND
 // chips, card) and sets the storage engine's state for it. Not locked by itself: the device context
 // calls it under its storage locks; only CancelOperation comes from another thread.
+//
+// On the models without folder objects it also keeps internal memory's flat store: the file and
+// folder operations below, and the block stream of that store (its FileStream base). While a stream
+// of the store is open, every other operation of the store is refused with kStatusFileError: the
+// stream holds the pipes, a reserved directory slot and blocks that no entry refers to yet.
+//
+// DeleteFile is spelled as Win32's macro spells it wherever <windows.h> is seen, which this header
+// includes, so every user sees the same name.
 #pragma once
 
+#include "device/fs/dir_record.h"
+#include "device/fs/file_stream.h"
+#include "device/fs/legacy/legacy_store.h"
 #include "device/transport/command_block.h"
+#include "device/transport/device_pipes.h"
 #include "device/transport/engine_state.h"
 
 #include <array>
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace engine {
 
-class PlayerDevice {
+class PlayerDevice : public FileStream {
 public:
     PlayerDevice();
-    ~PlayerDevice();
+    ~PlayerDevice() override;
     PlayerDevice(const PlayerDevice&) = delete;
     PlayerDevice& operator=(const PlayerDevice&) = delete;
 
@@ -41,6 +54,40 @@ public:
     int QueryStatusByte();
     void CancelOperation();
 
+    // Internal memory's flat store (storage 0; a non-zero storage is the card's). Names and paths are
+    // ANSI. Engine status codes unless said otherwise.
+    // 0, 4, or -1 when the directory holds no further entry; 2 while a stream is open.
+    std::int32_t LegacyFindFirst(DirRecord& record);
+    std::int32_t LegacyFindNext(DirRecord& record);
+    std::uint32_t LegacyDownload(std::uint32_t storage, const char* pcPath, std::uint32_t folderId);
+    std::uint32_t LegacyUpload(std::uint32_t storage, std::uint32_t fileId, const char* pcPath);
+    std::uint32_t DeleteFile(std::uint32_t storage, std::uint32_t fileId);
+    std::uint32_t DeleteFolder(std::uint32_t storage, std::uint32_t folderId);
+    std::uint32_t CreateFolder(const char* name, std::uint32_t* newId);
+    std::uint32_t MoveEntry(std::uint32_t storage, std::uint32_t fileId, std::uint32_t folderId);
+    std::uint32_t RenameEntry(std::uint32_t storage, std::uint32_t fileId, const char* newName);
+    // Puts the file's entry set at the new index, counted over the used entries.
+    std::uint32_t SetPlayIndex(std::uint32_t storage, std::uint32_t fileId, std::uint32_t newIndex);
+
+    // System files in the internal root directory, as runs of physically consecutive blocks.
+    std::uint32_t WriteFontFile(const char* name, std::uint32_t size, const std::uint8_t* data);
+    std::uint32_t WriteSystemFile(const char* name, std::uint32_t size, const std::uint8_t* data,
+                                  std::uint32_t fileId);
+
+    // The folder that files made through the stream go into (0 = root), and the stream's storage.
+    void SetNewFileFolderId(std::uint32_t folderId) { newFileFolderId_ = folderId; }
+    void SetStreamStorage(std::uint32_t storage) { streamStorage_ = storage; }
+    bool LegacyStreamOpen() const { return legacyStream_.open != 0; }
+
+    // The flat store's block stream.
+    std::uint32_t OpenEntry() override;
+    std::uint32_t ReadNextBlock() override;
+    std::uint32_t WriteBlock(const std::uint8_t* buffer, std::uint32_t bytes) override;
+    std::uint32_t ReadFirstBlock(std::uint8_t* buffer, std::uint32_t bytes, std::uint32_t* out) override;
+    std::uint32_t CommitEntry() override;
+    std::uint32_t GetBlockBytes() override;
+    std::uint32_t GetFileSize() override;
+
     const char* FirmwareVersion() const { return firmwareVersion_; }
     const char* ModelId() const { return modelId_; }
     // A sector card is present but the player cannot mount its volume.
@@ -49,9 +96,42 @@ public:
 private:
     void ApplyModelScheme(std::uint32_t infoRootEntries);
 
+    // Within an open bracket: the file's blocks and its entry set, then the directory written back.
+    std::uint32_t DeleteFileLocked(std::uint32_t fileId);
+    std::uint32_t WriteRunFile(const char* name, std::uint32_t size, const std::uint8_t* data,
+                               std::uint32_t fileId, bool font);
+    // Ends the stream after a failure or at its commit: pipes closed, buffer freed.
+    void EndLegacyStream();
+    // Where a folder-object model's root folder object would learn of an entry added to the
+    // internal root directory behind its back (system files).
+    void InternalRootChanged();
+
+    struct LegacyStream {
+        std::uint32_t open = 0;           // the stream holds the pipes
+        std::uint32_t write = 0;
+        std::vector<std::uint8_t> units;  // sectors-per-block units of 576 bytes
+        std::uint32_t times[3] = {};
+        std::uint32_t fileId = 0;
+        std::uint8_t typeCode = 0;
+        std::uint16_t recordBlockCount = 0;
+        std::uint32_t blocksWritten = 0;
+        std::uint32_t fileSize = 0;
+        BlockPosition current;
+        BlockPosition link;
+        std::uint32_t linkValid = 0;
+        std::uint32_t slot = 0;           // first slot of the reserved entry set
+        std::uint32_t entryCount = 0;
+        std::uint8_t attribute = 0;
+        char shortName[260] = {};
+        char ansiName[260] = {};
+    };
+
     char firmwareVersion_[5] = {};
     char modelId_[13] = {};
     std::uint32_t cardUnformatted_ = 0;
+    LegacyStream legacyStream_;
+    std::uint32_t newFileFolderId_ = 0;
+    std::uint32_t streamStorage_ = 0;
 };
 
 // A field of the 128-bit CSD register held as four words, w[0] the most significant; 0 for a field

@@ -1,0 +1,137 @@
+// Download and upload through the flat store on every older model: byte-identical round trips, the
+// MP3 tag in front of the audio, the block records on the chip.
+#include "legacy_fixture.h"
+
+#include "device/api/id3_tag.h"
+#include "device/fs/engine_status.h"
+
+#include <cstring>
+
+using namespace engine;
+using namespace legacytest;
+
+class LegacyModelTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(LegacyModelTest, DownloadAndUploadRoundTrip)
+{
+    LegacyPlayer p(GetParam());
+    ASSERT_TRUE(p.Ready());
+    test_support::TempFolder temp;
+    const std::uint32_t blockBytes = p.device.GetBlockBytes();
+    ASSERT_NE(blockBytes, 0u);
+
+    DirRecord record;
+    EXPECT_EQ(p.device.LegacyFindFirst(record), -1) << "a fresh store lists nothing";
+    // The root directory block was made at the first block of chip 0.
+    Bytes rootRecord = p.Spare(0, 0);
+    const Bytes expectedRoot = {0xAA, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 'R', 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 'P', 'C'};
+    EXPECT_EQ(rootRecord, expectedRoot);
+    const std::uint32_t freeBefore = LegacyStore.freeBlockCount;
+
+    const Bytes content = Pattern(2 * blockBytes + 100, 1);
+    WriteFile(temp.File("Long file name.bin"), content);
+    WriteFile(temp.File("one.dat"), Pattern(blockBytes, 2));
+    ASSERT_EQ(p.device.LegacyDownload(0, temp.File("Long file name.bin").string().c_str(), 0), 0u);
+    ASSERT_EQ(p.device.LegacyDownload(0, temp.File("one.dat").string().c_str(), 0), 0u);
+    EXPECT_EQ(LegacyStore.freeBlockCount, freeBefore - 4);
+
+    ASSERT_EQ(p.device.LegacyFindFirst(record), 0);
+    EXPECT_STREQ(reinterpret_cast<const char*>(record.name), "Long file name.bin");
+    EXPECT_EQ(record.size, content.size());
+    EXPECT_EQ(record.attributes, 0x80);
+    EXPECT_EQ(record.firstCluster, 6u);
+    ASSERT_EQ(p.device.LegacyFindNext(record), 0);
+    EXPECT_STREQ(reinterpret_cast<const char*>(record.name), "one.dat");
+    EXPECT_EQ(record.firstCluster, 7u);
+    EXPECT_EQ(p.device.LegacyFindNext(record), -1);
+
+    // Blocks 1-3 hold the first file, block 4 the second: records and links as the player reads them.
+    const NandChip& chip0 = NandChips[0];
+    for (std::uint32_t b = 1; b <= 3; ++b) {
+        Bytes first = p.Spare(0, b, 0);
+        Bytes other = p.Spare(0, b, chip0.sectorsPerBlock - 1);
+        EXPECT_EQ(first[0], b == 1 ? 0xAA : 0xEE) << "block " << b;
+        EXPECT_EQ(other[0], 0xEE);
+        EXPECT_EQ(first[1], 6);
+        EXPECT_EQ(first[3], 3);
+        if (b < 3) {
+            auto [row, sector] = BlockAddress(chip0, b + 1);
+            EXPECT_EQ(first[7], chip0.chipSelect);
+            EXPECT_EQ(first[8] << 8 | first[9], static_cast<int>(row));
+            EXPECT_EQ(first[10], sector);
+        }
+        EXPECT_EQ(first[14], 'P');
+        EXPECT_EQ(first[15], 'C');
+    }
+    const Bytes one = p.Spare(0, 4);
+    EXPECT_EQ(one[0], 0xAA);
+    EXPECT_EQ(one[7], 0xFF);
+    EXPECT_EQ(one[8], 0xFF);
+    EXPECT_EQ(one[9], 0xFF);
+    EXPECT_EQ(one[10], 0xFF);
+    EXPECT_EQ(p.Spare(0, 4, 1)[0], 0xEE);
+
+    ASSERT_EQ(p.device.LegacyUpload(0, 6, temp.File("back.bin").string().c_str()), 0u);
+    EXPECT_EQ(ReadFile(temp.File("back.bin")), content);
+    ASSERT_EQ(p.device.LegacyUpload(0, 7, temp.File("back.dat").string().c_str()), 0u);
+    EXPECT_EQ(ReadFile(temp.File("back.dat")), Pattern(blockBytes, 2));
+
+    // What a later identification reads back from the chips.
+    LegacyResetState();
+    DeviceInfoBlock info;
+    ASSERT_EQ(p.device.Initialize(info), 0u);
+    EXPECT_EQ(ListNames(p.device), (std::vector<std::string>{"Long file name.bin", "one.dat"}));
+    ASSERT_EQ(p.device.LegacyUpload(0, 6, temp.File("again.bin").string().c_str()), 0u);
+    EXPECT_EQ(ReadFile(temp.File("again.bin")), content);
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, LegacyModelTest, ::testing::Values(0, 1, 2, 3, 4, 5, 6, 7, 8),
+                         [](const auto& info) { return "Model" + std::to_string(info.param); });
+
+TEST(LegacyMp3Test, TagThenAudioFromTheFrameSync)
+{
+    LegacyPlayer p(3);
+    ASSERT_TRUE(p.Ready());
+    test_support::TempFolder temp;
+
+    // ID3v2.3 with a title, junk, then MPEG frames.
+    Bytes mp3 = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 17};
+    const Bytes frame = {'T', 'I', 'T', '2', 0, 0, 0, 7, 0, 0, 0, 'S', 'o', 'n', 'g', ' ', '1'};
+    mp3.insert(mp3.end(), frame.begin(), frame.end());
+    const Bytes junk = {1, 2, 3, 0xFF, 0x00, 4};
+    mp3.insert(mp3.end(), junk.begin(), junk.end());
+    const std::size_t sync = mp3.size();
+    Bytes audio = Pattern(40000, 3);
+    audio[0] = 0xFF;
+    audio[1] = 0xFB;
+    mp3.insert(mp3.end(), audio.begin(), audio.end());
+    const auto path = temp.File("song.Mp3");
+    WriteFile(path, mp3);
+
+    TagRecord builder;
+    std::int64_t offset = 0;
+    std::unique_ptr<std::uint8_t[]> tag;
+    const std::uint32_t tagLength = builder.BuildTagFromFile(path.string().c_str(), &offset, &tag);
+    ASSERT_GT(tagLength, 0u);
+
+    ASSERT_EQ(p.device.LegacyDownload(0, path.string().c_str(), 0), 0u);
+    DirRecord record;
+    ASSERT_EQ(p.device.LegacyFindFirst(record), 0);
+    EXPECT_EQ(record.size, tagLength + mp3.size() - sync);
+    EXPECT_EQ(record.attributes, 0x80);
+    EXPECT_EQ(p.Spare(0, 1)[6], 1) << "type code of an MP3 file";
+
+    ASSERT_EQ(p.device.LegacyUpload(0, record.firstCluster, temp.File("back.mp3").string().c_str()), 0u);
+    Bytes expected(tag.get(), tag.get() + tagLength);
+    expected.insert(expected.end(), mp3.begin() + static_cast<std::ptrdiff_t>(sync), mp3.end());
+    EXPECT_EQ(ReadFile(temp.File("back.mp3")), expected);
+
+    // Without a frame sync nothing is stored.
+    WriteFile(temp.File("nosync.mp3"), Pattern(3000, 4));
+    Bytes noSync = Pattern(3000, 4);
+    for (auto& b : noSync)
+        b &= 0x7F;
+    WriteFile(temp.File("nosync.mp3"), noSync);
+    EXPECT_EQ(p.device.LegacyDownload(0, temp.File("nosync.mp3").string().c_str(), 0), kStatusFileError);
+    EXPECT_EQ(ListNames(p.device), std::vector<std::string>{"song.Mp3"});
+}
