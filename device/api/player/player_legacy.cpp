@@ -4,6 +4,7 @@
 
 #include "device/api/id3_tag.h"
 #include "device/flash/nand_chip.h"
+#include "device/fs/card/card_volume.h"
 #include "device/fs/engine_status.h"
 #include "device/fs/fat_entry.h"
 #include "device/fs/legacy/legacy_store.h"
@@ -160,10 +161,10 @@ std::int32_t PlayerDevice::LegacyFindNext(DirRecord& record)
 
 std::uint32_t PlayerDevice::LegacyDownload(std::uint32_t storage, const char* pcPath, std::uint32_t folderId)
 {
-    if (storage != 0)
-        return kStatusNoStorage;  // the card volume takes these once it exists
     if (legacyStream_.open)
         return kStatusFileError;
+    if (storage != 0)  // the card keeps its files in the root of its own volume
+        return pcPath ? CardVolume.DownloadFileNandCard(pcPath) : kStatusFileError;
     Engine.CancelRequested.store(0);
     if (pcPath == nullptr)
         return kStatusFileError;
@@ -301,10 +302,11 @@ std::uint32_t PlayerDevice::LegacyDownload(std::uint32_t storage, const char* pc
 
 std::uint32_t PlayerDevice::LegacyUpload(std::uint32_t storage, std::uint32_t fileId, const char* pcPath)
 {
-    if (storage != 0)
-        return kStatusNoStorage;  // the card volume takes these once it exists
     if (legacyStream_.open)
         return kStatusFileError;
+    if (storage != 0)
+        return pcPath && fileId <= 0xFFFF ? CardVolume.UploadFile(static_cast<std::uint16_t>(fileId), pcPath)
+                                          : kStatusFileError;
     Engine.CancelRequested.store(0);
     if (pcPath == nullptr)
         return kStatusFileError;

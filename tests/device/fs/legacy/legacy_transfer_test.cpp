@@ -3,6 +3,7 @@
 #include "legacy_fixture.h"
 
 #include "device/api/id3_tag.h"
+#include "device/fs/card/card_volume.h"
 #include "device/fs/engine_status.h"
 
 #include <cstring>
@@ -134,4 +135,34 @@ TEST(LegacyMp3Test, TagThenAudioFromTheFrameSync)
     WriteFile(temp.File("nosync.mp3"), noSync);
     EXPECT_EQ(p.device.LegacyDownload(0, temp.File("nosync.mp3").string().c_str(), 0), kStatusFileError);
     EXPECT_EQ(ListNames(p.device), std::vector<std::string>{"song.Mp3"});
+}
+
+// Storage 1 of the older models is the NAND-type card: its files go to and come from the card volume's
+// root, and internal memory is left alone.
+TEST(LegacyCardTest, TransfersOnStorageOneUseTheCardVolume)
+{
+    LegacyPlayer lp(3);
+    ASSERT_TRUE(lp.player.Ok());
+    ASSERT_TRUE(lp.Sim().InsertNandCard(0xEC, 0x73));
+    lp.status = lp.device.Initialize(lp.info);
+    ASSERT_TRUE(lp.Ready());
+    ASSERT_TRUE(CardVolume.IsMounted());
+
+    test_support::TempFolder temp;
+    const Bytes content = Pattern(40000, 11);
+    WriteFile(temp.File("song.bin"), content);
+    ASSERT_EQ(lp.device.LegacyDownload(1, temp.File("song.bin").string().c_str(), 0), kStatusOk);
+    EXPECT_TRUE(ListNames(lp.device).empty()) << "nothing written to internal memory";
+
+    DirRecord record;
+    std::int32_t found = CardVolume.FindFirst(record);
+    while (found == 0 && record.size != content.size())
+        found = CardVolume.FindNext(record);
+    ASSERT_EQ(found, 0) << "the file is in the card's root";
+
+    const auto back = temp.File("back.bin");
+    ASSERT_EQ(lp.device.LegacyUpload(1, record.firstCluster, back.string().c_str()), kStatusOk);
+    EXPECT_EQ(ReadFile(back), content);
+    EXPECT_EQ(lp.device.LegacyUpload(1, 0x12345, back.string().c_str()), kStatusFileError);
+    EXPECT_EQ(lp.device.LegacyDownload(1, nullptr, 0), kStatusFileError);
 }
