@@ -462,4 +462,19 @@ void ReadEntrySetName(const FatDirSlot* entries, std::uint32_t setStart, std::ui
     AnsiToWide(text, out, outChars);
 }
 
+void CopyEntryFieldsToRecord(const FatShortEntry& e, DirRecord& record)
+{
+    record.attributes = e.attributes;
+    record.reserved = e.reserved;
+    record.createTenths = e.createTenths;
+    record.createTime = e.createTime;
+    record.createDate = e.createDate;
+    record.accessDate = e.accessDate;
+    record.firstClusterHigh = e.firstClusterHigh;
+    record.writeTime = e.writeTime;
+    record.writeDate = e.writeDate;
+    record.firstCluster = e.firstCluster;
+    record.size = e.size;
+}
+
 }  // namespace engine

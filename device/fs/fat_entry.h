@@ -3,6 +3,8 @@
 // folder objects, the card volume and the legacy store.
 #pragma once
 
+#include "device/fs/dir_record.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -132,6 +134,9 @@ std::uint32_t BuildRenamedEntrySet(std::uint32_t index, std::uint32_t count, con
 
 // First slot of the entry set whose short entry is at shortSlot: back over the consecutive long-name
 // slots in front of it, up to and including the one marked last (0x40), at most 20 of them.
+// The short entry's fields from the attribute byte on, as a directory record carries them.
+void CopyEntryFieldsToRecord(const FatShortEntry& entry, DirRecord& record);
+
 std::uint32_t EntrySetStart(const FatDirSlot* entries, std::uint32_t shortSlot);
 
 // The name an entry set shows: its long name, or NAME.EXT built from the short entry. out holds at

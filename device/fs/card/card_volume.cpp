@@ -188,17 +188,7 @@ std::int32_t FatVolume::WalkFrom(std::uint32_t first, DirRecord& record)
         std::memset(record.name, 0, sizeof record.name);
         WideToAnsi(wide, reinterpret_cast<char*>(record.name), sizeof record.name);
         const FatShortEntry& e = slot.entry;
-        record.attributes = e.attributes;
-        record.reserved = e.reserved;
-        record.createTenths = e.createTenths;
-        record.createTime = e.createTime;
-        record.createDate = e.createDate;
-        record.accessDate = e.accessDate;
-        record.firstClusterHigh = e.firstClusterHigh;
-        record.writeTime = e.writeTime;
-        record.writeDate = e.writeDate;
-        record.firstCluster = e.firstCluster;
-        record.size = e.size;
+        CopyEntryFieldsToRecord(e, record);
         walkIndex = i;
         ++walkReturned;
         return 0;

@@ -502,17 +502,7 @@ void LegacyFillRecord(std::uint32_t shortIndex, DirRecord& record)
     ReadEntrySetName(entries, start, shortIndex, name, static_cast<std::uint32_t>(std::size(name)));
     WideToAnsi(name, reinterpret_cast<char*>(record.name), sizeof record.name);
     const FatShortEntry& e = entries[shortIndex].entry;
-    record.attributes = e.attributes;
-    record.reserved = e.reserved;
-    record.createTenths = e.createTenths;
-    record.createTime = e.createTime;
-    record.createDate = e.createDate;
-    record.accessDate = e.accessDate;
-    record.firstClusterHigh = e.firstClusterHigh;
-    record.writeTime = e.writeTime;
-    record.writeDate = e.writeDate;
-    record.firstCluster = e.firstCluster;
-    record.size = e.size;
+    CopyEntryFieldsToRecord(e, record);
 }
 
 std::uint32_t LegacyEraseFileBlocks(std::uint32_t id, bool progress)
