@@ -208,11 +208,7 @@ std::int32_t FatVolume::CountFreeClustersNandCard(std::uint32_t& freeCount)
 {
     if (!IsMounted())
         return -1;
-    freeCount = 0;
-    for (std::uint32_t c = 2; c <= MaxCluster(); ++c) {
-        if (GetFatEntry(c) == 0)
-            ++freeCount;
-    }
+    freeCount = FreeClusters();
     return 0;
 }
 

@@ -363,16 +363,22 @@ std::uint32_t FatVolume::FindFreeClusterSectorCard()
     return 0;
 }
 
+std::uint32_t FatVolume::FreeClusters() const
+{
+    std::uint32_t n = 0;
+    for (std::uint32_t c = 2; c <= MaxCluster(); ++c) {
+        if (GetFatEntry(c) == 0)
+            ++n;
+    }
+    return n;
+}
+
 std::int32_t FatVolume::CountFreeClustersSectorCard(std::uint32_t& total, std::uint32_t& freeCount)
 {
     if (!IsMounted())
         return -1;
     total = clusterCount;
-    freeCount = 0;
-    for (std::uint32_t c = 2; c <= MaxCluster(); ++c) {
-        if (GetFatEntry(c) == 0)
-            ++freeCount;
-    }
+    freeCount = FreeClusters();
     return 0;
 }
 

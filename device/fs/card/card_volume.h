@@ -122,6 +122,8 @@ public:
     bool IsMounted() const { return card.present != 0 && fat != nullptr; }
     // Highest data cluster of the volume (clusters run 2 .. MaxCluster()).
     std::uint32_t MaxCluster() const;
+    // Clusters 2..MaxCluster whose FAT entry is 0.
+    std::uint32_t FreeClusters() const;
     // Root slots the walks and the file operations use.
     std::uint32_t RootSlots() const;
     FatDirSlot* RootSlotsPtr() { return reinterpret_cast<FatDirSlot*>(root.data()); }
