@@ -228,14 +228,123 @@ std::uint32_t FatFolder::RemoveEntrySetById(std::uint32_t id)
         const FatDirSlot& s = entries_[slot];
         if (s.raw[0] == kSlotFree || s.raw[11] == kAttrLongName || s.entry.firstCluster != id)
             continue;
-        // Only the long-name slots directly in front belong to the set.
-        const std::uint32_t start = EntrySetStart(entries_.get(), slot);
-        const std::uint32_t size = slot - start + 1;
-        std::memmove(&entries_[start], &entries_[slot + 1], (capacity_ - slot - 1) * sizeof(FatDirSlot));
-        std::memset(&entries_[capacity_ - size], 0, size * sizeof(FatDirSlot));
+        RemoveEntrySetAt(slot);
         return 1;
     }
     return 0;
+}
+
+void FatFolder::RemoveEntrySetAt(std::uint32_t slot)
+{
+    if (slot >= capacity_)
+        return;
+    // Only the long-name slots directly in front belong to the set.
+    const std::uint32_t start = EntrySetStart(entries_.get(), slot);
+    const std::uint32_t size = slot - start + 1;
+    std::memmove(&entries_[start], &entries_[slot + 1], (capacity_ - slot - 1) * sizeof(FatDirSlot));
+    std::memset(&entries_[capacity_ - size], 0, size * sizeof(FatDirSlot));
+}
+
+std::int32_t FatFolder::FindEntryById(std::uint32_t id, std::uint32_t from) const
+{
+    for (std::uint32_t slot = from; slot < capacity_; ++slot) {
+        const FatDirSlot& s = entries_[slot];
+        if (s.raw[0] == kSlotFree || s.raw[0] == kSlotDeleted || s.raw[0] == '.' || s.raw[11] == kAttrLongName)
+            continue;
+        if (s.entry.firstCluster == id)
+            return std::int32_t(slot);
+    }
+    return -1;
+}
+
+std::uint32_t FatFolder::RenameEntrySet(std::uint32_t id, const wchar_t* newName, FatDirSlot* oldEntry)
+{
+    const std::int32_t slot = FindEntryById(id);
+    if (slot < 0 || newName == nullptr)
+        return 1;
+    std::memcpy(scratch_.get(), entries_.get(), capacity_ * sizeof(FatDirSlot));   // the undo copy
+    const FatDirSlot old = entries_[slot];
+    RemoveEntrySetAt(std::uint32_t(slot));
+
+    const std::uint32_t count = EntryCountForName(newName);
+    const std::int32_t run = FindFreeRun(count);
+    char shortText[kShortTextBytes];
+    if (run < 0 || MakeShortName(newName, shortText, sizeof shortText) != 0 ||
+        WriteRenamedEntrySet(std::uint32_t(run), count, newName, shortText, old) != 0) {
+        std::memcpy(entries_.get(), scratch_.get(), capacity_ * sizeof(FatDirSlot));
+        return 1;
+    }
+    if (oldEntry != nullptr)
+        *oldEntry = old;
+    return 0;
+}
+
+std::uint32_t FatFolder::ReorderEntry(std::uint32_t id, std::uint32_t position)
+{
+    const std::int32_t from = GetEntryOrdinal(id);
+    if (from < 0 || position > std::uint32_t(INT32_MAX))
+        return 1;
+    return MoveToPosition(from, std::int32_t(position)) ? 0 : 1;
+}
+
+std::uint32_t FatFolder::CopyEntrySetFrom(const FatFolder& source, std::uint32_t id)
+{
+    std::uint32_t count = 0;
+    std::unique_ptr<FatDirSlot[]> set;
+    if (source.CopyEntrySetById(id, &count, &set) == 0)
+        return 3;
+    if (count == 0)
+        return 1;
+    const std::int32_t last = FindFreeRun(count);
+    if (last < 0)
+        return 1;
+    std::memcpy(&entries_[std::uint32_t(last) + 1 - count], set.get(), count * sizeof(FatDirSlot));
+    return 0;
+}
+
+namespace {
+
+bool IsDotDot(const FatDirSlot& s)
+{
+    return s.raw[0] == '.' && s.raw[1] == '.' && s.raw[2] == ' ' && (s.entry.attributes & kAttrDirectory) != 0;
+}
+
+}  // namespace
+
+std::int64_t FatFolder::ParentId() const
+{
+    if (capacity_ < 2 || !IsDotDot(entries_[1]))
+        return -1;
+    return entries_[1].entry.firstCluster;
+}
+
+bool FatFolder::SetParentId(std::uint16_t parentId)
+{
+    if (capacity_ < 2 || !IsDotDot(entries_[1]))
+        return false;
+    entries_[1].entry.firstCluster = parentId;
+    return true;
+}
+
+bool FatFolder::LiesWithin(std::uint32_t id, const std::function<std::int64_t(std::uint32_t)>& parentOf) const
+{
+    if (rootFlag_)
+        return false;
+    // No real tree is deeper than the number of folders a directory can name; a loop in the ".."
+    // chain ends here too.
+    constexpr std::uint32_t kMaxDepth = 4096;
+    std::uint32_t folder = folderId_;
+    for (std::uint32_t depth = 0; depth < kMaxDepth; ++depth) {
+        if (folder == id)
+            return true;
+        const std::int64_t parent = depth == 0 ? ParentId() : parentOf(folder);
+        if (parent < 0)
+            return true;
+        if (parent == 0)
+            return false;
+        folder = std::uint32_t(parent);
+    }
+    return true;
 }
 
 std::uint32_t FatFolder::MoveToPosition(std::int32_t from, std::int32_t to)

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 
 namespace engine {
@@ -75,6 +76,31 @@ public:
     // Moves the entry at position `from` to position `to`, packing the sets from slot 0; 1, or 0 when
     // a position lies outside the visible entries.
     std::uint32_t MoveToPosition(std::int32_t from, std::int32_t to);
+
+    // The editing steps that every store's operations share.
+    // Slot of the short entry of the live entry with that first cluster, searching from `from`; free,
+    // deleted and long-name slots and the "." and ".." entries never match. -1 when none does.
+    std::int32_t FindEntryById(std::uint32_t id, std::uint32_t from = 0) const;
+    // Takes out the entry set whose short entry is at `slot`; later slots move up, the freed tail is zeroed.
+    void RemoveEntrySetAt(std::uint32_t slot);
+    // Gives the entry with that id a new name in a free run: 0 with *oldEntry the former short slot,
+    // or 1 with the entries unchanged when no entry has that id, the name does not fit or no short
+    // name is left.
+    std::uint32_t RenameEntrySet(std::uint32_t id, const wchar_t* newName, FatDirSlot* oldEntry);
+    // Play order: the entry with that id goes to `position` among the visible entries; 0, or 1 when
+    // there is no such entry or position.
+    std::uint32_t ReorderEntry(std::uint32_t id, std::uint32_t position);
+    // Copies the entry set of `id` in `source` into the first free run of this folder: 0, 1 when the
+    // source has no such entry or this folder no room, 3 when no memory.
+    std::uint32_t CopyEntrySetFrom(const FatFolder& source, std::uint32_t id);
+    // The parent id in this folder's ".." entry (0 for a folder in the root), or -1 when there is none.
+    std::int64_t ParentId() const;
+    // Points this folder's ".." entry at another parent; false when the folder has no ".." entry.
+    bool SetParentId(std::uint16_t parentId);
+    // Whether this folder is the folder `id` or lies below it. parentOf reads a subfolder's parent id
+    // (as ParentId does) from the store; a parent that cannot be read or a walk deeper than any real
+    // tree counts as "within", so a caller refusing moves into a subtree stays on the safe side.
+    bool LiesWithin(std::uint32_t id, const std::function<std::int64_t(std::uint32_t)>& parentOf) const;
 
     FatDirSlot* Entries() { return entries_.get(); }
     const FatDirSlot* Entries() const { return entries_.get(); }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -403,6 +404,90 @@ TEST_F(FsFatFolderSets, CopyEntrySet)
     std::unique_ptr<FatDirSlot[]> failed;
     EXPECT_EQ(folder.CopyEntrySetById(203, &count, &failed), 0u);
     EXPECT_FALSE(failed);
+}
+
+TEST(FsFatFolder, LookupByIdSkipsDotsFreeAndDeletedSlots)
+{
+    MemoryFolder folder(8);
+    folder.InitDirectory(40, 0, 1700000000, nullptr);   // ".." carries id 0, like an empty file
+    SetShortEntry(folder.Entries()[2], "GONE    MP3", 0);
+    folder.Entries()[2].raw[0] = kSlotDeleted;
+    SetShortEntry(folder.Entries()[4], "EMPTY   TXT", 0);
+    SetShortEntry(folder.Entries()[5], "SONG    MP3", 40);
+
+    EXPECT_EQ(folder.FindEntryById(0), 4);
+    EXPECT_EQ(folder.FindEntryById(40), 5);   // not "."
+    EXPECT_EQ(folder.FindEntryById(40, 6), -1);
+    EXPECT_EQ(folder.FindEntryById(41), -1);
+}
+
+TEST_F(FsFatFolderSets, RenameMovesTheSetOrRestoresTheEntriesExactly)
+{
+    FatDirSlot old{};
+    ASSERT_EQ(folder.RenameEntrySet(202, L"B.mp3", &old), 0u);
+    EXPECT_EQ(old.entry.firstCluster, 202);
+    EXPECT_EQ(std::memcmp(old.raw, "BRAVOS~0MP3", 11), 0);
+    // The three-slot set is gone and later slots moved up; the new two-slot set takes the first free run.
+    EXPECT_EQ(Names(), (Walked{a, {L"B.mp3", 202}, c}));
+    EXPECT_EQ(folder.FindEntryById(202), 3);
+
+    const auto before = Bytes(folder);
+    const std::wstring tooLong(300, L'x');
+    EXPECT_EQ(folder.RenameEntrySet(201, tooLong.c_str(), nullptr), 1u);
+    EXPECT_EQ(folder.RenameEntrySet(999, L"x.mp3", nullptr), 1u);
+    const std::wstring fills(12 * 13, L'y');   // 13 slots: no room in 14 with the others
+    EXPECT_EQ(folder.RenameEntrySet(203, fills.c_str(), nullptr), 1u);
+    EXPECT_EQ(Bytes(folder), before);
+}
+
+TEST_F(FsFatFolderSets, ReorderById)
+{
+    EXPECT_EQ(folder.ReorderEntry(203, 0), 0u);
+    EXPECT_EQ(Names(), (Walked{c, a, b}));
+    EXPECT_EQ(folder.ReorderEntry(203, 3), 1u);
+    EXPECT_EQ(folder.ReorderEntry(999, 0), 1u);
+    EXPECT_EQ(folder.ReorderEntry(201, 0x80000000u), 1u);
+    EXPECT_EQ(Names(), (Walked{c, a, b}));
+}
+
+TEST_F(FsFatFolderSets, CopyIntoAnotherFolder)
+{
+    MemoryFolder target(4);
+    ASSERT_EQ(target.CopyEntrySetFrom(folder, 202), 0u);
+    EXPECT_EQ(target.Walk(), (Walked{b}));
+    EXPECT_EQ(target.CopyEntrySetFrom(folder, 202), 1u);   // one slot left
+    EXPECT_EQ(target.CopyEntrySetFrom(folder, 999), 1u);
+    test_support::NothrowArrayAllocationFails failing;
+    EXPECT_EQ(target.CopyEntrySetFrom(folder, 201), 3u);
+}
+
+TEST(FsFatFolder, ParentAndSubtree)
+{
+    // Folders 10 (in the root) > 20 > 30, kept as id -> parent; 99 reads as unreadable.
+    const std::map<std::uint32_t, std::int64_t> parents{{10, 0}, {20, 10}, {30, 20}, {99, -1}};
+    const auto parentOf = [&](std::uint32_t id) {
+        const auto it = parents.find(id);
+        return it == parents.end() ? std::int64_t(-1) : it->second;
+    };
+    MemoryFolder thirty(8, 30);
+    thirty.InitDirectory(30, 20, 1700000000, nullptr);
+    EXPECT_EQ(thirty.ParentId(), 20);
+    EXPECT_TRUE(thirty.LiesWithin(30, parentOf));
+    EXPECT_TRUE(thirty.LiesWithin(20, parentOf));
+    EXPECT_TRUE(thirty.LiesWithin(10, parentOf));
+    EXPECT_FALSE(thirty.LiesWithin(11, parentOf));
+
+    ASSERT_TRUE(thirty.SetParentId(99));
+    EXPECT_TRUE(thirty.LiesWithin(11, parentOf));   // unknown parent: refuse
+
+    MemoryFolder loop(8, 50);
+    loop.InitDirectory(50, 50, 1700000000, nullptr);
+    EXPECT_TRUE(loop.LiesWithin(11, [](std::uint32_t) { return std::int64_t(50); }));
+
+    MemoryFolder root(8, 1, 1);
+    EXPECT_FALSE(root.LiesWithin(10, parentOf));
+    EXPECT_EQ(root.ParentId(), -1);
+    EXPECT_FALSE(root.SetParentId(3));
 }
 
 }  // namespace
