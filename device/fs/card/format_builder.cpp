@@ -165,8 +165,8 @@ void FatFormatBuilder::BuildPartitionEntry()
     std::uint32_t track = partitionStart / sectorsPerTrack;
     PutChs(e + 1, track % heads, partitionStart % sectorsPerTrack + 1, track / heads);
     std::uint32_t n = VolumeSectors();
-    // The type tells the FAT width the volume has; among FAT16 types, 0x06 past 65535 sectors.
-    e[4] = fatBits == 12 ? 0x01 : n < 65536 ? 0x04 : 0x06;
+    // The type goes by the sector count alone, as the players expect it (a 48 MiB FAT12 volume is 0x06).
+    e[4] = n < 32680 ? 0x01 : n < 65536 ? 0x04 : 0x06;
     PutChs(e + 5, heads - 1, sectorsPerTrack & 63, cylinders != 0 ? cylinders - 1 : 0);
     PutLe32(e + 8, partitionStart);
     PutLe32(e + 12, n);

@@ -38,10 +38,10 @@ struct BuilderCase {
 const BuilderCase kBuilderCases[] = {
     // T 4096, root 32, F 1, Y 35: P = 48 - 35 + 16 = 29, cluster bound 253.
     {"TwoMiB", 2097152, true, 2, 16, 16, 12, 29, 1, 252, 4067, 0x01},
-    // More than 65535 sectors but FAT12: the type says FAT12.
-    {"FortyEightMiB", 50331648, true, 8, 32, 32, 12, 45, 9, 3069, 98259, 0x01},
+    // More than 65535 sectors but FAT12: the type goes by the sector count.
+    {"FortyEightMiB", 50331648, true, 8, 32, 32, 12, 45, 9, 3069, 98259, 0x06},
     // 4085 clusters as FAT12, 4084 as FAT16: FAT12 ending after cluster 4084.
-    {"JustUnder64MiB", 66977792, true, 8, 32, 32, 12, 39, 12, 4084, 130745, 0x01},
+    {"JustUnder64MiB", 66977792, true, 8, 32, 32, 12, 39, 12, 4084, 130745, 0x06},
     // The row says FAT12, but 4093 clusters make it FAT16.
     {"Exactly64MiB", 67108864, true, 8, 32, 32, 16, 63, 16, 4092, 131009, 0x06},
     {"64MiBAndOneByte", 67108865, true, 8, 32, 32, 16, 127, 16, 4090, 130945, 0x06},
@@ -144,7 +144,7 @@ TEST(FormatBuilder, StartAtTheEndOfATrack)
 
 // Every row, its edges and steps across it: the layout is one the mount accepts, the FAT type agrees
 // with the cluster count, the FAT indexes every cluster, the data area starts on a boundary, and the
-// partition lies on the card with a type that names the FAT width.
+// partition lies on the card with the type its sector count gives.
 TEST(FormatBuilder, EveryCapacityGivesASoundVolume)
 {
     std::vector<std::uint32_t> capacities = {40960, 0xFFFFFFFFu};
@@ -179,7 +179,7 @@ TEST(FormatBuilder, EveryCapacityGivesASoundVolume)
         ASSERT_EQ(f.totalSectors, b.VolumeSectors());
 
         const std::uint8_t* e = b.PartitionEntry();
-        ASSERT_EQ(e[4], b.fatBits == 12 ? 0x01 : b.VolumeSectors() < 65536 ? 0x04 : 0x06);
+        ASSERT_EQ(e[4], b.VolumeSectors() < 32680 ? 0x01 : b.VolumeSectors() < 65536 ? 0x04 : 0x06);
         ASSERT_EQ(Le32(e + 8), b.partitionStart);
         ASSERT_EQ(Le32(e + 12), b.VolumeSectors());
         // The CHS start names the partition's first sector.
