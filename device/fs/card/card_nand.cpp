@@ -29,12 +29,6 @@ constexpr std::uint8_t kCardInformationStructure[110] = {
     0x00, 0x20, 0x20, 0x20, 0x20, 0x00, 0x30, 0x2E, 0x30, 0x00, 0xFF, 0x14, 0x00, 0xFF,
 };
 
-void PutLe32(std::uint8_t* p, std::uint32_t v)
-{
-    StoreLe16(p, static_cast<std::uint16_t>(v));
-    StoreLe16(p + 2, static_cast<std::uint16_t>(v >> 16));
-}
-
 constexpr std::uint32_t kNandRootBytes = kCardRootSlots * 32;
 constexpr std::uint32_t kNandRootSectors = kNandRootBytes / kCardSectorBytes;
 
@@ -55,12 +49,12 @@ void BuildNandBootSector(std::uint8_t* boot, std::uint32_t sectorsPerBlock, std:
     if (volumeSectors < 0x10000)
         StoreLe16(boot + 19, static_cast<std::uint16_t>(volumeSectors));
     else
-        PutLe32(boot + 32, volumeSectors);
+        StoreLe32(boot + 32, volumeSectors);
     boot[21] = 0xF8;
     StoreLe16(boot + 22, sectorsPerFat);
     StoreLe16(boot + 24, static_cast<std::uint16_t>(sectorsPerTrack));
     StoreLe16(boot + 26, static_cast<std::uint16_t>(heads));
-    PutLe32(boot + 28, partitionStart);
+    StoreLe32(boot + 28, partitionStart);
     std::memcpy(boot + 54, fatType == 16 ? "FAT16" : "FAT12", 5);
     boot[510] = 0x55;
     boot[511] = 0xAA;
@@ -486,8 +480,8 @@ std::uint32_t FatVolume::FormatNandTables()
     std::uint8_t* entry = page + 446;
     entry[0] = 0x80;
     std::memcpy(entry + 1, partition.chs, sizeof partition.chs);
-    PutLe32(entry + 8, partition.start);
-    PutLe32(entry + 12, partition.sectors);
+    StoreLe32(entry + 8, partition.start);
+    StoreLe32(entry + 12, partition.sectors);
     page[510] = 0x55;
     page[511] = 0xAA;
     if (std::uint32_t written = WriteSystemPage(card, page, blockNumber); written != kStatusOk)

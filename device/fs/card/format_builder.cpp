@@ -36,12 +36,6 @@ constexpr std::array<std::uint8_t, kSectorBytes> MakeMbrTemplate()
 constexpr std::array<std::uint8_t, kSectorBytes> kMbrTemplate = MakeMbrTemplate();
 static_assert(kMbrBootCodeBytes + 4 * 16 + 2 == kSectorBytes);
 
-void PutLe32(std::uint8_t* p, std::uint32_t v)
-{
-    StoreLe16(p, static_cast<std::uint16_t>(v));
-    StoreLe16(p + 2, static_cast<std::uint16_t>(v >> 16));
-}
-
 std::uint32_t CeilDiv(std::uint64_t a, std::uint64_t b)
 {
     return static_cast<std::uint32_t>((a + b - 1) / b);
@@ -168,8 +162,8 @@ void FatFormatBuilder::BuildPartitionEntry()
     // The type goes by the sector count alone, as the players expect it (a 48 MiB FAT12 volume is 0x06).
     e[4] = n < 32680 ? 0x01 : n < 65536 ? 0x04 : 0x06;
     PutChs(e + 5, heads - 1, sectorsPerTrack & 63, cylinders != 0 ? cylinders - 1 : 0);
-    PutLe32(e + 8, partitionStart);
-    PutLe32(e + 12, n);
+    StoreLe32(e + 8, partitionStart);
+    StoreLe32(e + 12, n);
 }
 
 void FatFormatBuilder::BuildBootSector()
@@ -187,11 +181,11 @@ void FatFormatBuilder::BuildBootSector()
     StoreLe16(b + 22, static_cast<std::uint16_t>(fatSectors));
     StoreLe16(b + 24, static_cast<std::uint16_t>(sectorsPerTrack));
     StoreLe16(b + 26, static_cast<std::uint16_t>(heads));
-    PutLe32(b + 28, partitionStart);
-    PutLe32(b + 32, VolumeSectors());
+    StoreLe32(b + 28, partitionStart);
+    StoreLe32(b + 32, VolumeSectors());
     b[36] = 0x80;
     b[38] = 0x29;
-    PutLe32(b + 39, kFormatSerialNumber);
+    StoreLe32(b + 39, kFormatSerialNumber);
     std::memcpy(b + 43, "KWEP VOLUME", 11);
     std::memcpy(b + 54, fatBits == 16 ? "FAT16   " : "FAT12   ", 8);
     b[510] = 0x55;
