@@ -11,6 +11,11 @@
 // Pipes are created with zero buffer quota, so a host write completes only when the simulator has
 // taken it, and a reply completes only when the host has read it; a transfer therefore fails or
 // succeeds exactly where the fault plan says.
+//
+// The server may find the pipes of an operation the host has already closed still connected beside
+// the next operation's pipes. It therefore takes commands from whichever OUT connection the host
+// writes on (a write on a new one ends the previous operation: its unread replies are withdrawn and
+// the device hears HostClosed), and sends replies on the newest IN connection whose host is still there.
 #pragma once
 
 #include <cstddef>
