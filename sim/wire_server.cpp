@@ -1,5 +1,7 @@
 #include "wire_server.h"
 
+#include "cost_model.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -263,6 +265,7 @@ struct WireServer::Impl {
             std::lock_guard g(lock);
             ++counters.hostWrites;
             counters.bytesOut += got;
+            counters.packetsOut += UsbPackets(got);
         }
         std::vector<Message> answer;
         device.HostWrite(msg, answer);
@@ -308,6 +311,7 @@ struct WireServer::Impl {
         std::lock_guard g(lock);
         ++counters.hostReads;
         counters.bytesIn += bytes;
+        counters.packetsIn += UsbPackets(bytes);
     }
 
     void OnWriteDone(Instance& inst) {
@@ -494,6 +498,8 @@ WireCounters WireServer::Counters() const {
 }
 
 void WireServer::ResetCounters() {
+    // What the host has already done belongs to the time before the reset.
+    impl_->Call([this] { impl_->ProcessSignalled(); });
     std::lock_guard g(impl_->lock);
     impl_->counters = {};
 }

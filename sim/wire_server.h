@@ -50,6 +50,8 @@ struct WireCounters {
     std::uint64_t hostReads = 0;      // messages delivered on the IN pipe
     std::uint64_t bytesOut = 0;       // host to player
     std::uint64_t bytesIn = 0;        // player to host
+    std::uint64_t packetsOut = 0;     // USB packets the host writes would take (cost_model.h)
+    std::uint64_t packetsIn = 0;      // USB packets the replies would take
     std::uint64_t failedTransfers = 0;
 };
 
@@ -84,6 +86,7 @@ public:
     void Plug();
     bool Plugged() const;
 
+    // Transfers the host has completed since the start or the last ResetCounters.
     WireCounters Counters() const;
     void ResetCounters();
 
