@@ -216,6 +216,10 @@ private:
 
 TEST(SimPipes, PlayersimServesAFolderAndSavesItWhenInputCloses) {
     const std::filesystem::path folder = std::filesystem::temp_directory_path() / sim::UniquePipeBaseName("kwep-playersim");
+    // Wine gives the first process of a fresh wineserver the same id every time: a run that failed
+    // half-way may have left this folder behind.
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
     const std::string pipe = sim::UniquePipeBaseName("kwep-playersim-pipe");
     Bytes data;
     {
@@ -257,6 +261,8 @@ TEST(SimPipes, PlayersimServesAFolderAndSavesItWhenInputCloses) {
 
 TEST(SimPipes, PlayersimCardOptions) {
     const std::filesystem::path base = std::filesystem::temp_directory_path() / sim::UniquePipeBaseName("kwep-playersim-card");
+    std::error_code ignored;
+    std::filesystem::remove_all(base, ignored);  // left behind by a failed run of a process with this id
     std::filesystem::create_directories(base);
     auto quoted = [](const std::filesystem::path& p) { return L"\"" + p.wstring() + L"\""; };
     auto readFile = [](const std::filesystem::path& p) {
