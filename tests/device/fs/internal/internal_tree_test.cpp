@@ -247,6 +247,55 @@ TEST_F(InternalTree, DirectoryWritesThatFail)
     EXPECT_EQ(List(*p->ReloadRoot()), before);
 }
 
+// A tree copied file by file, cancelled in the middle of one file: the files before it stay whole,
+// the cancelled one leaves nothing, and the tree goes on afterwards.
+TEST_F(InternalTree, CancelInTheMiddleOfATree)
+{
+    Start(9);
+    const std::uint32_t b = p->blockBytes;
+    std::vector<std::unique_ptr<InternalFolder>> folders;
+    std::uint32_t parent = 1;
+    for (const wchar_t* name : {L"one", L"two", L"three"}) {
+        InternalFolder& at = folders.empty() ? *p->root : *folders.back();
+        const std::uint32_t id = Make(at, name);
+        folders.push_back(p->Open(id));
+        EXPECT_EQ(folders.back()->ParentId(), parent == 1 ? 0 : std::int64_t(parent));
+        parent = id;
+    }
+    ASSERT_EQ(Download(*folders[0], "a.bin", 2 * std::size_t{b}, 1), kStatusOk);
+    ASSERT_EQ(Download(*folders[1], "b.bin", 3 * std::size_t{b}, 2), kStatusOk);
+    const std::uint32_t freeBefore = LegacyStore.freeBlockCount;
+    {
+        CancelAtStep sink(2);
+        SinkScope scope(&sink);
+        EXPECT_EQ(Download(*folders[2], "c.bin", 4 * std::size_t{b}, 3), kStatusOk);
+    }
+    EXPECT_EQ(LegacyStore.freeBlockCount, freeBefore);
+    EXPECT_EQ(p->FreeBlocks(), freeBefore);
+    EXPECT_FALSE(Has(*p->Open(List(*folders[1]).at(3).id), L"c.bin"));
+    EXPECT_EQ(Upload(*p->Open(List(*folders[0]).at(3).id), IdOf(*folders[1], L"b.bin")), Pattern(3 * std::size_t{b}, 2));
+    ASSERT_EQ(Download(*folders[2], "d.bin", 10, 4), kStatusOk);
+    EXPECT_EQ(Names(*p->Open(List(*folders[1]).at(3).id)).back(), L"d.bin");
+
+    // No free block for a new directory: 3, nothing named.
+    LegacyStore.freeBlockCount = 0;
+    EXPECT_EQ(folders[2]->CreateSubfolder(L"four", nullptr), kStatusStorageFull);
+    EXPECT_EQ(Download(*folders[2], "e.bin", 10, 5), kStatusStorageFull);
+    LegacyStore.freeBlockCount = LegacyCountFreeBlocks();
+    EXPECT_FALSE(Has(*folders[2], L"four"));
+
+    // While a write stream is open nothing else takes blocks or ids, in any folder.
+    ASSERT_EQ(folders[0]->Create(L"streaming.bin"), kStatusOk);
+    EXPECT_EQ(folders[1]->CreateSubfolder(L"waits", nullptr), kStatusFileError);
+    EXPECT_EQ(folders[1]->Create(L"second stream.bin"), kStatusFileError);
+    EXPECT_EQ(Download(*folders[2], "waits.bin", 10, 6), kStatusFileError);
+    EXPECT_EQ(Upload(*folders[1], IdOf(*folders[1], L"b.bin")), Pattern(3 * std::size_t{b}, 2));
+    const Bytes data = Pattern(100, 7);
+    ASSERT_EQ(folders[0]->Write(data.data(), 100), kStatusOk);
+    ASSERT_EQ(folders[0]->Close(), kStatusOk);
+    EXPECT_EQ(folders[1]->CreateSubfolder(L"now", nullptr), kStatusOk);
+}
+
 // The older models' purge keeps only what the root names; on these models it must leave every
 // subfolder alone.
 TEST_F(InternalTree, LegacyPurgeErasesNothingHere)
