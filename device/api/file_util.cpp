@@ -13,25 +13,6 @@ namespace {
 // The folder of the device side's temporary files under the system temporary path.
 constexpr wchar_t kTempFolderName[] = L"ZAVTCTRL";
 
-// Closes a file handle on every path.
-class HandleOwner {
-public:
-    explicit HandleOwner(HANDLE handle) : handle_(handle) {}
-    HandleOwner(const HandleOwner&) = delete;
-    HandleOwner& operator=(const HandleOwner&) = delete;
-    ~HandleOwner()
-    {
-        if (valid()) {
-            CloseHandle(handle_);
-        }
-    }
-    bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
-
 bool WriteAll(HANDLE file, const std::uint8_t* data, DWORD size)
 {
     DWORD written = 0;

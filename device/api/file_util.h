@@ -15,6 +15,29 @@
 // The C run-time file status record filled by UtilStatFile (64-bit size and times).
 using UtilStatRecord = struct _stat64;
 
+// Closes a file handle on every path. Close ends it early and reports whether the system closed it
+// cleanly (a write the disk could not take can show up only there).
+class HandleOwner {
+public:
+    explicit HandleOwner(HANDLE handle) : handle_(handle) {}
+    HandleOwner(const HandleOwner&) = delete;
+    HandleOwner& operator=(const HandleOwner&) = delete;
+    ~HandleOwner() { Close(); }
+    bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return handle_; }
+    bool Close()
+    {
+        if (!valid())
+            return true;
+        const bool closed = CloseHandle(handle_) != FALSE;
+        handle_ = nullptr;
+        return closed;
+    }
+
+private:
+    HANDLE handle_;
+};
+
 // Re-reads the system version and records the family: S_OK, or E_FAIL (family unchanged).
 HRESULT UtilCheckOSVersion();
 // True on the NT family (wide calls).

@@ -53,6 +53,11 @@ struct EngineState {
     std::uint32_t CardWriteProtect = 0;
     std::uint32_t CardPresent = 0;
     std::uint32_t CardCapacityBytes = 0;
+    // The build variant the device API's client sets; it names the player's recording folder.
+    std::int32_t SpecialBuildNumber = 0;
+    // The record id of the recording folder in the internal root, learnt whenever the root folder
+    // object loads; -1 while none is known.
+    std::int32_t RecordFolderId = -1;
 };
 static_assert(std::atomic<std::uint32_t>::is_always_lock_free);
 

@@ -208,6 +208,7 @@ std::uint32_t PlayerDevice::Initialize(DeviceInfoBlock& info)
     Engine.ProgressSuppressed = 0;
     Engine.NoMediaPoll = 0;
     Engine.BadBlockByteIgnored = 1;
+    Engine.RecordFolderId = -1;
     if (legacyStream_.open)
         EndLegacyStream();
     LegacyResetState();

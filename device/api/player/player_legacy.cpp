@@ -36,29 +36,14 @@ const char* NamePart(const char* path)
     return slash ? slash + 1 : path;
 }
 
-bool ChipZeroPresent()
-{
-    return Engine.ChipCount != 0 && NandChips[0].present && NandChips[0].sectorsPerBlock != 0;
-}
-
-std::uint32_t BlockBytesOfChipZero()
-{
-    return ChipZeroPresent() ? std::uint32_t{NandChips[0].sectorsPerBlock} * 512u : 0;
-}
-
 std::int32_t StepValue()
 {
-    return static_cast<std::int32_t>(BlockBytesOfChipZero());
+    return static_cast<std::int32_t>(LegacyBlockBytes());
 }
 
 void ProgressEnd()
 {
     NotifyProgress(kProgressStep, -1);
-}
-
-BlockLink LinkTo(const BlockPosition& p)
-{
-    return BlockLink{NandChips[p.chip].chipSelect, p.row, p.sector};
 }
 
 std::uint16_t RecordBlockCount(std::uint64_t blocks)
@@ -108,7 +93,7 @@ std::int32_t PlayerDevice::LegacyFindFirst(DirRecord& record)
     LegacyStore.walkCounted = 0;
     LegacyStore.walkReturned = 0;
     LegacyStore.walkIndex = -1;
-    if (!ChipZeroPresent())
+    if (!LegacyChipZeroPresent())
         return -1;
     if (LegacyStore.rootLoaded && LegacyStore.rootDirty) {
         // The chip lost its directory in a failed write-back: the buffer is the only copy left.
@@ -168,9 +153,9 @@ std::uint32_t PlayerDevice::LegacyDownload(std::uint32_t storage, const char* pc
     Engine.CancelRequested.store(0);
     if (pcPath == nullptr)
         return kStatusFileError;
-    if (!ChipZeroPresent())
+    if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
-    const std::uint32_t blockBytes = BlockBytesOfChipZero();
+    const std::uint32_t blockBytes = LegacyBlockBytes();
 
     LegacyPipes bracket;
     if (const std::uint32_t status = LegacyEnsureRoot())
@@ -260,7 +245,7 @@ std::uint32_t PlayerDevice::LegacyDownload(std::uint32_t storage, const char* pc
             if (LegacyNextFreeBlock() != kWalkFound)
                 return fail(kStatusStorageFull);
             next = LegacyCursor();
-            link = LinkTo(next);
+            link = LegacyLinkTo(next);
             LegacySetCursor(here);
         }
 
@@ -310,9 +295,9 @@ std::uint32_t PlayerDevice::LegacyUpload(std::uint32_t storage, std::uint32_t fi
     Engine.CancelRequested.store(0);
     if (pcPath == nullptr)
         return kStatusFileError;
-    if (!ChipZeroPresent())
+    if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
-    const std::uint32_t blockBytes = BlockBytesOfChipZero();
+    const std::uint32_t blockBytes = LegacyBlockBytes();
 
     LegacyPipes bracket;
     if (const std::uint32_t status = LegacyEnsureRoot())
@@ -400,7 +385,7 @@ std::uint32_t PlayerDevice::DeleteFileLocked(std::uint32_t fileId)
     const std::int32_t index = LegacyFindEntryById(fileId, 0);
     if (index < 0)
         return kStatusFileError;
-    const std::uint32_t blockBytes = BlockBytesOfChipZero();
+    const std::uint32_t blockBytes = LegacyBlockBytes();
     const std::uint32_t size = LegacyStore.root[static_cast<std::uint32_t>(index)].entry.size;
     const std::uint64_t blocks = blockBytes ? (std::uint64_t{size} + blockBytes - 1) / blockBytes : 0;
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(blocks));
@@ -420,7 +405,7 @@ std::uint32_t PlayerDevice::DeleteFile(std::uint32_t storage, std::uint32_t file
         return kStatusNoStorage;  // the card volume takes these once it exists
     if (legacyStream_.open)
         return kStatusFileError;
-    if (!ChipZeroPresent())
+    if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
     LegacyPipes bracket;
     if (const std::uint32_t status = LegacyEnsureRoot())
@@ -437,7 +422,7 @@ std::uint32_t PlayerDevice::DeleteFolder(std::uint32_t storage, std::uint32_t fo
     // Id 0 is the root itself (every entry carries it) and 1 the root directory block.
     if (folderId <= kRootFileId)
         return kStatusFolderError;
-    if (!ChipZeroPresent())
+    if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
     LegacyPipes bracket;
     if (const std::uint32_t status = LegacyEnsureRoot())
@@ -473,7 +458,7 @@ std::uint32_t PlayerDevice::CreateFolder(const char* name, std::uint32_t* newId)
     Engine.CancelRequested.store(0);
     if (name == nullptr)
         return kStatusFolderError;
-    if (!ChipZeroPresent())
+    if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
     LegacyPipes bracket;
     if (const std::uint32_t status = LegacyEnsureRoot())
@@ -507,7 +492,7 @@ std::uint32_t PlayerDevice::MoveEntry(std::uint32_t storage, std::uint32_t fileI
         return kStatusFolderError;
     if (legacyStream_.open)
         return kStatusFileError;
-    if (!ChipZeroPresent())
+    if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
     LegacyPipes bracket;
     if (const std::uint32_t status = LegacyEnsureRoot())
@@ -542,7 +527,7 @@ std::uint32_t PlayerDevice::RenameEntry(std::uint32_t storage, std::uint32_t fil
         return kStatusFileError;
     if (newName == nullptr)
         return kStatusFolderError;
-    if (!ChipZeroPresent())
+    if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
     LegacyPipes bracket;
     if (const std::uint32_t status = LegacyEnsureRoot())
@@ -589,7 +574,7 @@ std::uint32_t PlayerDevice::SetPlayIndex(std::uint32_t storage, std::uint32_t fi
         return kStatusNoStorage;
     if (legacyStream_.open)
         return kStatusFileError;
-    if (!ChipZeroPresent())
+    if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
     LegacyPipes bracket;
     if (const std::uint32_t status = LegacyEnsureRoot())
@@ -671,9 +656,9 @@ std::uint32_t PlayerDevice::WriteRunFile(const char* name, std::uint32_t size, c
         return kStatusFileError;
     if (name == nullptr || (data == nullptr && size != 0))
         return kStatusFileError;
-    if (!ChipZeroPresent())
+    if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
-    const std::uint32_t blockBytes = BlockBytesOfChipZero();
+    const std::uint32_t blockBytes = LegacyBlockBytes();
     LegacyPipes bracket;
     if (const std::uint32_t status = LegacyEnsureRoot())
         return status;
@@ -770,7 +755,7 @@ std::uint32_t PlayerDevice::WriteRunFile(const char* name, std::uint32_t size, c
         BlockLink link;
         if (i + 1 < blocks) {
             PhysicalNext(here, next);
-            link = LinkTo(next);
+            link = LegacyLinkTo(next);
         }
         const std::uint64_t offset = std::uint64_t{i} * blockBytes;
         const std::uint32_t bytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(blockBytes, size - offset));
@@ -802,7 +787,7 @@ void PlayerDevice::EndLegacyStream()
 
 std::uint32_t PlayerDevice::GetBlockBytes()
 {
-    return BlockBytesOfChipZero();
+    return LegacyBlockBytes();
 }
 
 std::uint32_t PlayerDevice::GetFileSize()
@@ -827,7 +812,7 @@ std::uint32_t PlayerDevice::OpenEntry()
         return kStatusFileError;
     if (!s.write && streamStorage_ != 0)
         return kStatusFileError;  // the card volume's streams are its own
-    if (!ChipZeroPresent())
+    if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
     try {
         s.units.reserve(std::size_t{NandChips[0].sectorsPerBlock} * kUnitBytes);
@@ -850,7 +835,7 @@ std::uint32_t PlayerDevice::OpenEntry()
             return fail(kStatusFolderError);
         s.fileId = recordId_;
         s.fileSize = LegacyStore.root[static_cast<std::uint32_t>(index)].entry.size;
-        const std::uint32_t blockBytes = BlockBytesOfChipZero();
+        const std::uint32_t blockBytes = LegacyBlockBytes();
         NotifyProgress(kProgressBegin,
                        static_cast<std::int32_t>((std::uint64_t{s.fileSize} + blockBytes - 1) / blockBytes));
         // An empty file has no blocks to stand on.
@@ -900,7 +885,7 @@ std::uint32_t PlayerDevice::WriteBlock(const std::uint8_t* buffer, std::uint32_t
             EndLegacyStream();
             return kStatusStorageFull;
         }
-        link = LinkTo(s.link);
+        link = LegacyLinkTo(s.link);
     }
     LegacySetCursor(s.current);
     if (LegacyWriteFileBlock(s.units, buffer, buffer ? bytes : 0, s.blocksWritten == 0, s.fileId,

@@ -73,9 +73,17 @@ std::uint32_t EraseAtCursor()
 {
     std::uint8_t status = 0;
     NandChip& chip = NandChips[Engine.CurrentChip];
+    std::uint8_t kept[kSpareRecordBytes] = {};
+    if (const std::uint8_t* record = chip.CursorRecord())
+        std::memcpy(kept, record, sizeof kept);
     LegacyNeedPipes();
-    if (chip.EraseBlock(status) != kTransportOk || (status & 1) != 0)
+    if (chip.EraseBlock(status) != kTransportOk || (status & 1) != 0) {
+        // The host copy already reads erased; a block that did not erase (or may not have) must not
+        // look free, or the next write would program over its old bits.
+        if (std::uint8_t* record = chip.CursorRecord())
+            std::memcpy(record, kept, sizeof kept);
         return kStatusUsbError;
+    }
     return kStatusOk;
 }
 
@@ -505,6 +513,26 @@ void LegacyFillRecord(std::uint32_t shortIndex, DirRecord& record)
     CopyEntryFieldsToRecord(e, record);
 }
 
+bool LegacyChipZeroPresent()
+{
+    return Engine.ChipCount != 0 && NandChips[0].present && NandChips[0].sectorsPerBlock != 0;
+}
+
+std::uint32_t LegacyBlockBytes()
+{
+    return LegacyChipZeroPresent() ? std::uint32_t{NandChips[0].sectorsPerBlock} * 512u : 0;
+}
+
+BlockLink LegacyLinkTo(const BlockPosition& p)
+{
+    return BlockLink{NandChips[p.chip].chipSelect, p.row, p.sector};
+}
+
+std::uint32_t LegacyEraseAtCursor()
+{
+    return EraseAtCursor();
+}
+
 std::uint32_t LegacyEraseFileBlocks(std::uint32_t id, bool progress)
 {
     if (!LegacyFindFileStart(id))
@@ -529,6 +557,12 @@ std::uint32_t LegacyEraseFileBlocks(std::uint32_t id, bool progress)
 std::uint32_t LegacyPurgeUnreferenced(std::uint32_t& newId)
 {
     newId = 0;
+    // With folder objects the root names only its own entries: every block of a subfolder would
+    // look unreferenced. Only the id is wanted then.
+    if (FolderObjectIds()) {
+        const std::uint32_t status = LegacyFindUnusedId(newId);
+        return status == kStatusFolderError ? kStatusStorageFull : status;
+    }
     const std::uint32_t limit = LegacyIdLimit();
     std::vector<std::uint8_t> marked;
     try {
@@ -579,7 +613,7 @@ std::uint32_t LegacyPurgeUnreferenced(std::uint32_t& newId)
     return kStatusStorageFull;
 }
 
-std::uint32_t LegacyFindUnusedId(std::uint32_t& newId)
+std::uint32_t LegacyFindUnusedId(std::uint32_t& newId, const std::vector<std::uint32_t>* alsoUsed)
 {
     newId = 0;
     const std::uint32_t size = std::min(Engine.InternalBlockCount, LegacyIdLimit());
@@ -591,6 +625,12 @@ std::uint32_t LegacyFindUnusedId(std::uint32_t& newId)
     }
     for (std::uint32_t id = 0; id < kFirstFreeFileId && id < size; ++id)
         marked[id] = 1;
+    if (alsoUsed) {
+        for (std::uint32_t id : *alsoUsed) {
+            if (id < size)
+                marked[id] = 1;
+        }
+    }
     Engine.CurrentChip = 0;
     NandChips[0].Rewind();
     while (LegacyNextFileStart() == kWalkFound) {

@@ -147,12 +147,21 @@ void LegacyRemoveEntrySet(std::uint32_t shortIndex);
 void LegacyFillRecord(std::uint32_t shortIndex, DirRecord& record);
 
 // Erases files no root entry refers to (raising the free count) and gives the smallest free id from
-// 6 in newId. 0, 3 (no id left, no memory) or 4.
+// 6 in newId. 0, 3 (no id left, no memory) or 4. On the folder-object models it erases nothing.
 std::uint32_t LegacyPurgeUnreferenced(std::uint32_t& newId);
-// Smallest id that no file-start block carries. 0, 1 (none) or 3 (no memory).
-std::uint32_t LegacyFindUnusedId(std::uint32_t& newId);
+// Smallest id that no file-start block carries and that is not among alsoUsed (ids held by entries
+// that have no blocks). 0, 1 (none) or 3 (no memory).
+std::uint32_t LegacyFindUnusedId(std::uint32_t& newId, const std::vector<std::uint32_t>* alsoUsed = nullptr);
 
-// Erases the file-start block with the id and every later continuation block with it; each erase
+// Chip 0 is there with a known geometry, and the bytes of one of its erase blocks (0 without it).
+bool LegacyChipZeroPresent();
+std::uint32_t LegacyBlockBytes();
+// The link that points a block record at the block at p.
+BlockLink LegacyLinkTo(const BlockPosition& p);
+// Erases the block at the cursor of CurrentChip. 0, or 4 when the transfer or the erase failed.
+std::uint32_t LegacyEraseAtCursor();
+
+// Erases the file-start block and every later continuation block with it; each erase
 // raises the free count and, with progress, sends a progress step. 0, or 4 on a failed erase.
 std::uint32_t LegacyEraseFileBlocks(std::uint32_t id, bool progress = true);
 
