@@ -605,7 +605,7 @@ std::uint32_t PlayerDevice::QueryStorageSizes(std::uint32_t& internalTotal, std:
                                               std::uint32_t& externalTotal, std::uint32_t& externalFree)
 {
     // The spare tables loaded at identification know every erased block; no transfer is needed.
-    const std::uint32_t chipSectors = ChipZeroPresent() ? NandChips[0].sectorsPerBlock : 0;
+    const std::uint32_t chipSectors = LegacyChipZeroPresent() ? NandChips[0].sectorsPerBlock : 0;
     LegacyStore.freeBlockCount = LegacyCountFreeBlocks();
     internalTotal = Bytes(Engine.InternalBlockCount, chipSectors);
     internalFree = Bytes(LegacyStore.freeBlockCount, chipSectors);
@@ -634,8 +634,9 @@ std::uint32_t PlayerDevice::QueryStorageSizes(std::uint32_t& internalTotal, std:
 
 void PlayerDevice::InternalRootChanged()
 {
-    // Seam: on the folder-object models the root InternalFolder keeps its own copy of this directory
-    // and must reload it here; that folder object does not exist in this build yet.
+    // A root InternalFolder holds its own copy of this directory and would write the new entry away at
+    // its next rewrite: the root folder object that folder selection keeps must be reloaded here. Until
+    // the device keeps one, every root folder object is loaded after the write and sees the entry.
 }
 
 std::uint32_t PlayerDevice::WriteFontFile(const char* name, std::uint32_t size, const std::uint8_t* data)

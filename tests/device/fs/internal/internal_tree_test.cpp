@@ -315,4 +315,24 @@ TEST_F(InternalTree, LegacyPurgeErasesNothingHere)
     EXPECT_EQ(Upload(*p->Open(a), IdOf(*fa, L"inside.bin")), Pattern(3000, 4));
 }
 
+TEST_F(InternalTree, SystemFilesJoinTheRootFolder)
+{
+    Start(9);
+    ASSERT_EQ(Download(*p->root, "song.bin", 3000, 1), kStatusOk);
+    const Bytes data = Pattern(5000, 2);
+    ASSERT_EQ(p->lp.device.WriteSystemFile("sysdata.dat", static_cast<std::uint32_t>(data.size()), data.data(), 5),
+              kStatusOk);
+
+    // A root folder loaded afterwards holds both, and its own rewrites keep the system file.
+    auto root = p->ReloadRoot();
+    EXPECT_TRUE(Has(*root, L"song.bin"));
+    ASSERT_TRUE(Has(*root, L"sysdata.dat"));
+    EXPECT_EQ(IdOf(*root, L"sysdata.dat"), 5u);
+    ASSERT_EQ(Download(*root, "later.bin", 100, 3), kStatusOk);
+    root = p->ReloadRoot();
+    EXPECT_EQ(Names(*root), (std::vector<std::wstring>{L"song.bin", L"sysdata.dat", L"later.bin"}));
+    EXPECT_EQ(Upload(*root, 5), data);
+    EXPECT_EQ(Upload(*root, IdOf(*root, L"song.bin")), Pattern(3000, 1));
+}
+
 }  // namespace
