@@ -36,16 +36,6 @@ const char* NamePart(const char* path)
     return slash ? slash + 1 : path;
 }
 
-std::int32_t StepValue()
-{
-    return static_cast<std::int32_t>(LegacyBlockBytes());
-}
-
-void ProgressEnd()
-{
-    NotifyProgress(kProgressStep, -1);
-}
-
 std::uint16_t RecordBlockCount(std::uint64_t blocks)
 {
     return static_cast<std::uint16_t>(std::min<std::uint64_t>(blocks, 0xFFFF));
@@ -224,7 +214,7 @@ std::uint32_t PlayerDevice::LegacyDownload(std::uint32_t storage, const char* pc
     // Nothing of a failed download reaches the chip's directory; its blocks go at the next purge.
     auto fail = [&](std::uint32_t status) {
         LegacyRemoveEntrySet(shortSlot);
-        ProgressEnd();
+        LegacyProgressEnd();
         return status;
     };
 
@@ -266,7 +256,7 @@ std::uint32_t PlayerDevice::LegacyDownload(std::uint32_t storage, const char* pc
             cancelled = true;
             break;
         }
-        NotifyProgress(kProgressStep, StepValue());
+        LegacyProgressStep();
         if (i + 1 < blocks)
             LegacySetCursor(next);
     }
@@ -276,12 +266,12 @@ std::uint32_t PlayerDevice::LegacyDownload(std::uint32_t storage, const char* pc
         // The directory on the chip never saw the file: drop the entry and erase what was written.
         LegacyRemoveEntrySet(shortSlot);
         const std::uint32_t status = LegacyEraseFileBlocks(fileId, false);
-        ProgressEnd();
+        LegacyProgressEnd();
         return status;
     }
     if (LegacyWriteBackRoot() != kStatusOk)
         return fail(kStatusUsbError);
-    ProgressEnd();
+    LegacyProgressEnd();
     return kStatusOk;
 }
 
@@ -308,13 +298,6 @@ std::uint32_t PlayerDevice::LegacyUpload(std::uint32_t storage, std::uint32_t fi
     const std::uint32_t size = LegacyStore.root[static_cast<std::uint32_t>(index)].entry.size;
     const std::uint32_t blocks = static_cast<std::uint32_t>((std::uint64_t{size} + blockBytes - 1) / blockBytes);
 
-    std::vector<std::uint8_t> data;
-    try {
-        data.assign(blockBytes, 0);
-    } catch (const std::bad_alloc&) {
-        return kStatusStorageFull;
-    }
-
     FileHandle file(std::fopen(pcPath, "wb"));
     if (!file)
         return kStatusFileError;
@@ -322,59 +305,23 @@ std::uint32_t PlayerDevice::LegacyUpload(std::uint32_t storage, std::uint32_t fi
     auto fail = [&](std::uint32_t status) {
         file.reset();
         std::remove(pcPath);
-        ProgressEnd();
+        LegacyProgressEnd();
         return status;
     };
 
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(blocks));
     bool cancelled = false;
-    std::uint32_t remaining = size;
-    if (remaining != 0) {
-        if (!LegacyFindFileStart(fileId))
-            return fail(kStatusFolderError);
-        for (;;) {
-            NandChip& chip = NandChips[Engine.CurrentChip];
-            const std::uint32_t bytes = std::uint32_t{chip.sectorsPerBlock} * 512u;
-            if (data.size() < bytes) {
-                try {
-                    data.resize(bytes);
-                } catch (const std::bad_alloc&) {
-                    return fail(kStatusStorageFull);
-                }
-            }
-            LegacyNeedPipes();
-            if (chip.ReadBlock({data.data(), bytes}) != kTransportOk)
-                return fail(kStatusUsbError);
-            const std::uint32_t take = std::min(remaining, bytes);
-            if (std::fwrite(data.data(), 1, take, file.get()) != take)
-                return fail(kStatusFileError);
-            remaining -= take;
-            if (remaining == 0)
-                break;
-            if (Engine.CancelRequested.load()) {
-                cancelled = true;
-                break;
-            }
-            NotifyProgress(kProgressStep, StepValue());
-            LegacyAdvanceBlock();
-            bool found = false;
-            while (LegacyNextFileBlock() == kWalkFound) {
-                if (LegacyStore.walkerId == fileId) {
-                    found = true;
-                    break;
-                }
-                LegacyAdvanceBlock();
-            }
-            // Fewer blocks than the size needs: the file on the player is damaged.
-            if (!found)
-                return fail(kStatusFileError);
-        }
-    }
+    const std::uint32_t status = LegacyReadFile(
+        fileId, size,
+        [&](const std::uint8_t* data, std::uint32_t bytes) { return std::fwrite(data, 1, bytes, file.get()) == bytes; },
+        cancelled);
+    if (status != kStatusOk)
+        return fail(status);
     if (std::fclose(file.release()) != 0)
         return fail(kStatusFileError);
     if (cancelled)
         std::remove(pcPath);
-    ProgressEnd();
+    LegacyProgressEnd();
     return kStatusOk;
 }
 
@@ -390,12 +337,12 @@ std::uint32_t PlayerDevice::DeleteFileLocked(std::uint32_t fileId)
     const std::uint64_t blocks = blockBytes ? (std::uint64_t{size} + blockBytes - 1) / blockBytes : 0;
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(blocks));
     if (LegacyEraseFileBlocks(fileId) != kStatusOk) {
-        ProgressEnd();
+        LegacyProgressEnd();
         return kStatusUsbError;
     }
     LegacyRemoveEntrySet(static_cast<std::uint32_t>(index));
     const std::uint32_t status = LegacyWriteBackRoot();
-    ProgressEnd();
+    LegacyProgressEnd();
     return status;
 }
 
@@ -744,7 +691,7 @@ std::uint32_t PlayerDevice::WriteRunFile(const char* name, std::uint32_t size, c
     const std::uint32_t shortSlot = slot + entries - 1;
     auto fail = [&](std::uint32_t status) {
         LegacyRemoveEntrySet(shortSlot);
-        ProgressEnd();
+        LegacyProgressEnd();
         return status;
     };
 
@@ -763,11 +710,11 @@ std::uint32_t PlayerDevice::WriteRunFile(const char* name, std::uint32_t size, c
         if (LegacyWriteFileBlock(units, data + offset, bytes, i == 0, fileId, RecordBlockCount(blocks), kTypeFont,
                                  link) != kStatusOk)
             return fail(kStatusUsbError);
-        NotifyProgress(kProgressStep, StepValue());
+        LegacyProgressStep();
         if (i + 1 < blocks)
             LegacySetCursor(next);
     }
-    ProgressEnd();
+    LegacyProgressEnd();
     if (LegacyWriteBackRoot() != kStatusOk)
         return fail(kStatusUsbError);
     InternalRootChanged();
@@ -891,11 +838,11 @@ std::uint32_t PlayerDevice::WriteBlock(const std::uint8_t* buffer, std::uint32_t
     LegacySetCursor(s.current);
     if (LegacyWriteFileBlock(s.units, buffer, buffer ? bytes : 0, s.blocksWritten == 0, s.fileId,
                              s.recordBlockCount, s.typeCode, link) != kStatusOk) {
-        ProgressEnd();
+        LegacyProgressEnd();
         EndLegacyStream();
         return kStatusUsbError;
     }
-    NotifyProgress(kProgressStep, StepValue());
+    LegacyProgressStep();
     ++s.blocksWritten;
     return kStatusOk;
 }
@@ -920,7 +867,7 @@ std::uint32_t PlayerDevice::ReadNextBlock()
         }
         return kStatusOk;
     }
-    NotifyProgress(kProgressStep, StepValue());
+    LegacyProgressStep();
     LegacySetCursor(s.current);
     LegacyAdvanceBlock();
     while (LegacyNextFileBlock() == kWalkFound) {
@@ -969,7 +916,7 @@ std::uint32_t PlayerDevice::CommitEntry()
             status = kStatusUsbError;
         }
     }
-    ProgressEnd();
+    LegacyProgressEnd();
     EndLegacyStream();
     return status;
 }

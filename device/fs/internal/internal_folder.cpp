@@ -23,16 +23,6 @@ const InternalFolder* openWriteStream = nullptr;
 // Folders nest no deeper than this in any tree the system makes; a deeper chain is damaged data.
 constexpr std::uint32_t kMaxTreeDepth = 256;
 
-void ProgressEnd()
-{
-    NotifyProgress(kProgressStep, -1);
-}
-
-void ProgressStep()
-{
-    NotifyProgress(kProgressStep, static_cast<std::int32_t>(LegacyBlockBytes()));
-}
-
 std::uint32_t BlocksFor(std::uint64_t bytes)
 {
     const std::uint32_t blockBytes = LegacyBlockBytes();
@@ -422,11 +412,11 @@ std::uint32_t InternalFolder::DeleteFile(std::uint32_t id)
     if (folder) {
         status = EraseTree(id, 0);
         if (status == kStatusOk)
-            ProgressStep();
+            LegacyProgressStep();
     } else if (blocks != 0) {
         status = LegacyEraseFileBlocks(id, true);
     }
-    ProgressEnd();
+    LegacyProgressEnd();
     if (status != kStatusOk)
         return status;
 
@@ -541,7 +531,7 @@ std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
     if (openWriteStream)
         return kStatusFileError;
     if (!LegacyChipZeroPresent()) {
-        ProgressEnd();
+        LegacyProgressEnd();
         return kStatusStorageFull;
     }
     if (pcPath == nullptr || !Entries())
@@ -553,7 +543,7 @@ std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
     e.slots = EntryCountForName(e.name);
     const std::int32_t run = FindFreeRun(e.slots);
     if (e.slots == 0 || run < 0 || MakeShortName(e.name, e.shortText, sizeof e.shortText) != 0) {
-        ProgressEnd();
+        LegacyProgressEnd();
         return kStatusFolderError;
     }
     e.shortSlot = std::uint32_t(run);
@@ -569,7 +559,7 @@ std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
 
     UtilStatRecord info{};
     if (!UtilStatFile(pcPath, &info) || (info.st_mode & _S_IFMT) != _S_IFREG) {
-        ProgressEnd();
+        LegacyProgressEnd();
         return kStatusFileError;
     }
     const std::int64_t pcSize = info.st_size;
@@ -583,23 +573,23 @@ std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
         if (!tag)
             tagLength = 0;
         if (!FindMp3FrameSync(pcPath, &offset)) {
-            ProgressEnd();
+            LegacyProgressEnd();
             return kStatusFileError;
         }
     }
     if (offset < 0 || offset > pcSize) {
-        ProgressEnd();
+        LegacyProgressEnd();
         return kStatusFileError;
     }
     const std::uint64_t length = static_cast<std::uint64_t>(pcSize - offset) + tagLength;
     // The entry's size field is 32 bits wide.
     if (length > 0xFFFFFFFFu) {
-        ProgressEnd();
+        LegacyProgressEnd();
         return kStatusStorageFull;
     }
     const std::uint32_t blocks = BlocksFor(length);
     if (blocks > LegacyStore.freeBlockCount) {
-        ProgressEnd();
+        LegacyProgressEnd();
         return kStatusStorageFull;
     }
 
@@ -607,7 +597,7 @@ std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
     LARGE_INTEGER seek;
     seek.QuadPart = offset;
     if (!file.valid() || !SetFilePointerEx(file.get(), seek, nullptr, FILE_BEGIN)) {
-        ProgressEnd();
+        LegacyProgressEnd();
         return kStatusFileError;
     }
     std::vector<std::uint8_t> data;
@@ -615,13 +605,13 @@ std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
         data.assign(blockBytes, 0);
         units_.reserve(std::size_t{NandChips[0].sectorsPerBlock} * kUnitBytes);
     } catch (const std::bad_alloc&) {
-        ProgressEnd();
+        LegacyProgressEnd();
         return kStatusStorageFull;
     }
     if (WriteEntrySet(e.shortSlot, e.slots, static_cast<std::uint16_t>(id), e.name, e.shortText, e.attribute,
                       static_cast<std::uint32_t>(length), OrZero(info.st_ctime), OrZero(info.st_atime),
                       OrZero(info.st_mtime)) != 0) {
-        ProgressEnd();
+        LegacyProgressEnd();
         return kStatusFolderError;
     }
     // Undo of a download that did not finish: the entry goes before anything is written back, and
@@ -630,7 +620,7 @@ std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
         RemoveEntrySetAt(e.shortSlot);
         file.Close();
         LegacyEraseFileBlocks(id, false);
-        ProgressEnd();
+        LegacyProgressEnd();
         return status;
     };
 
@@ -668,7 +658,7 @@ std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
             cancelled = true;
             break;
         }
-        ProgressStep();
+        LegacyProgressStep();
         if (b + 1 < blocks) {
             here = next;
             LegacySetCursor(here);
@@ -679,10 +669,10 @@ std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
         // The directory on the chip never saw the file.
         RemoveEntrySetAt(e.shortSlot);
         const std::uint32_t status = LegacyEraseFileBlocks(id, false);
-        ProgressEnd();
+        LegacyProgressEnd();
         return status;
     }
-    ProgressEnd();
+    LegacyProgressEnd();
     if (const std::uint32_t status = RewriteDirectory()) {
         RemoveEntrySetAt(e.shortSlot);
         LegacyEraseFileBlocks(id, false);
@@ -699,81 +689,37 @@ std::uint32_t InternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
         return kStatusFileError;
     const std::int32_t slot = FindEntryById(id);
     if (slot < 0) {
-        ProgressEnd();
+        LegacyProgressEnd();
         return kStatusFolderError;
     }
     const std::uint32_t size = Entries()[slot].entry.size;
     const std::uint32_t blocks = BlocksFor(size);
-    std::vector<std::uint8_t> data;
-    try {
-        data.assign(std::max<std::uint32_t>(LegacyBlockBytes(), 1), 0);
-    } catch (const std::bad_alloc&) {
-        return kStatusStorageFull;
-    }
-
     HandleOwner file(UtilOpenOrCreateFile(pcPath, true));
     if (!file.valid()) {
-        ProgressEnd();
+        LegacyProgressEnd();
         return kStatusFileError;
     }
     // A PC file that did not get the whole file is removed again.
     auto fail = [&](std::uint32_t status) {
         file.Close();
         UtilDeleteFile(pcPath);
-        ProgressEnd();
+        LegacyProgressEnd();
         return status;
     };
 
     LegacyPipes bracket;
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(blocks));
     bool cancelled = false;
-    std::uint32_t remaining = size;
-    if (remaining != 0) {
-        if (!LegacyFindFileStart(id))
-            return fail(kStatusFolderError);
-        for (;;) {
-            NandChip& chip = NandChips[Engine.CurrentChip];
-            const std::uint32_t bytes = std::uint32_t{chip.sectorsPerBlock} * 512u;
-            if (data.size() < bytes) {
-                try {
-                    data.resize(bytes);
-                } catch (const std::bad_alloc&) {
-                    return fail(kStatusStorageFull);
-                }
-            }
-            LegacyNeedPipes();
-            if (chip.ReadBlock({data.data(), bytes}) != kTransportOk)
-                return fail(kStatusUsbError);
-            const std::uint32_t take = std::min(remaining, bytes);
-            if (!WriteExactly(file.get(), data.data(), take))
-                return fail(kStatusFileError);
-            remaining -= take;
-            if (Engine.CancelRequested.load()) {
-                cancelled = remaining != 0;
-                break;
-            }
-            ProgressStep();
-            if (remaining == 0)
-                break;
-            LegacyAdvanceBlock();
-            bool found = false;
-            while (LegacyNextFileBlock() == kWalkFound) {
-                if (LegacyStore.walkerId == id) {
-                    found = true;
-                    break;
-                }
-                LegacyAdvanceBlock();
-            }
-            // Fewer blocks than the size needs: the file on the player is damaged.
-            if (!found)
-                return fail(kStatusFileError);
-        }
-    }
+    const std::uint32_t status = LegacyReadFile(
+        id, size, [&](const std::uint8_t* data, std::uint32_t bytes) { return WriteExactly(file.get(), data, bytes); },
+        cancelled);
+    if (status != kStatusOk)
+        return fail(status);
     if (!file.Close())
         return fail(kStatusFileError);
     if (cancelled)
         UtilDeleteFile(pcPath);
-    ProgressEnd();
+    LegacyProgressEnd();
     return kStatusOk;
 }
 
@@ -821,7 +767,7 @@ std::uint32_t InternalFolder::OpenEntry()
     if (!streamWrite_) {
         const std::int32_t slot = FindEntryById(recordId_);
         if (slot < 0) {
-            ProgressEnd();
+            LegacyProgressEnd();
             return kStatusFolderError;
         }
         if (!LegacyChipZeroPresent())
@@ -834,7 +780,7 @@ std::uint32_t InternalFolder::OpenEntry()
         // An empty file has no block to stand on.
         if (streamFileSize_ != 0) {
             if (!LegacyFindFileStart(streamId_)) {
-                ProgressEnd();
+                LegacyProgressEnd();
                 EndStream(false);
                 return kStatusFolderError;
             }
@@ -848,7 +794,7 @@ std::uint32_t InternalFolder::OpenEntry()
     if (openWriteStream)
         return kStatusFileError;
     if (!LegacyChipZeroPresent()) {
-        ProgressEnd();
+        LegacyProgressEnd();
         return kStatusStorageFull;
     }
     try {
@@ -860,7 +806,7 @@ std::uint32_t InternalFolder::OpenEntry()
     const std::uint32_t slots = EntryCountForName(part);
     char shortText[kShortTextBytes];
     if (slots == 0 || FindFreeRun(slots) < 0 || MakeShortName(part, shortText, sizeof shortText) != 0) {
-        ProgressEnd();
+        LegacyProgressEnd();
         return kStatusFolderError;
     }
     char ansi[1024];
@@ -876,13 +822,13 @@ std::uint32_t InternalFolder::OpenEntry()
         return status;
     }
     if (LegacyStore.freeBlockCount < 1) {
-        ProgressEnd();
+        LegacyProgressEnd();
         EndStream(false);
         return kStatusStorageFull;
     }
     RewindChipZero();
     if (!NextFree(current_)) {
-        ProgressEnd();
+        LegacyProgressEnd();
         EndStream(false);
         return kStatusStorageFull;
     }
@@ -900,7 +846,7 @@ std::uint32_t InternalFolder::ReadNextBlock()
         if (lastBlock_)
             return kStatusOk;
         if (!linkValid_) {
-            ProgressEnd();
+            LegacyProgressEnd();
             EndStream(true);
             return kStatusStorageFull;
         }
@@ -910,7 +856,7 @@ std::uint32_t InternalFolder::ReadNextBlock()
         linkValid_ = NextFree(link_);
         return kStatusOk;
     }
-    ProgressStep();
+    LegacyProgressStep();
     LegacySetCursor(current_);
     LegacyAdvanceBlock();
     while (LegacyNextFileBlock() == kWalkFound) {
@@ -931,7 +877,7 @@ std::uint32_t InternalFolder::WriteBlock(const std::uint8_t* buffer, std::uint32
     if (!lastBlock_) {
         // Another block follows and no free block is left for it.
         if (!linkValid_) {
-            ProgressEnd();
+            LegacyProgressEnd();
             EndStream(true);
             return kStatusStorageFull;
         }
@@ -943,11 +889,11 @@ std::uint32_t InternalFolder::WriteBlock(const std::uint8_t* buffer, std::uint32
     ++blocksWritten_;
     if (LegacyWriteFileBlock(units_, buffer, buffer ? bytes : 0, written == 0, streamId_, 0, typeCode_, link) !=
         kStatusOk) {
-        ProgressEnd();
+        LegacyProgressEnd();
         EndStream(true);
         return kStatusUsbError;
     }
-    ProgressStep();
+    LegacyProgressStep();
     return kStatusOk;
 }
 
@@ -962,7 +908,7 @@ std::uint32_t InternalFolder::ReadFirstBlock(std::uint8_t* buffer, std::uint32_t
         return kStatusFileError;
     LegacyNeedPipes();
     if (chip.ReadBlock({buffer, blockBytes}) != kTransportOk) {
-        ProgressEnd();
+        LegacyProgressEnd();
         EndStream(false);
         return kStatusUsbError;
     }
@@ -974,7 +920,7 @@ std::uint32_t InternalFolder::CommitEntry()
 {
     if (!streamOpen_)
         return kStatusFileError;
-    ProgressEnd();
+    LegacyProgressEnd();
     if (!streamWrite_) {
         EndStream(false);
         return kStatusOk;

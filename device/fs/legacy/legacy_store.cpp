@@ -648,4 +648,58 @@ std::uint32_t LegacyFindUnusedId(std::uint32_t& newId, const std::vector<std::ui
     return kStatusFolderError;
 }
 
+void LegacyProgressStep()
+{
+    NotifyProgress(kProgressStep, static_cast<std::int32_t>(LegacyBlockBytes()));
+}
+
+void LegacyProgressEnd()
+{
+    NotifyProgress(kProgressStep, -1);
+}
+
+std::uint32_t LegacyReadFile(std::uint32_t id, std::uint32_t size,
+                             const std::function<bool(const std::uint8_t*, std::uint32_t)>& sink, bool& cancelled)
+{
+    cancelled = false;
+    if (size == 0)
+        return kStatusOk;
+    std::vector<std::uint8_t> data;
+    if (!LegacyFindFileStart(id))
+        return kStatusFolderError;
+    for (std::uint32_t remaining = size;;) {
+        NandChip& chip = NandChips[Engine.CurrentChip];
+        const std::uint32_t bytes = std::uint32_t{chip.sectorsPerBlock} * 512u;
+        try {
+            data.resize(bytes);
+        } catch (const std::bad_alloc&) {
+            return kStatusStorageFull;
+        }
+        LegacyNeedPipes();
+        if (chip.ReadBlock({data.data(), bytes}) != kTransportOk)
+            return kStatusUsbError;
+        const std::uint32_t take = std::min(remaining, bytes);
+        if (!sink(data.data(), take))
+            return kStatusFileError;
+        remaining -= take;
+        if (Engine.CancelRequested.load()) {
+            cancelled = remaining != 0;
+            return kStatusOk;
+        }
+        LegacyProgressStep();
+        if (remaining == 0)
+            return kStatusOk;
+        LegacyAdvanceBlock();
+        bool found = false;
+        while (!found && LegacyNextFileBlock() == kWalkFound) {
+            found = LegacyStore.walkerId == id;
+            if (!found)
+                LegacyAdvanceBlock();
+        }
+        // Fewer blocks than the size needs: the file on the player is damaged.
+        if (!found)
+            return kStatusFileError;
+    }
+}
+
 }  // namespace engine

@@ -14,6 +14,7 @@
 #include "device/fs/fat_entry.h"
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace engine {
@@ -164,5 +165,16 @@ std::uint32_t LegacyEraseAtCursor();
 // Erases the file-start block and every later continuation block with it; each erase
 // raises the free count and, with progress, sends a progress step. 0, or 4 on a failed erase.
 std::uint32_t LegacyEraseFileBlocks(std::uint32_t id, bool progress = true);
+
+// Progress of the store's transfers: a step of one block's bytes, and the closing notice.
+void LegacyProgressStep();
+void LegacyProgressEnd();
+
+// Hands the `size` bytes of file `id` to `sink` block by block: its start block, then its continuation
+// blocks in scan order. After every block the cancel flag is looked at (set before the last block:
+// `cancelled`, and no step for that block), else a progress step is sent. 0; 1 when the file has no
+// start block; 2 when the sink fails or the blocks end before the size; 3 no memory; 4 a failed read.
+std::uint32_t LegacyReadFile(std::uint32_t id, std::uint32_t size,
+                             const std::function<bool(const std::uint8_t*, std::uint32_t)>& sink, bool& cancelled);
 
 }  // namespace engine
