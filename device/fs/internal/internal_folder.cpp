@@ -299,10 +299,9 @@ std::uint32_t InternalFolder::CreateSubfolder(const wchar_t* name, std::uint32_t
     // The new directory first: an entry never names a folder whose block was not written.
     if (const std::uint32_t status = sub->WriteNewDirectory())
         return status;
-    auto undoDirectory = [&] {
-        if (LegacyEraseFileBlocks(id, false) != kStatusOk)
-            return;
-    };
+    // Best effort: a directory block that stays behind names no entry and is erased by the next delete of
+    // its id or a format.
+    auto undoDirectory = [&] { LegacyEraseFileBlocks(id, false); };
     if (WriteEntrySet(std::uint32_t(run), slots, static_cast<std::uint16_t>(id), part, shortText, kAttrDirectory, 0,
                       now, now, now) != 0) {
         undoDirectory();
