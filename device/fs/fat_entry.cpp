@@ -7,7 +7,9 @@
 #include <cstring>
 #include <cwchar>
 #include <iterator>
+#include <new>
 #include <string>
+#include <vector>
 
 namespace engine {
 
@@ -418,6 +420,37 @@ std::uint32_t EntrySetStart(const FatDirSlot* entries, std::uint32_t shortSlot)
             break;
     }
     return start;
+}
+
+bool MoveEntrySetToIndex(FatDirSlot* entries, std::uint32_t entryCount, std::uint32_t id, std::uint32_t newIndex)
+{
+    struct Set {
+        std::uint32_t start;
+        std::uint32_t end;  // the short entry
+    };
+    std::vector<Set> sets;
+    std::vector<FatDirSlot> rebuilt;
+    try {
+        for (std::uint32_t i = 0; i < entryCount; ++i) {
+            if (entries[i].raw[0] != kSlotFree && entries[i].raw[11] != kAttrLongName)
+                sets.push_back({EntrySetStart(entries, i), i});
+        }
+        rebuilt.reserve(entryCount);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    const auto moved =
+        std::find_if(sets.begin(), sets.end(), [&](const Set& s) { return entries[s.end].entry.firstCluster == id; });
+    if (moved == sets.end() || newIndex >= sets.size())
+        return false;
+    const Set set = *moved;
+    sets.erase(moved);
+    sets.insert(sets.begin() + newIndex, set);
+    for (const Set& s : sets)
+        rebuilt.insert(rebuilt.end(), entries + s.start, entries + s.end + 1);
+    rebuilt.resize(entryCount, FatDirSlot{});
+    std::copy(rebuilt.begin(), rebuilt.end(), entries);
+    return true;
 }
 
 void ReadEntrySetName(const FatDirSlot* entries, std::uint32_t setStart, std::uint32_t shortSlot, wchar_t* out,

@@ -139,6 +139,13 @@ void CopyEntryFieldsToRecord(const FatShortEntry& entry, DirRecord& record);
 
 std::uint32_t EntrySetStart(const FatDirSlot* entries, std::uint32_t shortSlot);
 
+// Play order of a flat directory: the entry set whose short entry has first cluster `id` goes to index
+// `newIndex` among the used entries (first byte not 0, not a long-name slot), every other set keeping
+// its order; the sets are packed from slot 0 and slots that belong to no set are dropped. true when
+// moved; false (nothing changed) when no entry has that id, the index lies past the last entry or no
+// memory is left.
+bool MoveEntrySetToIndex(FatDirSlot* entries, std::uint32_t entryCount, std::uint32_t id, std::uint32_t newIndex);
+
 // The name an entry set shows: its long name, or NAME.EXT built from the short entry. out holds at
 // least kMaxLongEntries * 13 + 1 characters.
 void ReadEntrySetName(const FatDirSlot* entries, std::uint32_t setStart, std::uint32_t shortSlot,

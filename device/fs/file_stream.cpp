@@ -152,7 +152,7 @@ std::uint32_t FileStream::Close()
         status = WriteBlock(blockBuffer_.get(), blockBytes_);
     }
     if (status == kStatusOk)
-        CommitEntry();
+        status = CommitEntry();
     // The store sees the stream open during its last calls; after them a second Close must neither
     // write nor commit again.
     open_ = 0;

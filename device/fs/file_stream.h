@@ -50,7 +50,7 @@ public:
     // store status.
     std::uint32_t Read(std::uint8_t* destination, std::uint32_t length, std::uint32_t* count);
     // Writes the last block (write mode) and commits the entry: 0, 2 when not open, or the status of a
-    // failed last block. The stream is closed afterwards in every case.
+    // failed last block or commit. The stream is closed afterwards in every case.
     std::uint32_t Close();
 
 protected:

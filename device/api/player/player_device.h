@@ -53,6 +53,10 @@ public:
     // The player's status byte (see DevicePipes::QueryStatusA0).
     int QueryStatusByte();
     void CancelOperation();
+    // Sizes in bytes of both storages (saturated at 4 GiB - 1); a card that cannot be counted reads as
+    // 0 and 0, an unformatted sector card as its capacity and 0. Sets the store's free block count. 0.
+    std::uint32_t QueryStorageSizes(std::uint32_t& internalTotal, std::uint32_t& internalFree,
+                                    std::uint32_t& externalTotal, std::uint32_t& externalFree);
 
     // Internal memory's flat store (storage 0; a non-zero storage is the card's). Names and paths are
     // ANSI. Engine status codes unless said otherwise.

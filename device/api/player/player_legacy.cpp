@@ -582,8 +582,11 @@ std::uint32_t PlayerDevice::RenameEntry(std::uint32_t storage, std::uint32_t fil
 
 std::uint32_t PlayerDevice::SetPlayIndex(std::uint32_t storage, std::uint32_t fileId, std::uint32_t newIndex)
 {
+    if (storage == 1)
+        return fileId <= 0xFFFF ? CardVolume.SetPlayIndex(static_cast<std::uint16_t>(fileId), newIndex)
+                                : kStatusFileError;
     if (storage != 0)
-        return kStatusNoStorage;  // the card volume's root takes storage 1 once it exists
+        return kStatusNoStorage;
     if (legacyStream_.open)
         return kStatusFileError;
     if (!ChipZeroPresent())
@@ -592,38 +595,52 @@ std::uint32_t PlayerDevice::SetPlayIndex(std::uint32_t storage, std::uint32_t fi
     if (const std::uint32_t status = LegacyEnsureRoot())
         return status;
 
-    struct Set {
-        std::uint32_t start;
-        std::uint32_t end;  // the short entry
-    };
-    const std::uint32_t count = LegacyRootEntryCount();
-    std::vector<Set> sets;
-    std::vector<FatDirSlot> rebuilt;
-    try {
-        for (std::uint32_t i = 0; i < count; ++i) {
-            if (LegacyIsUsedEntry(LegacyStore.root[i]))
-                sets.push_back({EntrySetStart(LegacyStore.root.data(), i), i});
-        }
-        rebuilt.reserve(count);
-    } catch (const std::bad_alloc&) {
-        return kStatusStorageFull;
-    }
-    auto moved = std::find_if(sets.begin(), sets.end(),
-                              [&](const Set& s) { return LegacyStore.root[s.end].entry.firstCluster == fileId; });
-    if (moved == sets.end() || newIndex >= sets.size())
+    const std::vector<FatDirSlot> before = LegacyStore.root;
+    if (!MoveEntrySetToIndex(LegacyStore.root.data(), LegacyRootEntryCount(), fileId, newIndex))
         return kStatusFileError;
-    const Set set = *moved;
-    sets.erase(moved);
-    sets.insert(sets.begin() + newIndex, set);
-    // The sets in their new order; slots that belong to no set (free ones, stray long-name pieces)
-    // are not carried over.
-    for (const Set& s : sets)
-        rebuilt.insert(rebuilt.end(), LegacyStore.root.begin() + s.start, LegacyStore.root.begin() + s.end + 1);
-    rebuilt.resize(count, FatDirSlot{});
-    LegacyStore.root.swap(rebuilt);
     if (LegacyWriteBackRoot() != kStatusOk) {
-        LegacyStore.root.swap(rebuilt);
+        LegacyStore.root = before;
         return kStatusUsbError;
+    }
+    return kStatusOk;
+}
+
+// ---- Storage sizes ----
+
+namespace {
+
+std::uint32_t Bytes(std::uint64_t units, std::uint32_t sectorsPerUnit)
+{
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(units * sectorsPerUnit * 512u, 0xFFFFFFFFu));
+}
+
+}  // namespace
+
+std::uint32_t PlayerDevice::QueryStorageSizes(std::uint32_t& internalTotal, std::uint32_t& internalFree,
+                                              std::uint32_t& externalTotal, std::uint32_t& externalFree)
+{
+    // The spare tables loaded at identification know every erased block; no transfer is needed.
+    const std::uint32_t chipSectors = ChipZeroPresent() ? NandChips[0].sectorsPerBlock : 0;
+    LegacyStore.freeBlockCount = LegacyCountFreeBlocks();
+    internalTotal = Bytes(Engine.InternalBlockCount, chipSectors);
+    internalFree = Bytes(LegacyStore.freeBlockCount, chipSectors);
+
+    externalTotal = externalFree = 0;
+    const std::uint32_t cardSectors = CardVolume.card.sectorsPerBlock;
+    if (!Engine.ModelGroupFlag) {
+        std::uint32_t freeClusters = 0;
+        if (CardVolume.CountFreeClustersNandCard(freeClusters) == 0) {
+            externalTotal = Bytes(Engine.CardBlockCount, cardSectors);
+            externalFree = Bytes(freeClusters, cardSectors);
+        }
+    } else if (cardUnformatted_) {
+        externalTotal = Engine.CardCapacityBytes;
+    } else {
+        std::uint32_t clusters = 0, freeClusters = 0;
+        if (CardVolume.CountFreeClustersSectorCard(clusters, freeClusters) == 0) {
+            externalTotal = Bytes(clusters, cardSectors);
+            externalFree = Bytes(freeClusters, cardSectors);
+        }
     }
     return kStatusOk;
 }

@@ -388,4 +388,23 @@ std::uint32_t FatVolume::Rename(std::uint16_t recordId, const char* newName)
     return kStatusOk;
 }
 
+std::uint32_t FatVolume::SetPlayIndex(std::uint16_t recordId, std::uint32_t newIndex)
+{
+    if (writeProtected)
+        return kStatusWriteProtected;
+    if (!IsMounted() || sectorCard)
+        return kStatusNoStorage;
+    rootBackup = root;
+    if (!MoveEntrySetToIndex(RootSlotsPtr(), kCardRootSlots, recordId, newIndex))
+        return kStatusFileError;
+
+    ScopedPipes bracket(PlayerPipes);
+    std::uint32_t status = RefreshSpareRecords();
+    if (status == kStatusOk)
+        status = FlushNandSystemArea();
+    if (status != kStatusOk)
+        root = rootBackup;
+    return status;
+}
+
 }  // namespace engine

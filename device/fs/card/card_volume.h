@@ -143,6 +143,9 @@ public:
     std::uint32_t UploadFile(std::uint16_t recordId, const char* path);
     std::uint32_t DeleteFile(std::uint16_t recordId);
     std::uint32_t Rename(std::uint16_t recordId, const char* newName);
+    // Play order: the entry goes to that index among the root's entries. 0, 2 (no such entry or index,
+    // or no memory), 5, 8, or the status of the system-area rewrite (the root is then restored).
+    std::uint32_t SetPlayIndex(std::uint16_t recordId, std::uint32_t newIndex);
 
     NandChip& card;  // the card chip record; its present flag is the mounted flag
     std::uint32_t dataStartSector = 0;

@@ -297,3 +297,62 @@ TEST_F(LegacyOps, FoldersOfTheOneLevelScheme)
     ASSERT_EQ(p->device.LegacyUpload(0, 8, temp.File("o").string().c_str()), 0u);
     EXPECT_EQ(ReadFile(temp.File("o")), Pattern(10, 10));
 }
+
+TEST_F(LegacyOps, FailedWriteBacksLeaveTheDirectoryAsItWas)
+{
+    Start(8);
+    std::uint32_t folder = 0;
+    ASSERT_EQ(p->device.CreateFolder("Music", &folder), 0u);
+    ASSERT_EQ(Download("a.bin", 10), 0u);
+    ASSERT_EQ(Download("b.bin", 10), 0u);
+    const std::vector<std::string> names = ListNames(p->device);
+    const Bytes buffer = RootBuffer();
+    const Bytes chip = RootOnChip();
+
+    // The root block's erase fails, so no edit reaches the chip.
+    p->Sim().FailErase(0, 0);
+    std::uint32_t second = 0;
+    EXPECT_EQ(p->device.CreateFolder("Other", &second), kStatusUsbError);
+    EXPECT_EQ(p->device.MoveEntry(0, 7, folder), kStatusUsbError);
+    EXPECT_EQ(p->device.SetPlayIndex(0, 8, 0), kStatusUsbError);
+    EXPECT_EQ(RootBuffer(), buffer);
+    p->Sim().ClearFailures();
+    EXPECT_EQ(RootOnChip(), chip);
+    EXPECT_EQ(ListNames(p->device), names);
+
+    // Nothing of the failed edits lingers: the same edits succeed afterwards.
+    EXPECT_EQ(p->device.CreateFolder("Other", &second), 0u);
+    EXPECT_EQ(p->device.MoveEntry(0, 7, folder), 0u);
+    EXPECT_EQ(p->device.SetPlayIndex(0, 8, 0), 0u);
+    EXPECT_EQ(ListNames(p->device), (std::vector<std::string>{"b.bin", "Music", "a.bin", "Other"}));
+}
+
+TEST(LegacySchemeTest, ModelTwoHasFoldersOnlyWithTheNewerFirmware)
+{
+    struct Case {
+        const char* firmware;
+        bool folders;
+    };
+    for (const Case c : {Case{"0100", false}, Case{"0216", true}, Case{"1216", true}, Case{"1215", false}}) {
+        SCOPED_TRACE(c.firmware);
+        sim::PlayerConfig config = sim::DefaultConfig(2);
+        config.firmware = c.firmware;
+        LegacyPlayer lp(config);
+        ASSERT_TRUE(lp.Ready());
+        EXPECT_EQ(Engine.FolderSchemeOn, c.folders ? 1u : 0u);
+        EXPECT_EQ(Engine.FolderDepthLimit, c.folders ? 1 : 0);
+        if (!c.folders)
+            continue;
+        std::uint32_t folder = 0;
+        ASSERT_EQ(lp.device.CreateFolder("Music", &folder), kStatusOk);
+        test_support::TempFolder temp;
+        WriteFile(temp.File("in.bin"), Pattern(10, 1));
+        ASSERT_EQ(lp.device.LegacyDownload(0, temp.File("in.bin").string().c_str(), folder), kStatusOk);
+        DirRecord record;
+        ASSERT_EQ(lp.device.LegacyFindFirst(record), 0);
+        ASSERT_EQ(lp.device.LegacyFindNext(record), 0);
+        EXPECT_STREQ(reinterpret_cast<const char*>(record.name), "in.bin");
+        EXPECT_EQ(record.firstClusterHigh, folder);
+    }
+}
+

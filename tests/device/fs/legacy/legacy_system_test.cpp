@@ -115,6 +115,31 @@ TEST(LegacySystemFileTest, OneEntryPerIdAndNothingLeftAfterAFailure)
     EXPECT_EQ(ReadFile(temp.File("memo")), second);
 }
 
+TEST(LegacySystemFileTest, NoRunLongEnoughGivesStorageFull)
+{
+    LegacyPlayer p(5);
+    ASSERT_TRUE(p.Ready());
+    // A bad block in the middle of the only chip: enough free blocks, but no run of all but one.
+    const std::uint32_t blocks = NandChips[0].rowCount * BlocksPerRow();
+    Bytes bad(16, 0xFF);
+    bad[5] = 0x00;
+    p.PokeRecord(0, blocks / 2, bad);
+    ASSERT_EQ(p.device.Initialize(p.info), 0u);
+    DirRecord record;
+    ASSERT_EQ(p.device.LegacyFindFirst(record), -1);
+
+    const std::uint32_t freeBefore = LegacyStore.freeBlockCount;
+    ASSERT_GT(freeBefore, 4u);
+    const Bytes data = Pattern(std::size_t(freeBefore - 1) * p.device.GetBlockBytes(), 4);
+    EXPECT_EQ(p.device.WriteSystemFile("huge.dat", static_cast<std::uint32_t>(data.size()), data.data(), 10),
+              kStatusStorageFull);
+    EXPECT_EQ(LegacyStore.freeBlockCount, freeBefore);
+    EXPECT_TRUE(ListNames(p.device).empty());
+    // Half the chip fits in the first run.
+    const std::uint32_t half = (blocks / 2 - 2) * p.device.GetBlockBytes();
+    EXPECT_EQ(p.device.WriteSystemFile("half.dat", half, data.data(), 10), kStatusOk);
+}
+
 class LegacyStreamTest : public ::testing::TestWithParam<int> {};
 
 TEST_P(LegacyStreamTest, WriteThenReadBackAndOtherOperationsWait)

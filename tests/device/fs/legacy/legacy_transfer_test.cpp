@@ -166,3 +166,99 @@ TEST(LegacyCardTest, TransfersOnStorageOneUseTheCardVolume)
     EXPECT_EQ(lp.device.LegacyUpload(1, 0x12345, back.string().c_str()), kStatusFileError);
     EXPECT_EQ(lp.device.LegacyDownload(1, nullptr, 0), kStatusFileError);
 }
+
+TEST(LegacyCardTest, PlayOrderAndSizesOfTheCardRoot)
+{
+    LegacyPlayer lp(3);
+    ASSERT_TRUE(lp.player.Ok());
+    ASSERT_TRUE(lp.Sim().InsertNandCard(0xEC, 0x73));
+    lp.status = lp.device.Initialize(lp.info);
+    ASSERT_TRUE(lp.Ready());
+
+    std::uint32_t internalTotal = 0, internalFree = 0, externalTotal = 0, externalFree = 0;
+    ASSERT_EQ(lp.device.QueryStorageSizes(internalTotal, internalFree, externalTotal, externalFree), 0u);
+    const std::uint32_t blockBytes = lp.device.GetBlockBytes();
+    const std::uint32_t clusterBytes = CardVolume.card.sectorsPerBlock * 512u;
+    EXPECT_EQ(internalTotal, Engine.InternalBlockCount * blockBytes);
+    EXPECT_EQ(internalFree, LegacyStore.freeBlockCount * blockBytes);
+    EXPECT_GT(internalFree, 0u);
+    EXPECT_LE(internalFree, internalTotal);
+    EXPECT_EQ(externalTotal, Engine.CardBlockCount * clusterBytes);
+    EXPECT_GT(externalFree, 0u);
+    EXPECT_LT(externalFree, externalTotal);
+
+    test_support::TempFolder temp;
+    std::vector<std::uint16_t> ids;
+    for (const char* name : {"a.bin", "b.bin", "c.bin"}) {
+        WriteFile(temp.File(name), Pattern(clusterBytes + 1, 3));
+        ASSERT_EQ(lp.device.LegacyDownload(1, temp.File(name).string().c_str(), 0), kStatusOk);
+    }
+    std::uint32_t unused = 0, freeAfter = 0;
+    ASSERT_EQ(lp.device.QueryStorageSizes(unused, unused, unused, freeAfter), 0u);
+    EXPECT_EQ(freeAfter, externalFree - 6 * clusterBytes);
+    EXPECT_EQ(unused, externalTotal);
+
+    const auto cardNames = [] {
+        std::vector<std::string> names;
+        std::vector<std::uint16_t> clusters;
+        DirRecord record;
+        for (std::int32_t r = CardVolume.FindFirst(record); r == 0; r = CardVolume.FindNext(record)) {
+            names.emplace_back(reinterpret_cast<const char*>(record.name));
+            clusters.push_back(record.firstCluster);
+        }
+        return std::make_pair(names, clusters);
+    };
+    const auto [before, clusters] = cardNames();
+    ASSERT_EQ(before, (std::vector<std::string>{"a.bin", "b.bin", "c.bin"}));
+
+    ASSERT_EQ(lp.device.SetPlayIndex(1, clusters[2], 0), kStatusOk);
+    EXPECT_EQ(cardNames().first, (std::vector<std::string>{"c.bin", "a.bin", "b.bin"}));
+    EXPECT_EQ(lp.device.SetPlayIndex(1, clusters[2], 3), kStatusFileError);
+    EXPECT_EQ(lp.device.SetPlayIndex(1, 0x7777, 0), kStatusFileError);
+    // The new order is on the card: it survives a new identification and mount.
+    ASSERT_EQ(lp.device.Initialize(lp.info), 0u);
+    EXPECT_EQ(cardNames().first, (std::vector<std::string>{"c.bin", "a.bin", "b.bin"}));
+
+    // A failed system-area rewrite leaves the order as it was.
+    lp.player.Server().InjectFault(sim::FaultKind::Fail, 3);
+    EXPECT_EQ(lp.device.SetPlayIndex(1, clusters[1], 0), kStatusUsbError);
+    lp.player.Server().ClearFault();
+    EXPECT_EQ(cardNames().first, (std::vector<std::string>{"c.bin", "a.bin", "b.bin"}));
+    ASSERT_EQ(lp.device.Initialize(lp.info), 0u);
+    EXPECT_EQ(cardNames().first, (std::vector<std::string>{"c.bin", "a.bin", "b.bin"}));
+    ASSERT_EQ(lp.device.SetPlayIndex(1, clusters[1], 0), kStatusOk);
+    EXPECT_EQ(cardNames().first, (std::vector<std::string>{"b.bin", "c.bin", "a.bin"}));
+}
+
+TEST(LegacyCardTest, SizesOfAMissingOrUnformattedCard)
+{
+    LegacyPlayer noCard(3);
+    ASSERT_TRUE(noCard.Ready());
+    std::uint32_t sizes[4] = {1, 1, 1, 1};
+    ASSERT_EQ(noCard.device.QueryStorageSizes(sizes[0], sizes[1], sizes[2], sizes[3]), 0u);
+    EXPECT_GT(sizes[0], 0u);
+    EXPECT_EQ(sizes[2], 0u);
+    EXPECT_EQ(sizes[3], 0u);
+    EXPECT_EQ(noCard.device.SetPlayIndex(1, 2, 0), kStatusNoStorage);
+
+    // A sector card of 32 MiB, unformatted and then formatted.
+    for (const bool formatted : {false, true}) {
+        SCOPED_TRACE(formatted ? "formatted" : "unformatted");
+        LegacyPlayer lp(10);
+        ASSERT_TRUE(lp.player.Ok());
+        ASSERT_TRUE(lp.Sim().InsertSectorCard(65536, formatted));
+        lp.status = lp.device.Initialize(lp.info);
+        ASSERT_TRUE(lp.Ready());
+        ASSERT_EQ(lp.device.QueryStorageSizes(sizes[0], sizes[1], sizes[2], sizes[3]), 0u);
+        if (!formatted) {
+            EXPECT_EQ(sizes[2], 32u << 20);
+            EXPECT_EQ(sizes[3], 0u);
+            continue;
+        }
+        const std::uint32_t clusterBytes = CardVolume.card.sectorsPerBlock * 512u;
+        EXPECT_EQ(sizes[2], CardVolume.clusterCount * clusterBytes);
+        EXPECT_EQ(sizes[3], CardVolume.FreeClusters() * clusterBytes);
+        EXPECT_GT(sizes[3], 30u << 20);
+    }
+}
+
