@@ -106,8 +106,8 @@ public:
     std::uint32_t LoadFat();
     std::uint32_t LoadRootDirectory();
     std::uint32_t FindFreeClusterSectorCard();
-    // Writes the changed FAT and root sectors: 0, or kStatusUsbError (the shadow then holds only what was
-    // written).
+    // Writes the changed FAT and root sectors: 0, or kStatusUsbError (the next flush then writes every
+    // sector again, since the card may hold either copy of the one that failed).
     std::uint32_t FlushFatSectorCard();
     std::int32_t CountFreeClustersSectorCard(std::uint32_t& total, std::uint32_t& freeCount);
     int ReadSector(std::uint32_t sector, std::uint8_t* buffer);
@@ -188,6 +188,7 @@ private:
 
     std::array<std::uint32_t, 8> systemBlockAddress_{};  // chip address of system-area block n
     bool spareRecordsStale_ = false;
+    bool shadowUnsure_ = false;  // a sector-card flush failed part-way
 };
 
 // The one volume of the memory card.

@@ -208,7 +208,7 @@ std::uint32_t ExternalFolder::TakeCluster(std::uint32_t& cluster, bool retry)
     return kStatusStorageFull;
 }
 
-std::uint32_t ExternalFolder::FreeChain(std::uint32_t first, bool erase)
+void ExternalFolder::UnlinkChain(std::uint32_t first, std::vector<std::uint32_t>& freed)
 {
     FatVolume& v = CardVolume;
     const std::uint32_t max = v.MaxCluster();
@@ -218,19 +218,24 @@ std::uint32_t ExternalFolder::FreeChain(std::uint32_t first, bool erase)
         std::uint32_t value = v.GetFatEntry(cluster);
         if (value == 0)
             break;  // not allocated: not this chain's to free
-        if (erase && !SectorPath() && v.SeekCluster(cluster) == 0) {
-            std::uint8_t status = 0;
-            if (v.card.EraseBlock(status) != kTransportOk || ((status & 1) && !RetireCardBlock(v.card))) {
-                v.MarkSpareRecordsStale();
-                return kStatusUsbError;
-            }
-        }
         v.SetFatEntry(cluster, 0);
+        freed.push_back(cluster);
         std::uint32_t next = 0;
         if (FollowChain(value, v.fatType, max, next) != ChainStep::Next)
             break;
         cluster = next;
-        NotifyProgress(kProgressStep, static_cast<std::int32_t>(ClusterBytes()));
+    }
+}
+
+std::uint32_t ExternalFolder::EraseCluster(std::uint32_t cluster)
+{
+    FatVolume& v = CardVolume;
+    if (v.SeekCluster(cluster) != 0)
+        return kStatusOk;  // no block holds it
+    std::uint8_t status = 0;
+    if (v.card.EraseBlock(status) != kTransportOk || ((status & 1) && !RetireCardBlock(v.card))) {
+        v.MarkSpareRecordsStale();
+        return kStatusUsbError;
     }
     return kStatusOk;
 }
@@ -239,15 +244,17 @@ void ExternalFolder::ReleaseTaken(const std::vector<std::uint32_t>& taken, bool 
 {
     FatVolume& v = CardVolume;
     for (std::uint32_t c : taken) {
-        if (erase && !SectorPath() && v.SeekCluster(c) == 0) {
-            std::uint8_t status = 0;
-            if (v.card.EraseBlock(status) != kTransportOk || ((status & 1) && !RetireCardBlock(v.card))) {
-                v.MarkSpareRecordsStale();
-                erase = false;
-            }
-        }
+        if (erase && !SectorPath() && EraseCluster(c) != kStatusOk)
+            erase = false;
         v.SetFatEntry(c, 0);
     }
+}
+
+void ExternalFolder::WriteBack()
+{
+    CardBracket bracket;
+    if (StoreDirectory(false) == kStatusOk)
+        FlushVolume();
 }
 
 // ---- directories ----
@@ -437,8 +444,12 @@ std::uint32_t ExternalFolder::CreateSubfolder(const wchar_t* name, std::uint32_t
         status = kStatusFolderError;
     if (status == kStatusOk) {
         status = Commit(false);
-        if (status != kStatusOk)
+        if (status != kStatusOk) {
             RemoveEntrySetAt(std::uint32_t(slot));
+            snapshot.Restore();
+            WriteBack();
+            return status;
+        }
     }
     if (status != kStatusOk) {
         snapshot.Restore();
@@ -466,21 +477,24 @@ std::uint32_t ExternalFolder::RenameEntry(std::uint32_t id, const wchar_t* newNa
         return kStatusFolderError;
 
     CardBracket bracket;
+    auto undoRename = [&](std::uint32_t status) {
+        std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+        WriteBack();
+        return status;
+    };
+    if (std::uint32_t status = RewriteDirectory(); status != kStatusOk)
+        return undoRename(status);
     if (innerFlag == 0 && old.entry.attributes == kAttrDirectory) {
         // The folder's own name entry inside its directory follows; a folder made elsewhere has none.
         std::unique_ptr<ExternalFolder> inner(new (std::nothrow) ExternalFolder(kCardRootSlots, id, 1, 0));
-        if (!inner || !inner->Entries()) {
-            std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
-            return kStatusStorageFull;
+        if (!inner || !inner->Entries())
+            return undoRename(kStatusStorageFull);
+        if (inner->Load() == kStatusOk && inner->FindEntryById(id) >= 0) {
+            // A transfer failure takes the rename back; an inner directory with no room for the longer
+            // name keeps the old one there.
+            if (std::uint32_t status = inner->RenameEntry(id, newName, 1); status == kStatusUsbError)
+                return undoRename(status);
         }
-        if (inner->Load() == kStatusOk)
-            inner->RenameEntry(id, newName, 1);
-    }
-    if (std::uint32_t status = RewriteDirectory(); status != kStatusOk) {
-        std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
-        if (rootFlag_)
-            StoreDirectory(false);
-        return status;
     }
     return kStatusOk;
 }
@@ -552,27 +566,27 @@ std::uint32_t ExternalFolder::DeleteFile(std::uint32_t id)
         std::vector<std::uint32_t> folders;
         if (std::uint32_t status = CollectTree(id, 0, folders, chains); status != kStatusOk)
             return fail(status);
-        NotifyProgress(kProgressBegin, static_cast<std::int32_t>(chains.size()));
     } else if (id != 0) {
         chains.push_back(id);
-        const std::uint32_t cb = ClusterBytes();
-        NotifyProgress(kProgressBegin, static_cast<std::int32_t>((std::uint64_t{entry.size} + cb - 1) / cb));
-    } else {
-        NotifyProgress(kProgressBegin, 0);
     }
-    for (std::uint32_t first : chains) {
-        if (std::uint32_t status = FreeChain(first, true); status != kStatusOk)
-            return fail(status);
-    }
-    CardProgressEnd();
+    std::vector<std::uint32_t> freed;
+    for (std::uint32_t first : chains)
+        UnlinkChain(first, freed);
+    NotifyProgress(kProgressBegin, static_cast<std::int32_t>(freed.size()));
     RemoveEntrySetAt(std::uint32_t(slot));
     if (std::uint32_t status = Commit(true); status != kStatusOk) {
-        snapshot.Restore();
-        std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
-        if (rootFlag_)
-            StoreDirectory(false);
-        return status;
+        std::uint32_t result = fail(status);
+        WriteBack();
+        return result;
     }
+    // The blocks are erased only once no entry refers to them, so a cut before that loses nothing;
+    // a block left behind is erased when its cluster is taken again.
+    for (std::uint32_t c : freed) {
+        if (!SectorPath() && EraseCluster(c) != kStatusOk)
+            break;
+        NotifyProgress(kProgressStep, static_cast<std::int32_t>(ClusterBytes()));
+    }
+    CardProgressEnd();
     return kStatusOk;
 }
 
@@ -635,6 +649,8 @@ std::uint32_t ExternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint3
             moved->SetParentId(static_cast<std::uint16_t>(rootFlag_ ? 0 : folderId_));
             if (std::uint32_t status = moved->StoreDirectory(false); status != kStatusOk) {
                 std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+                moved->SetParentId(static_cast<std::uint16_t>(oldParent));
+                moved->StoreDirectory(false);
                 return status;
             }
         }
@@ -647,15 +663,25 @@ std::uint32_t ExternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint3
     };
     if (std::uint32_t status = RewriteDirectory(); status != kStatusOk) {
         std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
-        if (rootFlag_)
-            StoreDirectory(false);
+        WriteBack();
         undoParent();
         return status;
     }
+    std::unique_ptr<FatDirSlot[]> sourceUndo(new (std::nothrow) FatDirSlot[source->Capacity()]);
+    if (!sourceUndo) {
+        std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+        WriteBack();
+        undoParent();
+        return kStatusStorageFull;
+    }
+    std::memcpy(sourceUndo.get(), source->Entries(), source->Capacity() * sizeof(FatDirSlot));
     source->RemoveEntrySetAt(std::uint32_t(sourceSlot));
     if (std::uint32_t status = source->RewriteDirectory(); status != kStatusOk) {
+        // Back as it was: the source keeps the entry, this folder drops its copy.
+        std::memcpy(source->Entries(), sourceUndo.get(), source->Capacity() * sizeof(FatDirSlot));
+        source->WriteBack();
         std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
-        RewriteDirectory();
+        WriteBack();
         undoParent();
         return status;
     }
@@ -684,8 +710,7 @@ std::uint32_t ExternalFolder::SetPlayIndex(std::uint32_t id, std::uint32_t posit
         return kStatusFolderError;
     if (std::uint32_t status = RewriteDirectory(); status != kStatusOk) {
         std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
-        if (rootFlag_)
-            StoreDirectory(false);
+        WriteBack();
         return status;
     }
     return kStatusOk;

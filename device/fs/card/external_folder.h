@@ -62,9 +62,11 @@ private:
     // A new cluster, marked end of chain at once; on a NAND-type card with an erased block for it.
     // `retry` marks clusters whose block cannot be had as bad and tries the next. 0, 3 or 4.
     static std::uint32_t TakeCluster(std::uint32_t& cluster, bool retry);
-    // Frees the clusters of a chain (its blocks erased on a NAND-type card when `erase`); the walk is
-    // bounded and stops at the first value that is not a link. 0 or 4.
-    static std::uint32_t FreeChain(std::uint32_t first, bool erase);
+    // Frees the clusters of a chain in the FAT (in memory) and lists them; the walk is bounded and stops
+    // at the first value that is not a link.
+    static void UnlinkChain(std::uint32_t first, std::vector<std::uint32_t>& freed);
+    // Erases the NAND-type card's block holding the cluster, if any: 0 or 4.
+    static std::uint32_t EraseCluster(std::uint32_t cluster);
     // Gives back clusters taken by an operation that did not finish.
     static void ReleaseTaken(const std::vector<std::uint32_t>& taken, bool erase);
 
@@ -75,6 +77,10 @@ private:
     // Writes what an operation changed: the directory, then the FAT (and the root) of the volume.
     // `freeing` writes the directory first, so the card never holds an entry for freed clusters.
     std::uint32_t Commit(bool freeing);
+    // After a failed operation has put the entries and the volume back in memory: writes them to the
+    // card again, since part of the change may have reached it. A card that fails again stays as the
+    // failure left it.
+    void WriteBack();
     // Reads a subfolder's parent id from its ".." entry; -1 when it cannot be read.
     static std::int64_t ReadParentId(std::uint32_t folder);
     // The first clusters of folder `folder` and of everything below it (bounded depth, each folder once).

@@ -212,8 +212,11 @@ std::uint32_t ExternalFolder::DownloadFile(const wchar_t* pcPath)
         return undoAll(kStatusOk, true);
     file.Close();
     CardProgressEnd();
-    if (std::uint32_t status = Commit(false); status != kStatusOk)
-        return undoAll(status, false);
+    if (std::uint32_t status = Commit(false); status != kStatusOk) {
+        undoAll(status, false);
+        WriteBack();
+        return status;
+    }
     return kStatusOk;
 }
 
@@ -466,9 +469,9 @@ std::uint32_t ExternalFolder::CommitEntry()
         return FailStream(kStatusFolderError);
     if (std::uint32_t status = Commit(false); status != kStatusOk) {
         RemoveEntrySetAt(slot);
-        if (rootFlag_)
-            StoreDirectory(false);
-        return FailStream(status);
+        FailStream(status);
+        WriteBack();
+        return status;
     }
     taken_.clear();
     EndStream(true);
