@@ -359,6 +359,20 @@ std::uint32_t ExternalFolder::Commit(bool freeing)
     CardBracket bracket;
     if (rootFlag_) {
         StoreDirectory(false);
+        FatVolume& v = CardVolume;
+        if (freeing && SectorPath() && v.fat && v.fatShadow) {
+            // The root's sectors go before the freed FAT entries, so a cut between leaves lost clusters
+            // rather than an entry on free ones: the FAT as the card holds it is written first.
+            std::unique_ptr<std::uint8_t[]> changed(new (std::nothrow) std::uint8_t[v.fatBytes]);
+            if (changed) {
+                std::memcpy(changed.get(), v.fat.get(), v.fatBytes);
+                std::memcpy(v.fat.get(), v.fatShadow.get(), v.fatBytes);
+                const std::uint32_t status = FlushVolume();
+                std::memcpy(v.fat.get(), changed.get(), v.fatBytes);
+                if (status != kStatusOk)
+                    return status;
+            }
+        }
         return FlushVolume();
     }
     if (freeing) {

@@ -129,31 +129,6 @@ bool Matches(const std::vector<Entry>& listed, std::uint32_t folder, const std::
     return true;
 }
 
-// fsck.fat drops the entry by which a folder names itself inside its own directory (a directory
-// entry pointing at its own cluster); the player keeps that entry, so that finding alone is expected.
-std::string WithoutSelfEntries(const std::string& findings)
-{
-    std::string out, line, previous;
-    std::istringstream in(findings);
-    std::vector<std::string> lines;
-    while (std::getline(in, line))
-        lines.push_back(line);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const std::string& l = lines[i];
-        if (i + 1 < lines.size() && lines[i + 1] == " Start does point to containing directory. Deleting entry.") {
-            // "/a/b/b": the last name repeats the folder's own.
-            std::size_t last = l.rfind('/');
-            std::size_t before = last == std::string::npos || last == 0 ? std::string::npos : l.rfind('/', last - 1);
-            if (before != std::string::npos && l.substr(before + 1, last - before - 1) == l.substr(last + 1)) {
-                ++i;
-                continue;
-            }
-        }
-        out += l + "\n";
-    }
-    return out;
-}
-
 }  // namespace
 
 TEST_P(ExternalFolderTest, RandomOperationsAgreeWithTheModel)
