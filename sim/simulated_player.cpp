@@ -554,6 +554,7 @@ struct SimulatedPlayer::Impl {
             Message piece;
             for (std::uint32_t first = 0; first < chip->SectorCount(); first += spb) {
                 const auto spare = chip->Spare(first);
+                ++counters.spareReads;
                 piece.insert(piece.end(), spare.begin(), spare.end());
                 if (piece.size() == kBlockBytes) replies.push_back(std::move(piece)), piece.clear();
             }

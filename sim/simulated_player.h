@@ -39,6 +39,7 @@
 // transfer, so a refused read fails instead of waiting forever.
 #pragma once
 
+#include "cost_model.h"
 #include "wire_server.h"
 
 #include <array>
@@ -121,12 +122,27 @@ struct CardImageAudit {
 struct NandCounters {
     std::uint64_t commandBlocks = 0;  // command blocks accepted
     std::uint64_t pageReads = 0;      // 512-byte sectors sent by 0x02 and 0x06
+    std::uint64_t spareReads = 0;     // spare records sent by 0x07 (one chip read each)
     std::uint64_t pagePrograms = 0;   // 512-byte sectors taken by 0x03, 0x08 and 0x30 (failed ones too)
     std::uint64_t blockErases = 0;    // erase commands on a block (failed ones too)
     std::uint64_t rejected = 0;       // blocks and data messages refused (see above)
     std::uint64_t cardSectorsRead = 0;     // sector-card sectors sent by 17 and 18
     std::uint64_t cardSectorsWritten = 0;  // sector-card sectors written by 24 and 25
     std::uint64_t cardSectorsErased = 0;   // sector-card sectors erased by 38
+};
+
+// What a run cost the player: the transfers and the chip and card work counted since the last reset
+// of both counters, and the device time they would take on the real player (cost_model.h).
+struct RunCost {
+    WireCounters wire;
+    NandCounters nand;
+    DeviceTime Time() const {
+        return {wire.packetsOut + wire.packetsIn,
+                NandMicroseconds(nand.pageReads + nand.spareReads + nand.cardSectorsRead,
+                                 nand.pagePrograms + nand.cardSectorsWritten + nand.cardSectorsErased,
+                                 nand.blockErases)};
+    }
+    double Microseconds() const { return Time().Microseconds(); }
 };
 
 // Thread-safe: one lock inside guards every member function, so tests may call them while the wire
@@ -226,6 +242,10 @@ public:
     WireServer& Server();
     const std::filesystem::path& Folder() const;
     std::string InterfacePath() const;
+
+    // The server's and the player's counters together, and a reset of both.
+    RunCost Cost();
+    void ResetCost();
 
 private:
     struct Impl;

@@ -65,4 +65,11 @@ WireServer& TestPlayer::Server() { return *impl_->server; }
 const std::filesystem::path& TestPlayer::Folder() const { return impl_->folder; }
 std::string TestPlayer::InterfacePath() const { return impl_->server->InterfacePath(); }
 
+RunCost TestPlayer::Cost() { return {impl_->server->Counters(), impl_->player->Counters()}; }
+
+void TestPlayer::ResetCost() {
+    impl_->server->ResetCounters();
+    impl_->player->ResetCounters();
+}
+
 }  // namespace sim

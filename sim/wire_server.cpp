@@ -1,5 +1,7 @@
 #include "wire_server.h"
 
+#include "cost_model.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -7,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace sim {
@@ -18,8 +21,9 @@ constexpr const char* kSuffix[] = {"", "\\PIPE02", "\\PIPE00", "\\PIPE01"};
 
 // Idle instances kept listening per name. The host opens and closes the interface several times in a
 // row for every operation, and each open must find an instance ready before the server thread has put a
-// new one in place; the data pipes are opened once per operation.
-constexpr int Listeners(Role r) { return r == Role::Interface ? 8 : 2; }
+// new one in place; the data pipes are opened once per operation, but a server that falls behind can
+// still hold the previous operation's instances when the next one opens.
+constexpr int Listeners(Role r) { return r == Role::Interface ? 8 : 4; }
 
 struct Event {
     HANDLE h = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -93,10 +97,13 @@ struct WireServer::Impl {
     std::deque<std::function<void()>> requests;
     std::uint64_t requestsRun = 0, requestsQueued = 0;
 
-    // Server-thread state.
+    // Server-thread state. A server that falls behind can see a closed operation's pipes and the next
+    // operation's pipes connected at one wake, in any order, so no connection displaces another:
+    // every connected OUT instance stays armed and the one the host last wrote on is `out`; replies go to
+    // the newest connected IN instance that still has its host.
     std::vector<std::unique_ptr<Instance>> instances;
     Instance* out = nullptr;
-    Instance* in = nullptr;
+    std::vector<Instance*> ins;  // connected IN instances, oldest first
     std::deque<Message> replies;
     bool plugged = true;
 
@@ -140,27 +147,66 @@ struct WireServer::Impl {
 
     // A connection ended or was dropped: the instance listens again for the next host open.
     void Recycle(Instance& inst) {
-        // A reply the host took before it closed still counts.
-        if (inst.writePending && WaitForSingleObject(inst.write.hEvent, 0) == WAIT_OBJECT_0) {
+        // A reply the host took before it closed still counts; one it did not take is kept aside.
+        std::optional<Message> unread;
+        if (inst.writePending) {
+            if (WaitForSingleObject(inst.write.hEvent, 0) != WAIT_OBJECT_0) CancelIoEx(inst.pipe, &inst.write);
             DWORD n = 0;
+            if (GetOverlappedResult(inst.pipe, &inst.write, &n, TRUE) && n == inst.writing.size())
+                CountRead(n);
+            else
+                unread = std::move(inst.writing);
             inst.writePending = false;
-            if (GetOverlappedResult(inst.pipe, &inst.write, &n, FALSE) && n == inst.writing.size()) CountRead(n);
         }
         if (&inst == out) {
             out = nullptr;
             replies.clear();
             device.HostClosed();
         }
-        if (&inst == in) in = nullptr;
+        if (inst.role == Role::In) {
+            std::erase(ins, &inst);
+            if (unread) GiveBack(std::move(*unread));
+        }
         inst.Close();
         if (plugged) Listen(inst);
     }
 
+    // A reply that did not reach an IN instance whose host has gone goes to the next one, as long as the
+    // host that asked for it still holds its OUT pipe.
+    void GiveBack(Message piece) {
+        if (OutStillOpen())
+            replies.push_front(std::move(piece));
+        else
+            replies.clear();  // nobody is left to read this exchange's replies
+    }
+
+    // True while the host of the current exchange has its OUT pipe open (a zero-byte peek fails once
+    // the host has closed it, even before the server has seen the close).
+    bool OutStillOpen() const {
+        return out && PeekNamedPipe(out->pipe, nullptr, 0, nullptr, nullptr, nullptr);
+    }
+
+    // Withdraws every reply not yet read: a cancelled pipe write leaves nothing for the host to read.
+    void WithdrawReplies() {
+        replies.clear();
+        for (Instance* inst : ins) {
+            if (!inst->writePending) continue;
+            CancelIoEx(inst->pipe, &inst->write);
+            DWORD n = 0;
+            const bool read = GetOverlappedResult(inst->pipe, &inst->write, &n, TRUE) && n == inst->writing.size();
+            inst->writePending = false;
+            inst->writing.clear();
+            if (read) CountRead(n);  // the host took it before the cancel
+        }
+    }
+
     // The player drops both data pipes: every transfer the host has under way or starts fails.
     void DropDataPipes() {
-        if (out) Recycle(*out);
-        if (in) Recycle(*in);
-        replies.clear();
+        std::vector<Instance*> data;
+        for (auto& inst : instances)
+            if (inst->connected && (inst->role == Role::Out || inst->role == Role::In)) data.push_back(inst.get());
+        for (Instance* inst : data) Recycle(*inst);
+        replies.clear();  // nothing of a failed exchange is sent again
     }
 
     // Counts one transfer and says which fault, if any, hits it.
@@ -179,15 +225,8 @@ struct WireServer::Impl {
             Recycle(inst);
             return;
         }
-        if (inst.role == Role::Out) {
-            if (out) Recycle(*out);  // the host holds one at a time: the old one is gone
-            out = &inst;
-            replies.clear();
-            device.HostClosed();
-        } else if (inst.role == Role::In) {
-            if (in) Recycle(*in);
-            in = &inst;
-        }
+        // An OUT instance becomes current only when the host writes on it; an IN instance joins the list.
+        if (inst.role == Role::In) ins.push_back(&inst);
         inst.Arm();
     }
 
@@ -198,6 +237,15 @@ struct WireServer::Impl {
         if (TakeFault(kind, bytes)) {  // a failed host write (a shortened one fails too)
             DropDataPipes();
             return;
+        }
+        // A host that writes again has given up on any reply it did not read. It is still waiting for
+        // this write to be taken, so it cannot be reading a reply withdrawn here.
+        WithdrawReplies();
+        if (&inst != out) {
+            // A write on another OUT instance: the host has begun a new operation, and whatever the old
+            // one left half done is void.
+            device.HostClosed();
+            out = &inst;
         }
         DWORD size = 0, left = 0;
         if (!PeekNamedPipe(inst.pipe, nullptr, 0, nullptr, &size, &left)) {
@@ -217,36 +265,45 @@ struct WireServer::Impl {
             std::lock_guard g(lock);
             ++counters.hostWrites;
             counters.bytesOut += got;
+            counters.packetsOut += UsbPackets(got);
         }
-        replies.clear();  // a host that writes again has given up on any reply it did not read
         std::vector<Message> answer;
         device.HostWrite(msg, answer);
         for (auto& m : answer) replies.push_back(std::move(m));
         inst.Arm();
     }
 
-    // Starts the next reply write when the host can take it.
+    // Starts the next reply write when the host can take it: one at a time, on the newest IN instance.
+    // An instance whose host has gone refuses the write at once; it is recycled and the next one tried.
     void Pump() {
-        if (!in || in->writePending || replies.empty()) return;
+        if (replies.empty() || ins.empty()) return;
+        for (Instance* inst : ins)
+            if (inst->writePending) return;
         FaultKind kind;
         std::size_t bytes;
-        Message piece = std::move(replies.front());
-        replies.pop_front();
         if (TakeFault(kind, bytes)) {
             if (kind == FaultKind::Fail) {
                 DropDataPipes();
                 return;
             }
-            piece.resize(std::min(bytes, piece.size()));
+            replies.front().resize(std::min(bytes, replies.front().size()));
         }
-        in->writing = std::move(piece);
-        ResetEvent(in->write.hEvent);
-        DWORD n;
-        if (WriteFile(in->pipe, in->writing.data(), static_cast<DWORD>(in->writing.size()), &n, &in->write) ||
-            GetLastError() == ERROR_IO_PENDING) {
-            in->writePending = true;
-        } else {
-            Recycle(*in);
+        while (!ins.empty()) {
+            Instance& in = *ins.back();
+            in.writing = std::move(replies.front());
+            replies.pop_front();
+            ResetEvent(in.write.hEvent);
+            DWORD n;
+            const bool started =
+                WriteFile(in.pipe, in.writing.data(), static_cast<DWORD>(in.writing.size()), &n, &in.write) ||
+                GetLastError() == ERROR_IO_PENDING;
+            if (started) {
+                in.writePending = true;
+                return;
+            }
+            GiveBack(std::move(in.writing));
+            Recycle(in);
+            if (replies.empty()) return;  // the host of this exchange has gone too
         }
     }
 
@@ -254,16 +311,18 @@ struct WireServer::Impl {
         std::lock_guard g(lock);
         ++counters.hostReads;
         counters.bytesIn += bytes;
+        counters.packetsIn += UsbPackets(bytes);
     }
 
     void OnWriteDone(Instance& inst) {
         DWORD n = 0;
         BOOL ok = GetOverlappedResult(inst.pipe, &inst.write, &n, FALSE);
-        inst.writePending = false;
         if (!ok || n != inst.writing.size()) {
-            Recycle(inst);
+            Recycle(inst);  // still pending: the piece goes back to the queue if its host is still there
             return;
         }
+        inst.writePending = false;
+        inst.writing.clear();
         CountRead(n);
     }
 
@@ -305,7 +364,8 @@ struct WireServer::Impl {
         if (on == plugged) return;
         plugged = on;
         if (!on) {
-            out = in = nullptr;
+            out = nullptr;
+            ins.clear();
             replies.clear();
             device.HostClosed();
             instances.clear();
@@ -379,7 +439,8 @@ struct WireServer::Impl {
             Pump();
         }
         instances.clear();
-        out = in = nullptr;
+        out = nullptr;
+        ins.clear();
     }
 };
 
@@ -437,6 +498,8 @@ WireCounters WireServer::Counters() const {
 }
 
 void WireServer::ResetCounters() {
+    // What the host has already done belongs to the time before the reset.
+    impl_->Call([this] { impl_->ProcessSignalled(); });
     std::lock_guard g(impl_->lock);
     impl_->counters = {};
 }

@@ -11,6 +11,11 @@
 // Pipes are created with zero buffer quota, so a host write completes only when the simulator has
 // taken it, and a reply completes only when the host has read it; a transfer therefore fails or
 // succeeds exactly where the fault plan says.
+//
+// The server may find the pipes of an operation the host has already closed still connected beside
+// the next operation's pipes. It therefore takes commands from whichever OUT connection the host
+// writes on (a write on a new one ends the previous operation: its unread replies are withdrawn and
+// the device hears HostClosed), and sends replies on the newest IN connection whose host is still there.
 #pragma once
 
 #include <cstddef>
@@ -45,6 +50,8 @@ struct WireCounters {
     std::uint64_t hostReads = 0;      // messages delivered on the IN pipe
     std::uint64_t bytesOut = 0;       // host to player
     std::uint64_t bytesIn = 0;        // player to host
+    std::uint64_t packetsOut = 0;     // USB packets the host writes would take (cost_model.h)
+    std::uint64_t packetsIn = 0;      // USB packets the replies would take
     std::uint64_t failedTransfers = 0;
 };
 
@@ -79,6 +86,7 @@ public:
     void Plug();
     bool Plugged() const;
 
+    // Transfers the host has completed since the start or the last ResetCounters.
     WireCounters Counters() const;
     void ResetCounters();
 

@@ -93,6 +93,56 @@ TEST(SimPipes, TestPlayerServesThroughNamedPipes) {
     EXPECT_EQ(wire.bytesIn, 64u + 18432u + 0u + 64u);
 }
 
+// A block read of 18 KB, a block erase and a refused page read through the pipes, as the host makes them.
+TEST(SimPipes, RunCostAndReset) {
+    sim::TestPlayer player(9);  // TN510: one (0xEC, 0x79) chip
+    ASSERT_TRUE(player.Ok());
+    {
+        Pipes pipes(player.InterfacePath());
+        ASSERT_TRUE(pipes.Open());
+        Bytes data;
+        ASSERT_TRUE(pipes.Write(NandCommand(0x02, 0, 600, 0, 1024)));
+        ASSERT_EQ(pipes.Read(data, 18432), 18432);
+        ASSERT_TRUE(pipes.Write(NandCommand(0x04, 0, 600, 0, 1024)));
+        ASSERT_EQ(pipes.Read(data, 64), 64);
+        ASSERT_TRUE(pipes.Write(Signed(0x06, 0x80)));
+        ASSERT_EQ(pipes.Read(data, 576), 0);  // an empty transfer still takes a packet
+    }
+    sim::RunCost cost = player.Cost();
+    EXPECT_EQ(cost.wire.hostWrites, 3u);
+    EXPECT_EQ(cost.wire.hostReads, 3u);
+    EXPECT_EQ(cost.wire.bytesOut, 3u * 64);
+    EXPECT_EQ(cost.wire.bytesIn, 18432u + 64u);
+    EXPECT_EQ(cost.wire.packetsOut, 3u);
+    EXPECT_EQ(cost.wire.packetsIn, 288u + 1u + 1u);
+    EXPECT_EQ(cost.nand.commandBlocks, 2u);
+    EXPECT_EQ(cost.nand.pageReads, 32u);
+    EXPECT_EQ(cost.nand.blockErases, 1u);
+    // 293 packets at 19 per millisecond, 32 page reads and one erase: 15421.0526... + 800 + 2000 us.
+    EXPECT_EQ(cost.Time().usbPackets, 293u);
+    EXPECT_EQ(cost.Time().nandMicroseconds, 2800u);
+    EXPECT_NEAR(cost.Microseconds(), 18221.0526, 0.0001);
+
+    player.ResetCost();
+    cost = player.Cost();
+    EXPECT_EQ(cost.wire.hostWrites + cost.wire.hostReads + cost.wire.bytesOut + cost.wire.bytesIn, 0u);
+    EXPECT_EQ(cost.wire.packetsOut + cost.wire.packetsIn, 0u);
+    EXPECT_EQ(cost.nand.commandBlocks + cost.nand.pageReads + cost.nand.blockErases + cost.nand.rejected, 0u);
+    EXPECT_EQ(cost.Microseconds(), 0.0);
+
+    {   // counting goes on from zero
+        Pipes pipes(player.InterfacePath());
+        Bytes data;
+        ASSERT_TRUE(pipes.Write(Signed(0x01)));
+        ASSERT_EQ(pipes.Read(data, 64), 64);
+    }
+    cost = player.Cost();
+    EXPECT_EQ(cost.wire.hostWrites, 1u);
+    EXPECT_EQ(cost.nand.commandBlocks, 1u);
+    EXPECT_EQ(cost.Time().usbPackets, 2u);
+    EXPECT_EQ(cost.Time().nandMicroseconds, 0u);
+}
+
 namespace {
 
 // playersim.exe beside this build's tests.
@@ -166,6 +216,10 @@ private:
 
 TEST(SimPipes, PlayersimServesAFolderAndSavesItWhenInputCloses) {
     const std::filesystem::path folder = std::filesystem::temp_directory_path() / sim::UniquePipeBaseName("kwep-playersim");
+    // Wine gives the first process of a fresh wineserver the same id every time: a run that failed
+    // half-way may have left this folder behind.
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
     const std::string pipe = sim::UniquePipeBaseName("kwep-playersim-pipe");
     Bytes data;
     {
@@ -207,6 +261,8 @@ TEST(SimPipes, PlayersimServesAFolderAndSavesItWhenInputCloses) {
 
 TEST(SimPipes, PlayersimCardOptions) {
     const std::filesystem::path base = std::filesystem::temp_directory_path() / sim::UniquePipeBaseName("kwep-playersim-card");
+    std::error_code ignored;
+    std::filesystem::remove_all(base, ignored);  // left behind by a failed run of a process with this id
     std::filesystem::create_directories(base);
     auto quoted = [](const std::filesystem::path& p) { return L"\"" + p.wstring() + L"\""; };
     auto readFile = [](const std::filesystem::path& p) {

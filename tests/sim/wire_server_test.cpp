@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -27,6 +29,66 @@ struct Handle {
                         OPEN_EXISTING, 0, nullptr)) {}
     ~Handle() { if (h != INVALID_HANDLE_VALUE) CloseHandle(h); }
     bool ok() const { return h != INVALID_HANDLE_VALUE; }
+};
+
+// The host's open: a pipe between instances answers "busy" for a moment, and the host waits for one.
+HANDLE OpenAsHost(const std::string& path) {
+    for (int attempt = 0;; ++attempt) {
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        if (h != INVALID_HANDLE_VALUE || attempt == 4 || GetLastError() != ERROR_PIPE_BUSY) return h;
+        WaitNamedPipeA(path.c_str(), 2000);
+    }
+}
+
+// One bracket of the host: every pipe opened after a presence check of the interface, in the host's
+// order, and closed in the host's order at the end.
+struct Bracket {
+    HANDLE pipes[3];  // PIPE02, PIPE00, PIPE01
+    explicit Bracket(const std::string& base) {
+        const char* names[] = {"\\PIPE02", "\\PIPE00", "\\PIPE01"};
+        for (int i = 0; i < 3; ++i) {
+            HANDLE presence = OpenAsHost(base);
+            if (presence != INVALID_HANDLE_VALUE) CloseHandle(presence);
+            pipes[i] = OpenAsHost(base + names[i]);
+        }
+    }
+    ~Bracket() {
+        for (HANDLE h : pipes)
+            if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+    bool Open() const {
+        return pipes[0] != INVALID_HANDLE_VALUE && pipes[1] != INVALID_HANDLE_VALUE && pipes[2] != INVALID_HANDLE_VALUE;
+    }
+    bool Write(std::uint8_t opcode) const {
+        std::uint8_t block[64] = {opcode};
+        DWORD n = 0;
+        return WriteFile(pipes[1], block, 64, &n, nullptr) && n == 64;
+    }
+    DWORD Read(std::vector<std::uint8_t>& into) const {
+        DWORD n = 0;
+        return ReadFile(pipes[2], into.data(), static_cast<DWORD>(into.size()), &n, nullptr) ? n : 0;
+    }
+};
+
+// Busy threads that compete with the server thread for the processors, so that it falls behind the host.
+class Load {
+public:
+    explicit Load(unsigned threads) {
+        for (unsigned i = 0; i < threads; ++i)
+            workers_.emplace_back([this] {
+                volatile std::uint64_t x = 0;
+                while (!stop_.load(std::memory_order_relaxed)) x = x + 1;
+            });
+    }
+    ~Load() {
+        stop_ = true;
+        for (auto& t : workers_) t.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::vector<std::thread> workers_;
 };
 
 bool Write(const Handle& p, std::uint8_t opcode) {
@@ -114,6 +176,42 @@ TEST_F(WireServerTest, StaleRepliesNeverReachTheNextOperation) {
     ASSERT_EQ(Read(p1, small), 64u);
     EXPECT_EQ(small[0], 0xAB);
     EXPECT_GE(device.closes, 1);
+}
+
+// A server that falls behind the host sees a finished operation's pipes and the next operation's pipes
+// connected at one wake, in any order. The command after them must be served whole, whether the
+// operation before it moved nothing or left replies unread, idle and under load alike.
+TEST_F(WireServerTest, OperationRightAfterAnotherIsServedWhole) {
+    struct Before {
+        const char* name;
+        bool abandonsReplies;  // writes opcode 2 and reads one of its three replies
+    };
+    const Before cases[] = {{"empty operation", false}, {"abandoned replies", true}};
+    std::vector<std::uint8_t> small(64), big(18432);
+    for (const Before& before : cases)
+        for (unsigned busy : {0u, 4u}) {
+            Load load(busy);
+            for (int round = 0; round < 50; ++round) {
+                const auto where = ::testing::Message() << before.name << ", " << busy << " busy, round " << round;
+                {
+                    Bracket first(base);
+                    ASSERT_TRUE(first.Open()) << where;
+                    if (before.abandonsReplies) {
+                        ASSERT_TRUE(first.Write(2)) << where;
+                        ASSERT_EQ(first.Read(big), 18432u) << where;
+                    }
+                }
+                Bracket bracket(base);
+                ASSERT_TRUE(bracket.Open()) << where;
+                ASSERT_TRUE(bracket.Write(1)) << where;
+                ASSERT_EQ(bracket.Read(small), 64u) << where;
+                EXPECT_EQ(small[0], 0xAB) << where;
+            }
+        }
+    auto c = server.Counters();
+    EXPECT_EQ(c.hostWrites, 300u);
+    EXPECT_EQ(c.hostReads, 300u);
+    EXPECT_EQ(c.failedTransfers, 0u);
 }
 
 TEST_F(WireServerTest, UnpluggedPlayerIsNotThere) {
