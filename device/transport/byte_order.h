@@ -23,6 +23,12 @@ inline void StoreLe16(std::uint8_t* p, std::uint16_t v)
     p[1] = static_cast<std::uint8_t>(v >> 8);
 }
 
+inline void StoreLe32(std::uint8_t* p, std::uint32_t v)
+{
+    StoreLe16(p, static_cast<std::uint16_t>(v));
+    StoreLe16(p + 2, static_cast<std::uint16_t>(v >> 16));
+}
+
 inline void StoreBe16(std::uint8_t* p, std::uint16_t v)
 {
     p[0] = static_cast<std::uint8_t>(v >> 8);

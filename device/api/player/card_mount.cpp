@@ -12,11 +12,11 @@ std::uint32_t MountNandCardVolume()
     return CardVolume.MountNandCard();
 }
 
-void MountSectorCardVolume()
+std::uint32_t MountSectorCardVolume()
 {
     CardVolume.writeProtected = Engine.CardWriteProtect;
     CardVolume.cardSectors = Engine.CardCapacityBytes / kCardSectorBytes;
-    CardVolume.Mount();
+    return CardVolume.Mount();
 }
 
 }  // namespace engine

@@ -9,7 +9,8 @@ namespace engine {
 
 // The volume's mount result (0, or the storage engine's USB, master boot record or partition error).
 std::uint32_t MountNandCardVolume();
-// Mounts the MMC/SD card's volume; a card that does not mount stays unmounted.
-void MountSectorCardVolume();
+// Mounts the MMC/SD card's volume; a card that does not mount stays unmounted. The mount's result
+// (identification does not look at it; a format does).
+std::uint32_t MountSectorCardVolume();
 
 }  // namespace engine

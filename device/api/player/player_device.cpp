@@ -106,6 +106,28 @@ std::uint32_t ReadCsdBits(const std::array<std::uint32_t, 4>& words, unsigned st
     return value;
 }
 
+std::uint16_t NandIdWord(const DeviceInfoBlock& info, std::size_t position)
+{
+    std::uint16_t id = LoadLe16(info.nandIds + 2 * position);
+    // The "N" firmware sends the NAND ids complemented.
+    if (info.firmware[0] == 'N' && id != 0 && id != 0xFFFF)
+        id = static_cast<std::uint16_t>(~id);
+    return id;
+}
+
+std::uint32_t CardCapacityFromCsd(const std::uint8_t* csdBytes)
+{
+    std::array<std::uint32_t, 4> csd;
+    for (std::size_t i = 0; i < 4; ++i)
+        csd[i] = LoadLe32(csdBytes + 4 * i);
+    std::uint32_t readBlockLength = ReadCsdBits(csd, 80, 4);
+    std::uint32_t sizeMultiplier = ReadCsdBits(csd, 47, 3);
+    std::uint32_t deviceSize = ReadCsdBits(csd, 62, 12);
+    // At most 2^36 bytes, so 64 bits never overflow; a card of 4 GB or more reads as 4 GB - 1.
+    std::uint64_t capacity = (std::uint64_t{deviceSize} + 1) << (sizeMultiplier + 2 + readBlockLength);
+    return capacity > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(capacity);
+}
+
 PlayerDevice::PlayerDevice()
 {
     for (std::size_t i = 0; i < 7; ++i)
@@ -201,13 +223,9 @@ std::uint32_t PlayerDevice::Initialize(DeviceInfoBlock& info)
     firmwareVersion_[sizeof info.firmware] = '\0';
     bool nFirmware = info.firmware[0] == 'N';
 
-    // The "N" firmware sends the NAND ids complemented.
     std::uint16_t ids[8];
-    for (std::size_t i = 0; i < 8; ++i) {
-        ids[i] = LoadLe16(info.nandIds + 2 * i);
-        if (nFirmware && ids[i] != 0 && ids[i] != 0xFFFF)
-            ids[i] = static_cast<std::uint16_t>(~ids[i]);
-    }
+    for (std::size_t i = 0; i < 8; ++i)
+        ids[i] = NandIdWord(info, i);
 
     ApplyModelScheme(RootEntriesFromInfo(LoadLe16(info.rootEntries)));
 
@@ -260,15 +278,7 @@ std::uint32_t PlayerDevice::Initialize(DeviceInfoBlock& info)
     if (Engine.ModelGroupFlag) {
         Engine.CardWriteProtect = info.cardFlags & 1;
         Engine.CardPresent = nFirmware ? info.cardPresentN : info.cardPresent;
-        std::array<std::uint32_t, 4> csd;
-        for (std::size_t i = 0; i < 4; ++i)
-            csd[i] = LoadLe32(info.csd + 4 * i);
-        std::uint32_t readBlockLength = ReadCsdBits(csd, 80, 4);
-        std::uint32_t sizeMultiplier = ReadCsdBits(csd, 47, 3);
-        std::uint32_t deviceSize = ReadCsdBits(csd, 62, 12);
-        // At most 2^36 bytes, so 64 bits never overflow; a card of 4 GB or more reads as 4 GB - 1.
-        std::uint64_t capacity = (std::uint64_t{deviceSize} + 1) << (sizeMultiplier + 2 + readBlockLength);
-        Engine.CardCapacityBytes = capacity > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(capacity);
+        Engine.CardCapacityBytes = CardCapacityFromCsd(info.csd);
         if (Engine.CardPresent) {
             if (info.mediaChanged)
                 PlayerPipes.AcknowledgeMediaChange();

@@ -58,6 +58,17 @@ public:
     std::uint32_t QueryStorageSizes(std::uint32_t& internalTotal, std::uint32_t& internalFree,
                                     std::uint32_t& externalTotal, std::uint32_t& externalFree);
 
+    // Formatting. The MMC/SD card (quick: the data area is left as it is): 0, kStatusNoStorage,
+    // kStatusWriteProtected, kStatusInvalidCard (a capacity too small for a volume), kStatusUsbError,
+    // or the failing mount's status. The NAND-type card: 0, kStatusNoStorage (no card, or it left the
+    // slot), kStatusWriteProtected, kStatusUsbError, kStatusInvalidCard (no good blocks for the system
+    // area), or the failing mount's status. Internal memory (every chip erased, an empty root written):
+    // 0, kStatusFileError (a stream of the store is open), kStatusStorageFull (no chip 0, no erased
+    // block left) or kStatusUsbError.
+    std::uint32_t FormatSectorCard(std::uint32_t quick);
+    std::uint32_t FormatNandCard();
+    std::uint32_t EraseInternal();
+
     // Internal memory's flat store (storage 0; a non-zero storage is the card's). Names and paths are
     // ANSI. Engine status codes unless said otherwise.
     // 0, 4, or -1 when the directory holds no further entry; 2 while a stream is open.
@@ -141,6 +152,11 @@ private:
 // A field of the 128-bit CSD register held as four words, w[0] the most significant; 0 for a field
 // that does not lie inside the register or is wider than 32 bits.
 std::uint32_t ReadCsdBits(const std::array<std::uint32_t, 4>& words, unsigned start, unsigned width);
+
+// The NAND id word of chip position 0..7 (low byte maker, high byte device) as the player means it.
+std::uint16_t NandIdWord(const DeviceInfoBlock& info, std::size_t position);
+// The sector card's capacity in bytes from the information block's CSD bytes (40-55).
+std::uint32_t CardCapacityFromCsd(const std::uint8_t* csdBytes);
 
 // Root directory entries from the information block's count.
 std::uint32_t RootEntriesFromInfo(std::uint16_t count);

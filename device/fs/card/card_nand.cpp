@@ -1,6 +1,7 @@
 // The NAND-type card's side of the volume: mounting through the block-address map, the blocks of
-// clusters, and the rewrite of the system area (logical blocks 1 .. D/S - 1: boot sector, both FATs and
-// the root directory; block 0 holds the master boot record and is never rewritten).
+// clusters, the rewrite of the system area (logical blocks 1 .. D/S - 1: boot sector, both FATs and
+// the root directory; block 0 holds the master boot record and is never rewritten), and the format
+// that lays the card out afresh.
 #include "device/fs/card/card_volume.h"
 
 #include "device/flash/card_spare.h"
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 
 namespace engine {
 
@@ -27,16 +29,36 @@ constexpr std::uint8_t kCardInformationStructure[110] = {
     0x00, 0x20, 0x20, 0x20, 0x20, 0x00, 0x30, 0x2E, 0x30, 0x00, 0xFF, 0x14, 0x00, 0xFF,
 };
 
-void PutLe32(std::uint8_t* p, std::uint32_t v)
-{
-    StoreLe16(p, static_cast<std::uint16_t>(v));
-    StoreLe16(p + 2, static_cast<std::uint16_t>(v >> 16));
-}
-
 constexpr std::uint32_t kNandRootBytes = kCardRootSlots * 32;
 constexpr std::uint32_t kNandRootSectors = kNandRootBytes / kCardSectorBytes;
 
 }  // namespace
+
+void BuildNandBootSector(std::uint8_t* boot, std::uint32_t sectorsPerBlock, std::uint32_t partitionStart,
+                         std::uint32_t volumeSectors, std::uint16_t sectorsPerFat, std::uint32_t sectorsPerTrack,
+                         std::uint32_t heads, std::uint8_t fatType)
+{
+    std::memset(boot, 0, kCardSectorBytes);
+    boot[0] = 0xE9;
+    std::memcpy(boot + 3, "MSDOS5.0", 8);
+    StoreLe16(boot + 11, kCardSectorBytes);
+    boot[13] = static_cast<std::uint8_t>(sectorsPerBlock);
+    StoreLe16(boot + 14, 1);
+    boot[16] = 2;
+    StoreLe16(boot + 17, static_cast<std::uint16_t>(kCardRootSlots));
+    if (volumeSectors < 0x10000)
+        StoreLe16(boot + 19, static_cast<std::uint16_t>(volumeSectors));
+    else
+        StoreLe32(boot + 32, volumeSectors);
+    boot[21] = 0xF8;
+    StoreLe16(boot + 22, sectorsPerFat);
+    StoreLe16(boot + 24, static_cast<std::uint16_t>(sectorsPerTrack));
+    StoreLe16(boot + 26, static_cast<std::uint16_t>(heads));
+    StoreLe32(boot + 28, partitionStart);
+    std::memcpy(boot + 54, fatType == 16 ? "FAT16" : "FAT12", 5);
+    boot[510] = 0x55;
+    boot[511] = 0xAA;
+}
 
 std::uint32_t FatVolume::LogicalBlockOf(std::uint32_t cluster) const
 {
@@ -244,27 +266,8 @@ std::uint32_t FatVolume::FlushNandSystemArea()
     // The sectors before the boot sector read as erased.
     std::memset(area.get(), 0xFF, std::size_t{partition.start + 1} * kCardSectorBytes);
     std::uint8_t* boot = area.get() + std::size_t{partition.start} * kCardSectorBytes;
-    std::memset(boot, 0, kCardSectorBytes);
-    boot[0] = 0xE9;
-    std::memcpy(boot + 3, "MSDOS5.0", 8);
-    StoreLe16(boot + 11, kCardSectorBytes);
-    boot[13] = static_cast<std::uint8_t>(s);
-    StoreLe16(boot + 14, 1);
-    boot[16] = 2;
-    StoreLe16(boot + 17, static_cast<std::uint16_t>(kCardRootSlots));
     // The volume's own size: a boot sector never claims more than the volume that was mounted.
-    if (totalSectors < 0x10000)
-        StoreLe16(boot + 19, static_cast<std::uint16_t>(totalSectors));
-    else
-        PutLe32(boot + 32, totalSectors);
-    boot[21] = 0xF8;
-    StoreLe16(boot + 22, sectorsPerFat);
-    StoreLe16(boot + 24, static_cast<std::uint16_t>(sectorsPerTrack));
-    StoreLe16(boot + 26, static_cast<std::uint16_t>(heads));
-    PutLe32(boot + 28, partition.start);
-    std::memcpy(boot + 54, fatType == 16 ? "FAT16" : "FAT12", 5);
-    boot[510] = 0x55;
-    boot[511] = 0xAA;
+    BuildNandBootSector(boot, s, partition.start, totalSectors, sectorsPerFat, sectorsPerTrack, heads, fatType);
     std::uint8_t* fat1 = boot + kCardSectorBytes;
     std::memcpy(fat1, fat.get(), fatBytes);
     std::memcpy(fat1 + fatBytes, fat.get(), fatBytes);
@@ -341,6 +344,207 @@ std::uint32_t FatVolume::FlushNandSystemArea()
     dataLocation = NandLocation(dataStartSector - 1) + (1u << 8);
     std::memcpy(bootSector.data(), boot, kCardSectorBytes);
     rootShadow = root;
+    return kStatusOk;
+}
+
+// ---- format ----
+// Block 0 retired, the card information structure, then the system area as logical blocks
+// 0 .. D/S - 1 (master boot record, boot sector, both FATs, root directory), every page with its spare
+// record and ECC, laid out as the mount expects it (cluster 2 at sector D).
+
+namespace {
+
+// Partition entry 1 and FAT size of each card size.
+struct NandPartitionRow {
+    std::uint16_t rows;
+    std::uint8_t startHead, startSector, type, endHead, endSectorByte, endCylinderByte;
+    std::uint16_t fatSectors;
+    std::uint8_t fatType;
+};
+constexpr NandPartitionRow kNandPartitions[] = {
+    {64, 1, 10, 0x01, 3, 0x10, 0xF9, 3, 12},   {128, 2, 10, 0x01, 3, 0x50, 0xF3, 3, 12},
+    {256, 2, 4, 0x01, 7, 0x50, 0xF3, 6, 12},   {512, 1, 24, 0x01, 7, 0x60, 0xF3, 12, 12},
+    {1024, 1, 16, 0x06, 15, 0x60, 0xF3, 32, 16},
+};
+
+const NandPartitionRow* LookupNandPartition(std::uint32_t rows)
+{
+    for (const NandPartitionRow& row : kNandPartitions) {
+        if (row.rows == rows)
+            return &row;
+    }
+    return nullptr;
+}
+
+// Puts the cursor on the first good block from the cursor on inside zone 0 (where the mount looks for
+// the system area) and erases it; blocks that fail to erase are retired and passed over.
+std::uint32_t TakeGoodBlock(NandChip& card)
+{
+    card.sector = static_cast<std::uint8_t>(card.sector - card.sector % card.sectorsPerBlock);
+    const std::uint32_t zoneEnd = ZoneEndRow(card, 0);
+    for (;;) {
+        if (!AdvanceToGoodBlock(card) || card.row >= zoneEnd)
+            return kStatusInvalidCard;
+        std::uint8_t status = 0;
+        if (card.EraseBlock(status) != kTransportOk)
+            return kStatusUsbError;
+        if ((status & 1) == 0)
+            return kStatusOk;
+        if (!RetireCardBlock(card))
+            return kStatusUsbError;
+        card.AdvanceBlock();
+    }
+}
+
+// Writes one page at the cursor: the data with the spare record of logical block `logical`.
+std::uint32_t WriteSystemPage(NandChip& card, const std::uint8_t* data, std::uint32_t logical)
+{
+    std::uint8_t spare[kUnitSpareBytes];
+    BuildCardSpare(data, logical, spare);
+    return card.WritePage({data, kCardSectorBytes}, spare) == kTransportOk ? kStatusOk : kStatusUsbError;
+}
+
+// From the page written last to the next one, and writes it. At the end of a block the system area
+// goes on in the next good block (erased first) as the next logical block.
+std::uint32_t WriteFollowingPage(FatVolume& volume, const std::uint8_t* data)
+{
+    NandChip& card = volume.card;
+    const std::uint32_t s = card.sectorsPerBlock;
+    if (card.sector % s != s - 1) {
+        ++card.sector;
+    } else {
+        card.sector = static_cast<std::uint8_t>(card.sector - (s - 1));
+        card.AdvanceBlock();
+        if (std::uint32_t status = TakeGoodBlock(card); status != kStatusOk)
+            return status;
+        ++volume.blockNumber;
+    }
+    return WriteSystemPage(card, data, volume.blockNumber);
+}
+
+}  // namespace
+
+std::uint32_t FatVolume::FormatNandTables()
+{
+    const NandPartitionRow* row = LookupNandPartition(card.rowCount);
+    std::optional<CardLayout> layout = LookupCardLayout(card.rowCount);
+    if (!row || !layout || card.sectorsPerBlock == 0)
+        return kStatusNoStorage;
+    sectorCard = false;
+    dataStartSector = layout->dataStartSector;
+    heads = layout->heads;
+    sectorsPerTrack = layout->sectorsPerTrack;
+    const std::uint8_t chs[7] = {row->startHead, row->startSector, 0, row->type,
+                                 row->endHead, row->endSectorByte, row->endCylinderByte};
+    std::memcpy(partition.chs, chs, sizeof chs);
+    partition.start = sectorsPerTrack * row->startHead + row->startSector - 1;
+    const std::uint32_t endCylinder = row->endCylinderByte + (row->endSectorByte & 0xC0) * 4u;
+    partition.sectors = ((endCylinder * heads + row->endHead) * sectorsPerTrack + (row->endSectorByte & 63)) -
+                        partition.start;
+    sectorsPerFat = row->fatSectors;
+    fatType = row->fatType;
+
+    // Block 0 is always retired.
+    card.Rewind();
+    std::uint8_t status = 0;
+    if (card.EraseBlock(status) != kTransportOk || !RetireCardBlock(card))
+        return kStatusUsbError;
+
+    // The information structure, twice in its page, in the first two pages of the next good block.
+    card.AdvanceBlock();
+    if (std::uint32_t taken = TakeGoodBlock(card); taken != kStatusOk)
+        return taken;
+    std::uint8_t page[kCardSectorBytes] = {};
+    std::memcpy(page, kCardInformationStructure, sizeof kCardInformationStructure);
+    std::memcpy(page + kCardEccSpan, kCardInformationStructure, sizeof kCardInformationStructure);
+    std::uint8_t spare[kUnitSpareBytes];
+    std::memset(spare, 0xFF, sizeof spare);
+    spare[kSpareAddress1] = spare[kSpareAddress1 + 1] = 0;
+    spare[kSpareAddress2] = spare[kSpareAddress2 + 1] = 0;
+    ComputeEcc256(page, spare + kSpareEccLow);
+    ComputeEcc256(page + kCardEccSpan, spare + kSpareEccHigh);
+    for (int i = 0; i < 2; ++i) {
+        if (card.WritePage({page, sizeof page}, spare) != kTransportOk)
+            return kStatusUsbError;
+        ++card.sector;
+    }
+
+    // Logical block 0: the master boot record, then erased-looking sectors up to the partition.
+    card.sector = static_cast<std::uint8_t>(card.sector - 2);
+    card.AdvanceBlock();
+    if (std::uint32_t taken = TakeGoodBlock(card); taken != kStatusOk)
+        return taken;
+    mbrLocation = card.GetAddress();
+    blockNumber = 0;
+    std::memset(page, 0, sizeof page);
+    std::uint8_t* entry = page + 446;
+    entry[0] = 0x80;
+    std::memcpy(entry + 1, partition.chs, sizeof partition.chs);
+    StoreLe32(entry + 8, partition.start);
+    StoreLe32(entry + 12, partition.sectors);
+    page[510] = 0x55;
+    page[511] = 0xAA;
+    if (std::uint32_t written = WriteSystemPage(card, page, blockNumber); written != kStatusOk)
+        return written;
+    std::memset(page, 0xFF, sizeof page);
+    for (std::uint32_t sector = 1; sector < partition.start; ++sector) {
+        if (std::uint32_t written = WriteFollowingPage(*this, page); written != kStatusOk)
+            return written;
+    }
+    return kStatusOk;
+}
+
+std::uint32_t FatVolume::FormatNandBootRecords()
+{
+    std::uint8_t boot[kCardSectorBytes];
+    BuildNandBootSector(boot, card.sectorsPerBlock, partition.start, partition.sectors, sectorsPerFat,
+                        sectorsPerTrack, heads, fatType);
+    if (std::uint32_t written = WriteFollowingPage(*this, boot); written != kStatusOk)
+        return written;
+    bootLocation = card.GetAddress();
+    std::memcpy(bootSector.data(), boot, sizeof boot);
+    return kStatusOk;
+}
+
+std::uint32_t FatVolume::FormatNandFatAndRoot()
+{
+    const std::size_t bytes = std::size_t{sectorsPerFat} * kCardSectorBytes;
+    std::unique_ptr<std::uint8_t[]> table(new (std::nothrow) std::uint8_t[bytes]());
+    if (!table)
+        return kStatusStorageFull;
+    table[0] = 0xF8;
+    table[1] = table[2] = 0xFF;
+    if (fatType == 16)
+        table[3] = 0xFF;
+    fat = std::move(table);
+    fatShadow.reset();
+    fatBytes = bytes;
+
+    for (std::uint32_t copy = 0; copy < 2; ++copy) {
+        for (std::uint32_t i = 0; i < sectorsPerFat; ++i) {
+            if (std::uint32_t written = WriteFollowingPage(*this, fat.get() + std::size_t{i} * kCardSectorBytes);
+                written != kStatusOk)
+                return written;
+            if (i == 0)
+                (copy == 0 ? fat1Location : fat2Location) = card.GetAddress();
+        }
+    }
+    root.fill(0);
+    rootShadow.fill(0);
+    const std::uint8_t zero[kCardSectorBytes] = {};
+    for (std::uint32_t i = 0; i < kCardRootSlots * 32 / kCardSectorBytes; ++i) {
+        if (std::uint32_t written = WriteFollowingPage(*this, zero); written != kStatusOk)
+            return written;
+        if (i == 0)
+            rootLocation = card.GetAddress();
+    }
+    rootLogicalBlock = blockNumber;
+    dataLocation = card.GetAddress() + (1u << 8);
+    reservedSectors = 1;
+    rootEntries = static_cast<std::uint16_t>(kCardRootSlots);
+    totalSectors = partition.sectors;
+    const std::uint32_t system = 1 + 2u * sectorsPerFat + kCardRootSlots / 16;
+    clusterCount = totalSectors > system ? (totalSectors - system) / card.sectorsPerBlock : 0;
     return kStatusOk;
 }
 

@@ -72,6 +72,11 @@ inline std::uint32_t EndOfChainMark(std::uint8_t fatType) { return fatType == 12
 enum class ChainStep { Next, End, Broken };
 ChainStep FollowChain(std::uint32_t value, std::uint8_t fatType, std::uint32_t maxCluster, std::uint32_t& next);
 
+// The boot sector of a NAND-type card's volume (MS-DOS 5 style, 256 root entries, no extended fields).
+void BuildNandBootSector(std::uint8_t* boot, std::uint32_t sectorsPerBlock, std::uint32_t partitionStart,
+                         std::uint32_t volumeSectors, std::uint16_t sectorsPerFat, std::uint32_t sectorsPerTrack,
+                         std::uint32_t heads, std::uint8_t fatType);
+
 class FatVolume {
 public:
     FatVolume();
@@ -98,6 +103,15 @@ public:
     std::int32_t CountFreeClustersNandCard(std::uint32_t& freeCount);
     // First free cluster, marked end of chain; 0 when none is left.
     std::uint32_t FindFreeClusterNandCard();
+
+    // Formatting a NAND-type card whose blocks were erased, in this order: information structure and
+    // master boot record, boot sector, both FATs and the root. Each step leaves the cursor on the page
+    // it wrote last; the logical-block counter (blockNumber) starts at 0. 0, kStatusUsbError (a
+    // transfer failed), kStatusNoStorage (a card size without a layout), kStatusInvalidCard (no good
+    // block left for the system area) or kStatusStorageFull (no memory).
+    std::uint32_t FormatNandTables();
+    std::uint32_t FormatNandBootRecords();
+    std::uint32_t FormatNandFatAndRoot();
 
     // ---- MMC/SD card ----
     std::uint32_t Mount();
