@@ -604,12 +604,22 @@ std::uint32_t ExternalFolder::DeleteFile(std::uint32_t id)
     return kStatusOk;
 }
 
-std::int64_t ExternalFolder::ReadParentId(std::uint32_t folder)
+bool ExternalFolder::ShortNameTaken(const FatDirSlot& entry, std::uint32_t except) const
+{
+    for (std::uint32_t i = 0; i < capacity_; ++i) {
+        const FatDirSlot& s = entries_[i];
+        if (i != except && s.raw[0] != kSlotFree && s.raw[0] != kSlotDeleted && s.raw[11] != kAttrLongName &&
+            std::memcmp(s.raw, entry.raw, 11) == 0)
+            return true;
+    }
+    return false;
+}
+
+std::int64_t ExternalFolder::ReadParentId(std::uint32_t folder, std::uint32_t& status)
 {
     std::unique_ptr<ExternalFolder> dir(new (std::nothrow) ExternalFolder(kCardRootSlots, folder, 1, 0));
-    if (!dir || !dir->Entries() || dir->Load() != kStatusOk)
-        return -1;
-    return dir->ParentId();
+    status = dir && dir->Entries() ? dir->Load() : kStatusStorageFull;
+    return status == kStatusOk ? dir->ParentId() : -1;
 }
 
 std::uint32_t ExternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint32_t sourceRootFlag, std::uint32_t id)
@@ -632,8 +642,16 @@ std::uint32_t ExternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint3
         return kStatusFolderError;
     const bool folder = (source->Entries()[sourceSlot].entry.attributes & kAttrDirectory) != 0 && id >= 2;
     // A folder never goes into itself or below itself.
-    if (folder && LiesWithin(id, [](std::uint32_t f) { return ReadParentId(f); }))
-        return kStatusFolderError;
+    // A folder whose parent cannot be read counts as below it; a read that failed is reported as such.
+    std::uint32_t walkStatus = kStatusOk;
+    if (folder && LiesWithin(id, [&walkStatus](std::uint32_t f) {
+            std::uint32_t status = kStatusOk;
+            const std::int64_t parent = ReadParentId(f, status);
+            if (walkStatus == kStatusOk)
+                walkStatus = status;
+            return parent;
+        }))
+        return walkStatus != kStatusOk ? walkStatus : kStatusFolderError;
 
     std::unique_ptr<FatDirSlot[]> undo(new (std::nothrow) FatDirSlot[capacity_]);
     if (!undo)
@@ -643,11 +661,34 @@ std::uint32_t ExternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint3
     // otherwise find "..".
     const std::uint32_t setStart = EntrySetStart(source->Entries(), std::uint32_t(sourceSlot));
     const std::uint32_t setCount = std::uint32_t(sourceSlot) - setStart + 1;
-    const std::int32_t run = FindFreeRun(setCount);
-    if (run < 0)
-        return kStatusFolderError;
-    std::memcpy(&entries_[std::uint32_t(run) + 1 - setCount], &source->Entries()[setStart],
-                setCount * sizeof(FatDirSlot));
+    const FatDirSlot moving = source->Entries()[sourceSlot];
+    if (!ShortNameTaken(moving)) {
+        const std::int32_t run = FindFreeRun(setCount);
+        if (run < 0)
+            return kStatusFolderError;
+        std::memcpy(&entries_[std::uint32_t(run) + 1 - setCount], &source->Entries()[setStart],
+                    setCount * sizeof(FatDirSlot));
+    } else {
+        // No two entries of a folder share a short name: the entry comes in under a new one, keeping
+        // its long name, id, size and times. A name whose short form is the name itself is refused,
+        // since the folder holds that name already.
+        wchar_t name[kMaxLongEntries * kLongEntryChars + 1];
+        ReadEntrySetName(source->Entries(), setStart, std::uint32_t(sourceSlot), name,
+                         kMaxLongEntries * kLongEntryChars + 1);
+        const std::uint32_t count = EntryCountForName(name);
+        const std::int32_t run = FindFreeRun(count);
+        char shortText[kShortTextBytes];
+        if (run < 0 || MakeShortName(name, shortText, sizeof shortText) != 0 ||
+            WriteRenamedEntrySet(std::uint32_t(run), count, name, shortText, moving) != 0 ||
+            ShortNameTaken(entries_[run], std::uint32_t(run))) {
+            std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+            return kStatusFolderError;
+        }
+        FatShortEntry& e = entries_[run].entry;
+        e.accessDate = moving.entry.accessDate;
+        e.writeDate = moving.entry.writeDate;
+        e.writeTime = moving.entry.writeTime;
+    }
 
     // ".." follows the folder. The entry is written into this folder before it leaves the source, so a
     // failure on the way loses nothing.
@@ -659,7 +700,13 @@ std::uint32_t ExternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint3
             std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
             return kStatusStorageFull;
         }
-        if (moved->Load() == kStatusOk && (oldParent = moved->ParentId()) >= 0) {
+        // A folder without ".." (made elsewhere) has nothing to follow; one that cannot be read stops
+        // the move.
+        if (std::uint32_t status = moved->Load(); status != kStatusOk) {
+            std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+            return status;
+        }
+        if ((oldParent = moved->ParentId()) >= 0) {
             moved->SetParentId(static_cast<std::uint16_t>(rootFlag_ ? 0 : folderId_));
             if (std::uint32_t status = moved->StoreDirectory(false); status != kStatusOk) {
                 std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));

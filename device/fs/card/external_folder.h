@@ -81,8 +81,11 @@ private:
     // card again, since part of the change may have reached it. A card that fails again stays as the
     // failure left it.
     void WriteBack();
-    // Reads a subfolder's parent id from its ".." entry; -1 when it cannot be read.
-    static std::int64_t ReadParentId(std::uint32_t folder);
+    // Whether a live entry of this folder (other than slot `except`) has the entry's short name.
+    bool ShortNameTaken(const FatDirSlot& entry, std::uint32_t except = UINT32_MAX) const;
+    // Reads a subfolder's parent id from its ".." entry; -1 when it cannot be read (`status` then says
+    // why, unless the folder has no ".." entry).
+    static std::int64_t ReadParentId(std::uint32_t folder, std::uint32_t& status);
     // The first clusters of folder `folder` and of everything below it (bounded depth, each folder once).
     static std::uint32_t CollectTree(std::uint32_t folder, std::uint32_t depth, std::vector<std::uint32_t>& folders,
                                      std::vector<std::uint32_t>& chains);

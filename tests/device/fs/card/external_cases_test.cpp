@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 using namespace engine;
@@ -314,6 +315,42 @@ TEST_P(ExternalCasesTest, MovesRefuseTheFolderItselfAndItsSubtree)
         EXPECT_TRUE(there);
     }
     EXPECT_EQ(List(*card.Open(a)).size(), 4u);  // ".", "..", its own name, the song
+}
+
+// Two entries of one folder never share a short name: a moved entry whose short name is taken in the
+// target comes in under a new one, and one whose whole name is its short name is refused.
+TEST_P(ExternalCasesTest, MovesKeepShortNamesUnique)
+{
+    auto root = card.Open(0);
+    const std::uint32_t a = MakeFolder(*root, "Alpha");
+    MakeFolder(*card.Open(0), "Folder one");  // FOLDER~1 in the root
+    Download(*card.Open(0), "SAME.BIN", 100);
+    const std::uint32_t two = MakeFolder(*card.Open(a), "Folder two");  // FOLDER~1 in Alpha
+    const std::uint32_t same = Download(*card.Open(a), "SAME.BIN", 200);
+
+    struct Case {
+        const char* name;
+        std::uint32_t id;
+        std::uint32_t expected;
+    } cases[] = {{"long name", two, kStatusOk}, {"short name only", same, kStatusFolderError}};
+    for (const Case& c : cases) {
+        auto target = card.Open(0);
+        ASSERT_TRUE(target);
+        EXPECT_EQ(target->MoveEntry(a, 0, c.id), c.expected) << c.name;
+        bool inRoot = false, inAlpha = false;
+        for (const Entry& e : List(*card.Open(0)))
+            inRoot |= e.id == c.id && e.name != "SAME.BIN";
+        for (const Entry& e : List(*card.Open(a)))
+            inAlpha |= e.id == c.id;
+        EXPECT_EQ(inRoot, c.expected == kStatusOk) << c.name;
+        EXPECT_EQ(inAlpha, c.expected != kStatusOk) << c.name;
+    }
+    auto listed = List(*card.Open(0));
+    EXPECT_TRUE(std::any_of(listed.begin(), listed.end(), [&](const Entry& e) { return e.name == "Folder two" && e.id == two; }));
+    auto image = card.Export();
+    ASSERT_TRUE(image);
+    const std::string findings = CardImage(card.Temp(), *image).Fsck();
+    EXPECT_EQ(findings.find("Duplicate"), std::string::npos) << findings;
 }
 
 TEST_P(ExternalCasesTest, AFullCardGivesStorageFull)

@@ -75,14 +75,8 @@ public:
     std::unique_ptr<engine::ExternalFolder> Open(std::uint32_t id)
     {
         auto f = std::make_unique<engine::ExternalFolder>(256, id, 1, id == 0 ? 1 : 0);
-        // The pipes to the simulated player now and then fail to reopen between brackets under Wine
-        // (a pipe instance not yet served again); a listing is simply read again.
-        std::uint32_t status = f->Load();
-        for (int again = 0; again < 3 && status == engine::kStatusUsbError; ++again)
-            status = f->Load();
-        EXPECT_EQ(status, engine::kStatusOk) << "load of folder " << id << " rejected "
-                                             << player_.Player().Counters().rejected << " failed "
-                                             << player_.Server().Counters().failedTransfers;
+        const std::uint32_t status = f->Load();
+        EXPECT_EQ(status, engine::kStatusOk) << "load of folder " << id;
         return status == engine::kStatusOk ? std::move(f) : nullptr;
     }
     std::uint32_t ClusterBytes() const { return engine::CardVolume.card.sectorsPerBlock * 512u; }
