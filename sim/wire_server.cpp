@@ -38,6 +38,8 @@ struct Instance {
     Event opEvent, writeEvent;
     OVERLAPPED op{}, write{};
     bool opPending = false, writePending = false, connected = false;
+    // The connect found the host there already: no I/O was started, so `op` holds no result to ask for.
+    bool connectedAtOnce = false;
     DWORD opError = 0;  // a zero-byte read that failed at once (the host had already closed)
     Message writing;
 
@@ -57,7 +59,7 @@ struct Instance {
         CloseHandle(pipe);
         pipe = INVALID_HANDLE_VALUE;
         // Nothing of the old connection may leak into the next one.
-        opPending = writePending = connected = false;
+        opPending = writePending = connected = connectedAtOnce = false;
         opError = 0;
         writing.clear();
         op = OVERLAPPED{};
@@ -124,12 +126,24 @@ struct WireServer::Impl {
                                      PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
                                      PIPE_UNLIMITED_INSTANCES, 0, 0, 0, nullptr);
         if (inst.pipe == INVALID_HANDLE_VALUE) return false;
-        ResetEvent(inst.op.hEvent);
-        if (ConnectNamedPipe(inst.pipe, &inst.op) || GetLastError() == ERROR_PIPE_CONNECTED) {
-            SetEvent(inst.op.hEvent);
-        } else if (GetLastError() != ERROR_IO_PENDING) {
-            inst.Close();
-            return false;
+        // A host may open a fresh instance before the connect below is made: the connect then answers at
+        // once, "connected" if the host is still there, "no data" if it has closed again (the interface's
+        // presence checks do). A closed one is freed to listen again; given up, the instance would be lost
+        // for good, and with every instance lost the name is gone.
+        for (int attempt = 0;; ++attempt) {
+            ResetEvent(inst.op.hEvent);
+            if (ConnectNamedPipe(inst.pipe, &inst.op) || GetLastError() == ERROR_PIPE_CONNECTED) {
+                inst.connectedAtOnce = true;
+                SetEvent(inst.op.hEvent);
+                break;
+            }
+            const DWORD error = GetLastError();
+            if (error == ERROR_IO_PENDING) break;
+            if (error != ERROR_NO_DATA || attempt == 16) {
+                inst.Close();
+                return false;
+            }
+            DisconnectNamedPipe(inst.pipe);
         }
         inst.opPending = true;
         return true;
@@ -328,6 +342,11 @@ struct WireServer::Impl {
 
     void OnOpDone(Instance& inst) {
         DWORD n = 0;
+        if (!inst.connected && inst.connectedAtOnce) {
+            inst.opPending = false;
+            OnConnected(inst);
+            return;
+        }
         BOOL ok = inst.opError ? FALSE : GetOverlappedResult(inst.pipe, &inst.op, &n, FALSE);
         DWORD err = inst.opError ? inst.opError : ok ? 0 : GetLastError();
         inst.opPending = false;

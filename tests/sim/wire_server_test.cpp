@@ -214,6 +214,52 @@ TEST_F(WireServerTest, OperationRightAfterAnotherIsServedWhole) {
     EXPECT_EQ(c.failedTransfers, 0u);
 }
 
+// A host may open an instance before the server has made its connect on it: the connect then finds the
+// host there already, or gone again. Such a host is served like any other, and no instance is lost.
+TEST_F(WireServerTest, HostsThatOpenBeforeTheServerConnectsAreServed) {
+    std::vector<std::uint8_t> small(64);
+    const std::string outName = base + "\\PIPE00";
+    for (int round = 0; round < 40 && !HasFatalFailure(); ++round) {
+        const bool closesAtOnce = round % 2 == 0;
+        const auto where = ::testing::Message() << "round " << round << (closesAtOnce ? ", closed at once" : "");
+        // Every listening OUT instance is taken by a host that holds it. This host tries without pause, so
+        // it takes the instance that replaces a released one the moment that is made.
+        std::vector<std::unique_ptr<Handle>> held;
+        for (auto h = std::make_unique<Handle>(outName); h->ok(); h = std::make_unique<Handle>(outName))
+            held.push_back(std::move(h));
+        ASSERT_FALSE(held.empty()) << where;
+        std::thread release([&] {
+            Sleep(5);
+            held.front().reset();
+        });
+        HANDLE out = INVALID_HANDLE_VALUE;
+        for (DWORD start = GetTickCount(); out == INVALID_HANDLE_VALUE && GetTickCount() - start < 5000;)
+            out = CreateFileA(outName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (closesAtOnce && out != INVALID_HANDLE_VALUE) {
+            CloseHandle(out);
+            out = INVALID_HANDLE_VALUE;
+        }
+        release.join();
+        held.clear();
+        if (closesAtOnce) {
+            Sleep(5);  // the server catches up before the next round takes every instance again
+            continue;
+        }
+        ASSERT_NE(out, INVALID_HANDLE_VALUE) << where;
+        Handle in(base + "\\PIPE01");
+        std::uint8_t block[64] = {1};
+        DWORD n = 0;
+        EXPECT_TRUE(WriteFile(out, block, 64, &n, nullptr)) << where << ", error " << GetLastError();
+        EXPECT_EQ(Read(in, small), 64u) << where;
+        CloseHandle(out);
+    }
+    Bracket bracket(base);
+    ASSERT_TRUE(bracket.Open());
+    ASSERT_TRUE(bracket.Write(1));
+    EXPECT_EQ(bracket.Read(small), 64u);
+    EXPECT_EQ(server.Counters().failedTransfers, 0u);
+}
+
 TEST_F(WireServerTest, UnpluggedPlayerIsNotThere) {
     server.Unplug();
     EXPECT_FALSE(server.Plugged());

@@ -49,29 +49,6 @@ void ProgressEnd()
     NotifyProgress(kProgressStep, -1);
 }
 
-// Copies of the FAT and the root taken before an operation changes them, put back when it fails so
-// that no half-done change reaches the card with a later write.
-class VolumeSnapshot {
-public:
-    explicit VolumeSnapshot(FatVolume& v) : volume_(v), fat_(new (std::nothrow) std::uint8_t[v.fatBytes])
-    {
-        if (fat_)
-            std::memcpy(fat_.get(), v.fat.get(), v.fatBytes);
-        root_ = v.root;
-    }
-    bool Ok() const { return fat_ != nullptr; }
-    void Restore()
-    {
-        std::memcpy(volume_.fat.get(), fat_.get(), volume_.fatBytes);
-        volume_.root = root_;
-    }
-
-private:
-    FatVolume& volume_;
-    std::unique_ptr<std::uint8_t[]> fat_;
-    std::array<std::uint8_t, kCardRootBufferBytes> root_;
-};
-
 }  // namespace
 
 int FatVolume::FindRecord(std::uint16_t recordId) const

@@ -307,6 +307,7 @@ std::uint32_t FatVolume::LoadFat()
     }
     fat1Location = bootLocation + reservedSectors;
     fat2Location = fat1Location + sectorsPerFat;
+    shadowUnsure_ = false;
     for (std::uint32_t i = 0; i < sectorsPerFat; ++i) {
         std::uint8_t* at = fat.get() + std::size_t{i} * kCardSectorBytes;
         if (ReadSector(fat1Location + i, at) != kTransportOk)
@@ -386,9 +387,13 @@ std::uint32_t FatVolume::FlushFatSectorCard()
 {
     if (!IsMounted() || !sectorCard)
         return kStatusNoStorage;
+    // After a flush that failed part-way the card may hold either copy of a sector (FAT1 written, FAT2
+    // not), whatever the shadow says: everything is written again.
+    const bool rewriteAll = shadowUnsure_;
+    shadowUnsure_ = true;
     for (std::uint32_t i = 0; i < sectorsPerFat; ++i) {
         std::size_t at = std::size_t{i} * kCardSectorBytes;
-        if (std::memcmp(fat.get() + at, fatShadow.get() + at, kCardSectorBytes) == 0)
+        if (!rewriteAll && std::memcmp(fat.get() + at, fatShadow.get() + at, kCardSectorBytes) == 0)
             continue;
         if (WriteSector(fat1Location + i, fat.get() + at) != kTransportOk ||
             WriteSector(fat2Location + i, fat.get() + at) != kTransportOk)
@@ -397,12 +402,13 @@ std::uint32_t FatVolume::FlushFatSectorCard()
     }
     for (std::uint32_t j = 0; j < rootEntries / 16u; ++j) {
         std::size_t at = std::size_t{j} * kCardSectorBytes;
-        if (std::memcmp(root.data() + at, rootShadow.data() + at, kCardSectorBytes) == 0)
+        if (!rewriteAll && std::memcmp(root.data() + at, rootShadow.data() + at, kCardSectorBytes) == 0)
             continue;
         if (WriteSector(rootLocation + j, root.data() + at) != kTransportOk)
             return kStatusUsbError;
         std::memcpy(rootShadow.data() + at, root.data() + at, kCardSectorBytes);
     }
+    shadowUnsure_ = false;
     return kStatusOk;
 }
 

@@ -14,7 +14,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <new>
 
 namespace engine {
 
@@ -118,8 +120,8 @@ public:
     std::uint32_t LoadFat();
     std::uint32_t LoadRootDirectory();
     std::uint32_t FindFreeClusterSectorCard();
-    // Writes the changed FAT and root sectors: 0, or kStatusUsbError (the shadow then holds only what was
-    // written).
+    // Writes the changed FAT and root sectors: 0, or kStatusUsbError (the next flush then writes every
+    // sector again, since the card may hold either copy of the one that failed).
     std::uint32_t FlushFatSectorCard();
     std::int32_t CountFreeClustersSectorCard(std::uint32_t& total, std::uint32_t& freeCount);
     int ReadSector(std::uint32_t sector, std::uint8_t* buffer);
@@ -143,6 +145,12 @@ public:
     FatDirSlot* RootSlotsPtr() { return reinterpret_cast<FatDirSlot*>(root.data()); }
     // Drops the volume and clears the card's present flag.
     void Unmount();
+
+    // Reloads the card's spare records when an earlier operation failed a transfer: the host copy is
+    // changed before erases and block writes are sent, so after a failure it may not match the card.
+    std::uint32_t RefreshSpareRecords();
+    // Called by card operations whose transfer failed, so the next one reloads the spare records.
+    void MarkSpareRecordsStale() { spareRecordsStale_ = true; }
 
     // ---- file operations in the root of a NAND-type card ----
     std::uint32_t DownloadFileNandCard(const char* path);
@@ -192,15 +200,36 @@ private:
     std::uint32_t NandLocation(std::uint32_t logicalSector) const;
     std::uint32_t LogicalBlockOf(std::uint32_t cluster) const;
 
-    // Reloads the card's spare records when an earlier operation failed a transfer: the host copy is
-    // changed before erases and block writes are sent, so after a failure it may not match the card.
-    std::uint32_t RefreshSpareRecords();
-
     std::array<std::uint32_t, 8> systemBlockAddress_{};  // chip address of system-area block n
     bool spareRecordsStale_ = false;
+    bool shadowUnsure_ = false;  // a sector-card flush failed part-way
 };
 
 // The one volume of the memory card.
 extern FatVolume CardVolume;
+
+// Copies of the FAT and the root taken before an operation changes them, put back when it fails so
+// that no half-done change reaches the card with a later write.
+class VolumeSnapshot {
+public:
+    explicit VolumeSnapshot(FatVolume& v) : volume_(v), fat_(new (std::nothrow) std::uint8_t[v.fatBytes])
+    {
+        if (fat_ && v.fat)
+            std::memcpy(fat_.get(), v.fat.get(), v.fatBytes);
+        root_ = v.root;
+    }
+    bool Ok() const { return fat_ != nullptr; }
+    void Restore()
+    {
+        if (fat_ && volume_.fat)
+            std::memcpy(volume_.fat.get(), fat_.get(), volume_.fatBytes);
+        volume_.root = root_;
+    }
+
+private:
+    FatVolume& volume_;
+    std::unique_ptr<std::uint8_t[]> fat_;
+    std::array<std::uint8_t, kCardRootBufferBytes> root_;
+};
 
 }  // namespace engine

@@ -1,0 +1,780 @@
+#include "device/fs/card/external_folder.h"
+
+#include "device/flash/card_spare.h"
+#include "device/flash/card_translation.h"
+#include "device/fs/card/card_volume.h"
+#include "device/fs/card/external_internal.h"
+#include "device/fs/engine_status.h"
+#include "device/transport/device_pipes.h"
+#include "device/transport/engine_state.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <new>
+
+namespace engine {
+
+namespace {
+
+thread_local int g_bracketDepth = 0;
+
+// Deeper than any tree a player's menus reach; a ".." loop ends here too.
+constexpr std::uint32_t kMaxTreeDepth = 64;
+
+bool AllZero(const std::uint8_t* p, std::size_t n)
+{
+    for (std::size_t i = 0; i < n; ++i) {
+        if (p[i] != 0)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+CardBracket::CardBracket()
+{
+    if (g_bracketDepth++ == 0)
+        PlayerPipes.Open();
+}
+
+CardBracket::~CardBracket()
+{
+    if (--g_bracketDepth == 0)
+        PlayerPipes.Close();
+}
+
+void CardProgressEnd()
+{
+    NotifyProgress(kProgressStep, -1);
+}
+
+ExternalFolder::ExternalFolder(std::uint32_t capacity, std::uint32_t folderId, std::uint32_t flagWord,
+                               std::uint32_t rootFlag)
+    : FatFolder(capacity, folderId, flagWord, rootFlag)
+{
+}
+
+ExternalFolder::~ExternalFolder()
+{
+    EndStream(true);
+}
+
+bool ExternalFolder::SectorPath()
+{
+    return Engine.ModelGroupFlag != 0;
+}
+
+std::uint32_t ExternalFolder::ClusterBytes()
+{
+    return std::uint32_t{CardVolume.card.sectorsPerBlock} * kCardSectorBytes;
+}
+
+std::uint32_t ExternalFolder::CheckWritable()
+{
+    if (Engine.CardWriteProtect || CardVolume.writeProtected)
+        return kStatusWriteProtected;
+    if (!CardVolume.IsMounted() || CardVolume.sectorCard != SectorPath() || ClusterBytes() == 0)
+        return kStatusNoStorage;
+    return kStatusOk;
+}
+
+// ---- clusters ----
+
+std::uint32_t ExternalFolder::ReadCluster(std::uint32_t cluster, std::uint8_t* out)
+{
+    FatVolume& v = CardVolume;
+    if (!v.IsMounted() || cluster < 2 || cluster > v.MaxCluster())
+        return kStatusUsbError;
+    if (SectorPath()) {
+        std::uint64_t sector = v.dataLocation + std::uint64_t{cluster - 2} * v.card.sectorsPerBlock;
+        if (sector > 0xFFFFFFFFu || v.ReadSectors(static_cast<std::uint32_t>(sector), out) != kTransportOk)
+            return kStatusUsbError;
+        return kStatusOk;
+    }
+    if (v.RefreshSpareRecords() != kStatusOk)
+        return kStatusUsbError;
+    // The search stays inside the cluster's zone; no block there means a damaged card.
+    if (v.SeekCluster(cluster) != 0)
+        return kStatusUsbError;
+    if (v.card.ReadBlock({out, ClusterBytes()}) != kTransportOk) {
+        v.MarkSpareRecordsStale();
+        return kStatusUsbError;
+    }
+    return kStatusOk;
+}
+
+std::uint32_t ExternalFolder::WriteCluster(std::uint32_t cluster, const std::uint8_t* data, std::uint32_t bytes,
+                                           std::uint8_t fill)
+{
+    FatVolume& v = CardVolume;
+    const std::uint32_t cb = ClusterBytes();
+    if (!v.IsMounted() || cluster < 2 || cluster > v.MaxCluster() || bytes > cb)
+        return kStatusUsbError;
+    if (SectorPath()) {
+        std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[cb]);
+        if (!buffer)
+            return kStatusStorageFull;
+        std::memset(buffer.get(), fill, cb);
+        std::memcpy(buffer.get(), data, bytes);
+        std::uint64_t sector = v.dataLocation + std::uint64_t{cluster - 2} * v.card.sectorsPerBlock;
+        if (sector > 0xFFFFFFFFu || v.WriteSectors(static_cast<std::uint32_t>(sector), buffer.get()) != kTransportOk)
+            return kStatusUsbError;
+        return kStatusOk;
+    }
+
+    const std::uint32_t s = v.card.sectorsPerBlock;
+    std::unique_ptr<UsbTransferUnit[]> units(new (std::nothrow) UsbTransferUnit[s]);
+    if (!units)
+        return kStatusStorageFull;
+    const std::uint32_t logical = LogicalBlockOfCluster(cluster, v.dataStartSector, s);
+    v.blockNumber = logical;
+    std::memset(units.get(), 0, sizeof(UsbTransferUnit) * s);
+    for (std::uint32_t p = 0; p < s; ++p) {
+        std::uint8_t* unit = units[p].data;
+        std::memset(unit, fill, kCardSectorBytes);
+        std::uint32_t at = p * kCardSectorBytes;
+        if (at < bytes)
+            std::memcpy(unit, data + at, std::min<std::uint32_t>(kCardSectorBytes, bytes - at));
+        BuildCardSpare(unit, logical, units[p].spare);
+    }
+    if (v.RefreshSpareRecords() != kStatusOk)
+        return kStatusUsbError;
+    auto failed = [&v] {
+        v.MarkSpareRecordsStale();
+        return kStatusUsbError;
+    };
+
+    // The new copy goes into an erased block of the zone before any old copy is erased, so a cut
+    // leaves either the old or the new cluster on the card, never neither.
+    const std::uint32_t zone = logical / kCardZoneBlocks;
+    const std::uint32_t endRow = ZoneEndRow(v.card, zone);
+    if (FindErasedCardBlock(v.card, ZoneSearchStart(zone), endRow) != kCardBlockFound) {
+        int r = v.AllocateBlock(cluster);  // no erased block left: the old copy is erased in place
+        if (r == kCardBlockTransport)
+            return failed();
+        if (r != kCardBlockFound)
+            return kStatusStorageFull;
+    }
+    const std::uint32_t written = v.card.GetAddress();
+    if (v.card.BeginWrite() != kTransportOk ||
+        v.card.WriteData({reinterpret_cast<const std::uint8_t*>(units.get()), sizeof(UsbTransferUnit) * s}) !=
+            kTransportOk ||
+        v.card.EndWrite() != kTransportOk)
+        return failed();
+    v.card.SetAddress(ZoneSearchStart(zone));
+    while (FindCardBlock(v.card, logical % kCardZoneBlocks, endRow) == kCardBlockFound) {
+        if (v.card.GetAddress() != written) {
+            std::uint8_t status = 0;
+            if (v.card.EraseBlock(status) != kTransportOk || ((status & 1) && !RetireCardBlock(v.card)))
+                return failed();
+        }
+        v.card.AdvanceBlock();
+    }
+    return kStatusOk;
+}
+
+std::uint32_t ExternalFolder::TakeCluster(std::uint32_t& cluster, bool retry)
+{
+    FatVolume& v = CardVolume;
+    cluster = 0;
+    if (SectorPath()) {
+        cluster = v.FindFreeClusterSectorCard();
+        return cluster >= 2 ? kStatusOk : kStatusStorageFull;
+    }
+    if (v.RefreshSpareRecords() != kStatusOk)
+        return kStatusUsbError;
+    for (std::uint32_t tries = 0; tries <= v.MaxCluster(); ++tries) {
+        std::uint32_t c = v.FindFreeClusterNandCard();
+        if (c < 2)
+            return kStatusStorageFull;
+        int r = v.AllocateBlock(c);
+        if (r == kCardBlockFound) {
+            cluster = c;
+            return kStatusOk;
+        }
+        if (r == kCardBlockTransport) {
+            v.SetFatEntry(c, 0);
+            v.MarkSpareRecordsStale();
+            return kStatusUsbError;
+        }
+        if (!retry) {
+            v.SetFatEntry(c, 0);
+            return kStatusStorageFull;
+        }
+        v.SetFatEntry(c, kFatBadCluster);
+    }
+    return kStatusStorageFull;
+}
+
+void ExternalFolder::UnlinkChain(std::uint32_t first, std::vector<std::uint32_t>& freed)
+{
+    FatVolume& v = CardVolume;
+    const std::uint32_t max = v.MaxCluster();
+    std::uint32_t cluster = first;
+    // Each step zeroes the entry it leaves, so a chain that loops back ends at the zero it left.
+    for (std::uint32_t steps = 0; steps <= max && cluster >= 2 && cluster <= max; ++steps) {
+        std::uint32_t value = v.GetFatEntry(cluster);
+        if (value == 0)
+            break;  // not allocated: not this chain's to free
+        v.SetFatEntry(cluster, 0);
+        freed.push_back(cluster);
+        std::uint32_t next = 0;
+        if (FollowChain(value, v.fatType, max, next) != ChainStep::Next)
+            break;
+        cluster = next;
+    }
+}
+
+std::uint32_t ExternalFolder::EraseCluster(std::uint32_t cluster)
+{
+    FatVolume& v = CardVolume;
+    if (v.SeekCluster(cluster) != 0)
+        return kStatusOk;  // no block holds it
+    std::uint8_t status = 0;
+    if (v.card.EraseBlock(status) != kTransportOk || ((status & 1) && !RetireCardBlock(v.card))) {
+        v.MarkSpareRecordsStale();
+        return kStatusUsbError;
+    }
+    return kStatusOk;
+}
+
+void ExternalFolder::ReleaseTaken(const std::vector<std::uint32_t>& taken, bool erase)
+{
+    FatVolume& v = CardVolume;
+    for (std::uint32_t c : taken) {
+        if (erase && !SectorPath() && EraseCluster(c) != kStatusOk)
+            erase = false;
+        v.SetFatEntry(c, 0);
+    }
+}
+
+void ExternalFolder::WriteBack()
+{
+    CardBracket bracket;
+    if (StoreDirectory(false) == kStatusOk)
+        FlushVolume();
+}
+
+// ---- directories ----
+
+std::uint32_t ExternalFolder::Load()
+{
+    if (!entries_)
+        return kStatusStorageFull;
+    FatVolume& v = CardVolume;
+    if (!v.IsMounted() || v.sectorCard != SectorPath())
+        return kStatusNoStorage;
+    const std::size_t window = std::size_t{capacity_} * sizeof(FatDirSlot);
+    std::memset(entries_.get(), 0, window);
+    CardBracket bracket;
+    if (rootFlag_) {
+        if (SectorPath() && v.LoadRootDirectory() != kStatusOk)
+            return kStatusUsbError;
+        std::memcpy(entries_.get(), v.root.data(),
+                    std::min<std::size_t>(window, std::size_t{v.RootSlots()} * sizeof(FatDirSlot)));
+        return kStatusOk;
+    }
+    const std::uint32_t cb = ClusterBytes();
+    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[cb]);
+    if (!buffer)
+        return kStatusStorageFull;
+    auto* bytes = reinterpret_cast<std::uint8_t*>(entries_.get());
+    std::uint32_t cluster = folderId_;
+    for (std::size_t at = 0; at < window; at += cb) {
+        if (std::uint32_t status = ReadCluster(cluster, buffer.get()); status != kStatusOk)
+            return status;
+        std::memcpy(bytes + at, buffer.get(), std::min<std::size_t>(cb, window - at));
+        std::uint32_t next = 0;
+        if (FollowChain(v.GetFatEntry(cluster), v.fatType, v.MaxCluster(), next) != ChainStep::Next)
+            break;  // the entries past the chain read as free
+        cluster = next;
+    }
+    return kStatusOk;
+}
+
+std::uint32_t ExternalFolder::StoreDirectory(bool fresh)
+{
+    FatVolume& v = CardVolume;
+    const std::size_t window = std::size_t{capacity_} * sizeof(FatDirSlot);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(entries_.get());
+    if (rootFlag_) {
+        std::memcpy(v.root.data(), bytes, std::min<std::size_t>(window, std::size_t{v.RootSlots()} * sizeof(FatDirSlot)));
+        return kStatusOk;
+    }
+    const std::uint32_t cb = ClusterBytes();
+    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[cb]);
+    if (!buffer)
+        return kStatusStorageFull;
+    std::uint32_t cluster = folderId_;
+    std::uint32_t previous = 0;
+    for (std::size_t at = 0; at < window; at += cb) {
+        const std::uint32_t part = static_cast<std::uint32_t>(std::min<std::size_t>(cb, window - at));
+        bool newCluster = fresh;
+        if (cluster == 0) {
+            // The chain ends before the entries do: it grows only for entries that are in use.
+            if (AllZero(bytes + at, window - at))
+                break;
+            if (std::uint32_t status = TakeCluster(cluster, false); status != kStatusOk)
+                return status;
+            v.SetFatEntry(previous, cluster);
+            newCluster = true;
+        }
+        // Directory space past the entries reads as free; on a longer cluster of an existing directory
+        // whatever lies there is kept.
+        std::memset(buffer.get(), 0, cb);
+        if (!newCluster && part < cb) {
+            if (std::uint32_t status = ReadCluster(cluster, buffer.get()); status != kStatusOk)
+                return status;
+        }
+        std::memcpy(buffer.get(), bytes + at, part);
+        if (std::uint32_t status = WriteCluster(cluster, buffer.get(), cb, 0); status != kStatusOk)
+            return status;
+        previous = cluster;
+        if (at + cb >= window)
+            break;
+        std::uint32_t next = 0;
+        switch (FollowChain(v.GetFatEntry(cluster), v.fatType, v.MaxCluster(), next)) {
+        case ChainStep::Next:
+            cluster = fresh ? 0 : next;
+            break;
+        case ChainStep::End:
+            cluster = 0;
+            break;
+        case ChainStep::Broken:
+            return kStatusFolderError;
+        }
+    }
+    return kStatusOk;
+}
+
+std::uint32_t ExternalFolder::FlushVolume()
+{
+    return SectorPath() ? CardVolume.FlushFatSectorCard() : CardVolume.FlushNandSystemArea();
+}
+
+std::uint32_t ExternalFolder::Commit(bool freeing)
+{
+    CardBracket bracket;
+    if (rootFlag_) {
+        StoreDirectory(false);
+        FatVolume& v = CardVolume;
+        if (freeing && SectorPath() && v.fat && v.fatShadow) {
+            // The root's sectors go before the freed FAT entries, so a cut between leaves lost clusters
+            // rather than an entry on free ones: the FAT as the card holds it is written first.
+            std::unique_ptr<std::uint8_t[]> changed(new (std::nothrow) std::uint8_t[v.fatBytes]);
+            if (changed) {
+                std::memcpy(changed.get(), v.fat.get(), v.fatBytes);
+                std::memcpy(v.fat.get(), v.fatShadow.get(), v.fatBytes);
+                const std::uint32_t status = FlushVolume();
+                std::memcpy(v.fat.get(), changed.get(), v.fatBytes);
+                if (status != kStatusOk)
+                    return status;
+            }
+        }
+        return FlushVolume();
+    }
+    if (freeing) {
+        if (std::uint32_t status = StoreDirectory(false); status != kStatusOk)
+            return status;
+        return FlushVolume();
+    }
+    // Clusters are allocated on the card before an entry refers to them.
+    if (std::uint32_t status = FlushVolume(); status != kStatusOk)
+        return status;
+    const std::uint32_t freeBefore = CardVolume.FreeClusters();
+    if (std::uint32_t status = StoreDirectory(false); status != kStatusOk)
+        return status;
+    return CardVolume.FreeClusters() != freeBefore ? FlushVolume() : kStatusOk;
+}
+
+std::uint32_t ExternalFolder::WriteNewDirectory()
+{
+    if (!entries_)
+        return kStatusStorageFull;
+    if (rootFlag_)
+        return kStatusOk;
+    if (std::uint32_t status = CheckWritable(); status != kStatusOk)
+        return status;
+    CardBracket bracket;
+    CardVolume.SetFatEntry(folderId_, EndOfChainMark(CardVolume.fatType));
+    if (std::uint32_t status = StoreDirectory(true); status != kStatusOk)
+        return status;
+    return FlushVolume();
+}
+
+std::uint32_t ExternalFolder::RewriteDirectory()
+{
+    if (!entries_)
+        return kStatusStorageFull;
+    if (!CardVolume.IsMounted() || CardVolume.sectorCard != SectorPath())
+        return kStatusNoStorage;
+    CardBracket bracket;
+    if (rootFlag_)
+        return Commit(true);
+    const std::uint32_t freeBefore = CardVolume.FreeClusters();
+    if (std::uint32_t status = StoreDirectory(false); status != kStatusOk)
+        return status;
+    return CardVolume.FreeClusters() != freeBefore ? FlushVolume() : kStatusOk;
+}
+
+std::uint32_t ExternalFolder::CreateSubfolder(const wchar_t* name, std::uint32_t* newId)
+{
+    if (std::uint32_t status = CheckWritable(); status != kStatusOk)
+        return status;
+    if (!entries_)
+        return kStatusStorageFull;
+    if (CardVolume.FreeClusters() < 1)
+        return kStatusStorageFull;
+    const std::uint32_t n = EntryCountForName(name);
+    const std::int32_t slot = n == 0 ? -1 : FindFreeRun(n);
+    char shortText[kShortTextBytes];
+    if (slot < 0 || MakeShortName(name, shortText, sizeof shortText) != 0)
+        return kStatusFolderError;
+
+    VolumeSnapshot snapshot(CardVolume);
+    if (!snapshot.Ok())
+        return kStatusStorageFull;
+    CardBracket bracket;
+    std::uint32_t cluster = 0;
+    if (std::uint32_t status = TakeCluster(cluster, true); status != kStatusOk) {
+        snapshot.Restore();
+        return status;
+    }
+    std::unique_ptr<ExternalFolder> child(new (std::nothrow) ExternalFolder(kCardRootSlots, cluster, 1, 0));
+    if (!child || !child->Entries()) {
+        snapshot.Restore();
+        return kStatusStorageFull;
+    }
+    const std::time_t now = std::time(nullptr);
+    // FAT gives ".." of a folder in the root cluster 0.
+    child->InitDirectory(static_cast<std::uint16_t>(cluster), static_cast<std::uint16_t>(rootFlag_ ? 0 : folderId_),
+                         now, name);
+    std::uint32_t status = child->StoreDirectory(true);
+    if (status == kStatusOk &&
+        WriteEntrySet(std::uint32_t(slot), n, static_cast<std::uint16_t>(cluster), name, shortText, kAttrDirectory, 0,
+                      now, now, now) != 0)
+        status = kStatusFolderError;
+    if (status == kStatusOk) {
+        status = Commit(false);
+        if (status != kStatusOk) {
+            RemoveEntrySetAt(std::uint32_t(slot));
+            snapshot.Restore();
+            WriteBack();
+            return status;
+        }
+    }
+    if (status != kStatusOk) {
+        snapshot.Restore();
+        if (rootFlag_)
+            StoreDirectory(false);
+        return status;
+    }
+    if (newId)
+        *newId = cluster;
+    return kStatusOk;
+}
+
+std::uint32_t ExternalFolder::RenameEntry(std::uint32_t id, const wchar_t* newName, std::uint32_t innerFlag)
+{
+    if (std::uint32_t status = CheckWritable(); status != kStatusOk)
+        return status;
+    if (!entries_)
+        return kStatusStorageFull;
+    std::unique_ptr<FatDirSlot[]> undo(new (std::nothrow) FatDirSlot[capacity_]);
+    if (!undo)
+        return kStatusStorageFull;
+    std::memcpy(undo.get(), entries_.get(), capacity_ * sizeof(FatDirSlot));
+    FatDirSlot old{};
+    if (RenameEntrySet(id, newName, &old) != 0)
+        return kStatusFolderError;
+
+    CardBracket bracket;
+    auto undoRename = [&](std::uint32_t status) {
+        std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+        WriteBack();
+        return status;
+    };
+    if (std::uint32_t status = RewriteDirectory(); status != kStatusOk)
+        return undoRename(status);
+    if (innerFlag == 0 && old.entry.attributes == kAttrDirectory) {
+        // The folder's own name entry inside its directory follows; a folder made elsewhere has none.
+        std::unique_ptr<ExternalFolder> inner(new (std::nothrow) ExternalFolder(kCardRootSlots, id, 1, 0));
+        if (!inner || !inner->Entries())
+            return undoRename(kStatusStorageFull);
+        if (inner->Load() == kStatusOk && inner->FindEntryById(id) >= 0) {
+            // A transfer failure takes the rename back; an inner directory with no room for the longer
+            // name keeps the old one there.
+            if (std::uint32_t status = inner->RenameEntry(id, newName, 1); status == kStatusUsbError)
+                return undoRename(status);
+        }
+    }
+    return kStatusOk;
+}
+
+std::uint32_t ExternalFolder::CollectTree(std::uint32_t folder, std::uint32_t depth, std::vector<std::uint32_t>& folders,
+                                          std::vector<std::uint32_t>& chains)
+{
+    if (depth > kMaxTreeDepth)
+        return kStatusFolderError;
+    if (std::find(folders.begin(), folders.end(), folder) != folders.end())
+        return kStatusOk;  // a loop of folders: each is taken once
+    folders.push_back(folder);
+    chains.push_back(folder);
+    std::unique_ptr<ExternalFolder> dir(new (std::nothrow) ExternalFolder(kCardRootSlots, folder, 1, 0));
+    if (!dir || !dir->Entries())
+        return kStatusStorageFull;
+    if (std::uint32_t status = dir->Load(); status != kStatusOk)
+        return status;
+    const FatDirSlot* e = dir->Entries();
+    for (std::uint32_t i = 0; i < dir->Capacity(); ++i) {
+        const FatDirSlot& s = e[i];
+        if (s.raw[0] == kSlotFree || s.raw[0] == kSlotDeleted || s.raw[0] == '.' || s.raw[11] == kAttrLongName)
+            continue;
+        const std::uint32_t id = s.entry.firstCluster;
+        if (id == 0 || id == folder || (s.entry.attributes & 0x08))
+            continue;  // empty files, the folder's own name entry, labels
+        if (s.entry.attributes & kAttrDirectory) {
+            if (std::uint32_t status = CollectTree(id, depth + 1, folders, chains); status != kStatusOk)
+                return status;
+        } else {
+            chains.push_back(id);
+        }
+    }
+    return kStatusOk;
+}
+
+std::uint32_t ExternalFolder::DeleteFile(std::uint32_t id)
+{
+    if (std::uint32_t status = CheckWritable(); status != kStatusOk)
+        return status;
+    if (!entries_)
+        return kStatusStorageFull;
+    const std::int32_t slot = FindEntryById(id);
+    if (slot < 0) {
+        CardProgressEnd();
+        return kStatusFolderError;
+    }
+    const FatShortEntry entry = entries_[slot].entry;
+    if (entry.attributes & 0x08) {
+        CardProgressEnd();
+        return kStatusFileError;
+    }
+    VolumeSnapshot snapshot(CardVolume);
+    std::unique_ptr<FatDirSlot[]> undo(new (std::nothrow) FatDirSlot[capacity_]);
+    if (!snapshot.Ok() || !undo)
+        return kStatusStorageFull;
+    std::memcpy(undo.get(), entries_.get(), capacity_ * sizeof(FatDirSlot));
+    auto fail = [&](std::uint32_t status) {
+        snapshot.Restore();
+        std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+        CardProgressEnd();
+        return status;
+    };
+
+    CardBracket bracket;
+    // A folder goes with everything below it, so nothing it held stays allocated.
+    std::vector<std::uint32_t> chains;
+    if ((entry.attributes & kAttrDirectory) && id >= 2) {
+        std::vector<std::uint32_t> folders;
+        if (std::uint32_t status = CollectTree(id, 0, folders, chains); status != kStatusOk)
+            return fail(status);
+    } else if (id != 0) {
+        chains.push_back(id);
+    }
+    std::vector<std::uint32_t> freed;
+    for (std::uint32_t first : chains)
+        UnlinkChain(first, freed);
+    NotifyProgress(kProgressBegin, static_cast<std::int32_t>(freed.size()));
+    RemoveEntrySetAt(std::uint32_t(slot));
+    if (std::uint32_t status = Commit(true); status != kStatusOk) {
+        std::uint32_t result = fail(status);
+        WriteBack();
+        return result;
+    }
+    // The blocks are erased only once no entry refers to them, so a cut before that loses nothing;
+    // a block left behind is erased when its cluster is taken again.
+    for (std::uint32_t c : freed) {
+        if (!SectorPath() && EraseCluster(c) != kStatusOk)
+            break;
+        NotifyProgress(kProgressStep, static_cast<std::int32_t>(ClusterBytes()));
+    }
+    CardProgressEnd();
+    return kStatusOk;
+}
+
+bool ExternalFolder::ShortNameTaken(const FatDirSlot& entry, std::uint32_t except) const
+{
+    for (std::uint32_t i = 0; i < capacity_; ++i) {
+        const FatDirSlot& s = entries_[i];
+        if (i != except && s.raw[0] != kSlotFree && s.raw[0] != kSlotDeleted && s.raw[11] != kAttrLongName &&
+            std::memcmp(s.raw, entry.raw, 11) == 0)
+            return true;
+    }
+    return false;
+}
+
+std::int64_t ExternalFolder::ReadParentId(std::uint32_t folder, std::uint32_t& status)
+{
+    std::unique_ptr<ExternalFolder> dir(new (std::nothrow) ExternalFolder(kCardRootSlots, folder, 1, 0));
+    status = dir && dir->Entries() ? dir->Load() : kStatusStorageFull;
+    return status == kStatusOk ? dir->ParentId() : -1;
+}
+
+std::uint32_t ExternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint32_t sourceRootFlag, std::uint32_t id)
+{
+    if (std::uint32_t status = CheckWritable(); status != kStatusOk)
+        return status;
+    if (!entries_)
+        return kStatusStorageFull;
+    if ((sourceRootFlag && rootFlag_) || (!sourceRootFlag && !rootFlag_ && sourceFolderId == folderId_))
+        return kStatusFolderError;  // the same folder
+    std::unique_ptr<ExternalFolder> source(
+        new (std::nothrow) ExternalFolder(kCardRootSlots, sourceFolderId, 1, sourceRootFlag ? 1 : 0));
+    if (!source || !source->Entries())
+        return kStatusStorageFull;
+    CardBracket bracket;
+    if (std::uint32_t status = source->Load(); status != kStatusOk)
+        return status;
+    const std::int32_t sourceSlot = source->FindEntryById(id);
+    if (sourceSlot < 0)
+        return kStatusFolderError;
+    const bool folder = (source->Entries()[sourceSlot].entry.attributes & kAttrDirectory) != 0 && id >= 2;
+    // A folder never goes into itself or below itself.
+    // A folder whose parent cannot be read counts as below it; a read that failed is reported as such.
+    std::uint32_t walkStatus = kStatusOk;
+    if (folder && LiesWithin(id, [&walkStatus](std::uint32_t f) {
+            std::uint32_t status = kStatusOk;
+            const std::int64_t parent = ReadParentId(f, status);
+            if (walkStatus == kStatusOk)
+                walkStatus = status;
+            return parent;
+        }))
+        return walkStatus != kStatusOk ? walkStatus : kStatusFolderError;
+
+    std::unique_ptr<FatDirSlot[]> undo(new (std::nothrow) FatDirSlot[capacity_]);
+    if (!undo)
+        return kStatusStorageFull;
+    std::memcpy(undo.get(), entries_.get(), capacity_ * sizeof(FatDirSlot));
+    // The set found above is the one copied: a lookup of id 0 in a subfolder of the root would
+    // otherwise find "..".
+    const std::uint32_t setStart = EntrySetStart(source->Entries(), std::uint32_t(sourceSlot));
+    const std::uint32_t setCount = std::uint32_t(sourceSlot) - setStart + 1;
+    const FatDirSlot moving = source->Entries()[sourceSlot];
+    if (!ShortNameTaken(moving)) {
+        const std::int32_t run = FindFreeRun(setCount);
+        if (run < 0)
+            return kStatusFolderError;
+        std::memcpy(&entries_[std::uint32_t(run) + 1 - setCount], &source->Entries()[setStart],
+                    setCount * sizeof(FatDirSlot));
+    } else {
+        // No two entries of a folder share a short name: the entry comes in under a new one, keeping
+        // its long name, id, size and times. A name whose short form is the name itself is refused,
+        // since the folder holds that name already.
+        wchar_t name[kMaxLongEntries * kLongEntryChars + 1];
+        ReadEntrySetName(source->Entries(), setStart, std::uint32_t(sourceSlot), name,
+                         kMaxLongEntries * kLongEntryChars + 1);
+        const std::uint32_t count = EntryCountForName(name);
+        const std::int32_t run = FindFreeRun(count);
+        char shortText[kShortTextBytes];
+        if (run < 0 || MakeShortName(name, shortText, sizeof shortText) != 0 ||
+            WriteRenamedEntrySet(std::uint32_t(run), count, name, shortText, moving) != 0 ||
+            ShortNameTaken(entries_[run], std::uint32_t(run))) {
+            std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+            return kStatusFolderError;
+        }
+        FatShortEntry& e = entries_[run].entry;
+        e.accessDate = moving.entry.accessDate;
+        e.writeDate = moving.entry.writeDate;
+        e.writeTime = moving.entry.writeTime;
+    }
+
+    // ".." follows the folder. The entry is written into this folder before it leaves the source, so a
+    // failure on the way loses nothing.
+    std::unique_ptr<ExternalFolder> moved;
+    std::int64_t oldParent = -1;
+    if (folder) {
+        moved.reset(new (std::nothrow) ExternalFolder(kCardRootSlots, id, 1, 0));
+        if (!moved || !moved->Entries()) {
+            std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+            return kStatusStorageFull;
+        }
+        // A folder without ".." (made elsewhere) has nothing to follow; one that cannot be read stops
+        // the move.
+        if (std::uint32_t status = moved->Load(); status != kStatusOk) {
+            std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+            return status;
+        }
+        if ((oldParent = moved->ParentId()) >= 0) {
+            moved->SetParentId(static_cast<std::uint16_t>(rootFlag_ ? 0 : folderId_));
+            if (std::uint32_t status = moved->StoreDirectory(false); status != kStatusOk) {
+                std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+                moved->SetParentId(static_cast<std::uint16_t>(oldParent));
+                moved->StoreDirectory(false);
+                return status;
+            }
+        }
+    }
+    auto undoParent = [&] {
+        if (moved && oldParent >= 0) {
+            moved->SetParentId(static_cast<std::uint16_t>(oldParent));
+            moved->StoreDirectory(false);
+        }
+    };
+    if (std::uint32_t status = RewriteDirectory(); status != kStatusOk) {
+        std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+        WriteBack();
+        undoParent();
+        return status;
+    }
+    std::unique_ptr<FatDirSlot[]> sourceUndo(new (std::nothrow) FatDirSlot[source->Capacity()]);
+    if (!sourceUndo) {
+        std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+        WriteBack();
+        undoParent();
+        return kStatusStorageFull;
+    }
+    std::memcpy(sourceUndo.get(), source->Entries(), source->Capacity() * sizeof(FatDirSlot));
+    source->RemoveEntrySetAt(std::uint32_t(sourceSlot));
+    if (std::uint32_t status = source->RewriteDirectory(); status != kStatusOk) {
+        // Back as it was: the source keeps the entry, this folder drops its copy.
+        std::memcpy(source->Entries(), sourceUndo.get(), source->Capacity() * sizeof(FatDirSlot));
+        source->WriteBack();
+        std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+        WriteBack();
+        undoParent();
+        return status;
+    }
+    return kStatusOk;
+}
+
+std::uint32_t ExternalFolder::SetPlayIndex(std::uint32_t id, std::uint32_t position)
+{
+    if (std::uint32_t status = CheckWritable(); status != kStatusOk)
+        return status;
+    if (!entries_)
+        return kStatusStorageFull;
+    std::unique_ptr<FatDirSlot[]> undo(new (std::nothrow) FatDirSlot[capacity_]);
+    if (!undo)
+        return kStatusStorageFull;
+    std::memcpy(undo.get(), entries_.get(), capacity_ * sizeof(FatDirSlot));
+    // The entry is found as every lookup by id finds it ("." and ".." never match), and nothing goes in
+    // front of a subfolder's "." and "..".
+    const std::int32_t slot = FindEntryById(id);
+    if (slot < 0 || (!rootFlag_ && position < 2) || position > std::uint32_t(INT32_MAX))
+        return kStatusFolderError;
+    std::int32_t from = 0;
+    for (std::int32_t i = 0; i < slot; ++i)
+        from += IsVisible(std::uint32_t(i)) ? 1 : 0;
+    if (MoveToPosition(from, std::int32_t(position)) == 0)
+        return kStatusFolderError;
+    if (std::uint32_t status = RewriteDirectory(); status != kStatusOk) {
+        std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+        WriteBack();
+        return status;
+    }
+    return kStatusOk;
+}
+
+}  // namespace engine

@@ -1,0 +1,115 @@
+// The folder object of the memory card on the folder-object models: one folder of the card's FAT
+// volume (CardVolume), its ten folder operations and its block stream. A NAND-type card holds one
+// cluster per erase block, found through the block-address field of its spare records; an MMC/SD card
+// holds a cluster in consecutive 512-byte sectors.
+//
+// A subfolder's directory is the first clusters of its chain that hold the folder's entries; the rest
+// of a longer chain (directories made on a PC) is kept as it stands. Every chain taken from the card
+// is checked before it is followed, and every operation that changes the card checks that the card is
+// there and not write-protected.
+#pragma once
+
+#include "device/fs/fat_folder.h"
+#include "device/fs/file_stream.h"
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <vector>
+
+namespace engine {
+
+class CardBracket;
+
+class ExternalFolder : public FatFolder, public FileStream {
+public:
+    // Root flag 1: the card's root directory, held in the volume's root buffer. Root flag 0: the
+    // subfolder whose directory starts at cluster `folderId`.
+    ExternalFolder(std::uint32_t capacity, std::uint32_t folderId, std::uint32_t flagWord, std::uint32_t rootFlag);
+    ~ExternalFolder() override;
+
+    std::uint32_t Load() override;
+    std::uint32_t WriteNewDirectory() override;
+    std::uint32_t RewriteDirectory() override;
+    std::uint32_t CreateSubfolder(const wchar_t* name, std::uint32_t* newId) override;
+    std::uint32_t RenameEntry(std::uint32_t id, const wchar_t* newName, std::uint32_t innerFlag) override;
+    // A folder goes with everything below it.
+    std::uint32_t DeleteFile(std::uint32_t id) override;
+    std::uint32_t DownloadFile(const wchar_t* pcPath) override;
+    std::uint32_t UploadFile(std::uint32_t id, const wchar_t* pcPath) override;
+    std::uint32_t MoveEntry(std::uint32_t sourceFolderId, std::uint32_t sourceRootFlag, std::uint32_t id) override;
+    std::uint32_t SetPlayIndex(std::uint32_t id, std::uint32_t position) override;
+
+    std::uint32_t OpenEntry() override;
+    std::uint32_t ReadNextBlock() override;
+    std::uint32_t WriteBlock(const std::uint8_t* buffer, std::uint32_t bytes) override;
+    std::uint32_t ReadFirstBlock(std::uint8_t* buffer, std::uint32_t bytes, std::uint32_t* out) override;
+    std::uint32_t CommitEntry() override;
+    std::uint32_t GetBlockBytes() override;
+    std::uint32_t GetFileSize() override;
+
+private:
+    // 0 when the card can be changed; 8 or 5.
+    static std::uint32_t CheckWritable();
+    static bool SectorPath();
+    static std::uint32_t ClusterBytes();
+
+    // Both within an open pipe bracket. A data cluster of `bytes` (at most one cluster; the rest is
+    // filled with `fill`): 0 or 4.
+    static std::uint32_t WriteCluster(std::uint32_t cluster, const std::uint8_t* data, std::uint32_t bytes,
+                                      std::uint8_t fill);
+    static std::uint32_t ReadCluster(std::uint32_t cluster, std::uint8_t* out);
+    // A new cluster, marked end of chain at once; on a NAND-type card with an erased block for it.
+    // `retry` marks clusters whose block cannot be had as bad and tries the next. 0, 3 or 4.
+    static std::uint32_t TakeCluster(std::uint32_t& cluster, bool retry);
+    // Frees the clusters of a chain in the FAT (in memory) and lists them; the walk is bounded and stops
+    // at the first value that is not a link.
+    static void UnlinkChain(std::uint32_t first, std::vector<std::uint32_t>& freed);
+    // Erases the NAND-type card's block holding the cluster, if any: 0 or 4.
+    static std::uint32_t EraseCluster(std::uint32_t cluster);
+    // Gives back clusters taken by an operation that did not finish.
+    static void ReleaseTaken(const std::vector<std::uint32_t>& taken, bool erase);
+
+    // Writes this folder's directory where it lies (subfolder: cluster by cluster along its chain,
+    // growing it when the entries need more room); the root goes into the volume's root buffer.
+    std::uint32_t StoreDirectory(bool fresh);
+    static std::uint32_t FlushVolume();
+    // Writes what an operation changed: the directory, then the FAT (and the root) of the volume.
+    // `freeing` writes the directory first, so the card never holds an entry for freed clusters.
+    std::uint32_t Commit(bool freeing);
+    // After a failed operation has put the entries and the volume back in memory: writes them to the
+    // card again, since part of the change may have reached it. A card that fails again stays as the
+    // failure left it.
+    void WriteBack();
+    // Whether a live entry of this folder (other than slot `except`) has the entry's short name.
+    bool ShortNameTaken(const FatDirSlot& entry, std::uint32_t except = UINT32_MAX) const;
+    // Reads a subfolder's parent id from its ".." entry; -1 when it cannot be read (`status` then says
+    // why, unless the folder has no ".." entry).
+    static std::int64_t ReadParentId(std::uint32_t folder, std::uint32_t& status);
+    // The first clusters of folder `folder` and of everything below it (bounded depth, each folder once).
+    static std::uint32_t CollectTree(std::uint32_t folder, std::uint32_t depth, std::vector<std::uint32_t>& folders,
+                                     std::vector<std::uint32_t>& chains);
+
+    // Ends the stream's bracket; with `release` also frees its buffer and gives back the clusters of
+    // a write stream that was never committed.
+    void EndStream(bool release);
+    // A write stream that failed part-way gives back what it took: status returned as given.
+    std::uint32_t FailStream(std::uint32_t status);
+
+    // Stream state.
+    std::unique_ptr<std::uint8_t[]> clusterBuffer_;
+    std::uint32_t streamSize_ = 0;
+    std::uint32_t firstCluster_ = 0;
+    std::uint32_t currentCluster_ = 0;
+    std::uint16_t blockCount_ = 0;
+    std::uint32_t readSize_ = 0;
+    std::uint32_t entrySlot_ = 0;
+    std::uint32_t entryCount_ = 0;
+    std::uint8_t attribute_ = 0;
+    char shortName_[260] = {};
+    std::vector<std::uint32_t> taken_;  // clusters a write stream took so far
+    std::unique_ptr<CardBracket> streamBracket_;
+    bool streamFailed_ = false;
+};
+
+}  // namespace engine

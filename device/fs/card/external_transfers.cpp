@@ -1,0 +1,481 @@
+// The card folder's file transfers: whole PC files down to the card (with the player's MP3 tag) and
+// back, and the block stream, one cluster per block.
+#include "device/fs/card/external_folder.h"
+
+#include "device/api/file_util.h"
+#include "device/api/id3_tag.h"
+#include "device/fs/card/card_volume.h"
+#include "device/fs/card/external_internal.h"
+#include "device/fs/engine_status.h"
+#include "device/transport/engine_state.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <cwchar>
+#include <new>
+
+namespace engine {
+
+namespace {
+
+constexpr std::uint8_t kAttrArchive = 0x20;
+constexpr std::uint8_t kAttrNotAFile = 0x18;  // directory or volume label
+
+class PcFile {
+public:
+    explicit PcFile(HANDLE h) : h_(h) {}
+    ~PcFile() { Close(); }
+    PcFile(const PcFile&) = delete;
+    PcFile& operator=(const PcFile&) = delete;
+    bool Ok() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return h_; }
+    bool Close()
+    {
+        bool ok = true;
+        if (Ok())
+            ok = CloseHandle(h_) != 0;
+        h_ = nullptr;
+        return ok;
+    }
+
+private:
+    HANDLE h_;
+};
+
+// Reads exactly `count` bytes; false on an error or a file that ends early.
+bool ReadExactly(HANDLE file, std::uint8_t* out, std::uint32_t count)
+{
+    while (count > 0) {
+        DWORD got = 0;
+        if (!ReadFile(file, out, count, &got, nullptr) || got == 0)
+            return false;
+        out += got;
+        count -= got;
+    }
+    return true;
+}
+
+bool WriteExactly(HANDLE file, const std::uint8_t* data, std::uint32_t count)
+{
+    while (count > 0) {
+        DWORD put = 0;
+        if (!WriteFile(file, data, count, &put, nullptr) || put == 0)
+            return false;
+        data += put;
+        count -= put;
+    }
+    return true;
+}
+
+const wchar_t* NamePart(const wchar_t* path)
+{
+    const wchar_t* name = path;
+    for (const wchar_t* p = path; *p; ++p) {
+        if (*p == L'\\' || *p == L'/')
+            name = p + 1;
+    }
+    return name;
+}
+
+bool IsMp3Name(const wchar_t* name)
+{
+    const wchar_t* dot = std::wcsrchr(name, L'.');
+    return dot != nullptr && _wcsicmp(dot + 1, L"mp3") == 0;
+}
+
+std::time_t KnownTime(std::time_t t)
+{
+    return t == static_cast<std::time_t>(-1) ? 0 : t;
+}
+
+}  // namespace
+
+std::uint32_t ExternalFolder::DownloadFile(const wchar_t* pcPath)
+{
+    Engine.CancelRequested = 0;
+    if (std::uint32_t status = CheckWritable(); status != kStatusOk)
+        return status;
+    if (!entries_)
+        return kStatusStorageFull;
+    if (pcPath == nullptr)
+        return kStatusFileError;
+    const wchar_t* name = NamePart(pcPath);
+    const std::uint32_t n = EntryCountForName(name);
+    const std::int32_t slot = n == 0 ? -1 : FindFreeRun(n);
+    char shortText[kShortTextBytes];
+    if (slot < 0 || MakeShortName(name, shortText, sizeof shortText) != 0)
+        return kStatusFolderError;
+
+    UtilStatRecord st{};
+    if (!UtilStatFile(pcPath, &st) || (st.st_mode & _S_IFREG) == 0 || st.st_size < 0)
+        return kStatusFileError;
+    std::unique_ptr<std::uint8_t[]> tag;
+    std::uint32_t tagBytes = 0;
+    std::int64_t audio = 0;
+    if (IsMp3Name(name)) {
+        TagRecord record;
+        tagBytes = record.BuildTagFromFile(pcPath, &audio, &tag);
+        if (!FindMp3FrameSync(pcPath, &audio))
+            return kStatusFileError;
+        if (!tag)
+            tagBytes = 0;
+    }
+    if (audio < 0 || audio > st.st_size)
+        return kStatusFileError;
+    const std::uint64_t size = static_cast<std::uint64_t>(st.st_size - audio) + tagBytes;
+    const std::uint32_t cb = ClusterBytes();
+    if (size > 0xFFFFFFFFu)
+        return kStatusStorageFull;  // more than a FAT entry can say
+    const std::uint32_t clusters = static_cast<std::uint32_t>((size + cb - 1) / cb);
+    if (clusters > CardVolume.FreeClusters())
+        return kStatusStorageFull;
+
+    PcFile file(UtilOpenOrCreateFile(pcPath, false));
+    if (!file.Ok())
+        return kStatusFileError;
+    VolumeSnapshot snapshot(CardVolume);
+    std::unique_ptr<FatDirSlot[]> undo(new (std::nothrow) FatDirSlot[capacity_]);
+    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[cb]);
+    if (!snapshot.Ok() || !undo || !buffer)
+        return kStatusStorageFull;
+    std::memcpy(undo.get(), entries_.get(), capacity_ * sizeof(FatDirSlot));
+
+    CardBracket bracket;
+    std::vector<std::uint32_t> taken;
+    // Nothing of a download that does not finish stays behind: its entry and clusters go before
+    // anything is flushed.
+    auto undoAll = [&](std::uint32_t status, bool erase) {
+        file.Close();
+        if (erase)
+            ReleaseTaken(taken, true);
+        snapshot.Restore();
+        std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+        return status;
+    };
+    auto fail = [&](std::uint32_t status) {
+        CardProgressEnd();
+        return undoAll(status, status != kStatusUsbError);
+    };
+
+    std::uint32_t cluster = 0;
+    if (clusters > 0) {
+        if (std::uint32_t status = TakeCluster(cluster, true); status != kStatusOk)
+            return undoAll(status, false);
+        taken.push_back(cluster);
+    }
+    if (WriteEntrySet(std::uint32_t(slot), n, static_cast<std::uint16_t>(cluster), name, shortText, kAttrArchive,
+                      static_cast<std::uint32_t>(size), KnownTime(st.st_ctime), KnownTime(st.st_atime),
+                      KnownTime(st.st_mtime)) != 0)
+        return undoAll(kStatusFolderError, true);
+    LARGE_INTEGER offset;
+    offset.QuadPart = audio;
+    if (!SetFilePointerEx(file.Get(), offset, nullptr, FILE_BEGIN))
+        return undoAll(kStatusFileError, true);
+
+    NotifyProgress(kProgressBegin, static_cast<std::int32_t>(clusters));
+    std::uint64_t remaining = size;
+    std::uint32_t tagUsed = 0;
+    bool cancelled = false;
+    for (std::uint32_t k = 0; k < clusters; ++k) {
+        // The new tag first, then the audio from the first frame on.
+        std::memset(buffer.get(), 0xFF, cb);
+        const std::uint32_t fill = static_cast<std::uint32_t>(std::min<std::uint64_t>(cb, remaining));
+        std::uint32_t at = 0;
+        if (tagUsed < tagBytes) {
+            at = std::min(fill, tagBytes - tagUsed);
+            std::memcpy(buffer.get(), tag.get() + tagUsed, at);
+            tagUsed += at;
+            if (tagUsed == tagBytes)
+                tag.reset();
+        }
+        if (at < fill && !ReadExactly(file.Get(), buffer.get() + at, fill - at))
+            return fail(kStatusFileError);  // the PC file is shorter than it was
+        remaining -= fill;
+        if (std::uint32_t status = WriteCluster(cluster, buffer.get(), cb, 0xFF); status != kStatusOk)
+            return fail(status);
+        if (Engine.CancelRequested) {
+            cancelled = true;
+            break;
+        }
+        NotifyProgress(kProgressStep, static_cast<std::int32_t>(cb));
+        if (k + 1 < clusters) {
+            std::uint32_t next = 0;
+            if (std::uint32_t status = TakeCluster(next, false); status != kStatusOk)
+                return fail(status);
+            taken.push_back(next);
+            CardVolume.SetFatEntry(cluster, next);
+            cluster = next;
+        }
+    }
+    if (cancelled)
+        return undoAll(kStatusOk, true);
+    file.Close();
+    CardProgressEnd();
+    if (std::uint32_t status = Commit(false); status != kStatusOk) {
+        undoAll(status, false);
+        WriteBack();
+        return status;
+    }
+    return kStatusOk;
+}
+
+std::uint32_t ExternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath)
+{
+    Engine.CancelRequested = 0;
+    if (!entries_)
+        return kStatusStorageFull;
+    if (!CardVolume.IsMounted() || CardVolume.sectorCard != SectorPath() || ClusterBytes() == 0)
+        return kStatusNoStorage;
+    const std::int32_t slot = FindEntryById(id);
+    if (slot < 0) {
+        CardProgressEnd();
+        return kStatusFolderError;
+    }
+    const FatShortEntry entry = entries_[slot].entry;
+    if (entry.attributes & kAttrNotAFile)
+        return kStatusFileError;
+    const std::uint32_t cb = ClusterBytes();
+    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[cb]);
+    if (!buffer)
+        return kStatusStorageFull;
+    PcFile file(UtilOpenOrCreateFile(pcPath, true));
+    if (!file.Ok())
+        return kStatusFileError;
+
+    CardBracket bracket;
+    NotifyProgress(kProgressBegin, static_cast<std::int32_t>((std::uint64_t{entry.size} + cb - 1) / cb));
+    // Whatever does not end with the whole file leaves no partial PC file behind.
+    auto fail = [&](std::uint32_t status) {
+        file.Close();
+        UtilDeleteFile(pcPath);
+        CardProgressEnd();
+        return status;
+    };
+    std::uint32_t remaining = entry.size;
+    std::uint32_t cluster = id;
+    const std::uint32_t max = CardVolume.MaxCluster();
+    for (std::uint32_t steps = 0; remaining > 0; ++steps) {
+        if (steps > max)
+            return fail(kStatusFileError);
+        if (std::uint32_t status = ReadCluster(cluster, buffer.get()); status != kStatusOk)
+            return fail(status);
+        const std::uint32_t part = std::min(remaining, cb);
+        if (!WriteExactly(file.Get(), buffer.get(), part))
+            return fail(kStatusFileError);
+        remaining -= part;
+        if (remaining == 0)
+            break;
+        std::uint32_t next = 0;
+        // The chain must carry every cluster the size needs.
+        if (FollowChain(CardVolume.GetFatEntry(cluster), CardVolume.fatType, max, next) != ChainStep::Next)
+            return fail(kStatusFileError);
+        cluster = next;
+        if (Engine.CancelRequested)
+            return fail(kStatusOk);
+        NotifyProgress(kProgressStep, static_cast<std::int32_t>(cb));
+    }
+    if (!file.Close())
+        return fail(kStatusFileError);
+    CardProgressEnd();
+    return kStatusOk;
+}
+
+// ---- stream ----
+
+std::uint32_t ExternalFolder::GetBlockBytes()
+{
+    return CardVolume.IsMounted() && CardVolume.sectorCard == SectorPath() ? ClusterBytes() : 0;
+}
+
+std::uint32_t ExternalFolder::GetFileSize()
+{
+    return readSize_;
+}
+
+void ExternalFolder::EndStream(bool release)
+{
+    streamBracket_.reset();
+    if (release) {
+        if (!taken_.empty())
+            ReleaseTaken(taken_, false);
+        taken_.clear();
+        clusterBuffer_.reset();
+    }
+}
+
+std::uint32_t ExternalFolder::FailStream(std::uint32_t status)
+{
+    ReleaseTaken(taken_, status != kStatusUsbError);
+    taken_.clear();
+    streamFailed_ = true;
+    CardProgressEnd();
+    EndStream(false);
+    return status;
+}
+
+std::uint32_t ExternalFolder::OpenEntry()
+{
+    EndStream(true);
+    streamFailed_ = false;
+    readSize_ = 0;
+    streamSize_ = 0;
+    const std::uint32_t cb = GetBlockBytes();
+    if (cb == 0)
+        return kStatusNoStorage;
+    if (!entries_)
+        return kStatusStorageFull;
+    if (!writeMode_) {
+        clusterBuffer_.reset(new (std::nothrow) std::uint8_t[cb]);
+        if (!clusterBuffer_)
+            return kStatusStorageFull;
+        const std::int32_t slot = FindEntryById(recordId_);
+        if (slot < 0) {
+            CardProgressEnd();
+            clusterBuffer_.reset();
+            return kStatusFolderError;
+        }
+        if (entries_[slot].entry.attributes & kAttrNotAFile) {
+            clusterBuffer_.reset();
+            return kStatusFileError;
+        }
+        readSize_ = entries_[slot].entry.size;
+        blockCount_ = static_cast<std::uint16_t>(std::min<std::uint64_t>((std::uint64_t{readSize_} + cb - 1) / cb, 0xFFFF));
+        streamBracket_.reset(new (std::nothrow) CardBracket);
+        NotifyProgress(kProgressBegin, blockCount_);
+        currentCluster_ = recordId_;
+        return kStatusOk;
+    }
+
+    if (std::uint32_t status = CheckWritable(); status != kStatusOk)
+        return status;
+    clusterBuffer_.reset(new (std::nothrow) std::uint8_t[cb]);
+    if (!clusterBuffer_)
+        return kStatusStorageFull;
+    const std::uint32_t n = EntryCountForName(name_.c_str());
+    const std::int32_t slot = n == 0 ? -1 : FindFreeRun(n);
+    if (slot < 0 || MakeShortName(name_.c_str(), shortName_, sizeof shortName_) != 0) {
+        clusterBuffer_.reset();
+        return kStatusFolderError;
+    }
+    entrySlot_ = std::uint32_t(slot);
+    entryCount_ = n;
+    attribute_ = kAttrArchive;
+    if (CardVolume.FreeClusters() < 1) {
+        clusterBuffer_.reset();
+        return kStatusStorageFull;
+    }
+    streamBracket_.reset(new (std::nothrow) CardBracket);
+    std::uint32_t cluster = 0;
+    if (std::uint32_t status = TakeCluster(cluster, true); status != kStatusOk) {
+        EndStream(true);
+        return status;
+    }
+    taken_.push_back(cluster);
+    firstCluster_ = currentCluster_ = cluster;
+    NotifyProgress(kProgressBegin, 0);
+    std::memset(clusterBuffer_.get(), 0, cb);
+    return kStatusOk;
+}
+
+std::uint32_t ExternalFolder::ReadNextBlock()
+{
+    if (!open_ || streamFailed_ || !clusterBuffer_)
+        return kStatusFileError;
+    if (!writeMode_) {
+        std::uint32_t next = 0;
+        if (FollowChain(CardVolume.GetFatEntry(currentCluster_), CardVolume.fatType, CardVolume.MaxCluster(), next) !=
+            ChainStep::Next)
+            return kStatusFileError;
+        currentCluster_ = next;
+        NotifyProgress(kProgressStep, static_cast<std::int32_t>(ClusterBytes()));
+        return kStatusOk;
+    }
+    if (lastBlock_)
+        return kStatusOk;
+    std::uint32_t next = 0;
+    if (std::uint32_t status = TakeCluster(next, false); status != kStatusOk)
+        return FailStream(status);
+    taken_.push_back(next);
+    CardVolume.SetFatEntry(currentCluster_, next);
+    currentCluster_ = next;
+    return kStatusOk;
+}
+
+std::uint32_t ExternalFolder::WriteBlock(const std::uint8_t* buffer, std::uint32_t bytes)
+{
+    if (!open_ || !writeMode_ || streamFailed_ || !clusterBuffer_ || buffer == nullptr)
+        return kStatusFileError;
+    const std::uint32_t cb = ClusterBytes();
+    if (std::uint32_t status = WriteCluster(currentCluster_, buffer, std::min(bytes, cb), 0); status != kStatusOk)
+        return FailStream(status);
+    NotifyProgress(kProgressStep, static_cast<std::int32_t>(cb));
+    return kStatusOk;
+}
+
+std::uint32_t ExternalFolder::ReadFirstBlock(std::uint8_t* buffer, std::uint32_t bytes, std::uint32_t* out)
+{
+    if (!open_ || writeMode_ || streamFailed_ || !clusterBuffer_ || buffer == nullptr)
+        return kStatusFileError;
+    if (std::uint32_t status = ReadCluster(currentCluster_, clusterBuffer_.get()); status != kStatusOk) {
+        streamFailed_ = true;
+        CardProgressEnd();
+        EndStream(false);
+        return status;
+    }
+    std::memcpy(buffer, clusterBuffer_.get(), std::min(bytes, ClusterBytes()));
+    if (out)
+        *out = bytes;
+    return kStatusOk;
+}
+
+std::uint32_t ExternalFolder::CommitEntry()
+{
+    if (!open_)
+        return kStatusFileError;
+    if (streamFailed_) {
+        EndStream(true);
+        return kStatusUsbError;
+    }
+    CardProgressEnd();
+    if (!writeMode_) {
+        EndStream(true);
+        return kStatusOk;
+    }
+    streamSize_ = transferred_;
+    std::uint32_t first = firstCluster_;
+    if (streamSize_ == 0) {
+        // An empty file has no cluster.
+        ReleaseTaken(taken_, true);
+        taken_.clear();
+        first = 0;
+    }
+    // Another operation may have used the slots reserved at the open.
+    std::uint32_t slot = entrySlot_;
+    bool stillFree = entrySlot_ + 1 >= entryCount_ && entrySlot_ < capacity_;
+    for (std::uint32_t i = 0; stillFree && i < entryCount_; ++i) {
+        const std::uint8_t b = entries_[entrySlot_ - i].raw[0];
+        stillFree = b == kSlotFree || b == kSlotDeleted;
+    }
+    if (!stillFree || MakeShortName(name_.c_str(), shortName_, sizeof shortName_) != 0) {
+        const std::int32_t run = FindFreeRun(entryCount_);
+        if (run < 0 || MakeShortName(name_.c_str(), shortName_, sizeof shortName_) != 0)
+            return FailStream(kStatusFolderError);
+        slot = std::uint32_t(run);
+    }
+    const std::time_t now = std::time(nullptr);
+    if (WriteEntrySet(slot, entryCount_, static_cast<std::uint16_t>(first), name_.c_str(), shortName_, attribute_,
+                      streamSize_, now, now, now) != 0)
+        return FailStream(kStatusFolderError);
+    if (std::uint32_t status = Commit(false); status != kStatusOk) {
+        RemoveEntrySetAt(slot);
+        FailStream(status);
+        WriteBack();
+        return status;
+    }
+    taken_.clear();
+    EndStream(true);
+    return kStatusOk;
+}
+
+}  // namespace engine
