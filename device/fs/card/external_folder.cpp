@@ -31,6 +31,22 @@ bool AllZero(const std::uint8_t* p, std::size_t n)
     return true;
 }
 
+// A PC's delete leaves the entry set in place with 0xE5 in front; this system closes entries up
+// instead. Dropping those slots on load keeps a deleted file out of walks, play positions and the
+// slots an id names. Only where the directory ends inside the entries: zeros put at their end would
+// otherwise hide, from PCs, entries stored past them.
+void DropDeletedSlots(FatDirSlot* entries, std::uint32_t count)
+{
+    if (count == 0 || entries[count - 1].raw[0] != kSlotFree)
+        return;
+    std::uint32_t kept = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (entries[i].raw[0] != kSlotDeleted)
+            entries[kept++] = entries[i];
+    }
+    std::memset(entries + kept, 0, std::size_t{count - kept} * sizeof(FatDirSlot));
+}
+
 }  // namespace
 
 CardBracket::CardBracket()
@@ -274,6 +290,7 @@ std::uint32_t ExternalFolder::Load()
             return kStatusUsbError;
         std::memcpy(entries_.get(), v.root.data(),
                     std::min<std::size_t>(window, std::size_t{v.RootSlots()} * sizeof(FatDirSlot)));
+        DropDeletedSlots(entries_.get(), capacity_);
         return kStatusOk;
     }
     const std::uint32_t cb = ClusterBytes();
@@ -291,6 +308,7 @@ std::uint32_t ExternalFolder::Load()
             break;  // the entries past the chain read as free
         cluster = next;
     }
+    DropDeletedSlots(entries_.get(), capacity_);
     return kStatusOk;
 }
 
