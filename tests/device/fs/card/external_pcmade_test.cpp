@@ -228,8 +228,8 @@ TEST_P(PcMadeCardTest, FoldersMadeByPcToolsKeepEveryEntry)
                                       : "Track " + std::to_string(100 + i) + (i % 2 ? " with a rather long name.mp3" : " live.mp3");
         big.push_back({name, false, RandomBytes(i == 2 ? 0 : sizes[i % 6] + i, seed++)});
     }
-    // Deleted entries in between: five slots, fewer than the download below needs, so that it cannot
-    // go into the chain as the PC left it.
+    // Deleted entries in between: five slots, fewer than the download below needs, so that it has to
+    // extend the chain the PC left.
     const std::vector<std::string> gone = {big[4].name, big[17].name};
     std::size_t slots = 2;
     for (const PcEntry& e : big)
@@ -310,8 +310,9 @@ TEST_P(PcMadeCardTest, FoldersMadeByPcToolsKeepEveryEntry)
         EXPECT_TRUE(ReadFile(out) == expected.content) << name;
     }
 
-    // Changes in the big folder: a download that needs more slots than any hole (so it goes past the
-    // last entry, into a new cluster where clusters are small), a rename, a delete, a play-order change.
+    // Changes in the big folder: a download whose name needs more slots than the deleted entries
+    // leave (so it goes past the last entry, into a new cluster where clusters are small), a rename,
+    // a delete, a play-order change.
     auto folder = card.Open(ids["Big folder/"]);
     ASSERT_TRUE(folder);
     const PcEntry added{"Downloaded by the player, with a name long enough for six slots.dat", false,
