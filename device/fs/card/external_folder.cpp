@@ -31,6 +31,26 @@ bool AllZero(const std::uint8_t* p, std::size_t n)
     return true;
 }
 
+// A PC's delete leaves the entry set in place with 0xE5 in front; this system closes entries up
+// instead. Dropping those slots on load keeps a deleted file out of walks, play positions and the
+// slots an id names.
+void DropDeletedSlots(FatDirSlot* entries, std::uint32_t count)
+{
+    std::uint32_t kept = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (entries[i].raw[0] != kSlotDeleted)
+            entries[kept++] = entries[i];
+    }
+    std::memset(entries + kept, 0, std::size_t{count - kept} * sizeof(FatDirSlot));
+}
+
+// Whether the slot after a folder's entries holds one: not free, and not the 0xFF fill that older
+// software left in directory clusters past their entries.
+bool SlotInUse(const std::uint8_t* slot)
+{
+    return slot[0] != kSlotFree && !std::all_of(slot, slot + sizeof(FatDirSlot), [](std::uint8_t b) { return b == 0xFF; });
+}
+
 }  // namespace
 
 CardBracket::CardBracket()
@@ -269,11 +289,15 @@ std::uint32_t ExternalFolder::Load()
     const std::size_t window = std::size_t{capacity_} * sizeof(FatDirSlot);
     std::memset(entries_.get(), 0, window);
     CardBracket bracket;
+    longer_ = false;
     if (rootFlag_) {
         if (SectorPath() && v.LoadRootDirectory() != kStatusOk)
             return kStatusUsbError;
         std::memcpy(entries_.get(), v.root.data(),
                     std::min<std::size_t>(window, std::size_t{v.RootSlots()} * sizeof(FatDirSlot)));
+        longer_ = v.RootSlots() > capacity_ && SlotInUse(v.root.data() + window);
+        if (!longer_)
+            DropDeletedSlots(entries_.get(), capacity_);
         return kStatusOk;
     }
     const std::uint32_t cb = ClusterBytes();
@@ -285,17 +309,31 @@ std::uint32_t ExternalFolder::Load()
     for (std::size_t at = 0; at < window; at += cb) {
         if (std::uint32_t status = ReadCluster(cluster, buffer.get()); status != kStatusOk)
             return status;
-        std::memcpy(bytes + at, buffer.get(), std::min<std::size_t>(cb, window - at));
+        const std::size_t part = std::min<std::size_t>(cb, window - at);
+        std::memcpy(bytes + at, buffer.get(), part);
+        if (part < cb) {
+            longer_ = SlotInUse(buffer.get() + part);
+            break;
+        }
         std::uint32_t next = 0;
         if (FollowChain(v.GetFatEntry(cluster), v.fatType, v.MaxCluster(), next) != ChainStep::Next)
             break;  // the entries past the chain read as free
         cluster = next;
+        if (at + cb >= window) {
+            // The chain goes on past the entries held here: is the directory longer? A cluster that
+            // cannot be read leaves the directory as it stands.
+            longer_ = ReadCluster(cluster, buffer.get()) != kStatusOk || SlotInUse(buffer.get());
+        }
     }
+    if (!longer_)
+        DropDeletedSlots(entries_.get(), capacity_);
     return kStatusOk;
 }
 
 std::uint32_t ExternalFolder::StoreDirectory(bool fresh)
 {
+    if (longer_)
+        return kStatusFolderError;
     FatVolume& v = CardVolume;
     const std::size_t window = std::size_t{capacity_} * sizeof(FatDirSlot);
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(entries_.get());
@@ -356,6 +394,8 @@ std::uint32_t ExternalFolder::FlushVolume()
 
 std::uint32_t ExternalFolder::Commit(bool freeing)
 {
+    if (longer_)
+        return kStatusFolderError;  // before anything is flushed
     CardBracket bracket;
     if (rootFlag_) {
         StoreDirectory(false);
@@ -527,6 +567,8 @@ std::uint32_t ExternalFolder::CollectTree(std::uint32_t folder, std::uint32_t de
         return kStatusStorageFull;
     if (std::uint32_t status = dir->Load(); status != kStatusOk)
         return status;
+    if (dir->longer_)
+        return kStatusFolderError;  // the files past its entries would stay allocated
     const FatDirSlot* e = dir->Entries();
     for (std::uint32_t i = 0; i < dir->Capacity(); ++i) {
         const FatDirSlot& s = e[i];

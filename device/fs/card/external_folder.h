@@ -4,9 +4,10 @@
 // holds a cluster in consecutive 512-byte sectors.
 //
 // A subfolder's directory is the first clusters of its chain that hold the folder's entries; the rest
-// of a longer chain (directories made on a PC) is kept as it stands. Every chain taken from the card
-// is checked before it is followed, and every operation that changes the card checks that the card is
-// there and not write-protected.
+// of a longer chain (directories made on a PC) is kept as it stands. A directory with entries past
+// the folder's entries is only read (changes give 1): rewriting it would cut those off. Every chain
+// taken from the card is checked before it is followed, and every operation that changes the card
+// checks that the card is there and not write-protected.
 #pragma once
 
 #include "device/fs/fat_folder.h"
@@ -110,6 +111,8 @@ private:
     std::vector<std::uint32_t> taken_;  // clusters a write stream took so far
     std::unique_ptr<CardBracket> streamBracket_;
     bool streamFailed_ = false;
+    // The directory holds entries past those loaded (made on a PC): none of them is written.
+    bool longer_ = false;
 };
 
 }  // namespace engine
