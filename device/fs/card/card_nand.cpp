@@ -247,7 +247,7 @@ std::uint32_t FatVolume::FindFreeClusterNandCard()
     return 0;
 }
 
-std::uint32_t FatVolume::FlushNandSystemArea()
+std::uint32_t FatVolume::FlushNandSystemArea(bool rootFirst)
 {
     if (!IsMounted() || sectorCard)
         return kStatusNoStorage;
@@ -324,7 +324,8 @@ std::uint32_t FatVolume::FlushNandSystemArea()
             return transportFailed();
     }
     // Then every other copy goes, the old ones and any left by an earlier interrupted rewrite.
-    for (std::uint32_t n = 1; n < systemBlocks; ++n) {
+    for (std::uint32_t k = 1; k < systemBlocks; ++k) {
+        const std::uint32_t n = rootFirst ? systemBlocks - k : k;
         systemBlockAddress_[n] = newAddress[n];
         card.Rewind();
         while (FindCardBlock(card, n, zoneEnd) == kCardBlockFound) {

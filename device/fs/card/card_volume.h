@@ -96,8 +96,10 @@ public:
     int SeekCluster(std::uint32_t cluster);
     // Writes boot sector, both FAT copies and the root directory back: 0, kStatusUsbError when a transfer
     // or a needed block fails. New copies are written before the old ones are erased, so the card mounts
-    // whole whenever the rewrite is cut short.
-    std::uint32_t FlushNandSystemArea();
+    // whole whenever the rewrite is cut short. A block's new copy takes over when its old one is erased:
+    // from the boot sector on, so that clusters are taken before the root names them, or with
+    // `rootFirst` from the root back, so that the root lets go of clusters before they are freed.
+    std::uint32_t FlushNandSystemArea(bool rootFirst = false);
     bool AdvanceToGoodBlock();
     // Zero FAT entries among the data clusters the card's zones can hold; -1 when not mounted.
     std::int32_t CountFreeClustersNandCard(std::uint32_t& freeCount);

@@ -387,9 +387,9 @@ std::uint32_t ExternalFolder::StoreDirectory(bool fresh)
     return kStatusOk;
 }
 
-std::uint32_t ExternalFolder::FlushVolume()
+std::uint32_t ExternalFolder::FlushVolume(bool freeing)
 {
-    return SectorPath() ? CardVolume.FlushFatSectorCard() : CardVolume.FlushNandSystemArea();
+    return SectorPath() ? CardVolume.FlushFatSectorCard() : CardVolume.FlushNandSystemArea(freeing);
 }
 
 std::uint32_t ExternalFolder::Commit(bool freeing)
@@ -413,7 +413,8 @@ std::uint32_t ExternalFolder::Commit(bool freeing)
                     return status;
             }
         }
-        return FlushVolume();
+        // On a NAND-type card the root's block takes over before the FAT's, to the same end.
+        return FlushVolume(freeing);
     }
     if (freeing) {
         if (std::uint32_t status = StoreDirectory(false); status != kStatusOk)

@@ -74,7 +74,8 @@ private:
     // Writes this folder's directory where it lies (subfolder: cluster by cluster along its chain,
     // growing it when the entries need more room); the root goes into the volume's root buffer.
     std::uint32_t StoreDirectory(bool fresh);
-    static std::uint32_t FlushVolume();
+    // `freeing`: the operation frees clusters (see FatVolume::FlushNandSystemArea).
+    static std::uint32_t FlushVolume(bool freeing = false);
     // Writes what an operation changed: the directory, then the FAT (and the root) of the volume.
     // `freeing` writes the directory first, so the card never holds an entry for freed clusters.
     std::uint32_t Commit(bool freeing);

@@ -7,6 +7,7 @@
 #include "device/fs/card/external_folder.h"
 #include "device/fs/engine_status.h"
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -55,7 +56,19 @@ inline std::vector<Entry> List(engine::ExternalFolder& folder)
 
 class CardPlayer {
 public:
-    explicit CardPlayer(const CardKindCase& c) : case_(c), player_(sim::DefaultConfig(c.model)) {}
+    // Every identification reads the spare areas of the internal chips whole, and these tests never
+    // use internal memory: the model's chips are replaced by the smallest the player takes, or left out.
+    explicit CardPlayer(const CardKindCase& c, bool internalChips = true)
+        : case_(c), player_(InternalChips(sim::DefaultConfig(c.model), internalChips))
+    {
+    }
+    static sim::PlayerConfig InternalChips(sim::PlayerConfig config, bool present)
+    {
+        for (int i = 0; i < sim::CardPosition(config); ++i)
+            if (config.nandIds[i] != std::array<std::uint8_t, 2>{0, 0})
+                config.nandIds[i] = present ? std::array<std::uint8_t, 2>{0xEC, 0xE6} : std::array<std::uint8_t, 2>{0, 0};
+        return config;
+    }
 
     // Inserts a fresh formatted card and identifies the player.
     bool Start()
