@@ -70,6 +70,18 @@ std::uint32_t FreeRunStart(std::uint32_t count, std::uint32_t& start)
     return kStatusOk;
 }
 
+// Room in the root for a new entry set of `name`: its slot count, the first slot of a free run and a
+// short name unique in the root. 0, or 1 when there is no room or no short name left.
+std::uint32_t ReserveRootEntry(const char* name, std::uint32_t& entries, std::uint32_t& slot, char* shortText,
+                               std::uint32_t shortBytes)
+{
+    entries = CountLongNameEntries(name);
+    if (FreeRunStart(entries, slot) != kStatusOk ||
+        MakeShortName(name, shortText, shortBytes, LegacyStore.root.data(), LegacyRootEntryCount()) != 0)
+        return kStatusFolderError;
+    return kStatusOk;
+}
+
 }  // namespace
 
 // ---- Listing ----
@@ -152,12 +164,9 @@ std::uint32_t PlayerDevice::LegacyDownload(std::uint32_t storage, const char* pc
         return status;
 
     const char* name = NamePart(pcPath);
-    const std::uint32_t entries = CountLongNameEntries(name);
-    std::uint32_t slot = 0;
-    if (FreeRunStart(entries, slot) != kStatusOk)
-        return kStatusFolderError;
+    std::uint32_t entries = 0, slot = 0;
     char shortText[kShortTextBytes];
-    if (MakeShortName(name, shortText, sizeof shortText, LegacyStore.root.data(), LegacyRootEntryCount()) != 0)
+    if (ReserveRootEntry(name, entries, slot, shortText, sizeof shortText) != kStatusOk)
         return kStatusFolderError;
     const std::uint8_t typeCode = LegacyTypeCode(name, shortText);
 
@@ -411,12 +420,9 @@ std::uint32_t PlayerDevice::CreateFolder(const char* name, std::uint32_t* newId)
     if (const std::uint32_t status = LegacyEnsureRoot())
         return status;
     const char* part = NamePart(name);
-    const std::uint32_t entries = CountLongNameEntries(part);
-    std::uint32_t slot = 0;
-    if (FreeRunStart(entries, slot) != kStatusOk)
-        return kStatusFolderError;
+    std::uint32_t entries = 0, slot = 0;
     char shortText[kShortTextBytes];
-    if (MakeShortName(part, shortText, sizeof shortText, LegacyStore.root.data(), LegacyRootEntryCount()) != 0)
+    if (ReserveRootEntry(part, entries, slot, shortText, sizeof shortText) != kStatusOk)
         return kStatusFolderError;
     std::uint32_t folderId = 0;
     if (const std::uint32_t status = LegacyPurgeUnreferenced(folderId))
@@ -497,12 +503,9 @@ std::uint32_t PlayerDevice::RenameEntry(std::uint32_t storage, std::uint32_t fil
     Engine.CancelRequested.store(0);
 
     const char* part = NamePart(newName);
-    const std::uint32_t entries = CountLongNameEntries(part);
-    std::uint32_t slot = 0;
-    if (FreeRunStart(entries, slot) != kStatusOk)
-        return restore(kStatusFolderError);
+    std::uint32_t entries = 0, slot = 0;
     char shortText[kShortTextBytes];
-    if (MakeShortName(part, shortText, sizeof shortText, LegacyStore.root.data(), LegacyRootEntryCount()) != 0)
+    if (ReserveRootEntry(part, entries, slot, shortText, sizeof shortText) != kStatusOk)
         return restore(kStatusFolderError);
     if (BuildRenamedEntrySet(slot + entries - 1, entries, part, shortText, old, LegacyStore.root.data(),
                              LegacyRootEntryCount()) != 0)
@@ -796,10 +799,7 @@ std::uint32_t PlayerDevice::OpenEntry()
     if (WideToAnsi(name_.c_str(), s.ansiName, sizeof s.ansiName) == 0)
         return fail(kStatusFolderError);
     const char* part = NamePart(s.ansiName);
-    s.entryCount = CountLongNameEntries(part);
-    if (FreeRunStart(s.entryCount, s.slot) != kStatusOk)
-        return fail(kStatusFolderError);
-    if (MakeShortName(part, s.shortName, sizeof s.shortName, LegacyStore.root.data(), LegacyRootEntryCount()) != 0)
+    if (ReserveRootEntry(part, s.entryCount, s.slot, s.shortName, sizeof s.shortName) != kStatusOk)
         return fail(kStatusFolderError);
     s.typeCode = LegacyTypeCode(part, s.shortName);
     s.attribute = FileAttributeForTypeCode(s.typeCode);
