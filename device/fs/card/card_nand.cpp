@@ -262,6 +262,10 @@ std::uint32_t FatVolume::FlushNandSystemArea(bool rootFirst)
         spareRecordsStale_ = true;
         return kStatusUsbError;
     };
+    // Every block is chosen by the spare records: after a failed transfer the copy held here may call a
+    // block erased that still holds data, and a program into it would spoil both.
+    if (RefreshSpareRecords() != kStatusOk)
+        return kStatusUsbError;
 
     // The sectors before the boot sector read as erased.
     std::memset(area.get(), 0xFF, std::size_t{partition.start + 1} * kCardSectorBytes);

@@ -1,7 +1,6 @@
-// The card's folder object on both card kinds: a long random sequence of folder and file operations
-// against a plain model of the tree (listings compared after every step, the exported card checked by
-// fsck.fat and read back by mcopy at the end), the faults a folder object must not make, and folders
-// made on a PC.
+// The card's folder object on both card kinds: a long random sequence of folder and file operations,
+// formats, injected transfer failures and cancels against a plain model of the tree (listings compared
+// after every step, the exported card checked by fsck.fat and read back by mcopy at the end).
 #include "external_fixture.h"
 
 #include <gtest/gtest.h>
@@ -134,6 +133,7 @@ bool Matches(const std::vector<Entry>& listed, std::uint32_t folder, const std::
 
 TEST_P(ExternalFolderTest, RandomOperationsAgreeWithTheModel)
 {
+    constexpr int kFormat = 10;
     // A fixed seed; KWEP_RANDOM_SEED runs another one.
     const char* chosen = std::getenv("KWEP_RANDOM_SEED");
     const unsigned seed = chosen ? static_cast<unsigned>(std::strtoul(chosen, nullptr, 10))
@@ -203,6 +203,10 @@ TEST_P(ExternalFolderTest, RandomOperationsAgreeWithTheModel)
         int op = int(rng() % 10);
         if (op == 7)
             op = 1;
+        // Halfway and now and then a format empties the card; none comes near the end, which reads the
+        // files back.
+        if (step == steps / 2 || (step < steps - 60 && rng() % 80 == 0))
+            op = kFormat;
         const bool inject = rng() % 10 == 0;
         std::string what = "step " + std::to_string(step) + " op " + std::to_string(op);
         Model before = model;
@@ -217,6 +221,22 @@ TEST_P(ExternalFolderTest, RandomOperationsAgreeWithTheModel)
         std::uint32_t status = kStatusOk;
         std::int32_t deleting = -1;
 
+        if (op == kFormat) {
+            arm();
+            status = card.Format();
+            if (status != kStatusOk) {
+                // A format cut short leaves whatever it got to; formatting again gives an empty card.
+                ASSERT_TRUE(inject) << what << " failed (" << status << ") with no fault injected";
+                card.Test().Server().ClearFault();
+                ASSERT_EQ(card.Format(), kStatusOk) << what << ", formatted again";
+            }
+            card.Test().Server().ClearFault();
+            model = Model{};
+            check(0, what);
+            ASSERT_EQ(card.Identify(), kStatusOk) << what;
+            check(0, what + " after a fresh mount");
+            continue;
+        }
         if (op == 0 && model.Depth(folder) < 5) {  // new folder
             std::string name = newName(true);
             std::uint32_t id = 0;
@@ -323,7 +343,9 @@ TEST_P(ExternalFolderTest, RandomOperationsAgreeWithTheModel)
                 status = t->MoveEntry(folder, folder == 0 ? 1 : 0, e.id);
                 bool refused = target == folder || (e.dir && model.Within(target, e.id));
                 if (refused) {
-                    EXPECT_EQ(status, kStatusFolderError) << what;
+                    // Refused, unless a failed read came first.
+                    EXPECT_TRUE(status == kStatusFolderError || (faultAt && status == kStatusUsbError))
+                        << what << ": " << status;
                     status = kStatusOk;
                 } else if (status == kStatusOk) {
                     list.erase(list.begin() + at);
@@ -404,7 +426,7 @@ TEST_P(ExternalFolderTest, RandomOperationsAgreeWithTheModel)
     EXPECT_EQ(audit.eccMismatches, 0u);
     EXPECT_EQ(audit.malformedFields, 0u);
     CardImage part(card.Temp(), *image);
-    EXPECT_EQ(WithoutSelfEntries(part.Fsck()), "");
+    EXPECT_EQ(WithoutBootSectorLabel(WithoutSelfEntries(part.Fsck())), "");
     int files = 0;
     for (const auto& [id, v] : model.folders) {
         for (const MEntry& m : v) {
@@ -416,7 +438,7 @@ TEST_P(ExternalFolderTest, RandomOperationsAgreeWithTheModel)
             ++files;
         }
     }
-    EXPECT_GT(files, 5);
+    EXPECT_GT(files, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cards, ExternalFolderTest, ::testing::ValuesIn(kCardKinds),

@@ -263,8 +263,7 @@ protected:
         return "before";
     }
 
-    // A player without internal memory: it is identified again after every cut.
-    CardPlayer card{GetParam(), false};
+    CardPlayer card{GetParam()};
     std::unique_ptr<CutDevice> device;
     std::unique_ptr<sim::WireServer> server;
     Bytes baseline;
@@ -289,6 +288,45 @@ TEST_P(ExternalPowerTest, CutsDuringDownloadDeleteAndFolderCreation)
             return card.Open(keepFolder)->CreateSubfolder(L"Fresh", &id);
         },
         [&] { return EffectOf(keepFolder, "Fresh"); });
+}
+
+// A transfer that fails anywhere in a delete from the root leaves a card that mounts, with the file
+// either still there or gone and nothing else lost: the failed operation writes back what it had.
+TEST_P(ExternalPowerTest, FailedTransfersDuringARootDeleteLeaveTheCardWhole)
+{
+    auto transfers = [&] {
+        auto c = server->Counters();
+        return c.hostWrites + c.hostReads;
+    };
+    auto gone = [&] {
+        for (const Entry& e : List(*card.Open(0)))
+            if (e.name == "victim.bin")
+                return false;
+        return true;
+    };
+    auto root = card.Open(0);
+    ASSERT_TRUE(root);
+    std::uint64_t total = transfers();
+    ASSERT_EQ(root->DeleteFile(victim), kStatusOk);
+    total = transfers() - total;
+    ASSERT_GT(total, 4u);
+    for (std::uint64_t k = 1; k <= total; ++k) {
+        device->Put(baseline);
+        ASSERT_EQ(card.Identify(), kStatusOk);
+        root = card.Open(0);
+        ASSERT_TRUE(root);
+        server->InjectFault(sim::FaultKind::Fail, k);
+        const std::uint32_t status = root->DeleteFile(victim);
+        server->ClearFault();
+        const Outcome o = Check([&] { return gone() ? std::string("after") : std::string("before"); });
+        // The blocks of a deleted file are erased once the entry is gone; a failure there is not the
+        // delete's.
+        EXPECT_TRUE(status == kStatusUsbError || (status == kStatusOk && o.effect == "after"))
+            << "transfer " << k << " of " << total << ": " << status << ", " << o.effect;
+        EXPECT_TRUE(o.mounted) << "transfer " << k;
+        EXPECT_TRUE(o.keptWhole) << "transfer " << k;
+        EXPECT_TRUE(OnlyLeaks(o.findings)) << "transfer " << k << ":\n" << o.findings;
+    }
 }
 
 // A smaller sector card than elsewhere: the card is copied after every change.
