@@ -73,7 +73,9 @@ double ThreadCpuSeconds()
     FILETIME created, exited, kernel, user;
     if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user))
         return 0;
-    auto value = [](const FILETIME& t) { return (std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime; };
+    auto value = [](const FILETIME& t) {
+        return (std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime;
+    };
     return static_cast<double>(value(kernel) + value(user)) / 1e7;
 }
 
@@ -295,8 +297,9 @@ int wmain()
     std::printf("# Transfer benchmark: simulated model %d, internal memory, through the internal folder objects.\n",
                 kModel);
     sim::PrintCostModel(stdout, "# ");
-    std::printf("# limit = payload at the bus rate; efficiency = limit / modelled; CPU = the engine's thread "
-                "under Wine.\n");
+    std::printf(
+        "# limit = payload at the bus rate; efficiency = limit / modelled; CPU = the engine's thread "
+        "under Wine.\n");
     std::printf("%-26s %-4s %9s %11s %9s %7s %9s %8s %6s %9s %9s %7s\n", "workload", "dir", "payload", "wire bytes",
                 "transfers", "erases", "modelled", "limit", "effic.", "CPU", "bus", "CPU/bus");
     std::printf("%-26s %-4s %9s %11s %9s %7s %9s %8s %6s %9s %9s %7s\n", "", "", "MiB", "", "", "", "s", "s", "",

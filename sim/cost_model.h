@@ -27,7 +27,8 @@ inline constexpr std::uint64_t kPageProgramMicroseconds = 200;
 inline constexpr std::uint64_t kBlockEraseMicroseconds = 2000;
 
 // Packets one transfer of `bytes` takes on the bus.
-constexpr std::uint64_t UsbPackets(std::uint64_t bytes) {
+constexpr std::uint64_t UsbPackets(std::uint64_t bytes)
+{
     return bytes == 0 ? 1 : (bytes + kUsbPacketBytes - 1) / kUsbPacketBytes;
 }
 
@@ -35,7 +36,8 @@ constexpr std::uint64_t UsbPackets(std::uint64_t bytes) {
 struct DeviceTime {
     std::uint64_t usbPackets = 0;        // both ways
     std::uint64_t nandMicroseconds = 0;  // chip and card busy time
-    double UsbMicroseconds() const {
+    double UsbMicroseconds() const
+    {
         return static_cast<double>(usbPackets) * static_cast<double>(kUsbFrameMicroseconds) /
                static_cast<double>(kUsbPacketsPerFrame);
     }
@@ -43,8 +45,8 @@ struct DeviceTime {
 };
 
 // Chip busy time of the given operation counts.
-constexpr std::uint64_t NandMicroseconds(std::uint64_t pageReads, std::uint64_t pagePrograms,
-                                         std::uint64_t blockErases) {
+constexpr std::uint64_t NandMicroseconds(std::uint64_t pageReads, std::uint64_t pagePrograms, std::uint64_t blockErases)
+{
     return pageReads * kPageReadMicroseconds + pagePrograms * kPageProgramMicroseconds +
            blockErases * kBlockEraseMicroseconds;
 }

@@ -1,5 +1,5 @@
 // playersim.exe: serves a simulated player from its folder as a process of its own.
-#include "simulated_player.h"
+#include "sim/simulated_player.h"
 
 #include <windows.h>
 
@@ -43,23 +43,27 @@ constexpr wchar_t kUsage[] =
 HANDLE g_stop = nullptr;   // set to end serving
 HANDLE g_saved = nullptr;  // set once the player is saved
 
-BOOL WINAPI OnConsoleControl(DWORD) {
+BOOL WINAPI OnConsoleControl(DWORD)
+{
     SetEvent(g_stop);
     // Closing the console ends the process when this returns: let the save finish first.
     WaitForSingleObject(g_saved, 30000);
     return TRUE;
 }
 
-std::optional<std::string> Ascii(const wchar_t* text) {
+std::optional<std::string> Ascii(const wchar_t* text)
+{
     std::string out;
     for (; *text; ++text) {
-        if (*text < 0x20 || *text > 0x7E) return std::nullopt;
+        if (*text < 0x20 || *text > 0x7E)
+            return std::nullopt;
         out += static_cast<char>(*text);
     }
     return out;
 }
 
-int Fail(const wchar_t* message) {
+int Fail(const wchar_t* message)
+{
     std::fwprintf(stderr, L"playersim: %ls\n", message);
     return 2;
 }
@@ -67,14 +71,21 @@ int Fail(const wchar_t* message) {
 }  // namespace
 
 // The chips the card sizes of --card nand: stand for.
-std::optional<std::uint8_t> NandCardDevice(long megabytes) {
+std::optional<std::uint8_t> NandCardDevice(long megabytes)
+{
     switch (megabytes) {
-    case 8: return 0xE6;
-    case 16: return 0x73;
-    case 32: return 0x75;
-    case 64: return 0x76;
-    case 128: return 0x79;
-    default: return std::nullopt;
+    case 8:
+        return 0xE6;
+    case 16:
+        return 0x73;
+    case 32:
+        return 0x75;
+    case 64:
+        return 0x76;
+    case 128:
+        return 0x79;
+    default:
+        return std::nullopt;
     }
 }
 
@@ -83,20 +94,27 @@ struct CardChoice {
     long megabytes = 0;
 };
 
-std::optional<CardChoice> ParseCard(const std::wstring& text) {
-    if (text == L"none") return CardChoice{};
+std::optional<CardChoice> ParseCard(const std::wstring& text)
+{
+    if (text == L"none")
+        return CardChoice{};
     const auto colon = text.find(L':');
-    if (colon == std::wstring::npos) return std::nullopt;
+    if (colon == std::wstring::npos)
+        return std::nullopt;
     const std::wstring kind = text.substr(0, colon), size = text.substr(colon + 1);
     wchar_t* end = nullptr;
     const long mb = std::wcstol(size.c_str(), &end, 10);
-    if (size.empty() || *end != 0) return std::nullopt;
-    if (kind == L"nand" && NandCardDevice(mb)) return CardChoice{CardChoice::Nand, mb};
-    if (kind == L"sd" && mb >= 1 && mb <= 2048) return CardChoice{CardChoice::Sector, mb};
+    if (size.empty() || *end != 0)
+        return std::nullopt;
+    if (kind == L"nand" && NandCardDevice(mb))
+        return CardChoice{CardChoice::Nand, mb};
+    if (kind == L"sd" && mb >= 1 && mb <= 2048)
+        return CardChoice{CardChoice::Sector, mb};
     return std::nullopt;
 }
 
-int wmain(int argc, wchar_t** argv) {
+int wmain(int argc, wchar_t** argv)
+{
     std::wstring createFolder, openFolder, importCard, exportCard;
     std::optional<int> model;
     std::optional<std::string> firmware, pipe;
@@ -109,7 +127,8 @@ int wmain(int argc, wchar_t** argv) {
             std::wprintf(kUsage, sim::kPlayerPathVariable);
             return 0;
         }
-        if (!value) return Fail((L"missing value after " + arg).c_str());
+        if (!value)
+            return Fail((L"missing value after " + arg).c_str());
         ++i;
         if (arg == L"--create") {
             createFolder = value;
@@ -118,14 +137,17 @@ int wmain(int argc, wchar_t** argv) {
         } else if (arg == L"--model") {
             wchar_t* end = nullptr;
             const long n = std::wcstol(value, &end, 10);
-            if (*value == 0 || *end != 0 || n < 0 || n > 16) return Fail(L"--model takes a number from 0 to 16");
+            if (*value == 0 || *end != 0 || n < 0 || n > 16)
+                return Fail(L"--model takes a number from 0 to 16");
             model = static_cast<int>(n);
         } else if (arg == L"--firmware") {
             firmware = Ascii(value);
-            if (!firmware || firmware->size() > 4) return Fail(L"--firmware takes at most 4 ASCII characters");
+            if (!firmware || firmware->size() > 4)
+                return Fail(L"--firmware takes at most 4 ASCII characters");
         } else if (arg == L"--card") {
             card = ParseCard(value);
-            if (!card) return Fail(L"--card takes nand:8|16|32|64|128, sd:1..2048 or none");
+            if (!card)
+                return Fail(L"--card takes nand:8|16|32|64|128, sd:1..2048 or none");
         } else if (arg == L"--write-protect") {
             if (std::wstring(value) != L"on" && std::wstring(value) != L"off")
                 return Fail(L"--write-protect takes on or off");
@@ -142,22 +164,28 @@ int wmain(int argc, wchar_t** argv) {
             return Fail((L"unknown option " + arg + L" (see --help)").c_str());
         }
     }
-    if (createFolder.empty() == openFolder.empty()) return Fail(L"give one of --create and --open (see --help)");
+    if (createFolder.empty() == openFolder.empty())
+        return Fail(L"give one of --create and --open (see --help)");
 
     std::unique_ptr<sim::SimulatedPlayer> player;
     if (!createFolder.empty()) {
-        if (!model) return Fail(L"--create needs --model");
+        if (!model)
+            return Fail(L"--create needs --model");
         std::error_code ec;
         if (std::filesystem::exists(std::filesystem::path(createFolder) / "player.cfg", ec))
             return Fail(L"the folder already holds a player (use --open)");
         sim::PlayerConfig config = sim::DefaultConfig(*model);
-        if (firmware) config.firmware = *firmware;
+        if (firmware)
+            config.firmware = *firmware;
         player = sim::SimulatedPlayer::Create(createFolder, config);
-        if (!player) return Fail(L"cannot create the player folder");
+        if (!player)
+            return Fail(L"cannot create the player folder");
     } else {
-        if (model || firmware) return Fail(L"--model and --firmware go with --create only");
+        if (model || firmware)
+            return Fail(L"--model and --firmware go with --create only");
         player = sim::SimulatedPlayer::Open(openFolder);
-        if (!player) return Fail(L"no readable player in the folder");
+        if (!player)
+            return Fail(L"no readable player in the folder");
     }
     if (card) {
         const bool sectorModel = sim::CardKindOf(player->Config()) == sim::CardKind::Sector;
@@ -170,22 +198,27 @@ int wmain(int argc, wchar_t** argv) {
             ok = player->InsertSectorCard(static_cast<std::uint32_t>(card->megabytes) * 2048);
         else
             player->SetCardInserted(false);  // no card at all is fine too
-        if (!ok) return Fail(L"cannot make the card");
+        if (!ok)
+            return Fail(L"cannot make the card");
     }
-    if (writeProtect) player->EditConfig([&](sim::PlayerConfig& c) { c.cardWriteProtect = *writeProtect; });
+    if (writeProtect)
+        player->EditConfig([&](sim::PlayerConfig& c) { c.cardWriteProtect = *writeProtect; });
     if (!importCard.empty() && !player->ImportCardFile(importCard))
         return Fail(L"cannot import the card image (no card, an unreadable file, or larger than the card)");
 
     g_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     g_saved = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!g_stop || !g_saved) return Fail(L"cannot create events");
+    if (!g_stop || !g_saved)
+        return Fail(L"cannot create events");
 
     sim::WireServer server(pipe ? *pipe : sim::UniquePipeBaseName("playersim"), *player);
-    if (!server.Start()) return Fail(L"cannot create the pipes");
+    if (!server.Start())
+        return Fail(L"cannot create the pipes");
     std::printf("%s\n", server.InterfacePath().c_str());
     std::fflush(stdout);
     const auto config = player->Config();
-    std::fprintf(stderr, "playersim: serving \"%s\" firmware \"%s\"\n", config.modelId.c_str(), config.firmware.c_str());
+    std::fprintf(stderr, "playersim: serving \"%s\" firmware \"%s\"\n", config.modelId.c_str(),
+                 config.firmware.c_str());
 
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     // Standard input is watched on a thread of its own; its end (or an error) stops the player.
@@ -207,7 +240,8 @@ int wmain(int argc, wchar_t** argv) {
     if (!exportCard.empty()) {
         sim::CardImageAudit audit;
         exported = player->ExportCardFile(exportCard, &audit);
-        if (!exported) std::fprintf(stderr, "playersim: the card could not be exported\n");
+        if (!exported)
+            std::fprintf(stderr, "playersim: the card could not be exported\n");
         if (audit.eccMismatches || audit.malformedFields || audit.duplicateBlocks)
             std::fprintf(stderr,
                          "playersim: card export noticed %u ECC mismatches, %u malformed address fields, "
@@ -215,6 +249,7 @@ int wmain(int argc, wchar_t** argv) {
                          audit.eccMismatches, audit.malformedFields, audit.duplicateBlocks);
     }
     SetEvent(g_saved);
-    if (!saved) std::fprintf(stderr, "playersim: the player could not be saved\n");
+    if (!saved)
+        std::fprintf(stderr, "playersim: the player could not be saved\n");
     return saved && exported ? 0 : 1;
 }

@@ -1,4 +1,4 @@
-#include "sim_files.h"
+#include "sim/sim_files.h"
 
 #include <windows.h>
 
@@ -6,13 +6,15 @@
 
 namespace sim {
 
-bool WriteFileReplacing(const std::filesystem::path& target, const std::function<bool(std::ostream&)>& write) {
+bool WriteFileReplacing(const std::filesystem::path& target, const std::function<bool(std::ostream&)>& write)
+{
     std::filesystem::path temp = target;
     temp += ".new";
     bool ok;
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
+        if (!out)
+            return false;
         ok = write(out);
         out.flush();
         ok = ok && static_cast<bool>(out);

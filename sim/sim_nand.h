@@ -15,7 +15,7 @@ namespace sim {
 inline constexpr std::size_t kSectorDataBytes = 512;
 inline constexpr std::size_t kSpareBytes = 16;
 inline constexpr std::size_t kSectorBytes = kSectorDataBytes + kSpareBytes;  // 528
-inline constexpr std::uint32_t kSectorsPerRow = 256;                          // a row is 128 KB
+inline constexpr std::uint32_t kSectorsPerRow = 256;                         // a row is 128 KB
 
 using SectorBytes = std::array<std::uint8_t, kSectorBytes>;
 
@@ -30,9 +30,9 @@ std::optional<NandGeometry> GeometryForId(std::uint8_t maker, std::uint8_t devic
 
 // Per-block state kept beside the pages.
 enum BlockFlag : std::uint8_t {
-    kBlockBad = 1,          // worn out: the bad-block byte is cleared and erases fail
-    kBlockEraseFails = 2,   // erases report failure and change nothing
-    kBlockProgramFails = 4, // programs change nothing
+    kBlockBad = 1,           // worn out: the bad-block byte is cleared and erases fail
+    kBlockEraseFails = 2,    // erases report failure and change nothing
+    kBlockProgramFails = 4,  // programs change nothing
 };
 
 class SimNandChip {
@@ -78,7 +78,7 @@ private:
     std::uint8_t maker_, device_;
     NandGeometry geometry_;
     std::vector<std::vector<std::uint8_t>> blocks_;  // empty = erased; else sectorsPerBlock x 528 bytes
-    std::vector<std::uint8_t> flags_;                 // BlockFlag bits per block
+    std::vector<std::uint8_t> flags_;                // BlockFlag bits per block
     bool dirty_ = true;
 };
 

@@ -5,8 +5,8 @@
 // here is shared with the engine. Internal to sim/.
 #pragma once
 
-#include "sim_nand.h"
-#include "simulated_player.h"  // CardImageAudit
+#include "sim/sim_nand.h"
+#include "sim/simulated_player.h"  // CardImageAudit
 
 #include <array>
 #include <cstdint>

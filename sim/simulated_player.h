@@ -39,8 +39,8 @@
 // transfer, so a refused read fails instead of waiting forever.
 #pragma once
 
-#include "cost_model.h"
-#include "wire_server.h"
+#include "sim/cost_model.h"
+#include "sim/wire_server.h"
 
 #include <array>
 #include <cstdint>
@@ -72,14 +72,14 @@ struct AudioHeader {
 // Everything the 64-byte device information block says, as the player would report it, and the few
 // other answers of the player.
 struct PlayerConfig {
-    std::string modelId;                 // at most 12 printable ASCII characters, e.g. "TN510"
-    std::string firmware = "0100";       // at most 4 characters; "N..." sends the NAND ids complemented
+    std::string modelId;                    // at most 12 printable ASCII characters, e.g. "TN510"
+    std::string firmware = "0100";          // at most 4 characters; "N..." sends the NAND ids complemented
     std::string firmwareDate = "20040101";  // at most 8 characters
     // (maker, device) per chip position 0..7; {0, 0} is an empty position. Positions 0..chipCount-1
     // are internal chips, position chipCount is the card slot. A position whose pair the player's
     // geometry table knows holds a chip; changing a pair gives that position a fresh erased chip.
     std::array<std::array<std::uint8_t, 2>, 8> nandIds{};
-    std::uint16_t rootEntries = 0;       // bytes 61-62; 0 means "no count given"
+    std::uint16_t rootEntries = 0;  // bytes 61-62; 0 means "no count given"
     // Sector-card figures (group models), bytes 40-60.
     std::array<std::uint8_t, 16> csd{};  // bytes 40-55 as they go on the wire
     bool cardWriteProtect = false;       // byte 56 bit 0
@@ -87,8 +87,8 @@ struct PlayerConfig {
     // Byte 59 is set while a card is present and this is set, and for a sector card only when the
     // player finds a FAT volume on it (as 18 does); clear it to report a present card unmountable.
     bool cardMountable = true;
-    bool mediaChanged = false;           // byte 57
-    std::uint8_t upgradeStatus = 0;      // byte 0 of the reply to 0xA0 (0 = the player accepted the files)
+    bool mediaChanged = false;               // byte 57
+    std::uint8_t upgradeStatus = 0;          // byte 0 of the reply to 0xA0 (0 = the player accepted the files)
     std::vector<BlockRef> factoryBadBlocks;  // marked bad when the player is created
     std::vector<AudioHeader> audioHeaders;   // 0xAA answers; any other file gets a zero reply
     // The memory card. A NAND-type card is the chip whose pair is at the card position of nandIds;
@@ -120,12 +120,12 @@ struct CardImageAudit {
 };
 
 struct NandCounters {
-    std::uint64_t commandBlocks = 0;  // command blocks accepted
-    std::uint64_t pageReads = 0;      // 512-byte sectors sent by 0x02 and 0x06
-    std::uint64_t spareReads = 0;     // spare records sent by 0x07 (one chip read each)
-    std::uint64_t pagePrograms = 0;   // 512-byte sectors taken by 0x03, 0x08 and 0x30 (failed ones too)
-    std::uint64_t blockErases = 0;    // erase commands on a block (failed ones too)
-    std::uint64_t rejected = 0;       // blocks and data messages refused (see above)
+    std::uint64_t commandBlocks = 0;       // command blocks accepted
+    std::uint64_t pageReads = 0;           // 512-byte sectors sent by 0x02 and 0x06
+    std::uint64_t spareReads = 0;          // spare records sent by 0x07 (one chip read each)
+    std::uint64_t pagePrograms = 0;        // 512-byte sectors taken by 0x03, 0x08 and 0x30 (failed ones too)
+    std::uint64_t blockErases = 0;         // erase commands on a block (failed ones too)
+    std::uint64_t rejected = 0;            // blocks and data messages refused (see above)
     std::uint64_t cardSectorsRead = 0;     // sector-card sectors sent by 17 and 18
     std::uint64_t cardSectorsWritten = 0;  // sector-card sectors written by 24 and 25
     std::uint64_t cardSectorsErased = 0;   // sector-card sectors erased by 38
@@ -136,11 +136,12 @@ struct NandCounters {
 struct RunCost {
     WireCounters wire;
     NandCounters nand;
-    DeviceTime Time() const {
-        return {wire.packetsOut + wire.packetsIn,
-                NandMicroseconds(nand.pageReads + nand.spareReads + nand.cardSectorsRead,
-                                 nand.pagePrograms + nand.cardSectorsWritten + nand.cardSectorsErased,
-                                 nand.blockErases)};
+    DeviceTime Time() const
+    {
+        return {
+            wire.packetsOut + wire.packetsIn,
+            NandMicroseconds(nand.pageReads + nand.spareReads + nand.cardSectorsRead,
+                             nand.pagePrograms + nand.cardSectorsWritten + nand.cardSectorsErased, nand.blockErases)};
     }
     double Microseconds() const { return Time().Microseconds(); }
 };
@@ -169,10 +170,10 @@ public:
 
     // Hardware faults, by chip position and erase block index within the chip; false when there is no
     // such block. Failures stay until cleared and are kept in the chip images.
-    bool MarkBadBlock(int position, std::uint32_t block);   // grown bad block: byte 5 cleared, erases fail
-    bool FailErase(int position, std::uint32_t block);      // erase reports status bit 0, changes nothing
-    bool FailProgram(int position, std::uint32_t block);    // programs leave the block unchanged
-    void ClearFailures();                                   // undoes FailErase and FailProgram everywhere
+    bool MarkBadBlock(int position, std::uint32_t block);  // grown bad block: byte 5 cleared, erases fail
+    bool FailErase(int position, std::uint32_t block);     // erase reports status bit 0, changes nothing
+    bool FailProgram(int position, std::uint32_t block);   // programs leave the block unchanged
+    void ClearFailures();                                  // undoes FailErase and FailProgram everywhere
 
     // Raw look at a sector: 512 data bytes followed by the 16 spare bytes (0xFF where there is no chip).
     std::array<std::uint8_t, 528> PeekPage(int position, std::uint32_t row, std::uint32_t sector) const;

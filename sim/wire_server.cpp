@@ -1,6 +1,6 @@
-#include "wire_server.h"
+#include "sim/wire_server.h"
 
-#include "cost_model.h"
+#include "sim/cost_model.h"
 
 #include <windows.h>
 
@@ -23,11 +23,18 @@ constexpr const char* kSuffix[] = {"", "\\PIPE02", "\\PIPE00", "\\PIPE01"};
 // row for every operation, and each open must find an instance ready before the server thread has put a
 // new one in place; the data pipes are opened once per operation, but a server that falls behind can
 // still hold the previous operation's instances when the next one opens.
-constexpr int Listeners(Role r) { return r == Role::Interface ? 8 : 4; }
+constexpr int Listeners(Role r)
+{
+    return r == Role::Interface ? 8 : 4;
+}
 
 struct Event {
     HANDLE h = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ~Event() { if (h) CloseHandle(h); }
+    ~Event()
+    {
+        if (h)
+            CloseHandle(h);
+    }
 };
 
 // One server end of a named pipe. `op` carries the connect, then the zero-byte read that reports
@@ -43,18 +50,23 @@ struct Instance {
     DWORD opError = 0;  // a zero-byte read that failed at once (the host had already closed)
     Message writing;
 
-    explicit Instance(Role r) : role(r) {
+    explicit Instance(Role r) : role(r)
+    {
         op.hEvent = opEvent.h;
         write.hEvent = writeEvent.h;
     }
     ~Instance() { Close(); }
 
-    void Close() {
-        if (pipe == INVALID_HANDLE_VALUE) return;
+    void Close()
+    {
+        if (pipe == INVALID_HANDLE_VALUE)
+            return;
         CancelIoEx(pipe, nullptr);
         DWORD n;
-        if (opPending) GetOverlappedResult(pipe, &op, &n, TRUE);
-        if (writePending) GetOverlappedResult(pipe, &write, &n, TRUE);
+        if (opPending)
+            GetOverlappedResult(pipe, &op, &n, TRUE);
+        if (writePending)
+            GetOverlappedResult(pipe, &write, &n, TRUE);
         DisconnectNamedPipe(pipe);
         CloseHandle(pipe);
         pipe = INVALID_HANDLE_VALUE;
@@ -71,7 +83,8 @@ struct Instance {
     }
 
     // Posts the zero-byte read; it completes when the host writes or closes.
-    void Arm() {
+    void Arm()
+    {
         ResetEvent(op.hEvent);
         DWORD n;
         opPending = true;
@@ -117,15 +130,15 @@ struct WireServer::Impl {
 
     Impl(std::string b, WireDevice& d) : base(std::move(b)), device(d) {}
 
-    std::string Name(Role r) const {
-        return "\\\\.\\pipe\\" + base + kSuffix[static_cast<int>(r)];
-    }
+    std::string Name(Role r) const { return "\\\\.\\pipe\\" + base + kSuffix[static_cast<int>(r)]; }
 
-    bool Listen(Instance& inst) {
+    bool Listen(Instance& inst)
+    {
         inst.pipe = CreateNamedPipeA(Name(inst.role).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                     PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
-                                     PIPE_UNLIMITED_INSTANCES, 0, 0, 0, nullptr);
-        if (inst.pipe == INVALID_HANDLE_VALUE) return false;
+                                     PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES, 0,
+                                     0, 0, nullptr);
+        if (inst.pipe == INVALID_HANDLE_VALUE)
+            return false;
         // A host may open a fresh instance before the connect below is made: the connect then answers at
         // once, "connected" if the host is still there, "no data" if it has closed again (the interface's
         // presence checks do). A closed one is freed to listen again; given up, the instance would be lost
@@ -138,7 +151,8 @@ struct WireServer::Impl {
                 break;
             }
             const DWORD error = GetLastError();
-            if (error == ERROR_IO_PENDING) break;
+            if (error == ERROR_IO_PENDING)
+                break;
             if (error != ERROR_NO_DATA || attempt == 16) {
                 inst.Close();
                 return false;
@@ -149,22 +163,26 @@ struct WireServer::Impl {
         return true;
     }
 
-    bool ListenAll() {
+    bool ListenAll()
+    {
         for (Role r : kRoles)
             for (int i = 0; i < Listeners(r); ++i) {
                 auto inst = std::make_unique<Instance>(r);
-                if (!Listen(*inst)) return false;
+                if (!Listen(*inst))
+                    return false;
                 instances.push_back(std::move(inst));
             }
         return true;
     }
 
     // A connection ended or was dropped: the instance listens again for the next host open.
-    void Recycle(Instance& inst) {
+    void Recycle(Instance& inst)
+    {
         // A reply the host took before it closed still counts; one it did not take is kept aside.
         std::optional<Message> unread;
         if (inst.writePending) {
-            if (WaitForSingleObject(inst.write.hEvent, 0) != WAIT_OBJECT_0) CancelIoEx(inst.pipe, &inst.write);
+            if (WaitForSingleObject(inst.write.hEvent, 0) != WAIT_OBJECT_0)
+                CancelIoEx(inst.pipe, &inst.write);
             DWORD n = 0;
             if (GetOverlappedResult(inst.pipe, &inst.write, &n, TRUE) && n == inst.writing.size())
                 CountRead(n);
@@ -179,15 +197,18 @@ struct WireServer::Impl {
         }
         if (inst.role == Role::In) {
             std::erase(ins, &inst);
-            if (unread) GiveBack(std::move(*unread));
+            if (unread)
+                GiveBack(std::move(*unread));
         }
         inst.Close();
-        if (plugged) Listen(inst);
+        if (plugged)
+            Listen(inst);
     }
 
     // A reply that did not reach an IN instance whose host has gone goes to the next one, as long as the
     // host that asked for it still holds its OUT pipe.
-    void GiveBack(Message piece) {
+    void GiveBack(Message piece)
+    {
         if (OutStillOpen())
             replies.push_front(std::move(piece));
         else
@@ -196,56 +217,65 @@ struct WireServer::Impl {
 
     // True while the host of the current exchange has its OUT pipe open (a zero-byte peek fails once
     // the host has closed it, even before the server has seen the close).
-    bool OutStillOpen() const {
-        return out && PeekNamedPipe(out->pipe, nullptr, 0, nullptr, nullptr, nullptr);
-    }
+    bool OutStillOpen() const { return out && PeekNamedPipe(out->pipe, nullptr, 0, nullptr, nullptr, nullptr); }
 
     // Withdraws every reply not yet read: a cancelled pipe write leaves nothing for the host to read.
-    void WithdrawReplies() {
+    void WithdrawReplies()
+    {
         replies.clear();
         for (Instance* inst : ins) {
-            if (!inst->writePending) continue;
+            if (!inst->writePending)
+                continue;
             CancelIoEx(inst->pipe, &inst->write);
             DWORD n = 0;
             const bool read = GetOverlappedResult(inst->pipe, &inst->write, &n, TRUE) && n == inst->writing.size();
             inst->writePending = false;
             inst->writing.clear();
-            if (read) CountRead(n);  // the host took it before the cancel
+            if (read)
+                CountRead(n);  // the host took it before the cancel
         }
     }
 
     // The player drops both data pipes: every transfer the host has under way or starts fails.
-    void DropDataPipes() {
+    void DropDataPipes()
+    {
         std::vector<Instance*> data;
         for (auto& inst : instances)
-            if (inst->connected && (inst->role == Role::Out || inst->role == Role::In)) data.push_back(inst.get());
-        for (Instance* inst : data) Recycle(*inst);
+            if (inst->connected && (inst->role == Role::Out || inst->role == Role::In))
+                data.push_back(inst.get());
+        for (Instance* inst : data)
+            Recycle(*inst);
         replies.clear();  // nothing of a failed exchange is sent again
     }
 
     // Counts one transfer and says which fault, if any, hits it.
-    bool TakeFault(FaultKind& kind, std::size_t& bytes) {
+    bool TakeFault(FaultKind& kind, std::size_t& bytes)
+    {
         std::lock_guard g(lock);
-        if (faultCountdown == 0 || --faultCountdown != 0) return false;
+        if (faultCountdown == 0 || --faultCountdown != 0)
+            return false;
         kind = faultKind;
         bytes = faultBytes;
         ++counters.failedTransfers;
         return true;
     }
 
-    void OnConnected(Instance& inst) {
+    void OnConnected(Instance& inst)
+    {
         inst.connected = true;
         if (inst.role == Role::Interface) {  // an open of the interface carries nothing: listen again at once
             Recycle(inst);
             return;
         }
         // An OUT instance becomes current only when the host writes on it; an IN instance joins the list.
-        if (inst.role == Role::In) ins.push_back(&inst);
+        if (inst.role == Role::In)
+            ins.push_back(&inst);
         inst.Arm();
     }
 
     // The host has a message waiting on the OUT pipe; nothing is taken yet.
-    void OnHostWriteWaiting(Instance& inst) {
+    void OnHostWriteWaiting(Instance& inst)
+    {
         FaultKind kind;
         std::size_t bytes;
         if (TakeFault(kind, bytes)) {  // a failed host write (a shortened one fails too)
@@ -270,7 +300,8 @@ struct WireServer::Impl {
         DWORD got = 0;
         ResetEvent(inst.op.hEvent);
         BOOL ok = ReadFile(inst.pipe, msg.data(), left, &got, &inst.op);
-        if (!ok && GetLastError() == ERROR_IO_PENDING) ok = GetOverlappedResult(inst.pipe, &inst.op, &got, TRUE);
+        if (!ok && GetLastError() == ERROR_IO_PENDING)
+            ok = GetOverlappedResult(inst.pipe, &inst.op, &got, TRUE);
         if (!ok || got != left) {
             Recycle(inst);
             return;
@@ -283,16 +314,20 @@ struct WireServer::Impl {
         }
         std::vector<Message> answer;
         device.HostWrite(msg, answer);
-        for (auto& m : answer) replies.push_back(std::move(m));
+        for (auto& m : answer)
+            replies.push_back(std::move(m));
         inst.Arm();
     }
 
     // Starts the next reply write when the host can take it: one at a time, on the newest IN instance.
     // An instance whose host has gone refuses the write at once; it is recycled and the next one tried.
-    void Pump() {
-        if (replies.empty() || ins.empty()) return;
+    void Pump()
+    {
+        if (replies.empty() || ins.empty())
+            return;
         for (Instance* inst : ins)
-            if (inst->writePending) return;
+            if (inst->writePending)
+                return;
         FaultKind kind;
         std::size_t bytes;
         if (TakeFault(kind, bytes)) {
@@ -317,18 +352,21 @@ struct WireServer::Impl {
             }
             GiveBack(std::move(in.writing));
             Recycle(in);
-            if (replies.empty()) return;  // the host of this exchange has gone too
+            if (replies.empty())
+                return;  // the host of this exchange has gone too
         }
     }
 
-    void CountRead(DWORD bytes) {
+    void CountRead(DWORD bytes)
+    {
         std::lock_guard g(lock);
         ++counters.hostReads;
         counters.bytesIn += bytes;
         counters.packetsIn += UsbPackets(bytes);
     }
 
-    void OnWriteDone(Instance& inst) {
+    void OnWriteDone(Instance& inst)
+    {
         DWORD n = 0;
         BOOL ok = GetOverlappedResult(inst.pipe, &inst.write, &n, FALSE);
         if (!ok || n != inst.writing.size()) {
@@ -340,7 +378,8 @@ struct WireServer::Impl {
         CountRead(n);
     }
 
-    void OnOpDone(Instance& inst) {
+    void OnOpDone(Instance& inst)
+    {
         DWORD n = 0;
         if (!inst.connected && inst.connectedAtOnce) {
             inst.opPending = false;
@@ -379,8 +418,10 @@ struct WireServer::Impl {
         Recycle(inst);  // the host closed its end
     }
 
-    void SetPlugged(bool on) {
-        if (on == plugged) return;
+    void SetPlugged(bool on)
+    {
+        if (on == plugged)
+            return;
         plugged = on;
         if (!on) {
             out = nullptr;
@@ -393,7 +434,8 @@ struct WireServer::Impl {
         }
     }
 
-    void RunRequests() {
+    void RunRequests()
+    {
         std::unique_lock g(lock);
         while (!requests.empty()) {
             auto fn = std::move(requests.front());
@@ -407,7 +449,8 @@ struct WireServer::Impl {
     }
 
     // Runs `fn` on the server thread and waits for it.
-    void Call(std::function<void()> fn) {
+    void Call(std::function<void()> fn)
+    {
         std::unique_lock g(lock);
         if (!thread.joinable()) {
             g.unlock();
@@ -422,13 +465,16 @@ struct WireServer::Impl {
 
     // Connections first (a host that opened its IN pipe before writing a command gets the reply on that
     // pipe), then finished replies (the host read them before it closed), then closes and host writes.
-    void ProcessSignalled() {
+    void ProcessSignalled()
+    {
         for (int pass = 0; pass < 3; ++pass) {
             for (std::size_t i = 0; i < instances.size(); ++i) {
                 Instance& inst = *instances[i];
                 bool isWrite = pass == 1;
-                if (isWrite ? !inst.writePending : !inst.opPending || (pass == 0) == inst.connected) continue;
-                if (WaitForSingleObject(isWrite ? inst.write.hEvent : inst.op.hEvent, 0) != WAIT_OBJECT_0) continue;
+                if (isWrite ? !inst.writePending : !inst.opPending || (pass == 0) == inst.connected)
+                    continue;
+                if (WaitForSingleObject(isWrite ? inst.write.hEvent : inst.op.hEvent, 0) != WAIT_OBJECT_0)
+                    continue;
                 if (isWrite)
                     OnWriteDone(inst);
                 else
@@ -437,23 +483,28 @@ struct WireServer::Impl {
         }
     }
 
-    void Loop() {
+    void Loop()
+    {
         std::vector<HANDLE> handles;
         for (;;) {
             handles.assign({stop.h, wake.h});
             for (auto& inst : instances) {
-                if (inst->opPending) handles.push_back(inst->op.hEvent);
-                if (inst->writePending) handles.push_back(inst->write.hEvent);
+                if (inst->opPending)
+                    handles.push_back(inst->op.hEvent);
+                if (inst->writePending)
+                    handles.push_back(inst->write.hEvent);
             }
             DWORD r = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, INFINITE);
-            if (r == WAIT_OBJECT_0) break;
+            if (r == WAIT_OBJECT_0)
+                break;
             if (r == WAIT_OBJECT_0 + 1) {
                 ResetEvent(wake.h);
                 RunRequests();
                 Pump();
                 continue;
             }
-            if (r == WAIT_FAILED || r >= WAIT_OBJECT_0 + handles.size()) continue;
+            if (r == WAIT_FAILED || r >= WAIT_OBJECT_0 + handles.size())
+                continue;
             ProcessSignalled();
             Pump();
         }
@@ -464,12 +515,18 @@ struct WireServer::Impl {
 };
 
 WireServer::WireServer(std::string baseName, WireDevice& device)
-    : impl_(std::make_unique<Impl>(std::move(baseName), device)) {}
+    : impl_(std::make_unique<Impl>(std::move(baseName), device))
+{}
 
-WireServer::~WireServer() { Stop(); }
+WireServer::~WireServer()
+{
+    Stop();
+}
 
-bool WireServer::Start() {
-    if (impl_->thread.joinable()) return true;
+bool WireServer::Start()
+{
+    if (impl_->thread.joinable())
+        return true;
     if (!impl_->stop.h || !impl_->wake.h || !impl_->ListenAll()) {
         impl_->instances.clear();
         return false;
@@ -479,8 +536,10 @@ bool WireServer::Start() {
     return true;
 }
 
-void WireServer::Stop() {
-    if (!impl_->thread.joinable()) return;
+void WireServer::Stop()
+{
+    if (!impl_->thread.joinable())
+        return;
     SetEvent(impl_->stop.h);
     impl_->thread.join();
     // Wake any caller still waiting on a request.
@@ -490,40 +549,57 @@ void WireServer::Stop() {
     impl_->done.notify_all();
 }
 
-std::string WireServer::InterfacePath() const { return impl_->Name(Role::Interface); }
+std::string WireServer::InterfacePath() const
+{
+    return impl_->Name(Role::Interface);
+}
 
-void WireServer::InjectFault(FaultKind kind, std::uint64_t nth, std::size_t bytes) {
+void WireServer::InjectFault(FaultKind kind, std::uint64_t nth, std::size_t bytes)
+{
     std::lock_guard g(impl_->lock);
     impl_->faultKind = kind;
     impl_->faultCountdown = nth;
     impl_->faultBytes = bytes;
 }
 
-void WireServer::ClearFault() { InjectFault(FaultKind::Fail, 0); }
+void WireServer::ClearFault()
+{
+    InjectFault(FaultKind::Fail, 0);
+}
 
-void WireServer::Unplug() { impl_->Call([this] { impl_->SetPlugged(false); }); }
-void WireServer::Plug() { impl_->Call([this] { impl_->SetPlugged(true); }); }
+void WireServer::Unplug()
+{
+    impl_->Call([this] { impl_->SetPlugged(false); });
+}
+void WireServer::Plug()
+{
+    impl_->Call([this] { impl_->SetPlugged(true); });
+}
 
-bool WireServer::Plugged() const {
+bool WireServer::Plugged() const
+{
     bool on = false;
     impl_->Call([&] { on = impl_->plugged; });
     return on;
 }
 
-WireCounters WireServer::Counters() const {
+WireCounters WireServer::Counters() const
+{
     impl_->Call([this] { impl_->ProcessSignalled(); });  // count what the host has already done
     std::lock_guard g(impl_->lock);
     return impl_->counters;
 }
 
-void WireServer::ResetCounters() {
+void WireServer::ResetCounters()
+{
     // What the host has already done belongs to the time before the reset.
     impl_->Call([this] { impl_->ProcessSignalled(); });
     std::lock_guard g(impl_->lock);
     impl_->counters = {};
 }
 
-std::string UniquePipeBaseName(const char* prefix) {
+std::string UniquePipeBaseName(const char* prefix)
+{
     static std::atomic<unsigned> serial{0};
     return std::string(prefix) + "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
 }

@@ -46,12 +46,12 @@ public:
 };
 
 struct WireCounters {
-    std::uint64_t hostWrites = 0;     // messages taken from the OUT pipe
-    std::uint64_t hostReads = 0;      // messages delivered on the IN pipe
-    std::uint64_t bytesOut = 0;       // host to player
-    std::uint64_t bytesIn = 0;        // player to host
-    std::uint64_t packetsOut = 0;     // USB packets the host writes would take (cost_model.h)
-    std::uint64_t packetsIn = 0;      // USB packets the replies would take
+    std::uint64_t hostWrites = 0;  // messages taken from the OUT pipe
+    std::uint64_t hostReads = 0;   // messages delivered on the IN pipe
+    std::uint64_t bytesOut = 0;    // host to player
+    std::uint64_t bytesIn = 0;     // player to host
+    std::uint64_t packetsOut = 0;  // USB packets the host writes would take (cost_model.h)
+    std::uint64_t packetsIn = 0;   // USB packets the replies would take
     std::uint64_t failedTransfers = 0;
 };
 

@@ -36,7 +36,9 @@ void ComputeEcc256(const std::uint8_t* data, std::uint8_t* ecc)
         high |= lp[k + 4][0] << (2 * k);
         high |= lp[k + 4][1] << (2 * k + 1);
     }
-    auto c = [column](unsigned bit) { return (column >> bit) & 1; };
+    auto c = [column](unsigned bit) {
+        return (column >> bit) & 1;
+    };
     unsigned cp0 = c(0) ^ c(2) ^ c(4) ^ c(6);
     unsigned cp1 = c(1) ^ c(3) ^ c(5) ^ c(7);
     unsigned cp2 = c(0) ^ c(1) ^ c(4) ^ c(5);

@@ -18,9 +18,9 @@ inline constexpr std::uint32_t kCardZoneBlocks = 1000;  // logical blocks of one
 inline constexpr std::size_t kSpareDataStatus = 4;
 inline constexpr std::size_t kSpareBlockStatus = 5;
 inline constexpr std::size_t kSpareAddress1 = 6;
-inline constexpr std::size_t kSpareEccHigh = 8;   // ECC of bytes 256..511
+inline constexpr std::size_t kSpareEccHigh = 8;  // ECC of bytes 256..511
 inline constexpr std::size_t kSpareAddress2 = 11;
-inline constexpr std::size_t kSpareEccLow = 13;   // ECC of bytes 0..255
+inline constexpr std::size_t kSpareEccLow = 13;  // ECC of bytes 0..255
 
 // Three ECC bytes over 256 data bytes: line parity LP7..LP0, LP15..LP8, column parity CP5..CP0 and two
 // one bits, each inverted.

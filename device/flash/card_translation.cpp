@@ -9,17 +9,22 @@ namespace engine {
 std::optional<CardLayout> LookupCardLayout(std::uint32_t rowCount)
 {
     switch (rowCount) {
-    case 64: return CardLayout{48, 4, 16};
-    case 128: return CardLayout{64, 4, 16};
-    case 256: return CardLayout{64, 8, 16};
-    case 512: return CardLayout{96, 8, 32};
-    case 1024: return CardLayout{128, 16, 32};
-    default: return std::nullopt;
+    case 64:
+        return CardLayout{48, 4, 16};
+    case 128:
+        return CardLayout{64, 4, 16};
+    case 256:
+        return CardLayout{64, 8, 16};
+    case 512:
+        return CardLayout{96, 8, 32};
+    case 1024:
+        return CardLayout{128, 16, 32};
+    default:
+        return std::nullopt;
     }
 }
 
-std::uint32_t LogicalBlockOfCluster(std::uint32_t cluster, std::uint32_t dataStartSector,
-                                    std::uint32_t sectorsPerBlock)
+std::uint32_t LogicalBlockOfCluster(std::uint32_t cluster, std::uint32_t dataStartSector, std::uint32_t sectorsPerBlock)
 {
     return cluster + dataStartSector / sectorsPerBlock - 2;
 }

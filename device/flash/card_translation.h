@@ -27,9 +27,9 @@ std::uint32_t LogicalBlockOfCluster(std::uint32_t cluster, std::uint32_t dataSta
                                     std::uint32_t sectorsPerBlock);
 
 // Tests of a cached spare record.
-bool IsValidCardRecord(const std::uint8_t* record);    // bytes 4 and 5 are 0xFF
-bool IsErasedCardRecord(const std::uint8_t* record);   // 0xFF at 4, 5 and both address fields
-bool IsCisCardRecord(const std::uint8_t* record);      // valid, 0x00 at 6 and 7
+bool IsValidCardRecord(const std::uint8_t* record);   // bytes 4 and 5 are 0xFF
+bool IsErasedCardRecord(const std::uint8_t* record);  // 0xFF at 4, 5 and both address fields
+bool IsCisCardRecord(const std::uint8_t* record);     // valid, 0x00 at 6 and 7
 // Valid and carrying a block address (neither an erased field nor the information structure's).
 bool HoldsLogicalBlock(const std::uint8_t* record);
 

@@ -1,6 +1,5 @@
 #include "device/flash/nand_chip.h"
 
-
 #include <cstring>
 #include <memory>
 #include <new>
@@ -167,8 +166,8 @@ int NandChip::LoadSpareTable()
     spareTable.fill(0);
     for (std::size_t r = 0; r < rowCount; ++r)
         std::memset(spareTable.data() + r * kSpareRowSlot, 0xFF, perRow * kSpareRecordBytes);
-    if (pipes->NandReadSpare(chipSelect, {work.get(), kSpareWorkBytes}, static_cast<std::uint32_t>(perRow),
-                             rowCount) != kTransportOk)
+    if (pipes->NandReadSpare(chipSelect, {work.get(), kSpareWorkBytes}, static_cast<std::uint32_t>(perRow), rowCount) !=
+        kTransportOk)
         return kTransportFailed;
     // The player sends the records packed, row after row.
     for (std::size_t r = 0; r < rowCount; ++r)

@@ -9,6 +9,7 @@ struct GeometryRow {
     NandGeometry geometry;
 };
 
+// clang-format off
 constexpr GeometryRow kGeometry[] = {
     {0xE6, {64, 16, 0}},     // 8 MB
     {0x73, {128, 32, 0}},    // 16 MB
@@ -19,6 +20,7 @@ constexpr GeometryRow kGeometry[] = {
     {0xDA, {2048, 256, 1}},  // 256 MB, large pages
     {0xDC, {4096, 256, 1}},  // 512 MB, large pages
 };
+// clang-format on
 
 bool KnownMaker(std::uint8_t maker)
 {

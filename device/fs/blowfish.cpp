@@ -9,8 +9,7 @@ namespace {
 
 std::uint32_t LoadBigEndian32(const std::uint8_t* p)
 {
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
-           std::uint32_t(p[3]);
+    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | std::uint32_t(p[3]);
 }
 
 void StoreBigEndian32(std::uint8_t* p, std::uint32_t v)
@@ -23,8 +22,7 @@ void StoreBigEndian32(std::uint8_t* p, std::uint32_t v)
 
 }  // namespace
 
-Blowfish::Blowfish(const std::uint8_t* key, std::size_t keyLength, std::uint32_t chainLeft,
-                   std::uint32_t chainRight)
+Blowfish::Blowfish(const std::uint8_t* key, std::size_t keyLength, std::uint32_t chainLeft, std::uint32_t chainRight)
 {
     if (keyLength == 0 || key == nullptr)
         throw BlowfishError("Incorrect key length");
@@ -154,14 +152,12 @@ void Blowfish::Decrypt(std::uint8_t* buffer, std::size_t length, int mode) const
     Process(buffer, buffer, length, mode, false);
 }
 
-void Blowfish::EncryptCopy(const std::uint8_t* input, std::uint8_t* output, std::size_t length,
-                           int mode) const
+void Blowfish::EncryptCopy(const std::uint8_t* input, std::uint8_t* output, std::size_t length, int mode) const
 {
     Process(input, output, length, mode, true);
 }
 
-void Blowfish::DecryptCopy(const std::uint8_t* input, std::uint8_t* output, std::size_t length,
-                           int mode) const
+void Blowfish::DecryptCopy(const std::uint8_t* input, std::uint8_t* output, std::size_t length, int mode) const
 {
     Process(input, output, length, mode, false);
 }

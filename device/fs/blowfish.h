@@ -28,8 +28,7 @@ public:
 
     // Key schedule over the first min(keyLength, 56) bytes. The initial chain block is given as the two
     // 32-bit halves of a block (left half first); every CBC or CFB call starts from it.
-    Blowfish(const std::uint8_t* key, std::size_t keyLength, std::uint32_t chainLeft = 0,
-             std::uint32_t chainRight = 0);
+    Blowfish(const std::uint8_t* key, std::size_t keyLength, std::uint32_t chainLeft = 0, std::uint32_t chainRight = 0);
 
     // One block as two halves, in place.
     void EncryptBlock(std::uint32_t& left, std::uint32_t& right) const;
@@ -44,8 +43,7 @@ public:
 
 private:
     std::uint32_t Round(std::uint32_t x) const;
-    void Process(const std::uint8_t* input, std::uint8_t* output, std::size_t length, int mode,
-                 bool encrypt) const;
+    void Process(const std::uint8_t* input, std::uint8_t* output, std::size_t length, int mode, bool encrypt) const;
 
     std::uint32_t chain1_[2];  // kept as given; no operation reads it
     std::uint32_t chain2_[2];  // the starting chain of every CBC or CFB call

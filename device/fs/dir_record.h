@@ -18,12 +18,12 @@ struct DirRecord {
     std::uint16_t createTime;
     std::uint16_t createDate;
     std::uint16_t accessDate;
-    std::uint8_t unused1;          // never written
+    std::uint8_t unused1;  // never written
     std::uint16_t firstClusterHigh;
     std::uint16_t writeTime;
     std::uint16_t writeDate;
-    std::uint16_t firstCluster;    // the record id (FileSystemID of the object model)
-    std::uint16_t unused2;         // never written
+    std::uint16_t firstCluster;  // the record id (FileSystemID of the object model)
+    std::uint16_t unused2;       // never written
     std::uint32_t size;
 };
 #pragma pack(pop)

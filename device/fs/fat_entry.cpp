@@ -206,9 +206,8 @@ std::uint8_t ShortNameChecksum(const std::uint8_t* name11)
 
 int IsValidShortNameChar(std::uint8_t c)
 {
-    static constexpr std::uint8_t kRefused[] = {0x20, 0x7B, 0x2B, 0x2C, 0x3B, 0x3D, 0x5B, 0x5D,
-                                                0x2E, 0x28, 0x29, 0x26, 0x5E, 0x5C, 0x2F, 0x3A,
-                                                0x2A, 0x3F, 0x22, 0x3C, 0x3E, 0x7C, 0x7D};
+    static constexpr std::uint8_t kRefused[] = {0x20, 0x7B, 0x2B, 0x2C, 0x3B, 0x3D, 0x5B, 0x5D, 0x2E, 0x28, 0x29, 0x26,
+                                                0x5E, 0x5C, 0x2F, 0x3A, 0x2A, 0x3F, 0x22, 0x3C, 0x3E, 0x7C, 0x7D};
     return std::find(std::begin(kRefused), std::end(kRefused), c) == std::end(kRefused) ? 1 : 0;
 }
 
@@ -328,10 +327,10 @@ std::uint32_t MakeShortName(const char* ansiName, char* out, std::uint32_t outSi
     return 1;
 }
 
-std::uint32_t WriteEntrySetAt(FatDirSlot* entries, std::uint32_t entryCount, std::uint32_t index,
-                              std::uint32_t count, std::uint16_t firstCluster, std::uint16_t highCluster,
-                              const wchar_t* longName, const char* shortText, std::uint8_t attributes,
-                              std::uint32_t size, std::time_t created, std::time_t accessed, std::time_t written)
+std::uint32_t WriteEntrySetAt(FatDirSlot* entries, std::uint32_t entryCount, std::uint32_t index, std::uint32_t count,
+                              std::uint16_t firstCluster, std::uint16_t highCluster, const wchar_t* longName,
+                              const char* shortText, std::uint8_t attributes, std::uint32_t size, std::time_t created,
+                              std::time_t accessed, std::time_t written)
 {
     if (entries == nullptr || shortText == nullptr || !EntrySetFits(entryCount, index, count) ||
         (count >= 2 && !LongNameFits(longName)))
@@ -394,8 +393,8 @@ std::uint32_t BuildFolderEntrySet(std::uint32_t index, std::uint32_t count, std:
         return 1;
     std::memset(entries[index].raw, 0, sizeof entries[index].raw);
     const std::time_t now = std::time(nullptr);
-    return WriteEntrySetAt(entries, entryCount, index, count, firstCluster, 0, wide, shortText, kAttrDirectory, 0,
-                           now, now, now);
+    return WriteEntrySetAt(entries, entryCount, index, count, firstCluster, 0, wide, shortText, kAttrDirectory, 0, now,
+                           now, now);
 }
 
 std::uint32_t BuildRenamedEntrySet(std::uint32_t index, std::uint32_t count, const char* ansiLongName,

@@ -13,29 +13,29 @@ namespace engine {
 
 #pragma pack(push, 1)
 struct FatShortEntry {
-    std::uint8_t name[8];          // upper case, space padded; first byte 0 free, 0xE5 deleted, 0x05 = 0xE5
+    std::uint8_t name[8];  // upper case, space padded; first byte 0 free, 0xE5 deleted, 0x05 = 0xE5
     std::uint8_t extension[3];
     std::uint8_t attributes;
-    std::uint8_t reserved;         // kept from the slot by the builders
-    std::uint8_t createTenths;     // only bit 7 is written: the creation second is odd
+    std::uint8_t reserved;      // kept from the slot by the builders
+    std::uint8_t createTenths;  // only bit 7 is written: the creation second is odd
     std::uint16_t createTime;
     std::uint16_t createDate;
     std::uint16_t accessDate;
     std::uint16_t firstClusterHigh;
     std::uint16_t writeTime;
     std::uint16_t writeDate;
-    std::uint16_t firstCluster;    // the record id
+    std::uint16_t firstCluster;  // the record id
     std::uint32_t size;
 };
 
 struct FatLongEntry {
-    std::uint8_t sequence;         // 1 next to the short entry, counting up; 0x40 added on the last piece
+    std::uint8_t sequence;  // 1 next to the short entry, counting up; 0x40 added on the last piece
     std::uint16_t chars1[5];
-    std::uint8_t attributes;       // 0x0F
-    std::uint8_t type;             // 0
-    std::uint8_t checksum;         // of the short entry's 11 name bytes
+    std::uint8_t attributes;  // 0x0F
+    std::uint8_t type;        // 0
+    std::uint8_t checksum;    // of the short entry's 11 name bytes
     std::uint16_t chars2[6];
-    std::uint16_t firstCluster;    // 0
+    std::uint16_t firstCluster;  // 0
     std::uint16_t chars3[2];
 };
 
@@ -60,17 +60,17 @@ static_assert(offsetof(FatLongEntry, chars3) == 28);
 
 inline constexpr std::uint8_t kAttrLongName = 0x0F;
 inline constexpr std::uint8_t kAttrDirectory = 0x10;
-inline constexpr std::uint8_t kAttrFolderSelf = 0x1A;     // a new folder's own name entry
-inline constexpr std::uint8_t kAttrSystemFile = 0x06;     // type codes 'C', 'F', 'K'
-inline constexpr std::uint8_t kAttrPlayerFile = 0x80;     // every other file
+inline constexpr std::uint8_t kAttrFolderSelf = 0x1A;  // a new folder's own name entry
+inline constexpr std::uint8_t kAttrSystemFile = 0x06;  // type codes 'C', 'F', 'K'
+inline constexpr std::uint8_t kAttrPlayerFile = 0x80;  // every other file
 inline constexpr std::uint8_t kSlotFree = 0x00;
 inline constexpr std::uint8_t kSlotDeleted = 0xE5;
-inline constexpr std::uint8_t kSlotE5Escape = 0x05;       // a name whose first byte really is 0xE5
+inline constexpr std::uint8_t kSlotE5Escape = 0x05;  // a name whose first byte really is 0xE5
 inline constexpr std::uint8_t kLastLongEntry = 0x40;
 inline constexpr std::uint32_t kLongEntryChars = 13;
 inline constexpr std::uint32_t kMaxLongNameChars = 255;
-inline constexpr std::uint32_t kMaxLongEntries = 20;      // 255 characters in pieces of 13
-inline constexpr std::uint32_t kShortTextBytes = 13;      // "NAME0123.EXT" and its NUL
+inline constexpr std::uint32_t kMaxLongEntries = 20;  // 255 characters in pieces of 13
+inline constexpr std::uint32_t kShortTextBytes = 13;  // "NAME0123.EXT" and its NUL
 
 // System ANSI code page conversions. Both write at most outSize units including the NUL and return the
 // length without the NUL; 0 on failure (the output is then empty).
@@ -104,17 +104,16 @@ std::int32_t FindFreeEntryRun(std::uint32_t count, const FatDirSlot* entries, st
 // The short name of an ANSI name as text NAME.EXT, with a numeric tail ~0..~9, then ~10..~99 on a
 // shorter base, that no slot of the array holds yet. 0, or 1 when every tail is taken, the name
 // cannot be read or the output (at least kShortTextBytes) is too small.
-std::uint32_t MakeShortName(const char* ansiName, char* out, std::uint32_t outSize,
-                            const FatDirSlot* entries, std::uint32_t entryCount);
+std::uint32_t MakeShortName(const char* ansiName, char* out, std::uint32_t outSize, const FatDirSlot* entries,
+                            std::uint32_t entryCount);
 
 // The builders below write a short entry at `index` and count - 1 long-name entries before it. They
 // return 0, or 1 without writing anything when the set does not fit the array (index, count) or the
 // long name has more than 255 characters.
-std::uint32_t WriteEntrySetAt(FatDirSlot* entries, std::uint32_t entryCount, std::uint32_t index,
-                              std::uint32_t count, std::uint16_t firstCluster, std::uint16_t highCluster,
-                              const wchar_t* longName, const char* shortText, std::uint8_t attributes,
-                              std::uint32_t size, std::time_t created, std::time_t accessed,
-                              std::time_t written);
+std::uint32_t WriteEntrySetAt(FatDirSlot* entries, std::uint32_t entryCount, std::uint32_t index, std::uint32_t count,
+                              std::uint16_t firstCluster, std::uint16_t highCluster, const wchar_t* longName,
+                              const char* shortText, std::uint8_t attributes, std::uint32_t size, std::time_t created,
+                              std::time_t accessed, std::time_t written);
 std::uint32_t WriteRenamedEntrySetAt(FatDirSlot* entries, std::uint32_t entryCount, std::uint32_t index,
                                      std::uint32_t count, const wchar_t* longName, const char* shortText,
                                      const FatDirSlot& oldEntry);
@@ -122,9 +121,8 @@ std::uint32_t WriteRenamedEntrySetAt(FatDirSlot* entries, std::uint32_t entryCou
 // ANSI builders of the card volume and the legacy store; the long name goes through the ANSI code page.
 std::uint32_t BuildFileEntrySet(std::uint32_t index, std::uint32_t count, std::uint16_t firstCluster,
                                 const char* ansiLongName, const char* shortText, std::uint8_t typeCode,
-                                std::uint32_t size, std::time_t created, std::time_t accessed,
-                                std::time_t written, FatDirSlot* entries, std::uint32_t entryCount,
-                                std::uint16_t highCluster);
+                                std::uint32_t size, std::time_t created, std::time_t accessed, std::time_t written,
+                                FatDirSlot* entries, std::uint32_t entryCount, std::uint16_t highCluster);
 std::uint32_t BuildFolderEntrySet(std::uint32_t index, std::uint32_t count, std::uint16_t firstCluster,
                                   const char* ansiLongName, const char* shortText, FatDirSlot* entries,
                                   std::uint32_t entryCount);
@@ -148,7 +146,7 @@ bool MoveEntrySetToIndex(FatDirSlot* entries, std::uint32_t entryCount, std::uin
 
 // The name an entry set shows: its long name, or NAME.EXT built from the short entry. out holds at
 // least kMaxLongEntries * 13 + 1 characters.
-void ReadEntrySetName(const FatDirSlot* entries, std::uint32_t setStart, std::uint32_t shortSlot,
-                      wchar_t* out, std::uint32_t outChars);
+void ReadEntrySetName(const FatDirSlot* entries, std::uint32_t setStart, std::uint32_t shortSlot, wchar_t* out,
+                      std::uint32_t outChars);
 
 }  // namespace engine

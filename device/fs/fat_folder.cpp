@@ -127,8 +127,8 @@ std::uint32_t FatFolder::WriteEntrySet(std::uint32_t index, std::uint32_t count,
                                        std::uint32_t size, std::time_t created, std::time_t accessed,
                                        std::time_t written)
 {
-    return WriteEntrySetAt(entries_.get(), capacity_, index, count, firstCluster, 0, longName, shortText,
-                           attributes, size, created, accessed, written);
+    return WriteEntrySetAt(entries_.get(), capacity_, index, count, firstCluster, 0, longName, shortText, attributes,
+                           size, created, accessed, written);
 }
 
 void FatFolder::InitDirectory(std::uint16_t firstCluster, std::uint16_t parentCluster, std::time_t time,
@@ -156,8 +156,8 @@ void FatFolder::InitDirectory(std::uint16_t firstCluster, std::uint16_t parentCl
     char shortText[kShortTextBytes];
     if (run < 0 || MakeShortName(name, shortText, sizeof shortText) != 0)
         return;
-    WriteEntrySet(std::uint32_t(run), EntryCountForName(name), firstCluster, name, shortText, kAttrFolderSelf, 0,
-                  time, time, time);
+    WriteEntrySet(std::uint32_t(run), EntryCountForName(name), firstCluster, name, shortText, kAttrFolderSelf, 0, time,
+                  time, time);
 }
 
 std::uint32_t FatFolder::WriteRenamedEntrySet(std::uint32_t index, std::uint32_t count, const wchar_t* longName,
@@ -262,7 +262,7 @@ std::uint32_t FatFolder::RenameEntrySet(std::uint32_t id, const wchar_t* newName
     const std::int32_t slot = FindEntryById(id);
     if (slot < 0 || newName == nullptr)
         return 1;
-    std::memcpy(scratch_.get(), entries_.get(), capacity_ * sizeof(FatDirSlot));   // the undo copy
+    std::memcpy(scratch_.get(), entries_.get(), capacity_ * sizeof(FatDirSlot));  // the undo copy
     const FatDirSlot old = entries_[slot];
     RemoveEntrySetAt(std::uint32_t(slot));
 

@@ -68,7 +68,8 @@ public:
     // matches), or 0 when the copy could not be allocated.
     std::uint32_t CopyEntrySetById(std::uint32_t id, std::uint32_t* count, std::unique_ptr<FatDirSlot[]>* buffer) const;
     // 1 with the set's first slot and slot count when the visible entry at that position exists, else 0.
-    std::uint32_t FindEntrySetByPosition(std::int32_t position, std::uint32_t* firstSlot, std::uint32_t* slotCount) const;
+    std::uint32_t FindEntrySetByPosition(std::int32_t position, std::uint32_t* firstSlot,
+                                         std::uint32_t* slotCount) const;
     // Position of the first visible entry with that first cluster, or -1.
     std::int32_t GetEntryOrdinal(std::uint32_t id) const;
     // Takes the entry set out and moves the later slots up; 1, or 0 when no entry has that first cluster.
@@ -115,7 +116,7 @@ protected:
     void FillRecord(std::uint32_t slot, DirRecord* record) const;
 
     std::unique_ptr<FatDirSlot[]> entries_;
-    std::unique_ptr<FatDirSlot[]> scratch_;   // reorder work area
+    std::unique_ptr<FatDirSlot[]> scratch_;  // reorder work area
     std::uint32_t capacity_ = 0;
     std::uint32_t rootFlag_ = 0;
     std::uint32_t flagWord_ = 0;

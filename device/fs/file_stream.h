@@ -28,8 +28,8 @@ public:
     virtual std::uint32_t ReadFirstBlock(std::uint8_t* buffer, std::uint32_t bytes, std::uint32_t* out) = 0;
     // End the transfer; in write mode write the directory entry (size = transferred bytes).
     virtual std::uint32_t CommitEntry() = 0;
-    virtual std::uint32_t GetBlockBytes() = 0;   // bytes per block of the store
-    virtual std::uint32_t GetFileSize() = 0;     // size of the open entry
+    virtual std::uint32_t GetBlockBytes() = 0;  // bytes per block of the store
+    virtual std::uint32_t GetFileSize() = 0;    // size of the open entry
 
     // A fresh block buffer of `size` bytes with the stream state cleared; 1, or 0 when the size is 0 or
     // the buffer could not be allocated (the stream then has no buffer).
@@ -59,11 +59,11 @@ protected:
     std::uint32_t fileSize_ = 0;
     std::uint32_t open_ = 0;
     std::uint32_t writeMode_ = 0;
-    std::uint32_t position_ = 0;      // valid (write) or consumed (read) bytes of the block buffer
-    std::uint32_t transferred_ = 0;   // bytes written to or read from the stream so far
+    std::uint32_t position_ = 0;     // valid (write) or consumed (read) bytes of the block buffer
+    std::uint32_t transferred_ = 0;  // bytes written to or read from the stream so far
     std::uint32_t recordId_ = 0;
-    std::wstring name_;               // the long name of a stream made by Create
-    std::uint32_t lastBlock_ = 0;     // set just before the final WriteBlock so the store ends the chain
+    std::wstring name_;            // the long name of a stream made by Create
+    std::uint32_t lastBlock_ = 0;  // set just before the final WriteBlock so the store ends the chain
 };
 
 }  // namespace engine

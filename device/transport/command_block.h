@@ -36,10 +36,10 @@ inline constexpr char kCommandSignature[5] = {'w', 'e', 'x', 'o', 'l'};
 
 struct CommandBlock {
     std::uint8_t opcode;
-    std::uint8_t param1;      // NAND: chip-select mask
-    std::uint8_t param2;      // NAND: column
-    std::uint8_t param3;      // NAND: sector within the row
-    std::uint8_t valueLow;    // NAND: row
+    std::uint8_t param1;    // NAND: chip-select mask
+    std::uint8_t param2;    // NAND: column
+    std::uint8_t param3;    // NAND: sector within the row
+    std::uint8_t valueLow;  // NAND: row
     std::uint8_t valueHigh;
     std::uint8_t byteCount[4];  // block writes only: bits 8-15, 0-7, 16-23, 24-31
     std::uint8_t reserved[49];
@@ -75,14 +75,14 @@ static_assert(sizeof(UsbTransferUnit) == kUnitBytes);
 
 // The player's 64-byte answer to opcode 0x01.
 struct DeviceInfoBlock {
-    char modelId[12];             // ASCII, not terminated
-    char firmware[4];             // ASCII, e.g. "0216"
-    char firmwareDate[8];         // ASCII digits YYYYMMDD
-    std::uint8_t nandIds[16];     // per chip position i: maker at 2i, device at 2i + 1
-    std::uint8_t csd[16];         // sector card CSD, four little-endian words, most significant first
-    std::uint8_t cardFlags;       // bit 0: card write-protected
+    char modelId[12];          // ASCII, not terminated
+    char firmware[4];          // ASCII, e.g. "0216"
+    char firmwareDate[8];      // ASCII digits YYYYMMDD
+    std::uint8_t nandIds[16];  // per chip position i: maker at 2i, device at 2i + 1
+    std::uint8_t csd[16];      // sector card CSD, four little-endian words, most significant first
+    std::uint8_t cardFlags;    // bit 0: card write-protected
     std::uint8_t mediaChanged;
-    std::uint8_t cardPresent;     // read unless the firmware starts with "N"
+    std::uint8_t cardPresent;  // read unless the firmware starts with "N"
     std::uint8_t cardMountable;
     std::uint8_t cardPresentN;    // read when the firmware starts with "N"
     std::uint8_t rootEntries[2];  // little-endian

@@ -22,7 +22,7 @@ constexpr GUID kDriverInterfaceGuid = {0x4C6EDC82, 0x1751, 0x11D3, {0x87, 0x1E, 
 
 constexpr DWORD kGetConfigurationDescriptor = 0x220000;
 constexpr std::size_t kPipeSuffixLength = 7;  // "\PIPE0x"
-constexpr DWORD kMaxInterfaceIndex = 256;      // enumeration errors other than "no more" are skipped, not looped on
+constexpr DWORD kMaxInterfaceIndex = 256;     // enumeration errors other than "no more" are skipped, not looped on
 constexpr DWORD kMaxDetailBytes = 64 * 1024;
 constexpr std::size_t kTransferBytes = kUnitsPerTransfer * kUnitBytes;
 constexpr std::size_t kSpareReadBytes = 64;
@@ -258,8 +258,7 @@ int DevicePipes::ReadIn(void* data, std::size_t size)
     if (pipes_[kPipeIn] == INVALID_HANDLE_VALUE)
         pipes_[kPipeIn] = OpenPipe("PIPE01");
     DWORD read = 0;
-    if (size > MAXDWORD || !ReadFile(pipes_[kPipeIn], data, static_cast<DWORD>(size), &read, nullptr) ||
-        read != size) {
+    if (size > MAXDWORD || !ReadFile(pipes_[kPipeIn], data, static_cast<DWORD>(size), &read, nullptr) || read != size) {
         CloseAll();
         return kTransportFailed;
     }
@@ -458,8 +457,7 @@ int DevicePipes::NandEndWrite()
     return kTransportOk;
 }
 
-int DevicePipes::CardRead(std::uint8_t command, std::uint32_t sector, std::span<std::uint8_t> out,
-                          std::uint32_t count)
+int DevicePipes::CardRead(std::uint8_t command, std::uint32_t sector, std::span<std::uint8_t> out, std::uint32_t count)
 {
     if (count > out.size() / kCardSectorBytes)
         return kTransportFailed;

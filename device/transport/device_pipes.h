@@ -68,8 +68,7 @@ public:
                        std::uint8_t& status);
     int NandReadPage(std::uint8_t mask, std::uint8_t column, std::uint8_t sector, std::uint16_t row,
                      UsbTransferUnit& out);
-    int NandReadSpare(std::uint8_t mask, std::span<std::uint8_t> out, std::uint32_t recordsPerRow,
-                      std::uint32_t rows);
+    int NandReadSpare(std::uint8_t mask, std::span<std::uint8_t> out, std::uint32_t recordsPerRow, std::uint32_t rows);
     // Block write: header, the units of the block, end.
     int NandBeginWrite(std::uint8_t mask, std::uint8_t column, std::uint8_t sector, std::uint16_t row,
                        std::uint32_t pages, std::uint32_t largePage);

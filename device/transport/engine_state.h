@@ -30,15 +30,15 @@ enum class PlayerModel : std::int32_t {
 
 struct EngineState {
     PlayerModel CurrentModel = PlayerModel::Unknown;
-    std::uint32_t ChipCount = 0;       // internal chip slots of the model: 1, 4 or 7
-    std::uint32_t CurrentChip = 0;     // chip that NAND operations address
+    std::uint32_t ChipCount = 0;    // internal chip slots of the model: 1, 4 or 7
+    std::uint32_t CurrentChip = 0;  // chip that NAND operations address
     // Written by CancelOperation on another thread, polled by long operations.
     std::atomic<std::uint32_t> CancelRequested{0};
     std::uint32_t FolderSchemeOn = 0;
     std::int32_t FolderDepthLimit = 0;  // 0 none, 1 one folder level, -1 folder objects
     std::uint32_t HeaderQueryAllowed = 0;
-    std::uint32_t ModelGroupFlag = 0;   // the card is an MMC/SD sector card
-    std::uint32_t LargePageFlag = 0;    // some internal chip has 2112-byte pages
+    std::uint32_t ModelGroupFlag = 0;  // the card is an MMC/SD sector card
+    std::uint32_t LargePageFlag = 0;   // some internal chip has 2112-byte pages
     std::uint32_t ProgressSuppressed = 0;
     std::uint32_t NoMediaPoll = 0;
     std::uint32_t BadBlockByteIgnored = 1;

@@ -8,7 +8,7 @@ namespace {
 constexpr std::uint8_t kConfigurationType = 2;
 constexpr std::uint8_t kInterfaceType = 4;
 constexpr std::uint8_t kEndpointType = 5;
-}
+}  // namespace
 
 DescriptorWalk WalkConfigurationDescriptor(const std::uint8_t* bytes, std::size_t size)
 {
@@ -27,10 +27,17 @@ DescriptorWalk WalkConfigurationDescriptor(const std::uint8_t* bytes, std::size_
         if (length < 2 || length > end - offset)
             return walk;
         switch (bytes[offset + 1]) {
-        case kConfigurationType: ++walk.configurations; break;
-        case kInterfaceType: ++walk.interfaces; break;
-        case kEndpointType: ++walk.endpoints; break;
-        default: break;
+        case kConfigurationType:
+            ++walk.configurations;
+            break;
+        case kInterfaceType:
+            ++walk.interfaces;
+            break;
+        case kEndpointType:
+            ++walk.endpoints;
+            break;
+        default:
+            break;
         }
         offset += length;
     }

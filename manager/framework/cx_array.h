@@ -2,8 +2,8 @@
 // step. An index outside the array is a programming error that stops the program.
 #pragma once
 
-#include "cx_platform.h"
-#include "cx_string.h"
+#include "manager/framework/cx_platform.h"
+#include "manager/framework/cx_string.h"
 
 #include <climits>
 #include <cstdint>

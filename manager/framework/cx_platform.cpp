@@ -1,6 +1,6 @@
-#include "cx_platform.h"
+#include "manager/framework/cx_platform.h"
 
-#include "cx_string.h"
+#include "manager/framework/cx_string.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -27,7 +27,7 @@ DWORD CxPlatformFromVersion(DWORD platformId, DWORD majorVersion, DWORD minorVer
 {
     if (platformId == VER_PLATFORM_WIN32_NT)
         return majorVersion <= 4 ? CX_PLATFORM_NT4 : CX_PLATFORM_NT5;
-    if (platformId == VER_PLATFORM_WIN32_WINDOWS)   // 4.0 is 95, 4.10 is 98, 4.90 is Me
+    if (platformId == VER_PLATFORM_WIN32_WINDOWS)  // 4.0 is 95, 4.10 is 98, 4.90 is Me
         return majorVersion == 4 && minorVersion < 10 ? CX_PLATFORM_WIN95 : CX_PLATFORM_WIN98;
     return CX_PLATFORM_OTHER;
 }
@@ -46,7 +46,10 @@ void CxForcePlatform(DWORD code)
     g_forced.store(true);
 }
 
-void CxClearForcedPlatform() { g_forced.store(false); }
+void CxClearForcedPlatform()
+{
+    g_forced.store(false);
+}
 
 int CxW2ALength(const wchar_t* text)
 {
@@ -93,9 +96,15 @@ wchar_t* CxA2WNew(const char* text, int characters)
     return buffer;
 }
 
-const wchar_t* CxRangeErrorFormat() { return L"index [%d] is out of range [0-%d]\n\n"; }
+const wchar_t* CxRangeErrorFormat()
+{
+    return L"index [%d] is out of range [0-%d]\n\n";
+}
 
-CxFatalErrorHook CxSetFatalErrorHook(CxFatalErrorHook hook) { return g_fatalHook.exchange(hook); }
+CxFatalErrorHook CxSetFatalErrorHook(CxFatalErrorHook hook)
+{
+    return g_fatalHook.exchange(hook);
+}
 
 void CxFatalError(const wchar_t* format, ...)
 {

@@ -7,17 +7,20 @@
 // ---- Platform code ----
 
 constexpr DWORD CX_PLATFORM_OTHER = 0;
-constexpr DWORD CX_PLATFORM_WIN95 = 1;          // Windows 95
-constexpr DWORD CX_PLATFORM_WIN98 = 2;          // Windows 98 and Me
-constexpr DWORD CX_PLATFORM_NT4 = 0x80000001;   // NT family up to version 4
-constexpr DWORD CX_PLATFORM_NT5 = 0x80000002;   // NT 5 and later
+constexpr DWORD CX_PLATFORM_WIN95 = 1;         // Windows 95
+constexpr DWORD CX_PLATFORM_WIN98 = 2;         // Windows 98 and Me
+constexpr DWORD CX_PLATFORM_NT4 = 0x80000001;  // NT family up to version 4
+constexpr DWORD CX_PLATFORM_NT5 = 0x80000002;  // NT 5 and later
 
 // The code of a Windows version (the platform id, major and minor version of GetVersionEx).
 DWORD CxPlatformFromVersion(DWORD platformId, DWORD majorVersion, DWORD minorVersion);
 // The process's platform code, computed once from the system's version (or the forced one).
 DWORD CxGetPlatform();
 // NT family (negative code): the Unicode system calls; otherwise the ANSI ones after conversion.
-inline bool CxIsNtPlatform() { return (CxGetPlatform() & 0x80000000) != 0; }
+inline bool CxIsNtPlatform()
+{
+    return (CxGetPlatform() & 0x80000000) != 0;
+}
 // Makes CxGetPlatform answer code, process-wide, until cleared (tests of the ANSI branches).
 void CxForcePlatform(DWORD code);
 void CxClearForcedPlatform();

@@ -1,4 +1,4 @@
-#include "cx_string.h"
+#include "manager/framework/cx_string.h"
 
 #include <atomic>
 #include <climits>
@@ -9,7 +9,10 @@ namespace {
 
 std::atomic<long> g_allocCount{0};
 
-int Sign(int value) { return value < 0 ? -1 : (value > 0 ? 1 : 0); }
+int Sign(int value)
+{
+    return value < 0 ? -1 : (value > 0 ? 1 : 0);
+}
 
 }  // namespace
 
@@ -29,7 +32,10 @@ void CxFree(void* block)
     std::free(block);
 }
 
-long CxAllocCount() { return g_allocCount.load(); }
+long CxAllocCount()
+{
+    return g_allocCount.load();
+}
 
 HRESULT CxStrDup(wchar_t** out, const wchar_t* text)
 {
@@ -126,13 +132,25 @@ wchar_t* CxStrSplitAt(const wchar_t* text, BOOL before, wchar_t character)
 
 // ---- CxString ----
 
-CxString::CxString(const wchar_t* text) { CxStrDup(&m_text, text); }
+CxString::CxString(const wchar_t* text)
+{
+    CxStrDup(&m_text, text);
+}
 
-CxString::CxString(const CxString& other) { CxStrDup(&m_text, other.m_text); }
+CxString::CxString(const CxString& other)
+{
+    CxStrDup(&m_text, other.m_text);
+}
 
-CxString::CxString(CxString&& other) noexcept : m_text(other.m_text) { other.m_text = nullptr; }
+CxString::CxString(CxString&& other) noexcept : m_text(other.m_text)
+{
+    other.m_text = nullptr;
+}
 
-CxString::~CxString() { CxFree(m_text); }
+CxString::~CxString()
+{
+    CxFree(m_text);
+}
 
 CxString& CxString::operator=(const CxString& other)
 {
@@ -175,7 +193,7 @@ void CxString::Attach(wchar_t* buffer)
     CxFree(m_text);
     m_text = buffer;
     if (m_text != nullptr && *m_text == 0) {
-        CxFree(m_text);   // the empty string is null
+        CxFree(m_text);  // the empty string is null
         m_text = nullptr;
     }
 }

@@ -10,8 +10,8 @@
 // ---- Framework heap ----
 // Texts and conversions that change owner (CxString buffers, CxStrDup copies, posted texts) are
 // framework heap blocks; whoever owns one frees it with CxFree.
-void* CxAlloc(size_t bytes);   // null on failure
-void CxFree(void* block);      // null is ignored
+void* CxAlloc(size_t bytes);  // null on failure
+void CxFree(void* block);     // null is ignored
 // Blocks allocated and not yet freed, process-wide (ownership checks).
 long CxAllocCount();
 
@@ -37,7 +37,7 @@ wchar_t* CxStrSplitAt(const wchar_t* text, BOOL before, wchar_t character);
 class CxString {
 public:
     CxString() = default;
-    CxString(const wchar_t* text);   // a copy; the empty string when out of memory
+    CxString(const wchar_t* text);  // a copy; the empty string when out of memory
     CxString(const CxString& other);
     CxString(CxString&& other) noexcept;
     ~CxString();

@@ -1,6 +1,6 @@
-#include "cx_wnd.h"
+#include "manager/framework/cx_wnd.h"
 
-#include "cx_string.h"
+#include "manager/framework/cx_string.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -14,7 +14,10 @@ std::atomic<CxTraceHook> g_traceHook{nullptr};
 
 // ---- Helpers ----
 
-HRESULT CxIsWindow(HWND hWnd) { return hWnd != nullptr && IsWindow(hWnd) ? S_OK : E_INVALIDARG; }
+HRESULT CxIsWindow(HWND hWnd)
+{
+    return hWnd != nullptr && IsWindow(hWnd) ? S_OK : E_INVALIDARG;
+}
 
 HRESULT CxPostMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -24,7 +27,7 @@ HRESULT CxPostMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
         const DWORD error = GetLastError();
         if (FAILED(CxIsWindow(hWnd)) || error == ERROR_INVALID_WINDOW_HANDLE)
             return E_INVALIDARG;
-        return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;   // a full queue, for example
+        return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;  // a full queue, for example
     }
     return S_OK;
 }
@@ -70,7 +73,10 @@ HRESULT CxEndDialog(CWnd* wnd, int result)
 
 // ---- Trace ----
 
-CxTraceHook CxSetTraceHook(CxTraceHook hook) { return g_traceHook.exchange(hook); }
+CxTraceHook CxSetTraceHook(CxTraceHook hook)
+{
+    return g_traceHook.exchange(hook);
+}
 
 void CxTrace(const wchar_t* format, ...)
 {
@@ -104,7 +110,10 @@ CxMapRun CxMapRunFor(DWORD mapId, bool skinComponent)
 
 // ---- CxWndLink ----
 
-void CxWndLink::ReleaseCapture() { ::ReleaseCapture(); }
+void CxWndLink::ReleaseCapture()
+{
+    ::ReleaseCapture();
+}
 
 HWND CxWndLink::GetWnd() const
 {

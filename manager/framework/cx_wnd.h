@@ -3,8 +3,8 @@
 // post the private messages.
 #pragma once
 
-#include "afx.h"
-#include "cx_messages.h"
+#include "platform/afx/afx.h"
+#include "manager/framework/cx_messages.h"
 
 // ---- Result codes and helpers ----
 
@@ -81,8 +81,7 @@ public:
                         DWORD notify = 0, DWORD post = 0);
 
     // Answers CXM_GETFLAGS, CXM_MODIFYFLAGS and CXM_DRAGWINDOW for map ids 0 and -1.
-    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                              DWORD mapId);
+    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId);
 
 protected:
     CxWndLink() = default;
@@ -103,8 +102,7 @@ public:
     HRESULT PostEndDialog(int result);
 
     // Map id 0: the CxWndLink entries, then CXM_ENDDIALOG; -1: CXM_ENDDIALOG only.
-    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                              DWORD mapId);
+    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId);
 
 protected:
     CxEndDialogLink() = default;

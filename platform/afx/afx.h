@@ -2,7 +2,7 @@
 // maps, windows, dialogs and the application object. Thin over Win32, Unicode entry points only.
 #pragma once
 
-#include "afx_msgmap.h"
-#include "afx_wnd.h"
-#include "afx_dialog.h"
-#include "afx_app.h"
+#include "platform/afx/afx_msgmap.h"
+#include "platform/afx/afx_wnd.h"
+#include "platform/afx/afx_dialog.h"
+#include "platform/afx/afx_app.h"

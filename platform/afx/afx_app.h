@@ -1,7 +1,7 @@
 // The application object of our MFC-like layer: one per process, started by AfxWinMain.
 #pragma once
 
-#include "afx_wnd.h"
+#include "platform/afx/afx_wnd.h"
 
 #include <string>
 
@@ -16,8 +16,8 @@ public:
     HINSTANCE m_hInstance = nullptr;
     LPCWSTR m_lpCmdLine = L"";
     int m_nCmdShow = SW_SHOWNORMAL;
-    LPCWSTR m_pszAppName = nullptr;   // the constructor's name, else the program file's title
-    CWnd* m_pMainWnd = nullptr;       // the main window, for every thread of the process
+    LPCWSTR m_pszAppName = nullptr;  // the constructor's name, else the program file's title
+    CWnd* m_pMainWnd = nullptr;      // the main window, for every thread of the process
 
     // Start-up; FALSE ends the program at once (after ExitInstance).
     virtual BOOL InitInstance();

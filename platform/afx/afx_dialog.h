@@ -2,7 +2,7 @@
 // processing gets WM_KICKIDLE) and modeless dialogs, from a resource template or an in-memory one.
 #pragma once
 
-#include "afx_wnd.h"
+#include "platform/afx/afx_wnd.h"
 
 #include <string>
 
@@ -51,8 +51,8 @@ private:
     void SetTemplateName(LPCWSTR lpszTemplateName);
     LPCWSTR TemplateName() const;
 
-    UINT_PTR m_nTemplateId = 0;           // resource id, when the template is named by a number
-    std::wstring m_templateName;          // resource name otherwise
+    UINT_PTR m_nTemplateId = 0;   // resource id, when the template is named by a number
+    std::wstring m_templateName;  // resource name otherwise
     LPCDLGTEMPLATEW m_lpDialogTemplate = nullptr;
 
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);

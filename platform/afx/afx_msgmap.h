@@ -19,7 +19,10 @@ public:
     virtual ~CObject() = default;
 
     template <class T>
-    bool IsKindOf() const { return dynamic_cast<const T*>(this) != nullptr; }
+    bool IsKindOf() const
+    {
+        return dynamic_cast<const T*>(this) != nullptr;
+    }
 
 protected:
     CObject() = default;
@@ -36,12 +39,12 @@ constexpr int CN_UPDATE_COMMAND_UI = -1;
 
 // What one handler call carries; the dispatchers pick what their signature needs.
 struct AFX_MSGCALL {
-    UINT message = 0;       // window message (0 for commands and notifications)
+    UINT message = 0;  // window message (0 for commands and notifications)
     WPARAM wParam = 0;
     LPARAM lParam = 0;
-    UINT nID = 0;           // command or control id
-    int nCode = 0;          // notification code (low word of OnCmdMsg's nCode)
-    void* pExtra = nullptr; // AFX_NOTIFY for notifications
+    UINT nID = 0;            // command or control id
+    int nCode = 0;           // notification code (low word of OnCmdMsg's nCode)
+    void* pExtra = nullptr;  // AFX_NOTIFY for notifications
     LRESULT result = 0;
 };
 
@@ -61,11 +64,11 @@ struct AFX_CMDHANDLERINFO {
 using AFX_PMSG = BOOL (*)(CCmdTarget* target, AFX_MSGCALL& call);
 
 struct AFX_MSGMAP_ENTRY {
-    UINT nMessage;             // WM_xxx, WM_COMMAND or WM_NOTIFY; 0 ends the table
-    UINT nCode;                // notification code (WORD) for WM_COMMAND and WM_NOTIFY entries
-    UINT nID;                  // first id
-    UINT nLastID;              // last id (same as nID for single ids)
-    const UINT* pRegistered;   // registered message: the variable holding its number
+    UINT nMessage;            // WM_xxx, WM_COMMAND or WM_NOTIFY; 0 ends the table
+    UINT nCode;               // notification code (WORD) for WM_COMMAND and WM_NOTIFY entries
+    UINT nID;                 // first id
+    UINT nLastID;             // last id (same as nID for single ids)
+    const UINT* pRegistered;  // registered message: the variable holding its number
     AFX_PMSG pfn;
 };
 
@@ -81,17 +84,20 @@ constexpr UINT AFX_REGISTERED_MESSAGE = 0xC000;
 namespace afx_detail {
 
 template <class T>
-T* Target(CCmdTarget* target) { return static_cast<T*>(target); }
+T* Target(CCmdTarget* target)
+{
+    return static_cast<T*>(target);
+}
 
 template <class T, auto F>
-BOOL MsgWL(CCmdTarget* t, AFX_MSGCALL& c)   // LRESULT OnX(WPARAM, LPARAM)
+BOOL MsgWL(CCmdTarget* t, AFX_MSGCALL& c)  // LRESULT OnX(WPARAM, LPARAM)
 {
     c.result = (Target<T>(t)->*F)(c.wParam, c.lParam);
     return TRUE;
 }
 
 template <class T, auto F>
-BOOL MsgVoid(CCmdTarget* t, AFX_MSGCALL& c)   // void OnX()
+BOOL MsgVoid(CCmdTarget* t, AFX_MSGCALL& c)  // void OnX()
 {
     (Target<T>(t)->*F)();
     c.result = 0;
@@ -99,14 +105,14 @@ BOOL MsgVoid(CCmdTarget* t, AFX_MSGCALL& c)   // void OnX()
 }
 
 template <class T, auto F>
-BOOL MsgCreate(CCmdTarget* t, AFX_MSGCALL& c)   // int OnCreate(LPCREATESTRUCT)
+BOOL MsgCreate(CCmdTarget* t, AFX_MSGCALL& c)  // int OnCreate(LPCREATESTRUCT)
 {
     c.result = (Target<T>(t)->*F)(reinterpret_cast<LPCREATESTRUCT>(c.lParam));
     return TRUE;
 }
 
 template <class T, auto F>
-BOOL MsgTimer(CCmdTarget* t, AFX_MSGCALL& c)   // void OnTimer(UINT_PTR)
+BOOL MsgTimer(CCmdTarget* t, AFX_MSGCALL& c)  // void OnTimer(UINT_PTR)
 {
     (Target<T>(t)->*F)(static_cast<UINT_PTR>(c.wParam));
     c.result = 0;
@@ -114,7 +120,7 @@ BOOL MsgTimer(CCmdTarget* t, AFX_MSGCALL& c)   // void OnTimer(UINT_PTR)
 }
 
 template <class T, auto F>
-BOOL MsgSize(CCmdTarget* t, AFX_MSGCALL& c)   // void OnSize(UINT, int, int)
+BOOL MsgSize(CCmdTarget* t, AFX_MSGCALL& c)  // void OnSize(UINT, int, int)
 {
     (Target<T>(t)->*F)(static_cast<UINT>(c.wParam), static_cast<short>(LOWORD(c.lParam)),
                        static_cast<short>(HIWORD(c.lParam)));
@@ -123,7 +129,7 @@ BOOL MsgSize(CCmdTarget* t, AFX_MSGCALL& c)   // void OnSize(UINT, int, int)
 }
 
 template <class T, auto F>
-BOOL Cmd(CCmdTarget* t, AFX_MSGCALL& c)   // void OnX()
+BOOL Cmd(CCmdTarget* t, AFX_MSGCALL& c)  // void OnX()
 {
     (Target<T>(t)->*F)();
     c.result = 0;
@@ -131,7 +137,7 @@ BOOL Cmd(CCmdTarget* t, AFX_MSGCALL& c)   // void OnX()
 }
 
 template <class T, auto F>
-BOOL CmdRange(CCmdTarget* t, AFX_MSGCALL& c)   // void OnX(UINT id)
+BOOL CmdRange(CCmdTarget* t, AFX_MSGCALL& c)  // void OnX(UINT id)
 {
     (Target<T>(t)->*F)(c.nID);
     c.result = 0;
@@ -139,7 +145,7 @@ BOOL CmdRange(CCmdTarget* t, AFX_MSGCALL& c)   // void OnX(UINT id)
 }
 
 template <class T, auto F>
-BOOL Notify(CCmdTarget* t, AFX_MSGCALL& c)   // void OnX(NMHDR*, LRESULT*)
+BOOL Notify(CCmdTarget* t, AFX_MSGCALL& c)  // void OnX(NMHDR*, LRESULT*)
 {
     auto* n = static_cast<AFX_NOTIFY*>(c.pExtra);
     (Target<T>(t)->*F)(n->pNMHDR, n->pResult);
@@ -147,7 +153,7 @@ BOOL Notify(CCmdTarget* t, AFX_MSGCALL& c)   // void OnX(NMHDR*, LRESULT*)
 }
 
 template <class T, auto F>
-BOOL NotifyRange(CCmdTarget* t, AFX_MSGCALL& c)   // void OnX(UINT id, NMHDR*, LRESULT*)
+BOOL NotifyRange(CCmdTarget* t, AFX_MSGCALL& c)  // void OnX(UINT id, NMHDR*, LRESULT*)
 {
     auto* n = static_cast<AFX_NOTIFY*>(c.pExtra);
     (Target<T>(t)->*F)(c.nID, n->pNMHDR, n->pResult);
@@ -173,23 +179,29 @@ protected:
 };
 
 // Put at the end of a class declaration; what follows it is protected.
-#define DECLARE_MESSAGE_MAP()                          \
-protected:                                             \
-    static const AFX_MSGMAP* GetThisMessageMap();      \
+#define DECLARE_MESSAGE_MAP()                     \
+protected:                                        \
+    static const AFX_MSGMAP* GetThisMessageMap(); \
     const AFX_MSGMAP* GetMessageMap() const override;
 
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                         \
-    const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); } \
-    const AFX_MSGMAP* theClass::GetThisMessageMap()                                    \
-    {                                                                                  \
-        using ThisClass [[maybe_unused]] = theClass;                                   \
-        using TheBaseClass = baseClass;                                                \
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)        \
+    const AFX_MSGMAP* theClass::GetMessageMap() const \
+    {                                                 \
+        return GetThisMessageMap();                   \
+    }                                                 \
+    const AFX_MSGMAP* theClass::GetThisMessageMap()   \
+    {                                                 \
+        using ThisClass [[maybe_unused]] = theClass;  \
+        using TheBaseClass = baseClass;               \
         static const AFX_MSGMAP_ENTRY messageEntries[] = {
-
 #define END_MESSAGE_MAP()                                                                    \
-            {0, 0, 0, 0, nullptr, nullptr}};                                                 \
-        static const AFX_MSGMAP messageMap = {&TheBaseClass::GetThisMessageMap, messageEntries}; \
-        return &messageMap;                                                                  \
+    {                                                                                        \
+        0, 0, 0, 0, nullptr, nullptr                                                         \
+    }                                                                                        \
+    }                                                                                        \
+    ;                                                                                        \
+    static const AFX_MSGMAP messageMap = {&TheBaseClass::GetThisMessageMap, messageEntries}; \
+    return &messageMap;                                                                      \
     }
 
 // Window messages.
@@ -199,33 +211,56 @@ protected:                                             \
     {AFX_REGISTERED_MESSAGE, 0, 0, 0, &messageVariable, &afx_detail::MsgWL<ThisClass, &ThisClass::memberFxn>},
 #define ON_WM_CREATE() {WM_CREATE, 0, 0, 0, nullptr, &afx_detail::MsgCreate<ThisClass, &ThisClass::OnCreate>},
 #define ON_WM_DESTROY() {WM_DESTROY, 0, 0, 0, nullptr, &afx_detail::MsgVoid<ThisClass, &ThisClass::OnDestroy>},
-#define ON_WM_NCDESTROY() \
-    {WM_NCDESTROY, 0, 0, 0, nullptr, &afx_detail::MsgVoid<ThisClass, &ThisClass::OnNcDestroy>},
+#define ON_WM_NCDESTROY() {WM_NCDESTROY, 0, 0, 0, nullptr, &afx_detail::MsgVoid<ThisClass, &ThisClass::OnNcDestroy>},
 #define ON_WM_CLOSE() {WM_CLOSE, 0, 0, 0, nullptr, &afx_detail::MsgVoid<ThisClass, &ThisClass::OnClose>},
 #define ON_WM_TIMER() {WM_TIMER, 0, 0, 0, nullptr, &afx_detail::MsgTimer<ThisClass, &ThisClass::OnTimer>},
 #define ON_WM_SIZE() {WM_SIZE, 0, 0, 0, nullptr, &afx_detail::MsgSize<ThisClass, &ThisClass::OnSize>},
 
 // Commands (menus, accelerators, and control notifications through WM_COMMAND).
-#define ON_COMMAND(id, memberFxn)                                              \
-    {WM_COMMAND, static_cast<WORD>(CN_COMMAND), static_cast<UINT>(id), static_cast<UINT>(id), nullptr, \
+#define ON_COMMAND(id, memberFxn)   \
+    {WM_COMMAND,                    \
+     static_cast<WORD>(CN_COMMAND), \
+     static_cast<UINT>(id),         \
+     static_cast<UINT>(id),         \
+     nullptr,                       \
      &afx_detail::Cmd<ThisClass, &ThisClass::memberFxn>},
-#define ON_COMMAND_RANGE(id, idLast, memberFxn)                                    \
-    {WM_COMMAND, static_cast<WORD>(CN_COMMAND), static_cast<UINT>(id), static_cast<UINT>(idLast), nullptr, \
+#define ON_COMMAND_RANGE(id, idLast, memberFxn) \
+    {WM_COMMAND,                                \
+     static_cast<WORD>(CN_COMMAND),             \
+     static_cast<UINT>(id),                     \
+     static_cast<UINT>(idLast),                 \
+     nullptr,                                   \
      &afx_detail::CmdRange<ThisClass, &ThisClass::memberFxn>},
-#define ON_CONTROL(wNotifyCode, id, memberFxn)                                         \
-    {WM_COMMAND, static_cast<WORD>(wNotifyCode), static_cast<UINT>(id), static_cast<UINT>(id), nullptr, \
+#define ON_CONTROL(wNotifyCode, id, memberFxn) \
+    {WM_COMMAND,                               \
+     static_cast<WORD>(wNotifyCode),           \
+     static_cast<UINT>(id),                    \
+     static_cast<UINT>(id),                    \
+     nullptr,                                  \
      &afx_detail::Cmd<ThisClass, &ThisClass::memberFxn>},
-#define ON_CONTROL_RANGE(wNotifyCode, id, idLast, memberFxn)                               \
-    {WM_COMMAND, static_cast<WORD>(wNotifyCode), static_cast<UINT>(id), static_cast<UINT>(idLast), nullptr, \
+#define ON_CONTROL_RANGE(wNotifyCode, id, idLast, memberFxn) \
+    {WM_COMMAND,                                             \
+     static_cast<WORD>(wNotifyCode),                         \
+     static_cast<UINT>(id),                                  \
+     static_cast<UINT>(idLast),                              \
+     nullptr,                                                \
      &afx_detail::CmdRange<ThisClass, &ThisClass::memberFxn>},
 #define ON_BN_CLICKED(id, memberFxn) ON_CONTROL(BN_CLICKED, id, memberFxn)
 #define ON_CBN_SELCHANGE(id, memberFxn) ON_CONTROL(CBN_SELCHANGE, id, memberFxn)
 #define ON_EN_CHANGE(id, memberFxn) ON_CONTROL(EN_CHANGE, id, memberFxn)
 
 // Notifications (WM_NOTIFY).
-#define ON_NOTIFY(wNotifyCode, id, memberFxn)                                         \
-    {WM_NOTIFY, static_cast<WORD>(wNotifyCode), static_cast<UINT>(id), static_cast<UINT>(id), nullptr, \
+#define ON_NOTIFY(wNotifyCode, id, memberFxn) \
+    {WM_NOTIFY,                               \
+     static_cast<WORD>(wNotifyCode),          \
+     static_cast<UINT>(id),                   \
+     static_cast<UINT>(id),                   \
+     nullptr,                                 \
      &afx_detail::Notify<ThisClass, &ThisClass::memberFxn>},
-#define ON_NOTIFY_RANGE(wNotifyCode, id, idLast, memberFxn)                                \
-    {WM_NOTIFY, static_cast<WORD>(wNotifyCode), static_cast<UINT>(id), static_cast<UINT>(idLast), nullptr, \
+#define ON_NOTIFY_RANGE(wNotifyCode, id, idLast, memberFxn) \
+    {WM_NOTIFY,                                             \
+     static_cast<WORD>(wNotifyCode),                        \
+     static_cast<UINT>(id),                                 \
+     static_cast<UINT>(idLast),                             \
+     nullptr,                                               \
      &afx_detail::NotifyRange<ThisClass, &ThisClass::memberFxn>},

@@ -7,7 +7,7 @@
 // and PostNcDestroy runs last; a window may delete itself there.
 #pragma once
 
-#include "afx_msgmap.h"
+#include "platform/afx/afx_msgmap.h"
 
 // Sent by the modal loop to the window each time its message queue goes idle (wParam MSGF_DIALOGBOX,
 // lParam the idle count since the last message); a nonzero answer asks for more idle calls.

@@ -1,4 +1,4 @@
-#include "afx_app.h"
+#include "platform/afx/afx_app.h"
 
 #include <atomic>
 
@@ -25,7 +25,10 @@ CWinApp::~CWinApp()
     g_app.compare_exchange_strong(self, nullptr);
 }
 
-BOOL CWinApp::InitInstance() { return TRUE; }
+BOOL CWinApp::InitInstance()
+{
+    return TRUE;
+}
 
 int CWinApp::Run()
 {
@@ -36,7 +39,10 @@ int CWinApp::Run()
     return ExitInstance();
 }
 
-int CWinApp::ExitInstance() { return static_cast<int>(AfxGetCurrentMessage()->wParam); }
+int CWinApp::ExitInstance()
+{
+    return static_cast<int>(AfxGetCurrentMessage()->wParam);
+}
 
 BOOL CWinApp::PreTranslateMessage(MSG* pMsg)
 {
@@ -73,7 +79,10 @@ void CWinApp::SetCurrentHandles(HINSTANCE hInstance, LPWSTR lpCmdLine, int nCmdS
     m_pszAppName = m_appName.empty() ? nullptr : m_appName.c_str();
 }
 
-CWinApp* AfxGetApp() { return g_app.load(); }
+CWinApp* AfxGetApp()
+{
+    return g_app.load();
+}
 
 CWnd* AfxGetMainWnd()
 {
@@ -95,7 +104,10 @@ HINSTANCE AfxGetResourceHandle()
     return handle != nullptr ? handle : AfxGetInstanceHandle();
 }
 
-void AfxSetResourceHandle(HINSTANCE hInstance) { g_resourceHandle.store(hInstance); }
+void AfxSetResourceHandle(HINSTANCE hInstance)
+{
+    g_resourceHandle.store(hInstance);
+}
 
 int AfxWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int nCmdShow)
 {

@@ -1,4 +1,4 @@
-#include "afx_msgmap.h"
+#include "platform/afx/afx_msgmap.h"
 
 const AFX_MSGMAP* CCmdTarget::GetThisMessageMap()
 {
@@ -7,7 +7,10 @@ const AFX_MSGMAP* CCmdTarget::GetThisMessageMap()
     return &map;
 }
 
-const AFX_MSGMAP* CCmdTarget::GetMessageMap() const { return GetThisMessageMap(); }
+const AFX_MSGMAP* CCmdTarget::GetMessageMap() const
+{
+    return GetThisMessageMap();
+}
 
 const AFX_MSGMAP_ENTRY* CCmdTarget::FindMessageEntry(UINT message) const
 {

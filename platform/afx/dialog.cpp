@@ -1,6 +1,6 @@
-#include "afx_dialog.h"
+#include "platform/afx/afx_dialog.h"
 
-#include "afx_app.h"
+#include "platform/afx/afx_app.h"
 
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_pParentWnd(pParentWnd), m_nTemplateId(nIDTemplate) {}
 
@@ -73,7 +73,7 @@ BOOL CDialog::CreateDlgIndirect(LPCDLGTEMPLATEW lpDialogTemplate, HWND hWndParen
     HWND hWnd = CreateDialogIndirectParamW(hInstance, lpDialogTemplate, hWndParent, &CDialog::DialogProc, 0);
     UnhookWindowCreate();
     if (hWnd != nullptr && m_hWnd != hWnd) {
-        ::DestroyWindow(hWnd);   // not attached: not left behind
+        ::DestroyWindow(hWnd);  // not attached: not left behind
         return FALSE;
     }
     return hWnd != nullptr;
@@ -92,8 +92,7 @@ BOOL CDialog::Create(LPCWSTR lpszTemplateName, CWnd* pParentWnd)
     m_lpDialogTemplate = nullptr;
     m_pParentWnd = pParentWnd;
     HINSTANCE instance = AfxGetResourceHandle();
-    return CreateDlgIndirect(FindTemplate(instance), pParentWnd != nullptr ? pParentWnd->m_hWnd : nullptr,
-                             instance);
+    return CreateDlgIndirect(FindTemplate(instance), pParentWnd != nullptr ? pParentWnd->m_hWnd : nullptr, instance);
 }
 
 BOOL CDialog::CreateIndirect(LPCDLGTEMPLATEW lpDialogTemplate, CWnd* pParentWnd)
@@ -119,7 +118,10 @@ HWND CDialog::PreModal()
 
 void CDialog::PostModal() {}
 
-int CDialog::DoModal() { return RunModalDialog(MLF_SHOWONIDLE); }
+int CDialog::DoModal()
+{
+    return RunModalDialog(MLF_SHOWONIDLE);
+}
 
 int CDialog::RunModalDialog(DWORD dwLoopFlags)
 {
@@ -167,11 +169,20 @@ void CDialog::EndDialog(int nResult)
         ::EndDialog(m_hWnd, nResult);
 }
 
-BOOL CDialog::OnInitDialog() { return TRUE; }
+BOOL CDialog::OnInitDialog()
+{
+    return TRUE;
+}
 
-void CDialog::OnOK() { EndDialog(IDOK); }
+void CDialog::OnOK()
+{
+    EndDialog(IDOK);
+}
 
-void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+void CDialog::OnCancel()
+{
+    EndDialog(IDCANCEL);
+}
 
 BOOL CDialog::PreTranslateMessage(MSG* pMsg)
 {
@@ -201,6 +212,6 @@ BOOL CDialog::OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pH
 }
 
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
-    ON_COMMAND(IDOK, OnOK)
-    ON_COMMAND(IDCANCEL, OnCancel)
+ON_COMMAND(IDOK, OnOK)
+ON_COMMAND(IDCANCEL, OnCancel)
 END_MESSAGE_MAP()

@@ -1,5 +1,5 @@
 // The program entry of a program built on this layer: WinMain hands over to AfxWinMain.
-#include "afx_app.h"
+#include "platform/afx/afx_app.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "afx_wnd.h"
+#include "platform/afx/afx_wnd.h"
 
-#include "afx_app.h"
+#include "platform/afx/afx_app.h"
 
 #include <mutex>
 #include <set>
@@ -51,12 +51,12 @@ void RemoveEntry(HWND hWnd)
 }
 
 struct ThreadState {
-    CWnd* pWndInit = nullptr;   // the object waiting for the next window created on this thread
+    CWnd* pWndInit = nullptr;  // the object waiting for the next window created on this thread
     HHOOK hook = nullptr;
     int hookDepth = 0;
-    MSG lastSent{};             // the message being handled, for Default()
-    MSG msgCur{};               // the last message pumped
-    POINT lastCursor{-1, -1};   // to tell repeated mouse moves from real input
+    MSG lastSent{};            // the message being handled, for Default()
+    MSG msgCur{};              // the last message pumped
+    POINT lastCursor{-1, -1};  // to tell repeated mouse moves from real input
     UINT lastMouseMessage = 0;
 };
 
@@ -172,7 +172,7 @@ BOOL CWnd::OnCommand(WPARAM wParam, LPARAM lParam)
     if (lParam == 0)
         nCode = CN_COMMAND;  // menu item or accelerator
     else if (nID == 0)
-        return FALSE;        // a control without an id
+        return FALSE;  // a control without an id
     return OnCmdMsg(nID, nCode, nullptr, nullptr);
 }
 
@@ -226,7 +226,7 @@ void CWnd::CleanUpAfterNcDestroy()
 }
 
 BEGIN_MESSAGE_MAP(CWnd, CCmdTarget)
-    ON_WM_NCDESTROY()
+ON_WM_NCDESTROY()
 END_MESSAGE_MAP()
 
 // ---- Attaching ----
@@ -371,8 +371,8 @@ BOOL CWnd::CreateEx(DWORD dwExStyle, LPCWSTR lpszClassName, LPCWSTR lpszWindowNa
     if (m_hWnd != nullptr)
         return FALSE;
     HookWindowCreate(this);
-    HWND hWnd = CreateWindowExW(dwExStyle, lpszClassName, lpszWindowName, dwStyle, x, y, nWidth, nHeight,
-                                hWndParent, nIDorHMenu, AfxGetInstanceHandle(), lpParam);
+    HWND hWnd = CreateWindowExW(dwExStyle, lpszClassName, lpszWindowName, dwStyle, x, y, nWidth, nHeight, hWndParent,
+                                nIDorHMenu, AfxGetInstanceHandle(), lpParam);
     UnhookWindowCreate();
     // A window that failed in WM_NCCREATE or WM_CREATE was destroyed and detached on the way; one that
     // could not be attached is not left behind.
@@ -391,8 +391,8 @@ BOOL CWnd::CreateEx(DWORD dwExStyle, LPCWSTR lpszClassName, LPCWSTR lpszWindowNa
                     reinterpret_cast<HMENU>(static_cast<UINT_PTR>(nID)), lpParam);
 }
 
-BOOL CWnd::Create(LPCWSTR lpszClassName, LPCWSTR lpszWindowName, DWORD dwStyle, const RECT& rect,
-                  CWnd* pParentWnd, UINT nID)
+BOOL CWnd::Create(LPCWSTR lpszClassName, LPCWSTR lpszWindowName, DWORD dwStyle, const RECT& rect, CWnd* pParentWnd,
+                  UINT nID)
 {
     return CreateEx(0, lpszClassName, lpszWindowName, dwStyle | WS_CHILD, rect, pParentWnd, nID);
 }
@@ -431,13 +431,34 @@ LPCWSTR AfxRegisterWndClass(UINT nClassStyle, HCURSOR hCursor, HBRUSH hbrBackgro
 
 // ---- Thin wrappers ----
 
-DWORD CWnd::GetStyle() const { return static_cast<DWORD>(GetWindowLongPtrW(m_hWnd, GWL_STYLE)); }
-DWORD CWnd::GetExStyle() const { return static_cast<DWORD>(GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE)); }
-int CWnd::GetDlgCtrlID() const { return ::GetDlgCtrlID(m_hWnd); }
-BOOL CWnd::ShowWindow(int nCmdShow) { return ::ShowWindow(m_hWnd, nCmdShow); }
-void CWnd::UpdateWindow() { ::UpdateWindow(m_hWnd); }
-BOOL CWnd::IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
-BOOL CWnd::EnableWindow(BOOL bEnable) { return ::EnableWindow(m_hWnd, bEnable); }
+DWORD CWnd::GetStyle() const
+{
+    return static_cast<DWORD>(GetWindowLongPtrW(m_hWnd, GWL_STYLE));
+}
+DWORD CWnd::GetExStyle() const
+{
+    return static_cast<DWORD>(GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE));
+}
+int CWnd::GetDlgCtrlID() const
+{
+    return ::GetDlgCtrlID(m_hWnd);
+}
+BOOL CWnd::ShowWindow(int nCmdShow)
+{
+    return ::ShowWindow(m_hWnd, nCmdShow);
+}
+void CWnd::UpdateWindow()
+{
+    ::UpdateWindow(m_hWnd);
+}
+BOOL CWnd::IsWindowVisible() const
+{
+    return ::IsWindowVisible(m_hWnd);
+}
+BOOL CWnd::EnableWindow(BOOL bEnable)
+{
+    return ::EnableWindow(m_hWnd, bEnable);
+}
 BOOL CWnd::SetWindowPos(HWND hWndInsertAfter, int x, int y, int cx, int cy, UINT nFlags)
 {
     return ::SetWindowPos(m_hWnd, hWndInsertAfter, x, y, cx, cy, nFlags);
@@ -453,7 +474,10 @@ BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam)
 
 // ---- Message loops ----
 
-BOOL CWnd::PreTranslateMessage(MSG*) { return FALSE; }
+BOOL CWnd::PreTranslateMessage(MSG*)
+{
+    return FALSE;
+}
 
 BOOL AfxWalkPreTranslateTree(HWND hWndStop, MSG* pMsg)
 {
@@ -467,7 +491,10 @@ BOOL AfxWalkPreTranslateTree(HWND hWndStop, MSG* pMsg)
     return FALSE;
 }
 
-const MSG* AfxGetCurrentMessage() { return &t_state.msgCur; }
+const MSG* AfxGetCurrentMessage()
+{
+    return &t_state.msgCur;
+}
 
 BOOL AfxPumpMessage()
 {
@@ -486,7 +513,10 @@ BOOL AfxPumpMessage()
     return TRUE;
 }
 
-BOOL CWnd::ContinueModal() { return (m_nFlags & WF_CONTINUEMODAL) != 0; }
+BOOL CWnd::ContinueModal()
+{
+    return (m_nFlags & WF_CONTINUEMODAL) != 0;
+}
 
 void CWnd::EndModalLoop(int nResult)
 {

@@ -1,6 +1,6 @@
 // The framework's growable array: growth by the step, copies of its own elements, size changes that
 // destroy what they drop, and the fatal range error.
-#include "cx_array.h"
+#include "manager/framework/cx_array.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,10 @@ struct RangeError {
     std::wstring message;
 };
 
-void ThrowingFatalHook(const wchar_t* message) { throw RangeError{message}; }
+void ThrowingFatalHook(const wchar_t* message)
+{
+    throw RangeError{message};
+}
 
 class CxArrayTest : public ::testing::Test {
 protected:
@@ -24,7 +27,7 @@ protected:
     void TearDown() override
     {
         CxSetFatalErrorHook(m_previousHook);
-        EXPECT_EQ(CxAllocCount(), m_blocks);   // nothing leaked
+        EXPECT_EQ(CxAllocCount(), m_blocks);  // nothing leaked
     }
 
 private:
@@ -53,7 +56,7 @@ TEST_F(CxArrayTest, SetGrowByRefusesNonPositiveSteps)
     EXPECT_EQ(a.SetGrowBy(0), 0);
     EXPECT_EQ(a.SetGrowBy(-1), 0);
     a.Add(1);
-    EXPECT_EQ(a.GetCapacity(), 2);   // the step stayed 2
+    EXPECT_EQ(a.GetCapacity(), 2);  // the step stayed 2
     EXPECT_EQ(a.SetGrowBy(5), 1);
     a.Add(2);
     a.Add(3);
@@ -62,7 +65,7 @@ TEST_F(CxArrayTest, SetGrowByRefusesNonPositiveSteps)
 
 TEST_F(CxArrayTest, AddingOwnElementCopiesItBeforeGrowing)
 {
-    CxArray<CxString> a(1);   // every Add reallocates
+    CxArray<CxString> a(1);  // every Add reallocates
     a.Add(CxString(L"seed"));
     for (int i = 0; i < 5; ++i)
         ASSERT_EQ(a.Add(a.ElementAt(i)), 1);
@@ -78,6 +81,7 @@ TEST_F(CxArrayTest, SetSizeTable)
         int result;
         int count;
         int capacity;
+        // clang-format off
     } const cases[] = {
         {-1, 0, 5, 5},   // refused
         {5, 1, 5, 5},
@@ -85,6 +89,7 @@ TEST_F(CxArrayTest, SetSizeTable)
         {10, 1, 5, 10},  // more room, the count stays
         {0, 1, 0, 0},    // RemoveAll
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.n);
         CxArray<CxString> a(5);
@@ -101,7 +106,7 @@ TEST_F(CxArrayTest, SetSizeTable)
         for (int i = 0; i < a.GetCount(); ++i)
             EXPECT_EQ(a.ElementAt(i)[0], L"abcde"[i]);
         if (c.capacity > c.count) {
-            EXPECT_EQ(a.Add(CxString(L"z")), 1);   // into the room made
+            EXPECT_EQ(a.Add(CxString(L"z")), 1);  // into the room made
             EXPECT_EQ(a.GetCapacity(), c.capacity);
         }
     }
@@ -132,11 +137,13 @@ TEST_F(CxArrayTest, InvalidIndexIsFatal)
         int count;
         int index;
         const wchar_t* message;
+        // clang-format off
     } const cases[] = {
         {3, 3, L"index [3] is out of range [0-2]\n\n"},
         {3, -1, L"index [-1] is out of range [0-2]\n\n"},
         {0, 0, L"index [0] is out of range [0-0]\n\n"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.index);
         CxArray<int> a;

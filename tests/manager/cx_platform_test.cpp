@@ -1,6 +1,6 @@
 // The platform code for each Windows version, the forced code, and the ANSI conversions.
-#include "cx_platform.h"
-#include "cx_string.h"
+#include "manager/framework/cx_platform.h"
+#include "manager/framework/cx_string.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +15,7 @@ TEST(CxPlatformTest, CodeForEachWindowsVersion)
         DWORD major;
         DWORD minor;
         DWORD code;
+        // clang-format off
     } const cases[] = {
         {VER_PLATFORM_WIN32_NT, 3, 51, CX_PLATFORM_NT4},
         {VER_PLATFORM_WIN32_NT, 4, 0, CX_PLATFORM_NT4},
@@ -26,6 +27,7 @@ TEST(CxPlatformTest, CodeForEachWindowsVersion)
         {VER_PLATFORM_WIN32_WINDOWS, 4, 90, CX_PLATFORM_WIN98},
         {VER_PLATFORM_WIN32s, 3, 10, CX_PLATFORM_OTHER},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.platformId << " " << c.major << "." << c.minor);
         EXPECT_EQ(CxPlatformFromVersion(c.platformId, c.major, c.minor), c.code);
@@ -34,7 +36,7 @@ TEST(CxPlatformTest, CodeForEachWindowsVersion)
 
 TEST(CxPlatformTest, ProcessCodeCanBeForced)
 {
-    EXPECT_EQ(CxGetPlatform(), CX_PLATFORM_NT5);   // what Wine reports
+    EXPECT_EQ(CxGetPlatform(), CX_PLATFORM_NT5);  // what Wine reports
     EXPECT_TRUE(CxIsNtPlatform());
     struct Case {
         DWORD code;
@@ -57,13 +59,15 @@ TEST(CxPlatformTest, AnsiConversionsTable)
     ASSERT_EQ(GetACP(), 1252u) << "the test run pins the ANSI code page";
     struct Case {
         const wchar_t* wide;
-        const char* ansi;   // windows-1252
+        const char* ansi;  // windows-1252
+        // clang-format off
     } const cases[] = {
         {L"", ""},
         {L"plain", "plain"},
         {L"caf\u00e9 \u00c4\u00df", "caf\xe9 \xc4\xdf"},
         {L"\u20ac5", "\x80" "5"},
     };
+    // clang-format on
     const long blocks = CxAllocCount();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.ansi);
@@ -83,7 +87,7 @@ TEST(CxPlatformTest, AnsiConversionsTable)
     ASSERT_NE(roomy, nullptr);
     EXPECT_STREQ(roomy, "abc");
     CxFree(roomy);
-    EXPECT_EQ(CxW2ANew(L"abcdef", 3), nullptr);   // too small for the text
+    EXPECT_EQ(CxW2ANew(L"abcdef", 3), nullptr);  // too small for the text
     EXPECT_EQ(CxW2ANew(L"abc", 0), nullptr);
     EXPECT_EQ(CxW2ANew(nullptr), nullptr);
     EXPECT_EQ(CxW2ALength(nullptr), 0);

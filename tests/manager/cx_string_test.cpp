@@ -1,5 +1,5 @@
 // Framework strings: the wide-string helpers as tables, and CxString's ownership and formatting.
-#include "cx_string.h"
+#include "manager/framework/cx_string.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,10 @@
 
 namespace {
 
-std::wstring Text(const wchar_t* text) { return text != nullptr ? text : L"<null>"; }
+std::wstring Text(const wchar_t* text)
+{
+    return text != nullptr ? text : L"<null>";
+}
 
 TEST(CxStringTest, CompareTable)
 {
@@ -20,16 +23,31 @@ TEST(CxStringTest, CompareTable)
         int expected;
     } const cases[] = {
         // An empty text sorts first whatever the mode (even an unknown one); two empties are equal.
-        {L"", L"x", 0, -1}, {nullptr, L"x", 1, -1}, {L"", L"x", 2, -1}, {nullptr, L"x", 3, -1}, {L"", L"x", 9, -1},
-        {L"x", L"", 0, 1}, {L"x", nullptr, 9, 1}, {L"", nullptr, 0, 0}, {nullptr, nullptr, 9, 0},
+        {L"", L"x", 0, -1},
+        {nullptr, L"x", 1, -1},
+        {L"", L"x", 2, -1},
+        {nullptr, L"x", 3, -1},
+        {L"", L"x", 9, -1},
+        {L"x", L"", 0, 1},
+        {L"x", nullptr, 9, 1},
+        {L"", nullptr, 0, 0},
+        {nullptr, nullptr, 9, 0},
         // Exact: character codes ('B' < 'a').
-        {L"abc", L"abc", 0, 0}, {L"abc", L"abd", 0, -1}, {L"a", L"B", 0, 1}, {L"ABC", L"abc", 0, -1},
+        {L"abc", L"abc", 0, 0},
+        {L"abc", L"abd", 0, -1},
+        {L"a", L"B", 0, 1},
+        {L"ABC", L"abc", 0, -1},
         // Case-insensitive.
-        {L"ABC", L"abc", 1, 0}, {L"a", L"B", 1, -1},
+        {L"ABC", L"abc", 1, 0},
+        {L"a", L"B", 1, -1},
         // Locale collation: letters before case ('a' < 'B'), case still counts in mode 2.
-        {L"a", L"B", 2, -1}, {L"abc", L"ABC", 2, -1}, {L"ABC", L"abc", 3, 0}, {L"b", L"A", 3, 1},
+        {L"a", L"B", 2, -1},
+        {L"abc", L"ABC", 2, -1},
+        {L"ABC", L"abc", 3, 0},
+        {L"b", L"A", 3, 1},
         // Another mode.
-        {L"a", L"b", 4, INT_MAX}, {L"a", L"a", -1, INT_MAX},
+        {L"a", L"b", 4, INT_MAX},
+        {L"a", L"a", -1, INT_MAX},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << Text(c.a).c_str() << " / " << Text(c.b).c_str() << " mode " << c.mode);
@@ -45,6 +63,7 @@ TEST(CxStringTest, FindTable)
         BOOL substring;
         HRESULT hr;
         int position;
+        // clang-format off
     } const cases[] = {
         {L"hello world", L"world", TRUE, S_OK, 6},
         {L"hello world", L"wx", TRUE, E_FAIL, -1},
@@ -57,6 +76,7 @@ TEST(CxStringTest, FindTable)
         {nullptr, L"a", FALSE, E_INVALIDARG, -1},
         {L"abc", nullptr, TRUE, E_INVALIDARG, -1},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << Text(c.text).c_str() << " / " << Text(c.what).c_str());
         int position = -1;
@@ -72,6 +92,7 @@ TEST(CxStringTest, SplitAtTable)
         BOOL before;
         wchar_t character;
         const wchar_t* expected;
+        // clang-format off
     } const cases[] = {
         {L"Prompt\nTip", FALSE, L'\n', L"Tip"},
         {L"Prompt\nTip", TRUE, L'\n', L"Prompt"},
@@ -82,6 +103,7 @@ TEST(CxStringTest, SplitAtTable)
         {L"Prompt\n", FALSE, L'\n', nullptr},
         {nullptr, TRUE, L'\n', nullptr},
     };
+    // clang-format on
     const long blocks = CxAllocCount();
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << Text(c.text).c_str() << " before " << c.before);
@@ -120,14 +142,14 @@ TEST(CxStringTest, FormatTable)
     };
     const Case cases[] = {
         {"wide %s and numbers", [](CxString& s) { return s.Format(L"%s%d,%x", L"Path.", 4004, 255); }, L"Path.4004,ff"},
-        {"a 20000-character result keeps 16383",
-         [&](CxString& s) { return s.Format(L"%s", longText.c_str()); }, std::wstring(16383, L'x')},
+        {"a 20000-character result keeps 16383", [&](CxString& s) { return s.Format(L"%s", longText.c_str()); },
+         std::wstring(16383, L'x')},
         {"exactly 16383", [&](CxString& s) { return s.Format(L"%.16383s", longText.c_str()); },
          std::wstring(16383, L'x')},
         {"an empty format", [](CxString& s) { return s.Format(L""); }, L""},
         {"a null format", [](CxString& s) { return s.Format(nullptr); }, L""},
-        {"the string's own text as argument", [](CxString& s) { return s.Format(L"%s!", static_cast<const wchar_t*>(s)); },
-         L"old!"},
+        {"the string's own text as argument",
+         [](CxString& s) { return s.Format(L"%s!", static_cast<const wchar_t*>(s)); }, L"old!"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -153,10 +175,10 @@ TEST(CxStringTest, OwnershipAttachDetachAssign)
         EXPECT_STREQ(buffer, L"first");
 
         CxString t(L"other");
-        t.Attach(buffer);   // frees "other", owns buffer
+        t.Attach(buffer);  // frees "other", owns buffer
         EXPECT_EQ(static_cast<const wchar_t*>(t), buffer);
 
-        EXPECT_EQ(t.Assign(t), S_OK);   // its own text
+        EXPECT_EQ(t.Assign(t), S_OK);  // its own text
         EXPECT_STREQ(t, L"first");
         t = t;
         EXPECT_STREQ(t, L"first");
@@ -170,7 +192,7 @@ TEST(CxStringTest, OwnershipAttachDetachAssign)
         wchar_t* blank = nullptr;
         CxStrDup(&blank, L"x");
         blank[0] = 0;
-        moved.Attach(blank);   // an empty buffer makes the empty string
+        moved.Attach(blank);  // an empty buffer makes the empty string
         EXPECT_TRUE(moved.IsEmpty());
 
         CxString filled;

@@ -1,9 +1,9 @@
 // The Cx window core with real windows: flags through ModifyFlags and the private messages, the
 // component map ids, dragging, ending dialogs, the framework window procedure's order, and the
 // send and post helpers with the texts they carry.
-#include "cx_string.h"
-#include "cx_wnd.h"
-#include "dialog_template.h"
+#include "manager/framework/cx_string.h"
+#include "manager/framework/cx_wnd.h"
+#include "tests/platform/dialog_template.h"
 
 #include <gtest/gtest.h>
 
@@ -39,11 +39,11 @@ const wchar_t* TestClass()
 }
 
 // Messages of the order table: who handles them.
-constexpr UINT kPreHandles = WM_APP + 1;       // pre-map: 11
-constexpr UINT kMapHandles = WM_APP + 2;       // afx map: 20
-constexpr UINT kNobody = WM_APP + 3;           // default: 30
-constexpr UINT kPostHandles = WM_APP + 4;      // afx map 20, post-map 40
-constexpr UINT kPreAndPost = WM_APP + 5;       // pre-map 11, post-map 40
+constexpr UINT kPreHandles = WM_APP + 1;   // pre-map: 11
+constexpr UINT kMapHandles = WM_APP + 2;   // afx map: 20
+constexpr UINT kNobody = WM_APP + 3;       // default: 30
+constexpr UINT kPostHandles = WM_APP + 4;  // afx map 20, post-map 40
+constexpr UINT kPreAndPost = WM_APP + 5;   // pre-map 11, post-map 40
 
 // A framework window: the window procedure of the framework over an afx window, with the end-dialog
 // component (and through it the link) in its pre-map.
@@ -56,7 +56,7 @@ public:
     int flagsChangedCalls = 0;
     bool postMapSawNonZero = false;
     std::vector<UINT> postMapMessages;
-    bool* deadFlag = nullptr;      // set at PostNcDestroy: nothing may be offered afterwards
+    bool* deadFlag = nullptr;  // set at PostNcDestroy: nothing may be offered afterwards
     bool deleteItself = false;
     bool* deletedFlag = nullptr;
     std::vector<std::wstring> texts;
@@ -69,10 +69,7 @@ public:
 
     void ReleaseCapture() override { ++releaseCaptureCalls; }
 
-    bool Create()
-    {
-        return CreateEx(0, TestClass(), L"cx", WS_POPUP, 0, 0, 120, 100, nullptr, nullptr) != FALSE;
-    }
+    bool Create() { return CreateEx(0, TestClass(), L"cx", WS_POPUP, 0, 0, 120, 100, nullptr, nullptr) != FALSE; }
 
 protected:
     BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
@@ -92,7 +89,7 @@ protected:
         if (message == CXM_SETTEXT) {
             auto* text = reinterpret_cast<wchar_t*>(wParam);
             texts.push_back(text != nullptr ? text : L"<null>");
-            CxFree(text);   // the receiver owns the posted text
+            CxFree(text);  // the receiver owns the posted text
             return TRUE;
         }
         return CxEndDialogLink::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId);
@@ -137,9 +134,9 @@ protected:
 };
 
 BEGIN_MESSAGE_MAP(CxTestWnd, CWnd)
-    ON_MESSAGE(kMapHandles, OnMapMessage)
-    ON_MESSAGE(kPostHandles, OnMapMessage)
-    ON_MESSAGE(CXM_DRAGWINDOW, OnDragInMap)
+ON_MESSAGE(kMapHandles, OnMapMessage)
+ON_MESSAGE(kPostHandles, OnMapMessage)
+ON_MESSAGE(CXM_DRAGWINDOW, OnDragInMap)
 END_MESSAGE_MAP()
 
 // A framework dialog.
@@ -178,11 +175,14 @@ protected:
 };
 
 BEGIN_MESSAGE_MAP(DragTarget, CWnd)
-    ON_MESSAGE(WM_NCLBUTTONDOWN, OnNcLButtonDown)
+ON_MESSAGE(WM_NCLBUTTONDOWN, OnNcLButtonDown)
 END_MESSAGE_MAP()
 
 std::vector<std::wstring> g_traces;
-void RecordTrace(const wchar_t* text) { g_traces.push_back(text); }
+void RecordTrace(const wchar_t* text)
+{
+    g_traces.push_back(text);
+}
 
 class CxWindowTest : public ::testing::Test {
 protected:
@@ -209,9 +209,10 @@ TEST_F(CxWindowTest, ModifyFlagsTable)
 {
     struct Case {
         const char* name;
-        DWORD low, high;                       // before
+        DWORD low, high;  // before
         DWORD setLow, setHigh, clearLow, clearHigh;
         DWORD expectLow, expectHigh;
+        // clang-format off
     } const cases[] = {
         {"set low", 0, 0, 0x1, 0, 0, 0, 0x1, 0},
         {"set high", 0, 0, 0, 0x80000000, 0, 0, 0, 0x80000000},
@@ -221,6 +222,7 @@ TEST_F(CxWindowTest, ModifyFlagsTable)
         {"set and clear other bits in both halves", 0xF0, 0x0F, 0x01, 0x10, 0x80, 0x08, 0x71, 0x17},
         {"the main window's start", 0, 0, CXFL_MAINWINDOWSTART, CXFH_MAINWINDOWSTART, 0, 0, 0x4F, 0x28C0026},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         CxTestWnd wnd;
@@ -243,6 +245,7 @@ TEST_F(CxWindowTest, ModifyFlagsNotifiesBySendOrPost)
         HRESULT result;
         int callsAtOnce;
         int callsAfterPump;
+        // clang-format off
     } const cases[] = {
         {"sent, answered nonzero", true, 0, 1, S_OK, 1, 1},
         {"sent, answered 0", true, 0, 0, S_FALSE, 1, 1},
@@ -250,6 +253,7 @@ TEST_F(CxWindowTest, ModifyFlagsNotifiesBySendOrPost)
         {"no window", false, 0, 1, E_INVALIDARG, 0, 0},
         {"no window, posted", false, 1, 1, E_INVALIDARG, 0, 0},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         CxTestWnd wnd;
@@ -258,7 +262,7 @@ TEST_F(CxWindowTest, ModifyFlagsNotifiesBySendOrPost)
         }
         wnd.flagsChangedAnswer = c.answer;
         EXPECT_EQ(wnd.ModifyFlags(0x8, 0x2, 0, 0, 0, 1, c.post), c.result);
-        EXPECT_EQ(wnd.GetLow(), 0x8u);   // changed in every case
+        EXPECT_EQ(wnd.GetLow(), 0x8u);  // changed in every case
         EXPECT_EQ(wnd.GetHigh(), 0x2u);
         EXPECT_EQ(wnd.flagsChangedCalls, c.callsAtOnce);
         PumpWaiting();
@@ -286,7 +290,7 @@ TEST_F(CxWindowTest, FlagMessages)
     EXPECT_EQ(wnd.SendMessage(CXM_MODIFYFLAGS, reinterpret_cast<WPARAM>(&params), 0), 1);
     EXPECT_EQ(wnd.GetLow(), 0x120u);
     EXPECT_EQ(wnd.GetHigh(), 0x3u);
-    EXPECT_EQ(wnd.flagsChangedCalls, 1);   // notified by send
+    EXPECT_EQ(wnd.flagsChangedCalls, 1);  // notified by send
 }
 
 TEST_F(CxWindowTest, ComponentMapIdTable)
@@ -298,6 +302,7 @@ TEST_F(CxWindowTest, ComponentMapIdTable)
         UINT message;
         BOOL handled;
         bool traced;
+        // clang-format off
     } const cases[] = {
         {CX_MAPID_CHAIN, CXM_GETFLAGS, TRUE, false},    // the link's entries first
         {CX_MAPID_CHAIN, CXM_ENDDIALOG, TRUE, false},   // then the component's own
@@ -308,6 +313,7 @@ TEST_F(CxWindowTest, ComponentMapIdTable)
         {5, CXM_GETFLAGS, FALSE, true},
         {5, CXM_ENDDIALOG, FALSE, true},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << static_cast<int>(c.mapId) << " " << std::hex << c.message);
         g_traces.clear();
@@ -327,10 +333,10 @@ TEST_F(CxWindowTest, ComponentMapIdTable)
     for (DWORD mapId : {CX_MAPID_CHAIN, CX_MAPID_OWN}) {
         DWORD halves[2] = {};
         LRESULT result = 0;
-        EXPECT_TRUE(wnd.CxWndLink::ProcessWindowMessage(wnd.m_hWnd, CXM_GETFLAGS, reinterpret_cast<WPARAM>(halves),
-                                                        0, result, mapId));
+        EXPECT_TRUE(wnd.CxWndLink::ProcessWindowMessage(wnd.m_hWnd, CXM_GETFLAGS, reinterpret_cast<WPARAM>(halves), 0,
+                                                        result, mapId));
     }
-    EXPECT_TRUE(IsWindow(wnd.m_hWnd));   // the CXM_ENDDIALOG cases ended nothing: not a dialog
+    EXPECT_TRUE(IsWindow(wnd.m_hWnd));  // the CXM_ENDDIALOG cases ended nothing: not a dialog
 }
 
 TEST_F(CxWindowTest, DragWindowTable)
@@ -345,12 +351,14 @@ TEST_F(CxWindowTest, DragWindowTable)
         std::vector<std::string> log;
         int releases;
         size_t presses;
+        // clang-format off
     } const cases[] = {
         {"dragged", 0, target.m_hWnd, 1, {}, 1, 1},
         {"high flag 0x1: never dragged", CXFH_NODRAG, target.m_hWnd, 77, {"map drag"}, 0, 0},
         {"dead window", 0, DeadWindow(), 77, {"map drag"}, 0, 0},
         {"no window", 0, nullptr, 77, {"map drag"}, 0, 0},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         CxTestWnd wnd;
@@ -359,7 +367,7 @@ TEST_F(CxWindowTest, DragWindowTable)
         target.presses.clear();
         g_log.clear();
         EXPECT_EQ(wnd.SendMessage(CXM_DRAGWINDOW, reinterpret_cast<WPARAM>(c.wParam), 0), c.result);
-        EXPECT_EQ(g_log, c.log);   // not handled: the afx map gets it
+        EXPECT_EQ(g_log, c.log);  // not handled: the afx map gets it
         EXPECT_EQ(wnd.releaseCaptureCalls, c.releases);
         ASSERT_EQ(target.presses.size(), c.presses);
         if (c.presses == 1) {
@@ -376,9 +384,11 @@ TEST_F(CxWindowTest, EndDialogMessageAndHelper)
         DialogTemplate dt(WS_POPUP, 100, 50, L"cx");
         CxTestDlg dialog;
         ASSERT_TRUE(dialog.InitModalIndirect(dt.Get()));
-        dialog.onInit = [](CxTestDlg& d) { EXPECT_EQ(d.PostEndDialog(42), S_OK); };
+        dialog.onInit = [](CxTestDlg& d) {
+            EXPECT_EQ(d.PostEndDialog(42), S_OK);
+        };
         EXPECT_EQ(dialog.DoModal(), 42);
-        EXPECT_EQ(dialog.PostEndDialog(1), E_INVALIDARG);   // the window is gone
+        EXPECT_EQ(dialog.PostEndDialog(1), E_INVALIDARG);  // the window is gone
     }
     // Sent to a live modeless dialog: handled, and the dialog ends (hidden).
     {
@@ -420,6 +430,7 @@ TEST_F(CxWindowTest, WindowProcedureOrderTable)
         UINT message;
         LRESULT result;
         std::vector<std::string> log;
+        // clang-format off
     } const cases[] = {
         {"pre-map handles: afx map and default skipped", kPreHandles, 11, {"pre", "post"}},
         {"afx map handles", kMapHandles, 20, {"pre", "map", "post"}},
@@ -427,13 +438,14 @@ TEST_F(CxWindowTest, WindowProcedureOrderTable)
         {"post-map result replaces the map's", kPostHandles, 40, {"pre", "map", "post"}},
         {"post-map result replaces the pre-map's", kPreAndPost, 40, {"pre", "post"}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         g_log.clear();
         EXPECT_EQ(wnd.SendMessage(c.message), c.result);
         EXPECT_EQ(g_log, c.log);
     }
-    EXPECT_FALSE(wnd.postMapSawNonZero);   // the post-map always starts from 0
+    EXPECT_FALSE(wnd.postMapSawNonZero);  // the post-map always starts from 0
 }
 
 TEST_F(CxWindowTest, NothingIsOfferedAfterNcDestroy)
@@ -477,6 +489,7 @@ TEST_F(CxWindowTest, SendAndPostResultsTable)
         HWND hWnd;
         UINT message;
         HRESULT result;
+        // clang-format off
     } const cases[] = {
         {"sent, nonzero answer", FALSE, wnd.m_hWnd, kPreHandles, S_OK},
         {"sent, zero answer", FALSE, wnd.m_hWnd, WM_NULL, S_FALSE},
@@ -485,12 +498,13 @@ TEST_F(CxWindowTest, SendAndPostResultsTable)
         {"posted to a dead window", TRUE, dead, kPreHandles, E_INVALIDARG},
         {"no window", FALSE, nullptr, kPreHandles, E_INVALIDARG},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         g_log.clear();
         EXPECT_EQ(CxSendMessage(c.post, c.hWnd, c.message, 0, 0), c.result);
         if (c.post && c.result == S_OK) {
-            EXPECT_TRUE(g_log.empty());   // not yet delivered
+            EXPECT_TRUE(g_log.empty());  // not yet delivered
             PumpWaiting();
             EXPECT_EQ(g_log, (std::vector<std::string>{"pre", "map", "post"}));
         }
@@ -511,7 +525,7 @@ TEST_F(CxWindowTest, PostedTextsAreOwnedAndNeverLeaked)
         CxTestWnd wnd;
         ASSERT_TRUE(wnd.Create());
         EXPECT_EQ(CxPostText(wnd.m_hWnd, CXM_SETTEXT, L"hover"), S_OK);
-        EXPECT_EQ(CxPostText(wnd.m_hWnd, CXM_SETTEXT, nullptr), S_OK);   // the mouse left
+        EXPECT_EQ(CxPostText(wnd.m_hWnd, CXM_SETTEXT, nullptr), S_OK);  // the mouse left
         EXPECT_EQ(CxAllocCount(), blocks + 1);
         PumpWaiting();
         EXPECT_EQ(wnd.texts, (std::vector<std::wstring>{L"hover", L"<null>"}));

@@ -1,7 +1,7 @@
 // The application object: the start-up around WinMain, the exit code, the main window pointer, and the
 // run-time class test.
-#include "afx.h"
-#include "dialog_template.h"
+#include "platform/afx/afx.h"
+#include "tests/platform/dialog_template.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +35,7 @@ TEST(AfxAppTest, OneApplicationPerProcess)
     EXPECT_EQ(AfxGetApp(), nullptr);
     EXPECT_EQ(AfxGetMainWnd(), nullptr);
     EXPECT_EQ(AfxGetInstanceHandle(), GetModuleHandleW(nullptr));
-    EXPECT_EQ(AfxWinMain(GetModuleHandleW(nullptr), nullptr, nullptr, SW_SHOW), -1);   // no application
+    EXPECT_EQ(AfxWinMain(GetModuleHandleW(nullptr), nullptr, nullptr, SW_SHOW), -1);  // no application
 }
 
 TEST(AfxAppTest, FailedStartUpReturnsTheExitCode)
@@ -51,13 +51,13 @@ TEST(AfxAppTest, FailedStartUpReturnsTheExitCode)
         EXPECT_EQ(AfxGetMainWnd(), &dialog);
         PostQuitMessage(-777);
         EXPECT_EQ(dialog.DoModal(), -1);
-        EXPECT_EQ(self.m_pMainWnd, nullptr);   // forgotten when the window went
+        EXPECT_EQ(self.m_pMainWnd, nullptr);  // forgotten when the window went
         return FALSE;
     };
     EXPECT_EQ(AfxWinMain(GetModuleHandleW(nullptr), nullptr, const_cast<LPWSTR>(L"-x"), SW_SHOW), -777);
     EXPECT_EQ(app.exitCalls, 1);
     EXPECT_STREQ(app.m_lpCmdLine, L"-x");
-    ASSERT_NE(app.m_pszAppName, nullptr);   // the program file's title
+    ASSERT_NE(app.m_pszAppName, nullptr);  // the program file's title
     EXPECT_NE(app.m_pszAppName[0], L'\0');
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -69,11 +69,10 @@ TEST(AfxAppTest, RunEndsWhenTheMainWindowIsDestroyed)
     TestApp app;
     CWnd main;
     app.init = [&](TestApp& self) {
-        if (!main.CreateEx(0, AfxRegisterWndClass(0), L"main", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
-                           nullptr))
+        if (!main.CreateEx(0, AfxRegisterWndClass(0), L"main", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr))
             return FALSE;
         self.m_pMainWnd = &main;
-        main.PostMessage(WM_CLOSE);   // DefWindowProc destroys the window
+        main.PostMessage(WM_CLOSE);  // DefWindowProc destroys the window
         return TRUE;
     };
     EXPECT_EQ(AfxWinMain(GetModuleHandleW(nullptr), nullptr, nullptr, SW_SHOW), 0);

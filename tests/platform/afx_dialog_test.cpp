@@ -1,8 +1,8 @@
 // The dialog class: modal runs with their own loop (idle kicks, show on idle, owner disabled, WM_QUIT),
 // the ways a modal run ends, modeless dialogs, templates from resources and from memory, and the
 // routing of commands from a dialog to its owner and the application.
-#include "afx.h"
-#include "dialog_template.h"
+#include "platform/afx/afx.h"
+#include "tests/platform/dialog_template.h"
 
 #include <gtest/gtest.h>
 
@@ -46,8 +46,8 @@ protected:
 };
 
 BEGIN_MESSAGE_MAP(TestDialog, CDialog)
-    ON_MESSAGE(WM_KICKIDLE, OnKickIdle)
-    ON_COMMAND(0x8003, OnOwnCommand)
+ON_MESSAGE(WM_KICKIDLE, OnKickIdle)
+ON_COMMAND(0x8003, OnOwnCommand)
 END_MESSAGE_MAP()
 
 // A dialog template with an edit control, not visible until the modal loop shows it.
@@ -59,7 +59,7 @@ LPCDLGTEMPLATEW EditDialogTemplate(DialogTemplate& dt)
 
 struct EndCase {
     const char* name;
-    std::function<void(TestDialog&)> action;   // in OnInitDialog
+    std::function<void(TestDialog&)> action;  // in OnInitDialog
     int result;
 };
 
@@ -93,7 +93,7 @@ TEST(AfxDialogTest, ModalRunEndsTable)
         EXPECT_NE(seen, nullptr);
         EXPECT_FALSE(IsWindow(seen));
         EXPECT_EQ(dialog.m_hWnd, nullptr);
-        EXPECT_TRUE(dialog.kicks.empty());   // every case ended before the queue went idle
+        EXPECT_TRUE(dialog.kicks.empty());  // every case ended before the queue went idle
     }
 }
 
@@ -108,11 +108,11 @@ TEST(AfxDialogTest, ModalLoopKicksIdleAndShowsTheWindow)
         if (d.kicks.size() == 1)
             visibleAtFirstKick = d.IsWindowVisible() != FALSE;
         if (posted && count == 0) {
-            d.EndDialog(5);   // a new round began after the posted message
+            d.EndDialog(5);  // a new round began after the posted message
             return 0;
         }
         if (count < 2)
-            return 1;         // asks for more idle calls
+            return 1;  // asks for more idle calls
         d.PostMessage(WM_APP);
         posted = true;
         return 0;
@@ -142,10 +142,10 @@ protected:
 };
 
 BEGIN_MESSAGE_MAP(OwnerWnd, CWnd)
-    ON_MESSAGE(WM_ENTERIDLE, OnEnterIdle)
-    ON_COMMAND(0x8001, OnCommand8001)
-    ON_COMMAND(0x8003, OnCommand8003)
-    ON_COMMAND(0x7001, OnCommand7001)
+ON_MESSAGE(WM_ENTERIDLE, OnEnterIdle)
+ON_COMMAND(0x8001, OnCommand8001)
+ON_COMMAND(0x8003, OnCommand8003)
+ON_COMMAND(0x7001, OnCommand7001)
 END_MESSAGE_MAP()
 
 TEST(AfxDialogTest, OwnerIsDisabledDuringTheRunAndToldOfIdle)
@@ -157,8 +157,8 @@ TEST(AfxDialogTest, OwnerIsDisabledDuringTheRunAndToldOfIdle)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.style);
         OwnerWnd owner;
-        ASSERT_TRUE(owner.CreateEx(0, AfxRegisterWndClass(0), L"owner", WS_OVERLAPPEDWINDOW, 0, 0, 200, 200,
-                                   nullptr, nullptr));
+        ASSERT_TRUE(
+            owner.CreateEx(0, AfxRegisterWndClass(0), L"owner", WS_OVERLAPPEDWINDOW, 0, 0, 200, 200, nullptr, nullptr));
         DialogTemplate dt(WS_POPUP | c.style, 120, 60, L"owned");
         TestDialog dialog;
         ASSERT_TRUE(dialog.InitModalIndirect(dt.Get(), &owner));
@@ -288,7 +288,7 @@ protected:
 };
 
 BEGIN_MESSAGE_MAP(RoutingApp, CWinApp)
-    ON_COMMAND(0x8002, OnCommand8002)
+ON_COMMAND(0x8002, OnCommand8002)
 END_MESSAGE_MAP()
 
 TEST(AfxDialogTest, CommandsGoFromTheDialogToItsOwnerAndTheApplication)
@@ -296,8 +296,8 @@ TEST(AfxDialogTest, CommandsGoFromTheDialogToItsOwnerAndTheApplication)
     RoutingApp app;
     ASSERT_EQ(AfxGetApp(), &app);
     OwnerWnd owner;
-    ASSERT_TRUE(owner.CreateEx(0, AfxRegisterWndClass(0), L"owner", WS_OVERLAPPEDWINDOW, 0, 0, 200, 200, nullptr,
-                               nullptr));
+    ASSERT_TRUE(
+        owner.CreateEx(0, AfxRegisterWndClass(0), L"owner", WS_OVERLAPPEDWINDOW, 0, 0, 200, 200, nullptr, nullptr));
     DialogTemplate dt(WS_POPUP, 80, 40, L"routing");
     dt.AddItem(0x0080, 0x8001, BS_PUSHBUTTON, 5, 5, 30, 12, L"b");
     TestDialog dialog;
@@ -309,6 +309,7 @@ TEST(AfxDialogTest, CommandsGoFromTheDialogToItsOwnerAndTheApplication)
         WPARAM wParam;
         LPARAM lParam;
         std::vector<std::string> log;
+        // clang-format off
     } const cases[] = {
         {"the dialog's own handler first", 0x8003, 0, {"dialog 8003"}},
         {"then the owner", 0x8001, 0, {"owner 8001"}},
@@ -316,6 +317,7 @@ TEST(AfxDialogTest, CommandsGoFromTheDialogToItsOwnerAndTheApplication)
         {"a control notification is not routed", MAKEWPARAM(0x8001, BN_DOUBLECLICKED), reinterpret_cast<LPARAM>(button), {}},
         {"ids below 0x8000 are not routed", 0x7001, 0, {}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         g_log.clear();

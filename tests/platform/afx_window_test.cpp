@@ -1,8 +1,8 @@
 // The window class: attaching at creation and by subclassing, the message map (messages, commands
 // with ranges, control notifications, WM_NOTIFY, registered messages), default processing, and
 // detaching at WM_NCDESTROY.
-#include "afx.h"
-#include "dialog_template.h"
+#include "platform/afx/afx.h"
+#include "tests/platform/dialog_template.h"
 
 #include <gtest/gtest.h>
 
@@ -114,16 +114,16 @@ protected:
 };
 
 BEGIN_MESSAGE_MAP(RecordingWnd, CWnd)
-    ON_WM_CREATE()
-    ON_WM_DESTROY()
-    ON_MESSAGE(WM_APP + 1, OnApp1)
-    ON_MESSAGE(WM_APP + 2, OnApp2)
-    ON_REGISTERED_MESSAGE(g_registered, OnRegistered)
-    ON_COMMAND(100, OnCommand100)
-    ON_COMMAND_RANGE(200, 210, OnCommandRange)
-    ON_CONTROL(EN_CHANGE, 300, OnEditChange)
-    ON_NOTIFY(NM_CLICK, 400, OnClick)
-    ON_NOTIFY_RANGE(NM_DBLCLK, 500, 510, OnDoubleClickRange)
+ON_WM_CREATE()
+ON_WM_DESTROY()
+ON_MESSAGE(WM_APP + 1, OnApp1)
+ON_MESSAGE(WM_APP + 2, OnApp2)
+ON_REGISTERED_MESSAGE(g_registered, OnRegistered)
+ON_COMMAND(100, OnCommand100)
+ON_COMMAND_RANGE(200, 210, OnCommandRange)
+ON_CONTROL(EN_CHANGE, 300, OnEditChange)
+ON_NOTIFY(NM_CLICK, 400, OnClick)
+ON_NOTIFY_RANGE(NM_DBLCLK, 500, 510, OnDoubleClickRange)
 END_MESSAGE_MAP()
 
 // A derived map: its own entry wins, the base entries still answer.
@@ -138,7 +138,7 @@ protected:
 };
 
 BEGIN_MESSAGE_MAP(DerivedWnd, RecordingWnd)
-    ON_MESSAGE(WM_APP + 1, OnApp1Derived)
+ON_MESSAGE(WM_APP + 1, OnApp1Derived)
 END_MESSAGE_MAP()
 
 class AfxWindowTest : public ::testing::Test {
@@ -181,7 +181,7 @@ struct Dispatch {
     const char* name;
     UINT message;
     WPARAM wParam;
-    int lParamKind;   // 0: lParam as given, 1: the control window, 2: an NMHDR
+    int lParamKind;  // 0: lParam as given, 1: the control window, 2: an NMHDR
     UINT notifyId;
     UINT notifyCode;
     LRESULT result;
@@ -193,10 +193,11 @@ TEST_F(AfxWindowTest, MessageMapDispatchTable)
 {
     RecordingWnd wnd;
     ASSERT_TRUE(wnd.CreateEx(0, TestClass(), L"t", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr));
-    HWND control = CreateWindowExW(0, L"EDIT", L"", WS_CHILD, 0, 0, 10, 10, wnd.m_hWnd,
-                                   reinterpret_cast<HMENU>(300), nullptr, nullptr);
+    HWND control = CreateWindowExW(0, L"EDIT", L"", WS_CHILD, 0, 0, 10, 10, wnd.m_hWnd, reinterpret_cast<HMENU>(300),
+                                   nullptr, nullptr);
     ASSERT_NE(control, nullptr);
 
+    // clang-format off
     const Dispatch cases[] = {
         {"message handled", WM_APP + 1, 0, 0, 0, 0, 42, {"map app1"}, 0},
         {"handler calls Default", WM_APP + 2, 0, 0, 0, 0, 1003, {"map app2", "default"}, 0},
@@ -212,6 +213,7 @@ TEST_F(AfxWindowTest, MessageMapDispatchTable)
         {"WM_NOTIFY range", WM_NOTIFY, 505, 2, 505, static_cast<UINT>(NM_DBLCLK), 8, {"notify range"}, 505},
         {"WM_NOTIFY other id", WM_NOTIFY, 401, 2, 401, static_cast<UINT>(NM_CLICK), 0, {"default notify"}, 0},
     };
+    // clang-format on
     for (const Dispatch& c : cases) {
         SCOPED_TRACE(c.name);
         g_log.clear();
@@ -242,18 +244,18 @@ TEST_F(AfxWindowTest, DerivedMapOverridesAndChainsToBase)
 
 TEST_F(AfxWindowTest, SubclassAndUnsubclassAnExistingWindow)
 {
-    HWND hWnd = CreateWindowExW(0, TestClass(), L"t", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
-                                nullptr, nullptr);
+    HWND hWnd =
+        CreateWindowExW(0, TestClass(), L"t", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(hWnd, nullptr);
     const auto original = GetWindowLongPtrW(hWnd, GWLP_WNDPROC);
 
     RecordingWnd wnd;
     ASSERT_TRUE(wnd.SubclassWindow(hWnd));
     EXPECT_EQ(SendMessageW(hWnd, WM_APP + 1, 0, 0), 42);
-    EXPECT_EQ(SendMessageW(hWnd, WM_APP + 4, 0, 0), 1004);   // default processing is the original procedure
+    EXPECT_EQ(SendMessageW(hWnd, WM_APP + 4, 0, 0), 1004);  // default processing is the original procedure
 
     RecordingWnd other;
-    EXPECT_FALSE(other.SubclassWindow(hWnd));   // one object per window
+    EXPECT_FALSE(other.SubclassWindow(hWnd));  // one object per window
     EXPECT_FALSE(other.Attach(hWnd));
 
     EXPECT_EQ(wnd.UnsubclassWindow(), hWnd);
@@ -351,7 +353,7 @@ public:
     {
         if (msg->message >= WM_APP + 10 && msg->message < WM_APP + 20)
             seen.push_back(msg->message);
-        return msg->message == WM_APP + 11;   // eats this one
+        return msg->message == WM_APP + 11;  // eats this one
     }
 };
 
@@ -370,7 +372,7 @@ TEST_F(AfxWindowTest, PumpOffersMessagesToParentsBeforeDispatch)
     for (int i = 0; i < 100 && PeekMessageW(&waiting, nullptr, 0, 0, PM_NOREMOVE); ++i)
         ASSERT_TRUE(AfxPumpMessage());
     EXPECT_EQ(parent.seen, (std::vector<UINT>{WM_APP + 11, WM_APP + 12}));
-    EXPECT_EQ(g_log, (std::vector<std::string>{"default"}));   // only the second reached the child
+    EXPECT_EQ(g_log, (std::vector<std::string>{"default"}));  // only the second reached the child
 }
 
 TEST_F(AfxWindowTest, RegisteredClassIsReused)

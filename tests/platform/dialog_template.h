@@ -12,17 +12,17 @@ public:
     DialogTemplate(DWORD style, short cx, short cy, const wchar_t* title)
     {
         PutDword(style | DS_SETFONT);
-        PutDword(0);              // extended style
+        PutDword(0);  // extended style
         m_countAt = m_bytes.size();
-        PutWord(0);               // item count, filled in by AddItem
+        PutWord(0);  // item count, filled in by AddItem
         PutWord(10);
         PutWord(10);
         PutWord(static_cast<WORD>(cx));
         PutWord(static_cast<WORD>(cy));
-        PutWord(0);               // no menu
-        PutWord(0);               // the dialog class
+        PutWord(0);  // no menu
+        PutWord(0);  // the dialog class
         PutText(title);
-        PutWord(8);               // font size
+        PutWord(8);  // font size
         PutText(L"MS Shell Dlg");
     }
 
@@ -40,7 +40,7 @@ public:
         PutWord(0xFFFF);
         PutWord(classAtom);
         PutText(text);
-        PutWord(0);               // no creation data
+        PutWord(0);  // no creation data
         WORD count;
         std::memcpy(&count, &m_bytes[m_countAt], sizeof(count));
         ++count;

@@ -1,9 +1,9 @@
 // The card's bytes as the player makes them: NAND-card ECC and block-address fields, the sector card's
 // CRC-16 and CSD, and the system areas of freshly formatted cards; each checked against a reading
 // written here from the published definitions, not from the player's code.
-#include "card_reference.h"
-#include "sim_nand_card.h"
-#include "sim_sector_card.h"
+#include "tests/sim/card_reference.h"
+#include "sim/sim_nand_card.h"
+#include "sim/sim_sector_card.h"
 
 #include <gtest/gtest.h>
 
@@ -17,10 +17,12 @@ namespace {
 
 // A CSD field as a host reads the information block: bytes 40-55 are four little-endian words, the
 // most significant first. Rebuilt here into the register's own big-endian byte order first.
-std::uint32_t CsdField(const std::array<std::uint8_t, 16>& wire, int start, int width) {
+std::uint32_t CsdField(const std::array<std::uint8_t, 16>& wire, int start, int width)
+{
     std::uint8_t reg[16];
     for (int word = 0; word < 4; ++word)
-        for (int j = 0; j < 4; ++j) reg[4 * word + 3 - j] = wire[4 * word + j];
+        for (int j = 0; j < 4; ++j)
+            reg[4 * word + 3 - j] = wire[4 * word + j];
     std::uint32_t value = 0;
     for (int i = width - 1; i >= 0; --i) {
         const int bit = start + i;
@@ -31,7 +33,8 @@ std::uint32_t CsdField(const std::array<std::uint8_t, 16>& wire, int start, int 
 
 }  // namespace
 
-TEST(SimCardEcc, WorkedExamplesAndRandomPages) {
+TEST(SimCardEcc, WorkedExamplesAndRandomPages)
+{
     struct EccCase {
         const char* what;
         Bytes data;
@@ -39,11 +42,13 @@ TEST(SimCardEcc, WorkedExamplesAndRandomPages) {
     };
     Bytes oneAtEnd(256, 0x00);
     oneAtEnd[255] = 0x01;
+    // clang-format off
     const EccCase cases[] = {
         {"all ones", Bytes(256, 0xFF), {0xFF, 0xFF, 0xFF}},
         {"all zeros", Bytes(256, 0x00), {0xFF, 0xFF, 0xFF}},
         {"one bit in the last byte", oneAtEnd, {0x55, 0x55, 0xAB}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(sim::Ecc256(c.data.data()), c.ecc);
@@ -52,7 +57,8 @@ TEST(SimCardEcc, WorkedExamplesAndRandomPages) {
     std::mt19937 random(6);
     Bytes page(256);
     for (int round = 0; round < 500; ++round) {
-        for (auto& b : page) b = static_cast<std::uint8_t>(random());
+        for (auto& b : page)
+            b = static_cast<std::uint8_t>(random());
         if (round % 5 == 0) {  // a single bit set: every parity bit of its line and column shows
             std::fill(page.begin(), page.end(), 0);
             page[random() % 256] = static_cast<std::uint8_t>(1u << (random() % 8));
@@ -63,17 +69,20 @@ TEST(SimCardEcc, WorkedExamplesAndRandomPages) {
     }
 }
 
-TEST(SimCardEcc, SpareRecordOfAPage) {
+TEST(SimCardEcc, SpareRecordOfAPage)
+{
     Bytes page(512);
-    for (std::size_t i = 0; i < page.size(); ++i) page[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    for (std::size_t i = 0; i < page.size(); ++i)
+        page[i] = static_cast<std::uint8_t>(i * 7 + 3);
     const auto spare = sim::CardSpare(1001, page.data());
     const auto first = ReferenceEcc(page.data()), second = ReferenceEcc(page.data() + 256);
-    const Bytes expected = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x10, 0x02, second[0], second[1], second[2],
-                            0x10, 0x02, first[0], first[1], first[2]};
+    const Bytes expected = {0xFF,      0xFF,      0xFF,      0xFF, 0xFF, 0xFF,     0x10,     0x02,
+                            second[0], second[1], second[2], 0x10, 0x02, first[0], first[1], first[2]};
     EXPECT_EQ(Bytes(spare.begin(), spare.end()), expected);
 }
 
-TEST(SimCardEcc, BlockAddressFields) {
+TEST(SimCardEcc, BlockAddressFields)
+{
     struct FieldCase {
         std::uint32_t block;
         std::uint16_t field;
@@ -89,14 +98,16 @@ TEST(SimCardEcc, BlockAddressFields) {
         EXPECT_FALSE(sim::ParseBlockAddressField(bad)) << std::hex << bad;
 }
 
-TEST(SimSectorCardBytes, Crc16CheckValues) {
+TEST(SimSectorCardBytes, Crc16CheckValues)
+{
     const std::string text = "123456789";
     EXPECT_EQ(sim::Crc16Xmodem(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), 0x31C3);
     EXPECT_EQ(sim::Crc16Xmodem(Bytes(512, 0x00).data(), 512), 0x0000);
     EXPECT_EQ(sim::Crc16Xmodem(Bytes(512, 0xFF).data(), 512), 0x7FA1);
 }
 
-TEST(SimSectorCardBytes, CsdTellsTheCapacity) {
+TEST(SimSectorCardBytes, CsdTellsTheCapacity)
+{
     for (std::uint32_t sectors : {4u, 2048u, 4096u, 16000u, 30720u, 131072u, 245760u, 1048576u, 2097152u, 4194304u}) {
         SCOPED_TRACE(sectors);
         const auto csd = sim::CsdForSectors(sectors);
@@ -117,14 +128,15 @@ TEST(SimSectorCardBytes, CsdTellsTheCapacity) {
         EXPECT_FALSE(sim::CsdForSectors(sectors)) << sectors;
 }
 
-TEST(SimCardFormat, FreshNandCardSystemArea) {
+TEST(SimCardFormat, FreshNandCardSystemArea)
+{
     struct NandCase {
         std::uint8_t device;
         std::uint32_t dataStart, start, sectors, fatSectors;
         const char* fatType;
     };
     const NandCase cases[] = {
-        {0xE6, 48, 25, 15975, 3, "FAT12"}, {0x73, 64, 41, 31959, 3, "FAT12"},  {0x75, 64, 35, 63965, 6, "FAT12"},
+        {0xE6, 48, 25, 15975, 3, "FAT12"},   {0x73, 64, 41, 31959, 3, "FAT12"},    {0x75, 64, 35, 63965, 6, "FAT12"},
         {0x76, 96, 55, 127945, 12, "FAT12"}, {0x79, 128, 47, 255953, 32, "FAT16"},
     };
     for (const auto& c : cases) {
@@ -169,7 +181,8 @@ TEST(SimCardFormat, FreshNandCardSystemArea) {
     EXPECT_FALSE(sim::CardLayout(*sim::GeometryForId(0xEC, 0xDA)));
 }
 
-TEST(SimCardFormat, FreshSectorCardSystemArea) {
+TEST(SimCardFormat, FreshSectorCardSystemArea)
+{
     // 2 MiB: FAT12, 16 sectors per cluster, one FAT sector, the partition at 29 so that the data area
     // starts at 64, a boundary of the card.
     const auto head = sim::FormattedSectorCardHead(4096);

@@ -2,12 +2,12 @@
 // it (CIS, retired block 0, zones, block-address fields, ECC), what the export notices, the sector
 // card's image, persistence of both cards, and images made and checked by mkfs.fat, mtools and
 // fsck.fat run on the Linux host.
-#include "card_reference.h"
-#include "sim_nand_card.h"
-#include "sim_sector_card.h"
+#include "tests/sim/card_reference.h"
+#include "sim/sim_nand_card.h"
+#include "sim/sim_sector_card.h"
 
 #include <gtest/gtest.h>
-#include <unix_shell.h>
+#include "tests/support/unix_shell.h"
 
 #include <algorithm>
 #include <fstream>
@@ -22,24 +22,29 @@ namespace {
 
 constexpr int kCardPosition = 4;  // model 1 has four chip slots
 
-Bytes RandomImage(std::size_t sectors, unsigned seed) {
+Bytes RandomImage(std::size_t sectors, unsigned seed)
+{
     std::mt19937 random(seed);
     Bytes image(sectors * 512);
-    for (auto& b : image) b = static_cast<std::uint8_t>(random());
+    for (auto& b : image)
+        b = static_cast<std::uint8_t>(random());
     return image;
 }
 
-Bytes ReadFile(const std::filesystem::path& file) {
+Bytes ReadFile(const std::filesystem::path& file)
+{
     std::ifstream in(file, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
-void WriteFile(const std::filesystem::path& file, const Bytes& bytes) {
-    std::ofstream(file, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(bytes.data()),
-                                                                   static_cast<std::streamsize>(bytes.size()));
+void WriteFile(const std::filesystem::path& file, const Bytes& bytes)
+{
+    std::ofstream(file, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::unique_ptr<SimulatedPlayer> NandCardPlayer(std::uint8_t device, bool formatted) {
+std::unique_ptr<SimulatedPlayer> NandCardPlayer(std::uint8_t device, bool formatted)
+{
     auto p = SimulatedPlayer::CreateInMemory(sim::DefaultConfig(1));
     EXPECT_NE(p, nullptr);
     EXPECT_TRUE(p->InsertNandCard(0xEC, device, formatted));
@@ -53,33 +58,41 @@ struct HostCardView {
     Bytes records;  // 16 bytes per erase block
 
     HostCardView(SimulatedPlayer& p, std::uint32_t rowCount, std::uint32_t spb)
-        : player(p), rows(rowCount), sectorsPerBlock(spb) {
-        for (auto& m : Send(p, Signed(0x07, 1u << kCardPosition))) records.insert(records.end(), m.begin(), m.end());
+        : player(p), rows(rowCount), sectorsPerBlock(spb)
+    {
+        for (auto& m : Send(p, Signed(0x07, 1u << kCardPosition)))
+            records.insert(records.end(), m.begin(), m.end());
     }
     std::uint32_t Blocks() const { return rows * (256 / sectorsPerBlock); }
     const std::uint8_t* Record(std::uint32_t block) const { return &records[block * 16]; }
     bool Valid(std::uint32_t block) const { return Record(block)[4] == 0xFF && Record(block)[5] == 0xFF; }
     // The first valid block of the zone whose first address field names logical block `l` of the zone.
-    std::optional<std::uint32_t> Find(std::uint32_t zone, std::uint32_t l) const {
+    std::optional<std::uint32_t> Find(std::uint32_t zone, std::uint32_t l) const
+    {
         for (std::uint32_t b = zone * 1024; b < std::min(Blocks(), (zone + 1) * 1024); ++b) {
             const std::uint8_t* r = Record(b);
-            if (!Valid(b) || (r[6] == 0xFF && r[7] == 0xFF) || (r[6] == 0 && r[7] == 0)) continue;
-            if (DecodeField(r) == l) return b;
+            if (!Valid(b) || (r[6] == 0xFF && r[7] == 0xFF) || (r[6] == 0 && r[7] == 0))
+                continue;
+            if (DecodeField(r) == l)
+                return b;
         }
         return std::nullopt;
     }
     // Every unit (512 data bytes, 16 spare bytes, 48 zeros) of a block, through 0x02.
-    Bytes Units(std::uint32_t block) const {
+    Bytes Units(std::uint32_t block) const
+    {
         const std::uint32_t first = block * sectorsPerBlock;
         Bytes units;
         const Bytes read = NandCommand(0x02, kCardPosition, first / 256, static_cast<std::uint8_t>(first % 256), rows);
-        for (auto& m : Send(player, read)) units.insert(units.end(), m.begin(), m.end());
+        for (auto& m : Send(player, read))
+            units.insert(units.end(), m.begin(), m.end());
         return units;
     }
 };
 
 // A master boot record with partition entry 1 only.
-Bytes MasterBootRecord(std::uint32_t start, std::uint32_t sectors, std::uint8_t type) {
+Bytes MasterBootRecord(std::uint32_t start, std::uint32_t sectors, std::uint8_t type)
+{
     Bytes mbr(512, 0);
     mbr[446] = 0x80;
     mbr[450] = type;
@@ -92,14 +105,18 @@ Bytes MasterBootRecord(std::uint32_t start, std::uint32_t sectors, std::uint8_t 
     return mbr;
 }
 
-std::string Host(const std::filesystem::path& path) { return test_support::ShellQuote(test_support::UnixPath(path)); }
+std::string Host(const std::filesystem::path& path)
+{
+    return test_support::ShellQuote(test_support::UnixPath(path));
+}
 
 // Runs a script on the Linux host; its output and errors together for the failure messages.
 struct HostRun {
     bool ok;
     std::string out, all;
 };
-HostRun RunHost(const std::string& script) {
+HostRun RunHost(const std::string& script)
+{
     const auto r = test_support::RunShell(script);
     return {r.finished && r.exitCode == 0, r.out, r.out + r.err};
 }
@@ -110,12 +127,14 @@ HostRun RunHost(const std::string& script) {
 const std::string kFsckVolume =
     "fsck_volume() { out=$(fsck.fat -n \"$1\"); status=$?; echo \"$out\"; [ $status -le 1 ] || return 1; "
     "! echo \"$out\" | grep -v -e '^fsck.fat ' -e \"^Label '' stored in boot sector is not valid.\" "
-    "-e '^  Auto-removing label from boot sector.' -e '^Leaving filesystem unchanged.' -e '^$' -e ': [0-9]* files, '; }; "
+    "-e '^  Auto-removing label from boot sector.' -e '^Leaving filesystem unchanged.' -e '^$' -e ': [0-9]* files, '; "
+    "}; "
     "fsck_volume ";
 
 }  // namespace
 
-TEST(SimCardImage, NandCardLayoutAsTheHostFindsIt) {
+TEST(SimCardImage, NandCardLayoutAsTheHostFindsIt)
+{
     // A 32 MB card: two zones of 1024 blocks. The image fills it: 2000 logical blocks of 32 sectors.
     auto p = NandCardPlayer(0x75, false);
     const Bytes image = RandomImage(64000, 1);
@@ -132,7 +151,8 @@ TEST(SimCardImage, NandCardLayoutAsTheHostFindsIt) {
     for (std::size_t page : {0, 1})
         for (std::size_t at : {0, 256}) {
             const auto& table = sim::kCardInformationStructure;
-            EXPECT_TRUE(std::equal(table.begin(), table.end(), cisUnits.begin() + page * 576 + at)) << page << "/" << at;
+            EXPECT_TRUE(std::equal(table.begin(), table.end(), cisUnits.begin() + page * 576 + at))
+                << page << "/" << at;
         }
 
     // Every logical block in its zone, both address copies, every page's data and both ECCs.
@@ -162,7 +182,8 @@ TEST(SimCardImage, NandCardLayoutAsTheHostFindsIt) {
     EXPECT_EQ(audit.eccMismatches + audit.malformedFields + audit.duplicateBlocks, 0u);
 }
 
-TEST(SimCardImage, FreshFormattedNandCard) {
+TEST(SimCardImage, FreshFormattedNandCard)
+{
     auto p = NandCardPlayer(0x73, true);  // 16 MB: 32-sector blocks, cluster 2 at sector 64
     const auto layout = sim::CardLayout(*sim::GeometryForId(0xEC, 0x73));
     const Bytes head = sim::FormattedNandCardHead(*layout);
@@ -181,7 +202,8 @@ TEST(SimCardImage, FreshFormattedNandCard) {
         ASSERT_TRUE(std::all_of(card.Record(b), card.Record(b) + 16, [](std::uint8_t v) { return v == 0xFF; })) << b;
 }
 
-TEST(SimCardImage, ImportSkipsUnusableBlocks) {
+TEST(SimCardImage, ImportSkipsUnusableBlocks)
+{
     const Bytes image = RandomImage(32000, 2);  // fills a 16 MB card
     {
         auto p = NandCardPlayer(0x73, false);
@@ -199,7 +221,8 @@ TEST(SimCardImage, ImportSkipsUnusableBlocks) {
     }
     // Too few usable blocks in the zone: refused, the card untouched.
     auto p = NandCardPlayer(0x73, true);
-    for (std::uint32_t b = 100; b < 123; ++b) ASSERT_TRUE(p->MarkBadBlock(kCardPosition, b));
+    for (std::uint32_t b = 100; b < 123; ++b)
+        ASSERT_TRUE(p->MarkBadBlock(kCardPosition, b));
     const auto before = p->ExportCard();
     const auto page = p->PeekPage(kCardPosition, 0, 64);
     EXPECT_FALSE(p->ImportCard(image));
@@ -210,7 +233,8 @@ TEST(SimCardImage, ImportSkipsUnusableBlocks) {
     EXPECT_FALSE(p->ImportCard(Bytes(511, 0)));
 }
 
-TEST(SimCardImage, ExportNoticesWhatIsWrongOnTheCard) {
+TEST(SimCardImage, ExportNoticesWhatIsWrongOnTheCard)
+{
     const Bytes image = RandomImage(16000, 4);  // fills an 8 MB card (16-sector blocks)
     struct AuditCase {
         const char* what;
@@ -225,14 +249,16 @@ TEST(SimCardImage, ExportNoticesWhatIsWrongOnTheCard) {
              page[100] ^= 0x04;
              p.PokePage(kCardPosition, block / 16, (block % 16) * 16 + 3, page);
          },
-         {1, 0, 0}, "changed"},
+         {1, 0, 0},
+         "changed"},
         {"second address copy differs",
          [](SimulatedPlayer& p, std::uint32_t block) {
              auto page = p.PeekPage(kCardPosition, block / 16, (block % 16) * 16);
              page[512 + 12] ^= 0x06;
              p.PokePage(kCardPosition, block / 16, (block % 16) * 16, page);
          },
-         {0, 1, 0}, "erased"},
+         {0, 1, 0},
+         "erased"},
         {"a second block claims it",
          [](SimulatedPlayer& p, std::uint32_t block) {
              for (std::uint32_t s = 0; s < 16; ++s) {  // copied into block 1020, erased, later in the zone
@@ -241,7 +267,8 @@ TEST(SimCardImage, ExportNoticesWhatIsWrongOnTheCard) {
                  p.PokePage(kCardPosition, 1020 / 16, (1020 % 16) * 16 + s, page);
              }
          },
-         {0, 0, 1}, "image"},  // the first block found is the one read; the copy is passed over
+         {0, 0, 1},
+         "image"},  // the first block found is the one read; the copy is passed over
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -258,13 +285,16 @@ TEST(SimCardImage, ExportNoticesWhatIsWrongOnTheCard) {
         EXPECT_EQ(audit.duplicateBlocks, c.expected.duplicateBlocks);
         const Bytes block10(out->begin() + 10 * 16 * 512, out->begin() + 11 * 16 * 512);
         const Bytes original(image.begin() + 10 * 16 * 512, image.begin() + 11 * 16 * 512);
-        const std::string seen = block10 == original ? "image" : block10 == Bytes(16 * 512, 0xFF) ? "erased" : "changed";
+        const std::string seen = block10 == original                ? "image"
+                                 : block10 == Bytes(16 * 512, 0xFF) ? "erased"
+                                                                    : "changed";
         EXPECT_EQ(seen, c.block10);
         EXPECT_TRUE(std::equal(out->begin() + 11 * 16 * 512, out->end(), image.begin() + 11 * 16 * 512));
     }
 }
 
-TEST(SimCardImage, SectorCardImage) {
+TEST(SimCardImage, SectorCardImage)
+{
     auto p = SimulatedPlayer::CreateInMemory(sim::DefaultConfig(14));
     ASSERT_TRUE(p->InsertSectorCard(4096));
     Send(*p, Signed(0x01));
@@ -299,7 +329,8 @@ TEST(SimCardImage, SectorCardImage) {
     EXPECT_FALSE(std::filesystem::exists(folder.File("none.raw")));
 }
 
-TEST(SimCardImage, CardsAreKeptInThePlayerFolder) {
+TEST(SimCardImage, CardsAreKeptInThePlayerFolder)
+{
     TempFolder folder;
     const Bytes sectorImage = RandomImage(300, 8);
     {
@@ -346,7 +377,8 @@ TEST(SimCardImage, CardsAreKeptInThePlayerFolder) {
     EXPECT_FALSE(std::filesystem::exists(folder.File("sd") / "card.img"));
 }
 
-TEST(SimCardImage, ImagesOfTheHostsFatTools) {
+TEST(SimCardImage, ImagesOfTheHostsFatTools)
+{
     const HostRun probe = RunHost("command -v mkfs.fat fsck.fat mcopy mdir");
     ASSERT_TRUE(probe.ok) << "mkfs.fat, fsck.fat and mtools are needed: " << probe.all;
     TempFolder folder;
@@ -374,12 +406,13 @@ TEST(SimCardImage, ImagesOfTheHostsFatTools) {
         std::copy(mbr.begin(), mbr.end(), blank.begin());
         WriteFile(folder.File("made.img"), blank);
         const std::string img = Host(folder.File("made.img")), at = "@@" + std::to_string(c.start * 512);
-        const HostRun made = RunHost(
-            "mkfs.fat --invariant -a --offset " + std::to_string(c.start) + " -h " + std::to_string(c.start) + " -F " +
-            std::to_string(c.fatBits) + " -s " + std::to_string(c.perCluster) + " -r 256 -R 1 -f 2 -g " + c.geometry +
-            " " + img + " && mcopy -i " + img + at + " " + Host(folder.File("small.txt")) + " ::SMALL.TXT && mcopy -i " +
-            img + at + " " + Host(folder.File("large.bin")) + " '::A rather long name.bin' && mcopy -i " + img + at + " " +
-            Host(folder.File("small.txt")) + " ::GONE.TXT && mdel -i " + img + at + " ::GONE.TXT");
+        const HostRun made =
+            RunHost("mkfs.fat --invariant -a --offset " + std::to_string(c.start) + " -h " + std::to_string(c.start) +
+                    " -F " + std::to_string(c.fatBits) + " -s " + std::to_string(c.perCluster) +
+                    " -r 256 -R 1 -f 2 -g " + c.geometry + " " + img + " && mcopy -i " + img + at + " " +
+                    Host(folder.File("small.txt")) + " ::SMALL.TXT && mcopy -i " + img + at + " " +
+                    Host(folder.File("large.bin")) + " '::A rather long name.bin' && mcopy -i " + img + at + " " +
+                    Host(folder.File("small.txt")) + " ::GONE.TXT && mdel -i " + img + at + " ::GONE.TXT");
         ASSERT_TRUE(made.ok) << made.all;
 
         ASSERT_TRUE(p->ImportCardFile(folder.File("made.img")));
@@ -402,13 +435,14 @@ TEST(SimCardImage, ImagesOfTheHostsFatTools) {
     }
 }
 
-TEST(SimCardImage, FreshFormattedCardsPassTheHostsFsck) {
+TEST(SimCardImage, FreshFormattedCardsPassTheHostsFsck)
+{
     struct FreshCase {
         int model;
         std::uint8_t device;        // NAND-type card
         std::uint32_t cardSectors;  // sector card
     };
-    const FreshCase cases[] = {{1, 0xE6, 0}, {1, 0x73, 0}, {1, 0x75, 0}, {1, 0x76, 0}, {1, 0x79, 0},
+    const FreshCase cases[] = {{1, 0xE6, 0},  {1, 0x73, 0},   {1, 0x75, 0},    {1, 0x76, 0},   {1, 0x79, 0},
                                {10, 0, 2048}, {10, 0, 65536}, {10, 0, 131072}, {10, 0, 262144}};
     TempFolder folder;
     for (const auto& c : cases) {
@@ -420,7 +454,8 @@ TEST(SimCardImage, FreshFormattedCardsPassTheHostsFsck) {
         const std::uint32_t start = Le32(&(*image)[454]);
         WriteFile(folder.File("volume.img"), Bytes(image->begin() + std::size_t{start} * 512, image->end()));
         const std::string volume = Host(folder.File("volume.img"));
-        const HostRun check = RunHost(kFsckVolume + volume + " && minfo -i " + volume + " :: && mdir -i " + volume + " ::");
+        const HostRun check =
+            RunHost(kFsckVolume + volume + " && minfo -i " + volume + " :: && mdir -i " + volume + " ::");
         EXPECT_TRUE(check.ok) << check.all;
         EXPECT_NE(check.out.find(" 0 files, 0/"), std::string::npos) << check.all;
     }

@@ -1,7 +1,7 @@
 // The memory card slot driven through HostWrite: the MMC/SD sector card's commands, CRC, write
 // protection, presence, media change and CSD; the NAND-type card at the card position.
-#include "card_reference.h"
-#include "sim_sector_card.h"
+#include "tests/sim/card_reference.h"
+#include "sim/sim_sector_card.h"
 
 #include <gtest/gtest.h>
 
@@ -15,34 +15,43 @@ namespace {
 
 constexpr std::uint32_t kCardSectors = 4096;  // 2 MiB: FAT12 with 16 sectors per cluster when formatted
 
-std::unique_ptr<SimulatedPlayer> SectorCardPlayer(bool formatted = true, int model = 10) {
+std::unique_ptr<SimulatedPlayer> SectorCardPlayer(bool formatted = true, int model = 10)
+{
     auto p = SimulatedPlayer::CreateInMemory(sim::DefaultConfig(model));
     EXPECT_NE(p, nullptr);
     EXPECT_TRUE(p->InsertSectorCard(kCardSectors, formatted));
     return p;
 }
 
-Bytes Pattern(std::size_t sectors, std::uint8_t seed) {
+Bytes Pattern(std::size_t sectors, std::uint8_t seed)
+{
     Bytes data(sectors * 512);
-    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(seed + i * 13 + i / 512);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<std::uint8_t>(seed + i * 13 + i / 512);
     return data;
 }
 
-Bytes ReadSector(SimulatedPlayer& p, std::uint32_t sector) {
+Bytes ReadSector(SimulatedPlayer& p, std::uint32_t sector)
+{
     auto reply = Send(p, CardBlock(17, sector));
     return reply.size() == 1 ? reply[0] : Bytes{};
 }
 
-void WriteSector(SimulatedPlayer& p, std::uint32_t sector, const Bytes& data) {
+void WriteSector(SimulatedPlayer& p, std::uint32_t sector, const Bytes& data)
+{
     EXPECT_TRUE(Send(p, CardBlock(24, sector, ReferenceCrc(data))).empty());
     EXPECT_TRUE(Send(p, data).empty());
 }
 
-Message Info(SimulatedPlayer& p) { return Send(p, Signed(0x01)).at(0); }
+Message Info(SimulatedPlayer& p)
+{
+    return Send(p, Signed(0x01)).at(0);
+}
 
 }  // namespace
 
-TEST(SimSectorCard, SectorAndClusterTransfers) {
+TEST(SimSectorCard, SectorAndClusterTransfers)
+{
     auto p = SectorCardPlayer();
     const Bytes mbr = ReadSector(*p, 0);
     ASSERT_EQ(mbr.size(), 512u);
@@ -81,7 +90,8 @@ TEST(SimSectorCard, SectorAndClusterTransfers) {
     EXPECT_EQ(n.rejected, 0u);
 }
 
-TEST(SimSectorCard, SingleSectorWritesAreCheckedByTheirCrc) {
+TEST(SimSectorCard, SingleSectorWritesAreCheckedByTheirCrc)
+{
     const Bytes data = Pattern(1, 0x42);
     const std::uint16_t crc = ReferenceCrc(data);
     ASSERT_NE(crc, 0);
@@ -90,6 +100,7 @@ TEST(SimSectorCard, SingleSectorWritesAreCheckedByTheirCrc) {
         std::uint16_t sent;
         bool lands;
     };
+    // clang-format off
     const CrcCase cases[] = {
         {"right CRC", crc, true},
         {"high byte wrong", static_cast<std::uint16_t>(crc ^ 0x0100), false},
@@ -97,6 +108,7 @@ TEST(SimSectorCard, SingleSectorWritesAreCheckedByTheirCrc) {
         {"top bit wrong", static_cast<std::uint16_t>(crc ^ 0x8000), false},
         {"no CRC", 0, false},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         auto p = SectorCardPlayer();
@@ -118,7 +130,8 @@ TEST(SimSectorCard, SingleSectorWritesAreCheckedByTheirCrc) {
     EXPECT_EQ(p->Counters().rejected, 1u);
 }
 
-TEST(SimSectorCard, RefusedBlocksChangeNothing) {
+TEST(SimSectorCard, RefusedBlocksChangeNothing)
+{
     auto withByte = [](Bytes b, std::size_t at, std::uint8_t v) {
         b[at] = v;
         return b;
@@ -135,6 +148,7 @@ TEST(SimSectorCard, RefusedBlocksChangeNothing) {
         std::uint64_t rejected;
     };
     const Bytes sector = Pattern(1, 9);
+    // clang-format off
     const RefusalCase cases[] = {
         {"read with a stray byte", withByte(CardBlock(17, 0), 7, 1), {}, true, 1},
         {"read with CRC bytes", withByte(CardBlock(17, 0), 6, 1), {}, true, 1},
@@ -148,6 +162,7 @@ TEST(SimSectorCard, RefusedBlocksChangeNothing) {
         {"erase past the card", CardBlock(38, kCardSectors - 8), {}, false, 1},
         {"sector in the high byte", CardBlock(17, 0x01000000), {}, true, 1},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         auto p = SectorCardPlayer();
@@ -170,7 +185,8 @@ TEST(SimSectorCard, RefusedBlocksChangeNothing) {
     EXPECT_EQ(ReadSector(*blank, 7), sector);
 }
 
-TEST(SimSectorCard, WriteProtectSwitch) {
+TEST(SimSectorCard, WriteProtectSwitch)
+{
     auto p = SectorCardPlayer();
     WriteSector(*p, 400, Pattern(1, 1));
     p->EditConfig([](sim::PlayerConfig& c) { c.cardWriteProtect = true; });
@@ -192,7 +208,8 @@ TEST(SimSectorCard, WriteProtectSwitch) {
     EXPECT_EQ(ReadSector(*p, 400), Pattern(1, 2));
 }
 
-TEST(SimSectorCard, PresenceMediaChangeAndMountable) {
+TEST(SimSectorCard, PresenceMediaChangeAndMountable)
+{
     auto p = SimulatedPlayer::CreateInMemory(sim::DefaultConfig(10));
     ASSERT_NE(p, nullptr);
     Message b = Info(*p);
@@ -251,7 +268,8 @@ TEST(SimSectorCard, PresenceMediaChangeAndMountable) {
     EXPECT_EQ(b[60], 1);
 }
 
-TEST(SimSectorCard, OnlyGroupModelsTakeSectorCards) {
+TEST(SimSectorCard, OnlyGroupModelsTakeSectorCards)
+{
     for (int model = 0; model <= 16; ++model) {
         SCOPED_TRACE(model);
         auto p = SimulatedPlayer::CreateInMemory(sim::DefaultConfig(model));
@@ -267,7 +285,8 @@ TEST(SimSectorCard, OnlyGroupModelsTakeSectorCards) {
     EXPECT_TRUE(p->InsertSectorCard(40, false));
 }
 
-TEST(SimNandCard, TheChipAtTheCardPosition) {
+TEST(SimNandCard, TheChipAtTheCardPosition)
+{
     struct PositionCase {
         int model;
         int position;
@@ -291,7 +310,8 @@ TEST(SimNandCard, TheChipAtTheCardPosition) {
     EXPECT_FALSE(p->InsertNandCard(0xEC, 0x99));
 }
 
-TEST(SimNandCard, RemovalKeepsTheCard) {
+TEST(SimNandCard, RemovalKeepsTheCard)
+{
     for (const char* firmware : {"0100", "N100"}) {
         SCOPED_TRACE(firmware);
         auto config = sim::DefaultConfig(1);  // four chip slots: the card is position 4
@@ -327,7 +347,8 @@ TEST(SimNandCard, RemovalKeepsTheCard) {
     }
 }
 
-TEST(SimNandCard, WriteProtectLeavesTheCardAlone) {
+TEST(SimNandCard, WriteProtectLeavesTheCardAlone)
+{
     auto config = sim::DefaultConfig(1);  // internal (0xEC, 0xE6) chips at 0 and 1, the card at 4
     auto p = SimulatedPlayer::CreateInMemory(config);
     ASSERT_TRUE(p->InsertNandCard(0xEC, 0x73, false));

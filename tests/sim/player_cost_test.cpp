@@ -1,7 +1,7 @@
 // What a run of the simulated player costs: the device time the cost model gives its counters (the
 // counters of a run through the pipes are tested with the pipes).
-#include "card_reference.h"
-#include "sim_blocks.h"
+#include "tests/sim/card_reference.h"
+#include "tests/sim/sim_blocks.h"
 
 #include <gtest/gtest.h>
 
@@ -10,15 +10,18 @@
 
 using namespace simtest;
 
-TEST(SimCost, PacketsPerTransfer) {
+TEST(SimCost, PacketsPerTransfer)
+{
     const struct {
         std::uint64_t bytes, packets;
     } cases[] = {{0, 1}, {1, 1}, {64, 1}, {65, 2}, {576, 9}, {18432, 288}, {18433, 289}};
-    for (const auto& c : cases) EXPECT_EQ(sim::UsbPackets(c.bytes), c.packets) << c.bytes << " bytes";
+    for (const auto& c : cases)
+        EXPECT_EQ(sim::UsbPackets(c.bytes), c.packets) << c.bytes << " bytes";
 }
 
 // Chip and card busy time of each kind of command, counted by the player itself.
-TEST(SimCost, ChipTimePerCommand) {
+TEST(SimCost, ChipTimePerCommand)
+{
     Bytes twoUnits = Unit(0x11, 0x22);
     const Bytes second = Unit(0x33, 0x44);
     twoUnits.insert(twoUnits.end(), second.begin(), second.end());
@@ -30,6 +33,7 @@ TEST(SimCost, ChipTimePerCommand) {
         std::vector<Bytes> messages;
         std::uint64_t microseconds;
     };
+    // clang-format off
     const Case cases[] = {
         {"page read", false, {NandCommand(0x06, 0, 5, 3, 1024)}, 25},
         {"block read", false, {NandCommand(0x02, 0, 5, 0, 1024)}, 32 * 25},
@@ -44,6 +48,7 @@ TEST(SimCost, ChipTimePerCommand) {
         {"card write of two sectors", true, {CardBlock(25, 100), twoSectors}, 2 * 200},
         {"card cluster erase", true, {CardBlock(38, 100)}, 16 * 200},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto p = sim::SimulatedPlayer::CreateInMemory(c.sectorCard ? sim::DefaultConfig(10) : OneChip(0xEC, 0x79));
@@ -51,14 +56,16 @@ TEST(SimCost, ChipTimePerCommand) {
         if (c.sectorCard) {
             ASSERT_TRUE(p->InsertSectorCard(4096));
         }
-        for (const Bytes& m : c.messages) Send(*p, m);
+        for (const Bytes& m : c.messages)
+            Send(*p, m);
         const sim::RunCost cost{{}, p->Counters()};
         EXPECT_EQ(cost.Time().nandMicroseconds, c.microseconds);
         EXPECT_EQ(cost.Time().usbPackets, 0u);
     }
 }
 
-TEST(SimCost, ModelFiguresArePrinted) {
+TEST(SimCost, ModelFiguresArePrinted)
+{
     std::FILE* f = std::tmpfile();
     ASSERT_NE(f, nullptr);
     sim::PrintCostModel(f, "# ");
@@ -66,7 +73,7 @@ TEST(SimCost, ModelFiguresArePrinted) {
     std::rewind(f);
     text.resize(std::fread(text.data(), 1, text.size(), f));
     std::fclose(f);
-    for (const char* figure : {"# bus: ", "64-byte packets", "19 packets per 1000 us", "1216000 bytes/s", "# nand: ",
-                               "page read 25 us", "page program 200 us", "block erase 2000 us"})
+    for (const char* figure : {"# bus: ", "64-byte packets", "19 packets per 1000 us", "1216000 bytes/s",
+                               "# nand: ", "page read 25 us", "page program 200 us", "block erase 2000 us"})
         EXPECT_NE(text.find(figure), std::string::npos) << figure;
 }

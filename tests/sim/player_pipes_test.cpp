@@ -1,6 +1,6 @@
 // The simulated player reached as the transport reaches it: CreateFileA on the interface path and its
 // pipes, WriteFile and ReadFile; in this process (TestPlayer) and as playersim.exe.
-#include "sim_blocks.h"
+#include "tests/sim/sim_blocks.h"
 
 #include <windows.h>
 
@@ -13,7 +13,8 @@ using namespace simtest;
 
 namespace {
 
-HANDLE OpenPath(const std::string& path) {
+HANDLE OpenPath(const std::string& path)
+{
     return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                        OPEN_EXISTING, 0, nullptr);
 }
@@ -24,31 +25,44 @@ struct Pipes {
     explicit Pipes(const std::string& interfacePath)
         : pipe02(OpenPath(interfacePath + "\\PIPE02")),
           out(OpenPath(interfacePath + "\\PIPE00")),
-          in(OpenPath(interfacePath + "\\PIPE01")) {}
-    ~Pipes() {
+          in(OpenPath(interfacePath + "\\PIPE01"))
+    {}
+    ~Pipes()
+    {
         for (HANDLE h : {pipe02, out, in})
-            if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+            if (h != INVALID_HANDLE_VALUE)
+                CloseHandle(h);
     }
-    bool Open() const { return pipe02 != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE && in != INVALID_HANDLE_VALUE; }
-    bool Write(const Bytes& data) const {
+    bool Open() const
+    {
+        return pipe02 != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE && in != INVALID_HANDLE_VALUE;
+    }
+    bool Write(const Bytes& data) const
+    {
         DWORD n = 0;
         return WriteFile(out, data.data(), static_cast<DWORD>(data.size()), &n, nullptr) && n == data.size();
     }
     // Bytes a read of `size` bytes got; -1 when the read failed.
-    long Read(Bytes& data, std::size_t size) const {
+    long Read(Bytes& data, std::size_t size) const
+    {
         data.assign(size, 0);
         DWORD n = 0;
-        if (!ReadFile(in, data.data(), static_cast<DWORD>(size), &n, nullptr)) return -1;
+        if (!ReadFile(in, data.data(), static_cast<DWORD>(size), &n, nullptr))
+            return -1;
         data.resize(n);
         return static_cast<long>(n);
     }
 };
 
-std::string Id(const Bytes& info) { return std::string(info.begin(), info.begin() + 12).c_str(); }
+std::string Id(const Bytes& info)
+{
+    return std::string(info.begin(), info.begin() + 12).c_str();
+}
 
 }  // namespace
 
-TEST(SimPipes, TestPlayerServesThroughNamedPipes) {
+TEST(SimPipes, TestPlayerServesThroughNamedPipes)
+{
     sim::TestPlayer player(9);  // TN510: one (0xEC, 0x79) chip, 1024 rows of 32-sector blocks
     ASSERT_TRUE(player.Ok());
     char value[256] = {};
@@ -94,7 +108,8 @@ TEST(SimPipes, TestPlayerServesThroughNamedPipes) {
 }
 
 // A block read of 18 KB, a block erase and a refused page read through the pipes, as the host makes them.
-TEST(SimPipes, RunCostAndReset) {
+TEST(SimPipes, RunCostAndReset)
+{
     sim::TestPlayer player(9);  // TN510: one (0xEC, 0x79) chip
     ASSERT_TRUE(player.Ok());
     {
@@ -130,7 +145,7 @@ TEST(SimPipes, RunCostAndReset) {
     EXPECT_EQ(cost.nand.commandBlocks + cost.nand.pageReads + cost.nand.blockErases + cost.nand.rejected, 0u);
     EXPECT_EQ(cost.Microseconds(), 0.0);
 
-    {   // counting goes on from zero
+    {  // counting goes on from zero
         Pipes pipes(player.InterfacePath());
         Bytes data;
         ASSERT_TRUE(pipes.Write(Signed(0x01)));
@@ -146,7 +161,8 @@ TEST(SimPipes, RunCostAndReset) {
 namespace {
 
 // playersim.exe beside this build's tests.
-std::wstring PlayersimPath() {
+std::wstring PlayersimPath()
+{
     wchar_t self[MAX_PATH];
     const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::filesystem::path dir = std::filesystem::path(std::wstring(self, n)).parent_path();
@@ -156,10 +172,12 @@ std::wstring PlayersimPath() {
 // playersim.exe with its standard input and output on pipes of ours.
 class Playersim {
 public:
-    explicit Playersim(const std::wstring& arguments) {
+    explicit Playersim(const std::wstring& arguments)
+    {
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
         HANDLE childIn = nullptr, childOut = nullptr;
-        if (!CreatePipe(&childIn, &input_, &inherit, 0) || !CreatePipe(&output_, &childOut, &inherit, 0)) return;
+        if (!CreatePipe(&childIn, &input_, &inherit, 0) || !CreatePipe(&output_, &childOut, &inherit, 0))
+            return;
         SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
         SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
         STARTUPINFOW start{};
@@ -177,30 +195,39 @@ public:
         CloseHandle(childIn);
         CloseHandle(childOut);
     }
-    ~Playersim() {
+    ~Playersim()
+    {
         CloseInput();
         if (process_) {
-            if (WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0) TerminateProcess(process_, 99);
+            if (WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0)
+                TerminateProcess(process_, 99);
             CloseHandle(process_);
         }
-        if (output_) CloseHandle(output_);
+        if (output_)
+            CloseHandle(output_);
     }
     bool Started() const { return process_ != nullptr; }
     // The first line of its standard output.
-    std::string Line() {
+    std::string Line()
+    {
         std::string line;
         char c;
         DWORD n;
-        while (ReadFile(output_, &c, 1, &n, nullptr) && n == 1 && c != '\n') line += c;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        while (ReadFile(output_, &c, 1, &n, nullptr) && n == 1 && c != '\n')
+            line += c;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         return line;
     }
-    void CloseInput() {
-        if (input_) CloseHandle(input_);
+    void CloseInput()
+    {
+        if (input_)
+            CloseHandle(input_);
         input_ = nullptr;
     }
     // The exit code once it has ended; -1 when it does not end within the time.
-    long Exit(DWORD milliseconds = 20000) {
+    long Exit(DWORD milliseconds = 20000)
+    {
         DWORD code = 0;
         if (!process_ || WaitForSingleObject(process_, milliseconds) != WAIT_OBJECT_0 ||
             !GetExitCodeProcess(process_, &code))
@@ -214,8 +241,10 @@ private:
 
 }  // namespace
 
-TEST(SimPipes, PlayersimServesAFolderAndSavesItWhenInputCloses) {
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() / sim::UniquePipeBaseName("kwep-playersim");
+TEST(SimPipes, PlayersimServesAFolderAndSavesItWhenInputCloses)
+{
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / sim::UniquePipeBaseName("kwep-playersim");
     // Wine gives the first process of a fresh wineserver the same id every time: a run that failed
     // half-way may have left this folder behind.
     std::error_code ignored;
@@ -259,12 +288,16 @@ TEST(SimPipes, PlayersimServesAFolderAndSavesItWhenInputCloses) {
     std::filesystem::remove_all(folder, ec);
 }
 
-TEST(SimPipes, PlayersimCardOptions) {
-    const std::filesystem::path base = std::filesystem::temp_directory_path() / sim::UniquePipeBaseName("kwep-playersim-card");
+TEST(SimPipes, PlayersimCardOptions)
+{
+    const std::filesystem::path base =
+        std::filesystem::temp_directory_path() / sim::UniquePipeBaseName("kwep-playersim-card");
     std::error_code ignored;
     std::filesystem::remove_all(base, ignored);  // left behind by a failed run of a process with this id
     std::filesystem::create_directories(base);
-    auto quoted = [](const std::filesystem::path& p) { return L"\"" + p.wstring() + L"\""; };
+    auto quoted = [](const std::filesystem::path& p) {
+        return L"\"" + p.wstring() + L"\"";
+    };
     auto readFile = [](const std::filesystem::path& p) {
         std::ifstream in(p, std::ios::binary);
         return Bytes(std::istreambuf_iterator<char>(in), {});
@@ -272,7 +305,8 @@ TEST(SimPipes, PlayersimCardOptions) {
     const auto sd = base / "sd", nand = base / "nand";
     {
         // A formatted 2 MB sector card: present, changed, mountable; one cluster in one read.
-        Playersim server(L"--create " + quoted(sd) + L" --model 10 --card sd:2 --export-card " + quoted(base / "sd.img"));
+        Playersim server(L"--create " + quoted(sd) + L" --model 10 --card sd:2 --export-card " +
+                         quoted(base / "sd.img"));
         ASSERT_TRUE(server.Started());
         {
             Pipes pipes(server.Line());
@@ -298,9 +332,10 @@ TEST(SimPipes, PlayersimCardOptions) {
 
     // An image in, the same image out.
     Bytes image(4096 * 512);
-    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 31 + i / 512);
-    std::ofstream(base / "in.img", std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
-                                                            static_cast<std::streamsize>(image.size()));
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<std::uint8_t>(i * 31 + i / 512);
+    std::ofstream(base / "in.img", std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
     {
         Playersim server(L"--open " + quoted(sd) + L" --import-card " + quoted(base / "in.img") + L" --export-card " +
                          quoted(base / "out.img"));

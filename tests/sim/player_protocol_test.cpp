@@ -1,5 +1,5 @@
 // The simulated player driven through HostWrite: chips, commands, replies and refusals.
-#include "sim_blocks.h"
+#include "tests/sim/sim_blocks.h"
 
 #include <gtest/gtest.h>
 
@@ -13,11 +13,13 @@ using sim::SimulatedPlayer;
 
 namespace {
 
-bool AllBytes(const Message& m, std::uint8_t v) {
+bool AllBytes(const Message& m, std::uint8_t v)
+{
     return std::all_of(m.begin(), m.end(), [v](std::uint8_t b) { return b == v; });
 }
 
-std::unique_ptr<SimulatedPlayer> Player(const sim::PlayerConfig& config) {
+std::unique_ptr<SimulatedPlayer> Player(const sim::PlayerConfig& config)
+{
     auto p = SimulatedPlayer::CreateInMemory(config);
     EXPECT_NE(p, nullptr);
     return p;
@@ -30,12 +32,15 @@ struct GeometryCase {
 
 }  // namespace
 
-TEST(SimGeometry, ChipsByIdAnswerWithTheirGeometry) {
+TEST(SimGeometry, ChipsByIdAnswerWithTheirGeometry)
+{
+    // clang-format off
     const GeometryCase cases[] = {
         {0xEC, 0xE6, 64, 16},   {0x98, 0x73, 128, 32},  {0x45, 0x75, 256, 32},   {0xEC, 0x76, 512, 32},
         {0xEC, 0x79, 1024, 32}, {0xEC, 0xF1, 1024, 256}, {0x98, 0xDA, 2048, 256}, {0x45, 0xDC, 4096, 256},
         {0xEC, 0x99, 0, 0},     {0x20, 0x75, 0, 0},      {0x00, 0x00, 0, 0},      {0xFF, 0xFF, 0, 0},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << int{c.maker} << "/" << int{c.device});
         auto p = Player(OneChip(c.maker, c.device));
@@ -54,9 +59,8 @@ TEST(SimGeometry, ChipsByIdAnswerWithTheirGeometry) {
 
         // A block read sends one erase block from the addressed sector, at most 32 units per message.
         auto block = Send(*p, NandCommand(0x02, 0, c.rows - 1, 0, c.rows));
-        const std::vector<std::size_t> expected(
-            c.sectorsPerBlock <= 32 ? 1 : c.sectorsPerBlock / 32,
-            (c.sectorsPerBlock <= 32 ? c.sectorsPerBlock : 32) * 576);
+        const std::vector<std::size_t> expected(c.sectorsPerBlock <= 32 ? 1 : c.sectorsPerBlock / 32,
+                                                (c.sectorsPerBlock <= 32 ? c.sectorsPerBlock : 32) * 576);
         EXPECT_EQ(Sizes(block), expected);
 
         // The row's high byte is 0xFF below 512 rows and the real high byte from 512 rows up.
@@ -70,7 +74,8 @@ TEST(SimGeometry, ChipsByIdAnswerWithTheirGeometry) {
     }
 }
 
-TEST(SimNand, ProgramOnlyClearsBitsAndEraseSetsTheBlockToOnes) {
+TEST(SimNand, ProgramOnlyClearsBitsAndEraseSetsTheBlockToOnes)
+{
     auto p = Player(OneChip(0xEC, 0x75));  // 256 rows, 32-sector blocks
     const std::uint32_t rows = 256;
     auto program = [&](std::uint32_t row, std::uint8_t sector, std::uint8_t data, std::uint8_t spare) {
@@ -94,7 +99,8 @@ TEST(SimNand, ProgramOnlyClearsBitsAndEraseSetsTheBlockToOnes) {
     auto status = Send(*p, NandCommand(0x04, 0, 3, 45, rows));
     ASSERT_EQ(Sizes(status), std::vector<std::size_t>{64});
     EXPECT_EQ(status[0][0] & 1, 0);
-    for (std::uint32_t s = 32; s < 64; ++s) EXPECT_EQ(p->PeekPage(0, 3, s)[5], 0xFF) << s;
+    for (std::uint32_t s = 32; s < 64; ++s)
+        EXPECT_EQ(p->PeekPage(0, 3, s)[5], 0xFF) << s;
     EXPECT_EQ(p->PeekPage(0, 3, 40)[527], 0xFF);
     EXPECT_EQ(p->PeekPage(0, 3, 64)[0], 0x12);  // the next block keeps its page
 
@@ -106,7 +112,8 @@ TEST(SimNand, ProgramOnlyClearsBitsAndEraseSetsTheBlockToOnes) {
     EXPECT_EQ(n.rejected, 0u);
 }
 
-TEST(SimNand, BadBlocksAndInjectedFailures) {
+TEST(SimNand, BadBlocksAndInjectedFailures)
+{
     auto config = OneChip(0xEC, 0xE6);  // 64 rows, 16-sector blocks: 16 records per row
     config.factoryBadBlocks = {{0, 5}};
     auto p = Player(config);
@@ -114,7 +121,8 @@ TEST(SimNand, BadBlocksAndInjectedFailures) {
     auto spareOf = [&](std::uint32_t block) {
         auto records = Send(*p, Signed(0x07, 0x01));
         Message all;
-        for (auto& r : records) all.insert(all.end(), r.begin(), r.end());
+        for (auto& r : records)
+            all.insert(all.end(), r.begin(), r.end());
         return Message(all.begin() + block * 16, all.begin() + block * 16 + 16);
     };
     auto erase = [&](std::uint32_t block) {
@@ -166,7 +174,8 @@ TEST(SimNand, BadBlocksAndInjectedFailures) {
     EXPECT_FALSE(p->FailProgram(-1, 0));
 }
 
-TEST(SimNand, BlockWritesInBothModes) {
+TEST(SimNand, BlockWritesInBothModes)
+{
     // Normal mode on a small-page chip: 32 units in one message of 18432 bytes.
     {
         auto p = Player(OneChip(0xEC, 0x75));
@@ -224,7 +233,8 @@ TEST(SimNand, BlockWritesInBothModes) {
         auto read = Send(*p, NandCommand(0x02, 0, row, 0, 2048));
         ASSERT_EQ(Sizes(read), std::vector<std::size_t>(8, 18432));
         Bytes back;
-        for (auto& m : read) back.insert(back.end(), m.begin(), m.end());
+        for (auto& m : read)
+            back.insert(back.end(), m.begin(), m.end());
         EXPECT_EQ(back, units);
         for (int i : {0, 3, 4, 255}) {
             const auto page = p->PeekPage(0, row, i);
@@ -235,19 +245,22 @@ TEST(SimNand, BlockWritesInBothModes) {
     }
 }
 
-TEST(SimInfo, BlockOfEveryModel) {
+TEST(SimInfo, BlockOfEveryModel)
+{
     struct ModelCase {
         int model;
         const char* id;
         int slots;
     };
+    // clang-format off
     const ModelCase models[] = {
         {0, nullptr, 7},   {1, "KWEP-1", 4}, {2, "KWEP-2", 7}, {3, "KWEP-3", 4}, {4, "KWEP-4", 7},  {5, "KWEP-5", 1},
         {6, "KWEP-6", 4},  {7, "KWEP07", 7}, {8, "KWEP08", 7}, {9, "TN510", 7},  {10, "TN520", 7}, {11, "TN530", 7},
         {12, "TN540", 7},  {13, "TN550", 7}, {14, "BRIX", 7},  {15, "SQ-21", 7}, {16, "SQ-22", 7},
     };
-    const char* prefixes[] = {"KWEP-1", "KWEP-2", "KWEP-3", "KWEP-4", "KWEP-5", "KWEP-6", "KWEP07", "KWEP08",
-                              "TN510",  "TN520",  "KWEP 9", "TN530",  "TN540",  "TN550",  "BRIX",   "SQ-21", "SQ-22"};
+    // clang-format on
+    const char* prefixes[] = {"KWEP-1", "KWEP-2", "KWEP-3", "KWEP-4", "KWEP-5", "KWEP-6", "KWEP07", "KWEP08", "TN510",
+                              "TN520",  "KWEP 9", "TN530",  "TN540",  "TN550",  "BRIX",   "SQ-21",  "SQ-22"};
     for (const auto& m : models) {
         SCOPED_TRACE(m.model);
         const sim::PlayerConfig config = sim::DefaultConfig(m.model);
@@ -260,7 +273,8 @@ TEST(SimInfo, BlockOfEveryModel) {
         if (m.id) {
             EXPECT_EQ(id.rfind(m.id, 0), 0u) << id;
         } else {
-            for (const char* prefix : prefixes) EXPECT_NE(id.rfind(prefix, 0), 0u) << id;
+            for (const char* prefix : prefixes)
+                EXPECT_NE(id.rfind(prefix, 0), 0u) << id;
         }
         EXPECT_EQ(std::string(b.begin() + 12, b.begin() + 16), config.firmware);
         EXPECT_EQ(std::string(b.begin() + 16, b.begin() + 24), config.firmwareDate);
@@ -270,11 +284,12 @@ TEST(SimInfo, BlockOfEveryModel) {
         int chips = 0;
         for (int i = 0; i < 8; ++i) {
             std::uint16_t word = static_cast<std::uint16_t>(b[24 + 2 * i] | (b[25 + 2 * i] << 8));
-            if (nFamily && word != 0 && word != 0xFFFF) word = static_cast<std::uint16_t>(~word);
+            if (nFamily && word != 0 && word != 0xFFFF)
+                word = static_cast<std::uint16_t>(~word);
             const std::uint8_t maker = word & 0xFF, device = word >> 8;
-            const bool known = (maker == 0x45 || maker == 0xEC || maker == 0x98) &&
-                               std::string("\xE6\x73\x75\x76\x79\xF1\xDA\xDC").find(static_cast<char>(device)) !=
-                                   std::string::npos;
+            const bool known =
+                (maker == 0x45 || maker == 0xEC || maker == 0x98) &&
+                std::string("\xE6\x73\x75\x76\x79\xF1\xDA\xDC").find(static_cast<char>(device)) != std::string::npos;
             if (i >= m.slots) {
                 EXPECT_FALSE(known) << "position " << i;
             }
@@ -284,7 +299,8 @@ TEST(SimInfo, BlockOfEveryModel) {
     }
 }
 
-TEST(SimInfo, FirmwareFamilyCardBytesAndRootCount) {
+TEST(SimInfo, FirmwareFamilyCardBytesAndRootCount)
+{
     auto config = OneChip(0xEC, 0xE6);
     config.nandIds[2] = {0x98, 0xDA};
     config.rootEntries = 512;
@@ -329,7 +345,8 @@ TEST(SimInfo, FirmwareFamilyCardBytesAndRootCount) {
     EXPECT_EQ(Send(*p, Signed(0x01))[0][57], 0);
 }
 
-TEST(SimProtocol, StatusFileHeaderAndCommandsWithoutReply) {
+TEST(SimProtocol, StatusFileHeaderAndCommandsWithoutReply)
+{
     auto config = OneChip(0xEC, 0xE6);
     config.upgradeStatus = 7;
     config.audioHeaders = {{1, 0x1234, 2, 44100, 128000}};
@@ -358,7 +375,8 @@ TEST(SimProtocol, StatusFileHeaderAndCommandsWithoutReply) {
     EXPECT_EQ(p->Counters().rejected, 0u);
 }
 
-TEST(SimProtocol, RefusedMessagesChangeNothing) {
+TEST(SimProtocol, RefusedMessagesChangeNothing)
+{
     struct RefusalCase {
         const char* what;
         Bytes message;
@@ -369,6 +387,7 @@ TEST(SimProtocol, RefusedMessagesChangeNothing) {
         b[at] = v;
         return b;
     };
+    // clang-format off
     const RefusalCase cases[] = {
         {"empty message", {}, false},
         {"63-byte block", Bytes(63, 0x01), false},
@@ -391,6 +410,7 @@ TEST(SimProtocol, RefusedMessagesChangeNothing) {
         {"unit without a write", Unit(0x00, 0x00), false},
         {"card sector read", withByte(Bytes(64, 0), 0, 17), true},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         auto p = Player(OneChip(0xEC, 0xE6));
@@ -406,7 +426,8 @@ TEST(SimProtocol, RefusedMessagesChangeNothing) {
     }
 }
 
-TEST(SimProtocol, AnUnfinishedWriteIsAbandoned) {
+TEST(SimProtocol, AnUnfinishedWriteIsAbandoned)
+{
     const std::uint32_t rows = 64;
     // A command block where the unit of a page write belongs: the write is dropped, the command served.
     {
@@ -444,18 +465,20 @@ TEST(SimProtocol, AnUnfinishedWriteIsAbandoned) {
     }
 }
 
-TEST(SimProtocol, RandomMessagesDoNotUpsetThePlayer) {
+TEST(SimProtocol, RandomMessagesDoNotUpsetThePlayer)
+{
     auto config = OneChip(0xEC, 0xE6);
     config.nandIds[1] = {0xEC, 0xF1};
     auto p = Player(config);
     std::mt19937 random(12345);
-    const std::uint8_t opcodes[] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x11, 0x12,
-                                    0x18, 0x20, 0x30, 0xA0, 0xAA, 0xAC, 0xCD, 0xFF};
+    const std::uint8_t opcodes[] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x11,
+                                    0x12, 0x18, 0x20, 0x30, 0xA0, 0xAA, 0xAC, 0xCD, 0xFF};
     const std::size_t sizes[] = {0, 1, 64, 64, 64, 64, 576, 2112, 16896, 18432, 18433};
     std::uint64_t replyBytes = 0;
     for (int i = 0; i < 20000; ++i) {
         Bytes m(sizes[random() % std::size(sizes)]);
-        for (auto& b : m) b = static_cast<std::uint8_t>(random());
+        for (auto& b : m)
+            b = static_cast<std::uint8_t>(random());
         if (m.size() == 64 && random() % 2) {
             // A plausible block: right opcode and layout, any of its fields possibly off.
             std::fill(m.begin(), m.end(), 0);
@@ -473,17 +496,22 @@ TEST(SimProtocol, RandomMessagesDoNotUpsetThePlayer) {
                 m[8] = static_cast<std::uint8_t>(bytes >> 16);
             }
             const bool ownBlock = m[0] == 0x03 || m[0] == 0x08 || m[0] == 0x30 || m[0] == 0xAA;
-            if ((random() % 4 == 0) == ownBlock) std::memcpy(&m[59], "wexol", 5);
+            if ((random() % 4 == 0) == ownBlock)
+                std::memcpy(&m[59], "wexol", 5);
         }
-        for (auto& r : Send(*p, m)) replyBytes += r.size();
+        for (auto& r : Send(*p, m))
+            replyBytes += r.size();
         if (m.size() == 64 && (m[0] == 0x03 || m[0] == 0x08 || m[0] == 0x30) && random() % 4) {
             // Data of a plausible size for the write just begun.
             const std::size_t unit = m[0] == 0x30 ? 2112 : 576;
             Bytes data((m[0] == 0x03 ? 1 : 1 + random() % (m[0] == 0x30 ? 8 : 32)) * unit);
-            for (auto& b : data) b = static_cast<std::uint8_t>(random());
-            for (auto& r : Send(*p, data)) replyBytes += r.size();
+            for (auto& b : data)
+                b = static_cast<std::uint8_t>(random());
+            for (auto& r : Send(*p, data))
+                replyBytes += r.size();
         }
-        if (random() % 50 == 0) p->HostClosed();
+        if (random() % 50 == 0)
+            p->HostClosed();
     }
     const auto n = p->Counters();
     EXPECT_GT(n.rejected, 0u);

@@ -1,5 +1,5 @@
 // A simulated player kept in a folder: create, save, open again, and folders that cannot be opened.
-#include "sim_blocks.h"
+#include "tests/sim/sim_blocks.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,8 @@ namespace {
 class TempFolder {
 public:
     TempFolder() : path_(std::filesystem::temp_directory_path() / sim::UniquePipeBaseName("kwep-simstore")) {}
-    ~TempFolder() {
+    ~TempFolder()
+    {
         std::error_code ec;
         std::filesystem::remove_all(path_, ec);
     }
@@ -25,24 +26,28 @@ private:
     std::filesystem::path path_;
 };
 
-std::string ReadText(const std::filesystem::path& file) {
+std::string ReadText(const std::filesystem::path& file)
+{
     std::ifstream in(file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-void WriteText(const std::filesystem::path& file, const std::string& text) {
+void WriteText(const std::filesystem::path& file, const std::string& text)
+{
     std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
 }
 
 void ProgramPage(SimulatedPlayer& p, int position, std::uint32_t row, std::uint8_t sector, std::uint32_t rows,
-                 std::uint8_t data, std::uint8_t spare) {
+                 std::uint8_t data, std::uint8_t spare)
+{
     Send(p, OwnBlock(0x03, position, row, sector, rows));
     Send(p, Unit(data, spare));
 }
 
 }  // namespace
 
-TEST(SimStore, SaveAndOpenKeepEverything) {
+TEST(SimStore, SaveAndOpenKeepEverything)
+{
     TempFolder folder;
     sim::PlayerConfig config = sim::DefaultConfig(10);  // two (0xEC, 0xF1) chips
     config.nandIds[1] = {0x98, 0x75};
@@ -88,7 +93,7 @@ TEST(SimStore, SaveAndOpenKeepEverything) {
     EXPECT_EQ(p->PeekPage(0, 1000, 0)[512], 0xAA);
     EXPECT_EQ(p->PeekPage(0, 1000, 1)[0], 0xFF);
     EXPECT_EQ(p->PeekPage(1, 255, 255)[0], 0x43);
-    EXPECT_NE(p->PeekPage(0, 7, 0)[517], 0xFF);    // factory bad block
+    EXPECT_NE(p->PeekPage(0, 7, 0)[517], 0xFF);     // factory bad block
     EXPECT_NE(p->PeekPage(1, 12, 128)[517], 0xFF);  // grown bad block 100 = row 12, sector 128
     // The faults came back with the images.
     EXPECT_EQ(Send(*p, NandCommand(0x04, 0, 3, 0, 1024)).at(0)[0] & 1, 1);
@@ -106,7 +111,8 @@ TEST(SimStore, SaveAndOpenKeepEverything) {
     EXPECT_EQ(again->PeekPage(0, 1000, 0)[0], 0x21);
 }
 
-TEST(SimStore, CreateReplacesAnEarlierPlayer) {
+TEST(SimStore, CreateReplacesAnEarlierPlayer)
+{
     TempFolder folder;
     {
         auto p = SimulatedPlayer::Create(folder.path(), sim::DefaultConfig(1));  // two (0xEC, 0xE6) chips
@@ -123,7 +129,8 @@ TEST(SimStore, CreateReplacesAnEarlierPlayer) {
     EXPECT_EQ(opened->Config().modelId, "KWEP-5");
 }
 
-TEST(SimStore, FoldersThatCannotBeOpened) {
+TEST(SimStore, FoldersThatCannotBeOpened)
+{
     struct DamageCase {
         const char* what;
         void (*damage)(const std::filesystem::path& folder);
@@ -132,13 +139,19 @@ TEST(SimStore, FoldersThatCannotBeOpened) {
     const DamageCase cases[] = {
         {"no configuration", [](const std::filesystem::path& f) { std::filesystem::remove(f / "player.cfg"); }, false},
         {"unknown key",
-         [](const std::filesystem::path& f) { WriteText(f / "player.cfg", ReadText(f / "player.cfg") + "colour=red\n"); },
+         [](const std::filesystem::path& f) {
+             WriteText(f / "player.cfg", ReadText(f / "player.cfg") + "colour=red\n");
+         },
          false},
         {"model id too long",
-         [](const std::filesystem::path& f) { WriteText(f / "player.cfg", ReadText(f / "player.cfg") + "model=ABCDEFGHIJKLM\n"); },
+         [](const std::filesystem::path& f) {
+             WriteText(f / "player.cfg", ReadText(f / "player.cfg") + "model=ABCDEFGHIJKLM\n");
+         },
          false},
         {"bad number",
-         [](const std::filesystem::path& f) { WriteText(f / "player.cfg", ReadText(f / "player.cfg") + "root=65536\n"); },
+         [](const std::filesystem::path& f) {
+             WriteText(f / "player.cfg", ReadText(f / "player.cfg") + "root=65536\n");
+         },
          false},
         {"truncated image",
          [](const std::filesystem::path& f) {
@@ -180,13 +193,15 @@ TEST(SimStore, FoldersThatCannotBeOpened) {
     EXPECT_EQ(SimulatedPlayer::Open(std::filesystem::temp_directory_path() / "kwep-no-such-player"), nullptr);
 }
 
-TEST(SimStore, InvalidConfigurationsAreRefused) {
+TEST(SimStore, InvalidConfigurationsAreRefused)
+{
     sim::PlayerConfig longId = sim::DefaultConfig(9);
     longId.modelId = "ABCDEFGHIJKLM";
     sim::PlayerConfig lineBreak = sim::DefaultConfig(9);
     lineBreak.firmware = "1\n2";
     sim::PlayerConfig badPosition = sim::DefaultConfig(9);
     badPosition.factoryBadBlocks = {{8, 0}};
-    for (const auto* c : {&longId, &lineBreak, &badPosition}) EXPECT_EQ(SimulatedPlayer::CreateInMemory(*c), nullptr);
+    for (const auto* c : {&longId, &lineBreak, &badPosition})
+        EXPECT_EQ(SimulatedPlayer::CreateInMemory(*c), nullptr);
     EXPECT_NE(SimulatedPlayer::CreateInMemory(sim::DefaultConfig(9)), nullptr);
 }

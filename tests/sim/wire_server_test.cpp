@@ -1,5 +1,5 @@
 // The simulator's pipe server, driven by plain Win32 pipe calls as the host's transport makes them.
-#include "wire_server.h"
+#include "sim/wire_server.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -13,11 +13,15 @@ namespace {
 // Answers opcode 1 with one 64-byte reply and opcode 2 with three 18432-byte replies.
 struct ScriptedDevice : sim::WireDevice {
     int closes = 0;
-    void HostWrite(std::span<const std::uint8_t> m, std::vector<sim::Message>& r) override {
-        if (m.size() != 64) return;
-        if (m[0] == 1) r.emplace_back(64, 0xAB);
+    void HostWrite(std::span<const std::uint8_t> m, std::vector<sim::Message>& r) override
+    {
+        if (m.size() != 64)
+            return;
+        if (m[0] == 1)
+            r.emplace_back(64, 0xAB);
         if (m[0] == 2)
-            for (int i = 0; i < 3; ++i) r.emplace_back(18432, static_cast<std::uint8_t>(i));
+            for (int i = 0; i < 3; ++i)
+                r.emplace_back(18432, static_cast<std::uint8_t>(i));
     }
     void HostClosed() override { ++closes; }
 };
@@ -26,17 +30,24 @@ struct Handle {
     HANDLE h;
     explicit Handle(const std::string& path)
         : h(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                        OPEN_EXISTING, 0, nullptr)) {}
-    ~Handle() { if (h != INVALID_HANDLE_VALUE) CloseHandle(h); }
+                        OPEN_EXISTING, 0, nullptr))
+    {}
+    ~Handle()
+    {
+        if (h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
+    }
     bool ok() const { return h != INVALID_HANDLE_VALUE; }
 };
 
 // The host's open: a pipe between instances answers "busy" for a moment, and the host waits for one.
-HANDLE OpenAsHost(const std::string& path) {
+HANDLE OpenAsHost(const std::string& path)
+{
     for (int attempt = 0;; ++attempt) {
         HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_EXISTING, 0, nullptr);
-        if (h != INVALID_HANDLE_VALUE || attempt == 4 || GetLastError() != ERROR_PIPE_BUSY) return h;
+        if (h != INVALID_HANDLE_VALUE || attempt == 4 || GetLastError() != ERROR_PIPE_BUSY)
+            return h;
         WaitNamedPipeA(path.c_str(), 2000);
     }
 }
@@ -45,27 +56,34 @@ HANDLE OpenAsHost(const std::string& path) {
 // order, and closed in the host's order at the end.
 struct Bracket {
     HANDLE pipes[3];  // PIPE02, PIPE00, PIPE01
-    explicit Bracket(const std::string& base) {
+    explicit Bracket(const std::string& base)
+    {
         const char* names[] = {"\\PIPE02", "\\PIPE00", "\\PIPE01"};
         for (int i = 0; i < 3; ++i) {
             HANDLE presence = OpenAsHost(base);
-            if (presence != INVALID_HANDLE_VALUE) CloseHandle(presence);
+            if (presence != INVALID_HANDLE_VALUE)
+                CloseHandle(presence);
             pipes[i] = OpenAsHost(base + names[i]);
         }
     }
-    ~Bracket() {
+    ~Bracket()
+    {
         for (HANDLE h : pipes)
-            if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+            if (h != INVALID_HANDLE_VALUE)
+                CloseHandle(h);
     }
-    bool Open() const {
+    bool Open() const
+    {
         return pipes[0] != INVALID_HANDLE_VALUE && pipes[1] != INVALID_HANDLE_VALUE && pipes[2] != INVALID_HANDLE_VALUE;
     }
-    bool Write(std::uint8_t opcode) const {
+    bool Write(std::uint8_t opcode) const
+    {
         std::uint8_t block[64] = {opcode};
         DWORD n = 0;
         return WriteFile(pipes[1], block, 64, &n, nullptr) && n == 64;
     }
-    DWORD Read(std::vector<std::uint8_t>& into) const {
+    DWORD Read(std::vector<std::uint8_t>& into) const
+    {
         DWORD n = 0;
         return ReadFile(pipes[2], into.data(), static_cast<DWORD>(into.size()), &n, nullptr) ? n : 0;
     }
@@ -74,16 +92,20 @@ struct Bracket {
 // Busy threads that compete with the server thread for the processors, so that it falls behind the host.
 class Load {
 public:
-    explicit Load(unsigned threads) {
+    explicit Load(unsigned threads)
+    {
         for (unsigned i = 0; i < threads; ++i)
             workers_.emplace_back([this] {
                 volatile std::uint64_t x = 0;
-                while (!stop_.load(std::memory_order_relaxed)) x = x + 1;
+                while (!stop_.load(std::memory_order_relaxed))
+                    x = x + 1;
             });
     }
-    ~Load() {
+    ~Load()
+    {
         stop_ = true;
-        for (auto& t : workers_) t.join();
+        for (auto& t : workers_)
+            t.join();
     }
 
 private:
@@ -91,13 +113,15 @@ private:
     std::vector<std::thread> workers_;
 };
 
-bool Write(const Handle& p, std::uint8_t opcode) {
+bool Write(const Handle& p, std::uint8_t opcode)
+{
     std::uint8_t block[64] = {opcode};
     DWORD n = 0;
     return WriteFile(p.h, block, 64, &n, nullptr) && n == 64;
 }
 
-DWORD Read(const Handle& p, std::vector<std::uint8_t>& into) {
+DWORD Read(const Handle& p, std::vector<std::uint8_t>& into)
+{
     DWORD n = 0;
     return ReadFile(p.h, into.data(), static_cast<DWORD>(into.size()), &n, nullptr) ? n : 0;
 }
@@ -107,16 +131,19 @@ protected:
     ScriptedDevice device;
     sim::WireServer server{sim::UniquePipeBaseName("wiretest"), device};
     std::string base;
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(server.Start());
         base = server.InterfacePath();
     }
 };
 
-TEST_F(WireServerTest, ServesRepeatedOperationsWithTheirPresenceChecks) {
+TEST_F(WireServerTest, ServesRepeatedOperationsWithTheirPresenceChecks)
+{
     std::vector<std::uint8_t> small(64), big(18432);
     for (int round = 0; round < 100; ++round) {
-        for (int k = 0; k < 6; ++k) ASSERT_TRUE(Handle(base).ok()) << "round " << round;
+        for (int k = 0; k < 6; ++k)
+            ASSERT_TRUE(Handle(base).ok()) << "round " << round;
         Handle p2(base + "\\PIPE02"), p0(base + "\\PIPE00"), p1(base + "\\PIPE01");
         ASSERT_TRUE(p2.ok() && p0.ok() && p1.ok());
         ASSERT_TRUE(Write(p0, 1));
@@ -135,27 +162,28 @@ TEST_F(WireServerTest, ServesRepeatedOperationsWithTheirPresenceChecks) {
     EXPECT_EQ(c.bytesIn, 100u * (64 + 3 * 18432));
 }
 
-TEST_F(WireServerTest, FaultsHitExactlyTheTransferNamed) {
+TEST_F(WireServerTest, FaultsHitExactlyTheTransferNamed)
+{
     std::vector<std::uint8_t> reply(64);
-    {   // the reply (second transfer) fails, and so does everything after it on those pipes
+    {  // the reply (second transfer) fails, and so does everything after it on those pipes
         Handle p0(base + "\\PIPE00"), p1(base + "\\PIPE01");
         server.InjectFault(sim::FaultKind::Fail, 2);
         EXPECT_TRUE(Write(p0, 1));
         EXPECT_EQ(Read(p1, reply), 0u);
         EXPECT_FALSE(Write(p0, 1));
     }
-    {   // a host write fails before the player takes it
+    {  // a host write fails before the player takes it
         Handle p0(base + "\\PIPE00"), p1(base + "\\PIPE01");
         server.InjectFault(sim::FaultKind::Fail, 1);
         EXPECT_FALSE(Write(p0, 1));
     }
-    {   // a shortened reply
+    {  // a shortened reply
         Handle p0(base + "\\PIPE00"), p1(base + "\\PIPE01");
         server.InjectFault(sim::FaultKind::Shorten, 2, 63);
         EXPECT_TRUE(Write(p0, 1));
         EXPECT_EQ(Read(p1, reply), 63u);
     }
-    {   // the plan is spent; a host that opens its IN pipe only after writing still gets its reply
+    {  // the plan is spent; a host that opens its IN pipe only after writing still gets its reply
         Handle p0(base + "\\PIPE00");
         EXPECT_TRUE(Write(p0, 1));
         Handle p1(base + "\\PIPE01");
@@ -164,9 +192,10 @@ TEST_F(WireServerTest, FaultsHitExactlyTheTransferNamed) {
     EXPECT_EQ(server.Counters().failedTransfers, 3u);
 }
 
-TEST_F(WireServerTest, StaleRepliesNeverReachTheNextOperation) {
+TEST_F(WireServerTest, StaleRepliesNeverReachTheNextOperation)
+{
     std::vector<std::uint8_t> big(18432), small(64);
-    {   // the host reads one of three pieces and gives up
+    {  // the host reads one of three pieces and gives up
         Handle p0(base + "\\PIPE00"), p1(base + "\\PIPE01");
         ASSERT_TRUE(Write(p0, 2));
         ASSERT_EQ(Read(p1, big), 18432u);
@@ -181,7 +210,8 @@ TEST_F(WireServerTest, StaleRepliesNeverReachTheNextOperation) {
 // A server that falls behind the host sees a finished operation's pipes and the next operation's pipes
 // connected at one wake, in any order. The command after them must be served whole, whether the
 // operation before it moved nothing or left replies unread, idle and under load alike.
-TEST_F(WireServerTest, OperationRightAfterAnotherIsServedWhole) {
+TEST_F(WireServerTest, OperationRightAfterAnotherIsServedWhole)
+{
     struct Before {
         const char* name;
         bool abandonsReplies;  // writes opcode 2 and reads one of its three replies
@@ -216,7 +246,8 @@ TEST_F(WireServerTest, OperationRightAfterAnotherIsServedWhole) {
 
 // A host may open an instance before the server has made its connect on it: the connect then finds the
 // host there already, or gone again. Such a host is served like any other, and no instance is lost.
-TEST_F(WireServerTest, HostsThatOpenBeforeTheServerConnectsAreServed) {
+TEST_F(WireServerTest, HostsThatOpenBeforeTheServerConnectsAreServed)
+{
     std::vector<std::uint8_t> small(64);
     const std::string outName = base + "\\PIPE00";
     for (int round = 0; round < 40 && !HasFatalFailure(); ++round) {
@@ -260,7 +291,8 @@ TEST_F(WireServerTest, HostsThatOpenBeforeTheServerConnectsAreServed) {
     EXPECT_EQ(server.Counters().failedTransfers, 0u);
 }
 
-TEST_F(WireServerTest, UnpluggedPlayerIsNotThere) {
+TEST_F(WireServerTest, UnpluggedPlayerIsNotThere)
+{
     server.Unplug();
     EXPECT_FALSE(server.Plugged());
     EXPECT_FALSE(Handle(base).ok());

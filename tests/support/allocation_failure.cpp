@@ -1,4 +1,4 @@
-#include "allocation_failure.h"
+#include "tests/support/allocation_failure.h"
 
 #include <atomic>
 #include <cstdlib>

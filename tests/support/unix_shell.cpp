@@ -1,4 +1,4 @@
-#include "unix_shell.h"
+#include "tests/support/unix_shell.h"
 
 #include <windows.h>
 
@@ -17,8 +17,8 @@ using UnixFileNameFn = char*(__cdecl*)(const wchar_t*);
 // Wine's own export; absent on Windows.
 UnixFileNameFn UnixFileNameFunction()
 {
-    static const auto fn = reinterpret_cast<UnixFileNameFn>(reinterpret_cast<void (*)()>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    static const auto fn = reinterpret_cast<UnixFileNameFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
     return fn;
 }
 

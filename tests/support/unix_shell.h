@@ -13,8 +13,8 @@ namespace test_support {
 struct ShellResult {
     bool finished = false;  // false: could not be started or did not end within the time-out
     int exitCode = -1;
-    std::string out;        // standard output, as written (UTF-8 for most tools)
-    std::string err;        // standard error, or why the script did not finish
+    std::string out;  // standard output, as written (UTF-8 for most tools)
+    std::string err;  // standard error, or why the script did not finish
 };
 
 // Runs `script` with /bin/sh on the host, standard input empty and the usual system folders on PATH.

@@ -19,6 +19,7 @@ struct ModelPrefix {
 };
 
 // In model-number order: the first prefix the id text begins with wins.
+// clang-format off
 constexpr ModelPrefix kModelPrefixes[] = {
     {"KWEP-1", PlayerModel::KWEP_1}, {"KWEP-2", PlayerModel::KWEP_2}, {"KWEP-3", PlayerModel::KWEP_3},
     {"KWEP-4", PlayerModel::KWEP_4}, {"KWEP-5", PlayerModel::KWEP_5}, {"KWEP-6", PlayerModel::KWEP_6},
@@ -27,6 +28,7 @@ constexpr ModelPrefix kModelPrefixes[] = {
     {"TN540", PlayerModel::TN540},   {"TN550", PlayerModel::TN550},   {"BRIX", PlayerModel::BRIX},
     {"SQ-21", PlayerModel::SQ21},    {"SQ-22", PlayerModel::SQ22},
 };
+// clang-format on
 
 enum class Scheme { Legacy, OneFolderLevel, FolderObjects };
 
@@ -39,6 +41,7 @@ struct ModelRule {
 };
 
 // Indexed by model number; 0 is a model nobody knows.
+// clang-format off
 constexpr ModelRule kModelRules[17] = {
     {7, false, Scheme::Legacy, false, false},         // unknown
     {4, false, Scheme::Legacy, false, false},         // KWEP-1
@@ -58,6 +61,7 @@ constexpr ModelRule kModelRules[17] = {
     {7, true, Scheme::FolderObjects, false, false},   // SQ-21
     {7, true, Scheme::FolderObjects, true, false},    // SQ-22
 };
+// clang-format on
 
 constexpr std::uint32_t kDefaultRootEntries = 256;
 constexpr std::uint32_t kMaxRootEntries = 4096;  // one 128 KB erase block of 32-byte entries

@@ -86,8 +86,7 @@ public:
 
     // System files in the internal root directory, as runs of physically consecutive blocks.
     std::uint32_t WriteFontFile(const char* name, std::uint32_t size, const std::uint8_t* data);
-    std::uint32_t WriteSystemFile(const char* name, std::uint32_t size, const std::uint8_t* data,
-                                  std::uint32_t fileId);
+    std::uint32_t WriteSystemFile(const char* name, std::uint32_t size, const std::uint8_t* data, std::uint32_t fileId);
 
     // The folder that files made through the stream go into (0 = root), and the stream's storage.
     void SetNewFileFolderId(std::uint32_t folderId) { newFileFolderId_ = folderId; }
@@ -113,8 +112,8 @@ private:
 
     // Within an open bracket: the file's blocks and its entry set, then the directory written back.
     std::uint32_t DeleteFileLocked(std::uint32_t fileId);
-    std::uint32_t WriteRunFile(const char* name, std::uint32_t size, const std::uint8_t* data,
-                               std::uint32_t fileId, bool font);
+    std::uint32_t WriteRunFile(const char* name, std::uint32_t size, const std::uint8_t* data, std::uint32_t fileId,
+                               bool font);
     // Ends the stream after a failure or at its commit: pipes closed, buffer freed.
     void EndLegacyStream();
     // Where a folder-object model's root folder object would learn of an entry added to the
@@ -122,7 +121,7 @@ private:
     void InternalRootChanged();
 
     struct LegacyStream {
-        std::uint32_t open = 0;           // the stream holds the pipes
+        std::uint32_t open = 0;  // the stream holds the pipes
         std::uint32_t write = 0;
         std::vector<std::uint8_t> units;  // sectors-per-block units of 576 bytes
         std::uint32_t times[3] = {};
@@ -134,7 +133,7 @@ private:
         BlockPosition current;
         BlockPosition link;
         std::uint32_t linkValid = 0;
-        std::uint32_t slot = 0;           // first slot of the reserved entry set
+        std::uint32_t slot = 0;  // first slot of the reserved entry set
         std::uint32_t entryCount = 0;
         std::uint8_t attribute = 0;
         char shortName[260] = {};

@@ -17,7 +17,6 @@
 #include "device/transport/device_pipes.h"
 #include "device/transport/engine_state.h"
 
-
 namespace engine {
 
 namespace {

@@ -2,7 +2,7 @@
 // operations, the block stream, and the system files written as runs of consecutive blocks.
 #include "device/api/player/player_device.h"
 
-#include "device/api/id3_tag.h"
+#include "device/fs/pc/id3_tag.h"
 #include "device/flash/nand_chip.h"
 #include "device/fs/card/card_volume.h"
 #include "device/fs/engine_status.h"
@@ -257,8 +257,8 @@ std::uint32_t PlayerDevice::LegacyDownload(std::uint32_t storage, const char* pc
         if (filled < want && std::fread(data.data() + filled, 1, want - filled, file.get()) != want - filled)
             return fail(kStatusFileError);
 
-        if (LegacyWriteFileBlock(units, data.data(), want, i == 0, fileId, RecordBlockCount(blocks), typeCode,
-                                 link) != kStatusOk)
+        if (LegacyWriteFileBlock(units, data.data(), want, i == 0, fileId, RecordBlockCount(blocks), typeCode, link) !=
+            kStatusOk)
             return fail(kStatusUsbError);
         done += want;
         if (Engine.CancelRequested.load()) {
@@ -667,8 +667,8 @@ std::uint32_t PlayerDevice::WriteRunFile(const char* name, std::uint32_t size, c
     const std::time_t now = std::time(nullptr);
     std::uint32_t built = 1;
     if (font) {
-        built = BuildFileEntrySet(slot + entries - 1, entries, static_cast<std::uint16_t>(fileId), part, "FONT.FON", kTypeFont,
-                                  size, now, now, now, LegacyStore.root.data(), LegacyRootEntryCount(), 0);
+        built = BuildFileEntrySet(slot + entries - 1, entries, static_cast<std::uint16_t>(fileId), part, "FONT.FON",
+                                  kTypeFont, size, now, now, now, LegacyStore.root.data(), LegacyRootEntryCount(), 0);
     } else {
         // The short name as the firmware looks it up: upper case, split at the first dot.
         std::string upper(part);
@@ -685,8 +685,8 @@ std::uint32_t PlayerDevice::WriteRunFile(const char* name, std::uint32_t size, c
         if (AnsiToWide(part, wide, kMaxLongNameChars + 1) != 0 || part[0] == '\0') {
             std::memset(LegacyStore.root[slot + entries - 1].raw, 0, sizeof(FatDirSlot));
             built = WriteEntrySetAt(LegacyStore.root.data(), LegacyRootEntryCount(), slot + entries - 1, entries,
-                                    static_cast<std::uint16_t>(fileId), 0, wide, shortText.c_str(),
-                                    kAttrSystemFile, size, now, now, now);
+                                    static_cast<std::uint16_t>(fileId), 0, wide, shortText.c_str(), kAttrSystemFile,
+                                    size, now, now, now);
         }
     }
     if (built != 0)
@@ -836,8 +836,8 @@ std::uint32_t PlayerDevice::WriteBlock(const std::uint8_t* buffer, std::uint32_t
         link = LegacyLinkTo(s.link);
     }
     LegacySetCursor(s.current);
-    if (LegacyWriteFileBlock(s.units, buffer, buffer ? bytes : 0, s.blocksWritten == 0, s.fileId,
-                             s.recordBlockCount, s.typeCode, link) != kStatusOk) {
+    if (LegacyWriteFileBlock(s.units, buffer, buffer ? bytes : 0, s.blocksWritten == 0, s.fileId, s.recordBlockCount,
+                             s.typeCode, link) != kStatusOk) {
         LegacyProgressEnd();
         EndLegacyStream();
         return kStatusUsbError;
@@ -907,9 +907,10 @@ std::uint32_t PlayerDevice::CommitEntry()
     if (s.write) {
         // The stream gives no times of its own: the entry carries the time it was made.
         const std::time_t now = std::time(nullptr);
-        if (BuildFileEntrySet(s.slot + s.entryCount - 1, s.entryCount, static_cast<std::uint16_t>(s.fileId), NamePart(s.ansiName),
-                              s.shortName, s.typeCode, transferred_, now, now, now, LegacyStore.root.data(),
-                              LegacyRootEntryCount(), static_cast<std::uint16_t>(newFileFolderId_)) != 0) {
+        if (BuildFileEntrySet(s.slot + s.entryCount - 1, s.entryCount, static_cast<std::uint16_t>(s.fileId),
+                              NamePart(s.ansiName), s.shortName, s.typeCode, transferred_, now, now, now,
+                              LegacyStore.root.data(), LegacyRootEntryCount(),
+                              static_cast<std::uint16_t>(newFileFolderId_)) != 0) {
             status = kStatusFolderError;
         } else if (LegacyWriteBackRoot() != kStatusOk) {
             LegacyRemoveEntrySet(s.slot + s.entryCount - 1);

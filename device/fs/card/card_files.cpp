@@ -2,7 +2,7 @@
 // the FAT and the root changed in memory and written back once at the end.
 #include "device/fs/card/card_volume.h"
 
-#include "device/api/id3_tag.h"
+#include "device/fs/pc/id3_tag.h"
 #include "device/flash/card_spare.h"
 #include "device/flash/card_translation.h"
 #include "device/fs/engine_status.h"
@@ -93,7 +93,7 @@ std::uint32_t FatVolume::DownloadFileNandCard(const char* path)
     char shortText[kShortTextBytes];
     if (MakeShortName(name, shortText, sizeof shortText, RootSlotsPtr(), kCardRootSlots) != 0)
         return kStatusFolderError;
-    struct _stat64 st{};
+    struct _stat64 st {};
     if (_stat64(path, &st) != 0 || (st.st_mode & _S_IFREG) == 0)
         return kStatusFileError;
 
@@ -179,8 +179,8 @@ std::uint32_t FatVolume::DownloadFileNandCard(const char* path)
             std::memset(data, 0xFF, kCardSectorBytes);
             std::uint32_t filled = 0;
             while (filled < kCardSectorBytes && remaining > 0) {
-                std::uint32_t want = static_cast<std::uint32_t>(
-                    std::min<std::uint64_t>(kCardSectorBytes - filled, remaining));
+                std::uint32_t want =
+                    static_cast<std::uint32_t>(std::min<std::uint64_t>(kCardSectorBytes - filled, remaining));
                 if (tagUsed < tagLength) {
                     want = std::min(want, tagLength - tagUsed);
                     std::memcpy(data + filled, tag.get() + tagUsed, want);
@@ -310,8 +310,7 @@ std::uint32_t FatVolume::DeleteFile(std::uint16_t recordId)
     if (entry.attributes & (kAttrVolume | kAttrDirectory))
         return kStatusFileError;
     const std::uint32_t clusterBytes = card.sectorsPerBlock * kCardSectorBytes;
-    std::uint32_t clusters =
-        static_cast<std::uint32_t>((std::uint64_t{entry.size} + clusterBytes - 1) / clusterBytes);
+    std::uint32_t clusters = static_cast<std::uint32_t>((std::uint64_t{entry.size} + clusterBytes - 1) / clusterBytes);
     VolumeSnapshot snapshot(*this);
     if (!snapshot.Ok())
         return kStatusStorageFull;

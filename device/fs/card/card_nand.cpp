@@ -20,13 +20,12 @@ namespace engine {
 namespace {
 
 constexpr std::uint8_t kCardInformationStructure[110] = {
-    0x01, 0x03, 0xD9, 0x01, 0xFF, 0x18, 0x02, 0xDF, 0x01, 0x20, 0x04, 0x00, 0x00, 0x00, 0x00, 0x21,
-    0x02, 0x04, 0x01, 0x22, 0x02, 0x01, 0x01, 0x22, 0x03, 0x02, 0x04, 0x07, 0x1A, 0x05, 0x01, 0x03,
-    0x00, 0x02, 0x0F, 0x1B, 0x08, 0xC0, 0xC0, 0xA1, 0x01, 0x55, 0x08, 0x00, 0x20, 0x1B, 0x0A, 0xC1,
-    0x41, 0x99, 0x01, 0x55, 0x64, 0xF0, 0xFF, 0xFF, 0x20, 0x1B, 0x0C, 0x82, 0x41, 0x18, 0xEA, 0x61,
-    0xF0, 0x01, 0x07, 0xF6, 0x03, 0x01, 0xEE, 0x1B, 0x0C, 0x83, 0x41, 0x18, 0xEA, 0x61, 0x70, 0x01,
-    0x07, 0x76, 0x03, 0x01, 0xEE, 0x15, 0x14, 0x05, 0x00, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20,
-    0x00, 0x20, 0x20, 0x20, 0x20, 0x00, 0x30, 0x2E, 0x30, 0x00, 0xFF, 0x14, 0x00, 0xFF,
+    0x01, 0x03, 0xD9, 0x01, 0xFF, 0x18, 0x02, 0xDF, 0x01, 0x20, 0x04, 0x00, 0x00, 0x00, 0x00, 0x21, 0x02, 0x04, 0x01,
+    0x22, 0x02, 0x01, 0x01, 0x22, 0x03, 0x02, 0x04, 0x07, 0x1A, 0x05, 0x01, 0x03, 0x00, 0x02, 0x0F, 0x1B, 0x08, 0xC0,
+    0xC0, 0xA1, 0x01, 0x55, 0x08, 0x00, 0x20, 0x1B, 0x0A, 0xC1, 0x41, 0x99, 0x01, 0x55, 0x64, 0xF0, 0xFF, 0xFF, 0x20,
+    0x1B, 0x0C, 0x82, 0x41, 0x18, 0xEA, 0x61, 0xF0, 0x01, 0x07, 0xF6, 0x03, 0x01, 0xEE, 0x1B, 0x0C, 0x83, 0x41, 0x18,
+    0xEA, 0x61, 0x70, 0x01, 0x07, 0x76, 0x03, 0x01, 0xEE, 0x15, 0x14, 0x05, 0x00, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20,
+    0x20, 0x00, 0x20, 0x20, 0x20, 0x20, 0x00, 0x30, 0x2E, 0x30, 0x00, 0xFF, 0x14, 0x00, 0xFF,
 };
 
 constexpr std::uint32_t kNandRootBytes = kCardRootSlots * 32;
@@ -147,14 +146,15 @@ std::uint32_t FatVolume::MountNandCard()
         return fail(kStatusUsbError);
     if (ParseCardMbr(page.data, partition) != kStatusOk)
         return fail(kStatusMbrError);
-    std::uint64_t chsStart = (std::uint64_t{partition.chs[2]} * heads + partition.chs[0]) * sectorsPerTrack +
-                             partition.chs[1];
+    std::uint64_t chsStart =
+        (std::uint64_t{partition.chs[2]} * heads + partition.chs[0]) * sectorsPerTrack + partition.chs[1];
     // The boot sector must lie in logical block 1, where it is searched and rewritten.
     if (chsStart != std::uint64_t{partition.start} + 1 || partition.start / s != 1)
         return fail(kStatusMbrError);
 
     // Logical blocks 1 .. D/S - 1 hold the rest of the system area.
-    std::unique_ptr<std::uint8_t[]> area(new (std::nothrow) std::uint8_t[std::size_t{dataStartSector} * kCardSectorBytes]);
+    std::unique_ptr<std::uint8_t[]> area(new (std::nothrow)
+                                             std::uint8_t[std::size_t{dataStartSector} * kCardSectorBytes]);
     if (!area)
         return fail(kStatusStorageFull);
     for (std::uint32_t n = 1; n < systemBlocks; ++n) {
@@ -320,9 +320,10 @@ std::uint32_t FatVolume::FlushNandSystemArea(bool rootFirst)
             return transportFailed();
         newAddress[n] = card.GetAddress();
         int header = card.BeginWrite();
-        int data = header == kTransportOk
-                       ? card.WriteData({reinterpret_cast<const std::uint8_t*>(units.get()), sizeof(UsbTransferUnit) * s})
-                       : kTransportFailed;
+        int data =
+            header == kTransportOk
+                ? card.WriteData({reinterpret_cast<const std::uint8_t*>(units.get()), sizeof(UsbTransferUnit) * s})
+                : kTransportFailed;
         int end = data == kTransportOk ? card.EndWrite() : kTransportFailed;
         if (end != kTransportOk)
             return transportFailed();
@@ -366,11 +367,13 @@ struct NandPartitionRow {
     std::uint16_t fatSectors;
     std::uint8_t fatType;
 };
+// clang-format off
 constexpr NandPartitionRow kNandPartitions[] = {
     {64, 1, 10, 0x01, 3, 0x10, 0xF9, 3, 12},   {128, 2, 10, 0x01, 3, 0x50, 0xF3, 3, 12},
     {256, 2, 4, 0x01, 7, 0x50, 0xF3, 6, 12},   {512, 1, 24, 0x01, 7, 0x60, 0xF3, 12, 12},
     {1024, 1, 16, 0x06, 15, 0x60, 0xF3, 32, 16},
 };
+// clang-format on
 
 const NandPartitionRow* LookupNandPartition(std::uint32_t rows)
 {
@@ -439,13 +442,13 @@ std::uint32_t FatVolume::FormatNandTables()
     dataStartSector = layout->dataStartSector;
     heads = layout->heads;
     sectorsPerTrack = layout->sectorsPerTrack;
-    const std::uint8_t chs[7] = {row->startHead, row->startSector, 0, row->type,
-                                 row->endHead, row->endSectorByte, row->endCylinderByte};
+    const std::uint8_t chs[7] = {row->startHead,     row->startSector,    0, row->type, row->endHead,
+                                 row->endSectorByte, row->endCylinderByte};
     std::memcpy(partition.chs, chs, sizeof chs);
     partition.start = sectorsPerTrack * row->startHead + row->startSector - 1;
     const std::uint32_t endCylinder = row->endCylinderByte + (row->endSectorByte & 0xC0) * 4u;
-    partition.sectors = ((endCylinder * heads + row->endHead) * sectorsPerTrack + (row->endSectorByte & 63)) -
-                        partition.start;
+    partition.sectors =
+        ((endCylinder * heads + row->endHead) * sectorsPerTrack + (row->endSectorByte & 63)) - partition.start;
     sectorsPerFat = row->fatSectors;
     fatType = row->fatType;
 
@@ -502,8 +505,8 @@ std::uint32_t FatVolume::FormatNandTables()
 std::uint32_t FatVolume::FormatNandBootRecords()
 {
     std::uint8_t boot[kCardSectorBytes];
-    BuildNandBootSector(boot, card.sectorsPerBlock, partition.start, partition.sectors, sectorsPerFat,
-                        sectorsPerTrack, heads, fatType);
+    BuildNandBootSector(boot, card.sectorsPerBlock, partition.start, partition.sectors, sectorsPerFat, sectorsPerTrack,
+                        heads, fatType);
     if (std::uint32_t written = WriteFollowingPage(*this, boot); written != kStatusOk)
         return written;
     bootLocation = card.GetAddress();

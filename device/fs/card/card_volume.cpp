@@ -42,8 +42,8 @@ std::uint32_t ParseCardBootSector(const std::uint8_t* s, std::uint32_t partition
 
     unsigned spc = f.sectorsPerCluster;
     if (LoadLe16(s + 11) != kCardSectorBytes || s[16] != 2 || f.reservedSectors == 0 || f.sectorsPerFat == 0 ||
-        f.rootEntries == 0 || f.rootEntries % 16 != 0 || f.rootEntries > kCardMaxRootEntries || spc == 0 ||
-        spc > 128 || (spc & (spc - 1)) != 0)
+        f.rootEntries == 0 || f.rootEntries % 16 != 0 || f.rootEntries > kCardMaxRootEntries || spc == 0 || spc > 128 ||
+        (spc & (spc - 1)) != 0)
         return kStatusPartitionError;
     // A volume that claims more sectors than its partition would reach past it.
     if (partitionSectors != 0 && f.totalSectors > partitionSectors)
@@ -82,8 +82,7 @@ std::uint32_t ReadFatEntry(const std::uint8_t* fat, std::size_t fatBytes, std::u
     return LoadLe16(fat + at);
 }
 
-bool WriteFatEntry(std::uint8_t* fat, std::size_t fatBytes, std::uint8_t fatType, std::uint32_t n,
-                   std::uint32_t value)
+bool WriteFatEntry(std::uint8_t* fat, std::size_t fatBytes, std::uint8_t fatType, std::uint32_t n, std::uint32_t value)
 {
     if (!fat)
         return false;

@@ -20,10 +20,10 @@
 
 namespace engine {
 
-inline constexpr std::uint32_t kCardRootSlots = 256;        // the root the card's file operations use
-inline constexpr std::uint32_t kCardMaxRootEntries = 512;   // what the root buffer holds
+inline constexpr std::uint32_t kCardRootSlots = 256;       // the root the card's file operations use
+inline constexpr std::uint32_t kCardMaxRootEntries = 512;  // what the root buffer holds
 inline constexpr std::size_t kCardRootBufferBytes = kCardMaxRootEntries * 32;
-inline constexpr std::uint32_t kFat12MaxClusters = 4084;    // more clusters make a FAT16 volume
+inline constexpr std::uint32_t kFat12MaxClusters = 4084;  // more clusters make a FAT16 volume
 inline constexpr std::uint32_t kFat16MaxClusters = 65524;
 inline constexpr std::uint16_t kFatBadCluster = 0xFFF7;
 
@@ -61,11 +61,13 @@ std::uint32_t ParseCardBootSector(const std::uint8_t* sector, std::uint32_t part
 // FAT entry n of a FAT buffer (12 bits masked on FAT12); 0xFFFFFFFF when the entry lies outside the buffer.
 std::uint32_t ReadFatEntry(const std::uint8_t* fat, std::size_t fatBytes, std::uint8_t fatType, std::uint32_t n);
 // Writes entry n (masked to the entry's width); false when it lies outside the buffer.
-bool WriteFatEntry(std::uint8_t* fat, std::size_t fatBytes, std::uint8_t fatType, std::uint32_t n,
-                   std::uint32_t value);
+bool WriteFatEntry(std::uint8_t* fat, std::size_t fatBytes, std::uint8_t fatType, std::uint32_t n, std::uint32_t value);
 // 0xFF8..0xFFF (FAT12) or 0xFFF8..0xFFFF (FAT16).
 bool IsEndOfChain(std::uint32_t value, std::uint8_t fatType);
-inline std::uint32_t EndOfChainMark(std::uint8_t fatType) { return fatType == 12 ? 0xFFF : 0xFFFF; }
+inline std::uint32_t EndOfChainMark(std::uint8_t fatType)
+{
+    return fatType == 12 ? 0xFFF : 0xFFFF;
+}
 
 // One step along a chain: Next with `next` set, End at an end mark, Broken for anything else (free, a
 // reserved value, a bad mark, a cluster past the volume).

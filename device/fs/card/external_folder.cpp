@@ -48,7 +48,8 @@ void DropDeletedSlots(FatDirSlot* entries, std::uint32_t count)
 // software left in directory clusters past their entries.
 bool SlotInUse(const std::uint8_t* slot)
 {
-    return slot[0] != kSlotFree && !std::all_of(slot, slot + sizeof(FatDirSlot), [](std::uint8_t b) { return b == 0xFF; });
+    return slot[0] != kSlotFree &&
+           !std::all_of(slot, slot + sizeof(FatDirSlot), [](std::uint8_t b) { return b == 0xFF; });
 }
 
 }  // namespace
@@ -73,8 +74,7 @@ void CardProgressEnd()
 ExternalFolder::ExternalFolder(std::uint32_t capacity, std::uint32_t folderId, std::uint32_t flagWord,
                                std::uint32_t rootFlag)
     : FatFolder(capacity, folderId, flagWord, rootFlag)
-{
-}
+{}
 
 ExternalFolder::~ExternalFolder()
 {
@@ -338,7 +338,8 @@ std::uint32_t ExternalFolder::StoreDirectory(bool fresh)
     const std::size_t window = std::size_t{capacity_} * sizeof(FatDirSlot);
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(entries_.get());
     if (rootFlag_) {
-        std::memcpy(v.root.data(), bytes, std::min<std::size_t>(window, std::size_t{v.RootSlots()} * sizeof(FatDirSlot)));
+        std::memcpy(v.root.data(), bytes,
+                    std::min<std::size_t>(window, std::size_t{v.RootSlots()} * sizeof(FatDirSlot)));
         return kStatusOk;
     }
     const std::uint32_t cb = ClusterBytes();
@@ -493,9 +494,8 @@ std::uint32_t ExternalFolder::CreateSubfolder(const wchar_t* name, std::uint32_t
     child->InitDirectory(static_cast<std::uint16_t>(cluster), static_cast<std::uint16_t>(rootFlag_ ? 0 : folderId_),
                          now, name);
     std::uint32_t status = child->StoreDirectory(true);
-    if (status == kStatusOk &&
-        WriteEntrySet(std::uint32_t(slot), n, static_cast<std::uint16_t>(cluster), name, shortText, kAttrDirectory, 0,
-                      now, now, now) != 0)
+    if (status == kStatusOk && WriteEntrySet(std::uint32_t(slot), n, static_cast<std::uint16_t>(cluster), name,
+                                             shortText, kAttrDirectory, 0, now, now, now) != 0)
         status = kStatusFolderError;
     if (status == kStatusOk) {
         status = Commit(false);
@@ -554,8 +554,8 @@ std::uint32_t ExternalFolder::RenameEntry(std::uint32_t id, const wchar_t* newNa
     return kStatusOk;
 }
 
-std::uint32_t ExternalFolder::CollectTree(std::uint32_t folder, std::uint32_t depth, std::vector<std::uint32_t>& folders,
-                                          std::vector<std::uint32_t>& chains)
+std::uint32_t ExternalFolder::CollectTree(std::uint32_t folder, std::uint32_t depth,
+                                          std::vector<std::uint32_t>& folders, std::vector<std::uint32_t>& chains)
 {
     if (depth > kMaxTreeDepth)
         return kStatusFolderError;

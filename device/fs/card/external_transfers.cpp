@@ -2,8 +2,8 @@
 // back, and the block stream, one cluster per block.
 #include "device/fs/card/external_folder.h"
 
-#include "device/api/file_util.h"
-#include "device/api/id3_tag.h"
+#include "device/fs/pc/file_util.h"
+#include "device/fs/pc/id3_tag.h"
 #include "device/fs/card/card_volume.h"
 #include "device/fs/card/external_internal.h"
 #include "device/fs/engine_status.h"
@@ -340,7 +340,8 @@ std::uint32_t ExternalFolder::OpenEntry()
             return kStatusFileError;
         }
         readSize_ = entries_[slot].entry.size;
-        blockCount_ = static_cast<std::uint16_t>(std::min<std::uint64_t>((std::uint64_t{readSize_} + cb - 1) / cb, 0xFFFF));
+        blockCount_ =
+            static_cast<std::uint16_t>(std::min<std::uint64_t>((std::uint64_t{readSize_} + cb - 1) / cb, 0xFFFF));
         streamBracket_.reset(new (std::nothrow) CardBracket);
         NotifyProgress(kProgressBegin, blockCount_);
         currentCluster_ = recordId_;

@@ -55,7 +55,7 @@ public:
     std::uint32_t VolumeSectors() const { return totalSectors - partitionStart; }
     std::uint32_t ClusterCount() const { return clusterBound - 1; }
 
-    std::uint32_t capacity = 0;  // bytes formatted (the card's capacity, at most kMaxFormatBytes)
+    std::uint32_t capacity = 0;      // bytes formatted (the card's capacity, at most kMaxFormatBytes)
     std::uint32_t totalSectors = 0;  // the card's sectors the volume ends within
     std::uint32_t rootEntries = 0;
     std::uint32_t reservedSectors = 1;

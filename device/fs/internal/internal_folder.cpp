@@ -1,7 +1,7 @@
 #include "device/fs/internal/internal_folder.h"
 
-#include "device/api/file_util.h"
-#include "device/api/id3_tag.h"
+#include "device/fs/pc/file_util.h"
+#include "device/fs/pc/id3_tag.h"
 #include "device/flash/nand_chip.h"
 #include "device/fs/engine_status.h"
 #include "device/transport/engine_state.h"
@@ -289,8 +289,7 @@ std::uint32_t InternalFolder::CreateSubfolder(const wchar_t* name, std::uint32_t
     if (const std::uint32_t status = AllocateId(id))
         return status;
 
-    std::unique_ptr<InternalFolder> sub(new (std::nothrow)
-                                            InternalFolder(Engine.InternalFolderEntries, id, 1, 0));
+    std::unique_ptr<InternalFolder> sub(new (std::nothrow) InternalFolder(Engine.InternalFolderEntries, id, 1, 0));
     if (!sub || !sub->Entries() || sub->Capacity() < 2)
         return kStatusStorageFull;
     const std::time_t now = std::time(nullptr);
@@ -301,7 +300,9 @@ std::uint32_t InternalFolder::CreateSubfolder(const wchar_t* name, std::uint32_t
         return status;
     // Best effort: a directory block that stays behind names no entry and is erased by the next delete of
     // its id or a format.
-    auto undoDirectory = [&] { LegacyEraseFileBlocks(id, false); };
+    auto undoDirectory = [&] {
+        LegacyEraseFileBlocks(id, false);
+    };
     if (WriteEntrySet(std::uint32_t(run), slots, static_cast<std::uint16_t>(id), part, shortText, kAttrDirectory, 0,
                       now, now, now) != 0) {
         undoDirectory();
@@ -345,8 +346,7 @@ std::uint32_t InternalFolder::RenameEntry(std::uint32_t id, const wchar_t* newNa
     }
     if (innerFlag == 0 && old.entry.attributes == kAttrDirectory) {
         // The folder's own name entry inside its directory follows.
-        std::unique_ptr<InternalFolder> sub(new (std::nothrow)
-                                                InternalFolder(Engine.InternalFolderEntries, id, 1, 0));
+        std::unique_ptr<InternalFolder> sub(new (std::nothrow) InternalFolder(Engine.InternalFolderEntries, id, 1, 0));
         if (!sub || !sub->Entries())
             return kStatusStorageFull;
         if (const std::uint32_t status = sub->Load())
@@ -371,8 +371,8 @@ std::uint32_t InternalFolder::EraseTree(std::uint32_t folderId, std::uint32_t de
     if (loaded == kStatusOk) {
         for (std::uint32_t slot = 0; slot < sub->Capacity(); ++slot) {
             const FatDirSlot& s = sub->Entries()[slot];
-            if (s.raw[0] == kSlotFree || s.raw[0] == kSlotDeleted || s.raw[0] == '.' ||
-                s.raw[11] == kAttrLongName || s.raw[11] == kAttrFolderSelf)
+            if (s.raw[0] == kSlotFree || s.raw[0] == kSlotDeleted || s.raw[0] == '.' || s.raw[11] == kAttrLongName ||
+                s.raw[11] == kAttrFolderSelf)
                 continue;
             const std::uint32_t child = s.entry.firstCluster;
             if (child == folderId || child < kFirstFreeFileId)

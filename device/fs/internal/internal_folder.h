@@ -71,8 +71,8 @@ private:
     void EndStream(bool eraseWritten);
 
     std::int32_t recordFolderId_ = -1;
-    std::vector<std::uint8_t> units_;      // data and spare of one block
-    BlockPosition dirBlock_;               // where Load or WriteNewDirectory found the directory
+    std::vector<std::uint8_t> units_;  // data and spare of one block
+    BlockPosition dirBlock_;           // where Load or WriteNewDirectory found the directory
     bool dirBlockKnown_ = false;
 
     // Stream state.

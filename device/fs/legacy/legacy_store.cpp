@@ -22,7 +22,7 @@ bool pipesOpened = false;
 
 constexpr std::uint32_t kMaxRootEntries = 1024;
 constexpr std::uint8_t kErasedRecord[kSpareRecordBytes] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                                                          0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+                                                           0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 bool FolderObjectIds()
 {
@@ -330,9 +330,9 @@ void BuildRootBlockRecord(std::uint8_t* record)
     }
 }
 
-std::uint32_t LegacyWriteFileBlock(std::vector<std::uint8_t>& units, const std::uint8_t* data,
-                                   std::uint32_t dataBytes, bool firstBlock, std::uint32_t id,
-                                   std::uint16_t blockCount, std::uint8_t typeCode, const BlockLink& link)
+std::uint32_t LegacyWriteFileBlock(std::vector<std::uint8_t>& units, const std::uint8_t* data, std::uint32_t dataBytes,
+                                   bool firstBlock, std::uint32_t id, std::uint16_t blockCount, std::uint8_t typeCode,
+                                   const BlockLink& link)
 {
     NandChip& chip = NandChips[Engine.CurrentChip];
     const std::size_t pages = chip.sectorsPerBlock;

@@ -33,8 +33,8 @@ void LegacyNeedPipes();
 
 // Walker results.
 inline constexpr int kWalkFound = 0;
-inline constexpr int kWalkEnd = 24;        // file walkers: no further block on any chip
-inline constexpr int kWalkNoFree = -1;     // free-block walker: no further erased block
+inline constexpr int kWalkEnd = 24;     // file walkers: no further block on any chip
+inline constexpr int kWalkNoFree = -1;  // free-block walker: no further erased block
 
 inline constexpr std::uint8_t kFileStartMark = 0xAA;
 inline constexpr std::uint8_t kFileBlockMark = 0xEE;
@@ -70,10 +70,10 @@ struct BlockPosition {
 
 // Engine-wide state of the store, beside the engine state of identification.
 struct LegacyStoreState {
-    std::vector<FatDirSlot> root;      // the working copy of the root directory; empty until loaded
+    std::vector<FatDirSlot> root;  // the working copy of the root directory; empty until loaded
     std::uint32_t rootLoaded = 0;
-    std::uint32_t rootDirty = 0;       // the last write-back failed: the chip may hold no directory
-    BlockPosition rootBlock;           // where the root directory block lies
+    std::uint32_t rootDirty = 0;  // the last write-back failed: the chip may hold no directory
+    BlockPosition rootBlock;      // where the root directory block lies
     // Walk state of LegacyFindFirst/LegacyFindNext.
     std::uint32_t walkCounted = 0;
     std::uint32_t walkReturned = 0;
@@ -125,9 +125,9 @@ void BuildRootBlockRecord(std::uint8_t* record);
 // Writes one erase block at the cursor of CurrentChip: each page takes 512 bytes from data (zero past
 // dataBytes) and the record (byte 0 = 0xAA only for the first page when firstBlock). Lowers the free
 // count when the block was free. 0 or 4.
-std::uint32_t LegacyWriteFileBlock(std::vector<std::uint8_t>& units, const std::uint8_t* data,
-                                   std::uint32_t dataBytes, bool firstBlock, std::uint32_t id,
-                                   std::uint16_t blockCount, std::uint8_t typeCode, const BlockLink& link);
+std::uint32_t LegacyWriteFileBlock(std::vector<std::uint8_t>& units, const std::uint8_t* data, std::uint32_t dataBytes,
+                                   bool firstBlock, std::uint32_t id, std::uint16_t blockCount, std::uint8_t typeCode,
+                                   const BlockLink& link);
 
 // Loads the root directory from its block, or makes an empty one at the first free block when the
 // store has none. 0, 3 (chip 0 absent, no free block, no memory) or 4.

@@ -84,8 +84,8 @@ TEST(CardSpare, BlockAddressFieldBothWays)
         std::uint32_t decoded;
     };
     const Case cases[] = {
-        {0, 0x1001, 0}, {1, 0x1002, 1}, {2, 0x1004, 2}, {3, 0x1007, 3}, {999, 0x17CF, 999},
-        {1000, 0x1001, 0}, {1999, 0x17CF, 999}, {2500, 0x13E9, 500},
+        {0, 0x1001, 0},     {1, 0x1002, 1},    {2, 0x1004, 2},      {3, 0x1007, 3},
+        {999, 0x17CF, 999}, {1000, 0x1001, 0}, {1999, 0x17CF, 999}, {2500, 0x13E9, 500},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.logical);
@@ -94,11 +94,22 @@ TEST(CardSpare, BlockAddressFieldBothWays)
         std::uint8_t spare[16];
         std::memset(spare, 0xAB, sizeof spare);
         EncodeBlockAddress(c.logical, spare);
-        const std::uint8_t expect[16] = {0xAB, 0xAB, 0xAB, 0xAB, 0xAB, 0xAB,
-                                         static_cast<std::uint8_t>(c.field >> 8), static_cast<std::uint8_t>(c.field),
-                                         0xAB, 0xAB, 0xAB,
-                                         static_cast<std::uint8_t>(c.field >> 8), static_cast<std::uint8_t>(c.field),
-                                         0xAB, 0xAB, 0xAB};
+        const std::uint8_t expect[16] = {0xAB,
+                                         0xAB,
+                                         0xAB,
+                                         0xAB,
+                                         0xAB,
+                                         0xAB,
+                                         static_cast<std::uint8_t>(c.field >> 8),
+                                         static_cast<std::uint8_t>(c.field),
+                                         0xAB,
+                                         0xAB,
+                                         0xAB,
+                                         static_cast<std::uint8_t>(c.field >> 8),
+                                         static_cast<std::uint8_t>(c.field),
+                                         0xAB,
+                                         0xAB,
+                                         0xAB};
         EXPECT_EQ(0, std::memcmp(spare, expect, 16));
         EXPECT_EQ(DecodeBlockAddress(spare + 6), c.decoded);
     }

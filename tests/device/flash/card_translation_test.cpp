@@ -74,8 +74,8 @@ TEST(CardSearch, FindsTheBlockOnlyInsideItsZone)
     // Logical 5 of zone 0 in row 3; a bad block and the information structure that decode to 0 and a
     // zone-1 block carrying 5 as well.
     Claim(*chip, 3, 2, 5);
-    std::memset(Record(*chip, 1, 0), 0, 16);          // retired: decodes to 0
-    std::memset(Record(*chip, 0, 1) + 6, 0, 2);       // information structure
+    std::memset(Record(*chip, 1, 0), 0, 16);     // retired: decodes to 0
+    std::memset(Record(*chip, 0, 1) + 6, 0, 2);  // information structure
     Claim(*chip, 130, 4, 1005);
 
     ASSERT_EQ(SeekLogicalBlock(*chip, 5), kCardBlockFound);

@@ -136,4 +136,8 @@ INSTANTIATE_TEST_SUITE_P(Chips, NandChipPlayerTest,
                          ::testing::Values(ChipCase{"small pages, 32-sector blocks", 0, 0xEC, 0x75},
                                            ChipCase{"small pages, 16-sector blocks", 2, 0x98, 0xE6},
                                            ChipCase{"large pages", 1, 0xEC, 0xF1}),
-                         [](const auto& info) { return std::string(info.param.position == 1 ? "LargePages" : info.param.maker == 0x98 ? "Blocks16" : "Blocks32"); });
+                         [](const auto& info) {
+                             return std::string(info.param.position == 1   ? "LargePages"
+                                                : info.param.maker == 0x98 ? "Blocks16"
+                                                                           : "Blocks32");
+                         });

@@ -1,6 +1,6 @@
 // The chip record: cursor arithmetic, the row as the player takes it, the spare table and its
 // tests, checked byte for byte on the wire.
-#include "recording_wire.h"
+#include "tests/device/transport/recording_wire.h"
 
 #include "device/flash/nand_chip.h"
 #include "device/transport/engine_state.h"
@@ -89,6 +89,7 @@ TEST(NandChipRecordTest, CursorBlockTests)
         const char* name;
         Bytes record;
         int unused, bad, check;
+        // clang-format off
     } cases[] = {
         {"erased", Record({}, 0xFF), 0, 0, 0},
         {"first file block", Record({{0, 0xAA}, {4, 0x01}}, 0xFF), -1, 0, 0},
@@ -98,6 +99,7 @@ TEST(NandChipRecordTest, CursorBlockTests)
         {"byte 4 only", Record({{4, 0x00}}, 0xFF), -1, 0, -1},
         {"foreign record", Record({{0, 0x12}}, 0xFF), 0, 0, -1},
     };
+    // clang-format on
     for (const Case& c : cases) {
         auto chip = MakeChip(256, 32);
         chip->row = 9;
@@ -138,15 +140,16 @@ TEST_F(NandChipWireTest, RowOnTheWire)
     struct Case {
         std::uint16_t rows, row;
         std::uint8_t low, high;
+        // clang-format off
     } cases[] = {
         {256, 5, 0x05, 0xFF},    // fewer than 512 rows: high byte 0xFF
         {64, 63, 0x3F, 0xFF},
         {512, 5, 0x05, 0x00},
         {4096, 0x0ABC, 0xBC, 0x0A},
     };
-    player.device.SetResponder([](std::span<const std::uint8_t>, std::vector<sim::Message>& out) {
-        out.emplace_back(576, 0);
-    });
+    // clang-format on
+    player.device.SetResponder(
+        [](std::span<const std::uint8_t>, std::vector<sim::Message>& out) { out.emplace_back(576, 0); });
     for (const Case& c : cases) {
         auto chip = MakeChip(c.rows, 32);
         chip->row = c.row;
@@ -185,8 +188,8 @@ TEST_F(NandChipWireTest, SpareTableFollowsTheOperations)
     } cases[] = {
         {"page write at a block's first sector", 64, std::nullopt,
          [&](NandChip& c) { return c.WritePage(Bytes(512, 1), spare); }, 0, spare},
-        {"page write inside a block", 65, std::nullopt,
-         [&](NandChip& c) { return c.WritePage(Bytes(512, 1), spare); }, 0, before},
+        {"page write inside a block", 65, std::nullopt, [&](NandChip& c) { return c.WritePage(Bytes(512, 1), spare); },
+         0, before},
         {"failed page write", 64, Fault{sim::FaultKind::Fail, 2},
          [&](NandChip& c) { return c.WritePage(Bytes(512, 1), spare); }, 1, before},
         {"block write", 64, std::nullopt,
@@ -288,7 +291,7 @@ TEST_F(NandChipWireTest, LoadSpareTableUnpacksTheRecords)
         for (std::size_t r = 0; r < c.rows && allMapped; ++r)
             for (std::size_t j = 0; j < perRow; ++j)
                 allMapped = allMapped && RecordAt(*chip, r, j) == Bytes(packed.begin() + (r * perRow + j) * 16,
-                                                                       packed.begin() + (r * perRow + j + 1) * 16);
+                                                                        packed.begin() + (r * perRow + j + 1) * 16);
         EXPECT_TRUE(allMapped);
         // Nothing of what the table held before survives: slots of a row beyond its blocks, and rows
         // beyond the chip, read as retired blocks.

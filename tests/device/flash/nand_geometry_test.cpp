@@ -41,8 +41,8 @@ TEST(NandGeometryTest, InternalAndCardPositions)
         SCOPED_TRACE(testing::Message() << std::hex << int{c.maker} << "/" << int{c.device});
         for (bool card : {false, true}) {
             const Expect& e = card ? c.card : c.internal;
-            std::optional<NandGeometry> g = card ? LookupCardGeometry(c.maker, c.device)
-                                                 : LookupNandGeometry(c.maker, c.device);
+            std::optional<NandGeometry> g =
+                card ? LookupCardGeometry(c.maker, c.device) : LookupNandGeometry(c.maker, c.device);
             ASSERT_EQ(g.has_value(), e.present) << (card ? "card" : "internal");
             if (!g)
                 continue;

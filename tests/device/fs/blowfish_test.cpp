@@ -1,5 +1,5 @@
 #include "device/fs/blowfish.h"
-#include "unix_shell.h"
+#include "tests/support/unix_shell.h"
 
 #include <gtest/gtest.h>
 
@@ -45,6 +45,7 @@ struct EcbVector {
     const char* cipher;
 };
 
+// clang-format off
 constexpr EcbVector kEcbVectors[] = {
     {"0000000000000000", "0000000000000000", "4EF997456198DD78"},
     {"FFFFFFFFFFFFFFFF", "FFFFFFFFFFFFFFFF", "51866FD5B85ECB8A"},
@@ -81,6 +82,7 @@ constexpr EcbVector kEcbVectors[] = {
     {"0123456789ABCDEF", "0000000000000000", "245946885754369A"},
     {"FEDCBA9876543210", "FFFFFFFFFFFFFFFF", "6B5C5A9C5D9E0A5A"},
 };
+// clang-format on
 
 TEST(FsBlowfish, PublishedEcbSetEncryptsAndDecrypts)
 {
@@ -255,16 +257,15 @@ TEST(FsBlowfish, MatchesOpensslLegacyProvider)
         int mode;
         const char* openssl;
     };
-    for (const Case c : {Case{Blowfish::kModeEcb, "bf-ecb"}, Case{Blowfish::kModeCbc, "bf-cbc"},
-                         Case{Blowfish::kModeCfb, "bf-cfb"}}) {
+    for (const Case c :
+         {Case{Blowfish::kModeEcb, "bf-ecb"}, Case{Blowfish::kModeCbc, "bf-cbc"}, Case{Blowfish::kModeCfb, "bf-cfb"}}) {
         SCOPED_TRACE(c.openssl);
         const std::string outName = std::string(c.openssl) + ".bin";
-        std::string command = "openssl enc -" + std::string(c.openssl) +
-                              " -provider legacy -provider default -nopad -K " + keyHex;
+        std::string command =
+            "openssl enc -" + std::string(c.openssl) + " -provider legacy -provider default -nopad -K " + keyHex;
         if (c.mode != Blowfish::kModeEcb)
             command += " -iv " + ivHex;
-        command += " -in " + ShellQuote(folder.UnixFile("clear.bin")) + " -out " +
-                   ShellQuote(folder.UnixFile(outName));
+        command += " -in " + ShellQuote(folder.UnixFile("clear.bin")) + " -out " + ShellQuote(folder.UnixFile(outName));
         const ShellResult run = RunShell(command);
         ASSERT_TRUE(run.finished) << run.err;
         ASSERT_EQ(run.exitCode, 0) << run.out << run.err;

@@ -1,6 +1,6 @@
 // Short names, slot counts, entry-set layout, dates and the ANSI builders.
 #include "device/fs/fat_entry.h"
-#include "memory_folder.h"
+#include "tests/device/fs/memory_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -62,6 +62,7 @@ TEST(FsFatEntry, SlotCountForNames)
         std::wstring name;
         std::uint32_t slots;
     };
+    // clang-format off
     const Case cases[] = {
         {L"", 2},
         {L"a", 2},
@@ -75,6 +76,7 @@ TEST(FsFatEntry, SlotCountForNames)
         {L"C:\\Music\\Album\\" + std::wstring(20, L'x'), 3},
         {std::wstring(300, L'p') + L"\\song.mp3", 2},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.name.size()) + " characters");
         EXPECT_EQ(EntryCountForWideName(c.name.c_str()), c.slots);
@@ -95,6 +97,7 @@ TEST(FsFatEntry, ShortNamesInAnEmptyFolder)
         std::wstring name;
         std::string shortText;
     };
+    // clang-format off
     const Case cases[] = {
         {L"song.mp3", "SONG.MP3"},
         {L"My Favourite Song.mp3", "MYFAVO~0.MP3"},
@@ -113,6 +116,7 @@ TEST(FsFatEntry, ShortNamesInAnEmptyFolder)
         {L"Ab~1.txt", "AB~1.TXT"},
         {L"\u00e5bc.txt", "\xE5" "BC.TXT"},  // only a-z are upper-cased
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name.begin(), c.name.end()));
         MemoryFolder folder(8);
@@ -233,8 +237,8 @@ TEST(FsFatEntry, EntrySetLayout)
     const FatShortEntry& e = folder.Entries()[5].entry;
     EXPECT_EQ(StoredName(folder.Entries()[5]), "MYFAVO~0MP3");
     EXPECT_EQ(e.attributes, 0x80);
-    EXPECT_EQ(e.reserved, 0xAB);                // kept from the slot
-    EXPECT_EQ(e.createTenths, 0xAB | 0x80);     // odd second; the other bits kept
+    EXPECT_EQ(e.reserved, 0xAB);             // kept from the slot
+    EXPECT_EQ(e.createTenths, 0xAB | 0x80);  // odd second; the other bits kept
     EXPECT_EQ(e.createTime, Time(13, 45, 31));
     EXPECT_EQ(e.createDate, Date(2024, 3, 5));
     EXPECT_EQ(e.accessDate, Date(2023, 12, 31));
@@ -331,7 +335,11 @@ TEST(FsFatEntry, FirstByteE5IsStoredAs05AndReadBack)
     ASSERT_EQ(folder.AddEntry(L"\u00e5ngstr\u00f6m tune.mp3", 22), "\xE5NGSTR~1.MP3");
 
     // Without a long name the short name reads back with its real first byte.
-    ASSERT_EQ(folder.WriteEntrySet(6, 1, 23, nullptr, "\xE5" "BC.TXT", 0x80, 0, 0, 0, 0), 0u);
+    ASSERT_EQ(folder.WriteEntrySet(6, 1, 23, nullptr,
+                                   "\xE5"
+                                   "BC.TXT",
+                                   0x80, 0, 0, 0, 0),
+              0u);
     EXPECT_EQ(folder.Entries()[6].raw[0], 0x05);
     const auto walked = folder.Walk();
     ASSERT_EQ(walked.size(), 3u);
@@ -347,6 +355,7 @@ TEST(FsFatEntry, DatesAndTimesAreClamped)
         int year, month, day, hour, minute, second;
         std::uint16_t date, time;
     };
+    // clang-format off
     const Case cases[] = {
         {"ordinary", false, 2024, 3, 5, 13, 45, 31, Date(2024, 3, 5), Time(13, 45, 31)},
         {"first day", false, 1980, 1, 1, 0, 0, 0, 0x0021, 0},
@@ -356,6 +365,7 @@ TEST(FsFatEntry, DatesAndTimesAreClamped)
         {"after 2107", false, 2108, 1, 1, 0, 0, 0, 0xFF9F, Time(23, 59, 58)},
         {"no time", true, 0, 0, 0, 0, 0, 0, 0x0021, 0},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::tm t{};
@@ -379,12 +389,14 @@ TEST(FsFatEntry, DatesAndTimesAreClamped)
         std::time_t t;
         int year, month, day, hour, minute, second;
     };
+    // clang-format off
     const TimeCase times[] = {
         {"-1 (conversion fails)", std::time_t(-1), 1980, 1, 1, 0, 0, 0},
         {"0 (1970)", std::time_t(0), 1980, 1, 1, 0, 0, 0},
         {"year 2200", LocalTime(2200, 6, 1, 12, 0, 0), 2107, 12, 31, 23, 59, 58},
         {"ordinary", LocalTime(2024, 3, 5, 13, 45, 31), 2024, 3, 5, 13, 45, 31},
     };
+    // clang-format on
     for (const TimeCase& c : times) {
         SCOPED_TRACE(c.what);
         const std::tm t = FatLocalTime(c.t);
@@ -421,7 +433,9 @@ TEST(FsFatEntry, CodePageConversionsStayInTheirBuffers)
     char ansi[8];
     std::fill(std::begin(ansi), std::end(ansi), '#');
     EXPECT_EQ(WideToAnsi(L"\u00e5bc", ansi, 4), 3u);
-    EXPECT_EQ(std::string(ansi), "\xE5" "bc");
+    EXPECT_EQ(std::string(ansi),
+              "\xE5"
+              "bc");
     std::fill(std::begin(ansi), std::end(ansi), '#');
     EXPECT_EQ(WideToAnsi(L"abcd", ansi, 4), 0u);
     EXPECT_EQ(ansi[0], '\0');
@@ -436,8 +450,8 @@ TEST(FsFatEntry, AnsiFileBuilderAttributesAndHighCluster)
         std::uint8_t typeCode;
         std::uint8_t attributes;
     };
-    for (const Case c : {Case{'C', 0x06}, Case{'F', 0x06}, Case{'K', 0x06}, Case{'c', 0x80}, Case{1, 0x80},
-                         Case{0, 0x80}}) {
+    for (const Case c :
+         {Case{'C', 0x06}, Case{'F', 0x06}, Case{'K', 0x06}, Case{'c', 0x80}, Case{1, 0x80}, Case{0, 0x80}}) {
         SCOPED_TRACE(int(c.typeCode));
         MemoryFolder folder(4);
         ASSERT_EQ(BuildFileEntrySet(2, 2, 0x0042, "Caf\xE9.dat", "CAF\xC9.DAT", c.typeCode, 77,
@@ -482,8 +496,7 @@ TEST(FsFatEntry, RenameKeepsTheEntryAndTakesNewNameAndTimes)
     const std::time_t created = LocalTime(2001, 9, 8, 7, 6, 5);
     const std::time_t old = LocalTime(2002, 1, 2, 3, 4, 6);
     std::vector<FatDirSlot> slots(8);
-    ASSERT_EQ(BuildFileEntrySet(1, 2, 300, "old.mp3", "OLD.MP3", 'K', 4096, created, old, old, slots.data(), 8, 7),
-              0u);
+    ASSERT_EQ(BuildFileEntrySet(1, 2, 300, "old.mp3", "OLD.MP3", 'K', 4096, created, old, old, slots.data(), 8, 7), 0u);
     slots[1].entry.reserved = 0x18;
     const FatDirSlot oldEntry = slots[1];
 

@@ -1,6 +1,6 @@
 // The folder object's walk, free-run search, new-folder entries, reorder, removal and copy.
-#include "allocation_failure.h"
-#include "memory_folder.h"
+#include "tests/support/allocation_failure.h"
+#include "tests/device/fs/memory_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -112,7 +112,7 @@ TEST(FsFatFolder, RecordTakesTheShortEntryFieldsAndZeroesTheNameArea)
     FatDirSlot& slot = folder.Entries()[1];
     std::memcpy(slot.raw, "SONG    MP3", 11);
     for (int i = 11; i < 32; ++i)
-        slot.raw[i] = std::uint8_t(0x40 + i);   // distinct bytes 11..31
+        slot.raw[i] = std::uint8_t(0x40 + i);  // distinct bytes 11..31
 
     DirRecord record;
     std::memset(&record, 0xCC, sizeof record);
@@ -145,8 +145,11 @@ TEST(FsFatFolder, WalkSkipsFreeAndLongSlotsButCountsDeletedEntries)
     FatDirSlot* s = folder.Entries();
     SetLongEntry(s[0], 0x41, L'a');
     SetShortEntry(s[1], "AAAAAA~0   ", 11);
-    SetShortEntry(s[3], "\xE5" "ELETED TXT", 12);      // slot 2 stays free
-    SetLongEntry(s[4], 0x01, L'o');                    // a long entry followed by nothing
+    SetShortEntry(s[3],
+                  "\xE5"
+                  "ELETED TXT",
+                  12);               // slot 2 stays free
+    SetLongEntry(s[4], 0x01, L'o');  // a long entry followed by nothing
     SetShortEntry(s[6], "PLAIN   TXT", 13);
     SetShortEntry(s[7], "README     ", 14);
     SetShortEntry(s[8], "LABEL      ", 15);
@@ -155,9 +158,11 @@ TEST(FsFatFolder, WalkSkipsFreeAndLongSlotsButCountsDeletedEntries)
     const Walked walked = folder.Walk();
     const Walked expected = {
         {std::wstring(13, L'a'), 11},
-        {L"\u00e5" L"ELETED.TXT", 12},
+        {L"\u00e5"
+         L"ELETED.TXT",
+         12},
         {L"PLAIN.TXT", 13},
-        {L"README.   ", 14},   // the dot is always written, the blank extension kept
+        {L"README.   ", 14},  // the dot is always written, the blank extension kept
         {L"LABEL.   ", 15},
     };
     EXPECT_EQ(walked, expected);
@@ -196,7 +201,7 @@ TEST(FsFatFolder, BrokenLongNameChainsStayInBounds)
 TEST(FsFatFolder, FreeRunSearch)
 {
     struct Case {
-        const char* layout;   // U used, . free, d deleted (0xE5)
+        const char* layout;  // U used, . free, d deleted (0xE5)
         std::uint32_t count;
         std::int32_t expected;
     };
@@ -211,7 +216,10 @@ TEST(FsFatFolder, FreeRunSearch)
             if (c.layout[i] == 'U')
                 SetShortEntry(folder.Entries()[i], "USED       ", std::uint16_t(i + 2));
             else if (c.layout[i] == 'd')
-                SetShortEntry(folder.Entries()[i], "\xE5" "SED       ", std::uint16_t(i + 2));
+                SetShortEntry(folder.Entries()[i],
+                              "\xE5"
+                              "SED       ",
+                              std::uint16_t(i + 2));
         }
         EXPECT_EQ(folder.FindFreeRun(c.count), c.expected);
     }
@@ -219,7 +227,7 @@ TEST(FsFatFolder, FreeRunSearch)
 
 TEST(FsFatFolder, NewFolderEntries)
 {
-    const std::tm when{31, 20, 10, 15, 5, 121, 0, 0, -1};   // 2021-06-15 10:20:31
+    const std::tm when{31, 20, 10, 15, 5, 121, 0, 0, -1};  // 2021-06-15 10:20:31
     std::tm local = when;
     const std::time_t t = std::mktime(&local);
     const std::uint16_t date = ((2021 - 1980) << 9) | (6 << 5) | 15;
@@ -275,7 +283,7 @@ protected:
     {
         ASSERT_EQ(folder.WriteEntrySet(1, 2, 201, L"Alpha.mp3", "ALPHA.MP3", 0x80, 1, 0, 0, 0), 0u);
         ASSERT_EQ(folder.WriteEntrySet(5, 3, 202, L"Bravo song number.mp3", "BRAVOS~0.MP3", 0x80, 2, 0, 0, 0), 0u);
-        SetLongEntry(folder.Entries()[7], 0xE5, L'q');   // a deleted long entry between sets
+        SetLongEntry(folder.Entries()[7], 0xE5, L'q');  // a deleted long entry between sets
         ASSERT_EQ(folder.WriteEntrySet(10, 2, 203, L"Charlie.mp3", "CHARLIE.MP3", 0x80, 3, 0, 0, 0), 0u);
     }
 
@@ -292,7 +300,7 @@ TEST_F(FsFatFolderSets, MoveToPosition)
     struct Case {
         std::int32_t from, to;
         std::uint32_t result;
-        std::vector<int> order;   // 0 = A, 1 = B, 2 = C
+        std::vector<int> order;  // 0 = A, 1 = B, 2 = C
     };
     const Case cases[] = {
         {2, 0, 1, {2, 0, 1}}, {0, 2, 1, {1, 2, 0}}, {0, 1, 1, {1, 0, 2}}, {2, 1, 1, {0, 2, 1}},
@@ -409,14 +417,14 @@ TEST_F(FsFatFolderSets, CopyEntrySet)
 TEST(FsFatFolder, LookupByIdSkipsDotsFreeAndDeletedSlots)
 {
     MemoryFolder folder(8);
-    folder.InitDirectory(40, 0, 1700000000, nullptr);   // ".." carries id 0, like an empty file
+    folder.InitDirectory(40, 0, 1700000000, nullptr);  // ".." carries id 0, like an empty file
     SetShortEntry(folder.Entries()[2], "GONE    MP3", 0);
     folder.Entries()[2].raw[0] = kSlotDeleted;
     SetShortEntry(folder.Entries()[4], "EMPTY   TXT", 0);
     SetShortEntry(folder.Entries()[5], "SONG    MP3", 40);
 
     EXPECT_EQ(folder.FindEntryById(0), 4);
-    EXPECT_EQ(folder.FindEntryById(40), 5);   // not "."
+    EXPECT_EQ(folder.FindEntryById(40), 5);  // not "."
     EXPECT_EQ(folder.FindEntryById(40, 6), -1);
     EXPECT_EQ(folder.FindEntryById(41), -1);
 }
@@ -435,7 +443,7 @@ TEST_F(FsFatFolderSets, RenameMovesTheSetOrRestoresTheEntriesExactly)
     const std::wstring tooLong(300, L'x');
     EXPECT_EQ(folder.RenameEntrySet(201, tooLong.c_str(), nullptr), 1u);
     EXPECT_EQ(folder.RenameEntrySet(999, L"x.mp3", nullptr), 1u);
-    const std::wstring fills(12 * 13, L'y');   // 13 slots: no room in 14 with the others
+    const std::wstring fills(12 * 13, L'y');  // 13 slots: no room in 14 with the others
     EXPECT_EQ(folder.RenameEntrySet(203, fills.c_str(), nullptr), 1u);
     EXPECT_EQ(Bytes(folder), before);
 }
@@ -455,7 +463,7 @@ TEST_F(FsFatFolderSets, CopyIntoAnotherFolder)
     MemoryFolder target(4);
     ASSERT_EQ(target.CopyEntrySetFrom(folder, 202), 0u);
     EXPECT_EQ(target.Walk(), (Walked{b}));
-    EXPECT_EQ(target.CopyEntrySetFrom(folder, 202), 1u);   // one slot left
+    EXPECT_EQ(target.CopyEntrySetFrom(folder, 202), 1u);  // one slot left
     EXPECT_EQ(target.CopyEntrySetFrom(folder, 999), 1u);
     test_support::NothrowArrayAllocationFails failing;
     EXPECT_EQ(target.CopyEntrySetFrom(folder, 201), 3u);
@@ -478,7 +486,7 @@ TEST(FsFatFolder, ParentAndSubtree)
     EXPECT_FALSE(thirty.LiesWithin(11, parentOf));
 
     ASSERT_TRUE(thirty.SetParentId(99));
-    EXPECT_TRUE(thirty.LiesWithin(11, parentOf));   // unknown parent: refuse
+    EXPECT_TRUE(thirty.LiesWithin(11, parentOf));  // unknown parent: refuse
 
     MemoryFolder loop(8, 50);
     loop.InitDirectory(50, 50, 1700000000, nullptr);

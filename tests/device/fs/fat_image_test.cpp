@@ -1,8 +1,8 @@
 // Entry sets written by the folder code into a FAT12 image made by mkfs.fat, then checked by the
 // host's fsck.fat and listed and read by mtools.
 #include "device/fs/fat_entry.h"
-#include "memory_folder.h"
-#include "unix_shell.h"
+#include "tests/device/fs/memory_folder.h"
+#include "tests/support/unix_shell.h"
 
 #include <windows.h>
 
@@ -92,7 +92,7 @@ private:
 
 struct ImageFile {
     std::wstring name;
-    std::string shortName;   // as mdir shows it ("NAME     EXT"); empty when it holds non-ASCII bytes
+    std::string shortName;  // as mdir shows it ("NAME     EXT"); empty when it holds non-ASCII bytes
 };
 
 class FsFatImage : public testing::Test {
@@ -143,7 +143,7 @@ protected:
     // through the ANSI builders, and two folders with "." and "..".
     void WriteEntries(bool folderNameEntry)
     {
-        expected.emplace_back(L"KWEPTEST.   ", 0);   // the volume label mkfs.fat wrote
+        expected.emplace_back(L"KWEPTEST.   ", 0);  // the volume label mkfs.fat wrote
         AddFile(*root, L"song.mp3", "SONG     MP3");
         AddFile(*root, L"My Favourite Song.mp3", "MYFAVO~0 MP3");
         AddFile(*root, L"a.b.c.mp3", "ABC~0    MP3");
@@ -190,7 +190,7 @@ protected:
             MemoryFolder album(std::uint32_t(fat.ClusterBytes() / 32), cluster, 0);
             album.InitDirectory(cluster, 0, fileTime, folderNameEntry ? L"Album Folder" : nullptr);
             AddFile(album, L"inner track.mp3", "INNERT~0 MP3");
-            expected.pop_back();   // listed inside the folder, not in the root
+            expected.pop_back();  // listed inside the folder, not in the root
             files.pop_back();
             std::memcpy(fat.bytes.data() + fat.ClusterOffset(cluster), album.Entries(), fat.ClusterBytes());
         }
@@ -203,7 +203,8 @@ protected:
             const std::int32_t slot = FindFreeEntryRun(count, root->Entries(), root->Capacity());
             char shortText[kShortTextBytes];
             ASSERT_GE(slot, 0);
-            ASSERT_EQ(MakeShortName("Empty Folder", shortText, sizeof shortText, root->Entries(), root->Capacity()), 0u);
+            ASSERT_EQ(MakeShortName("Empty Folder", shortText, sizeof shortText, root->Entries(), root->Capacity()),
+                      0u);
             ASSERT_EQ(BuildFolderEntrySet(std::uint32_t(slot), count, cluster, "Empty Folder", shortText,
                                           root->Entries(), root->Capacity()),
                       0u);
@@ -273,10 +274,10 @@ protected:
     std::unique_ptr<MemoryFolder> root;
     std::uint16_t nextCluster = 2;
     std::time_t fileTime = [] {
-        std::tm t{30, 20, 10, 15, 5, 121, 0, 0, -1};   // 2021-06-15 10:20:30 local
+        std::tm t{30, 20, 10, 15, 5, 121, 0, 0, -1};  // 2021-06-15 10:20:30 local
         return std::mktime(&t);
     }();
-    std::vector<std::pair<std::wstring, std::uint16_t>> expected;   // the root's entries in order
+    std::vector<std::pair<std::wstring, std::uint16_t>> expected;  // the root's entries in order
     std::vector<ImageFile> files;
 };
 
@@ -334,12 +335,12 @@ TEST_F(FsFatImage, EntrySetsPassFsckAndShowInMdir)
     const std::string inner = Mdir("/Album Folder");
     EXPECT_NE(inner.find("inner track.mp3"), std::string::npos) << inner;
     const auto innerLines = Lines(inner);
-    EXPECT_TRUE(std::any_of(innerLines.begin(), innerLines.end(),
-                            [](const std::string& l) { return l.rfind(".            <DIR>", 0) == 0; }))
-        << inner;
-    EXPECT_TRUE(std::any_of(innerLines.begin(), innerLines.end(),
-                            [](const std::string& l) { return l.rfind("..           <DIR>", 0) == 0; }))
-        << inner;
+    EXPECT_TRUE(std::any_of(innerLines.begin(), innerLines.end(), [](const std::string& l) {
+        return l.rfind(".            <DIR>", 0) == 0;
+    })) << inner;
+    EXPECT_TRUE(std::any_of(innerLines.begin(), innerLines.end(), [](const std::string& l) {
+        return l.rfind("..           <DIR>", 0) == 0;
+    })) << inner;
 
     // The first cluster is what a PC reads as the file's data.
     for (const std::wstring& name : {std::wstring(L"song.mp3"), std::wstring(L"\u00e5ngstr\u00f6m song.mp3"),

@@ -1,5 +1,5 @@
 // The block stream over a store in memory that records every call it gets.
-#include "allocation_failure.h"
+#include "tests/support/allocation_failure.h"
 #include "device/fs/engine_status.h"
 #include "device/fs/file_stream.h"
 
@@ -24,13 +24,13 @@ public:
     explicit MemoryStream(std::uint32_t blockBytes) : blockBytes(blockBytes) {}
 
     std::uint32_t blockBytes;
-    Bytes file;                         // the entry that a read opens
-    std::vector<Bytes> written;         // whole blocks as WriteBlock got them
+    Bytes file;                  // the entry that a read opens
+    std::vector<Bytes> written;  // whole blocks as WriteBlock got them
     std::vector<std::uint32_t> lastBlockFlags;
     std::vector<std::string> calls;
     std::uint32_t committedSize = 0;
     std::wstring committedName;
-    std::map<std::string, std::pair<int, std::uint32_t>> failures;   // call name -> (n-th call, status)
+    std::map<std::string, std::pair<int, std::uint32_t>> failures;  // call name -> (n-th call, status)
 
     void FailOn(const std::string& call, int nth, std::uint32_t status) { failures[call] = {nth, status}; }
     int Count(const std::string& call) const { return int(std::count(calls.begin(), calls.end(), call)); }
@@ -115,6 +115,7 @@ TEST(FsFileStream, WriteTurnsChunksIntoWholeBlocks)
         std::size_t chunk;
         std::size_t blocks;
     };
+    // clang-format off
     const Case cases[] = {
         {"nothing", 0, 1, 1},                 // one zero block
         {"one byte", 1, 1, 1},
@@ -124,6 +125,7 @@ TEST(FsFileStream, WriteTurnsChunksIntoWholeBlocks)
         {"exactly three blocks in chunks", 48, 5, 3},
         {"large chunk", 100, 100, 7},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         MemoryStream stream(16);
@@ -153,9 +155,10 @@ TEST(FsFileStream, ReadCopiesWhatWasAskedAndStopsAtTheEnd)
     struct Case {
         const char* what;
         std::size_t size;
-        std::vector<std::uint32_t> reads;          // lengths asked
-        std::vector<std::uint32_t> counts;         // counts returned
+        std::vector<std::uint32_t> reads;   // lengths asked
+        std::vector<std::uint32_t> counts;  // counts returned
     };
+    // clang-format off
     const Case cases[] = {
         {"smaller than a block, in pieces", 10, {3, 3, 10, 5}, {3, 3, 4, 0}},
         {"several blocks in one read", 40, {100}, {40}},
@@ -163,6 +166,7 @@ TEST(FsFileStream, ReadCopiesWhatWasAskedAndStopsAtTheEnd)
         {"across block ends", 35, {7, 20, 20}, {7, 20, 8}},
         {"empty file", 0, {8}, {0}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         MemoryStream stream(16);
@@ -228,8 +232,9 @@ TEST(FsFileStream, StoreFailuresArePassedThrough)
         const char* call;
         int nth;
         std::uint32_t status;
-        const char* failingStep;   // "write", "read", "close" or "open"
+        const char* failingStep;  // "write", "read", "close" or "open"
     };
+    // clang-format off
     const Case cases[] = {
         {"block write while writing", true, "WriteBlock", 1, 4, "write"},
         {"next block while writing", true, "ReadNextBlock", 1, 3, "write"},
@@ -239,6 +244,7 @@ TEST(FsFileStream, StoreFailuresArePassedThrough)
         {"block read while reading", false, "ReadFirstBlock", 2, 4, "read"},
         {"first block read at open", false, "ReadFirstBlock", 1, 4, "open"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         MemoryStream stream(16);
@@ -355,7 +361,7 @@ TEST(FsFileStream, ReopeningStartsAfresh)
     ASSERT_EQ(stream.Close(), 0u);
     EXPECT_EQ(stream.committedSize, 0u);
     EXPECT_EQ(stream.committedName, L"second");
-    EXPECT_EQ(stream.written.size(), 2u);   // one from the first Write, the zero block of the second
+    EXPECT_EQ(stream.written.size(), 2u);  // one from the first Write, the zero block of the second
     EXPECT_EQ(stream.written.back(), Bytes(16, 0));
 }
 

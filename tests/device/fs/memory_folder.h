@@ -18,10 +18,9 @@ class MemoryFolder : public engine::FatFolder {
 public:
     explicit MemoryFolder(std::uint32_t capacity, std::uint32_t folderId = 7, std::uint32_t rootFlag = 0)
         : FatFolder(capacity, folderId, 1, rootFlag)
-    {
-    }
+    {}
 
-    std::vector<std::uint8_t> stored;   // the directory "on the medium"
+    std::vector<std::uint8_t> stored;  // the directory "on the medium"
 
     std::uint32_t Load() override
     {

@@ -105,7 +105,8 @@ TEST(SelectCurrentChipTest, MaskToChip)
 {
     struct Case {
         std::uint32_t mask, chip;
-    } cases[] = {{1, 0}, {2, 1}, {4, 2}, {8, 3}, {16, 4}, {32, 5}, {64, 6}, {128, 7}, {3, 0}, {0, 0}, {256, 0}, {0x82, 0}};
+    } cases[] = {{1, 0},  {2, 1},   {4, 2}, {8, 3}, {16, 4},  {32, 5},
+                 {64, 6}, {128, 7}, {3, 0}, {0, 0}, {256, 0}, {0x82, 0}};
     for (const Case& c : cases) {
         Engine.CurrentChip = 99;
         SelectCurrentChip(c.mask);

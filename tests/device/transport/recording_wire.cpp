@@ -1,4 +1,4 @@
-#include "recording_wire.h"
+#include "tests/device/transport/recording_wire.h"
 
 #include <windows.h>
 

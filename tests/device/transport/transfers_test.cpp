@@ -1,6 +1,6 @@
 // How data moves: chunking, the large-page repack, failures that close all three pipes, the
 // driver lookup with no player, and the transport lock between brackets.
-#include "recording_wire.h"
+#include "tests/device/transport/recording_wire.h"
 
 #include "device/transport/device_pipes.h"
 #include "device/transport/engine_state.h"
@@ -100,7 +100,8 @@ TEST_F(TransferTest, LargePageRepack)
     for (std::size_t i = 0; i < 256; ++i) {
         const std::uint8_t* page = pages.data() + (i / 4) * 2112;
         std::size_t slot = i % 4;
-        EXPECT_EQ(Bytes(page + slot * 512, page + slot * 512 + 512), Bytes(units.begin() + i * 576, units.begin() + i * 576 + 512))
+        EXPECT_EQ(Bytes(page + slot * 512, page + slot * 512 + 512),
+                  Bytes(units.begin() + i * 576, units.begin() + i * 576 + 512))
             << "data of unit " << i;
         EXPECT_EQ(Bytes(page + 2048 + slot * 16, page + 2048 + slot * 16 + 16),
                   Bytes(units.begin() + i * 576 + 512, units.begin() + i * 576 + 528))
@@ -152,16 +153,16 @@ TEST_F(TransferTest, FailedOrShortTransferClosesAllPipes)
     } cases[] = {
         {"command block write fails", sim::FaultKind::Fail, 1, 0, [] { return PlayerPipes.ReadDeviceInfo(info); }, 1,
          reinterpret_cast<std::uint8_t*>(&info)},
-        {"63-byte device information", sim::FaultKind::Shorten, 2, 63, [] { return PlayerPipes.ReadDeviceInfo(info); }, 1,
-         reinterpret_cast<std::uint8_t*>(&info)},
+        {"63-byte device information", sim::FaultKind::Shorten, 2, 63, [] { return PlayerPipes.ReadDeviceInfo(info); },
+         1, reinterpret_cast<std::uint8_t*>(&info)},
         {"page read fails", sim::FaultKind::Fail, 2, 0, [] { return PlayerPipes.NandReadPage(1, 0, 0, 0, unit); }, 1,
          nullptr},
         {"second chunk of a read is short", sim::FaultKind::Shorten, 3, 100,
          [] { return PlayerPipes.NandReadPages(1, 0, 0, 0, pages, 40); }, 1, nullptr},
         {"page data write fails", sim::FaultKind::Fail, 2, 0,
          [] { return PlayerPipes.NandWritePage(1, 0, 0, 0, unit); }, 1, nullptr},
-        {"third large-page write fails", sim::FaultKind::Fail, 3, 0,
-         [] { return PlayerPipes.NandWriteData(units, 1); }, 1, nullptr},
+        {"third large-page write fails", sim::FaultKind::Fail, 3, 0, [] { return PlayerPipes.NandWriteData(units, 1); },
+         1, nullptr},
         {"file header reply short", sim::FaultKind::Shorten, 2, 10,
          [] { return PlayerPipes.QueryFileHeader(0, 1, header); }, 1, header.data()},
         {"status block cannot be sent", sim::FaultKind::Fail, 1, 0, [] { return PlayerPipes.QueryStatusA0(); }, 1,
@@ -173,9 +174,16 @@ TEST_F(TransferTest, FailedOrShortTransferClosesAllPipes)
         if (m.size() != 64)
             return;
         switch (m[0]) {
-        case 0x02: out.emplace_back(32 * 576, 0xAB); out.emplace_back(8 * 576, 0xAB); break;
-        case 0x06: out.emplace_back(576, 0xAB); break;
-        default: out.emplace_back(64, 0xAB); break;
+        case 0x02:
+            out.emplace_back(32 * 576, 0xAB);
+            out.emplace_back(8 * 576, 0xAB);
+            break;
+        case 0x06:
+            out.emplace_back(576, 0xAB);
+            break;
+        default:
+            out.emplace_back(64, 0xAB);
+            break;
         }
     });
     for (const Case& c : cases) {
@@ -243,22 +251,23 @@ TEST(SimulatedPlayerVariableTest, SameNameAsTheSimulator)
 TEST(DescriptorWalkTest, BoundedByBytesAndLengths)
 {
     // Configuration (9 bytes, total 32), interface (9), two endpoints (7 each).
-    const Bytes good = {9, 2, 32, 0, 1, 1, 0, 0x80, 50, 9, 4, 0, 0, 2, 0xFF, 0, 0, 0,
-                        7, 5, 0x81, 2, 64, 0, 0, 7, 5, 0x02, 2, 64, 0, 0};
+    const Bytes good = {9, 2, 32, 0, 1,    1, 0,  0x80, 50, 9, 4, 0,    0, 2,  0xFF, 0,
+                        0, 0, 7,  5, 0x81, 2, 64, 0,    0,  7, 5, 0x02, 2, 64, 0,    0};
     Bytes zeroLength = good;
     zeroLength[18] = 0;  // first endpoint claims length 0: the walk must not loop on it
     Bytes overrun = good;
-    overrun[25] = 200;   // second endpoint runs past the bytes returned
+    overrun[25] = 200;  // second endpoint runs past the bytes returned
     Bytes shortTotal = good;
     shortTotal[2] = 18;  // the set ends after the interface
     Bytes padded = good;
-    padded[2] = 0xFF;    // a total larger than what came back
-    padded.push_back(1); // and one stray byte
+    padded[2] = 0xFF;     // a total larger than what came back
+    padded.push_back(1);  // and one stray byte
     struct Case {
         const char* name;
         Bytes bytes;
         std::uint32_t interfaces, endpoints;
         bool wellFormed;
+        // clang-format off
     } cases[] = {
         {"whole configuration", good, 1, 2, true},
         {"zero length", zeroLength, 1, 0, false},
@@ -267,6 +276,7 @@ TEST(DescriptorWalkTest, BoundedByBytesAndLengths)
         {"stray last byte", padded, 1, 2, false},
         {"nothing returned", {}, 0, 0, false},
     };
+    // clang-format on
     for (const Case& c : cases) {
         DescriptorWalk walk = WalkConfigurationDescriptor(c.bytes.data(), c.bytes.size());
         EXPECT_EQ(walk.interfaces, c.interfaces) << c.name;

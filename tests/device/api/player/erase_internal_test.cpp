@@ -100,8 +100,7 @@ protected:
     Progress progress;
 };
 
-const Record kErased = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+const Record kErased = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 TEST_P(EraseInternalTest, ErasesEverythingAndWritesTheEmptyRoot)
 {
@@ -125,7 +124,8 @@ TEST_P(EraseInternalTest, ErasesEverythingAndWritesTheEmptyRoot)
     EXPECT_EQ(Engine.InternalBlockCount, c.chips.size() * 1024u);
 
     // The root record: the first usable block of chip 0, on its first InternalRootSectors pages.
-    const Record root = {0xAA, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 'R', 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, c.rootIdLow, c.rootIdHigh};
+    const Record root = {0xAA, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 'R',         0,
+                         0,    0,    0,    0xFF, 0xFF, 0xFF, c.rootIdLow, c.rootIdHigh};
     for (std::uint32_t page = 0; page < 16; ++page) {
         auto p = Page(0, 0, page);
         if (page < Engine.InternalRootSectors) {

@@ -1,7 +1,7 @@
 // Identification of the player from its information block: model, firmware rules, root count, the
 // chip scan with the card slot, the sector card's figures, and the single-command operations.
-#include "recording_wire.h"
-#include "scripted_info.h"
+#include "tests/device/transport/recording_wire.h"
+#include "tests/device/api/player/scripted_info.h"
 
 #include "device/api/player/player_device.h"
 #include "device/flash/nand_chip.h"
@@ -23,6 +23,7 @@ TEST(IdentifyModelTest, FirstMatchingPrefixWins)
     struct Case {
         const char* id;
         PlayerModel model;
+        // clang-format off
     } cases[] = {
         {"KWEP-1", PlayerModel::KWEP_1},     {"KWEP-1X  v2", PlayerModel::KWEP_1}, {"KWEP-2", PlayerModel::KWEP_2},
         {"KWEP-3", PlayerModel::KWEP_3},     {"KWEP-4", PlayerModel::KWEP_4},      {"KWEP-5", PlayerModel::KWEP_5},
@@ -34,6 +35,7 @@ TEST(IdentifyModelTest, FirstMatchingPrefixWins)
         {"TN52", PlayerModel::Unknown},      {"KWEP-7", PlayerModel::Unknown},     {"", PlayerModel::Unknown},
         {" TN510", PlayerModel::Unknown},
     };
+    // clang-format on
     PlayerDevice device;
     for (const Case& c : cases) {
         Engine.CurrentModel = PlayerModel::SQ22;
@@ -116,13 +118,22 @@ TEST_F(ScriptedPlayerTest, RootEntryCount)
         std::uint16_t count;
         std::uint32_t entries;
     } cases[] = {
-        {"TN510", 0x0000, 256}, {"TN510", 0xFFFF, 256}, {"TN510", 0x6F78, 256},  // "xo": the echoed signature
-        {"TN510", 512, 512},    {"TN510", 16, 16},      {"TN510", 4096, 4096},
+        {"TN510", 0x0000, 256},
+        {"TN510", 0xFFFF, 256},
+        {"TN510", 0x6F78, 256},  // "xo": the echoed signature
+        {"TN510", 512, 512},
+        {"TN510", 16, 16},
+        {"TN510", 4096, 4096},
         // Counts that are no whole number of sectors, or more than an erase block holds.
-        {"TN510", 5, 256},      {"TN510", 0xFFF0, 256}, {"TN510", 4112, 256},
+        {"TN510", 5, 256},
+        {"TN510", 0xFFF0, 256},
+        {"TN510", 4112, 256},
         // Models with a fixed root.
-        {"KWEP-1", 512, 256},   {"KWEP07", 512, 256},   {"QX-900", 512, 256},
-        {"KWEP-4", 512, 512},   {"KWEP08", 1024, 1024},
+        {"KWEP-1", 512, 256},
+        {"KWEP07", 512, 256},
+        {"QX-900", 512, 256},
+        {"KWEP-4", 512, 512},
+        {"KWEP08", 1024, 1024},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.model << " " << c.count);
@@ -144,6 +155,7 @@ TEST_F(ScriptedPlayerTest, FirmwareRules)
         std::uint32_t on;
         std::int32_t depth;
         std::uint32_t header, badBlockByteIgnored;
+        // clang-format off
     } cases[] = {
         {"KWEP-2", "0216", 1, 1, 1, 1}, {"KWEP-2", "1216", 1, 1, 1, 1}, {"KWEP-2", "1300", 1, 1, 1, 1},
         {"KWEP-2", "N100", 1, 1, 1, 1}, {"KWEP-2", "1215", 0, 0, 0, 1}, {"KWEP-2", "0300", 0, 0, 0, 1},
@@ -151,6 +163,7 @@ TEST_F(ScriptedPlayerTest, FirmwareRules)
         {"TN540", "1.08", 1, -1, 1, 0}, {"TN550", "1.05", 1, -1, 1, 1}, {"TN550", "0100", 1, -1, 1, 0},
         {"TN530", "0100", 1, -1, 1, 1},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.model << " " << c.firmware);
         ASSERT_EQ(Identify(InfoBytes(c.model, c.firmware)), 0u);
@@ -168,7 +181,8 @@ TEST_F(ScriptedPlayerTest, NFirmwareSendsIdsComplemented)
     for (const char* firmware : {"N100", "0100"}) {
         SCOPED_TRACE(firmware);
         bool n = firmware[0] == 'N';
-        ASSERT_EQ(Identify(InfoBytes("TN510", firmware).Word(0, 0x1913).Word(1, 0).Word(2, 0xFFFF).Word(3, 0x8A13)), 0u);
+        ASSERT_EQ(Identify(InfoBytes("TN510", firmware).Word(0, 0x1913).Word(1, 0).Word(2, 0xFFFF).Word(3, 0x8A13)),
+                  0u);
         EXPECT_EQ(NandChips[0].present, n ? 1 : 0);
         EXPECT_EQ(NandChips[1].present, 0);
         EXPECT_EQ(NandChips[2].present, 0);
@@ -194,15 +208,21 @@ TEST_F(ScriptedPlayerTest, ChipScanAndCardSlot)
         std::uint8_t cardSelect;
     } cases[] = {
         {"unknown model: seven slots, card after them",
-         InfoBytes("QX-900", "0100").Chip(0, 0xEC, 0x75).Chip(1, 0xEC, 0x99).Chip(2, 0x98, 0xDA).Chip(6, 0x45, 0xE6)
-             .Chip(7, 0xEC, 0x75).Byte(56, 0x03),
+         InfoBytes("QX-900", "0100")
+             .Chip(0, 0xEC, 0x75)
+             .Chip(1, 0xEC, 0x99)
+             .Chip(2, 0x98, 0xDA)
+             .Chip(6, 0x45, 0xE6)
+             .Chip(7, 0xEC, 0x75)
+             .Byte(56, 0x03),
          7, 2048 + 2048 + 1024, 1, 0x45, true, 2048, 0x80},
         {"large-page chip in the card slot is no card",
          InfoBytes("QX-900", "0100").Chip(0, 0xEC, 0xE6).Chip(7, 0xEC, 0xDA), 7, 1024, 0, 0x01, false, 0, 0},
-        {"one-chip model: slot 1 is the card", InfoBytes("KWEP-5", "0100").Chip(0, 0xEC, 0x73).Chip(1, 0x98, 0xE6).Chip(2, 0xEC, 0x75),
-         1, 1024, 0, 0x01, true, 1024, 0x02},
-        {"four-chip model", InfoBytes("KWEP-3", "0100").Chip(3, 0xEC, 0x73).Chip(4, 0xEC, 0x73).Chip(5, 0xEC, 0x75), 4, 1024, 0,
-         0x08, true, 1024, 0x10},
+        {"one-chip model: slot 1 is the card",
+         InfoBytes("KWEP-5", "0100").Chip(0, 0xEC, 0x73).Chip(1, 0x98, 0xE6).Chip(2, 0xEC, 0x75), 1, 1024, 0, 0x01,
+         true, 1024, 0x02},
+        {"four-chip model", InfoBytes("KWEP-3", "0100").Chip(3, 0xEC, 0x73).Chip(4, 0xEC, 0x73).Chip(5, 0xEC, 0x75), 4,
+         1024, 0, 0x08, true, 1024, 0x10},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -236,7 +256,8 @@ TEST_F(ScriptedPlayerTest, ChipScanAndCardSlot)
 
 TEST_F(ScriptedPlayerTest, SpareTableLoadFailureEndsIdentification)
 {
-    player.device.SetResponder(playertest::Identification(InfoBytes("TN510", "0100").Chip(0, 0xEC, 0x75).Chip(1, 0xEC, 0x75)));
+    player.device.SetResponder(
+        playertest::Identification(InfoBytes("TN510", "0100").Chip(0, 0xEC, 0x75).Chip(1, 0xEC, 0x75)));
     // Transfers: 1 the information request, 2 its reply, 3 chip 0's spare request, 4 onwards its 512
     // records: the tenth fails inside chip 0's table.
     player.server.InjectFault(sim::FaultKind::Fail, 10);
@@ -253,9 +274,9 @@ TEST_F(ScriptedPlayerTest, SpareTableLoadFailureEndsIdentification)
 TEST_F(ScriptedPlayerTest, SectorCardModels)
 {
     std::array<std::uint32_t, 4> csd{};
-    SetCsdField(csd, 80, 4, 9);     // READ_BL_LEN
-    SetCsdField(csd, 47, 3, 7);     // C_SIZE_MULT
-    SetCsdField(csd, 62, 12, 2047); // C_SIZE
+    SetCsdField(csd, 80, 4, 9);      // READ_BL_LEN
+    SetCsdField(csd, 47, 3, 7);      // C_SIZE_MULT
+    SetCsdField(csd, 62, 12, 2047);  // C_SIZE
     InfoBytes base("SQ-22", "0100");
     for (int i = 0; i < 4; ++i)
         for (int b = 0; b < 4; ++b)
@@ -266,11 +287,13 @@ TEST_F(ScriptedPlayerTest, SectorCardModels)
         InfoBytes info;
         std::uint32_t present, unformatted;
         bool acknowledged;
+        // clang-format off
     } cases[] = {
         {"present, changed, mountable", InfoBytes(base).Byte(58, 1).Byte(57, 1).Byte(59, 1), 1, 0, true},
         {"present, unformatted", InfoBytes(base).Byte(58, 1).Byte(59, 0), 1, 1, false},
         {"absent: nothing acknowledged", InfoBytes(base).Byte(58, 0).Byte(57, 1).Byte(60, 1), 0, 0, false},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_EQ(Identify(c.info), 0u);
@@ -294,12 +317,14 @@ TEST_F(ScriptedPlayerTest, CardCapacityFromTheCsd)
 {
     struct Case {
         std::uint32_t size, multiplier, blockLength, bytes;
+        // clang-format off
     } cases[] = {
         {2047, 7, 9, 536870912u},
         {3959, 5, 9, 259522560u},
         {0, 0, 0, 4u},
         {4095, 7, 11, 0xFFFFFFFFu},  // 4 GB does not fit: the largest figure instead of 0
     };
+    // clang-format on
     for (const Case& c : cases) {
         std::array<std::uint32_t, 4> csd{};
         SetCsdField(csd, 80, 4, c.blockLength);

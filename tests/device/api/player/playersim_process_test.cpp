@@ -1,5 +1,5 @@
 // Identification through players served by playersim.exe, each in a process of its own.
-#include "recording_wire.h"
+#include "tests/device/transport/recording_wire.h"
 
 #include "device/api/player/player_device.h"
 #include "device/transport/engine_state.h"
@@ -38,8 +38,8 @@ public:
             return;
         SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
         SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
-        std::wstring command = L"\"" + PlayersimPath() + L"\" --create \"" + folder + L"\" --model " +
-                               std::to_wstring(model);
+        std::wstring command =
+            L"\"" + PlayersimPath() + L"\" --create \"" + folder + L"\" --model " + std::to_wstring(model);
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;

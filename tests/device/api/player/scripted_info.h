@@ -2,7 +2,7 @@
 // answers the identification exchange with it (spare records all erased).
 #pragma once
 
-#include "recording_wire.h"
+#include "tests/device/transport/recording_wire.h"
 
 #include <array>
 #include <cstdint>
@@ -53,16 +53,23 @@ inline wiretest::Responder Identification(const InfoBytes& info)
         if (m.size() != 64)
             return;
         switch (m[0]) {
-        case 0x01: out.emplace_back(block.begin(), block.end()); break;
+        case 0x01:
+            out.emplace_back(block.begin(), block.end());
+            break;
         case 0x07:
             for (int i = 0; i < 4096; ++i)
                 out.emplace_back(64, 0xFF);
             break;
         case 0xA0:
-        case 0xAA: out.emplace_back(64, 0); break;
+        case 0xAA:
+            out.emplace_back(64, 0);
+            break;
         case 17:
-        case 18: out.emplace_back(); break;  // no card image here: the sector read fails, the mount with it
-        default: break;
+        case 18:
+            out.emplace_back();
+            break;  // no card image here: the sector read fails, the mount with it
+        default:
+            break;
         }
     };
 }

@@ -1,6 +1,6 @@
 // Identification of every model against the simulated player, which builds its information block
 // and answers the chip scan from its own reading of the protocol.
-#include "recording_wire.h"
+#include "tests/device/transport/recording_wire.h"
 
 #include "device/api/player/player_device.h"
 #include "device/flash/nand_chip.h"
@@ -31,6 +31,7 @@ struct ModelRow {
     std::uint32_t badBlockByteIgnored;
 };
 
+// clang-format off
 constexpr ModelRow kRows[] = {
     {0, 7, false, 0, 0, 0, false, false, "0100", 1},   {1, 4, false, 0, 0, 0, false, false, "0100", 1},
     {2, 7, true, 0, 0, 0, false, false, "0100", 1},    {3, 4, false, 0, 0, 0, false, false, "0100", 1},
@@ -42,6 +43,7 @@ constexpr ModelRow kRows[] = {
     {14, 7, true, 1, -1, 1, true, false, "0100", 1},   {15, 7, true, 1, -1, 1, false, false, "0100", 1},
     {16, 7, true, 1, -1, 1, true, false, "N120", 1},
 };
+// clang-format on
 
 struct Chip {
     std::uint32_t blocks;

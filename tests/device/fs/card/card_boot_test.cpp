@@ -89,6 +89,7 @@ TEST(CardBootSector, RefusesHostileValues)
         const char* what;
         std::function<void(Sector&)> spoil;
     };
+    // clang-format off
     const Case cases[] = {
         {"no signature", [](Sector& s) { s[511] = 0; }},
         {"1024-byte sectors", [](Sector& s) { Le16(s.data() + 11, 1024); }},
@@ -106,6 +107,7 @@ TEST(CardBootSector, RefusesHostileValues)
         {"volume larger than its partition", [](Sector& s) { Le32(s.data() + 32, 131073); }},
         {"too many clusters for FAT16", [](Sector& s) { s[13] = 1; }},
     };
+    // clang-format on
     for (const Case& c : cases) {
         Sector s = Boot();
         c.spoil(s);
@@ -176,7 +178,7 @@ TEST(CardFat, Fat12AndFat16Entries)
         std::uint32_t n, value, stored;
     };
     const Case cases[] = {
-        {12, 0, 0xFF8, 0xFF8}, {12, 1, 0x123, 0x123}, {12, 6, 0xFFF7, 0xFF7},  // masked to 12 bits
+        {12, 0, 0xFF8, 0xFF8}, {12, 1, 0x123, 0x123},   {12, 6, 0xFFF7, 0xFF7},  // masked to 12 bits
         {12, 7, 0x456, 0x456}, {16, 2, 0xFFF8, 0xFFF8}, {16, 5, 0x12345, 0x2345},
     };
     for (const Case& c : cases) {
@@ -188,7 +190,8 @@ TEST(CardFat, Fat12AndFat16Entries)
         EXPECT_EQ(ReadFatEntry(buf, sizeof buf, c.type, c.n), c.stored);
         // Neighbouring entries keep their values.
         if (c.n > 0) {
-            EXPECT_EQ(ReadFatEntry(buf, sizeof buf, c.type, c.n - 1), ReadFatEntry(before, sizeof buf, c.type, c.n - 1));
+            EXPECT_EQ(ReadFatEntry(buf, sizeof buf, c.type, c.n - 1),
+                      ReadFatEntry(before, sizeof buf, c.type, c.n - 1));
         }
         EXPECT_EQ(ReadFatEntry(buf, sizeof buf, c.type, c.n + 1), ReadFatEntry(before, sizeof buf, c.type, c.n + 1));
     }
@@ -207,6 +210,7 @@ TEST(CardFat, ChainSteps)
         std::uint32_t value;
         ChainStep step;
     };
+    // clang-format off
     const Case cases[] = {
         {12, 0xFF8, ChainStep::End},   {12, 0xFFF, ChainStep::End},    {12, 0xFF7, ChainStep::Broken},
         {12, 0, ChainStep::Broken},    {12, 1, ChainStep::Broken},     {12, 2, ChainStep::Next},
@@ -214,6 +218,7 @@ TEST(CardFat, ChainSteps)
         {16, 0xFFFF, ChainStep::End},  {16, 0xFFF7, ChainStep::Broken}, {16, 0xFF8, ChainStep::Broken},
         {16, 0xFFFFFFFF, ChainStep::Broken},
     };
+    // clang-format on
     for (const Case& c : cases) {
         std::uint32_t next = 0;
         EXPECT_EQ(FollowChain(c.value, c.type, 100, next), c.step) << c.value;

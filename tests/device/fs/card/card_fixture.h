@@ -7,7 +7,7 @@
 #include "device/transport/device_pipes.h"
 #include "device/transport/engine_state.h"
 #include "sim/simulated_player.h"
-#include "unix_shell.h"
+#include "tests/support/unix_shell.h"
 
 #include <gtest/gtest.h>
 
@@ -97,8 +97,8 @@ public:
             std::string line = r.out.substr(at, nl == std::string::npos ? std::string::npos : nl - at);
             bool routine = line.empty() || line.rfind("fsck.fat ", 0) == 0 ||
                            line == "Label '' stored in boot sector is not valid." ||
-                           line == "  Auto-removing label from boot sector." || line == "Leaving filesystem unchanged." ||
-                           line.find(" files, ") != std::string::npos;
+                           line == "  Auto-removing label from boot sector." ||
+                           line == "Leaving filesystem unchanged." || line.find(" files, ") != std::string::npos;
             if (!routine)
                 findings += line + "\n";
             if (nl == std::string::npos)

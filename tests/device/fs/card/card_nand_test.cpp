@@ -1,7 +1,7 @@
 // The NAND-type card's volume against the simulated player: mount through the block-address map, the
 // root's file operations, and the exported card checked by fsck.fat and read back by mtools, after
 // successful, failed and cancelled operations alike.
-#include "card_fixture.h"
+#include "tests/device/fs/card/card_fixture.h"
 
 #include "device/flash/card_translation.h"
 #include "device/fs/engine_status.h"
@@ -261,7 +261,8 @@ TEST_P(NandCardTest, BadAndFailingBlocksAreSkipped)
     std::uint16_t id = Walk()["a.bin"].id;
     for (std::uint32_t c = id, k = 0; k < 3; ++k, c = CardVolume.GetFatEntry(c)) {
         ASSERT_EQ(CardVolume.SeekCluster(c), 0);
-        player.Player().FailErase(position, CardVolume.card.row * perRow + CardVolume.card.sector / CardVolume.card.sectorsPerBlock);
+        player.Player().FailErase(
+            position, CardVolume.card.row * perRow + CardVolume.card.sector / CardVolume.card.sectorsPerBlock);
     }
     ASSERT_EQ(CardVolume.DeleteFile(id), kStatusOk);
     ExpectCard({});
@@ -378,7 +379,8 @@ TEST_P(NandCardTest, ToolsImagesAreReadExactly)
         {"gone.bin", RandomBytes(cb + 1, 23)},
         {"after the deleted one.bin", RandomBytes(5 * cb / 2, 24)},
     };
-    for (const char* name : {"README.TXT", "A rather long name, with spaces.bin", "gone.bin", "exactly two clusters.dat"}) {
+    for (const char* name :
+         {"README.TXT", "A rather long name, with spaces.bin", "gone.bin", "exactly two clusters.dat"}) {
         WriteFile(temp.File("in.bin"), files[name]);
         ASSERT_TRUE(image.Tool("mcopy -i " + ShellQuote(image.Path()) + " " + ShellQuote(temp.UnixFile("in.bin")) +
                                " " + ShellQuote(std::string("::/") + name)));
@@ -425,21 +427,62 @@ TEST_P(NandCardTest, HostileSystemAreasAreRefused)
         std::uint32_t status;
         std::function<void(Bytes&)> spoil;
     };
-    auto boot = [start](Bytes& c, std::size_t at) -> std::uint8_t& { return c[std::size_t{start} * 512 + at]; };
+    auto boot = [start](Bytes& c, std::size_t at) -> std::uint8_t& {
+        return c[std::size_t{start} * 512 + at];
+    };
     const Case cases[] = {
-        {"no MBR signature", kStatusMbrError, [](Bytes& c) { c[510] = 0; }},
-        {"partition start disagrees with its CHS", kStatusMbrError, [](Bytes& c) { c[454] += 1; }},
+        {"no MBR signature", kStatusMbrError,
+         [](Bytes& c) {
+             c[510] = 0;
+         }},
+        {"partition start disagrees with its CHS", kStatusMbrError,
+         [](Bytes& c) {
+             c[454] += 1;
+         }},
         {"partition start outside block 1", kStatusMbrError,
-         [](Bytes& c) { c[454] = 0; c[447] = 0; c[448] = 1; }},
-        {"boot jump 0xEB", kStatusPartitionError, [&](Bytes& c) { boot(c, 0) = 0xEB; }},
-        {"no boot signature", kStatusPartitionError, [&](Bytes& c) { boot(c, 511) = 0; }},
-        {"0 sectors per cluster", kStatusPartitionError, [&](Bytes& c) { boot(c, 13) = 0; }},
-        {"cluster not an erase block", kStatusPartitionError, [&](Bytes& c) { boot(c, 13) /= 2; }},
-        {"one FAT", kStatusPartitionError, [&](Bytes& c) { boot(c, 16) = 1; }},
-        {"root of 65535 entries", kStatusPartitionError, [&](Bytes& c) { boot(c, 17) = 0xFF; boot(c, 18) = 0xFF; }},
-        {"FAT of 0 sectors", kStatusPartitionError, [&](Bytes& c) { boot(c, 22) = 0; boot(c, 23) = 0; }},
-        {"1024-byte sectors", kStatusPartitionError, [&](Bytes& c) { boot(c, 12) = 4; }},
-        {"no reserved sector", kStatusPartitionError, [&](Bytes& c) { boot(c, 14) = 0; }},
+         [](Bytes& c) {
+             c[454] = 0;
+             c[447] = 0;
+             c[448] = 1;
+         }},
+        {"boot jump 0xEB", kStatusPartitionError,
+         [&](Bytes& c) {
+             boot(c, 0) = 0xEB;
+         }},
+        {"no boot signature", kStatusPartitionError,
+         [&](Bytes& c) {
+             boot(c, 511) = 0;
+         }},
+        {"0 sectors per cluster", kStatusPartitionError,
+         [&](Bytes& c) {
+             boot(c, 13) = 0;
+         }},
+        {"cluster not an erase block", kStatusPartitionError,
+         [&](Bytes& c) {
+             boot(c, 13) /= 2;
+         }},
+        {"one FAT", kStatusPartitionError,
+         [&](Bytes& c) {
+             boot(c, 16) = 1;
+         }},
+        {"root of 65535 entries", kStatusPartitionError,
+         [&](Bytes& c) {
+             boot(c, 17) = 0xFF;
+             boot(c, 18) = 0xFF;
+         }},
+        {"FAT of 0 sectors", kStatusPartitionError,
+         [&](Bytes& c) {
+             boot(c, 22) = 0;
+             boot(c, 23) = 0;
+         }},
+        {"1024-byte sectors", kStatusPartitionError,
+         [&](Bytes& c) {
+             boot(c, 12) = 4;
+         }},
+        {"no reserved sector", kStatusPartitionError,
+         [&](Bytes& c) {
+             boot(c, 14) = 0;
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -515,6 +558,7 @@ TEST_P(NandCardTest, BrokenChainsAreNotFollowed)
         const char* what;
         std::uint32_t firstNext;
     };
+    // clang-format off
     const Case cases[] = {
         {"free entry", 0},
         {"reserved value 1", 1},
@@ -522,6 +566,7 @@ TEST_P(NandCardTest, BrokenChainsAreNotFollowed)
         {"bad-cluster mark", 0xFF7},
         {"ends after one cluster", 0xFF8},
     };
+    // clang-format on
     const std::string out = temp.File("chain-back.bin").string();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -2,7 +2,7 @@
 // are mounted, listed and read cluster by cluster exactly; changes written back through the volume's
 // flush are clean for fsck.fat and read back by mtools, also after a failed write; hostile master boot
 // records and boot sectors are refused.
-#include "card_fixture.h"
+#include "tests/device/fs/card/card_fixture.h"
 
 #include "device/fs/engine_status.h"
 
@@ -46,9 +46,9 @@ protected:
         const SectorCase& c = GetParam();
         std::uint32_t partSectors = c.cardSectors - c.partitionStart;
         std::string part = temp.UnixFile("made.img");
-        ShellResult made = RunShell("rm -f " + ShellQuote(part) + "; mkfs.fat -C " + c.mkfs + " -h " +
-                                    std::to_string(c.partitionStart) + " " + ShellQuote(part) + " " +
-                                    std::to_string(partSectors / 2));
+        ShellResult made =
+            RunShell("rm -f " + ShellQuote(part) + "; mkfs.fat -C " + c.mkfs + " -h " +
+                     std::to_string(c.partitionStart) + " " + ShellQuote(part) + " " + std::to_string(partSectors / 2));
         EXPECT_TRUE(made.finished && made.exitCode == 0) << made.out << made.err;
         auto copy = [&](const std::string& name, const Bytes& content) {
             WriteFile(temp.File("in.bin"), content);
@@ -132,10 +132,11 @@ protected:
         std::int32_t slot = FindFreeEntryRun(n, CardVolume.RootSlotsPtr(), CardVolume.RootSlots());
         ASSERT_GE(slot, 0);
         char shortText[kShortTextBytes];
-        ASSERT_EQ(MakeShortName(name.c_str(), shortText, sizeof shortText, CardVolume.RootSlotsPtr(),
-                                CardVolume.RootSlots()), 0u);
-        ASSERT_EQ(BuildFileEntrySet(static_cast<std::uint32_t>(slot), n, static_cast<std::uint16_t>(first), name.c_str(),
-                                    shortText, 0, static_cast<std::uint32_t>(content.size()), 0, 0, 0,
+        ASSERT_EQ(
+            MakeShortName(name.c_str(), shortText, sizeof shortText, CardVolume.RootSlotsPtr(), CardVolume.RootSlots()),
+            0u);
+        ASSERT_EQ(BuildFileEntrySet(static_cast<std::uint32_t>(slot), n, static_cast<std::uint16_t>(first),
+                                    name.c_str(), shortText, 0, static_cast<std::uint32_t>(content.size()), 0, 0, 0,
                                     CardVolume.RootSlotsPtr(), CardVolume.RootSlots(), 0),
                   0u);
         CardVolume.RootSlotsPtr()[slot].entry.attributes = 0x20;
@@ -249,6 +250,7 @@ TEST_P(SectorCardTest, HostileMbrAndBootSectorsAreRefused)
         std::uint32_t status;
         std::function<void(Bytes&)> spoil;
     };
+    // clang-format off
     const Case cases[] = {
         {"no MBR signature", kStatusMbrError, [](Bytes& c) { c[511] = 0; }},
         {"partition past the card", kStatusPartitionError, [](Bytes& c) { c[457] = 0x7F; }},
@@ -260,6 +262,7 @@ TEST_P(SectorCardTest, HostileMbrAndBootSectorsAreRefused)
         {"FAT too small", kStatusPartitionError, [&](Bytes& c) { c[boot + 22] = 1, c[boot + 23] = 0; }},
         {"no reserved sector", kStatusPartitionError, [&](Bytes& c) { c[boot + 14] = 0, c[boot + 15] = 0; }},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Bytes image = good;

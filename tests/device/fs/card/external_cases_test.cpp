@@ -1,7 +1,7 @@
 // The card's folder object on both card kinds, case by case: what FAT asks of the folders it makes,
 // the refusals a folder operation owes (no card, a write-protected card, a move into itself), and the
 // clusters a failed, cancelled, empty or deleted file must not keep.
-#include "external_fixture.h"
+#include "tests/device/fs/card/external_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -153,18 +153,37 @@ TEST_P(ExternalCasesTest, ChangesNeedAWritableCard)
         std::function<std::uint32_t(ExternalFolder&)> run;
     };
     const OpCase ops[] = {
-        {"create", [&](ExternalFolder& r) { std::uint32_t id; return r.CreateSubfolder(L"Gamma", &id); }},
-        {"rename", [&](ExternalFolder& r) { return r.RenameEntry(f, L"other.bin", 0); }},
-        {"delete", [&](ExternalFolder& r) { return r.DeleteFile(a); }},
-        {"download", [&](ExternalFolder& r) { return r.DownloadFile(Wide(pc).c_str()); }},
+        {"create",
+         [&](ExternalFolder& r) {
+             std::uint32_t id;
+             return r.CreateSubfolder(L"Gamma", &id);
+         }},
+        {"rename",
+         [&](ExternalFolder& r) {
+             return r.RenameEntry(f, L"other.bin", 0);
+         }},
+        {"delete",
+         [&](ExternalFolder& r) {
+             return r.DeleteFile(a);
+         }},
+        {"download",
+         [&](ExternalFolder& r) {
+             return r.DownloadFile(Wide(pc).c_str());
+         }},
         {"move",
          [&](ExternalFolder&) {
              ExternalFolder target(256, b, 1, 0);
              target.Load();
              return target.MoveEntry(0, 1, f);
          }},
-        {"play order", [&](ExternalFolder& r) { return r.SetPlayIndex(f, 0); }},
-        {"stream", [&](ExternalFolder& r) { return r.Create(L"s.bin"); }},
+        {"play order",
+         [&](ExternalFolder& r) {
+             return r.SetPlayIndex(f, 0);
+         }},
+        {"stream",
+         [&](ExternalFolder& r) {
+             return r.Create(L"s.bin");
+         }},
     };
     struct StateCase {
         const char* name;
@@ -173,10 +192,14 @@ TEST_P(ExternalCasesTest, ChangesNeedAWritableCard)
     };
     const StateCase states[] = {
         {"no card", kStatusNoStorage, [&] { card.Test().Player().SetCardInserted(false); },
-         [&] { card.Test().Player().SetCardInserted(true); }},
+         [&] {
+             card.Test().Player().SetCardInserted(true);
+         }},
         {"write-protected", kStatusWriteProtected,
          [&] { card.Test().Player().EditConfig([](sim::PlayerConfig& c) { c.cardWriteProtect = true; }); },
-         [&] { card.Test().Player().EditConfig([](sim::PlayerConfig& c) { c.cardWriteProtect = false; }); }},
+         [&] {
+             card.Test().Player().EditConfig([](sim::PlayerConfig& c) { c.cardWriteProtect = false; });
+         }},
     };
     for (const StateCase& s : states) {
         auto r = card.Open(0);
@@ -218,12 +241,14 @@ TEST_P(ExternalCasesTest, FilesThatDoNotFinishKeepNoCluster)
         std::uint32_t folder;
         bool cancel;
         std::uint64_t failTransfer;  // 0: none
+        // clang-format off
     } cases[] = {
         {"cancelled in the root", 0, true, 0},
         {"cancelled in a folder", a, true, 0},
         {"failed early in the root", 0, false, whole / 4},
         {"failed late in a folder", a, false, whole * 3 / 4},
     };
+    // clang-format on
     for (const Case& c : cases) {
         auto f = card.Open(c.folder);
         ASSERT_TRUE(f);
@@ -313,11 +338,13 @@ TEST_P(ExternalCasesTest, MovesRefuseTheFolderItselfAndItsSubtree)
     struct Refused {
         const char* name;
         std::uint32_t target, source, id;
+        // clang-format off
     } refused[] = {
         {"into its own folder", a, a, f},
         {"a folder into itself", a, 0, a},
         {"a folder below itself", b, 0, a},
     };
+    // clang-format on
     for (const Refused& r : refused) {
         ExternalFolder target(256, r.target, 1, r.target == 0 ? 1 : 0);
         ASSERT_EQ(target.Load(), kStatusOk);
@@ -370,7 +397,8 @@ TEST_P(ExternalCasesTest, MovesKeepShortNamesUnique)
         EXPECT_EQ(inAlpha, c.expected != kStatusOk) << c.name;
     }
     auto listed = List(*card.Open(0));
-    EXPECT_TRUE(std::any_of(listed.begin(), listed.end(), [&](const Entry& e) { return e.name == "Folder two" && e.id == two; }));
+    EXPECT_TRUE(std::any_of(listed.begin(), listed.end(),
+                            [&](const Entry& e) { return e.name == "Folder two" && e.id == two; }));
     auto image = card.Export();
     ASSERT_TRUE(image);
     const std::string findings = CardImage(card.Temp(), *image).Fsck();
@@ -402,11 +430,13 @@ TEST_P(ExternalCasesTest, AFullCardGivesStorageFull)
     struct Case {
         const char* name;
         std::function<std::uint32_t(ExternalFolder&)> run;
+        // clang-format off
     } cases[] = {
         {"folder", [](ExternalFolder& f) { std::uint32_t id; return f.CreateSubfolder(L"More", &id); }},
         {"download", [&](ExternalFolder& f) { return f.DownloadFile(Wide(one).c_str()); }},
         {"stream", [](ExternalFolder& f) { return f.Create(L"s.bin"); }},
     };
+    // clang-format on
     for (const Case& c : cases) {
         auto f = card.Open(a);
         EXPECT_EQ(c.run(*f), kStatusStorageFull) << c.name;

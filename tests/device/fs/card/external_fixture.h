@@ -2,7 +2,7 @@
 // objects loaded from the card, listings, and the exported card checked by fsck.fat and mtools.
 #pragma once
 
-#include "card_fixture.h"
+#include "tests/device/fs/card/card_fixture.h"
 
 #include "device/fs/card/external_folder.h"
 #include "device/fs/engine_status.h"
@@ -19,9 +19,9 @@ using namespace cardtest;
 
 struct CardKindCase {
     const char* name;
-    int model;               // 9 takes a NAND-type card, 10 a sector card
-    std::uint8_t device;     // NAND-type card chip (maker 0xEC)
-    std::uint32_t sectors;   // sector card size
+    int model;              // 9 takes a NAND-type card, 10 a sector card
+    std::uint8_t device;    // NAND-type card chip (maker 0xEC)
+    std::uint32_t sectors;  // sector card size
 };
 
 inline std::string Narrow(const std::wstring& w)
@@ -148,8 +148,8 @@ inline std::string WithoutBootSectorLabel(const std::string& findings)
 }
 
 inline const CardKindCase kCardKinds[] = {
-    {"NandCard", 9, 0xE6, 0},          // 8 MB, FAT12, 16-sector clusters
-    {"SectorCard", 10, 0, 65536},      // 32 MB
+    {"NandCard", 9, 0xE6, 0},      // 8 MB, FAT12, 16-sector clusters
+    {"SectorCard", 10, 0, 65536},  // 32 MB
 };
 
 }  // namespace exttest

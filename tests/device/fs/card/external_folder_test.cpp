@@ -1,7 +1,7 @@
 // The card's folder object on both card kinds: a long random sequence of folder and file operations,
 // formats, injected transfer failures and cancels against a plain model of the tree (listings compared
 // after every step, the exported card checked by fsck.fat and read back by mcopy at the end).
-#include "external_fixture.h"
+#include "tests/device/fs/card/external_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -105,7 +105,8 @@ std::string Describe(const std::vector<Entry>& v)
 {
     std::string s;
     for (const Entry& e : v)
-        s += e.name + "(" + std::to_string(e.id) + "," + std::to_string(e.size) + "," + std::to_string(e.attributes) + ") ";
+        s += e.name + "(" + std::to_string(e.id) + "," + std::to_string(e.size) + "," + std::to_string(e.attributes) +
+             ") ";
     return s;
 }
 
@@ -121,9 +122,9 @@ bool Matches(const std::vector<Entry>& listed, std::uint32_t folder, const std::
         const MEntry& m = model[i];
         if (l.name != m.name || l.id != m.id)
             return false;
-        if (m.self ? l.attributes != kAttrFolderSelf
-                   : m.dir ? (l.attributes & kAttrDirectory) == 0
-                           : ((l.attributes & kAttrDirectory) != 0 || l.size != m.content.size()))
+        if (m.self  ? l.attributes != kAttrFolderSelf
+            : m.dir ? (l.attributes & kAttrDirectory) == 0
+                    : ((l.attributes & kAttrDirectory) != 0 || l.size != m.content.size()))
             return false;
     }
     return true;
@@ -140,7 +141,9 @@ TEST_P(ExternalFolderTest, RandomOperationsAgreeWithTheModel)
                                  : 20240611u + static_cast<unsigned>(GetParam().model);
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 rng(seed);
-    auto pick = [&](std::size_t n) { return std::size_t(rng() % n); };
+    auto pick = [&](std::size_t n) {
+        return std::size_t(rng() % n);
+    };
     const std::uint32_t cb = card.ClusterBytes();
     Model model;
     int counter = 0;
@@ -150,7 +153,8 @@ TEST_P(ExternalFolderTest, RandomOperationsAgreeWithTheModel)
         case 0:
             return (dir ? "D" : "F") + std::to_string(counter) + (dir ? "" : ".BIN");
         case 1:
-            return std::string(dir ? "Folder " : "file ") + std::to_string(counter) + (dir ? "" : " with a long name.dat");
+            return std::string(dir ? "Folder " : "file ") + std::to_string(counter) +
+                   (dir ? "" : " with a long name.dat");
         default:
             return std::string(dir ? "dir" : "song") + std::to_string(counter) + (dir ? "" : ".txt");
         }
@@ -185,12 +189,18 @@ TEST_P(ExternalFolderTest, RandomOperationsAgreeWithTheModel)
     };
     auto sizeOf = [&]() -> std::size_t {
         switch (rng() % 6) {
-        case 0: return 0;
-        case 1: return 1 + rng() % 600;
-        case 2: return cb;
-        case 3: return cb + 1;
-        case 4: return 2 * cb + rng() % cb;
-        default: return rng() % (3 * cb);
+        case 0:
+            return 0;
+        case 1:
+            return 1 + rng() % 600;
+        case 2:
+            return cb;
+        case 3:
+            return cb + 1;
+        case 4:
+            return 2 * cb + rng() % cb;
+        default:
+            return rng() % (3 * cb);
         }
     };
 
@@ -387,8 +397,7 @@ TEST_P(ExternalFolderTest, RandomOperationsAgreeWithTheModel)
                 model = after;
                 ASSERT_TRUE(Matches(listOf(folder), folder, model.folders[folder]) &&
                             Matches(listOf(touched2), touched2, model.folders[touched2]))
-                    << what << " failed (" << status << ") and left neither state: "
-                    << Describe(listOf(folder));
+                    << what << " failed (" << status << ") and left neither state: " << Describe(listOf(folder));
             }
             if (op == 6 && deleting >= 0) {
                 // A delete cut short may have erased part of what it was deleting.

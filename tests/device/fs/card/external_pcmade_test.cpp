@@ -3,7 +3,7 @@
 // clusters, a rename, a delete and a play-order change keep every other entry: fsck.fat finds nothing,
 // mdir lists the changed tree and mcopy reads every file back byte for byte. A directory with more
 // entries than a folder object holds is listed as far as it holds them and refuses every change.
-#include "external_fixture.h"
+#include "tests/device/fs/card/external_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -49,9 +49,9 @@ std::vector<std::string> Lines(const std::vector<PcEntry>& entries, bool sizes)
 std::size_t SlotsFor(const std::string& name)
 {
     const std::size_t dot = name.find('.');
-    const bool shortName = name.size() <= 12 && dot != std::string::npos && dot >= 1 && dot <= 8 &&
-                           name.size() - dot - 1 <= 3 &&
-                           std::none_of(name.begin(), name.end(), [](char c) { return c == ' ' || (c >= 'a' && c <= 'z'); });
+    const bool shortName =
+        name.size() <= 12 && dot != std::string::npos && dot >= 1 && dot <= 8 && name.size() - dot - 1 <= 3 &&
+        std::none_of(name.begin(), name.end(), [](char c) { return c == ' ' || (c >= 'a' && c <= 'z'); });
     return shortName ? 1 : 1 + (name.size() + 12) / 13;
 }
 
@@ -216,16 +216,20 @@ TEST_P(PcMadeCardTest, FoldersMadeByPcToolsKeepEveryEntry)
     // The PC's tree: a few folders, and one folder with so many entries that its directory spans several
     // clusters where they are small, its last cluster filled to the end, and deleted entries in between.
     Tree tree;
-    tree[""] = {{"Music", true, {}}, {"Big folder", true, {}}, {"Long folder", true, {}},
-                {"README.TXT", false, RandomBytes(700, 1)}, {"Liner notes of the album.txt", false, RandomBytes(cb + 5, 2)}};
+    tree[""] = {{"Music", true, {}},
+                {"Big folder", true, {}},
+                {"Long folder", true, {}},
+                {"README.TXT", false, RandomBytes(700, 1)},
+                {"Liner notes of the album.txt", false, RandomBytes(cb + 5, 2)}};
     tree["Music/"] = {{"Albums", true, {}}, {"Intro.mp3", false, RandomBytes(2 * cb, 3)}};
     tree["Music/Albums/"] = {{"A track from an album.mp3", false, RandomBytes(3 * cb / 2, 4)}};
     std::vector<PcEntry>& big = tree["Big folder/"];
     unsigned seed = 10;
     const std::size_t sizes[] = {300, 0, cb, 2 * cb + 1, cb / 2, 3 * cb - 7};
     for (int i = 1; i <= 24; ++i) {
-        std::string name = i % 3 == 0 ? "T" + std::to_string(100 + i) + ".MP3"
-                                      : "Track " + std::to_string(100 + i) + (i % 2 ? " with a rather long name.mp3" : " live.mp3");
+        std::string name =
+            i % 3 == 0 ? "T" + std::to_string(100 + i) + ".MP3"
+                       : "Track " + std::to_string(100 + i) + (i % 2 ? " with a rather long name.mp3" : " live.mp3");
         big.push_back({name, false, RandomBytes(i == 2 ? 0 : sizes[i % 6] + i, seed++)});
     }
     // Deleted entries in between: five slots, fewer than the download below needs, so that it has to
@@ -241,7 +245,8 @@ TEST_P(PcMadeCardTest, FoldersMadeByPcToolsKeepEveryEntry)
     // More slots than a folder object holds: 70 entries of 4 slots.
     std::vector<PcEntry>& longer = tree["Long folder/"];
     for (int i = 10; i < 80; ++i)
-        longer.push_back({"Song number " + std::to_string(i) + " of a long album.mp3", false, RandomBytes(40 + i, seed++)});
+        longer.push_back(
+            {"Song number " + std::to_string(i) + " of a long album.mp3", false, RandomBytes(40 + i, seed++)});
 
     std::string script;
     const std::string img = ShellQuote(part.Path());
@@ -297,16 +302,15 @@ TEST_P(PcMadeCardTest, FoldersMadeByPcToolsKeepEveryEntry)
     ASSERT_FALSE(HasFailure());
 
     // Files the PC wrote read back through the folder objects.
-    const std::vector<std::pair<std::string, std::string>> uploads = {{"Music/Albums/", "A track from an album.mp3"},
-                                                                       {"Big folder/", big[2].name},
-                                                                       {"Long folder/", longer[7].name}};
+    const std::vector<std::pair<std::string, std::string>> uploads = {
+        {"Music/Albums/", "A track from an album.mp3"}, {"Big folder/", big[2].name}, {"Long folder/", longer[7].name}};
     for (const auto& [path, name] : uploads) {
         auto folder = card.Open(ids[path]);
         ASSERT_TRUE(folder);
         const std::string out = card.Temp().File("up.bin").string();
         ASSERT_EQ(folder->UploadFile(IdOf(listed[path], name), Wide(out).c_str()), kStatusOk) << name;
-        const PcEntry& expected = *std::find_if(tree[path].begin(), tree[path].end(),
-                                                [&](const PcEntry& e) { return e.name == name; });
+        const PcEntry& expected =
+            *std::find_if(tree[path].begin(), tree[path].end(), [&](const PcEntry& e) { return e.name == name; });
         EXPECT_TRUE(ReadFile(out) == expected.content) << name;
     }
 
@@ -346,19 +350,31 @@ TEST_P(PcMadeCardTest, FoldersMadeByPcToolsKeepEveryEntry)
         const char* what;
         std::function<std::uint32_t()> change;
     } refusals[] = {
-        {"a delete", [&] { return Change(longId, [&](ExternalFolder& f) { return f.DeleteFile(held[10].id); }); }},
+        {"a delete",
+         [&] {
+             return Change(longId, [&](ExternalFolder& f) { return f.DeleteFile(held[10].id); });
+         }},
         {"a rename",
-         [&] { return Change(longId, [&](ExternalFolder& f) { return f.RenameEntry(held[11].id, L"Short.mp3", 0); }); }},
+         [&] {
+             return Change(longId, [&](ExternalFolder& f) { return f.RenameEntry(held[11].id, L"Short.mp3", 0); });
+         }},
         {"a play-order change",
-         [&] { return Change(longId, [&](ExternalFolder& f) { return f.SetPlayIndex(held[12].id, 2); }); }},
+         [&] {
+             return Change(longId, [&](ExternalFolder& f) { return f.SetPlayIndex(held[12].id, 2); });
+         }},
         {"a download",
          [&] {
              const std::wstring pc = Wide(card.PcFile("new.dat", {1, 2, 3}));
              return Change(longId, [&](ExternalFolder& f) { return f.DownloadFile(pc.c_str()); });
          }},
         {"a move out of it",
-         [&] { return Change(ids["Music/"], [&](ExternalFolder& f) { return f.MoveEntry(longId, 0, held[13].id); }); }},
-        {"deleting the folder", [&] { return Change(0, [&](ExternalFolder& f) { return f.DeleteFile(longId); }); }},
+         [&] {
+             return Change(ids["Music/"], [&](ExternalFolder& f) { return f.MoveEntry(longId, 0, held[13].id); });
+         }},
+        {"deleting the folder",
+         [&] {
+             return Change(0, [&](ExternalFolder& f) { return f.DeleteFile(longId); });
+         }},
     };
     for (const Refusal& r : refusals)
         EXPECT_EQ(r.change(), kStatusFolderError) << r.what;
@@ -400,12 +416,14 @@ TEST_P(PcMadeCardTest, FoldersMadeByPcToolsKeepEveryEntry)
 
 namespace {
 
+// clang-format off
 const PcCase kPcCases[] = {
     {"NandFat12", {"NandCard", 9, 0xE6, 0}, "-F 12"},
     {"NandFat16", {"NandCard", 9, 0x79, 0}, "-F 16"},
     {"SectorFat12", {"SectorCard", 10, 0, 8192}, "-F 12 -s 2"},
     {"SectorFat16", {"SectorCard", 10, 0, 65536}, "-F 16 -s 1"},
 };
+// clang-format on
 
 }  // namespace
 

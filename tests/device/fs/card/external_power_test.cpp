@@ -5,7 +5,7 @@
 // the player is identified and mounted again, and the card is checked: files the operation does not
 // touch must read back whole everywhere, and fsck.fat may find no more than clusters that no entry
 // names or a second FAT not yet written, in the windows printed per operation.
-#include "external_fixture.h"
+#include "tests/device/fs/card/external_fixture.h"
 
 #include <windows.h>
 
@@ -35,8 +35,7 @@ public:
 
     CutDevice(sim::SimulatedPlayer& player, const CardKindCase& kind, std::uint32_t rows)
         : player_(player), sector_(kind.sectors != 0), rows_(rows)
-    {
-    }
+    {}
 
     std::size_t UnitBytes() const { return sector_ ? 512 : kPageBytes; }
     Bytes Take() const
@@ -137,9 +136,9 @@ bool OnlyLeaks(const std::string& findings)
 
 struct Outcome {
     bool mounted = false;
-    bool keptWhole = false;   // the untouched files read back byte for byte
-    std::string findings;     // fsck.fat's, "" when clean
-    std::string effect;       // "before" or "after": the operation's own entry
+    bool keptWhole = false;  // the untouched files read back byte for byte
+    std::string findings;    // fsck.fat's, "" when clean
+    std::string effect;      // "before" or "after": the operation's own entry
 };
 
 class ExternalPowerTest : public ::testing::TestWithParam<CardKindCase> {
@@ -228,7 +227,8 @@ protected:
             const std::uint64_t first = changes[i].after + 1;
             device->Put(state);
             Outcome o = Check(effect);
-            EXPECT_TRUE(o.mounted) << name << ": a cut before message " << first << " leaves a card that does not mount";
+            EXPECT_TRUE(o.mounted) << name << ": a cut before message " << first
+                                   << " leaves a card that does not mount";
             EXPECT_TRUE(o.keptWhole) << name << ": a cut before message " << first << " damages an untouched file";
             EXPECT_TRUE(OnlyLeaks(o.findings)) << name << ": a cut before message " << first << " leaves\n"
                                                << o.findings;

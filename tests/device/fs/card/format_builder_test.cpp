@@ -4,7 +4,7 @@
 #include "device/fs/card/card_volume.h"
 #include "device/fs/card/format_builder.h"
 #include "device/fs/engine_status.h"
-#include "unix_shell.h"
+#include "tests/support/unix_shell.h"
 
 #include <gtest/gtest.h>
 
@@ -105,10 +105,10 @@ TEST(FormatBuilder, RecordsOfTheWorkedExample)
     EXPECT_EQ(b.clusterBound, 253u);
     EXPECT_EQ(b.cylinders, 128u);
     const std::uint8_t expectedBoot[62] = {
-        0xE9, 0x00, 0x00, 'K', 'W', 'E', 'P', 'C', 'T', 'R', 'L', 0x00, 0x02, 16, 0x01, 0x00,
-        2, 0x00, 0x02, 0x00, 0x00, 0xF8, 0x01, 0x00, 16, 0x00, 2, 0x00, 29, 0, 0, 0,
-        0xE3, 0x0F, 0, 0, 0x80, 0x00, 0x29, 0xD4, 0xC3, 0xB2, 0xA1, 'K', 'W', 'E', 'P', ' ',
-        'V', 'O', 'L', 'U', 'M', 'E', 'F', 'A', 'T', '1', '2', ' ', ' ', ' ',
+        0xE9, 0x00, 0x00, 'K',  'W',  'E',  'P',  'C',  'T',  'R',  'L',  0x00, 0x02, 16,  0x01, 0x00,
+        2,    0x00, 0x02, 0x00, 0x00, 0xF8, 0x01, 0x00, 16,   0x00, 2,    0x00, 29,   0,   0,    0,
+        0xE3, 0x0F, 0,    0,    0x80, 0x00, 0x29, 0xD4, 0xC3, 0xB2, 0xA1, 'K',  'W',  'E', 'P',  ' ',
+        'V',  'O',  'L',  'U',  'M',  'E',  'F',  'A',  'T',  '1',  '2',  ' ',  ' ',  ' ',
     };
     EXPECT_EQ(std::memcmp(b.BootSector(), expectedBoot, sizeof expectedBoot), 0);
     for (std::size_t i = sizeof expectedBoot; i < 510; ++i)
@@ -229,7 +229,8 @@ TEST_P(BuilderToolsTest, ToolsAgree)
     ASSERT_TRUE(fsck.finished);
     EXPECT_LE(fsck.exitCode, 1) << fsck.out;
     for (const std::string& line :
-         {std::to_string(b.ClusterCount()) + " data clusters", std::string("2 FATs, ") + std::to_string(b.fatBits) + " bit entries",
+         {std::to_string(b.ClusterCount()) + " data clusters",
+          std::string("2 FATs, ") + std::to_string(b.fatBits) + " bit entries",
           std::to_string(b.sectorsPerTrack) + " sectors/track, " + std::to_string(b.heads) + " heads",
           std::to_string(b.partitionStart) + " hidden sectors", std::string("System ID \"KWEPCTRL\""),
           " 0/" + std::to_string(b.ClusterCount()) + " clusters"})
@@ -242,7 +243,8 @@ TEST_P(BuilderToolsTest, ToolsAgree)
     ASSERT_TRUE(info.finished && info.exitCode == 0) << info.out;
     for (const std::string& line :
          {std::string("banner:\"KWEPCTRL\""), std::string("serial number: A1B2C3D4"),
-          std::string("disk label=\"KWEP VOLUME\""), std::string("disk type=\"FAT") + std::to_string(b.fatBits) + "   \"",
+          std::string("disk label=\"KWEP VOLUME\""),
+          std::string("disk type=\"FAT") + std::to_string(b.fatBits) + "   \"",
           "hidden sectors: " + std::to_string(b.partitionStart), "heads: " + std::to_string(b.heads),
           "sectors per track: " + std::to_string(b.sectorsPerTrack),
           "cluster size: " + std::to_string(b.sectorsPerCluster) + " sectors",

@@ -1,7 +1,7 @@
 // Formatting the NAND-type card of the simulated player when things go wrong: bad blocks are passed
 // over; a locked, missing or vanishing card and a failing transfer are reported, and the next format
 // makes the card whole.
-#include "nand_format_fixture.h"
+#include "tests/device/fs/card/nand_format_fixture.h"
 
 using namespace engine;
 using namespace cardtest;

@@ -2,7 +2,7 @@
 // by the device object, and the exported card checked for well-formed spare records and by fsck.fat.
 #pragma once
 
-#include "card_fixture.h"
+#include "tests/device/fs/card/card_fixture.h"
 
 #include "device/fs/engine_status.h"
 

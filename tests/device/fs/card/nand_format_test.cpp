@@ -1,7 +1,7 @@
 // Formatting the NAND-type card of the simulated player, on every card size it offers: the new system
 // area is the one the player's own reading of the format expects, clean for fsck.fat and mtools, mounted
 // by the engine and usable for a download and upload.
-#include "nand_format_fixture.h"
+#include "tests/device/fs/card/nand_format_fixture.h"
 
 using namespace engine;
 using namespace cardtest;

@@ -1,7 +1,7 @@
 // Formatting the MMC/SD card of the simulated player: the new volume is clean for fsck.fat, read by
 // mtools and mounted by the engine, on card sizes around the FAT12/FAT16 boundary; a full format clears
 // the data area; a locked, missing, too small or vanishing card and a failing write are reported.
-#include "card_fixture.h"
+#include "tests/device/fs/card/card_fixture.h"
 
 #include "device/fs/card/format_builder.h"
 #include "device/fs/engine_status.h"
@@ -17,7 +17,8 @@ namespace {
 std::string FsckFindings(const CardImage& image)
 {
     std::string out = image.Fsck();
-    const std::string label = "Label in boot sector is 'KWEP VOLUME', but there is no volume label in root directory.\n";
+    const std::string label =
+        "Label in boot sector is 'KWEP VOLUME', but there is no volume label in root directory.\n";
     if (std::size_t at = out.find(label); at != std::string::npos)
         out.erase(at, label.size());
     return out;

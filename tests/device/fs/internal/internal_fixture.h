@@ -2,7 +2,7 @@
 // list folders and count blocks.
 #pragma once
 
-#include "legacy_fixture.h"
+#include "tests/device/fs/legacy/legacy_fixture.h"
 
 #include "device/fs/engine_status.h"
 #include "device/fs/internal/internal_folder.h"

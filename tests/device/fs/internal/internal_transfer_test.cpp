@@ -1,8 +1,8 @@
 // Downloads, uploads, deletes and the block stream of the internal folder objects against simulated
 // folder-object players: a 32-sector model, a 256-sector model and a two-chip model.
-#include "internal_fixture.h"
+#include "tests/device/fs/internal/internal_fixture.h"
 
-#include "device/api/id3_tag.h"
+#include "device/fs/pc/id3_tag.h"
 
 #include <cstring>
 #include <filesystem>
@@ -50,12 +50,14 @@ TEST_P(InternalModelTest, RoundTripsRecordsAndFreeCount)
         std::uint8_t type;
         std::uint8_t attributes;
     };
+    // clang-format off
     const Case cases[] = {
         {"exact two blocks.bin", 2 * std::size_t{b}, 0, 0x80},
         {"one more byte.wav", 2 * std::size_t{b} + 1, 'V', 0x80},
         {"song.wma", 100, 2, 0x80},
         {"config.dat", 3000, 'C', 0x06},
     };
+    // clang-format on
     std::uint32_t used = 0;
     std::vector<std::uint32_t> ids;
     for (std::size_t i = 0; i < std::size(cases); ++i) {

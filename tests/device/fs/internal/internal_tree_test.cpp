@@ -1,7 +1,7 @@
 // Folder trees of the internal folder objects: subfolders several levels deep, rename, moves allowed
 // and refused, the recording folder, play order, deleting a folder with its contents, and directory
 // write-backs whose erase fails.
-#include "internal_fixture.h"
+#include "tests/device/fs/internal/internal_fixture.h"
 
 #include <filesystem>
 
@@ -73,8 +73,8 @@ TEST_F(InternalTree, FoldersSeveralLevelsDeep)
         std::int64_t parent;
         const wchar_t* name;
     };
-    for (const Case& k : {Case{fa.get(), a, 0, L"Albums"}, Case{fb.get(), b, a, L"Second level folder"},
-                          Case{fc.get(), c, b, L"c"}}) {
+    for (const Case& k :
+         {Case{fa.get(), a, 0, L"Albums"}, Case{fb.get(), b, a, L"Second level folder"}, Case{fc.get(), c, b, L"c"}}) {
         EXPECT_EQ(k.folder->ParentId(), k.parent);
         const std::vector<Entry> entries = List(*k.folder);
         ASSERT_GE(entries.size(), 3u);
@@ -148,8 +148,7 @@ TEST_F(InternalTree, MovesAllowedAndRefused)
     for (const Refusal& r : {Refusal{fa.get(), a, 0, song}, Refusal{fb.get(), 1, 1, a}, Refusal{fc.get(), 1, 1, a},
                              Refusal{fc.get(), a, 0, b}, Refusal{fb.get(), a, 0, b}, Refusal{p->root.get(), 1, 1, a},
                              Refusal{fb.get(), 1, 1, 999}}) {
-        EXPECT_EQ(r.target->MoveEntry(r.sourceId, r.sourceRoot, r.id), kStatusFolderError)
-            << r.sourceId << " " << r.id;
+        EXPECT_EQ(r.target->MoveEntry(r.sourceId, r.sourceRoot, r.id), kStatusFolderError) << r.sourceId << " " << r.id;
     }
     EXPECT_EQ(List(*p->ReloadRoot()), rootBefore);
     EXPECT_EQ(List(*p->Open(a)), aBefore);
@@ -194,8 +193,7 @@ TEST_F(InternalTree, RecordingFolderIsKeptAndPlayOrder)
     const std::uint32_t two = IdOf(*p->root, L"two.bin");
     ASSERT_EQ(p->root->SetPlayIndex(two, 0), kStatusOk);
     ASSERT_EQ(p->root->SetPlayIndex(rec, 3), kStatusOk);
-    EXPECT_EQ(Names(*p->ReloadRoot()),
-              (std::vector<std::wstring>{L"two.bin", L"one.bin", L"other", L"KWEP RECORD"}));
+    EXPECT_EQ(Names(*p->ReloadRoot()), (std::vector<std::wstring>{L"two.bin", L"one.bin", L"other", L"KWEP RECORD"}));
     EXPECT_EQ(p->root->SetPlayIndex(two, 4), kStatusFolderError);
     EXPECT_EQ(p->root->SetPlayIndex(999, 0), kStatusFolderError);
 
@@ -273,7 +271,8 @@ TEST_F(InternalTree, CancelInTheMiddleOfATree)
     EXPECT_EQ(LegacyStore.freeBlockCount, freeBefore);
     EXPECT_EQ(p->FreeBlocks(), freeBefore);
     EXPECT_FALSE(Has(*p->Open(List(*folders[1]).at(3).id), L"c.bin"));
-    EXPECT_EQ(Upload(*p->Open(List(*folders[0]).at(3).id), IdOf(*folders[1], L"b.bin")), Pattern(3 * std::size_t{b}, 2));
+    EXPECT_EQ(Upload(*p->Open(List(*folders[0]).at(3).id), IdOf(*folders[1], L"b.bin")),
+              Pattern(3 * std::size_t{b}, 2));
     ASSERT_EQ(Download(*folders[2], "d.bin", 10, 4), kStatusOk);
     EXPECT_EQ(Names(*p->Open(List(*folders[1]).at(3).id)).back(), L"d.bin");
 

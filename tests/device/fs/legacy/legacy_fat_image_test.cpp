@@ -1,7 +1,7 @@
 // The root directory's entry sets, as downloads, renames and system files leave them, copied into
 // the root of a FAT12 image made by mkfs.fat and checked by fsck.fat and mdir; and a directory with
 // broken long-name runs listed without reading outside its entries.
-#include "legacy_fixture.h"
+#include "tests/device/fs/legacy/legacy_fixture.h"
 
 #include "device/fs/engine_status.h"
 
@@ -78,7 +78,8 @@ TEST(LegacyFatImageTest, RootEntrySetsPassFsckAndShowInMdir)
     const ShellResult fsck = RunShell("fsck.fat -n -V " + ShellQuote(image) + " 2>&1");
     ASSERT_TRUE(fsck.finished) << fsck.err;
     EXPECT_EQ(fsck.exitCode, 0) << fsck.out;
-    const ShellResult mdir = RunShell("LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 mdir -a -i " + ShellQuote(image) + " :: 2>&1");
+    const ShellResult mdir =
+        RunShell("LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 mdir -a -i " + ShellQuote(image) + " :: 2>&1");
     ASSERT_TRUE(mdir.finished && mdir.exitCode == 0) << mdir.out << mdir.err;
     for (const std::string& name : all)
         EXPECT_NE(mdir.out.find(" " + name + "\n"), std::string::npos) << name << "\n" << mdir.out;

@@ -8,7 +8,7 @@
 #include "device/transport/engine_state.h"
 
 #include "sim/simulated_player.h"
-#include "unix_shell.h"
+#include "tests/support/unix_shell.h"
 
 #include <gtest/gtest.h>
 

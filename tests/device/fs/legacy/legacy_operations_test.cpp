@@ -1,6 +1,6 @@
 // The operations of the flat store and their result codes: delete, folders, move, rename, play order,
 // injected transfer and erase failures, cancel, and the directory loaded before any edit.
-#include "legacy_fixture.h"
+#include "tests/device/fs/legacy/legacy_fixture.h"
 
 #include "device/fs/engine_status.h"
 
@@ -248,12 +248,14 @@ TEST_F(LegacyOps, PlayIndexCountsUsedEntries)
     struct Move {
         std::uint32_t id, index;
         std::vector<std::string> order;
+        // clang-format off
     } moves[] = {
         {8, 0, {"c.wav", "a.mp3x", "b.bin", "d.txt"}},
         {8, 3, {"a.mp3x", "b.bin", "d.txt", "c.wav"}},
         {6, 1, {"b.bin", "a.mp3x", "d.txt", "c.wav"}},
         {9, 2, {"b.bin", "a.mp3x", "d.txt", "c.wav"}},
     };
+    // clang-format on
     for (const Move& m : moves) {
         ASSERT_EQ(p->device.SetPlayIndex(0, m.id, m.index), 0u) << m.id << " to " << m.index;
         EXPECT_EQ(ListNames(p->device), m.order) << m.id << " to " << m.index;
@@ -355,4 +357,3 @@ TEST(LegacySchemeTest, ModelTwoHasFoldersOnlyWithTheNewerFirmware)
         EXPECT_EQ(record.firstClusterHigh, folder);
     }
 }
-

@@ -1,5 +1,5 @@
 // System files written as runs of physically consecutive blocks, and the store's block stream.
-#include "legacy_fixture.h"
+#include "tests/device/fs/legacy/legacy_fixture.h"
 
 #include "device/fs/engine_status.h"
 
@@ -43,8 +43,8 @@ TEST_P(LegacyRunTest, FontTakesTheFirstRunOfConsecutiveFreeBlocks)
     const std::uint32_t blockBytes = p.device.GetBlockBytes();
     const Bytes font = Pattern(2 * blockBytes + 300, 7);
     const std::uint32_t freeBefore = LegacyStore.freeBlockCount;
-    ASSERT_EQ(p.device.WriteFontFile("C:\\fonts\\Player Font.fon", static_cast<std::uint32_t>(font.size()), font.data()),
-              0u);
+    ASSERT_EQ(
+        p.device.WriteFontFile("C:\\fonts\\Player Font.fon", static_cast<std::uint32_t>(font.size()), font.data()), 0u);
     EXPECT_EQ(LegacyStore.freeBlockCount, freeBefore - 3);
 
     for (std::uint32_t i = 0; i < 3; ++i) {
@@ -99,9 +99,9 @@ TEST(LegacySystemFileTest, OneEntryPerIdAndNothingLeftAfterAFailure)
     EXPECT_STREQ(reinterpret_cast<const char*>(record.name), "sysdata.dat");
     EXPECT_EQ(record.attributes, 6);
     EXPECT_EQ(record.firstCluster, 5);
-    EXPECT_EQ(std::memcmp(LegacyStore.root[static_cast<std::size_t>(LegacyFindEntryById(5))].entry.name,
-                          "SYSDATA DAT", 11),
-              0);
+    EXPECT_EQ(
+        std::memcmp(LegacyStore.root[static_cast<std::size_t>(LegacyFindEntryById(5))].entry.name, "SYSDATA DAT", 11),
+        0);
 
     // A transfer failure: 4, no entry, and the next write of the id reads back whole.
     p.player.Server().InjectFault(sim::FaultKind::Fail, 2);

@@ -1,8 +1,8 @@
 // Download and upload through the flat store on every older model: byte-identical round trips, the
 // MP3 tag in front of the audio, the block records on the chip.
-#include "legacy_fixture.h"
+#include "tests/device/fs/legacy/legacy_fixture.h"
 
-#include "device/api/id3_tag.h"
+#include "device/fs/pc/id3_tag.h"
 #include "device/fs/card/card_volume.h"
 #include "device/fs/engine_status.h"
 
@@ -261,4 +261,3 @@ TEST(LegacyCardTest, SizesOfAMissingOrUnformattedCard)
         EXPECT_GT(sizes[3], 30u << 20);
     }
 }
-

@@ -1,6 +1,6 @@
 // The block walkers over chips with gaps, bad blocks and every block size, the id allocation and the
 // purge of blocks that no entry refers to.
-#include "legacy_fixture.h"
+#include "tests/device/fs/legacy/legacy_fixture.h"
 
 #include "device/fs/engine_status.h"
 
@@ -114,8 +114,7 @@ TEST_P(LegacyWalkTest, WalkersSkipAbsentChipsAndStopAtTheChipCount)
 }
 
 INSTANTIATE_TEST_SUITE_P(Geometries, LegacyWalkTest,
-                         ::testing::Values(WalkCase{"Blocks16", 1}, WalkCase{"Blocks32", 0},
-                                           WalkCase{"Blocks256", 4}),
+                         ::testing::Values(WalkCase{"Blocks16", 1}, WalkCase{"Blocks32", 0}, WalkCase{"Blocks256", 4}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LegacyIdTest, PurgeErasesUnreferencedFilesAndGivesTheSmallestFreeId)

@@ -1,15 +1,17 @@
-#include "device/api/ansi_text.h"
+#include "device/fs/pc/ansi_text.h"
 
 #include <climits>
 #include <string>
+
+namespace engine {
 
 AnsiPath::AnsiPath(const wchar_t* path)
 {
     if (path == nullptr) {
         return;
     }
-    const int written = WideCharToMultiByte(CP_ACP, 0, path, -1, buffer_.data(),
-                                            static_cast<int>(buffer_.size()), nullptr, nullptr);
+    const int written =
+        WideCharToMultiByte(CP_ACP, 0, path, -1, buffer_.data(), static_cast<int>(buffer_.size()), nullptr, nullptr);
     ok_ = written > 0;
     if (!ok_) {
         buffer_[0] = '\0';
@@ -28,8 +30,8 @@ std::size_t WideToAnsi(std::wstring_view text, char* out, std::size_t outSize)
         units = INT_MAX;
     }
     while (units > 0) {
-        const int needed = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(units), nullptr, 0,
-                                               nullptr, nullptr);
+        const int needed =
+            WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(units), nullptr, 0, nullptr, nullptr);
         if (needed <= 0) {
             return 0;
         }
@@ -61,3 +63,5 @@ std::wstring AnsiToWide(std::string_view text)
     }
     return result;
 }
+
+}  // namespace engine

@@ -1,8 +1,10 @@
-#include "device/api/platform_family.h"
+#include "device/fs/pc/platform_family.h"
 
 #include <windows.h>
 
 #include <atomic>
+
+namespace engine {
 
 namespace {
 
@@ -40,3 +42,5 @@ void ForceNtFamilyForTesting(std::optional<bool> ntFamily)
 {
     g_forced.store(ntFamily ? (*ntFamily ? 1 : 0) : -1);
 }
+
+}  // namespace engine

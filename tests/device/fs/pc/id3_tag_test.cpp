@@ -1,10 +1,10 @@
 // The player's tag for MP3 downloads and the frame-sync search, against fixtures written at test time by
 // mutagen (an independent ID3 implementation, run as a Linux program), hostile tags built here, and
 // mutagen reading back what we build.
-#include "device/api/id3_tag.h"
-#include "device/api/platform_family.h"
-#include "unicode_file_names.h"
-#include "unix_shell.h"
+#include "device/fs/pc/id3_tag.h"
+#include "device/fs/pc/platform_family.h"
+#include "tests/device/fs/pc/unicode_file_names.h"
+#include "tests/support/unix_shell.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -17,6 +17,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+using namespace engine;
 
 namespace {
 
@@ -161,9 +163,9 @@ Bytes Text(const std::string& text)
     const ShellResult result = RunShell(ShellQuote(kPython) + " " + ShellQuote(kFixtureScript) + " " +
                                         ShellQuote(command) + " " + ShellQuote(UnixPath(manifestPath)));
     if (!result.finished || result.exitCode != 0) {
-        return ::testing::AssertionFailure()
-               << kPython << " " << kFixtureScript << " " << command << " failed (exit " << result.exitCode
-               << "); python3-mutagen must be installed.\n" << result.err;
+        return ::testing::AssertionFailure() << kPython << " " << kFixtureScript << " " << command << " failed (exit "
+                                             << result.exitCode << "); python3-mutagen must be installed.\n"
+                                             << result.err;
     }
     *out = result.out;
     return ::testing::AssertionSuccess();
@@ -206,8 +208,8 @@ std::vector<std::string> Split(const std::string& line, char separator)
     const std::uint32_t synchsafe = (tag[6] << 21) | (tag[7] << 14) | (tag[8] << 7) | tag[9];
     const std::uint32_t frameSize = (tag[14] << 24) | (tag[15] << 16) | (tag[16] << 8) | tag[17];
     const Bytes head(tag, tag + 23);
-    const Bytes expected = {'I', 'D', '3', 3, 0, 0, tag[6], tag[7], tag[8], tag[9], 'T', 'X', 'X', 'X',
-                            tag[14], tag[15], tag[16], tag[17], 0, 0, 0x01, 0xFF, 0xFE};
+    const Bytes expected = {'I', 'D', '3',     3,       0,       0,       tag[6], tag[7], tag[8], tag[9], 'T', 'X',
+                            'X', 'X', tag[14], tag[15], tag[16], tag[17], 0,      0,      0x01,   0xFF,   0xFE};
     if (head != expected || synchsafe != length - 10 || frameSize != 2 * units + 3 ||
         (tag[6] | tag[7] | tag[8] | tag[9]) >= 0x80) {
         return ::testing::AssertionFailure() << "malformed header or frame";
@@ -264,8 +266,7 @@ std::vector<FixtureRow> MutagenRows()
          Repeat("ÿ", 116) + "... - Bändÿ", true},
         {"v2.3 unsynchronised ISO-8859-1", "v23+unsync", "Sÿÿng", "Bÿÿnd", "", "", "Sÿÿng - Bÿÿnd", true},
         {"v2.3 frames win over v1", "v23+v1", "Song", "Band", "Old Title", "Old Artist", "Song - Band", true},
-        {"v2.3 title only, artist from v1", "v23+v1", "Song", "", "Old Title", "Old Artist",
-         "Song - Old Artist", true},
+        {"v2.3 title only, artist from v1", "v23+v1", "Song", "", "Old Title", "Old Artist", "Song - Old Artist", true},
         {"v2.3 title only", "v23", "Song", "", "", "", "Song - UNKNOWN ARTIST", true},
         {"v2.3 artist only", "v23", "", "Band", "", "", "UNTITLED - Band", true},
         {"v2.3 with neither text", "v23", "", "", "", "", std::nullopt, true},
@@ -305,8 +306,9 @@ TEST(PlayerTag, SongAndBandGiveTheExact45Bytes)
                                  "v23\t" + UnixPath(path) + "\t" + Hex("Song") + "\t" + Hex("Band") + "\t\t\n", &out));
 
     const BuildResult built = Build(path);
-    const Bytes expected = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 35, 'T', 'X', 'X', 'X', 0, 0, 0, 25, 0, 0, 1, 0xFF, 0xFE,
-                            'S', 0, 'o', 0, 'n', 0, 'g', 0, ' ', 0, '-', 0, ' ', 0, 'B', 0, 'a', 0, 'n', 0, 'd', 0};
+    const Bytes expected = {'I', 'D', '3', 3,   0, 0,   0,    0,    0,   35,  'T', 'X', 'X', 'X', 0,
+                            0,   0,   25,  0,   0, 1,   0xFF, 0xFE, 'S', 0,   'o', 0,   'n', 0,   'g',
+                            0,   ' ', 0,   '-', 0, ' ', 0,    'B',  0,   'a', 0,   'n', 0,   'd', 0};
     ASSERT_EQ(built.length, 45u);
     EXPECT_EQ(Bytes(built.tag.get(), built.tag.get() + built.length), expected);
     EXPECT_EQ(built.offset, static_cast<std::int64_t>(ReadBytes(path).size() - 4 * kMpeg1.length));
@@ -376,7 +378,8 @@ TEST(PlayerTag, MutagenFixtures)
         const std::vector<std::string> fields = Split(lines[k], '\t');
         ASSERT_EQ(fields.size(), 6u) << lines[k];
         EXPECT_EQ(fields[0], "2.3.0");
-        EXPECT_EQ(fields[1], std::to_string(TagRecord::TagLength(static_cast<std::uint32_t>(Widen(*row.expected).size()))));
+        EXPECT_EQ(fields[1],
+                  std::to_string(TagRecord::TagLength(static_cast<std::uint32_t>(Widen(*row.expected).size()))));
         EXPECT_EQ(fields[2], "TXXX");
         EXPECT_EQ(fields[3], Hex(*row.expected));
         EXPECT_EQ(fields[4], "3") << "MPEG frames right after the tag";
@@ -494,19 +497,18 @@ std::vector<Row> Rows()
     frames = Frame("TIT2", Latin1("Song")) + band;
     add("tag longer than the file, with v1", Tag(frames, 5000) + audio + oldV1, "Old - OldA", 0);
     add("tag longer than the file, without v1", Tag(frames, 5000) + audio, std::nullopt, 0);
-    add("tag reaching into the v1 tag", Tag(frames, static_cast<std::uint32_t>(frames.size() + 100)) + Bytes(10, 0) +
-        oldV1, "Old - OldA", 0);
+    add("tag reaching into the v1 tag",
+        Tag(frames, static_cast<std::uint32_t>(frames.size() + 100)) + Bytes(10, 0) + oldV1, "Old - OldA", 0);
     add("v2.4 tag is not taken", Tag(frames, {}, 4) + audio, std::nullopt, 0);
 
     add("empty file", {}, std::nullopt, 0);
     add("three bytes TAG", Text("TAG"), std::nullopt, 0);
-    add("a header alone with the largest size", Bytes{'I', 'D', '3', 3, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F}, std::nullopt,
-        0);
+    add("a header alone with the largest size", Bytes{'I', 'D', '3', 3, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F}, std::nullopt, 0);
     add("127 bytes starting with TAG", Text("TAG") + Bytes(124, 'x'), std::nullopt, 0);
     add("a v1 tag and nothing else", oldV1, "Old - OldA", 0);
     add("v1 fields padded with spaces", audio + V1("Old Title", "Old Artist", ' '), "Old Title - Old Artist", 0);
-    add("byte 3 is 2 but no ID3 header: v1 texts", Text("XYZ") + Bytes{2} + Bytes(60, 0) + audio + oldV1,
-        "Old - OldA", 0);
+    add("byte 3 is 2 but no ID3 header: v1 texts", Text("XYZ") + Bytes{2} + Bytes(60, 0) + audio + oldV1, "Old - OldA",
+        0);
 
     const Bytes header22 = {'I', 'D', '3', 2, 0, 0, 0, 0, 0x20, 0};
     // The title's text starts 51 bytes before the end of the 2048 bytes searched and runs on far past it.
@@ -577,7 +579,8 @@ TEST(PlayerTag, DamagedTagsGiveNoTagOrAWellFormedOne)
                 const int changes = 1 + static_cast<int>(random() % 4);
                 for (int c = 0; c < changes; ++c) {
                     // Mostly the header and frame headers, sometimes anywhere.
-                    const std::size_t limit = round % 2 == 0 ? std::min<std::size_t>(40, damaged.size()) : damaged.size();
+                    const std::size_t limit =
+                        round % 2 == 0 ? std::min<std::size_t>(40, damaged.size()) : damaged.size();
                     damaged[random() % limit] = static_cast<std::uint8_t>(round % 3 == 0 ? 0xFF : random());
                 }
             }
@@ -601,6 +604,7 @@ TEST(PlayerTag, ParseId3v2Header)
         Bytes header;
         std::uint32_t size;
     };
+    // clang-format off
     const Case cases[] = {
         {"version 3", {'I', 'D', '3', 3, 0, 0, 0, 0, 2, 1}, 257},
         {"flags are not examined", {'I', 'D', '3', 3, 0, 0xFF, 0, 0, 2, 1}, 257},
@@ -615,6 +619,7 @@ TEST(PlayerTag, ParseId3v2Header)
         {"size byte 9 with bit 7", {'I', 'D', '3', 3, 0, 0, 0, 0, 2, 0x81}, 0},
         {"not ID3", {'I', 'D', '2', 3, 0, 0, 0, 0, 2, 1}, 0},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(TagRecord::ParseId3v2Header(c.header.data()), c.size);
@@ -642,8 +647,8 @@ TEST(FrameSync, Search)
                      Bytes{0xFF, 0xFD, 0xFF, 0xF0, 0xFF, 0xE0, 0xFF, 0xF7, 0xFF, 0x00} + Frames(kMpeg1, 2), 0, 10});
     cases.push_back({"the search starts at the offset", Frames(kMpeg1, 3), 5, 417});
     cases.push_back({"sync in the last three bytes", junk + Bytes{0xFF, 0xFB, 0x90}, 0, std::nullopt});
-    cases.push_back({"exactly four bytes left", junk + Bytes{0xFF, 0xFB, 0x90, 0x00}, 0,
-                     static_cast<std::int64_t>(junk.size())});
+    cases.push_back(
+        {"exactly four bytes left", junk + Bytes{0xFF, 0xFB, 0x90, 0x00}, 0, static_cast<std::int64_t>(junk.size())});
     cases.push_back({"offset past the end", Frames(kMpeg1, 1), 5000, std::nullopt});
     cases.push_back({"no sync at all", junk, 0, std::nullopt});
     cases.push_back({"sync at the start of the second read", Bytes(65536, 0) + Frames(kMpeg1, 1), 0, 65536});

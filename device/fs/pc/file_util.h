@@ -12,6 +12,8 @@
 #include <memory>
 #include <string>
 
+namespace engine {
+
 // The C run-time file status record filled by UtilStatFile (64-bit size and times).
 using UtilStatRecord = struct _stat64;
 
@@ -96,3 +98,5 @@ bool UtilIsSupportedAudioFile(const wchar_t* name, bool recordingCheck);
 // The name of the player's recording folder for a build variant: 3 "BRIX Record", 4 "VOICE RECORD",
 // any other "KWEP RECORD".
 const wchar_t* RecordFolderName(long specialBuildNumber);
+
+}  // namespace engine

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <memory>
 
+namespace engine {
+
 class TagRecord {
 public:
     TagRecord();
@@ -59,3 +61,5 @@ private:
 // False, offset unchanged, when the file cannot be opened or its end comes first.
 bool FindMp3FrameSync(const wchar_t* path, std::int64_t* offset);
 bool FindMp3FrameSync(const char* ansiPath, std::int64_t* offset);
+
+}  // namespace engine

@@ -1,7 +1,7 @@
-#include "device/api/id3_tag.h"
+#include "device/fs/pc/id3_tag.h"
 
-#include "device/api/ansi_text.h"
-#include "device/api/platform_family.h"
+#include "device/fs/pc/ansi_text.h"
+#include "device/fs/pc/platform_family.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -11,6 +11,8 @@
 #include <new>
 #include <string>
 #include <string_view>
+
+namespace engine {
 
 namespace {
 
@@ -101,8 +103,7 @@ class TagStream {
 public:
     TagStream(int fd, std::int64_t begin, std::int64_t end, bool unsync)
         : fd_(fd), next_(begin), end_(end), unsync_(unsync)
-    {
-    }
+    {}
 
     // Reads up to n bytes; fewer at the end of the tag.
     std::size_t Read(std::uint8_t* out, std::size_t n)
@@ -140,10 +141,7 @@ public:
     }
 
     // Bytes of the file not yet consumed inside the tag: no frame can be longer.
-    std::uint64_t RawLeft() const
-    {
-        return static_cast<std::uint64_t>(end_ - next_) + (length_ - position_);
-    }
+    std::uint64_t RawLeft() const { return static_cast<std::uint64_t>(end_ - next_) + (length_ - position_); }
 
 private:
     bool NextByte(std::uint8_t& b)
@@ -494,19 +492,31 @@ std::uint32_t TagRecord::Build(std::int64_t* audioOffset, std::unique_ptr<std::u
     }
     std::uint8_t* p = bytes.get();
     const std::uint32_t tagSize = length - 10;
-    const std::uint8_t header[10] = {'I', 'D', '3', 3, 0, 0,
+    const std::uint8_t header[10] = {'I',
+                                     'D',
+                                     '3',
+                                     3,
+                                     0,
+                                     0,
                                      static_cast<std::uint8_t>((tagSize >> 21) & 0x7F),
                                      static_cast<std::uint8_t>((tagSize >> 14) & 0x7F),
                                      static_cast<std::uint8_t>((tagSize >> 7) & 0x7F),
                                      static_cast<std::uint8_t>(tagSize & 0x7F)};
     std::memcpy(p, header, sizeof(header));
     const std::uint32_t frameSize = 2 * units + 3;
-    const std::uint8_t frame[13] = {'T', 'X', 'X', 'X',
+    const std::uint8_t frame[13] = {'T',
+                                    'X',
+                                    'X',
+                                    'X',
                                     static_cast<std::uint8_t>(frameSize >> 24),
                                     static_cast<std::uint8_t>(frameSize >> 16),
                                     static_cast<std::uint8_t>(frameSize >> 8),
                                     static_cast<std::uint8_t>(frameSize),
-                                    0, 0, 0x01, 0xFF, 0xFE};
+                                    0,
+                                    0,
+                                    0x01,
+                                    0xFF,
+                                    0xFE};
     std::memcpy(p + 10, frame, sizeof(frame));
     for (std::uint32_t i = 0; i < units; ++i) {
         p[23 + 2 * i] = static_cast<std::uint8_t>(text[i] & 0xFF);
@@ -574,3 +584,5 @@ bool FindMp3FrameSync(const char* ansiPath, std::int64_t* offset)
     const FdOwner file(OpenForReading(ansiPath));
     return SearchFrameSync(file.get(), offset);
 }
+
+}  // namespace engine

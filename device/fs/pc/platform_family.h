@@ -5,6 +5,8 @@
 
 #include <optional>
 
+namespace engine {
+
 // True on the NT family. Decided from the system version on first use (or by UtilCheckOSVersion),
 // unless a test has forced it.
 bool IsNtFamily();
@@ -15,3 +17,5 @@ bool DetectNtFamily();
 
 // Tests only: force the answer (false selects the ANSI branch); std::nullopt returns to the system's.
 void ForceNtFamilyForTesting(std::optional<bool> ntFamily);
+
+}  // namespace engine

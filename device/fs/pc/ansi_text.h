@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+namespace engine {
+
 // A UTF-16 path in the ANSI code page, for one A call. The A calls take at most MAX_PATH characters,
 // so a fixed buffer serves (two bytes a character covers the double-byte code pages); a path that does
 // not fit is refused rather than cut, and ok() is false.
@@ -32,3 +34,5 @@ std::size_t WideToAnsi(std::wstring_view text, char* out, std::size_t outSize);
 
 // ANSI text to UTF-16; empty when the conversion fails.
 std::wstring AnsiToWide(std::string_view text);
+
+}  // namespace engine

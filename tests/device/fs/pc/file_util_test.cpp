@@ -1,8 +1,8 @@
 // The PC file helpers, run once with the wide calls (NT family) and once with the ANSI calls forced
 // through the platform flag (Windows 95 family).
-#include "device/api/file_util.h"
-#include "device/api/platform_family.h"
-#include "unicode_file_names.h"
+#include "device/fs/pc/file_util.h"
+#include "device/fs/pc/platform_family.h"
+#include "tests/device/fs/pc/unicode_file_names.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -13,6 +13,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+using namespace engine;
 
 namespace {
 
@@ -98,10 +100,9 @@ private:
     std::wstring folder_;
 };
 
-INSTANTIATE_TEST_SUITE_P(Families, FileUtil, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                             return info.param ? "NtFamily" : "Windows95Family";
-                         });
+INSTANTIATE_TEST_SUITE_P(Families, FileUtil, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& info) {
+    return info.param ? "NtFamily" : "Windows95Family";
+});
 
 TEST_P(FileUtil, FlagFollowsTheOverride)
 {
@@ -268,6 +269,7 @@ TEST_P(FileUtil, NullArguments)
     DWORD high = 0;
     UtilStatRecord status{};
     std::wstring extension;
+    // clang-format off
     const std::pair<const char*, std::function<bool()>> refused[] = {
         {"UtilDeleteFile", [] { return UtilDeleteFile(nullptr); }},
         {"UtilDeleteFileForce", [] { return UtilDeleteFileForce(nullptr); }},
@@ -285,6 +287,7 @@ TEST_P(FileUtil, NullArguments)
         {"UtilGetFileExtension", [&] { return UtilGetFileExtension(nullptr, &extension); }},
         {"UtilIsSupportedAudioFile", [] { return UtilIsSupportedAudioFile(nullptr, false); }},
     };
+    // clang-format on
     for (const auto& [name, call] : refused) {
         EXPECT_FALSE(call()) << name;
     }
@@ -333,7 +336,8 @@ TEST_P(FileUtil, LibrariesAndModuleFolders)
     ASSERT_GT(length, 0u);
     wchar_t buffer[MAX_PATH];
     ASSERT_TRUE(UtilGetModuleDirPath(version, buffer, MAX_PATH));
-    EXPECT_EQ(_wcsicmp(buffer, (std::wstring(system, length) + L"\\").c_str()), 0) << "got " << std::string(buffer, buffer + wcslen(buffer));
+    EXPECT_EQ(_wcsicmp(buffer, (std::wstring(system, length) + L"\\").c_str()), 0)
+        << "got " << std::string(buffer, buffer + wcslen(buffer));
     FreeLibrary(version);
 
     EXPECT_EQ(UtilLoadLibrary(L"no-such-library-kwep.dll"), nullptr);
@@ -360,11 +364,13 @@ TEST(FileUtilNames, Extensions)
         const wchar_t* path;
         const wchar_t* extension;
     };
+    // clang-format off
     const Case cases[] = {
         {L"C:\\Music\\song.mp3", L".mp3"}, {L"song.tar.gz", L".gz"},   {L"C:\\dir.x\\file", L""},
         {L"noextension", L""},            {L"trailing.", L"."},       {L"C:song.WMA", L".WMA"},
         {L"a/b.c/d", L""},
     };
+    // clang-format on
     for (const Case& c : cases) {
         std::wstring extension = L"stale";
         EXPECT_EQ(UtilGetFileExtension(c.path, &extension), c.extension[0] != L'\0');
@@ -379,6 +385,7 @@ TEST(FileUtilNames, SupportedAudioFiles)
         bool withCheck;
         bool withoutCheck;
     };
+    // clang-format off
     const Case cases[] = {
         {L"VOICE001.MP3", false, true}, {L"voice001.mp3", false, true}, {L"RADIO1.mp3", false, true},
         {L"MUSIC9x.Mp3", false, true},  {L"VOICEX.mp3", true, true},    {L"MUSIC.mp3", true, true},
@@ -386,6 +393,7 @@ TEST(FileUtilNames, SupportedAudioFiles)
         {L"song.asf", true, true},      {L"song.wav", false, true},     {L"VOICE001.wav", false, true},
         {L"song.ogg", false, false},    {L"song", false, false},        {L"mp3", false, false},
     };
+    // clang-format on
     for (const Case& c : cases) {
         const std::string name(c.name, c.name + wcslen(c.name));
         EXPECT_EQ(UtilIsSupportedAudioFile(c.name, true), c.withCheck) << name;

@@ -1,12 +1,14 @@
-#include "device/api/file_util.h"
+#include "device/fs/pc/file_util.h"
 
-#include "device/api/ansi_text.h"
-#include "device/api/platform_family.h"
+#include "device/fs/pc/ansi_text.h"
+#include "device/fs/pc/platform_family.h"
 
 #include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
+
+namespace engine {
 
 namespace {
 
@@ -350,7 +352,9 @@ bool UtilIsSupportedAudioFile(const wchar_t* name, bool recordingCheck)
     if (!UtilGetFileExtension(name, &extension)) {
         return false;
     }
-    const auto is = [&extension](const wchar_t* candidate) { return _wcsicmp(extension.c_str(), candidate) == 0; };
+    const auto is = [&extension](const wchar_t* candidate) {
+        return _wcsicmp(extension.c_str(), candidate) == 0;
+    };
     if (is(L".mp3")) {
         if (!recordingCheck) {
             return true;
@@ -386,3 +390,5 @@ const wchar_t* RecordFolderName(long specialBuildNumber)
         return L"KWEP RECORD";
     }
 }
+
+}  // namespace engine
