@@ -17,6 +17,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 namespace engine {
 
@@ -259,10 +260,14 @@ std::uint32_t FatVolume::UploadFile(std::uint16_t recordId, const char* path)
         ProgressEnd();
         return status;
     };
+    ChainWalker walk(*this);
+    if (!walk.Ok())
+        return fail(kStatusStorageFull);
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(clusters));
     std::uint32_t cluster = recordId;
     bool cancelled = false;
     if (cluster != 0) {
+        walk.Start(cluster);
         for (std::uint32_t k = 0; k < clusters; ++k) {
             if (SeekCluster(cluster) != 0)
                 return fail(kStatusFileError);
@@ -274,11 +279,10 @@ std::uint32_t FatVolume::UploadFile(std::uint16_t recordId, const char* path)
             remaining -= part;
             if (remaining == 0)
                 break;
-            std::uint32_t next = 0;
-            // The chain must carry every cluster that the size needs.
-            if (FollowChain(GetFatEntry(cluster), fatType, MaxCluster(), next) != ChainStep::Next)
+            // The chain must carry every cluster that the size needs, each once.
+            if (walk.Advance() != ChainStep::Next)
                 return fail(kStatusFileError);
-            cluster = next;
+            cluster = walk.Cluster();
             if (Engine.CancelRequested) {
                 cancelled = true;
                 break;
@@ -311,6 +315,11 @@ std::uint32_t FatVolume::DeleteFile(std::uint16_t recordId)
         return kStatusFileError;
     const std::uint32_t clusterBytes = card.sectorsPerBlock * kCardSectorBytes;
     std::uint32_t clusters = static_cast<std::uint32_t>((std::uint64_t{entry.size} + clusterBytes - 1) / clusterBytes);
+    // At most the clusters the size needs (one for a chain with a size of 0); a broken chain ends the
+    // walk. A chain that comes back on itself is refused before anything changes.
+    std::vector<std::uint32_t> chain;
+    if (EngineStatus status = ListChain(*this, recordId, clusters == 0 ? 1 : clusters, chain); status != kStatusOk)
+        return status;
     VolumeSnapshot snapshot(*this);
     if (!snapshot.Ok())
         return kStatusStorageFull;
@@ -319,12 +328,8 @@ std::uint32_t FatVolume::DeleteFile(std::uint16_t recordId)
     if (RefreshSpareRecords() != kStatusOk)
         return kStatusUsbError;
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(clusters));
-    std::uint32_t cluster = recordId;
-    // At most the clusters the size needs (one for a chain with a size of 0); a broken chain ends the walk.
-    std::uint32_t bound = clusters == 0 ? 1 : clusters;
-    for (std::uint32_t k = 0; cluster != 0 && k < bound; ++k) {
-        if (cluster < 2 || cluster > MaxCluster())
-            break;
+    for (std::size_t k = 0; k < chain.size(); ++k) {
+        const std::uint32_t cluster = chain[k];
         if (SeekCluster(cluster) == 0) {
             std::uint8_t status = 0;
             if (card.EraseBlock(status) != kTransportOk || ((status & 1) && !RetireCardBlock(card))) {
@@ -334,13 +339,9 @@ std::uint32_t FatVolume::DeleteFile(std::uint16_t recordId)
                 return kStatusUsbError;
             }
         }
-        std::uint32_t value = GetFatEntry(cluster);
         SetFatEntry(cluster, 0);
-        std::uint32_t next = 0;
-        if (FollowChain(value, fatType, MaxCluster(), next) != ChainStep::Next)
-            break;
-        cluster = next;
-        NotifyProgress(kProgressStep, static_cast<std::int32_t>(clusterBytes));
+        if (k + 1 < chain.size())
+            NotifyProgress(kProgressStep, static_cast<std::int32_t>(clusterBytes));
     }
     ProgressEnd();
     RemoveEntrySet(EntrySetStart(RootSlotsPtr(), static_cast<std::uint32_t>(index)), static_cast<std::uint32_t>(index));

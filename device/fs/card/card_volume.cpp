@@ -122,6 +122,77 @@ ChainStep FollowChain(std::uint32_t value, std::uint8_t fatType, std::uint32_t m
     return ChainStep::Next;
 }
 
+ChainWalker::ChainWalker(const FatVolume& volume) : volume_(volume), max_(volume.MaxCluster())
+{
+    visited_.reset(new (std::nothrow) std::uint64_t[Words()]());
+}
+
+std::size_t ChainWalker::Words() const
+{
+    return std::size_t{max_} / 64 + 1;
+}
+
+void ChainWalker::Start(std::uint32_t first)
+{
+    if (visited_)
+        std::memset(visited_.get(), 0, Words() * sizeof(std::uint64_t));
+    cluster_ = first;
+    Mark(first);
+}
+
+bool ChainWalker::Mark(std::uint32_t cluster)
+{
+    if (!visited_ || cluster < 2 || cluster > max_)
+        return false;
+    std::uint64_t& word = visited_[cluster / 64];
+    const std::uint64_t bit = std::uint64_t{1} << (cluster % 64);
+    if (word & bit)
+        return false;
+    word |= bit;
+    return true;
+}
+
+ChainStep ChainWalker::Advance()
+{
+    if (!visited_)
+        return ChainStep::Broken;
+    std::uint32_t next = 0;
+    const ChainStep step = FollowChain(volume_.GetFatEntry(cluster_), volume_.fatType, max_, next);
+    if (step != ChainStep::Next)
+        return step;
+    if (!Mark(next))
+        return ChainStep::Loop;
+    cluster_ = next;
+    return ChainStep::Next;
+}
+
+EngineStatus ListChain(const FatVolume& volume, std::uint32_t first, std::uint32_t limit,
+                       std::vector<std::uint32_t>& out)
+{
+    out.clear();
+    if (first < 2 || first > volume.MaxCluster() || limit == 0)
+        return kStatusOk;
+    ChainWalker walk(volume);
+    if (!walk.Ok())
+        return kStatusStorageFull;
+    walk.Start(first);
+    out.push_back(first);
+    while (out.size() < limit) {
+        switch (walk.Advance()) {
+        case ChainStep::Next:
+            out.push_back(walk.Cluster());
+            break;
+        case ChainStep::Loop:
+            out.clear();
+            return kStatusFileError;
+        case ChainStep::End:
+        case ChainStep::Broken:
+            return kStatusOk;
+        }
+    }
+    return kStatusOk;
+}
+
 FatVolume::FatVolume() : card(CardChip) {}
 
 FatVolume::~FatVolume() = default;

@@ -10,6 +10,7 @@
 #include "device/transport/command_block.h"
 #include "device/fs/dir_record.h"
 #include "device/fs/fat_entry.h"
+#include "device/fs/engine_status.h"
 
 #include <array>
 #include <cstddef>
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 namespace engine {
 
@@ -70,8 +72,9 @@ inline std::uint32_t EndOfChainMark(std::uint8_t fatType)
 }
 
 // One step along a chain: Next with `next` set, End at an end mark, Broken for anything else (free, a
-// reserved value, a bad mark, a cluster past the volume).
-enum class ChainStep { Next, End, Broken };
+// reserved value, a bad mark, a cluster past the volume). Loop comes only from ChainWalker: the next
+// cluster is one the walk has passed already.
+enum class ChainStep { Next, End, Broken, Loop };
 ChainStep FollowChain(std::uint32_t value, std::uint8_t fatType, std::uint32_t maxCluster, std::uint32_t& next);
 
 // The boot sector of a NAND-type card's volume (MS-DOS 5 style, 256 root entries, no extended fields).
@@ -211,6 +214,41 @@ private:
 
 // The one volume of the memory card.
 extern FatVolume CardVolume;
+
+// Follows one FAT chain of the volume and remembers every cluster it passed (a bitmap over the volume's
+// clusters), so that a chain that comes back on itself (to its first cluster, a cluster naming itself,
+// any cycle) ends the walk with Loop the moment it does, before a cluster is used twice.
+class ChainWalker {
+public:
+    explicit ChainWalker(const FatVolume& volume);
+    ChainWalker(const ChainWalker&) = delete;
+    ChainWalker& operator=(const ChainWalker&) = delete;
+    // False when the bitmap could not be had.
+    bool Ok() const { return visited_ != nullptr; }
+    // Forgets the clusters passed so far and stands on `first`.
+    void Start(std::uint32_t first);
+    // To the next cluster along the chain (Cluster() then names it): Next, End, Broken, or Loop.
+    ChainStep Advance();
+    // Counts a cluster that a walk reached by other means as passed: false when it was passed already or
+    // is no data cluster.
+    bool Mark(std::uint32_t cluster);
+    std::uint32_t Cluster() const { return cluster_; }
+
+private:
+    std::size_t Words() const;
+
+    const FatVolume& volume_;
+    std::uint32_t max_ = 0;  // the volume's highest data cluster when the walker was made
+    std::unique_ptr<std::uint64_t[]> visited_;
+    std::uint32_t cluster_ = 0;
+};
+
+// The clusters of the chain from `first`, in order: at most `limit` of them, ending at the chain's end
+// mark or after a cluster whose value is no link (that cluster is listed; a first cluster outside the
+// volume gives an empty list). kStatusOk; kStatusFileError when the chain comes back to a cluster it
+// passed; kStatusStorageFull without memory. Nothing is changed.
+EngineStatus ListChain(const FatVolume& volume, std::uint32_t first, std::uint32_t limit,
+                       std::vector<std::uint32_t>& out);
 
 // Copies of the FAT and the root taken before an operation changes them, put back when it fails so
 // that no half-done change reaches the card with a later write.

@@ -228,23 +228,24 @@ std::uint32_t ExternalFolder::TakeCluster(std::uint32_t& cluster, bool retry)
     return kStatusStorageFull;
 }
 
-void ExternalFolder::UnlinkChain(std::uint32_t first, std::vector<std::uint32_t>& freed)
+std::uint32_t ExternalFolder::UnlinkChains(const std::vector<std::uint32_t>& firsts, std::vector<std::uint32_t>& freed)
 {
     FatVolume& v = CardVolume;
-    const std::uint32_t max = v.MaxCluster();
-    std::uint32_t cluster = first;
-    // Each step zeroes the entry it leaves, so a chain that loops back ends at the zero it left.
-    for (std::uint32_t steps = 0; steps <= max && cluster >= 2 && cluster <= max; ++steps) {
-        std::uint32_t value = v.GetFatEntry(cluster);
-        if (value == 0)
-            break;  // not allocated: not this chain's to free
-        v.SetFatEntry(cluster, 0);
-        freed.push_back(cluster);
-        std::uint32_t next = 0;
-        if (FollowChain(value, v.fatType, max, next) != ChainStep::Next)
-            break;
-        cluster = next;
+    // Every chain is walked before any is changed, so a refused delete leaves the FAT as it was.
+    std::vector<std::vector<std::uint32_t>> chains(firsts.size());
+    for (std::size_t i = 0; i < firsts.size(); ++i) {
+        if (std::uint32_t status = ListChain(v, firsts[i], UINT32_MAX, chains[i]); status != kStatusOk)
+            return status;
     }
+    for (const std::vector<std::uint32_t>& chain : chains) {
+        for (std::uint32_t cluster : chain) {
+            if (v.GetFatEntry(cluster) == 0)
+                break;  // not allocated: not this chain's to free
+            v.SetFatEntry(cluster, 0);
+            freed.push_back(cluster);
+        }
+    }
+    return kStatusOk;
 }
 
 std::uint32_t ExternalFolder::EraseCluster(std::uint32_t cluster)
@@ -304,9 +305,14 @@ std::uint32_t ExternalFolder::Load()
     std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[cb]);
     if (!buffer)
         return kStatusStorageFull;
+    // The whole chain is checked, also past the clusters read here: a directory that comes back on
+    // itself is damaged wherever the loop lies.
+    std::vector<std::uint32_t> chain;
+    if (std::uint32_t status = ListChain(v, folderId_, UINT32_MAX, chain); status != kStatusOk)
+        return status;
     auto* bytes = reinterpret_cast<std::uint8_t*>(entries_.get());
     std::uint32_t cluster = folderId_;
-    for (std::size_t at = 0; at < window; at += cb) {
+    for (std::size_t at = 0, k = 0; at < window; at += cb, ++k) {
         if (std::uint32_t status = ReadCluster(cluster, buffer.get()); status != kStatusOk)
             return status;
         const std::size_t part = std::min<std::size_t>(cb, window - at);
@@ -315,10 +321,9 @@ std::uint32_t ExternalFolder::Load()
             longer_ = SlotInUse(buffer.get() + part);
             break;
         }
-        std::uint32_t next = 0;
-        if (FollowChain(v.GetFatEntry(cluster), v.fatType, v.MaxCluster(), next) != ChainStep::Next)
+        if (k + 1 >= chain.size())
             break;  // the entries past the chain read as free
-        cluster = next;
+        cluster = chain[k + 1];
         if (at + cb >= window) {
             // The chain goes on past the entries held here: is the directory longer? A cluster that
             // cannot be read leaves the directory as it stands.
@@ -346,8 +351,12 @@ std::uint32_t ExternalFolder::StoreDirectory(bool fresh)
     std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[cb]);
     if (!buffer)
         return kStatusStorageFull;
+    ChainWalker walk(v);
+    if (!walk.Ok())
+        return kStatusStorageFull;
     std::uint32_t cluster = folderId_;
     std::uint32_t previous = 0;
+    walk.Start(cluster);
     for (std::size_t at = 0; at < window; at += cb) {
         const std::uint32_t part = static_cast<std::uint32_t>(std::min<std::size_t>(cb, window - at));
         bool newCluster = fresh;
@@ -373,15 +382,19 @@ std::uint32_t ExternalFolder::StoreDirectory(bool fresh)
         previous = cluster;
         if (at + cb >= window)
             break;
+        // From the cluster just written (perhaps taken to grow the chain), each cluster once.
         std::uint32_t next = 0;
         switch (FollowChain(v.GetFatEntry(cluster), v.fatType, v.MaxCluster(), next)) {
         case ChainStep::Next:
+            if (!walk.Mark(next))
+                return kStatusFileError;
             cluster = fresh ? 0 : next;
             break;
         case ChainStep::End:
             cluster = 0;
             break;
         case ChainStep::Broken:
+        case ChainStep::Loop:
             return kStatusFolderError;
         }
     }
@@ -627,8 +640,8 @@ std::uint32_t ExternalFolder::DeleteFile(std::uint32_t id)
         chains.push_back(id);
     }
     std::vector<std::uint32_t> freed;
-    for (std::uint32_t first : chains)
-        UnlinkChain(first, freed);
+    if (std::uint32_t status = UnlinkChains(chains, freed); status != kStatusOk)
+        return fail(status);
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(freed.size()));
     RemoveEntrySetAt(std::uint32_t(slot));
     if (std::uint32_t status = Commit(true); status != kStatusOk) {

@@ -21,6 +21,7 @@
 namespace engine {
 
 class CardBracket;
+class ChainWalker;
 
 class ExternalFolder : public FatFolder, public FileStream {
 public:
@@ -63,9 +64,11 @@ private:
     // A new cluster, marked end of chain at once; on a NAND-type card with an erased block for it.
     // `retry` marks clusters whose block cannot be had as bad and tries the next. 0, 3 or 4.
     static std::uint32_t TakeCluster(std::uint32_t& cluster, bool retry);
-    // Frees the clusters of a chain in the FAT (in memory) and lists them; the walk is bounded and stops
-    // at the first value that is not a link.
-    static void UnlinkChain(std::uint32_t first, std::vector<std::uint32_t>& freed);
+    // Frees the clusters of the chains from `firsts` in the FAT (in memory) and lists them; each walk
+    // stops at the first value that is not a link, or at a cluster freed already (chains that share
+    // clusters). kStatusFileError, with nothing freed, when a chain comes back to a cluster it passed;
+    // kStatusStorageFull without memory.
+    static std::uint32_t UnlinkChains(const std::vector<std::uint32_t>& firsts, std::vector<std::uint32_t>& freed);
     // Erases the NAND-type card's block holding the cluster, if any: 0 or 4.
     static std::uint32_t EraseCluster(std::uint32_t cluster);
     // Gives back clusters taken by an operation that did not finish.
@@ -111,6 +114,7 @@ private:
     char shortName_[260] = {};
     std::vector<std::uint32_t> taken_;  // clusters a write stream took so far
     std::unique_ptr<CardBracket> streamBracket_;
+    std::unique_ptr<ChainWalker> streamWalk_;  // the read stream's way along the file's chain
     bool streamFailed_ = false;
     // The directory holds entries past those loaded (made on a PC): none of them is written.
     bool longer_ = false;

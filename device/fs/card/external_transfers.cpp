@@ -43,41 +43,6 @@ private:
     HANDLE h_;
 };
 
-// Reads exactly `count` bytes; false on an error or a file that ends early.
-bool ReadExactly(HANDLE file, std::uint8_t* out, std::uint32_t count)
-{
-    while (count > 0) {
-        DWORD got = 0;
-        if (!ReadFile(file, out, count, &got, nullptr) || got == 0)
-            return false;
-        out += got;
-        count -= got;
-    }
-    return true;
-}
-
-bool WriteExactly(HANDLE file, const std::uint8_t* data, std::uint32_t count)
-{
-    while (count > 0) {
-        DWORD put = 0;
-        if (!WriteFile(file, data, count, &put, nullptr) || put == 0)
-            return false;
-        data += put;
-        count -= put;
-    }
-    return true;
-}
-
-const wchar_t* NamePart(const wchar_t* path)
-{
-    const wchar_t* name = path;
-    for (const wchar_t* p = path; *p; ++p) {
-        if (*p == L'\\' || *p == L'/')
-            name = p + 1;
-    }
-    return name;
-}
-
 bool IsMp3Name(const wchar_t* name)
 {
     const wchar_t* dot = std::wcsrchr(name, L'.');
@@ -252,12 +217,13 @@ std::uint32_t ExternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
         CardProgressEnd();
         return status;
     };
+    ChainWalker walk(CardVolume);
+    if (!walk.Ok())
+        return fail(kStatusStorageFull);
     std::uint32_t remaining = entry.size;
     std::uint32_t cluster = id;
-    const std::uint32_t max = CardVolume.MaxCluster();
-    for (std::uint32_t steps = 0; remaining > 0; ++steps) {
-        if (steps > max)
-            return fail(kStatusFileError);
+    walk.Start(cluster);
+    while (remaining > 0) {
         if (std::uint32_t status = ReadCluster(cluster, buffer.get()); status != kStatusOk)
             return fail(status);
         const std::uint32_t part = std::min(remaining, cb);
@@ -266,11 +232,10 @@ std::uint32_t ExternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
         remaining -= part;
         if (remaining == 0)
             break;
-        std::uint32_t next = 0;
-        // The chain must carry every cluster the size needs.
-        if (FollowChain(CardVolume.GetFatEntry(cluster), CardVolume.fatType, max, next) != ChainStep::Next)
+        // The chain must carry every cluster the size needs, each once.
+        if (walk.Advance() != ChainStep::Next)
             return fail(kStatusFileError);
-        cluster = next;
+        cluster = walk.Cluster();
         if (Engine.CancelRequested)
             return fail(kStatusOk);
         NotifyProgress(kProgressStep, static_cast<std::int32_t>(cb));
@@ -301,6 +266,7 @@ void ExternalFolder::EndStream(bool release)
             ReleaseTaken(taken_, false);
         taken_.clear();
         clusterBuffer_.reset();
+        streamWalk_.reset();
     }
 }
 
@@ -342,9 +308,15 @@ std::uint32_t ExternalFolder::OpenEntry()
         readSize_ = entries_[slot].entry.size;
         blockCount_ =
             static_cast<std::uint16_t>(std::min<std::uint64_t>((std::uint64_t{readSize_} + cb - 1) / cb, 0xFFFF));
+        streamWalk_.reset(new (std::nothrow) ChainWalker(CardVolume));
+        if (!streamWalk_ || !streamWalk_->Ok()) {
+            EndStream(true);
+            return kStatusStorageFull;
+        }
         streamBracket_.reset(new (std::nothrow) CardBracket);
         NotifyProgress(kProgressBegin, blockCount_);
         currentCluster_ = recordId_;
+        streamWalk_->Start(currentCluster_);
         return kStatusOk;
     }
 
@@ -384,11 +356,10 @@ std::uint32_t ExternalFolder::ReadNextBlock()
     if (!open_ || streamFailed_ || !clusterBuffer_)
         return kStatusFileError;
     if (!writeMode_) {
-        std::uint32_t next = 0;
-        if (FollowChain(CardVolume.GetFatEntry(currentCluster_), CardVolume.fatType, CardVolume.MaxCluster(), next) !=
-            ChainStep::Next)
+        // Each cluster of the file once: a chain that comes back on itself ends the stream.
+        if (!streamWalk_ || streamWalk_->Advance() != ChainStep::Next)
             return kStatusFileError;
-        currentCluster_ = next;
+        currentCluster_ = streamWalk_->Cluster();
         NotifyProgress(kProgressStep, static_cast<std::int32_t>(ClusterBytes()));
         return kStatusOk;
     }
