@@ -7,6 +7,7 @@
 #include "device/fs/card/card_volume.h"
 #include "device/fs/card/external_internal.h"
 #include "device/fs/engine_status.h"
+#include "device/transport/device_pipes.h"
 #include "device/transport/engine_state.h"
 
 #include <windows.h>
@@ -141,7 +142,7 @@ std::uint32_t ExternalFolder::DownloadFile(const wchar_t* pcPath)
         return kStatusStorageFull;
     std::memcpy(undo.get(), entries_.get(), capacity_ * sizeof(FatDirSlot));
 
-    CardBracket bracket;
+    ScopedPipes bracket(PlayerPipes);
     std::vector<std::uint32_t> taken;
     // Nothing of a download that does not finish stays behind: its entry and clusters go before
     // anything is flushed.
@@ -243,7 +244,7 @@ std::uint32_t ExternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
     if (!file.Ok())
         return kStatusFileError;
 
-    CardBracket bracket;
+    ScopedPipes bracket(PlayerPipes);
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>((std::uint64_t{entry.size} + cb - 1) / cb));
     // Whatever does not end with the whole file leaves no partial PC file behind.
     auto fail = [&](std::uint32_t status) {
@@ -342,7 +343,7 @@ std::uint32_t ExternalFolder::OpenEntry()
         readSize_ = entries_[slot].entry.size;
         blockCount_ =
             static_cast<std::uint16_t>(std::min<std::uint64_t>((std::uint64_t{readSize_} + cb - 1) / cb, 0xFFFF));
-        streamBracket_.reset(new (std::nothrow) CardBracket);
+        streamBracket_.reset(new (std::nothrow) ScopedPipes(PlayerPipes));
         NotifyProgress(kProgressBegin, blockCount_);
         currentCluster_ = recordId_;
         return kStatusOk;
@@ -366,7 +367,7 @@ std::uint32_t ExternalFolder::OpenEntry()
         clusterBuffer_.reset();
         return kStatusStorageFull;
     }
-    streamBracket_.reset(new (std::nothrow) CardBracket);
+    streamBracket_.reset(new (std::nothrow) ScopedPipes(PlayerPipes));
     std::uint32_t cluster = 0;
     if (std::uint32_t status = TakeCluster(cluster, true); status != kStatusOk) {
         EndStream(true);
