@@ -59,7 +59,7 @@ std::uint32_t ZoneEndRow(const NandChip& chip, std::uint32_t zone)
     return std::min<std::uint32_t>((zone + 1) * kCardZoneRows, chip.rowCount);
 }
 
-int FindCardBlock(NandChip& chip, std::uint32_t blockInZone, std::uint32_t endRow)
+CardBlockSearch FindCardBlock(NandChip& chip, std::uint32_t blockInZone, std::uint32_t endRow)
 {
     if (chip.sectorsPerBlock == 0)
         return kCardBlockNone;
@@ -71,7 +71,7 @@ int FindCardBlock(NandChip& chip, std::uint32_t blockInZone, std::uint32_t endRo
     return kCardBlockNone;
 }
 
-int SeekLogicalBlock(NandChip& chip, std::uint32_t logical)
+CardBlockSearch SeekLogicalBlock(NandChip& chip, std::uint32_t logical)
 {
     std::uint32_t zone = logical / kCardZoneBlocks;
     chip.Rewind();
@@ -79,7 +79,7 @@ int SeekLogicalBlock(NandChip& chip, std::uint32_t logical)
     return FindCardBlock(chip, logical % kCardZoneBlocks, ZoneEndRow(chip, zone));
 }
 
-int AllocateCardBlock(NandChip& chip, std::uint32_t logical)
+CardBlockSearch AllocateCardBlock(NandChip& chip, std::uint32_t logical)
 {
     if (!chip.present || chip.sectorsPerBlock == 0)
         return kCardBlockNone;
@@ -111,7 +111,7 @@ int AllocateCardBlock(NandChip& chip, std::uint32_t logical)
     return kCardBlockNone;
 }
 
-int FindErasedCardBlock(NandChip& chip, std::uint32_t from, std::uint32_t endRow)
+CardBlockSearch FindErasedCardBlock(NandChip& chip, std::uint32_t from, std::uint32_t endRow)
 {
     if (chip.sectorsPerBlock == 0)
         return kCardBlockNone;

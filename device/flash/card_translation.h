@@ -34,9 +34,11 @@ bool IsCisCardRecord(const std::uint8_t* record);     // valid, 0x00 at 6 and 7
 bool HoldsLogicalBlock(const std::uint8_t* record);
 
 // Results of the searches.
-inline constexpr int kCardBlockFound = 0;
-inline constexpr int kCardBlockNone = -1;
-inline constexpr int kCardBlockTransport = -2;  // a transfer failed; the pipes are closed
+enum CardBlockSearch : int {
+    kCardBlockFound = 0,
+    kCardBlockNone = -1,
+    kCardBlockTransport = -2,  // a transfer failed; the pipes are closed
+};
 
 // Cursor address at which the search of zone `zone` starts, and the row after the zone's last (never
 // past the chip's rows).
@@ -45,18 +47,18 @@ std::uint32_t ZoneEndRow(const NandChip& chip, std::uint32_t zone);
 
 // From the cursor, block by block up to endRow: leaves the cursor on the first block that holds logical
 // block `blockInZone` (0..999) and answers kCardBlockFound, else kCardBlockNone (cursor at the end).
-int FindCardBlock(NandChip& chip, std::uint32_t blockInZone, std::uint32_t endRow);
+CardBlockSearch FindCardBlock(NandChip& chip, std::uint32_t blockInZone, std::uint32_t endRow);
 
 // The block of logical block `logical` within its zone (cursor on its first sector).
-int SeekLogicalBlock(NandChip& chip, std::uint32_t logical);
+CardBlockSearch SeekLogicalBlock(NandChip& chip, std::uint32_t logical);
 
 // Chooses the erase block that logical block `logical` is to be written to and erases it when it held
 // the block before: first the zone's block carrying exactly this address field (a failed erase retires
 // it and the search goes on), else the zone's first erased block. Cursor on the block's first sector.
-int AllocateCardBlock(NandChip& chip, std::uint32_t logical);
+CardBlockSearch AllocateCardBlock(NandChip& chip, std::uint32_t logical);
 
 // From the chip address `from`, block by block up to endRow: cursor on the first erased block.
-int FindErasedCardBlock(NandChip& chip, std::uint32_t from, std::uint32_t endRow);
+CardBlockSearch FindErasedCardBlock(NandChip& chip, std::uint32_t from, std::uint32_t endRow);
 
 // Retires the cursor block; false when the mark could not be sent (the pipes were closed by the failure).
 bool RetireCardBlock(NandChip& chip);

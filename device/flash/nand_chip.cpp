@@ -61,7 +61,7 @@ const std::uint8_t* NandChip::CursorRecord() const
     return spareTable.data() + offset;
 }
 
-int NandChip::ReadPage(std::span<std::uint8_t> data, std::span<std::uint8_t> spare)
+TransportStatus NandChip::ReadPage(std::span<std::uint8_t> data, std::span<std::uint8_t> spare)
 {
     if (!pipes || data.size() < kUnitDataBytes || spare.size() < kUnitSpareBytes)
         return kTransportFailed;
@@ -73,7 +73,7 @@ int NandChip::ReadPage(std::span<std::uint8_t> data, std::span<std::uint8_t> spa
     return kTransportOk;
 }
 
-int NandChip::ReadBlock(std::span<std::uint8_t> data)
+TransportStatus NandChip::ReadBlock(std::span<std::uint8_t> data)
 {
     std::size_t pages = sectorsPerBlock;
     if (!pipes || pages == 0 || data.size() < pages * kUnitDataBytes)
@@ -89,7 +89,7 @@ int NandChip::ReadBlock(std::span<std::uint8_t> data)
     return kTransportOk;
 }
 
-int NandChip::WritePage(std::span<const std::uint8_t> data, std::span<const std::uint8_t> spare)
+TransportStatus NandChip::WritePage(std::span<const std::uint8_t> data, std::span<const std::uint8_t> spare)
 {
     if (!pipes || data.size() < kUnitDataBytes || spare.size() < kUnitSpareBytes)
         return kTransportFailed;
@@ -105,18 +105,18 @@ int NandChip::WritePage(std::span<const std::uint8_t> data, std::span<const std:
     return kTransportOk;
 }
 
-int NandChip::BeginWrite()
+TransportStatus NandChip::BeginWrite()
 {
     if (!pipes)
         return kTransportFailed;
     return pipes->NandBeginWrite(chipSelect, column, sector, WireRow(), sectorsPerBlock, largePage);
 }
 
-int NandChip::WriteData(std::span<const std::uint8_t> units)
+TransportStatus NandChip::WriteData(std::span<const std::uint8_t> units)
 {
     if (!pipes)
         return kTransportFailed;
-    int result = pipes->NandWriteData(units, largePage);
+    TransportStatus result = pipes->NandWriteData(units, largePage);
     // The block's record is cached whatever the transfer gave; a failed write ends the operation.
     if (sectorsPerBlock && sector % sectorsPerBlock == 0 && units.size() >= kUnitDataBytes + kUnitSpareBytes) {
         if (std::uint8_t* record = CursorRecord())
@@ -125,12 +125,12 @@ int NandChip::WriteData(std::span<const std::uint8_t> units)
     return result;
 }
 
-int NandChip::EndWrite()
+TransportStatus NandChip::EndWrite()
 {
     return pipes ? pipes->NandEndWrite() : kTransportOk;
 }
 
-int NandChip::EraseBlock(std::uint8_t& status)
+TransportStatus NandChip::EraseBlock(std::uint8_t& status)
 {
     if (std::uint8_t* record = CursorRecord())
         std::memset(record, 0xFF, kSpareRecordBytes);
@@ -149,7 +149,7 @@ void NandChip::MarkBadBlock()
     pipes->NandWritePage(chipSelect, column, sector, WireRow(), unit);
 }
 
-int NandChip::LoadSpareTable()
+TransportStatus NandChip::LoadSpareTable()
 {
     if (!pipes || sectorsPerBlock == 0 || 256 % sectorsPerBlock != 0 || rowCount > kSpareTableRows)
         return kTransportFailed;

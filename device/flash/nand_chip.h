@@ -1,7 +1,7 @@
 // One NAND chip behind the player: geometry, the cursor where the next command goes, the chip's
 // chip-select mask, and a host copy of the 16-byte spare record of every erase block.
 //
-// Operations answer kTransportOk (0) or kTransportFailed (1, the pipes are then closed).
+// Operations answer kTransportOk or kTransportFailed (the pipes are then closed).
 #pragma once
 
 #include "device/transport/command_block.h"
@@ -40,19 +40,19 @@ struct NandChip {
     // Next erase block; a step past the end of the row carries into the next row.
     void AdvanceBlock();
 
-    int ReadPage(std::span<std::uint8_t> data, std::span<std::uint8_t> spare);
+    TransportStatus ReadPage(std::span<std::uint8_t> data, std::span<std::uint8_t> spare);
     // sectorsPerBlock pages from the cursor, their 512-byte data parts back to back.
-    int ReadBlock(std::span<std::uint8_t> data);
-    int WritePage(std::span<const std::uint8_t> data, std::span<const std::uint8_t> spare);
+    TransportStatus ReadBlock(std::span<std::uint8_t> data);
+    TransportStatus WritePage(std::span<const std::uint8_t> data, std::span<const std::uint8_t> spare);
     // Block write of one erase block from its first sector: BeginWrite, WriteData with
     // sectorsPerBlock units of 576 bytes, EndWrite.
-    int BeginWrite();
-    int WriteData(std::span<const std::uint8_t> units);
-    int EndWrite();
+    TransportStatus BeginWrite();
+    TransportStatus WriteData(std::span<const std::uint8_t> units);
+    TransportStatus EndWrite();
     // Status bit 0 set: the erase failed.
-    int EraseBlock(std::uint8_t& status);
+    TransportStatus EraseBlock(std::uint8_t& status);
     void MarkBadBlock();
-    int LoadSpareTable();
+    TransportStatus LoadSpareTable();
 
     // Tests of the cursor block's record: 0 passes, -1 fails.
     int IsBlockUnused() const;

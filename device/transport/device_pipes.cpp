@@ -10,6 +10,9 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
+#include <vector>
+#include <cstdio>
 
 namespace engine {
 
@@ -28,66 +31,191 @@ constexpr std::size_t kTransferBytes = kUnitsPerTransfer * kUnitBytes;
 constexpr std::size_t kSpareReadBytes = 64;
 constexpr std::size_t kReplyBytes = 64;
 
-// The transport lock: a Win32 mutex, recursive for its owner, and given up by the system when its
-// owner thread ends without releasing it (a worker stopped by force).
-HANDLE TransportMutex()
+constexpr char kTransportLockPrefix[] = "kwep-transport-";
+constexpr std::size_t kLockNameChars = 200;  // object names take MAX_PATH characters at most
+constexpr std::size_t kKeptPlayerLocks = 8;  // unused named-lock handles kept for the next bracket
+constexpr DWORD kInstancePollMs = 1;         // between looks for a pipe instance not yet made
+
+// The first level of the transport lock: this process's threads, and the shared state of the pipes
+// (the pipes, the interface path, the named-lock handles). Recursive for its owner, and given up by
+// the system when its owner thread ends without releasing it (a worker stopped by force).
+HANDLE ProcessMutex()
 {
     static HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
     return mutex;
 }
 
-bool AcquireTransport()
+// A mutex abandoned by a thread or a process that ended while it held it is taken all the same:
+// the player's state is the engine's to check, and a dead host must not block the next one.
+bool Take(HANDLE mutex)
 {
-    HANDLE m = TransportMutex();
-    if (!m)
+    if (!mutex)
         return false;
-    DWORD r = WaitForSingleObject(m, INFINITE);
+    DWORD r = WaitForSingleObject(mutex, INFINITE);
     return r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
 }
 
-void ReleaseTransport()
-{
-    if (HANDLE m = TransportMutex())
-        ReleaseMutex(m);
-}
-
-// Holds the transport lock for one sender, so that a sender outside a bracket cannot cut into
-// another thread's bracket; inside this thread's bracket it only nests.
-class SenderLock {
-public:
-    SenderLock() : held_(AcquireTransport()) {}
-    ~SenderLock()
-    {
-        if (held_)
-            ReleaseTransport();
-    }
-    SenderLock(const SenderLock&) = delete;
-    SenderLock& operator=(const SenderLock&) = delete;
-    bool Held() const { return held_; }
-
-private:
-    bool held_;
+// The second level: the named mutex of the player, shared with every other process that drives it.
+// Handles stay open while a holder of this process uses them; a few unused ones are kept.
+// Used under ProcessMutex only.
+struct PlayerLock {
+    std::string name;
+    HANDLE handle;
+    std::uint32_t users;
 };
 
-HANDLE OpenPath(const char* path)
+std::vector<PlayerLock>& PlayerLocks()
 {
-    // A named pipe may be between instances for a moment; a device path never answers "busy".
-    for (int attempt = 0;; ++attempt) {
-        HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
-        if (h != INVALID_HANDLE_VALUE || attempt == 4 || GetLastError() != ERROR_PIPE_BUSY)
+    static std::vector<PlayerLock> locks;
+    return locks;
+}
+
+HANDLE TakePlayerLock(const char* path)
+{
+    std::vector<PlayerLock>& locks = PlayerLocks();
+    std::string name;
+    try {
+        name = TransportLockName(path);
+        auto found = std::find_if(locks.begin(), locks.end(), [&](const PlayerLock& l) { return l.name == name; });
+        if (found == locks.end()) {
+            if (locks.size() >= kKeptPlayerLocks) {
+                std::erase_if(locks, [](const PlayerLock& l) {
+                    if (l.users != 0)
+                        return false;
+                    CloseHandle(l.handle);
+                    return true;
+                });
+            }
+            HANDLE h = CreateMutexA(nullptr, FALSE, name.c_str());
+            if (!h)
+                return nullptr;
+            locks.push_back({std::move(name), h, 0});
+            found = locks.end() - 1;
+        }
+        ++found->users;
+        HANDLE h = found->handle;
+        if (Take(h))
             return h;
-        WaitNamedPipeA(path, 2000);
+        --found->users;
+        return nullptr;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
     }
 }
+
+void GivePlayerLock(HANDLE h)
+{
+    ReleaseMutex(h);
+    for (PlayerLock& l : PlayerLocks()) {
+        if (l.handle == h && l.users != 0)
+            --l.users;
+    }
+}
+
+bool IsNamedPipePath(const char* path)
+{
+    return _strnicmp(path, "\\\\.\\pipe\\", 9) == 0;
+}
+
+// Opens the interface or one of its pipes. A named pipe can be between instances for a moment:
+// every instance taken ("busy"), or, for a pipe of an interface that is there, the next instance
+// not made yet ("not found"). A careful client waits for an instance then, within kPipeOpenWaitMs.
+HANDLE OpenPath(const char* path, DWORD flags, bool waitForInstance)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, flags, nullptr);
+        if (h != INVALID_HANDLE_VALUE)
+            return h;
+        const DWORD error = GetLastError();
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= kPipeOpenWaitMs || !IsNamedPipePath(path))
+            return INVALID_HANDLE_VALUE;
+        if (error == ERROR_PIPE_BUSY)
+            WaitNamedPipeA(path, kPipeOpenWaitMs - elapsed);
+        else if (error == ERROR_FILE_NOT_FOUND && waitForInstance)
+            Sleep(kInstancePollMs);
+        else
+            return INVALID_HANDLE_VALUE;
+    }
+}
+
+// Pending Holds of this thread whose bracket has not opened yet.
+thread_local std::uint32_t t_pendingHolds = 0;
 
 }  // namespace
 
-DevicePipes::DevicePipes() : pipes_{INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE}, path_{} {}
+std::string TransportLockName(const char* interfacePath)
+{
+    std::string name = kTransportLockPrefix;
+    const std::size_t length = strnlen(interfacePath, DevicePipes::kPathBufferSize);
+    std::uint64_t hash = 14695981039346656037u;  // FNV-1a over the path as the name gives it
+    for (std::size_t i = 0; i < length; ++i) {
+        char c = interfacePath[i];
+        if (c == '\\')
+            c = '#';
+        else if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        hash = (hash ^ static_cast<std::uint8_t>(c)) * 1099511628211u;
+        name += c;
+    }
+    if (name.size() > kLockNameChars) {
+        char tail[24];
+        std::snprintf(tail, sizeof tail, "#%016llx", static_cast<unsigned long long>(hash));
+        name.resize(kLockNameChars - std::strlen(tail));
+        name += tail;
+    }
+    return name;
+}
+
+// Holds the transport lock for one sender, so that a sender outside a bracket cannot cut into
+// another thread's or another process's bracket; inside this thread's bracket it holds nothing more.
+class TransportLock {
+public:
+    explicit TransportLock(DevicePipes& pipes)
+    {
+        if (pipes.bracketOwner_.load() == GetCurrentThreadId()) {
+            held_ = true;
+            return;
+        }
+        if (!Take(ProcessMutex()))
+            return;
+        processHeld_ = true;
+        HANDLE driver = pipes.OpenDriver();  // finds the interface path the lock is named after
+        if (driver != INVALID_HANDLE_VALUE)
+            CloseHandle(driver);
+        playerLock_ = TakePlayerLock(pipes.path_);
+        held_ = playerLock_ != nullptr;
+    }
+    ~TransportLock()
+    {
+        if (playerLock_)
+            GivePlayerLock(playerLock_);
+        if (processHeld_)
+            ReleaseMutex(ProcessMutex());
+    }
+    TransportLock(const TransportLock&) = delete;
+    TransportLock& operator=(const TransportLock&) = delete;
+    bool Held() const { return held_; }
+
+private:
+    bool held_ = false;
+    bool processHeld_ = false;
+    HANDLE playerLock_ = nullptr;
+};
+
+DevicePipes::DevicePipes()
+    : pipes_{INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE},
+      transferEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      path_{}
+{}
 
 DevicePipes::~DevicePipes()
 {
     CloseAll();
+    if (transferEvent_)
+        CloseHandle(transferEvent_);
 }
 
 bool DevicePipes::StorePath(const char* path, std::size_t length)
@@ -108,7 +236,7 @@ HANDLE DevicePipes::OpenFirstInterface(const GUID& guid)
     if (length > 0) {
         if (length >= sizeof simulated || !StorePath(simulated, length))
             return INVALID_HANDLE_VALUE;
-        return OpenPath(path_);
+        return OpenPath(path_, 0, false);
     }
 
     HDEVINFO set = SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
@@ -140,7 +268,7 @@ HANDLE DevicePipes::OpenFirstInterface(const GUID& guid)
         std::size_t pathLength = strnlen(detail->DevicePath, room);
         if (pathLength == room || !StorePath(detail->DevicePath, pathLength))
             continue;
-        found = OpenPath(path_);
+        found = OpenPath(path_, 0, false);
         if (found != INVALID_HANDLE_VALUE)
             break;
     }
@@ -153,13 +281,13 @@ HANDLE DevicePipes::OpenDriver()
     return OpenFirstInterface(kDriverInterfaceGuid);
 }
 
-int DevicePipes::IsPresent()
+bool DevicePipes::IsPresent()
 {
     HANDLE h = OpenDriver();
     if (h == INVALID_HANDLE_VALUE)
-        return 0;
+        return false;
     CloseHandle(h);
-    return 1;
+    return true;
 }
 
 HANDLE DevicePipes::OpenPipe(const char* name)
@@ -174,12 +302,12 @@ HANDLE DevicePipes::OpenPipe(const char* name)
     std::memcpy(path, path_, base);
     path[base] = '\\';
     std::memcpy(path + base + 1, name, nameLength + 1);
-    return OpenPath(path);
+    return OpenPath(path, FILE_FLAG_OVERLAPPED, true);
 }
 
-int DevicePipes::Probe()
+DevicePipes::ProbeResult DevicePipes::Probe()
 {
-    SenderLock lock;
+    TransportLock lock(*this);
     if (!lock.Held())
         return kProbeNoPlayer;
     HANDLE h = OpenDriver();
@@ -196,33 +324,75 @@ int DevicePipes::Probe()
     return kProbeAttached;
 }
 
-void DevicePipes::Open()
+void DevicePipes::BeginBracket(std::uint32_t depth)
 {
-    DWORD self = GetCurrentThreadId();
-    if (bracketOwner_.load() != self) {
-        if (!AcquireTransport())
-            return;  // no lock, no pipes: every transfer of this bracket fails
-        bracketOwner_.store(self);
-    }
+    if (!Take(ProcessMutex()))
+        return;  // no lock, no pipes: every transfer of this bracket fails
     CloseAll();
+    HANDLE driver = OpenDriver();  // finds the interface path the lock is named after
+    if (driver != INVALID_HANDLE_VALUE)
+        CloseHandle(driver);
+    playerLock_ = TakePlayerLock(path_);
+    if (!playerLock_) {
+        ReleaseMutex(ProcessMutex());
+        return;
+    }
+    bracketOwner_.store(GetCurrentThreadId());
+    depth_ = depth;
+    t_pendingHolds = 0;
     pipes_[kPipeUnused] = OpenPipe("PIPE02");
     pipes_[kPipeOut] = OpenPipe("PIPE00");
     pipes_[kPipeIn] = OpenPipe("PIPE01");
 }
 
+void DevicePipes::Open()
+{
+    if (bracketOwner_.load() == GetCurrentThreadId()) {
+        ++depth_;
+        return;
+    }
+    BeginBracket(t_pendingHolds + 1);
+}
+
 void DevicePipes::Close()
 {
-    DWORD self = GetCurrentThreadId();
-    if (bracketOwner_.load() == self) {
+    if (bracketOwner_.load() == GetCurrentThreadId()) {
+        if (--depth_ != 0)
+            return;
         CloseAll();
         bracketOwner_.store(0);
-        ReleaseTransport();
+        HANDLE playerLock = playerLock_;
+        playerLock_ = nullptr;
+        GivePlayerLock(playerLock);
+        ReleaseMutex(ProcessMutex());
         return;
     }
     // Not this thread's bracket: never close the pipes under another thread's feet.
-    SenderLock lock;
+    TransportLock lock(*this);
     if (lock.Held())
         CloseAll();
+}
+
+void DevicePipes::Hold()
+{
+    if (bracketOwner_.load() == GetCurrentThreadId())
+        ++depth_;
+    else
+        ++t_pendingHolds;
+}
+
+void DevicePipes::Need()
+{
+    if (bracketOwner_.load() != GetCurrentThreadId() && t_pendingHolds != 0)
+        BeginBracket(t_pendingHolds);
+}
+
+void DevicePipes::Release()
+{
+    if (bracketOwner_.load() == GetCurrentThreadId())
+        Close();
+    else if (t_pendingHolds != 0)
+        --t_pendingHolds;
 }
 
 bool DevicePipes::IsOpen(PipeIndex index) const
@@ -240,50 +410,66 @@ void DevicePipes::CloseAll()
     }
 }
 
-int DevicePipes::WriteOut(const void* data, std::size_t size)
+TransportStatus DevicePipes::Transfer(PipeIndex index, void* data, std::size_t size, bool write)
+{
+    HANDLE pipe = pipes_[index];
+    if (pipe == INVALID_HANDLE_VALUE || size > MAXDWORD || !transferEvent_) {
+        CloseAll();
+        return kTransportFailed;
+    }
+    OVERLAPPED op{};
+    op.hEvent = transferEvent_;
+    ResetEvent(transferEvent_);
+    const DWORD bytes = static_cast<DWORD>(size);
+    BOOL ok = write ? WriteFile(pipe, data, bytes, nullptr, &op) : ReadFile(pipe, data, bytes, nullptr, &op);
+    DWORD moved = 0;
+    if (ok || GetLastError() == ERROR_IO_PENDING) {
+        // A player that stops answering must not hold the host for ever: the transfer is cancelled
+        // and waited for, so the buffer is free again when this returns.
+        if (!ok && WaitForSingleObject(transferEvent_, kTransferWaitMs) != WAIT_OBJECT_0)
+            CancelIoEx(pipe, &op);
+        ok = GetOverlappedResult(pipe, &op, &moved, TRUE);
+    }
+    if (!ok || moved != size) {
+        CloseAll();
+        return kTransportFailed;
+    }
+    return kTransportOk;
+}
+
+TransportStatus DevicePipes::WriteOut(const void* data, std::size_t size)
 {
     if (pipes_[kPipeOut] == INVALID_HANDLE_VALUE)
         pipes_[kPipeOut] = OpenPipe("PIPE00");
-    DWORD written = 0;
-    if (size > MAXDWORD || !WriteFile(pipes_[kPipeOut], data, static_cast<DWORD>(size), &written, nullptr) ||
-        written != size) {
-        CloseAll();
-        return kTransportFailed;
-    }
-    return kTransportOk;
+    return Transfer(kPipeOut, const_cast<void*>(data), size, true);
 }
 
-int DevicePipes::ReadIn(void* data, std::size_t size)
+TransportStatus DevicePipes::ReadIn(void* data, std::size_t size)
 {
     if (pipes_[kPipeIn] == INVALID_HANDLE_VALUE)
         pipes_[kPipeIn] = OpenPipe("PIPE01");
-    DWORD read = 0;
-    if (size > MAXDWORD || !ReadFile(pipes_[kPipeIn], data, static_cast<DWORD>(size), &read, nullptr) || read != size) {
-        CloseAll();
-        return kTransportFailed;
-    }
-    return kTransportOk;
+    return Transfer(kPipeIn, data, size, false);
 }
 
-int DevicePipes::SendBlock(const void* block)
+TransportStatus DevicePipes::SendBlock(const void* block)
 {
     return WriteOut(block, sizeof(CommandBlock));
 }
 
-int DevicePipes::SendCommand(std::uint8_t opcode, std::uint8_t p1, std::uint8_t p2, std::uint8_t p3,
-                             std::uint16_t value)
+TransportStatus DevicePipes::SendCommand(std::uint8_t opcode, std::uint8_t p1, std::uint8_t p2, std::uint8_t p3,
+                                         std::uint16_t value)
 {
-    SenderLock lock;
+    TransportLock lock(*this);
     if (!lock.Held())
         return kTransportFailed;
     CommandBlock block = BuildCommand(opcode, p1, p2, p3, value);
     return SendBlock(&block);
 }
 
-int DevicePipes::SendAndRead64(std::uint8_t opcode, std::span<std::uint8_t> out)
+TransportStatus DevicePipes::SendAndRead64(std::uint8_t opcode, std::span<std::uint8_t> out)
 {
-    SenderLock lock;
-    int result = kTransportFailed;
+    TransportLock lock(*this);
+    TransportStatus result = kTransportFailed;
     if (lock.Held()) {
         CommandBlock block = BuildCommand(opcode, 0, 0, 0, 0);
         if (SendBlock(&block) == kTransportOk)
@@ -294,17 +480,17 @@ int DevicePipes::SendAndRead64(std::uint8_t opcode, std::span<std::uint8_t> out)
     return result;
 }
 
-int DevicePipes::ReadDeviceInfo(DeviceInfoBlock& out)
+TransportStatus DevicePipes::ReadDeviceInfo(DeviceInfoBlock& out)
 {
     return SendAndRead64(kOpReadDeviceInfo, {reinterpret_cast<std::uint8_t*>(&out), sizeof out});
 }
 
-int DevicePipes::NandReadPages(std::uint8_t mask, std::uint8_t column, std::uint8_t sector, std::uint16_t row,
-                               std::span<std::uint8_t> out, std::uint32_t count)
+TransportStatus DevicePipes::NandReadPages(std::uint8_t mask, std::uint8_t column, std::uint8_t sector,
+                                           std::uint16_t row, std::span<std::uint8_t> out, std::uint32_t count)
 {
     if (count > out.size() / kUnitBytes)
         return kTransportFailed;
-    SenderLock lock;
+    TransportLock lock(*this);
     if (!lock.Held())
         return kTransportFailed;
     CommandBlock block = BuildCommand(kOpNandReadPages, mask, column, sector, row);
@@ -320,10 +506,10 @@ int DevicePipes::NandReadPages(std::uint8_t mask, std::uint8_t column, std::uint
     return kTransportOk;
 }
 
-int DevicePipes::NandWritePage(std::uint8_t mask, std::uint8_t column, std::uint8_t sector, std::uint16_t row,
-                               const UsbTransferUnit& unit)
+TransportStatus DevicePipes::NandWritePage(std::uint8_t mask, std::uint8_t column, std::uint8_t sector,
+                                           std::uint16_t row, const UsbTransferUnit& unit)
 {
-    SenderLock lock;
+    TransportLock lock(*this);
     if (!lock.Held())
         return kTransportFailed;
     CommandBlock block = BuildNandPageWrite(mask, column, sector, row);
@@ -332,10 +518,10 @@ int DevicePipes::NandWritePage(std::uint8_t mask, std::uint8_t column, std::uint
     return WriteOut(&unit, sizeof unit);
 }
 
-int DevicePipes::NandEraseBlock(std::uint8_t mask, std::uint8_t column, std::uint8_t sector, std::uint16_t row,
-                                std::uint8_t& status)
+TransportStatus DevicePipes::NandEraseBlock(std::uint8_t mask, std::uint8_t column, std::uint8_t sector,
+                                            std::uint16_t row, std::uint8_t& status)
 {
-    SenderLock lock;
+    TransportLock lock(*this);
     if (!lock.Held())
         return kTransportFailed;
     CommandBlock block = BuildCommand(kOpNandEraseBlock, mask, column, sector, row);
@@ -348,10 +534,10 @@ int DevicePipes::NandEraseBlock(std::uint8_t mask, std::uint8_t column, std::uin
     return kTransportOk;
 }
 
-int DevicePipes::NandReadPage(std::uint8_t mask, std::uint8_t column, std::uint8_t sector, std::uint16_t row,
-                              UsbTransferUnit& out)
+TransportStatus DevicePipes::NandReadPage(std::uint8_t mask, std::uint8_t column, std::uint8_t sector,
+                                          std::uint16_t row, UsbTransferUnit& out)
 {
-    SenderLock lock;
+    TransportLock lock(*this);
     if (!lock.Held())
         return kTransportFailed;
     CommandBlock block = BuildCommand(kOpNandReadPage, mask, column, sector, row);
@@ -360,13 +546,13 @@ int DevicePipes::NandReadPage(std::uint8_t mask, std::uint8_t column, std::uint8
     return ReadIn(&out, sizeof out);
 }
 
-int DevicePipes::NandReadSpare(std::uint8_t mask, std::span<std::uint8_t> out, std::uint32_t recordsPerRow,
-                               std::uint32_t rows)
+TransportStatus DevicePipes::NandReadSpare(std::uint8_t mask, std::span<std::uint8_t> out, std::uint32_t recordsPerRow,
+                                           std::uint32_t rows)
 {
     std::uint64_t total = std::uint64_t{recordsPerRow} * rows * kUnitSpareBytes;
     if (total > out.size())
         return kTransportFailed;
-    SenderLock lock;
+    TransportLock lock(*this);
     if (!lock.Held())
         return kTransportFailed;
     CommandBlock block = BuildCommand(kOpNandReadSpare, mask, 0, 0, 0);
@@ -389,14 +575,14 @@ bool UseLargePages(std::uint32_t largePage)
 }
 }  // namespace
 
-int DevicePipes::NandBeginWrite(std::uint8_t mask, std::uint8_t column, std::uint8_t sector, std::uint16_t row,
-                                std::uint32_t pages, std::uint32_t largePage)
+TransportStatus DevicePipes::NandBeginWrite(std::uint8_t mask, std::uint8_t column, std::uint8_t sector,
+                                            std::uint16_t row, std::uint32_t pages, std::uint32_t largePage)
 {
     bool large = UseLargePages(largePage);
     std::uint64_t bytes = std::uint64_t{pages} * (large ? kLargePageBytes / kLargePageUnits : kUnitBytes);
     if (bytes > 0xFFFFFFFFu)
         return kTransportFailed;
-    SenderLock lock;
+    TransportLock lock(*this);
     if (!lock.Held())
         return kTransportFailed;
     CommandBlock block = BuildBlockWriteHeader(large ? kOpNandLargePageWrite : kOpNandBlockWrite, mask, column, sector,
@@ -404,9 +590,9 @@ int DevicePipes::NandBeginWrite(std::uint8_t mask, std::uint8_t column, std::uin
     return SendBlock(&block);
 }
 
-int DevicePipes::NandWriteData(std::span<const std::uint8_t> units, std::uint32_t largePage)
+TransportStatus DevicePipes::NandWriteData(std::span<const std::uint8_t> units, std::uint32_t largePage)
 {
-    SenderLock lock;
+    TransportLock lock(*this);
     if (!lock.Held())
         return kTransportFailed;
     if (!UseLargePages(largePage)) {
@@ -452,16 +638,17 @@ int DevicePipes::NandWriteData(std::span<const std::uint8_t> units, std::uint32_
     return kTransportOk;
 }
 
-int DevicePipes::NandEndWrite()
+TransportStatus DevicePipes::NandEndWrite()
 {
     return kTransportOk;
 }
 
-int DevicePipes::CardRead(std::uint8_t command, std::uint32_t sector, std::span<std::uint8_t> out, std::uint32_t count)
+TransportStatus DevicePipes::CardRead(std::uint8_t command, std::uint32_t sector, std::span<std::uint8_t> out,
+                                      std::uint32_t count)
 {
     if (count > out.size() / kCardSectorBytes)
         return kTransportFailed;
-    SenderLock lock;
+    TransportLock lock(*this);
     if (!lock.Held())
         return kTransportFailed;
     CardCommandBlock block = BuildCardCommand(command, sector);
@@ -470,12 +657,12 @@ int DevicePipes::CardRead(std::uint8_t command, std::uint32_t sector, std::span<
     return ReadIn(out.data(), std::size_t{count} * kCardSectorBytes);
 }
 
-int DevicePipes::CardWrite(std::uint8_t command, std::uint32_t sector, std::span<const std::uint8_t> data,
-                           std::uint32_t count, std::uint16_t crc)
+TransportStatus DevicePipes::CardWrite(std::uint8_t command, std::uint32_t sector, std::span<const std::uint8_t> data,
+                                       std::uint32_t count, std::uint16_t crc)
 {
     if (count > data.size() / kCardSectorBytes)
         return kTransportFailed;
-    SenderLock lock;
+    TransportLock lock(*this);
     if (!lock.Held())
         return kTransportFailed;
     CardCommandBlock block = BuildCardCommand(command, sector, crc);
@@ -484,45 +671,46 @@ int DevicePipes::CardWrite(std::uint8_t command, std::uint32_t sector, std::span
     return WriteOut(data.data(), std::size_t{count} * kCardSectorBytes);
 }
 
-int DevicePipes::CardReadSector(std::uint32_t sector, std::span<std::uint8_t> out)
+TransportStatus DevicePipes::CardReadSector(std::uint32_t sector, std::span<std::uint8_t> out)
 {
     return CardRead(kCardReadSingle, sector, out, 1);
 }
 
-int DevicePipes::CardReadSectors(std::uint32_t sector, std::span<std::uint8_t> out, std::uint32_t count)
+TransportStatus DevicePipes::CardReadSectors(std::uint32_t sector, std::span<std::uint8_t> out, std::uint32_t count)
 {
     return CardRead(kCardReadMultiple, sector, out, count);
 }
 
-int DevicePipes::CardWriteSector(std::uint32_t sector, std::span<const std::uint8_t> data)
+TransportStatus DevicePipes::CardWriteSector(std::uint32_t sector, std::span<const std::uint8_t> data)
 {
     if (data.size() < kCardSectorBytes)
         return kTransportFailed;
     return CardWrite(kCardWriteSingle, sector, data, 1, Crc16Xmodem(data.data(), kCardSectorBytes));
 }
 
-int DevicePipes::CardWriteSectors(std::uint32_t sector, std::span<const std::uint8_t> data, std::uint32_t count)
+TransportStatus DevicePipes::CardWriteSectors(std::uint32_t sector, std::span<const std::uint8_t> data,
+                                              std::uint32_t count)
 {
     return CardWrite(kCardWriteMultiple, sector, data, count, 0);
 }
 
-int DevicePipes::CardErase(std::uint32_t sector)
+TransportStatus DevicePipes::CardErase(std::uint32_t sector)
 {
-    SenderLock lock;
+    TransportLock lock(*this);
     if (!lock.Held())
         return kTransportFailed;
     CardCommandBlock block = BuildCardCommand(kCardErase, sector);
     return SendBlock(&block);
 }
 
-int DevicePipes::SendCommand20()
+TransportStatus DevicePipes::SendCommand20()
 {
     return SendCommand(kOpPrepareFormat);
 }
 
 int DevicePipes::QueryStatusA0()
 {
-    SenderLock lock;
+    TransportLock lock(*this);
     if (!lock.Held())
         return kTransportFailed;
     CommandBlock block = BuildCommand(kOpQueryStatus, 0, 0, 0, 0);
@@ -534,13 +722,13 @@ int DevicePipes::QueryStatusA0()
     return reply[0];
 }
 
-int DevicePipes::QueryFileHeader(std::uint8_t storage, std::uint16_t recordId, std::span<std::uint8_t> out)
+TransportStatus DevicePipes::QueryFileHeader(std::uint8_t storage, std::uint16_t recordId, std::span<std::uint8_t> out)
 {
     if (out.size() < kReplyBytes)
         return kTransportFailed;
     out = out.first(kReplyBytes);
-    SenderLock lock;
-    int result = kTransportFailed;
+    TransportLock lock(*this);
+    TransportStatus result = kTransportFailed;
     if (lock.Held()) {
         CommandBlock block = BuildFileHeaderQuery(storage, recordId);
         if (SendBlock(&block) == kTransportOk)
@@ -551,7 +739,7 @@ int DevicePipes::QueryFileHeader(std::uint8_t storage, std::uint16_t recordId, s
     return result;
 }
 
-int DevicePipes::AcknowledgeMediaChange()
+TransportStatus DevicePipes::AcknowledgeMediaChange()
 {
     return SendCommand(kOpAcknowledgeMediaChange);
 }

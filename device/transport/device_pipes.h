@@ -1,13 +1,17 @@
 // The player's three driver pipes and every exchange with the player over them.
 //
 // Every operation that talks to the player is one bracket: Open, any number of senders, Close on
-// every path out. Both storages share the pipes, so one process-wide transport lock is held from
-// Open to Close: a second bracket (another storage, another thread) waits until the first ends.
+// every path out. Brackets nest: an Open by the thread that holds the bracket only counts, and the
+// matching Close ends the bracket when the count returns to zero. Both storages share the pipes, and
+// several programs may drive one player, so the transport lock is held from Open to Close: a lock of
+// this process (other threads wait) and a lock named after the player's interface path (other
+// processes wait). A sender outside a bracket takes both for its own exchange.
 // A sender that fails closes all three pipes but keeps the bracket; the next sender reopens the
 // pipe it needs.
 //
-// Senders answer kTransportOk (0) or kTransportFailed (1), unless noted; the storage engine turns a
-// failed transfer into its USB error.
+// Every pipe read and write waits at most kTransferWaitMs; a transfer that does not complete by then
+// is cancelled and fails. Senders answer kTransportOk or kTransportFailed unless noted; the storage
+// engine turns a failed transfer into its USB error.
 #pragma once
 
 #include "device/transport/command_block.h"
@@ -18,15 +22,29 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace engine {
 
-inline constexpr int kTransportOk = 0;
-inline constexpr int kTransportFailed = 1;
+enum TransportStatus : int {
+    kTransportOk = 0,
+    kTransportFailed = 1,
+};
+
+// The longest wait for one pipe read or write; the player answers every transfer within
+// milliseconds, so a transfer still pending after this has lost its player.
+inline constexpr DWORD kTransferWaitMs = 30000;
+// The longest wait for a pipe instance to become free when the player's pipe is between instances.
+inline constexpr DWORD kPipeOpenWaitMs = 10000;
 
 // When set, this environment variable holds the interface path of a simulated player, used in
 // place of the driver enumeration. It is read at every enumeration.
 inline constexpr char kSimulatedPlayerVariable[] = "KWEP_SIMULATED_PLAYER";
+
+// The name of the lock that spans processes for the player at `interfacePath`: the path without
+// backslashes (a backslash in a kernel object name names a namespace) and without case; a path too
+// long for an object name is cut and a hash of the whole path appended.
+std::string TransportLockName(const char* interfacePath);
 
 class DevicePipes {
 public:
@@ -38,90 +56,122 @@ public:
     DevicePipes(const DevicePipes&) = delete;
     DevicePipes& operator=(const DevicePipes&) = delete;
 
-    // Bracket. Open takes the transport lock (unless this thread's bracket is already open) and
-    // opens PIPE02, PIPE00, PIPE01; a pipe that does not open stays invalid and its first transfer
-    // fails. Close closes all three and ends the bracket.
+    // Bracket. Open takes the transport lock and opens PIPE02, PIPE00, PIPE01; a pipe that does not
+    // open stays invalid and its first transfer fails. Inside this thread's bracket Open only nests.
+    // Close ends the bracket when the outermost Open (or Hold) ends: all three closed, lock released.
+    // A Close by a thread that holds no bracket closes the pipes under the lock.
     void Open();
     void Close();
+    // A bracket that opens at its first exchange: Hold nests like Open but takes neither the lock nor
+    // the pipes, Need opens the bracket if this thread holds one that is not open yet (and does
+    // nothing otherwise), Release ends what Hold began. An operation that fails its checks before it
+    // talks to the player thus opens nothing.
+    void Hold();
+    void Need();
+    void Release();
     bool IsOpen(PipeIndex index) const;
 
-    // 1 when the driver interface opens (it is closed again), else 0.
-    int IsPresent();
+    // True when the driver interface opens (it is closed again).
+    bool IsPresent();
     // kProbeAttached when the driver interface opens, kProbeNoPlayer (the engine's USB error) when not.
-    static constexpr int kProbeAttached = 0;
-    static constexpr int kProbeNoPlayer = 4;
-    int Probe();
+    enum ProbeResult : int { kProbeAttached = 0, kProbeNoPlayer = 4 };
+    ProbeResult Probe();
 
-    int SendCommand(std::uint8_t opcode, std::uint8_t p1 = 0, std::uint8_t p2 = 0, std::uint8_t p3 = 0,
-                    std::uint16_t value = 0);
+    TransportStatus SendCommand(std::uint8_t opcode, std::uint8_t p1 = 0, std::uint8_t p2 = 0, std::uint8_t p3 = 0,
+                                std::uint16_t value = 0);
 
     // The buffer is zeroed when the reply cannot be had.
-    int ReadDeviceInfo(DeviceInfoBlock& out);
+    TransportStatus ReadDeviceInfo(DeviceInfoBlock& out);
 
     // NAND commands address the chip by chip-select mask, column, sector within the row and row.
-    int NandReadPages(std::uint8_t mask, std::uint8_t column, std::uint8_t sector, std::uint16_t row,
-                      std::span<std::uint8_t> out, std::uint32_t count);
-    int NandWritePage(std::uint8_t mask, std::uint8_t column, std::uint8_t sector, std::uint16_t row,
-                      const UsbTransferUnit& unit);
-    // An erase the player reports as failed is not a transport failure: 0 with status bit 0 set.
-    int NandEraseBlock(std::uint8_t mask, std::uint8_t column, std::uint8_t sector, std::uint16_t row,
-                       std::uint8_t& status);
-    int NandReadPage(std::uint8_t mask, std::uint8_t column, std::uint8_t sector, std::uint16_t row,
-                     UsbTransferUnit& out);
-    int NandReadSpare(std::uint8_t mask, std::span<std::uint8_t> out, std::uint32_t recordsPerRow, std::uint32_t rows);
+    TransportStatus NandReadPages(std::uint8_t mask, std::uint8_t column, std::uint8_t sector, std::uint16_t row,
+                                  std::span<std::uint8_t> out, std::uint32_t count);
+    TransportStatus NandWritePage(std::uint8_t mask, std::uint8_t column, std::uint8_t sector, std::uint16_t row,
+                                  const UsbTransferUnit& unit);
+    // An erase the player reports as failed is not a transport failure: kTransportOk with status bit 0 set.
+    TransportStatus NandEraseBlock(std::uint8_t mask, std::uint8_t column, std::uint8_t sector, std::uint16_t row,
+                                   std::uint8_t& status);
+    TransportStatus NandReadPage(std::uint8_t mask, std::uint8_t column, std::uint8_t sector, std::uint16_t row,
+                                 UsbTransferUnit& out);
+    TransportStatus NandReadSpare(std::uint8_t mask, std::span<std::uint8_t> out, std::uint32_t recordsPerRow,
+                                  std::uint32_t rows);
     // Block write: header, the units of the block, end.
-    int NandBeginWrite(std::uint8_t mask, std::uint8_t column, std::uint8_t sector, std::uint16_t row,
-                       std::uint32_t pages, std::uint32_t largePage);
-    int NandWriteData(std::span<const std::uint8_t> units, std::uint32_t largePage);
-    int NandEndWrite();
+    TransportStatus NandBeginWrite(std::uint8_t mask, std::uint8_t column, std::uint8_t sector, std::uint16_t row,
+                                   std::uint32_t pages, std::uint32_t largePage);
+    TransportStatus NandWriteData(std::span<const std::uint8_t> units, std::uint32_t largePage);
+    TransportStatus NandEndWrite();
 
-    int CardReadSector(std::uint32_t sector, std::span<std::uint8_t> out);
-    int CardReadSectors(std::uint32_t sector, std::span<std::uint8_t> out, std::uint32_t count);
-    int CardWriteSector(std::uint32_t sector, std::span<const std::uint8_t> data);
-    int CardWriteSectors(std::uint32_t sector, std::span<const std::uint8_t> data, std::uint32_t count);
-    int CardErase(std::uint32_t sector);
+    TransportStatus CardReadSector(std::uint32_t sector, std::span<std::uint8_t> out);
+    TransportStatus CardReadSectors(std::uint32_t sector, std::span<std::uint8_t> out, std::uint32_t count);
+    TransportStatus CardWriteSector(std::uint32_t sector, std::span<const std::uint8_t> data);
+    TransportStatus CardWriteSectors(std::uint32_t sector, std::span<const std::uint8_t> data, std::uint32_t count);
+    TransportStatus CardErase(std::uint32_t sector);
 
-    int SendCommand20();
-    // Byte 0 of the player's status reply; 1 when the block cannot be sent, 10 when the reply
-    // cannot be read.
+    TransportStatus SendCommand20();
+    // Byte 0 of the player's status reply; kTransportFailed when the block cannot be sent,
+    // kStatusUnreadable when the reply cannot be read.
     static constexpr int kStatusUnreadable = 10;
     int QueryStatusA0();
     // The 64-byte audio header reply; zeroed when it cannot be had.
-    int QueryFileHeader(std::uint8_t storage, std::uint16_t recordId, std::span<std::uint8_t> out);
-    int AcknowledgeMediaChange();
+    TransportStatus QueryFileHeader(std::uint8_t storage, std::uint16_t recordId, std::span<std::uint8_t> out);
+    TransportStatus AcknowledgeMediaChange();
 
 private:
+    friend class TransportLock;
+
     HANDLE OpenFirstInterface(const GUID& guid);
     HANDLE OpenDriver();
     HANDLE OpenPipe(const char* name);
     bool StorePath(const char* path, std::size_t length);
+    // Takes both locks for this thread's new bracket and opens the pipes.
+    void BeginBracket(std::uint32_t depth);
     void CloseAll();
-    int WriteOut(const void* data, std::size_t size);
-    int ReadIn(void* data, std::size_t size);
-    int SendBlock(const void* block);
-    int SendAndRead64(std::uint8_t opcode, std::span<std::uint8_t> out);
-    int CardRead(std::uint8_t command, std::uint32_t sector, std::span<std::uint8_t> out, std::uint32_t count);
-    int CardWrite(std::uint8_t command, std::uint32_t sector, std::span<const std::uint8_t> data, std::uint32_t count,
-                  std::uint16_t crc);
+    TransportStatus WriteOut(const void* data, std::size_t size);
+    TransportStatus ReadIn(void* data, std::size_t size);
+    // One overlapped transfer on `pipe`, waited for at most kTransferWaitMs.
+    TransportStatus Transfer(PipeIndex pipe, void* data, std::size_t size, bool write);
+    TransportStatus SendBlock(const void* block);
+    TransportStatus SendAndRead64(std::uint8_t opcode, std::span<std::uint8_t> out);
+    TransportStatus CardRead(std::uint8_t command, std::uint32_t sector, std::span<std::uint8_t> out,
+                             std::uint32_t count);
+    TransportStatus CardWrite(std::uint8_t command, std::uint32_t sector, std::span<const std::uint8_t> data,
+                              std::uint32_t count, std::uint16_t crc);
 
     HANDLE pipes_[3];
+    HANDLE transferEvent_;  // signals the end of this bracket's overlapped transfers
     char path_[kPathBufferSize];
     std::atomic<DWORD> bracketOwner_{0};
+    std::uint32_t depth_ = 0;      // Opens and Holds of the owner not yet ended
+    HANDLE playerLock_ = nullptr;  // the named lock the bracket holds
 };
 
 // The one set of pipes of the process.
 extern DevicePipes PlayerPipes;
 
-// Open..Close bracket for one scope.
+// The bracket for one scope, opened at once or at the scope's first exchange (DevicePipes::Need).
 class ScopedPipes {
 public:
-    explicit ScopedPipes(DevicePipes& pipes) : pipes_(pipes) { pipes_.Open(); }
-    ~ScopedPipes() { pipes_.Close(); }
+    enum Opening { kOpenNow, kOpenAtFirstExchange };
+    explicit ScopedPipes(DevicePipes& pipes, Opening opening = kOpenNow) : pipes_(pipes), opening_(opening)
+    {
+        if (opening_ == kOpenNow)
+            pipes_.Open();
+        else
+            pipes_.Hold();
+    }
+    ~ScopedPipes()
+    {
+        if (opening_ == kOpenNow)
+            pipes_.Close();
+        else
+            pipes_.Release();
+    }
     ScopedPipes(const ScopedPipes&) = delete;
     ScopedPipes& operator=(const ScopedPipes&) = delete;
 
 private:
     DevicePipes& pipes_;
+    Opening opening_;
 };
 
 }  // namespace engine

@@ -91,7 +91,7 @@ std::int32_t PlayerDevice::LegacyFindFirst(DirRecord& record)
     if (legacyStream_.open)
         return kStatusFileError;
     std::memset(&record, 0, sizeof record);
-    LegacyPipes bracket;
+    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     LegacyStore.walkCounted = 0;
     LegacyStore.walkReturned = 0;
     LegacyStore.walkIndex = -1;
@@ -159,7 +159,7 @@ std::uint32_t PlayerDevice::LegacyDownload(std::uint32_t storage, const char* pc
         return kStatusStorageFull;
     const std::uint32_t blockBytes = LegacyBlockBytes();
 
-    LegacyPipes bracket;
+    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     if (const std::uint32_t status = LegacyEnsureRoot())
         return status;
 
@@ -298,7 +298,7 @@ std::uint32_t PlayerDevice::LegacyUpload(std::uint32_t storage, std::uint32_t fi
         return kStatusStorageFull;
     const std::uint32_t blockBytes = LegacyBlockBytes();
 
-    LegacyPipes bracket;
+    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     if (const std::uint32_t status = LegacyEnsureRoot())
         return status;
     const std::int32_t index = LegacyFindEntryById(fileId, 0);
@@ -363,7 +363,7 @@ std::uint32_t PlayerDevice::DeleteFile(std::uint32_t storage, std::uint32_t file
         return kStatusFileError;
     if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
-    LegacyPipes bracket;
+    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     if (const std::uint32_t status = LegacyEnsureRoot())
         return status;
     return DeleteFileLocked(fileId);
@@ -380,7 +380,7 @@ std::uint32_t PlayerDevice::DeleteFolder(std::uint32_t storage, std::uint32_t fo
         return kStatusFolderError;
     if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
-    LegacyPipes bracket;
+    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     if (const std::uint32_t status = LegacyEnsureRoot())
         return status;
     if (LegacyFindEntryById(folderId, 1) < 0)
@@ -416,7 +416,7 @@ std::uint32_t PlayerDevice::CreateFolder(const char* name, std::uint32_t* newId)
         return kStatusFolderError;
     if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
-    LegacyPipes bracket;
+    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     if (const std::uint32_t status = LegacyEnsureRoot())
         return status;
     const char* part = NamePart(name);
@@ -447,7 +447,7 @@ std::uint32_t PlayerDevice::MoveEntry(std::uint32_t storage, std::uint32_t fileI
         return kStatusFileError;
     if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
-    LegacyPipes bracket;
+    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     if (const std::uint32_t status = LegacyEnsureRoot())
         return status;
     FatShortEntry* target = nullptr;
@@ -482,7 +482,7 @@ std::uint32_t PlayerDevice::RenameEntry(std::uint32_t storage, std::uint32_t fil
         return kStatusFolderError;
     if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
-    LegacyPipes bracket;
+    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     if (const std::uint32_t status = LegacyEnsureRoot())
         return status;
     std::vector<FatDirSlot> copy;
@@ -526,7 +526,7 @@ std::uint32_t PlayerDevice::SetPlayIndex(std::uint32_t storage, std::uint32_t fi
         return kStatusFileError;
     if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
-    LegacyPipes bracket;
+    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     if (const std::uint32_t status = LegacyEnsureRoot())
         return status;
 
@@ -610,7 +610,7 @@ std::uint32_t PlayerDevice::WriteRunFile(const char* name, std::uint32_t size, c
     if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
     const std::uint32_t blockBytes = LegacyBlockBytes();
-    LegacyPipes bracket;
+    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     if (const std::uint32_t status = LegacyEnsureRoot())
         return status;
 
@@ -729,7 +729,7 @@ std::uint32_t PlayerDevice::WriteRunFile(const char* name, std::uint32_t size, c
 void PlayerDevice::EndLegacyStream()
 {
     if (legacyStream_.open)
-        LegacyReleasePipes();
+        PlayerPipes.Release();
     legacyStream_.open = 0;
     legacyStream_.write = 0;
     legacyStream_.units.clear();
@@ -771,7 +771,7 @@ std::uint32_t PlayerDevice::OpenEntry()
         return kStatusStorageFull;
     }
 
-    LegacyAcquirePipes();
+    PlayerPipes.Hold();
     s.open = 1;
     auto fail = [&](std::uint32_t status) {
         EndLegacyStream();
@@ -888,7 +888,7 @@ std::uint32_t PlayerDevice::ReadFirstBlock(std::uint8_t* buffer, std::uint32_t b
         return kStatusFileError;
     LegacySetCursor(s.current);
     NandChip& chip = NandChips[Engine.CurrentChip];
-    LegacyNeedPipes();
+    PlayerPipes.Need();
     if (chip.ReadBlock({buffer, bytes}) != kTransportOk) {
         EndLegacyStream();
         return kStatusUsbError;

@@ -17,8 +17,6 @@ namespace engine {
 
 namespace {
 
-thread_local int g_bracketDepth = 0;
-
 // Deeper than any tree a player's menus reach; a ".." loop ends here too.
 constexpr std::uint32_t kMaxTreeDepth = 64;
 
@@ -53,18 +51,6 @@ bool SlotInUse(const std::uint8_t* slot)
 }
 
 }  // namespace
-
-CardBracket::CardBracket()
-{
-    if (g_bracketDepth++ == 0)
-        PlayerPipes.Open();
-}
-
-CardBracket::~CardBracket()
-{
-    if (--g_bracketDepth == 0)
-        PlayerPipes.Close();
-}
 
 void CardProgressEnd()
 {
@@ -273,7 +259,7 @@ void ExternalFolder::ReleaseTaken(const std::vector<std::uint32_t>& taken, bool 
 
 void ExternalFolder::WriteBack()
 {
-    CardBracket bracket;
+    ScopedPipes bracket(PlayerPipes);
     if (StoreDirectory(false) == kStatusOk)
         FlushVolume();
 }
@@ -289,7 +275,7 @@ std::uint32_t ExternalFolder::Load()
         return kStatusNoStorage;
     const std::size_t window = std::size_t{capacity_} * sizeof(FatDirSlot);
     std::memset(entries_.get(), 0, window);
-    CardBracket bracket;
+    ScopedPipes bracket(PlayerPipes);
     longer_ = false;
     if (rootFlag_) {
         if (SectorPath() && v.LoadRootDirectory() != kStatusOk)
@@ -410,7 +396,7 @@ std::uint32_t ExternalFolder::Commit(bool freeing)
 {
     if (longer_)
         return kStatusFolderError;  // before anything is flushed
-    CardBracket bracket;
+    ScopedPipes bracket(PlayerPipes);
     if (rootFlag_) {
         StoreDirectory(false);
         FatVolume& v = CardVolume;
@@ -452,7 +438,7 @@ std::uint32_t ExternalFolder::WriteNewDirectory()
         return kStatusOk;
     if (std::uint32_t status = CheckWritable(); status != kStatusOk)
         return status;
-    CardBracket bracket;
+    ScopedPipes bracket(PlayerPipes);
     CardVolume.SetFatEntry(folderId_, EndOfChainMark(CardVolume.fatType));
     if (std::uint32_t status = StoreDirectory(true); status != kStatusOk)
         return status;
@@ -465,7 +451,7 @@ std::uint32_t ExternalFolder::RewriteDirectory()
         return kStatusStorageFull;
     if (!CardVolume.IsMounted() || CardVolume.sectorCard != SectorPath())
         return kStatusNoStorage;
-    CardBracket bracket;
+    ScopedPipes bracket(PlayerPipes);
     if (rootFlag_)
         return Commit(true);
     const std::uint32_t freeBefore = CardVolume.FreeClusters();
@@ -491,7 +477,7 @@ std::uint32_t ExternalFolder::CreateSubfolder(const wchar_t* name, std::uint32_t
     VolumeSnapshot snapshot(CardVolume);
     if (!snapshot.Ok())
         return kStatusStorageFull;
-    CardBracket bracket;
+    ScopedPipes bracket(PlayerPipes);
     std::uint32_t cluster = 0;
     if (std::uint32_t status = TakeCluster(cluster, true); status != kStatusOk) {
         snapshot.Restore();
@@ -544,7 +530,7 @@ std::uint32_t ExternalFolder::RenameEntry(std::uint32_t id, const wchar_t* newNa
     if (RenameEntrySet(id, newName, &old) != 0)
         return kStatusFolderError;
 
-    CardBracket bracket;
+    ScopedPipes bracket(PlayerPipes);
     auto undoRename = [&](std::uint32_t status) {
         std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
         WriteBack();
@@ -629,7 +615,7 @@ std::uint32_t ExternalFolder::DeleteFile(std::uint32_t id)
         return status;
     };
 
-    CardBracket bracket;
+    ScopedPipes bracket(PlayerPipes);
     // A folder goes with everything below it, so nothing it held stays allocated.
     std::vector<std::uint32_t> chains;
     if ((entry.attributes & kAttrDirectory) && id >= 2) {
@@ -690,7 +676,7 @@ std::uint32_t ExternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint3
         new (std::nothrow) ExternalFolder(kCardRootSlots, sourceFolderId, 1, sourceRootFlag ? 1 : 0));
     if (!source || !source->Entries())
         return kStatusStorageFull;
-    CardBracket bracket;
+    ScopedPipes bracket(PlayerPipes);
     if (std::uint32_t status = source->Load(); status != kStatusOk)
         return status;
     const std::int32_t sourceSlot = source->FindEntryById(id);

@@ -20,8 +20,8 @@
 
 namespace engine {
 
-class CardBracket;
 class ChainWalker;
+class ScopedPipes;
 
 class ExternalFolder : public FatFolder, public FileStream {
 public:
@@ -113,7 +113,7 @@ private:
     std::uint8_t attribute_ = 0;
     char shortName_[260] = {};
     std::vector<std::uint32_t> taken_;  // clusters a write stream took so far
-    std::unique_ptr<CardBracket> streamBracket_;
+    std::unique_ptr<ScopedPipes> streamBracket_;
     std::unique_ptr<ChainWalker> streamWalk_;  // the read stream's way along the file's chain
     bool streamFailed_ = false;
     // The directory holds entries past those loaded (made on a PC): none of them is written.

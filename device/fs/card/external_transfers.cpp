@@ -7,6 +7,7 @@
 #include "device/fs/card/card_volume.h"
 #include "device/fs/card/external_internal.h"
 #include "device/fs/engine_status.h"
+#include "device/transport/device_pipes.h"
 #include "device/transport/engine_state.h"
 
 #include <windows.h>
@@ -106,7 +107,7 @@ std::uint32_t ExternalFolder::DownloadFile(const wchar_t* pcPath)
         return kStatusStorageFull;
     std::memcpy(undo.get(), entries_.get(), capacity_ * sizeof(FatDirSlot));
 
-    CardBracket bracket;
+    ScopedPipes bracket(PlayerPipes);
     std::vector<std::uint32_t> taken;
     // Nothing of a download that does not finish stays behind: its entry and clusters go before
     // anything is flushed.
@@ -208,7 +209,7 @@ std::uint32_t ExternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
     if (!file.Ok())
         return kStatusFileError;
 
-    CardBracket bracket;
+    ScopedPipes bracket(PlayerPipes);
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>((std::uint64_t{entry.size} + cb - 1) / cb));
     // Whatever does not end with the whole file leaves no partial PC file behind.
     auto fail = [&](std::uint32_t status) {
@@ -313,7 +314,7 @@ std::uint32_t ExternalFolder::OpenEntry()
             EndStream(true);
             return kStatusStorageFull;
         }
-        streamBracket_.reset(new (std::nothrow) CardBracket);
+        streamBracket_.reset(new (std::nothrow) ScopedPipes(PlayerPipes));
         NotifyProgress(kProgressBegin, blockCount_);
         currentCluster_ = recordId_;
         streamWalk_->Start(currentCluster_);
@@ -338,7 +339,7 @@ std::uint32_t ExternalFolder::OpenEntry()
         clusterBuffer_.reset();
         return kStatusStorageFull;
     }
-    streamBracket_.reset(new (std::nothrow) CardBracket);
+    streamBracket_.reset(new (std::nothrow) ScopedPipes(PlayerPipes));
     std::uint32_t cluster = 0;
     if (std::uint32_t status = TakeCluster(cluster, true); status != kStatusOk) {
         EndStream(true);

@@ -4,6 +4,7 @@
 #include "device/fs/pc/id3_tag.h"
 #include "device/flash/nand_chip.h"
 #include "device/fs/engine_status.h"
+#include "device/transport/device_pipes.h"
 #include "device/transport/engine_state.h"
 
 #include <algorithm>
@@ -139,7 +140,7 @@ std::uint32_t InternalFolder::Load()
         return kStatusStorageFull;
     if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
-    LegacyPipes bracket;
+    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     if (!FindDirectoryBlock())
         return kStatusFolderError;
     const BlockPosition at = LegacyCursor();
@@ -150,7 +151,7 @@ std::uint32_t InternalFolder::Load()
     } catch (const std::bad_alloc&) {
         return kStatusStorageFull;
     }
-    LegacyNeedPipes();
+    PlayerPipes.Need();
     if (chip.ReadBlock(block) != kTransportOk)
         return kStatusUsbError;
     std::memset(Entries(), 0, capacity_ * sizeof(FatDirSlot));
@@ -193,7 +194,7 @@ std::uint32_t InternalFolder::WriteNewDirectory()
         return kStatusStorageFull;
     if (LegacyStore.freeBlockCount < 1)
         return kStatusStorageFull;
-    LegacyPipes bracket;
+    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     RewindChipZero();
     BlockPosition at;
     if (!NextFree(at))
@@ -214,7 +215,7 @@ std::uint32_t InternalFolder::RewriteDirectory()
 {
     if (!Entries() || capacity_ == 0 || !LegacyChipZeroPresent())
         return kStatusStorageFull;
-    LegacyPipes bracket;
+    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     if (!FindDirectoryBlock()) {
         // An earlier rewrite may have erased the block and then failed to write it.
         if (!dirBlockKnown_)
@@ -266,7 +267,7 @@ std::uint32_t InternalFolder::CreateSubfolder(const wchar_t* name, std::uint32_t
     if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
 
-    LegacyPipes bracket;
+    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     std::uint32_t id = 0;
     if (const std::uint32_t status = AllocateId(id))
         return status;
@@ -320,7 +321,7 @@ std::uint32_t InternalFolder::RenameEntry(std::uint32_t id, const wchar_t* newNa
         std::memcpy(Entries(), scratch_.get(), capacity_ * sizeof(FatDirSlot));
         return kStatusStorageFull;
     }
-    LegacyPipes bracket;
+    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     if (const std::uint32_t status = RewriteDirectory()) {
         std::copy(undo.begin(), undo.end(), Entries());
         RewriteDirectory();
@@ -387,7 +388,7 @@ std::uint32_t InternalFolder::DeleteFile(std::uint32_t id)
     const bool folder = (entry.attributes & kAttrDirectory) != 0;
     const std::uint32_t blocks = folder ? 1 : BlocksFor(entry.size);
 
-    LegacyPipes bracket;
+    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(blocks));
     std::uint32_t status = kStatusOk;
     if (folder) {
@@ -423,7 +424,7 @@ std::uint32_t InternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint3
     if (sourceId == FolderId() || id == FolderId())
         return kStatusFolderError;
 
-    LegacyPipes bracket;
+    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     std::unique_ptr<InternalFolder> source(new (std::nothrow) InternalFolder(
         sourceRootFlag ? Engine.InternalRootEntries : Engine.InternalFolderEntries, sourceId, 1, sourceRootFlag));
     if (!source || !source->Entries())
@@ -493,7 +494,7 @@ std::uint32_t InternalFolder::SetPlayIndex(std::uint32_t id, std::uint32_t posit
     }
     if (ReorderEntry(id, position) != 0)
         return kStatusFolderError;
-    LegacyPipes bracket;
+    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     if (const std::uint32_t status = RewriteDirectory()) {
         std::copy(undo.begin(), undo.end(), Entries());
         RewriteDirectory();
@@ -533,7 +534,7 @@ std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
     e.typeCode = LegacyTypeCode(ansi, e.shortText);
     e.attribute = FileAttributeForTypeCode(e.typeCode);
 
-    LegacyPipes bracket;
+    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     std::uint32_t id = 0;
     if (const std::uint32_t status = AllocateId(id))
         return status;
@@ -688,7 +689,7 @@ std::uint32_t InternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
         return status;
     };
 
-    LegacyPipes bracket;
+    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(blocks));
     bool cancelled = false;
     const std::uint32_t status = LegacyReadFile(
@@ -721,7 +722,7 @@ void InternalFolder::EndStream(bool eraseWritten)
     if (!streamOpen_)
         return;
     if (streamWrite_ && eraseWritten && blocksWritten_ != 0) {
-        LegacyPipes bracket;
+        ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
         LegacyEraseFileBlocks(streamId_, false);
     }
     if (openWriteStream == this)
@@ -730,7 +731,7 @@ void InternalFolder::EndStream(bool eraseWritten)
     streamWrite_ = false;
     units_.clear();
     units_.shrink_to_fit();
-    LegacyReleasePipes();
+    PlayerPipes.Release();
 }
 
 std::uint32_t InternalFolder::OpenEntry()
@@ -755,7 +756,7 @@ std::uint32_t InternalFolder::OpenEntry()
             return kStatusStorageFull;
         streamId_ = recordId_;
         streamFileSize_ = Entries()[slot].entry.size;
-        LegacyAcquirePipes();
+        PlayerPipes.Hold();
         streamOpen_ = true;
         NotifyProgress(kProgressBegin, static_cast<std::int32_t>(BlocksFor(streamFileSize_)));
         // An empty file has no block to stand on.
@@ -795,7 +796,7 @@ std::uint32_t InternalFolder::OpenEntry()
     typeCode_ = LegacyTypeCode(ansi, shortText);
     attribute_ = FileAttributeForTypeCode(typeCode_);
 
-    LegacyAcquirePipes();
+    PlayerPipes.Hold();
     streamOpen_ = true;
     openWriteStream = this;
     if (const std::uint32_t status = AllocateId(streamId_)) {
@@ -887,7 +888,7 @@ std::uint32_t InternalFolder::ReadFirstBlock(std::uint8_t* buffer, std::uint32_t
     const std::uint32_t blockBytes = std::uint32_t{chip.sectorsPerBlock} * 512u;
     if (bytes < blockBytes)
         return kStatusFileError;
-    LegacyNeedPipes();
+    PlayerPipes.Need();
     if (chip.ReadBlock({buffer, blockBytes}) != kTransportOk) {
         LegacyProgressEnd();
         EndStream(false);

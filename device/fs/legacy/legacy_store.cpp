@@ -3,6 +3,7 @@
 #include "device/flash/nand_chip.h"
 #include "device/fs/engine_status.h"
 #include "device/transport/byte_order.h"
+#include "device/transport/device_pipes.h"
 #include "device/transport/engine_state.h"
 
 #include <algorithm>
@@ -16,9 +17,6 @@ namespace engine {
 LegacyStoreState LegacyStore;
 
 namespace {
-
-std::uint32_t pipeHolders = 0;
-bool pipesOpened = false;
 
 constexpr std::uint32_t kMaxRootEntries = 1024;
 constexpr std::uint8_t kErasedRecord[kSpareRecordBytes] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
@@ -76,7 +74,7 @@ std::uint32_t EraseAtCursor()
     std::uint8_t kept[kSpareRecordBytes] = {};
     if (const std::uint8_t* record = chip.CursorRecord())
         std::memcpy(kept, record, sizeof kept);
-    LegacyNeedPipes();
+    PlayerPipes.Need();
     if (chip.EraseBlock(status) != kTransportOk || (status & 1) != 0) {
         // The host copy already reads erased; a block that did not erase (or may not have) must not
         // look free, or the next write would program over its old bits.
@@ -105,39 +103,6 @@ std::string UpperExtension(const char* name)
 }
 
 }  // namespace
-
-LegacyPipes::LegacyPipes()
-{
-    LegacyAcquirePipes();
-}
-
-LegacyPipes::~LegacyPipes()
-{
-    LegacyReleasePipes();
-}
-
-void LegacyAcquirePipes()
-{
-    ++pipeHolders;
-}
-
-void LegacyReleasePipes()
-{
-    if (pipeHolders == 0)
-        return;
-    if (--pipeHolders == 0 && pipesOpened) {
-        pipesOpened = false;
-        PlayerPipes.Close();
-    }
-}
-
-void LegacyNeedPipes()
-{
-    if (pipeHolders != 0 && !pipesOpened) {
-        pipesOpened = true;
-        PlayerPipes.Open();
-    }
-}
 
 void LegacyResetState()
 {
@@ -344,7 +309,7 @@ std::uint32_t LegacyWriteFileBlock(std::vector<std::uint8_t>& units, const std::
             std::memcpy(unit, data + offset, std::min<std::size_t>(kUnitDataBytes, dataBytes - offset));
         BuildFileBlockRecord(unit + kUnitDataBytes, firstBlock && i == 0, id, blockCount, typeCode, link);
     }
-    LegacyNeedPipes();
+    PlayerPipes.Need();
     const bool wasFree = RecordErased(chip.CursorRecord());
     const int begin = chip.BeginWrite();
     const int body = begin == kTransportOk ? chip.WriteData(units) : kTransportFailed;
@@ -405,7 +370,7 @@ std::uint32_t LegacyLoadRoot()
         } catch (const std::bad_alloc&) {
             return kStatusStorageFull;
         }
-        LegacyNeedPipes();
+        PlayerPipes.Need();
         if (chip.ReadBlock(block) != kTransportOk)
             return kStatusUsbError;
         std::memcpy(LegacyStore.root.data(), block.data(), std::size_t{sectors} * kUnitDataBytes);
@@ -419,7 +384,7 @@ std::uint32_t LegacyLoadRoot()
         std::uint8_t zero[kUnitDataBytes] = {};
         std::uint8_t record[kSpareRecordBytes];
         BuildRootBlockRecord(record);
-        LegacyNeedPipes();
+        PlayerPipes.Need();
         for (std::uint32_t i = 0; i < sectors; ++i) {
             if (chip.WritePage(zero, record) != kTransportOk)
                 return kStatusUsbError;
@@ -675,7 +640,7 @@ std::uint32_t LegacyReadFile(std::uint32_t id, std::uint32_t size,
         } catch (const std::bad_alloc&) {
             return kStatusStorageFull;
         }
-        LegacyNeedPipes();
+        PlayerPipes.Need();
         if (chip.ReadBlock({data.data(), bytes}) != kTransportOk)
             return kStatusUsbError;
         const std::uint32_t take = std::min(remaining, bytes);

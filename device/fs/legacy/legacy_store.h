@@ -3,11 +3,9 @@
 // an erase block of its own. The block format, the walkers, the free-block search and the id
 // allocation are shared with the internal folder objects of the newer models.
 //
-// The pipes: an operation of the store holds a LegacyPipes for its whole run; the bracket opens at
-// its first exchange with the player (LegacyNeedPipes, called by every function here that talks to
-// the player) and closes when the last holder ends. An operation that fails its checks before any
-// exchange opens nothing. Without a holder, LegacyNeedPipes leaves the pipes to the caller's own
-// bracket.
+// The pipes: an operation of the store holds a bracket that opens at its first exchange with the
+// player (ScopedPipes::kOpenAtFirstExchange; every function here that talks to the player calls
+// PlayerPipes.Need()). An operation that fails its checks before any exchange opens nothing.
 #pragma once
 
 #include "device/fs/dir_record.h"
@@ -18,18 +16,6 @@
 #include <vector>
 
 namespace engine {
-
-class LegacyPipes {
-public:
-    LegacyPipes();
-    ~LegacyPipes();
-    LegacyPipes(const LegacyPipes&) = delete;
-    LegacyPipes& operator=(const LegacyPipes&) = delete;
-};
-// Explicit holding, for a stream that keeps the pipes across calls.
-void LegacyAcquirePipes();
-void LegacyReleasePipes();
-void LegacyNeedPipes();
 
 // Walker results.
 inline constexpr int kWalkFound = 0;

@@ -320,3 +320,29 @@ TEST_F(TransferTest, BracketsOfTwoThreadsDoNotInterleave)
     EXPECT_EQ(m[1][0], 0x12);
     EXPECT_EQ(m[2][0], 0x21);
 }
+
+// The name of the lock that spans processes: no backslash, one name whatever the case of the path,
+// different names for different players, and within the length of an object name.
+TEST(TransportLockNameTest, NamedAfterThePlayerPath)
+{
+    const std::string longA = "\\\\.\\pipe\\" + std::string(400, 'a') + "1";
+    const std::string longB = "\\\\.\\pipe\\" + std::string(400, 'a') + "2";
+    const std::string paths[] = {"\\\\.\\pipe\\player-1",
+                                 "\\\\.\\PIPE\\Player-1",
+                                 "\\\\.\\pipe\\player-2",
+                                 "\\\\?\\usb#vid_1234&pid_5678#0001#{4c6edc82-1751-11d3-871e-00105a612537}",
+                                 longA,
+                                 longB,
+                                 ""};
+    std::vector<std::string> names;
+    for (const std::string& path : paths) {
+        names.push_back(TransportLockName(path.c_str()));
+        EXPECT_EQ(names.back().find('\\'), std::string::npos) << path;
+        EXPECT_LE(names.back().size(), 200u) << path;
+        EXPECT_FALSE(names.back().empty()) << path;
+    }
+    EXPECT_EQ(names[0], names[1]);
+    for (std::size_t i = 2; i < names.size(); ++i)
+        for (std::size_t j = 0; j < i; ++j)
+            EXPECT_NE(names[i], names[j]) << i << " " << j;
+}

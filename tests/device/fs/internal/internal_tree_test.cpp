@@ -306,7 +306,7 @@ TEST_F(InternalTree, LegacyPurgeErasesNothingHere)
     ASSERT_EQ(Download(*fa, "inside.bin", 3000, 4), kStatusOk);
     const std::uint32_t freeBefore = p->FreeBlocks();
     std::uint32_t newId = 0;
-    LegacyPipes bracket;
+    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     ASSERT_EQ(LegacyPurgeUnreferenced(newId), kStatusOk);
     EXPECT_GE(newId, 6u);
     EXPECT_EQ(p->FreeBlocks(), freeBefore);
