@@ -1,5 +1,7 @@
 #include "device/fs/fat_entry.h"
 
+#include "device/fs/engine_status.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -135,37 +137,6 @@ bool ConvertLongName(const char* ansiName, wchar_t (&wide)[kMaxLongNameChars + 1
 
 }  // namespace
 
-std::uint32_t AnsiToWide(const char* text, wchar_t* out, std::uint32_t outChars)
-{
-    if (out == nullptr || outChars == 0)
-        return 0;
-    out[0] = L'\0';
-    if (text == nullptr)
-        return 0;
-    const int n = MultiByteToWideChar(CP_ACP, 0, text, -1, out, int(std::min<std::uint32_t>(outChars, INT_MAX)));
-    if (n <= 0) {
-        out[0] = L'\0';
-        return 0;
-    }
-    return std::uint32_t(n - 1);
-}
-
-std::uint32_t WideToAnsi(const wchar_t* text, char* out, std::uint32_t outBytes)
-{
-    if (out == nullptr || outBytes == 0)
-        return 0;
-    out[0] = '\0';
-    if (text == nullptr)
-        return 0;
-    const int n = WideCharToMultiByte(CP_ACP, 0, text, -1, out, int(std::min<std::uint32_t>(outBytes, INT_MAX)),
-                                      nullptr, nullptr);
-    if (n <= 0) {
-        out[0] = '\0';
-        return 0;
-    }
-    return std::uint32_t(n - 1);
-}
-
 std::tm FatLocalTime(std::time_t t)
 {
     std::tm local{};
@@ -257,14 +228,14 @@ std::int32_t FindFreeEntryRun(std::uint32_t count, const FatDirSlot* entries, st
     return -1;
 }
 
-std::uint32_t MakeShortName(const char* ansiName, char* out, std::uint32_t outSize, const FatDirSlot* entries,
-                            std::uint32_t entryCount)
+EngineStatus MakeShortName(const char* ansiName, char* out, std::uint32_t outSize, const FatDirSlot* entries,
+                           std::uint32_t entryCount)
 {
     if (out == nullptr || outSize < kShortTextBytes)
-        return 1;
+        return kStatusFolderError;
     out[0] = '\0';
     if (ansiName == nullptr)
-        return 1;
+        return kStatusFolderError;
     const std::string name(ansiName);
 
     // A dot at index 0 does not separate an extension.
@@ -292,7 +263,7 @@ std::uint32_t MakeShortName(const char* ansiName, char* out, std::uint32_t outSi
 
     if (!lossy) {
         std::memcpy(out, cleaned.c_str(), cleaned.size() + 1);  // at most 12 characters here
-        return 0;
+        return kStatusOk;
     }
 
     const std::string base = p > 0 ? cleaned.substr(0, p) : cleaned;
@@ -322,19 +293,19 @@ std::uint32_t MakeShortName(const char* ansiName, char* out, std::uint32_t outSi
         if (p > 0)
             candidate += '.' + extension;
         std::memcpy(out, candidate.c_str(), candidate.size() + 1);  // at most 12 characters
-        return 0;
+        return kStatusOk;
     }
-    return 1;
+    return kStatusFolderError;
 }
 
-std::uint32_t WriteEntrySetAt(FatDirSlot* entries, std::uint32_t entryCount, std::uint32_t index, std::uint32_t count,
-                              std::uint16_t firstCluster, std::uint16_t highCluster, const wchar_t* longName,
-                              const char* shortText, std::uint8_t attributes, std::uint32_t size, std::time_t created,
-                              std::time_t accessed, std::time_t written)
+EngineStatus WriteEntrySetAt(FatDirSlot* entries, std::uint32_t entryCount, std::uint32_t index, std::uint32_t count,
+                             std::uint16_t firstCluster, std::uint16_t highCluster, const wchar_t* longName,
+                             const char* shortText, std::uint8_t attributes, std::uint32_t size, std::time_t created,
+                             std::time_t accessed, std::time_t written)
 {
     if (entries == nullptr || shortText == nullptr || !EntrySetFits(entryCount, index, count) ||
         (count >= 2 && !LongNameFits(longName)))
-        return 1;
+        return kStatusFolderError;
 
     FatShortEntry& e = entries[index].entry;
     StoreShortName(e, shortText);
@@ -346,16 +317,16 @@ std::uint32_t WriteEntrySetAt(FatDirSlot* entries, std::uint32_t entryCount, std
 
     if (count >= 2)
         WriteLongEntries(entries, index, count, longName, ShortNameChecksum(entries[index].raw));
-    return 0;
+    return kStatusOk;
 }
 
-std::uint32_t WriteRenamedEntrySetAt(FatDirSlot* entries, std::uint32_t entryCount, std::uint32_t index,
-                                     std::uint32_t count, const wchar_t* longName, const char* shortText,
-                                     const FatDirSlot& oldEntry)
+EngineStatus WriteRenamedEntrySetAt(FatDirSlot* entries, std::uint32_t entryCount, std::uint32_t index,
+                                    std::uint32_t count, const wchar_t* longName, const char* shortText,
+                                    const FatDirSlot& oldEntry)
 {
     if (entries == nullptr || shortText == nullptr || !EntrySetFits(entryCount, index, count) ||
         (count >= 2 && !LongNameFits(longName)))
-        return 1;
+        return kStatusFolderError;
 
     const FatDirSlot old = oldEntry;  // the old entry may lie inside the slots written below
     entries[index] = old;
@@ -368,42 +339,42 @@ std::uint32_t WriteRenamedEntrySetAt(FatDirSlot* entries, std::uint32_t entryCou
 
     if (count >= 2)
         WriteLongEntries(entries, index, count, longName, ShortNameChecksum(entries[index].raw));
-    return 0;
+    return kStatusOk;
 }
 
-std::uint32_t BuildFileEntrySet(std::uint32_t index, std::uint32_t count, std::uint16_t firstCluster,
-                                const char* ansiLongName, const char* shortText, std::uint8_t typeCode,
-                                std::uint32_t size, std::time_t created, std::time_t accessed, std::time_t written,
-                                FatDirSlot* entries, std::uint32_t entryCount, std::uint16_t highCluster)
+EngineStatus BuildFileEntrySet(std::uint32_t index, std::uint32_t count, std::uint16_t firstCluster,
+                               const char* ansiLongName, const char* shortText, std::uint8_t typeCode,
+                               std::uint32_t size, std::time_t created, std::time_t accessed, std::time_t written,
+                               FatDirSlot* entries, std::uint32_t entryCount, std::uint16_t highCluster)
 {
     wchar_t wide[kMaxLongNameChars + 1] = {};
     if (count >= 2 && !ConvertLongName(ansiLongName, wide))
-        return 1;
+        return kStatusFolderError;
     return WriteEntrySetAt(entries, entryCount, index, count, firstCluster, highCluster, wide, shortText,
                            FileAttributeForTypeCode(typeCode), size, created, accessed, written);
 }
 
-std::uint32_t BuildFolderEntrySet(std::uint32_t index, std::uint32_t count, std::uint16_t firstCluster,
-                                  const char* ansiLongName, const char* shortText, FatDirSlot* entries,
-                                  std::uint32_t entryCount)
+EngineStatus BuildFolderEntrySet(std::uint32_t index, std::uint32_t count, std::uint16_t firstCluster,
+                                 const char* ansiLongName, const char* shortText, FatDirSlot* entries,
+                                 std::uint32_t entryCount)
 {
     wchar_t wide[kMaxLongNameChars + 1] = {};
     if (entries == nullptr || shortText == nullptr || !EntrySetFits(entryCount, index, count) ||
         (count >= 2 && !ConvertLongName(ansiLongName, wide)))
-        return 1;
+        return kStatusFolderError;
     std::memset(entries[index].raw, 0, sizeof entries[index].raw);
     const std::time_t now = std::time(nullptr);
     return WriteEntrySetAt(entries, entryCount, index, count, firstCluster, 0, wide, shortText, kAttrDirectory, 0, now,
                            now, now);
 }
 
-std::uint32_t BuildRenamedEntrySet(std::uint32_t index, std::uint32_t count, const char* ansiLongName,
-                                   const char* shortText, const FatDirSlot& oldEntry, FatDirSlot* entries,
-                                   std::uint32_t entryCount)
+EngineStatus BuildRenamedEntrySet(std::uint32_t index, std::uint32_t count, const char* ansiLongName,
+                                  const char* shortText, const FatDirSlot& oldEntry, FatDirSlot* entries,
+                                  std::uint32_t entryCount)
 {
     wchar_t wide[kMaxLongNameChars + 1] = {};
     if (count >= 2 && !ConvertLongName(ansiLongName, wide))
-        return 1;
+        return kStatusFolderError;
     return WriteRenamedEntrySetAt(entries, entryCount, index, count, wide, shortText, oldEntry);
 }
 

@@ -4,6 +4,8 @@
 #pragma once
 
 #include "device/fs/dir_record.h"
+#include "device/fs/engine_status.h"
+#include "device/fs/pc/ansi_text.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -72,11 +74,6 @@ inline constexpr std::uint32_t kMaxLongNameChars = 255;
 inline constexpr std::uint32_t kMaxLongEntries = 20;  // 255 characters in pieces of 13
 inline constexpr std::uint32_t kShortTextBytes = 13;  // "NAME0123.EXT" and its NUL
 
-// System ANSI code page conversions. Both write at most outSize units including the NUL and return the
-// length without the NUL; 0 on failure (the output is then empty).
-std::uint32_t AnsiToWide(const char* text, wchar_t* out, std::uint32_t outChars);
-std::uint32_t WideToAnsi(const wchar_t* text, char* out, std::uint32_t outBytes);
-
 // FAT date and time of a broken-down local time, little-endian into a 2-byte field. A null time or a
 // year outside 1980..2107 is clamped to the nearest end of the range.
 void EncodeFatDate(std::uint8_t* field, const std::tm* local);
@@ -102,33 +99,33 @@ std::uint32_t CountLongNameEntries(const char* ansiName);
 std::int32_t FindFreeEntryRun(std::uint32_t count, const FatDirSlot* entries, std::uint32_t entryCount);
 
 // The short name of an ANSI name as text NAME.EXT, with a numeric tail ~0..~9, then ~10..~99 on a
-// shorter base, that no slot of the array holds yet. 0, or 1 when every tail is taken, the name
-// cannot be read or the output (at least kShortTextBytes) is too small.
-std::uint32_t MakeShortName(const char* ansiName, char* out, std::uint32_t outSize, const FatDirSlot* entries,
-                            std::uint32_t entryCount);
+// shorter base, that no slot of the array holds yet. kStatusOk, or kStatusFolderError when every tail
+// is taken, the name cannot be read or the output (at least kShortTextBytes) is too small.
+EngineStatus MakeShortName(const char* ansiName, char* out, std::uint32_t outSize, const FatDirSlot* entries,
+                           std::uint32_t entryCount);
 
 // The builders below write a short entry at `index` and count - 1 long-name entries before it. They
-// return 0, or 1 without writing anything when the set does not fit the array (index, count) or the
-// long name has more than 255 characters.
-std::uint32_t WriteEntrySetAt(FatDirSlot* entries, std::uint32_t entryCount, std::uint32_t index, std::uint32_t count,
-                              std::uint16_t firstCluster, std::uint16_t highCluster, const wchar_t* longName,
-                              const char* shortText, std::uint8_t attributes, std::uint32_t size, std::time_t created,
-                              std::time_t accessed, std::time_t written);
-std::uint32_t WriteRenamedEntrySetAt(FatDirSlot* entries, std::uint32_t entryCount, std::uint32_t index,
-                                     std::uint32_t count, const wchar_t* longName, const char* shortText,
-                                     const FatDirSlot& oldEntry);
+// return kStatusOk, or kStatusFolderError without writing anything when the set does not fit the array
+// (index, count) or the long name has more than 255 characters.
+EngineStatus WriteEntrySetAt(FatDirSlot* entries, std::uint32_t entryCount, std::uint32_t index, std::uint32_t count,
+                             std::uint16_t firstCluster, std::uint16_t highCluster, const wchar_t* longName,
+                             const char* shortText, std::uint8_t attributes, std::uint32_t size, std::time_t created,
+                             std::time_t accessed, std::time_t written);
+EngineStatus WriteRenamedEntrySetAt(FatDirSlot* entries, std::uint32_t entryCount, std::uint32_t index,
+                                    std::uint32_t count, const wchar_t* longName, const char* shortText,
+                                    const FatDirSlot& oldEntry);
 
 // ANSI builders of the card volume and the legacy store; the long name goes through the ANSI code page.
-std::uint32_t BuildFileEntrySet(std::uint32_t index, std::uint32_t count, std::uint16_t firstCluster,
-                                const char* ansiLongName, const char* shortText, std::uint8_t typeCode,
-                                std::uint32_t size, std::time_t created, std::time_t accessed, std::time_t written,
-                                FatDirSlot* entries, std::uint32_t entryCount, std::uint16_t highCluster);
-std::uint32_t BuildFolderEntrySet(std::uint32_t index, std::uint32_t count, std::uint16_t firstCluster,
-                                  const char* ansiLongName, const char* shortText, FatDirSlot* entries,
+EngineStatus BuildFileEntrySet(std::uint32_t index, std::uint32_t count, std::uint16_t firstCluster,
+                               const char* ansiLongName, const char* shortText, std::uint8_t typeCode,
+                               std::uint32_t size, std::time_t created, std::time_t accessed, std::time_t written,
+                               FatDirSlot* entries, std::uint32_t entryCount, std::uint16_t highCluster);
+EngineStatus BuildFolderEntrySet(std::uint32_t index, std::uint32_t count, std::uint16_t firstCluster,
+                                 const char* ansiLongName, const char* shortText, FatDirSlot* entries,
+                                 std::uint32_t entryCount);
+EngineStatus BuildRenamedEntrySet(std::uint32_t index, std::uint32_t count, const char* ansiLongName,
+                                  const char* shortText, const FatDirSlot& oldEntry, FatDirSlot* entries,
                                   std::uint32_t entryCount);
-std::uint32_t BuildRenamedEntrySet(std::uint32_t index, std::uint32_t count, const char* ansiLongName,
-                                   const char* shortText, const FatDirSlot& oldEntry, FatDirSlot* entries,
-                                   std::uint32_t entryCount);
 
 // First slot of the entry set whose short entry is at shortSlot: back over the consecutive long-name
 // slots in front of it, up to and including the one marked last (0x40), at most 20 of them.

@@ -111,21 +111,21 @@ std::uint32_t FatFolder::EntryCountForName(const wchar_t* name) const
     return EntryCountForWideName(name);
 }
 
-std::uint32_t FatFolder::MakeShortName(const wchar_t* name, char* out, std::uint32_t outSize) const
+EngineStatus FatFolder::MakeShortName(const wchar_t* name, char* out, std::uint32_t outSize) const
 {
     char ansi[kAnsiNameBytes];
     if (name == nullptr || (WideToAnsi(name, ansi, sizeof ansi) == 0 && name[0] != L'\0')) {
         if (out != nullptr && outSize > 0)
             out[0] = '\0';
-        return 1;
+        return kStatusFolderError;
     }
     return engine::MakeShortName(ansi, out, outSize, entries_.get(), capacity_);
 }
 
-std::uint32_t FatFolder::WriteEntrySet(std::uint32_t index, std::uint32_t count, std::uint16_t firstCluster,
-                                       const wchar_t* longName, const char* shortText, std::uint8_t attributes,
-                                       std::uint32_t size, std::time_t created, std::time_t accessed,
-                                       std::time_t written)
+EngineStatus FatFolder::WriteEntrySet(std::uint32_t index, std::uint32_t count, std::uint16_t firstCluster,
+                                      const wchar_t* longName, const char* shortText, std::uint8_t attributes,
+                                      std::uint32_t size, std::time_t created, std::time_t accessed,
+                                      std::time_t written)
 {
     return WriteEntrySetAt(entries_.get(), capacity_, index, count, firstCluster, 0, longName, shortText, attributes,
                            size, created, accessed, written);
@@ -160,17 +160,17 @@ void FatFolder::InitDirectory(std::uint16_t firstCluster, std::uint16_t parentCl
                   time, time);
 }
 
-std::uint32_t FatFolder::WriteRenamedEntrySet(std::uint32_t index, std::uint32_t count, const wchar_t* longName,
-                                              const char* shortText, const FatDirSlot& oldEntry)
+EngineStatus FatFolder::WriteRenamedEntrySet(std::uint32_t index, std::uint32_t count, const wchar_t* longName,
+                                             const char* shortText, const FatDirSlot& oldEntry)
 {
     return WriteRenamedEntrySetAt(entries_.get(), capacity_, index, count, longName, shortText, oldEntry);
 }
 
-std::uint32_t FatFolder::CopyEntrySetById(std::uint32_t id, std::uint32_t* count,
-                                          std::unique_ptr<FatDirSlot[]>* buffer) const
+EngineStatus FatFolder::CopyEntrySetById(std::uint32_t id, std::uint32_t* count,
+                                         std::unique_ptr<FatDirSlot[]>* buffer) const
 {
     if (count == nullptr || buffer == nullptr)
-        return 0;
+        return kStatusFolderError;
     *count = 0;
     for (std::uint32_t slot = 0; slot < capacity_; ++slot) {
         if (!IsVisible(slot) || entries_[slot].entry.firstCluster != id)
@@ -179,13 +179,13 @@ std::uint32_t FatFolder::CopyEntrySetById(std::uint32_t id, std::uint32_t* count
         const std::uint32_t slots = slot - start + 1;
         std::unique_ptr<FatDirSlot[]> copy(new (std::nothrow) FatDirSlot[slots]);
         if (!copy)
-            return 0;
+            return kStatusStorageFull;
         std::memcpy(copy.get(), &entries_[start], slots * sizeof(FatDirSlot));
         *buffer = std::move(copy);
         *count = slots;
-        return 1;
+        return kStatusOk;
     }
-    return 1;
+    return kStatusOk;
 }
 
 std::uint32_t FatFolder::FindEntrySetByPosition(std::int32_t position, std::uint32_t* firstSlot,
@@ -257,11 +257,11 @@ std::int32_t FatFolder::FindEntryById(std::uint32_t id, std::uint32_t from) cons
     return -1;
 }
 
-std::uint32_t FatFolder::RenameEntrySet(std::uint32_t id, const wchar_t* newName, FatDirSlot* oldEntry)
+EngineStatus FatFolder::RenameEntrySet(std::uint32_t id, const wchar_t* newName, FatDirSlot* oldEntry)
 {
     const std::int32_t slot = FindEntryById(id);
     if (slot < 0 || newName == nullptr)
-        return 1;
+        return kStatusFolderError;
     std::memcpy(scratch_.get(), entries_.get(), capacity_ * sizeof(FatDirSlot));  // the undo copy
     const FatDirSlot old = entries_[slot];
     RemoveEntrySetAt(std::uint32_t(slot));
@@ -272,34 +272,34 @@ std::uint32_t FatFolder::RenameEntrySet(std::uint32_t id, const wchar_t* newName
     if (run < 0 || MakeShortName(newName, shortText, sizeof shortText) != 0 ||
         WriteRenamedEntrySet(std::uint32_t(run), count, newName, shortText, old) != 0) {
         std::memcpy(entries_.get(), scratch_.get(), capacity_ * sizeof(FatDirSlot));
-        return 1;
+        return kStatusFolderError;
     }
     if (oldEntry != nullptr)
         *oldEntry = old;
-    return 0;
+    return kStatusOk;
 }
 
-std::uint32_t FatFolder::ReorderEntry(std::uint32_t id, std::uint32_t position)
+EngineStatus FatFolder::ReorderEntry(std::uint32_t id, std::uint32_t position)
 {
     const std::int32_t from = GetEntryOrdinal(id);
     if (from < 0 || position > std::uint32_t(INT32_MAX))
-        return 1;
-    return MoveToPosition(from, std::int32_t(position)) ? 0 : 1;
+        return kStatusFolderError;
+    return MoveToPosition(from, std::int32_t(position));
 }
 
-std::uint32_t FatFolder::CopyEntrySetFrom(const FatFolder& source, std::uint32_t id)
+EngineStatus FatFolder::CopyEntrySetFrom(const FatFolder& source, std::uint32_t id)
 {
     std::uint32_t count = 0;
     std::unique_ptr<FatDirSlot[]> set;
-    if (source.CopyEntrySetById(id, &count, &set) == 0)
-        return 3;
+    if (const EngineStatus status = source.CopyEntrySetById(id, &count, &set); status != kStatusOk)
+        return status;
     if (count == 0)
-        return 1;
+        return kStatusFolderError;
     const std::int32_t last = FindFreeRun(count);
     if (last < 0)
-        return 1;
+        return kStatusFolderError;
     std::memcpy(&entries_[std::uint32_t(last) + 1 - count], set.get(), count * sizeof(FatDirSlot));
-    return 0;
+    return kStatusOk;
 }
 
 namespace {
@@ -347,13 +347,13 @@ bool FatFolder::LiesWithin(std::uint32_t id, const std::function<std::int64_t(st
     return true;
 }
 
-std::uint32_t FatFolder::MoveToPosition(std::int32_t from, std::int32_t to)
+EngineStatus FatFolder::MoveToPosition(std::int32_t from, std::int32_t to)
 {
     const std::int32_t visible = std::int32_t(CountVisible());
     if (from < 0 || to < 0 || from >= visible || to >= visible)
-        return 0;
+        return kStatusFolderError;
     if (from == to)
-        return 1;
+        return kStatusOk;
 
     std::uint32_t movedStart = 0, movedSlots = 0;
     FindEntrySetByPosition(from, &movedStart, &movedSlots);
@@ -375,21 +375,21 @@ std::uint32_t FatFolder::MoveToPosition(std::int32_t from, std::int32_t to)
             continue;
         if (target == to) {
             if (!append(movedStart, movedSlots))
-                return 0;
+                return kStatusFolderError;
             ++target;
         }
         if (source++ != from) {
             const std::uint32_t start = EntrySetStart(entries_.get(), slot);
             if (!append(start, slot - start + 1))
-                return 0;
+                return kStatusFolderError;
             ++target;
         }
     }
     if (target == to && !append(movedStart, movedSlots))
-        return 0;
+        return kStatusFolderError;
 
     std::memcpy(entries_.get(), scratch_.get(), capacity_ * sizeof(FatDirSlot));
-    return 1;
+    return kStatusOk;
 }
 
 }  // namespace engine

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include "device/fs/dir_record.h"
+#include "device/fs/engine_status.h"
 #include "device/fs/fat_entry.h"
 
 #include <cstdint>
@@ -48,25 +49,27 @@ public:
     std::int32_t FindFreeRun(std::uint32_t count) const;
     // Slots for a name; 0 (no run will be found) for a name of more than 255 characters.
     std::uint32_t EntryCountForName(const wchar_t* name) const;
-    // Short name text NAME.EXT with a tail unique in this folder; 0, or 1 when none is left.
-    std::uint32_t MakeShortName(const wchar_t* name, char* out, std::uint32_t outSize) const;
+    // Short name text NAME.EXT with a tail unique in this folder; kStatusOk, or kStatusFolderError when
+    // none is left.
+    EngineStatus MakeShortName(const wchar_t* name, char* out, std::uint32_t outSize) const;
 
-    // The short entry at `index` and count - 1 long-name entries before it; 0, or 1 (nothing written)
-    // when the set does not fit or the long name has more than 255 characters.
-    std::uint32_t WriteEntrySet(std::uint32_t index, std::uint32_t count, std::uint16_t firstCluster,
-                                const wchar_t* longName, const char* shortText, std::uint8_t attributes,
-                                std::uint32_t size, std::time_t created, std::time_t accessed, std::time_t written);
+    // The short entry at `index` and count - 1 long-name entries before it; kStatusOk, or
+    // kStatusFolderError (nothing written) when the set does not fit or the long name has more than 255
+    // characters.
+    EngineStatus WriteEntrySet(std::uint32_t index, std::uint32_t count, std::uint16_t firstCluster,
+                               const wchar_t* longName, const char* shortText, std::uint8_t attributes,
+                               std::uint32_t size, std::time_t created, std::time_t accessed, std::time_t written);
     // Slots 0 and 1 become "." and ".." of a new folder; with a name, the folder's own name entry is
     // added where there is room (left out silently when there is none).
     void InitDirectory(std::uint16_t firstCluster, std::uint16_t parentCluster, std::time_t time, const wchar_t* name);
     // The entry set of an existing entry under a new name: the old short entry with new name bytes and
-    // access and write times of now.
-    std::uint32_t WriteRenamedEntrySet(std::uint32_t index, std::uint32_t count, const wchar_t* longName,
-                                       const char* shortText, const FatDirSlot& oldEntry);
+    // access and write times of now. kStatusOk, or kStatusFolderError as WriteEntrySet.
+    EngineStatus WriteRenamedEntrySet(std::uint32_t index, std::uint32_t count, const wchar_t* longName,
+                                      const char* shortText, const FatDirSlot& oldEntry);
 
-    // A copy of the entry set of the visible entry with that first cluster: 1 (count 0 when none
-    // matches), or 0 when the copy could not be allocated.
-    std::uint32_t CopyEntrySetById(std::uint32_t id, std::uint32_t* count, std::unique_ptr<FatDirSlot[]>* buffer) const;
+    // A copy of the entry set of the visible entry with that first cluster: kStatusOk (count 0 when
+    // none matches), or kStatusStorageFull when the copy could not be allocated.
+    EngineStatus CopyEntrySetById(std::uint32_t id, std::uint32_t* count, std::unique_ptr<FatDirSlot[]>* buffer) const;
     // 1 with the set's first slot and slot count when the visible entry at that position exists, else 0.
     std::uint32_t FindEntrySetByPosition(std::int32_t position, std::uint32_t* firstSlot,
                                          std::uint32_t* slotCount) const;
@@ -74,9 +77,9 @@ public:
     std::int32_t GetEntryOrdinal(std::uint32_t id) const;
     // Takes the entry set out and moves the later slots up; 1, or 0 when no entry has that first cluster.
     std::uint32_t RemoveEntrySetById(std::uint32_t id);
-    // Moves the entry at position `from` to position `to`, packing the sets from slot 0; 1, or 0 when
-    // a position lies outside the visible entries.
-    std::uint32_t MoveToPosition(std::int32_t from, std::int32_t to);
+    // Moves the entry at position `from` to position `to`, packing the sets from slot 0; kStatusOk, or
+    // kStatusFolderError (entries unchanged) when a position lies outside the visible entries.
+    EngineStatus MoveToPosition(std::int32_t from, std::int32_t to);
 
     // The editing steps that every store's operations share.
     // Slot of the short entry of the live entry with that first cluster, searching from `from`; free,
@@ -84,16 +87,17 @@ public:
     std::int32_t FindEntryById(std::uint32_t id, std::uint32_t from = 0) const;
     // Takes out the entry set whose short entry is at `slot`; later slots move up, the freed tail is zeroed.
     void RemoveEntrySetAt(std::uint32_t slot);
-    // Gives the entry with that id a new name in a free run: 0 with *oldEntry the former short slot,
-    // or 1 with the entries unchanged when no entry has that id, the name does not fit or no short
-    // name is left.
-    std::uint32_t RenameEntrySet(std::uint32_t id, const wchar_t* newName, FatDirSlot* oldEntry);
-    // Play order: the entry with that id goes to `position` among the visible entries; 0, or 1 when
-    // there is no such entry or position.
-    std::uint32_t ReorderEntry(std::uint32_t id, std::uint32_t position);
-    // Copies the entry set of `id` in `source` into the first free run of this folder: 0, 1 when the
-    // source has no such entry or this folder no room, 3 when no memory.
-    std::uint32_t CopyEntrySetFrom(const FatFolder& source, std::uint32_t id);
+    // Gives the entry with that id a new name in a free run: kStatusOk with *oldEntry the former short
+    // slot, or kStatusFolderError with the entries unchanged when no entry has that id, the name does
+    // not fit or no short name is left.
+    EngineStatus RenameEntrySet(std::uint32_t id, const wchar_t* newName, FatDirSlot* oldEntry);
+    // Play order: the entry with that id goes to `position` among the visible entries; kStatusOk, or
+    // kStatusFolderError when there is no such entry or position.
+    EngineStatus ReorderEntry(std::uint32_t id, std::uint32_t position);
+    // Copies the entry set of `id` in `source` into the first free run of this folder: kStatusOk,
+    // kStatusFolderError when the source has no such entry or this folder no room, kStatusStorageFull
+    // when no memory.
+    EngineStatus CopyEntrySetFrom(const FatFolder& source, std::uint32_t id);
     // The parent id in this folder's ".." entry (0 for a folder in the root), or -1 when there is none.
     std::int64_t ParentId() const;
     // Points this folder's ".." entry at another parent; false when the folder has no ".." entry.

@@ -43,7 +43,7 @@ std::uint32_t FileStream::Release()
     return 1;
 }
 
-std::uint32_t FileStream::OpenRead(std::uint32_t recordId)
+EngineStatus FileStream::OpenRead(std::uint32_t recordId)
 {
     recordId_ = recordId;
     name_.clear();
@@ -55,21 +55,21 @@ std::uint32_t FileStream::OpenRead(std::uint32_t recordId)
 
     const std::uint32_t opened = OpenEntry();
     if (opened != kStatusOk)
-        return opened;
+        return AsStatus(opened);
     open_ = 1;
 
-    std::uint32_t status = kStatusOk;
+    EngineStatus status = kStatusOk;
     fileSize_ = GetFileSize();
     if (fileSize_ != 0) {
         std::uint32_t unused = 0;
-        status = ReadFirstBlock(blockBuffer_.get(), blockBytes_, &unused);
+        status = AsStatus(ReadFirstBlock(blockBuffer_.get(), blockBytes_, &unused));
     }
     position_ = 0;
     transferred_ = 0;
     return status;
 }
 
-std::uint32_t FileStream::Create(const wchar_t* name)
+EngineStatus FileStream::Create(const wchar_t* name)
 {
     if (Reset(GetBlockBytes()) == 0)
         return kStatusStorageFull;
@@ -80,13 +80,13 @@ std::uint32_t FileStream::Create(const wchar_t* name)
     const std::uint32_t opened = OpenEntry();
     if (opened != kStatusOk) {
         writeMode_ = 0;
-        return opened;
+        return AsStatus(opened);
     }
     open_ = 1;
     return kStatusOk;
 }
 
-std::uint32_t FileStream::Write(const std::uint8_t* data, std::uint32_t length)
+EngineStatus FileStream::Write(const std::uint8_t* data, std::uint32_t length)
 {
     if (!open_ || !writeMode_ || !blockBuffer_ || (data == nullptr && length != 0))
         return kStatusFileError;
@@ -99,9 +99,9 @@ std::uint32_t FileStream::Write(const std::uint8_t* data, std::uint32_t length)
         data += take;
         remaining -= take;
         if (const std::uint32_t status = WriteBlock(blockBuffer_.get(), blockBytes_))
-            return status;
+            return AsStatus(status);
         if (const std::uint32_t status = ReadNextBlock())
-            return status;
+            return AsStatus(status);
         position_ = 0;
         std::memset(blockBuffer_.get(), 0, blockBytes_);
     }
@@ -112,7 +112,7 @@ std::uint32_t FileStream::Write(const std::uint8_t* data, std::uint32_t length)
     return kStatusOk;
 }
 
-std::uint32_t FileStream::Read(std::uint8_t* destination, std::uint32_t length, std::uint32_t* count)
+EngineStatus FileStream::Read(std::uint8_t* destination, std::uint32_t length, std::uint32_t* count)
 {
     if (!open_ || writeMode_ || count == nullptr || !blockBuffer_ || (destination == nullptr && length != 0))
         return kStatusFileError;
@@ -130,11 +130,11 @@ std::uint32_t FileStream::Read(std::uint8_t* destination, std::uint32_t length, 
 
         if (position_ >= blockBytes_ && transferred_ < fileSize_) {
             if (const std::uint32_t status = ReadNextBlock())
-                return status;
+                return AsStatus(status);
             std::memset(blockBuffer_.get(), 0, blockBytes_);
             std::uint32_t unused = 0;
             if (const std::uint32_t status = ReadFirstBlock(blockBuffer_.get(), blockBytes_, &unused))
-                return status;
+                return AsStatus(status);
             position_ = 0;
         }
     }
@@ -142,17 +142,17 @@ std::uint32_t FileStream::Read(std::uint8_t* destination, std::uint32_t length, 
     return kStatusOk;
 }
 
-std::uint32_t FileStream::Close()
+EngineStatus FileStream::Close()
 {
     if (!open_)
         return kStatusFileError;
-    std::uint32_t status = kStatusOk;
+    EngineStatus status = kStatusOk;
     if (writeMode_) {
         lastBlock_ = 1;
-        status = WriteBlock(blockBuffer_.get(), blockBytes_);
+        status = AsStatus(WriteBlock(blockBuffer_.get(), blockBytes_));
     }
     if (status == kStatusOk)
-        status = CommitEntry();
+        status = AsStatus(CommitEntry());
     // The store sees the stream open during its last calls; after them a second Close must neither
     // write nor commit again.
     open_ = 0;

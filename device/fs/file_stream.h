@@ -3,6 +3,8 @@
 // that touch the medium.
 #pragma once
 
+#include "device/fs/engine_status.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -37,21 +39,22 @@ public:
     // Frees the block buffer and clears the stream state; 1.
     std::uint32_t Release();
 
-    // Opens the entry with that record id for reading and reads its first block: 0, the status of a
-    // failed open (the stream stays closed), 3 when no block buffer could be had, or the status of the
-    // first block read.
-    std::uint32_t OpenRead(std::uint32_t recordId);
-    // Opens a new entry for writing: 0, the status of a failed open (the stream stays closed), or 3 when
-    // no block buffer could be had.
-    std::uint32_t Create(const wchar_t* name);
-    // 0; 2 when not open for writing; else the first failing store status.
-    std::uint32_t Write(const std::uint8_t* data, std::uint32_t length);
-    // 0 with *count bytes copied; 2 when not open for reading or count is null; else the first failing
-    // store status.
-    std::uint32_t Read(std::uint8_t* destination, std::uint32_t length, std::uint32_t* count);
-    // Writes the last block (write mode) and commits the entry: 0, 2 when not open, or the status of a
-    // failed last block or commit. The stream is closed afterwards in every case.
-    std::uint32_t Close();
+    // Opens the entry with that record id for reading and reads its first block: kStatusOk, the status
+    // of a failed open (the stream stays closed), kStatusStorageFull when no block buffer could be had,
+    // or the status of the first block read.
+    EngineStatus OpenRead(std::uint32_t recordId);
+    // Opens a new entry for writing: kStatusOk, the status of a failed open (the stream stays closed),
+    // or kStatusStorageFull when no block buffer could be had.
+    EngineStatus Create(const wchar_t* name);
+    // kStatusOk; kStatusFileError when not open for writing; else the first failing store status.
+    EngineStatus Write(const std::uint8_t* data, std::uint32_t length);
+    // kStatusOk with *count bytes copied; kStatusFileError when not open for reading or count is null;
+    // else the first failing store status.
+    EngineStatus Read(std::uint8_t* destination, std::uint32_t length, std::uint32_t* count);
+    // Writes the last block (write mode) and commits the entry: kStatusOk, kStatusFileError when not
+    // open, or the status of a failed last block or commit. The stream is closed afterwards in every
+    // case.
+    EngineStatus Close();
 
 protected:
     std::unique_ptr<std::uint8_t[]> blockBuffer_;

@@ -5,18 +5,18 @@
 
 namespace engine {
 
-std::uint32_t MountNandCardVolume()
+EngineStatus MountNandCardVolume()
 {
     CardVolume.writeProtected = Engine.CardWriteProtect;
     CardVolume.cardSectors = 0;
-    return CardVolume.MountNandCard();
+    return AsStatus(CardVolume.MountNandCard());
 }
 
-std::uint32_t MountSectorCardVolume()
+EngineStatus MountSectorCardVolume()
 {
     CardVolume.writeProtected = Engine.CardWriteProtect;
     CardVolume.cardSectors = Engine.CardCapacityBytes / kCardSectorBytes;
-    return CardVolume.Mount();
+    return AsStatus(CardVolume.Mount());
 }
 
 }  // namespace engine

@@ -3,14 +3,14 @@
 // models when the player reports a mountable card.
 #pragma once
 
-#include <cstdint>
+#include "device/fs/engine_status.h"
 
 namespace engine {
 
-// The volume's mount result (0, or the storage engine's USB, master boot record or partition error).
-std::uint32_t MountNandCardVolume();
+// The volume's mount result: kStatusOk, kStatusUsbError, kStatusMbrError or kStatusPartitionError.
+EngineStatus MountNandCardVolume();
 // Mounts the MMC/SD card's volume; a card that does not mount stays unmounted. The mount's result
 // (identification does not look at it; a format does).
-std::uint32_t MountSectorCardVolume();
+EngineStatus MountSectorCardVolume();
 
 }  // namespace engine

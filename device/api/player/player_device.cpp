@@ -3,6 +3,7 @@
 #include "device/api/player/card_mount.h"
 #include "device/fs/engine_status.h"
 #include "device/flash/nand_chip.h"
+#include "device/fs/card/card_volume.h"
 #include "device/flash/nand_geometry.h"
 #include "device/transport/byte_order.h"
 #include "device/transport/device_pipes.h"
@@ -147,8 +148,8 @@ PlayerDevice::PlayerDevice()
 
 PlayerDevice::~PlayerDevice()
 {
-    if (legacyStream_.open)
-        EndLegacyStream();
+    if (legacyFiles_.StreamOpen())
+        legacyFiles_.EndStream();
 }
 
 void PlayerDevice::IdentifyModel(std::string_view modelId)
@@ -202,7 +203,7 @@ void PlayerDevice::ApplyModelScheme(std::uint32_t infoRootEntries)
     }
 }
 
-std::uint32_t PlayerDevice::Initialize(DeviceInfoBlock& info)
+EngineStatus PlayerDevice::Initialize(DeviceInfoBlock& info)
 {
     Engine.CurrentModel = PlayerModel::Unknown;
     Engine.ModelGroupFlag = 0;
@@ -213,8 +214,8 @@ std::uint32_t PlayerDevice::Initialize(DeviceInfoBlock& info)
     Engine.NoMediaPoll = 0;
     Engine.BadBlockByteIgnored = 1;
     Engine.RecordFolderId = -1;
-    if (legacyStream_.open)
-        EndLegacyStream();
+    if (legacyFiles_.StreamOpen())
+        legacyFiles_.EndStream();
     LegacyResetState();
 
     ScopedPipes bracket(PlayerPipes);
@@ -275,7 +276,7 @@ std::uint32_t PlayerDevice::Initialize(DeviceInfoBlock& info)
             CardChip.present = 1;
             Engine.CardBlockCount = EraseBlocksOf(*g);
             Engine.CardWriteProtect = info.cardFlags & 1;
-            if (std::uint32_t status = MountNandCardVolume(); status != kStatusOk)
+            if (const EngineStatus status = MountNandCardVolume(); status != kStatusOk)
                 return status;
         }
     }
@@ -311,7 +312,7 @@ PlayerModel PlayerDevice::GetModel() const
     return Engine.CurrentModel;
 }
 
-std::uint32_t PlayerDevice::ProbeDriver()
+EngineStatus PlayerDevice::ProbeDriver()
 {
     return PlayerPipes.Probe() == DevicePipes::kProbeAttached ? kStatusOk : kStatusUsbError;
 }
@@ -326,13 +327,13 @@ std::uint8_t PlayerDevice::PollMediaChange()
     return info.mediaChanged;
 }
 
-std::uint32_t PlayerDevice::PrepareFormat()
+EngineStatus PlayerDevice::PrepareFormat()
 {
     ScopedPipes bracket(PlayerPipes);
     return PlayerPipes.SendCommand20() == kTransportOk ? kStatusOk : kStatusUsbError;
 }
 
-std::uint32_t PlayerDevice::QueryFileHeader(std::uint32_t storage, std::uint16_t recordId, std::uint8_t* header)
+EngineStatus PlayerDevice::QueryFileHeader(std::uint32_t storage, std::uint16_t recordId, std::uint8_t* header)
 {
     if (!Engine.HeaderQueryAllowed || !header)
         return kStatusNotSupported;
@@ -352,6 +353,171 @@ int PlayerDevice::QueryStatusByte()
 void PlayerDevice::CancelOperation()
 {
     Engine.CancelRequested.store(1);
+}
+
+// ---- Storage sizes ----
+
+namespace {
+
+std::uint32_t Bytes(std::uint64_t units, std::uint32_t sectorsPerUnit)
+{
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(units * sectorsPerUnit * 512u, 0xFFFFFFFFu));
+}
+
+}  // namespace
+
+EngineStatus PlayerDevice::QueryStorageSizes(std::uint32_t& internalTotal, std::uint32_t& internalFree,
+                                             std::uint32_t& externalTotal, std::uint32_t& externalFree)
+{
+    // The spare tables loaded at identification know every erased block; no transfer is needed.
+    const std::uint32_t chipSectors = LegacyChipZeroPresent() ? NandChips[0].sectorsPerBlock : 0;
+    LegacyStore.freeBlockCount = LegacyCountFreeBlocks();
+    internalTotal = Bytes(Engine.InternalBlockCount, chipSectors);
+    internalFree = Bytes(LegacyStore.freeBlockCount, chipSectors);
+
+    externalTotal = externalFree = 0;
+    const std::uint32_t cardSectors = CardVolume.card.sectorsPerBlock;
+    if (!Engine.ModelGroupFlag) {
+        std::uint32_t freeClusters = 0;
+        if (CardVolume.CountFreeClustersNandCard(freeClusters) == 0) {
+            externalTotal = Bytes(Engine.CardBlockCount, cardSectors);
+            externalFree = Bytes(freeClusters, cardSectors);
+        }
+    } else if (cardUnformatted_) {
+        externalTotal = Engine.CardCapacityBytes;
+    } else {
+        std::uint32_t clusters = 0, freeClusters = 0;
+        if (CardVolume.CountFreeClustersSectorCard(clusters, freeClusters) == 0) {
+            externalTotal = Bytes(clusters, cardSectors);
+            externalFree = Bytes(freeClusters, cardSectors);
+        }
+    }
+    return kStatusOk;
+}
+
+// ---- The flat store of internal memory, or the card ----
+
+std::int32_t PlayerDevice::LegacyFindFirst(DirRecord& record)
+{
+    return legacyFiles_.FindFirst(record);
+}
+
+std::int32_t PlayerDevice::LegacyFindNext(DirRecord& record)
+{
+    return legacyFiles_.FindNext(record);
+}
+
+EngineStatus PlayerDevice::LegacyDownload(std::uint32_t storage, const char* pcPath, std::uint32_t folderId)
+{
+    if (legacyFiles_.StreamOpen())
+        return kStatusFileError;
+    if (storage != 0)  // the card keeps its files in the root of its own volume
+        return pcPath ? AsStatus(CardVolume.DownloadFileNandCard(pcPath)) : kStatusFileError;
+    return legacyFiles_.Download(pcPath, folderId);
+}
+
+EngineStatus PlayerDevice::LegacyUpload(std::uint32_t storage, std::uint32_t fileId, const char* pcPath)
+{
+    if (legacyFiles_.StreamOpen())
+        return kStatusFileError;
+    if (storage != 0)
+        return pcPath && fileId <= 0xFFFF ? AsStatus(CardVolume.UploadFile(static_cast<std::uint16_t>(fileId), pcPath))
+                                          : kStatusFileError;
+    return legacyFiles_.Upload(fileId, pcPath);
+}
+
+EngineStatus PlayerDevice::DeleteFile(std::uint32_t storage, std::uint32_t fileId)
+{
+    if (storage != 0)
+        return kStatusNoStorage;  // the card volume takes these once it exists
+    return legacyFiles_.DeleteFile(fileId);
+}
+
+EngineStatus PlayerDevice::DeleteFolder(std::uint32_t storage, std::uint32_t folderId)
+{
+    if (storage != 0)
+        return kStatusFolderError;
+    return legacyFiles_.DeleteFolder(folderId);
+}
+
+EngineStatus PlayerDevice::CreateFolder(const char* name, std::uint32_t* newId)
+{
+    return legacyFiles_.CreateFolder(name, newId);
+}
+
+EngineStatus PlayerDevice::MoveEntry(std::uint32_t storage, std::uint32_t fileId, std::uint32_t folderId)
+{
+    if (storage != 0)
+        return kStatusFolderError;
+    return legacyFiles_.MoveEntry(fileId, folderId);
+}
+
+EngineStatus PlayerDevice::RenameEntry(std::uint32_t storage, std::uint32_t fileId, const char* newName)
+{
+    if (storage != 0)
+        return kStatusNoStorage;  // the card volume takes these once it exists
+    return legacyFiles_.RenameEntry(fileId, newName);
+}
+
+EngineStatus PlayerDevice::SetPlayIndex(std::uint32_t storage, std::uint32_t fileId, std::uint32_t newIndex)
+{
+    if (storage == 1)
+        return fileId <= 0xFFFF ? AsStatus(CardVolume.SetPlayIndex(static_cast<std::uint16_t>(fileId), newIndex))
+                                : kStatusFileError;
+    if (storage != 0)
+        return kStatusNoStorage;
+    return legacyFiles_.SetPlayIndex(fileId, newIndex);
+}
+
+EngineStatus PlayerDevice::WriteFontFile(const char* name, std::uint32_t size, const std::uint8_t* data)
+{
+    return legacyFiles_.WriteFontFile(name, size, data);
+}
+
+EngineStatus PlayerDevice::WriteSystemFile(const char* name, std::uint32_t size, const std::uint8_t* data,
+                                           std::uint32_t fileId)
+{
+    return legacyFiles_.WriteSystemFile(name, size, data, fileId);
+}
+
+// ---- The flat store's block stream ----
+
+std::uint32_t PlayerDevice::OpenEntry()
+{
+    legacyFiles_.ResetStream();
+    if (streamStorage_ != 0)
+        return kStatusFileError;  // the card volume's streams are its own
+    return legacyFiles_.OpenStream(writeMode_ != 0, recordId_, name_);
+}
+
+std::uint32_t PlayerDevice::ReadNextBlock()
+{
+    return legacyFiles_.NextBlock();
+}
+
+std::uint32_t PlayerDevice::WriteBlock(const std::uint8_t* buffer, std::uint32_t bytes)
+{
+    return legacyFiles_.WriteBlock(buffer, bytes, lastBlock_ != 0);
+}
+
+std::uint32_t PlayerDevice::ReadFirstBlock(std::uint8_t* buffer, std::uint32_t bytes, std::uint32_t* out)
+{
+    return legacyFiles_.ReadBlock(buffer, bytes, out);
+}
+
+std::uint32_t PlayerDevice::CommitEntry()
+{
+    return legacyFiles_.CommitStream(transferred_);
+}
+
+std::uint32_t PlayerDevice::GetBlockBytes()
+{
+    return legacyFiles_.BlockBytes();
+}
+
+std::uint32_t PlayerDevice::GetFileSize()
+{
+    return legacyFiles_.FileSize();
 }
 
 }  // namespace engine

@@ -47,8 +47,9 @@ bool ReadCardSlot(CardSlot& slot)
     return true;
 }
 
-// What a failed transfer means: the card left the slot (5), was locked (8), or the USB failed (4).
-std::uint32_t CardFailure(std::uint32_t status)
+// What a failed transfer means: the card left the slot (kStatusNoStorage), was locked
+// (kStatusWriteProtected), or the USB failed (kStatusUsbError).
+EngineStatus CardFailure(EngineStatus status)
 {
     if (status != kStatusUsbError)
         return status;
@@ -67,7 +68,7 @@ void ClosingNotice()
 
 }  // namespace
 
-std::uint32_t PlayerDevice::FormatSectorCard(std::uint32_t quick)
+EngineStatus PlayerDevice::FormatSectorCard(std::uint32_t quick)
 {
     if (!Engine.ModelGroupFlag || !Engine.CardPresent) {
         ClosingNotice();
@@ -115,7 +116,7 @@ std::uint32_t PlayerDevice::FormatSectorCard(std::uint32_t quick)
     CardVolume.cardSectors = Engine.CardCapacityBytes / kCardSectorBytes;
     cardUnformatted_ = 1;
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(total));
-    std::uint32_t status = kStatusOk;
+    EngineStatus status = kStatusOk;
     const std::uint8_t zero[kCardSectorBytes] = {};
     std::uint8_t fatHead[kCardSectorBytes] = {0xF8, 0xFF, 0xFF, 0x00};
     if (builder.fatBits == 16)
@@ -163,7 +164,7 @@ std::uint32_t PlayerDevice::FormatSectorCard(std::uint32_t quick)
     return status;
 }
 
-std::uint32_t PlayerDevice::FormatNandCard()
+EngineStatus PlayerDevice::FormatNandCard()
 {
     NandChip& card = CardVolume.card;
     if (Engine.ModelGroupFlag || !card.present || card.sectorsPerBlock == 0 || !LookupCardLayout(card.rowCount)) {
@@ -197,7 +198,7 @@ std::uint32_t PlayerDevice::FormatNandCard()
     }
 
     // A failure from here on leaves the volume in memory as the card now is (most likely not mounted).
-    auto failed = [&](std::uint32_t status) {
+    auto failed = [&](EngineStatus status) {
         ClosingNotice();
         status = CardFailure(status);
         if (status == kStatusNoStorage)
@@ -222,11 +223,11 @@ std::uint32_t PlayerDevice::FormatNandCard()
     ClosingNotice();
 
     CardVolume.blockNumber = 0;
-    std::uint32_t status = CardVolume.FormatNandTables();
+    EngineStatus status = AsStatus(CardVolume.FormatNandTables());
     if (status == kStatusOk)
-        status = CardVolume.FormatNandBootRecords();
+        status = AsStatus(CardVolume.FormatNandBootRecords());
     if (status == kStatusOk)
-        status = CardVolume.FormatNandFatAndRoot();
+        status = AsStatus(CardVolume.FormatNandFatAndRoot());
     // The mount reads the new system area back and sets up the volume from it.
     if (status == kStatusOk)
         status = MountNandCardVolume();
@@ -235,9 +236,9 @@ std::uint32_t PlayerDevice::FormatNandCard()
     return kStatusOk;
 }
 
-std::uint32_t PlayerDevice::EraseInternal()
+EngineStatus PlayerDevice::EraseInternal()
 {
-    if (legacyStream_.open)
+    if (legacyFiles_.StreamOpen())
         return kStatusFileError;
     if (Engine.ChipCount == 0 || !NandChips[0].present)
         return kStatusStorageFull;
@@ -266,12 +267,12 @@ std::uint32_t PlayerDevice::EraseInternal()
     }
     ClosingNotice();
     // Everything the store knew is gone; loading the root on a store that has none writes the empty
-    // root record into the first erased block from chip 0 on (3 when there is none, 4 when a page of it
-    // cannot be written).
+    // root record into the first erased block from chip 0 on (kStatusStorageFull when there is none,
+    // kStatusUsbError when a page of it cannot be written).
     LegacyResetState();
     Engine.CurrentChip = 0;
     NandChips[0].Rewind();
-    std::uint32_t status = LegacyLoadRoot();
+    const EngineStatus status = LegacyLoadRoot();
     if (status != kStatusOk)
         LegacyResetState();
     return status;

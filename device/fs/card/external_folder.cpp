@@ -527,7 +527,7 @@ std::uint32_t ExternalFolder::RenameEntry(std::uint32_t id, const wchar_t* newNa
         return kStatusStorageFull;
     std::memcpy(undo.get(), entries_.get(), capacity_ * sizeof(FatDirSlot));
     FatDirSlot old{};
-    if (RenameEntrySet(id, newName, &old) != 0)
+    if (RenameEntrySet(id, newName, &old) != kStatusOk)
         return kStatusFolderError;
 
     ScopedPipes bracket(PlayerPipes);
@@ -809,7 +809,7 @@ std::uint32_t ExternalFolder::SetPlayIndex(std::uint32_t id, std::uint32_t posit
     std::int32_t from = 0;
     for (std::int32_t i = 0; i < slot; ++i)
         from += IsVisible(std::uint32_t(i)) ? 1 : 0;
-    if (MoveToPosition(from, std::int32_t(position)) == 0)
+    if (MoveToPosition(from, std::int32_t(position)) != kStatusOk)
         return kStatusFolderError;
     if (std::uint32_t status = RewriteDirectory(); status != kStatusOk) {
         std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));

@@ -1,7 +1,7 @@
 #include "device/fs/internal/internal_folder.h"
 
 #include "device/fs/pc/file_util.h"
-#include "device/fs/pc/id3_tag.h"
+#include "device/fs/pc/pc_transfer.h"
 #include "device/flash/nand_chip.h"
 #include "device/fs/engine_status.h"
 #include "device/transport/device_pipes.h"
@@ -43,11 +43,6 @@ bool NextFree(BlockPosition& at)
         return false;
     at = LegacyCursor();
     return true;
-}
-
-std::time_t OrZero(std::time_t t)
-{
-    return t == -1 ? 0 : t;
 }
 
 std::uint16_t RecordBlockCount(std::uint32_t blocks)
@@ -103,7 +98,7 @@ bool InternalFolder::FindDirectoryBlock()
     return false;
 }
 
-std::uint32_t InternalFolder::WriteDirectoryBlock()
+EngineStatus InternalFolder::WriteDirectoryBlock()
 {
     std::vector<std::uint8_t> units;
     const std::uint32_t bytes = capacity_ * static_cast<std::uint32_t>(sizeof(FatDirSlot));
@@ -116,7 +111,7 @@ std::uint32_t InternalFolder::WriteDirectoryBlock()
     }
 }
 
-std::uint32_t InternalFolder::AllocateId(std::uint32_t& newId) const
+EngineStatus InternalFolder::AllocateId(std::uint32_t& newId) const
 {
     // Empty files have no blocks, so the walk alone would hand their ids out again.
     std::vector<std::uint32_t> held;
@@ -311,7 +306,7 @@ std::uint32_t InternalFolder::RenameEntry(std::uint32_t id, const wchar_t* newNa
         return kStatusFolderError;
     const wchar_t* part = NamePart(newName);
     FatDirSlot old{};
-    if (RenameEntrySet(id, part, &old) != 0)
+    if (RenameEntrySet(id, part, &old) != kStatusOk)
         return kStatusFolderError;
     // RenameEntrySet left the former entries in the scratch buffer.
     std::vector<FatDirSlot> undo;
@@ -342,7 +337,7 @@ std::uint32_t InternalFolder::RenameEntry(std::uint32_t id, const wchar_t* newNa
     return kStatusOk;
 }
 
-std::uint32_t InternalFolder::EraseTree(std::uint32_t folderId, std::uint32_t depth)
+EngineStatus InternalFolder::EraseTree(std::uint32_t folderId, std::uint32_t depth)
 {
     if (depth >= kMaxTreeDepth)
         return kStatusFolderError;
@@ -360,7 +355,7 @@ std::uint32_t InternalFolder::EraseTree(std::uint32_t folderId, std::uint32_t de
             const std::uint32_t child = s.entry.firstCluster;
             if (child == folderId || child < kFirstFreeFileId)
                 continue;
-            std::uint32_t status = kStatusOk;
+            EngineStatus status = kStatusOk;
             if ((s.entry.attributes & kAttrDirectory) != 0)
                 status = EraseTree(child, depth + 1);
             else if (s.entry.size != 0)
@@ -369,7 +364,7 @@ std::uint32_t InternalFolder::EraseTree(std::uint32_t folderId, std::uint32_t de
                 return status;
         }
     } else if (loaded != kStatusFolderError) {
-        return loaded;
+        return AsStatus(loaded);
     }
     // The directory block last: until then the folder still names what is left of it.
     return LegacyEraseFileBlocks(folderId, false);
@@ -492,7 +487,7 @@ std::uint32_t InternalFolder::SetPlayIndex(std::uint32_t id, std::uint32_t posit
     } catch (const std::bad_alloc&) {
         return kStatusStorageFull;
     }
-    if (ReorderEntry(id, position) != 0)
+    if (ReorderEntry(id, position) != kStatusOk)
         return kStatusFolderError;
     ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     if (const std::uint32_t status = RewriteDirectory()) {
@@ -539,46 +534,18 @@ std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
     if (const std::uint32_t status = AllocateId(id))
         return status;
 
-    UtilStatRecord info{};
-    if (!UtilStatFile(pcPath, &info) || (info.st_mode & _S_IFMT) != _S_IFREG) {
+    PcSource source;
+    if (const EngineStatus status = source.Prepare(pcPath, e.typeCode == kTypeMp3); status != kStatusOk) {
         LegacyProgressEnd();
-        return kStatusFileError;
+        return status;
     }
-    const std::int64_t pcSize = info.st_size;
-
-    std::unique_ptr<std::uint8_t[]> tag;
-    std::uint32_t tagLength = 0;
-    std::int64_t offset = 0;
-    if (e.typeCode == kTypeMp3) {
-        TagRecord builder;
-        tagLength = builder.BuildTagFromFile(pcPath, &offset, &tag);
-        if (!tag)
-            tagLength = 0;
-        if (!FindMp3FrameSync(pcPath, &offset)) {
-            LegacyProgressEnd();
-            return kStatusFileError;
-        }
-    }
-    if (offset < 0 || offset > pcSize) {
-        LegacyProgressEnd();
-        return kStatusFileError;
-    }
-    const std::uint64_t length = static_cast<std::uint64_t>(pcSize - offset) + tagLength;
-    // The entry's size field is 32 bits wide.
-    if (length > 0xFFFFFFFFu) {
-        LegacyProgressEnd();
-        return kStatusStorageFull;
-    }
+    const std::uint32_t length = source.StoredBytes();
     const std::uint32_t blocks = BlocksFor(length);
     if (blocks > LegacyStore.freeBlockCount) {
         LegacyProgressEnd();
         return kStatusStorageFull;
     }
-
-    HandleOwner file(UtilOpenOrCreateFile(pcPath, false));
-    LARGE_INTEGER seek;
-    seek.QuadPart = offset;
-    if (!file.valid() || !SetFilePointerEx(file.get(), seek, nullptr, FILE_BEGIN)) {
+    if (source.Open(blockBytes) != kStatusOk) {
         LegacyProgressEnd();
         return kStatusFileError;
     }
@@ -590,9 +557,8 @@ std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
         LegacyProgressEnd();
         return kStatusStorageFull;
     }
-    if (WriteEntrySet(e.shortSlot, e.slots, static_cast<std::uint16_t>(id), e.name, e.shortText, e.attribute,
-                      static_cast<std::uint32_t>(length), OrZero(info.st_ctime), OrZero(info.st_atime),
-                      OrZero(info.st_mtime)) != 0) {
+    if (WriteEntrySet(e.shortSlot, e.slots, static_cast<std::uint16_t>(id), e.name, e.shortText, e.attribute, length,
+                      source.Created(), source.Accessed(), source.Written()) != 0) {
         LegacyProgressEnd();
         return kStatusFolderError;
     }
@@ -600,7 +566,7 @@ std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
     // the blocks written so far are erased (each erase gives its block back to the free count).
     auto undo = [&](std::uint32_t status) {
         RemoveEntrySetAt(e.shortSlot);
-        file.Close();
+        source.Close();
         LegacyEraseFileBlocks(id, false);
         LegacyProgressEnd();
         return status;
@@ -612,7 +578,6 @@ std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
         return undo(kStatusStorageFull);
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(blocks));
 
-    std::uint64_t done = 0;
     bool cancelled = false;
     for (std::uint32_t b = 0; b < blocks; ++b) {
         BlockLink link;
@@ -624,29 +589,22 @@ std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
             link = LegacyLinkTo(next);
             LegacySetCursor(here);
         }
-        const std::uint32_t want = static_cast<std::uint32_t>(std::min<std::uint64_t>(blockBytes, length - done));
-        std::uint32_t filled = 0;
-        if (done < tagLength) {
-            filled = static_cast<std::uint32_t>(std::min<std::uint64_t>(want, tagLength - done));
-            std::memcpy(data.data(), tag.get() + done, filled);
-        }
-        if (!ReadExactly(file.get(), data.data() + filled, want - filled))
+        std::uint32_t want = 0;
+        if (source.NextPiece(data.data(), &want) != kStatusOk)
             return undo(kStatusFileError);
         if (LegacyWriteFileBlock(units_, data.data(), want, b == 0, id, RecordBlockCount(blocks), e.typeCode, link) !=
             kStatusOk)
             return undo(kStatusUsbError);
-        done += want;
-        if (Engine.CancelRequested.load()) {
+        if (source.PieceStored()) {
             cancelled = true;
             break;
         }
-        LegacyProgressStep();
         if (b + 1 < blocks) {
             here = next;
             LegacySetCursor(here);
         }
     }
-    file.Close();
+    source.Close();
     if (cancelled) {
         // The directory on the chip never saw the file.
         RemoveEntrySetAt(e.shortSlot);
@@ -676,15 +634,14 @@ std::uint32_t InternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
     }
     const std::uint32_t size = Entries()[slot].entry.size;
     const std::uint32_t blocks = BlocksFor(size);
-    HandleOwner file(UtilOpenOrCreateFile(pcPath, true));
-    if (!file.valid()) {
+    PcSink sink;
+    if (sink.Create(pcPath) != kStatusOk) {
         LegacyProgressEnd();
         return kStatusFileError;
     }
     // A PC file that did not get the whole file is removed again.
-    auto fail = [&](std::uint32_t status) {
-        file.Close();
-        UtilDeleteFile(pcPath);
+    auto fail = [&](EngineStatus status) {
+        sink.Discard();
         LegacyProgressEnd();
         return status;
     };
@@ -693,14 +650,13 @@ std::uint32_t InternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(blocks));
     bool cancelled = false;
     const std::uint32_t status = LegacyReadFile(
-        id, size, [&](const std::uint8_t* data, std::uint32_t bytes) { return WriteExactly(file.get(), data, bytes); },
-        cancelled);
+        id, size, [&](const std::uint8_t* data, std::uint32_t bytes) { return sink.Write(data, bytes); }, cancelled);
     if (status != kStatusOk)
-        return fail(status);
-    if (!file.Close())
-        return fail(kStatusFileError);
+        return fail(static_cast<EngineStatus>(status));
     if (cancelled)
-        UtilDeleteFile(pcPath);
+        sink.Discard();
+    else if (sink.Finish() != kStatusOk)
+        return fail(kStatusFileError);
     LegacyProgressEnd();
     return kStatusOk;
 }

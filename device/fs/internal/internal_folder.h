@@ -7,7 +7,7 @@
 // Use: identify the player (PlayerDevice::Initialize) first, so that the chips, their spare tables and
 // the entry counts are known. Then make the root with
 //     InternalFolder root(Engine.InternalRootEntries, 1, 1, 1);
-// and Load it (status 1 means the medium holds no root directory yet: WriteNewDirectory makes an
+// and Load it (kStatusFolderError means the medium holds no root directory yet: WriteNewDirectory makes an
 // empty one). Loading the root also sets the free block count and the recording folder id. Other
 // folders: InternalFolder(Engine.InternalFolderEntries, id, 1, 0), then Load.
 //
@@ -17,6 +17,7 @@
 // the stream's calls.
 #pragma once
 
+#include "device/fs/engine_status.h"
 #include "device/fs/fat_folder.h"
 #include "device/fs/file_stream.h"
 #include "device/fs/legacy/legacy_store.h"
@@ -61,12 +62,13 @@ private:
     bool IsRecordingFolderId(std::uint32_t id) const;
     // Finds this folder's directory block and leaves the cursor on it; false when there is none.
     bool FindDirectoryBlock();
-    // Writes the entry buffer into the block at the cursor, which is erased. 0 or 4.
-    std::uint32_t WriteDirectoryBlock();
+    // Writes the entry buffer into the block at the cursor, which is erased. kStatusOk or kStatusUsbError.
+    EngineStatus WriteDirectoryBlock();
     // A new file id that no block carries and no entry of this folder holds.
-    std::uint32_t AllocateId(std::uint32_t& newId) const;
-    // Erases a folder's files and subfolders, then its own directory block. 0, 1 (too deep) or 4.
-    std::uint32_t EraseTree(std::uint32_t folderId, std::uint32_t depth);
+    EngineStatus AllocateId(std::uint32_t& newId) const;
+    // Erases a folder's files and subfolders, then its own directory block. kStatusOk, kStatusFolderError
+    // (too deep) or kStatusUsbError.
+    EngineStatus EraseTree(std::uint32_t folderId, std::uint32_t depth);
     // Ends an open stream: pipes and buffer released; an unfinished write stream's blocks erased.
     void EndStream(bool eraseWritten);
 

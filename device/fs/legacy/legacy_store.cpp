@@ -67,7 +67,7 @@ std::uint32_t RootCapacity()
     return entries - entries % 16;
 }
 
-std::uint32_t EraseAtCursor()
+EngineStatus EraseAtCursor()
 {
     std::uint8_t status = 0;
     NandChip& chip = NandChips[Engine.CurrentChip];
@@ -295,9 +295,9 @@ void BuildRootBlockRecord(std::uint8_t* record)
     }
 }
 
-std::uint32_t LegacyWriteFileBlock(std::vector<std::uint8_t>& units, const std::uint8_t* data, std::uint32_t dataBytes,
-                                   bool firstBlock, std::uint32_t id, std::uint16_t blockCount, std::uint8_t typeCode,
-                                   const BlockLink& link)
+EngineStatus LegacyWriteFileBlock(std::vector<std::uint8_t>& units, const std::uint8_t* data, std::uint32_t dataBytes,
+                                  bool firstBlock, std::uint32_t id, std::uint16_t blockCount, std::uint8_t typeCode,
+                                  const BlockLink& link)
 {
     NandChip& chip = NandChips[Engine.CurrentChip];
     const std::size_t pages = chip.sectorsPerBlock;
@@ -331,7 +331,7 @@ bool LegacyIsUsedEntry(const FatDirSlot& slot)
     return slot.raw[0] != 0 && slot.raw[11] != kAttrLongName;
 }
 
-std::uint32_t LegacyLoadRoot()
+EngineStatus LegacyLoadRoot()
 {
     LegacyStore.rootLoaded = 0;
     LegacyStore.walkCounted = 0;
@@ -397,7 +397,7 @@ std::uint32_t LegacyLoadRoot()
     return kStatusOk;
 }
 
-std::uint32_t LegacyEnsureRoot()
+EngineStatus LegacyEnsureRoot()
 {
     if (LegacyStore.rootLoaded && !LegacyStore.root.empty())
         return kStatusOk;
@@ -406,7 +406,7 @@ std::uint32_t LegacyEnsureRoot()
 
 namespace {
 
-std::uint32_t WriteRootBlock()
+EngineStatus WriteRootBlock()
 {
     LegacySetCursor(LegacyStore.rootBlock);
     if (Engine.CurrentChip >= LegacyChipLimit())
@@ -418,7 +418,7 @@ std::uint32_t WriteRootBlock()
     BuildRootBlockRecord(record);
     const std::uint32_t sectors = LegacyRootEntryCount() / 16;
     const std::uint8_t* bytes = LegacyStore.root.front().raw;
-    std::uint32_t status = kStatusOk;
+    EngineStatus status = kStatusOk;
     for (std::uint32_t i = 0; i < sectors && status == kStatusOk; ++i) {
         if (chip.WritePage({bytes + std::size_t{i} * kUnitDataBytes, kUnitDataBytes}, record) != kTransportOk)
             status = kStatusUsbError;
@@ -430,11 +430,11 @@ std::uint32_t WriteRootBlock()
 
 }  // namespace
 
-std::uint32_t LegacyWriteBackRoot()
+EngineStatus LegacyWriteBackRoot()
 {
     if (!LegacyStore.rootLoaded || LegacyStore.root.empty())
         return kStatusUsbError;
-    const std::uint32_t status = WriteRootBlock();
+    const EngineStatus status = WriteRootBlock();
     LegacyStore.rootDirty = status == kStatusOk ? 0 : 1;
     return status;
 }
@@ -493,12 +493,12 @@ BlockLink LegacyLinkTo(const BlockPosition& p)
     return BlockLink{NandChips[p.chip].chipSelect, p.row, p.sector};
 }
 
-std::uint32_t LegacyEraseAtCursor()
+EngineStatus LegacyEraseAtCursor()
 {
     return EraseAtCursor();
 }
 
-std::uint32_t LegacyEraseFileBlocks(std::uint32_t id, bool progress)
+EngineStatus LegacyEraseFileBlocks(std::uint32_t id, bool progress)
 {
     if (!LegacyFindFileStart(id))
         return kStatusOk;
@@ -519,13 +519,13 @@ std::uint32_t LegacyEraseFileBlocks(std::uint32_t id, bool progress)
     return kStatusOk;
 }
 
-std::uint32_t LegacyPurgeUnreferenced(std::uint32_t& newId)
+EngineStatus LegacyPurgeUnreferenced(std::uint32_t& newId)
 {
     newId = 0;
     // With folder objects the root names only its own entries: every block of a subfolder would
     // look unreferenced. Only the id is wanted then.
     if (FolderObjectIds()) {
-        const std::uint32_t status = LegacyFindUnusedId(newId);
+        const EngineStatus status = LegacyFindUnusedId(newId);
         return status == kStatusFolderError ? kStatusStorageFull : status;
     }
     const std::uint32_t limit = LegacyIdLimit();
@@ -578,7 +578,7 @@ std::uint32_t LegacyPurgeUnreferenced(std::uint32_t& newId)
     return kStatusStorageFull;
 }
 
-std::uint32_t LegacyFindUnusedId(std::uint32_t& newId, const std::vector<std::uint32_t>* alsoUsed)
+EngineStatus LegacyFindUnusedId(std::uint32_t& newId, const std::vector<std::uint32_t>* alsoUsed)
 {
     newId = 0;
     const std::uint32_t size = std::min(Engine.InternalBlockCount, LegacyIdLimit());
@@ -623,8 +623,8 @@ void LegacyProgressEnd()
     NotifyProgress(kProgressStep, -1);
 }
 
-std::uint32_t LegacyReadFile(std::uint32_t id, std::uint32_t size,
-                             const std::function<bool(const std::uint8_t*, std::uint32_t)>& sink, bool& cancelled)
+EngineStatus LegacyReadFile(std::uint32_t id, std::uint32_t size,
+                            const std::function<bool(const std::uint8_t*, std::uint32_t)>& sink, bool& cancelled)
 {
     cancelled = false;
     if (size == 0)

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "device/fs/dir_record.h"
+#include "device/fs/engine_status.h"
 #include "device/fs/fat_entry.h"
 
 #include <cstdint>
@@ -110,18 +111,19 @@ void BuildRootBlockRecord(std::uint8_t* record);
 
 // Writes one erase block at the cursor of CurrentChip: each page takes 512 bytes from data (zero past
 // dataBytes) and the record (byte 0 = 0xAA only for the first page when firstBlock). Lowers the free
-// count when the block was free. 0 or 4.
-std::uint32_t LegacyWriteFileBlock(std::vector<std::uint8_t>& units, const std::uint8_t* data, std::uint32_t dataBytes,
-                                   bool firstBlock, std::uint32_t id, std::uint16_t blockCount, std::uint8_t typeCode,
-                                   const BlockLink& link);
+// count when the block was free. kStatusOk or kStatusUsbError.
+EngineStatus LegacyWriteFileBlock(std::vector<std::uint8_t>& units, const std::uint8_t* data, std::uint32_t dataBytes,
+                                  bool firstBlock, std::uint32_t id, std::uint16_t blockCount, std::uint8_t typeCode,
+                                  const BlockLink& link);
 
 // Loads the root directory from its block, or makes an empty one at the first free block when the
-// store has none. 0, 3 (chip 0 absent, no free block, no memory) or 4.
-std::uint32_t LegacyLoadRoot();
-// Loads the root unless it is loaded. Same codes.
-std::uint32_t LegacyEnsureRoot();
-// Erases the root block and writes the buffer into it. 0 or 4.
-std::uint32_t LegacyWriteBackRoot();
+// store has none. kStatusOk, kStatusStorageFull (chip 0 absent, no free block, no memory) or
+// kStatusUsbError.
+EngineStatus LegacyLoadRoot();
+// Loads the root unless it is loaded. The same statuses.
+EngineStatus LegacyEnsureRoot();
+// Erases the root block and writes the buffer into it. kStatusOk or kStatusUsbError.
+EngineStatus LegacyWriteBackRoot();
 
 std::uint32_t LegacyRootEntryCount();
 bool LegacyIsUsedEntry(const FatDirSlot& slot);
@@ -134,23 +136,26 @@ void LegacyRemoveEntrySet(std::uint32_t shortIndex);
 void LegacyFillRecord(std::uint32_t shortIndex, DirRecord& record);
 
 // Erases files no root entry refers to (raising the free count) and gives the smallest free id from
-// 6 in newId. 0, 3 (no id left, no memory) or 4. On the folder-object models it erases nothing.
-std::uint32_t LegacyPurgeUnreferenced(std::uint32_t& newId);
+// 6 in newId. kStatusOk, kStatusStorageFull (no id left, no memory) or kStatusUsbError. On the
+// folder-object models it erases nothing.
+EngineStatus LegacyPurgeUnreferenced(std::uint32_t& newId);
 // Smallest id that no file-start block carries and that is not among alsoUsed (ids held by entries
-// that have no blocks). 0, 1 (none) or 3 (no memory).
-std::uint32_t LegacyFindUnusedId(std::uint32_t& newId, const std::vector<std::uint32_t>* alsoUsed = nullptr);
+// that have no blocks). kStatusOk, kStatusFolderError (none) or kStatusStorageFull (no memory).
+EngineStatus LegacyFindUnusedId(std::uint32_t& newId, const std::vector<std::uint32_t>* alsoUsed = nullptr);
 
 // Chip 0 is there with a known geometry, and the bytes of one of its erase blocks (0 without it).
 bool LegacyChipZeroPresent();
 std::uint32_t LegacyBlockBytes();
 // The link that points a block record at the block at p.
 BlockLink LegacyLinkTo(const BlockPosition& p);
-// Erases the block at the cursor of CurrentChip. 0, or 4 when the transfer or the erase failed.
-std::uint32_t LegacyEraseAtCursor();
+// Erases the block at the cursor of CurrentChip. kStatusOk, or kStatusUsbError when the transfer or
+// the erase failed.
+EngineStatus LegacyEraseAtCursor();
 
 // Erases the file-start block and every later continuation block with it; each erase
-// raises the free count and, with progress, sends a progress step. 0, or 4 on a failed erase.
-std::uint32_t LegacyEraseFileBlocks(std::uint32_t id, bool progress = true);
+// raises the free count and, with progress, sends a progress step. kStatusOk, or kStatusUsbError on a
+// failed erase.
+EngineStatus LegacyEraseFileBlocks(std::uint32_t id, bool progress = true);
 
 // Progress of the store's transfers: a step of one block's bytes, and the closing notice.
 void LegacyProgressStep();
@@ -158,9 +163,10 @@ void LegacyProgressEnd();
 
 // Hands the `size` bytes of file `id` to `sink` block by block: its start block, then its continuation
 // blocks in scan order. After every block the cancel flag is looked at (set before the last block:
-// `cancelled`, and no step for that block), else a progress step is sent. 0; 1 when the file has no
-// start block; 2 when the sink fails or the blocks end before the size; 3 no memory; 4 a failed read.
-std::uint32_t LegacyReadFile(std::uint32_t id, std::uint32_t size,
-                             const std::function<bool(const std::uint8_t*, std::uint32_t)>& sink, bool& cancelled);
+// `cancelled`, and no step for that block), else a progress step is sent. kStatusOk;
+// kStatusFolderError when the file has no start block; kStatusFileError when the sink fails or the
+// blocks end before the size; kStatusStorageFull without memory; kStatusUsbError on a failed read.
+EngineStatus LegacyReadFile(std::uint32_t id, std::uint32_t size,
+                            const std::function<bool(const std::uint8_t*, std::uint32_t)>& sink, bool& cancelled);
 
 }  // namespace engine

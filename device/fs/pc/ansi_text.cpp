@@ -1,5 +1,8 @@
 #include "device/fs/pc/ansi_text.h"
 
+#include <windows.h>
+
+#include <algorithm>
 #include <climits>
 #include <string>
 
@@ -18,33 +21,35 @@ AnsiPath::AnsiPath(const wchar_t* path)
     }
 }
 
-std::size_t WideToAnsi(std::wstring_view text, char* out, std::size_t outSize)
+std::uint32_t AnsiToWide(const char* text, wchar_t* out, std::uint32_t outChars)
 {
-    if (outSize == 0) {
+    if (out == nullptr || outChars == 0)
+        return 0;
+    out[0] = L'\0';
+    if (text == nullptr)
+        return 0;
+    const int n = MultiByteToWideChar(CP_ACP, 0, text, -1, out, int(std::min<std::uint32_t>(outChars, INT_MAX)));
+    if (n <= 0) {
+        out[0] = L'\0';
         return 0;
     }
+    return std::uint32_t(n - 1);
+}
+
+std::uint32_t WideToAnsi(const wchar_t* text, char* out, std::uint32_t outBytes)
+{
+    if (out == nullptr || outBytes == 0)
+        return 0;
     out[0] = '\0';
-    // Each UTF-16 unit gives at least one byte, so no more than outSize - 1 units can fit.
-    std::size_t units = text.size() < outSize - 1 ? text.size() : outSize - 1;
-    if (units > INT_MAX) {
-        units = INT_MAX;
+    if (text == nullptr)
+        return 0;
+    const int n = WideCharToMultiByte(CP_ACP, 0, text, -1, out, int(std::min<std::uint32_t>(outBytes, INT_MAX)),
+                                      nullptr, nullptr);
+    if (n <= 0) {
+        out[0] = '\0';
+        return 0;
     }
-    while (units > 0) {
-        const int needed =
-            WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(units), nullptr, 0, nullptr, nullptr);
-        if (needed <= 0) {
-            return 0;
-        }
-        if (static_cast<std::size_t>(needed) <= outSize - 1) {
-            WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(units), out, needed, nullptr, nullptr);
-            out[needed] = '\0';
-            return static_cast<std::size_t>(needed);
-        }
-        // Double-byte characters: drop units until the bytes fit.
-        const std::size_t over = static_cast<std::size_t>(needed) - (outSize - 1);
-        units = units > over ? units - (over + 1) / 2 : 0;
-    }
-    return 0;
+    return std::uint32_t(n - 1);
 }
 
 std::wstring AnsiToWide(std::string_view text)

@@ -1,11 +1,10 @@
 // Conversions between UTF-16 and the system's ANSI code page (CP_ACP), shared by the file helpers and
-// the tag reader. Internal to the device-side utility library.
+// the tag reader and the directory entries.
 #pragma once
-
-#include <windows.h>
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,13 +23,15 @@ public:
     const char* c_str() const { return buffer_.data(); }
 
 private:
-    std::array<char, 2 * MAX_PATH + 2> buffer_{};
+    static constexpr std::size_t kMaxPath = 260;  // MAX_PATH
+    std::array<char, 2 * kMaxPath + 2> buffer_{};
     bool ok_ = false;
 };
 
-// Converts `text` to ANSI into `out` (outSize bytes, terminator included), cut at a character boundary
-// when it does not fit. Returns the length written; 0 for empty text or outSize 0.
-std::size_t WideToAnsi(std::wstring_view text, char* out, std::size_t outSize);
+// System ANSI code page conversions. Both write at most outSize units including the NUL and return the
+// length without the NUL; 0 on failure, a text that does not fit included (the output is then empty).
+std::uint32_t AnsiToWide(const char* text, wchar_t* out, std::uint32_t outChars);
+std::uint32_t WideToAnsi(const wchar_t* text, char* out, std::uint32_t outBytes);
 
 // ANSI text to UTF-16; empty when the conversion fails.
 std::wstring AnsiToWide(std::string_view text);

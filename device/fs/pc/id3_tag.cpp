@@ -197,7 +197,12 @@ void Utf16ToAnsi(const std::uint8_t* bytes, std::size_t size, char* out, std::si
         }
         text.push_back(unit);
     }
-    WideToAnsi(text, out, outSize);
+    // A text longer than the buffer is cut at a character boundary: units go from its end until the
+    // rest converts.
+    while (!text.empty() && WideToAnsi(text.c_str(), out, static_cast<std::uint32_t>(outSize)) == 0)
+        text.pop_back();
+    if (text.empty() && outSize > 0)
+        out[0] = '\0';
 }
 
 // A text read from a tag as the player's tag uses it: UTF-16 (marked little-endian) converted to ANSI,

@@ -71,7 +71,7 @@ TEST(FsFatFolder, ConstructionAndRootId)
         EXPECT_EQ(empty->FindNext(&record), -1);
         EXPECT_EQ(empty->FindFreeRun(1), -1);
         EXPECT_EQ(empty->AddEntry(L"x.mp3", 9), "");
-        EXPECT_EQ(empty->MoveToPosition(0, 0), 0u);
+        EXPECT_EQ(empty->MoveToPosition(0, 0), kStatusFolderError);
         EXPECT_EQ(empty->RemoveEntrySetById(0), 0u);
         EXPECT_EQ(empty->GetEntryOrdinal(0), -1);
         empty->InitDirectory(5, 0, 0, L"name");
@@ -299,12 +299,13 @@ TEST_F(FsFatFolderSets, MoveToPosition)
 {
     struct Case {
         std::int32_t from, to;
-        std::uint32_t result;
+        EngineStatus result;
         std::vector<int> order;  // 0 = A, 1 = B, 2 = C
     };
+    constexpr EngineStatus ok = kStatusOk, refused = kStatusFolderError;
     const Case cases[] = {
-        {2, 0, 1, {2, 0, 1}}, {0, 2, 1, {1, 2, 0}}, {0, 1, 1, {1, 0, 2}}, {2, 1, 1, {0, 2, 1}},
-        {1, 1, 1, {0, 1, 2}}, {3, 0, 0, {0, 1, 2}}, {0, 3, 0, {0, 1, 2}}, {-1, 0, 0, {0, 1, 2}},
+        {2, 0, ok, {2, 0, 1}}, {0, 2, ok, {1, 2, 0}},      {0, 1, ok, {1, 0, 2}},      {2, 1, ok, {0, 2, 1}},
+        {1, 1, ok, {0, 1, 2}}, {3, 0, refused, {0, 1, 2}}, {0, 3, refused, {0, 1, 2}}, {-1, 0, refused, {0, 1, 2}},
     };
     const auto original = Bytes(folder);
     const std::pair<std::wstring, std::uint16_t> sets[] = {a, b, c};
@@ -312,7 +313,7 @@ TEST_F(FsFatFolderSets, MoveToPosition)
         SCOPED_TRACE(std::to_string(k.from) + " -> " + std::to_string(k.to));
         std::memcpy(folder.Entries(), original.data(), original.size());
         EXPECT_EQ(folder.MoveToPosition(k.from, k.to), k.result);
-        if (k.from == k.to || k.result == 0) {
+        if (k.from == k.to || k.result != kStatusOk) {
             EXPECT_EQ(Bytes(folder), original);
             continue;
         }
@@ -398,19 +399,19 @@ TEST_F(FsFatFolderSets, CopyEntrySet)
 {
     std::uint32_t count = 99;
     std::unique_ptr<FatDirSlot[]> copy;
-    ASSERT_EQ(folder.CopyEntrySetById(202, &count, &copy), 1u);
+    ASSERT_EQ(folder.CopyEntrySetById(202, &count, &copy), kStatusOk);
     ASSERT_EQ(count, 3u);
     ASSERT_TRUE(copy);
     EXPECT_EQ(std::memcmp(copy.get(), &folder.Entries()[3], 3 * 32), 0);
 
     std::unique_ptr<FatDirSlot[]> none;
-    EXPECT_EQ(folder.CopyEntrySetById(999, &count, &none), 1u);
+    EXPECT_EQ(folder.CopyEntrySetById(999, &count, &none), kStatusOk);
     EXPECT_EQ(count, 0u);
     EXPECT_FALSE(none);
 
     test_support::NothrowArrayAllocationFails failing;
     std::unique_ptr<FatDirSlot[]> failed;
-    EXPECT_EQ(folder.CopyEntrySetById(203, &count, &failed), 0u);
+    EXPECT_EQ(folder.CopyEntrySetById(203, &count, &failed), kStatusStorageFull);
     EXPECT_FALSE(failed);
 }
 

@@ -382,10 +382,10 @@ TEST_F(FsFatImage, RemoveAndReorderKeepTheVolumeClean)
     expected.erase(expected.begin() + 3);
     files.erase(files.begin() + 2);
 
-    ASSERT_EQ(root->MoveToPosition(std::int32_t(expected.size()) - 1, 0), 1u);
+    ASSERT_EQ(root->MoveToPosition(std::int32_t(expected.size()) - 1, 0), kStatusOk);
     MoveElement(expected, expected.size() - 1, 0);
     MoveElement(files, files.size() - 1, 0);
-    ASSERT_EQ(root->MoveToPosition(2, 6), 1u);
+    ASSERT_EQ(root->MoveToPosition(2, 6), kStatusOk);
     MoveElement(expected, 2, 6);
     MoveElement(files, 1, 5);
     SaveRoot();

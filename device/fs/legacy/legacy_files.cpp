@@ -1,20 +1,15 @@
-// The flat store of internal memory on the models without folder objects: listing, file and folder
-// operations, the block stream, and the system files written as runs of consecutive blocks.
-#include "device/api/player/player_device.h"
+#include "device/fs/legacy/legacy_files.h"
 
-#include "device/fs/pc/id3_tag.h"
+#include "device/fs/pc/file_util.h"
+#include "device/fs/pc/pc_transfer.h"
 #include "device/flash/nand_chip.h"
-#include "device/fs/card/card_volume.h"
 #include "device/fs/engine_status.h"
 #include "device/fs/fat_entry.h"
 #include "device/fs/legacy/legacy_store.h"
 #include "device/transport/device_pipes.h"
 #include "device/transport/engine_state.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -24,17 +19,6 @@
 namespace engine {
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-const char* NamePart(const char* path)
-{
-    const char* slash = std::strrchr(path, '\\');
-    return slash ? slash + 1 : path;
-}
 
 std::uint16_t RecordBlockCount(std::uint64_t blocks)
 {
@@ -61,7 +45,7 @@ bool SamePosition(const BlockPosition& a, const BlockPosition& b)
     return a.chip == b.chip && a.row == b.row && a.sector == b.sector;
 }
 
-std::uint32_t FreeRunStart(std::uint32_t count, std::uint32_t& start)
+EngineStatus FreeRunStart(std::uint32_t count, std::uint32_t& start)
 {
     const std::int32_t last = FindFreeEntryRun(count, LegacyStore.root.data(), LegacyRootEntryCount());
     if (last < 0)
@@ -71,9 +55,10 @@ std::uint32_t FreeRunStart(std::uint32_t count, std::uint32_t& start)
 }
 
 // Room in the root for a new entry set of `name`: its slot count, the first slot of a free run and a
-// short name unique in the root. 0, or 1 when there is no room or no short name left.
-std::uint32_t ReserveRootEntry(const char* name, std::uint32_t& entries, std::uint32_t& slot, char* shortText,
-                               std::uint32_t shortBytes)
+// short name unique in the root. kStatusOk, or kStatusFolderError when there is no room or no short name
+// left.
+EngineStatus ReserveRootEntry(const char* name, std::uint32_t& entries, std::uint32_t& slot, char* shortText,
+                              std::uint32_t shortBytes)
 {
     entries = CountLongNameEntries(name);
     if (FreeRunStart(entries, slot) != kStatusOk ||
@@ -86,9 +71,9 @@ std::uint32_t ReserveRootEntry(const char* name, std::uint32_t& entries, std::ui
 
 // ---- Listing ----
 
-std::int32_t PlayerDevice::LegacyFindFirst(DirRecord& record)
+std::int32_t LegacyFiles::FindFirst(DirRecord& record)
 {
-    if (legacyStream_.open)
+    if (stream_.open)
         return kStatusFileError;
     std::memset(&record, 0, sizeof record);
     ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
@@ -101,7 +86,7 @@ std::int32_t PlayerDevice::LegacyFindFirst(DirRecord& record)
         // The chip lost its directory in a failed write-back: the buffer is the only copy left.
         if (LegacyWriteBackRoot() != kStatusOk)
             return kStatusUsbError;
-    } else if (const std::uint32_t status = LegacyLoadRoot()) {
+    } else if (const EngineStatus status = LegacyLoadRoot()) {
         return static_cast<std::int32_t>(status);
     }
     LegacyStore.walkCounted = 0;
@@ -125,9 +110,9 @@ std::int32_t PlayerDevice::LegacyFindFirst(DirRecord& record)
     return 0;
 }
 
-std::int32_t PlayerDevice::LegacyFindNext(DirRecord& record)
+std::int32_t LegacyFiles::FindNext(DirRecord& record)
 {
-    if (legacyStream_.open)
+    if (stream_.open)
         return kStatusFileError;
     std::memset(&record, 0, sizeof record);
     if (LegacyStore.walkReturned >= LegacyStore.walkCounted)
@@ -146,12 +131,10 @@ std::int32_t PlayerDevice::LegacyFindNext(DirRecord& record)
 
 // ---- Download and upload ----
 
-std::uint32_t PlayerDevice::LegacyDownload(std::uint32_t storage, const char* pcPath, std::uint32_t folderId)
+EngineStatus LegacyFiles::Download(const char* pcPath, std::uint32_t folderId)
 {
-    if (legacyStream_.open)
+    if (stream_.open)
         return kStatusFileError;
-    if (storage != 0)  // the card keeps its files in the root of its own volume
-        return pcPath ? CardVolume.DownloadFileNandCard(pcPath) : kStatusFileError;
     Engine.CancelRequested.store(0);
     if (pcPath == nullptr)
         return kStatusFileError;
@@ -160,7 +143,7 @@ std::uint32_t PlayerDevice::LegacyDownload(std::uint32_t storage, const char* pc
     const std::uint32_t blockBytes = LegacyBlockBytes();
 
     ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
-    if (const std::uint32_t status = LegacyEnsureRoot())
+    if (const EngineStatus status = LegacyEnsureRoot())
         return status;
 
     const char* name = NamePart(pcPath);
@@ -171,39 +154,17 @@ std::uint32_t PlayerDevice::LegacyDownload(std::uint32_t storage, const char* pc
     const std::uint8_t typeCode = LegacyTypeCode(name, shortText);
 
     std::uint32_t fileId = 0;
-    if (const std::uint32_t status = LegacyPurgeUnreferenced(fileId))
+    if (const EngineStatus status = LegacyPurgeUnreferenced(fileId))
         return status;
 
-    struct _stat64 info;
-    if (_stat64(pcPath, &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG)
-        return kStatusFileError;
-    const std::int64_t pcSize = info.st_size;
-    const std::time_t created = info.st_ctime == -1 ? 0 : info.st_ctime;
-    const std::time_t accessed = info.st_atime == -1 ? 0 : info.st_atime;
-    const std::time_t written = info.st_mtime == -1 ? 0 : info.st_mtime;
-
-    std::unique_ptr<std::uint8_t[]> tag;
-    std::uint32_t tagLength = 0;
-    std::int64_t offset = 0;
-    if (typeCode == kTypeMp3) {
-        TagRecord builder;
-        tagLength = builder.BuildTagFromFile(pcPath, &offset, &tag);
-        if (!tag)
-            tagLength = 0;
-        if (!FindMp3FrameSync(pcPath, &offset))
-            return kStatusFileError;
-    }
-    if (offset < 0 || offset > pcSize)
-        return kStatusFileError;
-    const std::uint64_t stored = static_cast<std::uint64_t>(pcSize - offset) + tagLength;
-    if (stored > 0xFFFFFFFFu)
-        return kStatusStorageFull;
-    const std::uint64_t blocks = (stored + blockBytes - 1) / blockBytes;
+    PcSource source;
+    if (const EngineStatus status = source.Prepare(pcPath, typeCode == kTypeMp3); status != kStatusOk)
+        return status;
+    const std::uint32_t stored = source.StoredBytes();
+    const std::uint64_t blocks = source.PieceCount(blockBytes);
     if (blocks > LegacyStore.freeBlockCount)
         return kStatusStorageFull;
-
-    FileHandle file(std::fopen(pcPath, "rb"));
-    if (!file || _fseeki64(file.get(), offset, SEEK_SET) != 0)
+    if (source.Open(blockBytes) != kStatusOk)
         return kStatusFileError;
 
     std::vector<std::uint8_t> units;
@@ -216,12 +177,12 @@ std::uint32_t PlayerDevice::LegacyDownload(std::uint32_t storage, const char* pc
     }
 
     if (BuildFileEntrySet(slot + entries - 1, entries, static_cast<std::uint16_t>(fileId), name, shortText, typeCode,
-                          static_cast<std::uint32_t>(stored), created, accessed, written, LegacyStore.root.data(),
+                          stored, source.Created(), source.Accessed(), source.Written(), LegacyStore.root.data(),
                           LegacyRootEntryCount(), static_cast<std::uint16_t>(folderId)) != 0)
         return kStatusFolderError;
     const std::uint32_t shortSlot = slot + entries - 1;
     // Nothing of a failed download reaches the chip's directory; its blocks go at the next purge.
-    auto fail = [&](std::uint32_t status) {
+    auto fail = [&](EngineStatus status) {
         LegacyRemoveEntrySet(shortSlot);
         LegacyProgressEnd();
         return status;
@@ -233,7 +194,6 @@ std::uint32_t PlayerDevice::LegacyDownload(std::uint32_t storage, const char* pc
         return fail(kStatusStorageFull);
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(blocks));
 
-    std::uint64_t done = 0;
     bool cancelled = false;
     for (std::uint64_t i = 0; i < blocks; ++i) {
         const BlockPosition here = LegacyCursor();
@@ -247,34 +207,25 @@ std::uint32_t PlayerDevice::LegacyDownload(std::uint32_t storage, const char* pc
             link = LegacyLinkTo(next);
             LegacySetCursor(here);
         }
-
-        const std::uint32_t want = static_cast<std::uint32_t>(std::min<std::uint64_t>(blockBytes, stored - done));
-        std::uint32_t filled = 0;
-        if (done < tagLength) {
-            filled = static_cast<std::uint32_t>(std::min<std::uint64_t>(want, tagLength - done));
-            std::memcpy(data.data(), tag.get() + done, filled);
-        }
-        if (filled < want && std::fread(data.data() + filled, 1, want - filled, file.get()) != want - filled)
+        std::uint32_t want = 0;
+        if (source.NextPiece(data.data(), &want) != kStatusOk)
             return fail(kStatusFileError);
-
         if (LegacyWriteFileBlock(units, data.data(), want, i == 0, fileId, RecordBlockCount(blocks), typeCode, link) !=
             kStatusOk)
             return fail(kStatusUsbError);
-        done += want;
-        if (Engine.CancelRequested.load()) {
+        if (source.PieceStored()) {
             cancelled = true;
             break;
         }
-        LegacyProgressStep();
         if (i + 1 < blocks)
             LegacySetCursor(next);
     }
-    file.reset();
+    source.Close();
 
     if (cancelled) {
         // The directory on the chip never saw the file: drop the entry and erase what was written.
         LegacyRemoveEntrySet(shortSlot);
-        const std::uint32_t status = LegacyEraseFileBlocks(fileId, false);
+        const EngineStatus status = LegacyEraseFileBlocks(fileId, false);
         LegacyProgressEnd();
         return status;
     }
@@ -284,13 +235,10 @@ std::uint32_t PlayerDevice::LegacyDownload(std::uint32_t storage, const char* pc
     return kStatusOk;
 }
 
-std::uint32_t PlayerDevice::LegacyUpload(std::uint32_t storage, std::uint32_t fileId, const char* pcPath)
+EngineStatus LegacyFiles::Upload(std::uint32_t fileId, const char* pcPath)
 {
-    if (legacyStream_.open)
+    if (stream_.open)
         return kStatusFileError;
-    if (storage != 0)
-        return pcPath && fileId <= 0xFFFF ? CardVolume.UploadFile(static_cast<std::uint16_t>(fileId), pcPath)
-                                          : kStatusFileError;
     Engine.CancelRequested.store(0);
     if (pcPath == nullptr)
         return kStatusFileError;
@@ -299,7 +247,7 @@ std::uint32_t PlayerDevice::LegacyUpload(std::uint32_t storage, std::uint32_t fi
     const std::uint32_t blockBytes = LegacyBlockBytes();
 
     ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
-    if (const std::uint32_t status = LegacyEnsureRoot())
+    if (const EngineStatus status = LegacyEnsureRoot())
         return status;
     const std::int32_t index = LegacyFindEntryById(fileId, 0);
     if (index < 0)
@@ -307,36 +255,34 @@ std::uint32_t PlayerDevice::LegacyUpload(std::uint32_t storage, std::uint32_t fi
     const std::uint32_t size = LegacyStore.root[static_cast<std::uint32_t>(index)].entry.size;
     const std::uint32_t blocks = static_cast<std::uint32_t>((std::uint64_t{size} + blockBytes - 1) / blockBytes);
 
-    FileHandle file(std::fopen(pcPath, "wb"));
-    if (!file)
+    PcSink sink;
+    if (sink.Create(pcPath) != kStatusOk)
         return kStatusFileError;
     // A PC file that did not get the whole file is removed again.
-    auto fail = [&](std::uint32_t status) {
-        file.reset();
-        std::remove(pcPath);
+    auto fail = [&](EngineStatus status) {
+        sink.Discard();
         LegacyProgressEnd();
         return status;
     };
 
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(blocks));
     bool cancelled = false;
-    const std::uint32_t status = LegacyReadFile(
-        fileId, size,
-        [&](const std::uint8_t* data, std::uint32_t bytes) { return std::fwrite(data, 1, bytes, file.get()) == bytes; },
+    const EngineStatus status = LegacyReadFile(
+        fileId, size, [&](const std::uint8_t* data, std::uint32_t bytes) { return sink.Write(data, bytes); },
         cancelled);
     if (status != kStatusOk)
         return fail(status);
-    if (std::fclose(file.release()) != 0)
-        return fail(kStatusFileError);
     if (cancelled)
-        std::remove(pcPath);
+        sink.Discard();
+    else if (sink.Finish() != kStatusOk)
+        return fail(kStatusFileError);
     LegacyProgressEnd();
     return kStatusOk;
 }
 
 // ---- Delete, folders, rename, play order ----
 
-std::uint32_t PlayerDevice::DeleteFileLocked(std::uint32_t fileId)
+EngineStatus LegacyFiles::DeleteFileLocked(std::uint32_t fileId)
 {
     const std::int32_t index = LegacyFindEntryById(fileId, 0);
     if (index < 0)
@@ -350,30 +296,26 @@ std::uint32_t PlayerDevice::DeleteFileLocked(std::uint32_t fileId)
         return kStatusUsbError;
     }
     LegacyRemoveEntrySet(static_cast<std::uint32_t>(index));
-    const std::uint32_t status = LegacyWriteBackRoot();
+    const EngineStatus status = LegacyWriteBackRoot();
     LegacyProgressEnd();
     return status;
 }
 
-std::uint32_t PlayerDevice::DeleteFile(std::uint32_t storage, std::uint32_t fileId)
+EngineStatus LegacyFiles::DeleteFile(std::uint32_t fileId)
 {
-    if (storage != 0)
-        return kStatusNoStorage;  // the card volume takes these once it exists
-    if (legacyStream_.open)
+    if (stream_.open)
         return kStatusFileError;
     if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
     ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
-    if (const std::uint32_t status = LegacyEnsureRoot())
+    if (const EngineStatus status = LegacyEnsureRoot())
         return status;
     return DeleteFileLocked(fileId);
 }
 
-std::uint32_t PlayerDevice::DeleteFolder(std::uint32_t storage, std::uint32_t folderId)
+EngineStatus LegacyFiles::DeleteFolder(std::uint32_t folderId)
 {
-    if (storage != 0)
-        return kStatusFolderError;
-    if (legacyStream_.open)
+    if (stream_.open)
         return kStatusFileError;
     // Id 0 is the root itself (every entry carries it) and 1 the root directory block.
     if (folderId <= kRootFileId)
@@ -381,7 +323,7 @@ std::uint32_t PlayerDevice::DeleteFolder(std::uint32_t storage, std::uint32_t fo
     if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
     ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
-    if (const std::uint32_t status = LegacyEnsureRoot())
+    if (const EngineStatus status = LegacyEnsureRoot())
         return status;
     if (LegacyFindEntryById(folderId, 1) < 0)
         return kStatusFileError;
@@ -397,7 +339,7 @@ std::uint32_t PlayerDevice::DeleteFolder(std::uint32_t storage, std::uint32_t fo
         return kStatusStorageFull;
     }
     for (std::uint16_t id : members) {
-        if (const std::uint32_t status = DeleteFileLocked(id))
+        if (const EngineStatus status = DeleteFileLocked(id))
             return status;
     }
     const std::int32_t index = LegacyFindEntryById(folderId, 1);
@@ -407,9 +349,9 @@ std::uint32_t PlayerDevice::DeleteFolder(std::uint32_t storage, std::uint32_t fo
     return LegacyWriteBackRoot();
 }
 
-std::uint32_t PlayerDevice::CreateFolder(const char* name, std::uint32_t* newId)
+EngineStatus LegacyFiles::CreateFolder(const char* name, std::uint32_t* newId)
 {
-    if (legacyStream_.open)
+    if (stream_.open)
         return kStatusFileError;
     Engine.CancelRequested.store(0);
     if (name == nullptr)
@@ -417,7 +359,7 @@ std::uint32_t PlayerDevice::CreateFolder(const char* name, std::uint32_t* newId)
     if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
     ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
-    if (const std::uint32_t status = LegacyEnsureRoot())
+    if (const EngineStatus status = LegacyEnsureRoot())
         return status;
     const char* part = NamePart(name);
     std::uint32_t entries = 0, slot = 0;
@@ -425,7 +367,7 @@ std::uint32_t PlayerDevice::CreateFolder(const char* name, std::uint32_t* newId)
     if (ReserveRootEntry(part, entries, slot, shortText, sizeof shortText) != kStatusOk)
         return kStatusFolderError;
     std::uint32_t folderId = 0;
-    if (const std::uint32_t status = LegacyPurgeUnreferenced(folderId))
+    if (const EngineStatus status = LegacyPurgeUnreferenced(folderId))
         return status;
     if (BuildFolderEntrySet(slot + entries - 1, entries, static_cast<std::uint16_t>(folderId), part, shortText,
                             LegacyStore.root.data(), LegacyRootEntryCount()) != 0)
@@ -439,16 +381,14 @@ std::uint32_t PlayerDevice::CreateFolder(const char* name, std::uint32_t* newId)
     return kStatusOk;
 }
 
-std::uint32_t PlayerDevice::MoveEntry(std::uint32_t storage, std::uint32_t fileId, std::uint32_t folderId)
+EngineStatus LegacyFiles::MoveEntry(std::uint32_t fileId, std::uint32_t folderId)
 {
-    if (storage != 0)
-        return kStatusFolderError;
-    if (legacyStream_.open)
+    if (stream_.open)
         return kStatusFileError;
     if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
     ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
-    if (const std::uint32_t status = LegacyEnsureRoot())
+    if (const EngineStatus status = LegacyEnsureRoot())
         return status;
     FatShortEntry* target = nullptr;
     for (FatDirSlot& slot : LegacyStore.root) {
@@ -472,18 +412,16 @@ std::uint32_t PlayerDevice::MoveEntry(std::uint32_t storage, std::uint32_t fileI
     return kStatusOk;
 }
 
-std::uint32_t PlayerDevice::RenameEntry(std::uint32_t storage, std::uint32_t fileId, const char* newName)
+EngineStatus LegacyFiles::RenameEntry(std::uint32_t fileId, const char* newName)
 {
-    if (storage != 0)
-        return kStatusNoStorage;  // the card volume takes these once it exists
-    if (legacyStream_.open)
+    if (stream_.open)
         return kStatusFileError;
     if (newName == nullptr)
         return kStatusFolderError;
     if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
     ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
-    if (const std::uint32_t status = LegacyEnsureRoot())
+    if (const EngineStatus status = LegacyEnsureRoot())
         return status;
     std::vector<FatDirSlot> copy;
     try {
@@ -491,7 +429,7 @@ std::uint32_t PlayerDevice::RenameEntry(std::uint32_t storage, std::uint32_t fil
     } catch (const std::bad_alloc&) {
         return kStatusStorageFull;
     }
-    auto restore = [&](std::uint32_t status) {
+    auto restore = [&](EngineStatus status) {
         LegacyStore.root.swap(copy);
         return status;
     };
@@ -515,19 +453,14 @@ std::uint32_t PlayerDevice::RenameEntry(std::uint32_t storage, std::uint32_t fil
     return kStatusOk;
 }
 
-std::uint32_t PlayerDevice::SetPlayIndex(std::uint32_t storage, std::uint32_t fileId, std::uint32_t newIndex)
+EngineStatus LegacyFiles::SetPlayIndex(std::uint32_t fileId, std::uint32_t newIndex)
 {
-    if (storage == 1)
-        return fileId <= 0xFFFF ? CardVolume.SetPlayIndex(static_cast<std::uint16_t>(fileId), newIndex)
-                                : kStatusFileError;
-    if (storage != 0)
-        return kStatusNoStorage;
-    if (legacyStream_.open)
+    if (stream_.open)
         return kStatusFileError;
     if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
     ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
-    if (const std::uint32_t status = LegacyEnsureRoot())
+    if (const EngineStatus status = LegacyEnsureRoot())
         return status;
 
     const std::vector<FatDirSlot> before = LegacyStore.root;
@@ -540,70 +473,30 @@ std::uint32_t PlayerDevice::SetPlayIndex(std::uint32_t storage, std::uint32_t fi
     return kStatusOk;
 }
 
-// ---- Storage sizes ----
-
-namespace {
-
-std::uint32_t Bytes(std::uint64_t units, std::uint32_t sectorsPerUnit)
-{
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(units * sectorsPerUnit * 512u, 0xFFFFFFFFu));
-}
-
-}  // namespace
-
-std::uint32_t PlayerDevice::QueryStorageSizes(std::uint32_t& internalTotal, std::uint32_t& internalFree,
-                                              std::uint32_t& externalTotal, std::uint32_t& externalFree)
-{
-    // The spare tables loaded at identification know every erased block; no transfer is needed.
-    const std::uint32_t chipSectors = LegacyChipZeroPresent() ? NandChips[0].sectorsPerBlock : 0;
-    LegacyStore.freeBlockCount = LegacyCountFreeBlocks();
-    internalTotal = Bytes(Engine.InternalBlockCount, chipSectors);
-    internalFree = Bytes(LegacyStore.freeBlockCount, chipSectors);
-
-    externalTotal = externalFree = 0;
-    const std::uint32_t cardSectors = CardVolume.card.sectorsPerBlock;
-    if (!Engine.ModelGroupFlag) {
-        std::uint32_t freeClusters = 0;
-        if (CardVolume.CountFreeClustersNandCard(freeClusters) == 0) {
-            externalTotal = Bytes(Engine.CardBlockCount, cardSectors);
-            externalFree = Bytes(freeClusters, cardSectors);
-        }
-    } else if (cardUnformatted_) {
-        externalTotal = Engine.CardCapacityBytes;
-    } else {
-        std::uint32_t clusters = 0, freeClusters = 0;
-        if (CardVolume.CountFreeClustersSectorCard(clusters, freeClusters) == 0) {
-            externalTotal = Bytes(clusters, cardSectors);
-            externalFree = Bytes(freeClusters, cardSectors);
-        }
-    }
-    return kStatusOk;
-}
-
 // ---- System files ----
 
-void PlayerDevice::InternalRootChanged()
+void LegacyFiles::InternalRootChanged()
 {
     // A root InternalFolder holds its own copy of this directory and would write the new entry away at
     // its next rewrite: the root folder object that folder selection keeps must be reloaded here. Until
     // the device keeps one, every root folder object is loaded after the write and sees the entry.
 }
 
-std::uint32_t PlayerDevice::WriteFontFile(const char* name, std::uint32_t size, const std::uint8_t* data)
+EngineStatus LegacyFiles::WriteFontFile(const char* name, std::uint32_t size, const std::uint8_t* data)
 {
     return WriteRunFile(name, size, data, kFontFileId, true);
 }
 
-std::uint32_t PlayerDevice::WriteSystemFile(const char* name, std::uint32_t size, const std::uint8_t* data,
-                                            std::uint32_t fileId)
+EngineStatus LegacyFiles::WriteSystemFile(const char* name, std::uint32_t size, const std::uint8_t* data,
+                                          std::uint32_t fileId)
 {
     return WriteRunFile(name, size, data, fileId, false);
 }
 
-std::uint32_t PlayerDevice::WriteRunFile(const char* name, std::uint32_t size, const std::uint8_t* data,
-                                         std::uint32_t fileId, bool font)
+EngineStatus LegacyFiles::WriteRunFile(const char* name, std::uint32_t size, const std::uint8_t* data,
+                                       std::uint32_t fileId, bool font)
 {
-    if (legacyStream_.open)
+    if (stream_.open)
         return kStatusFileError;
     if (name == nullptr || (data == nullptr && size != 0))
         return kStatusFileError;
@@ -611,7 +504,7 @@ std::uint32_t PlayerDevice::WriteRunFile(const char* name, std::uint32_t size, c
         return kStatusStorageFull;
     const std::uint32_t blockBytes = LegacyBlockBytes();
     ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
-    if (const std::uint32_t status = LegacyEnsureRoot())
+    if (const EngineStatus status = LegacyEnsureRoot())
         return status;
 
     // One id, one file: the blocks are found by id alone. Id 1 is the root directory block.
@@ -692,7 +585,7 @@ std::uint32_t PlayerDevice::WriteRunFile(const char* name, std::uint32_t size, c
     if (built != 0)
         return kStatusFolderError;
     const std::uint32_t shortSlot = slot + entries - 1;
-    auto fail = [&](std::uint32_t status) {
+    auto fail = [&](EngineStatus status) {
         LegacyRemoveEntrySet(shortSlot);
         LegacyProgressEnd();
         return status;
@@ -726,43 +619,40 @@ std::uint32_t PlayerDevice::WriteRunFile(const char* name, std::uint32_t size, c
 
 // ---- The block stream ----
 
-void PlayerDevice::EndLegacyStream()
+void LegacyFiles::EndStream()
 {
-    if (legacyStream_.open)
+    if (stream_.open)
         PlayerPipes.Release();
-    legacyStream_.open = 0;
-    legacyStream_.write = 0;
-    legacyStream_.units.clear();
-    legacyStream_.units.shrink_to_fit();
+    stream_.open = 0;
+    stream_.write = 0;
+    stream_.units.clear();
+    stream_.units.shrink_to_fit();
 }
 
-std::uint32_t PlayerDevice::GetBlockBytes()
+std::uint32_t LegacyFiles::BlockBytes() const
 {
     return LegacyBlockBytes();
 }
 
-std::uint32_t PlayerDevice::GetFileSize()
-{
-    return legacyStream_.fileSize;
-}
-
-std::uint32_t PlayerDevice::OpenEntry()
+void LegacyFiles::ResetStream()
 {
     // A stream left open (never closed by its owner) ends here; its blocks go at the next purge.
-    if (legacyStream_.open)
-        EndLegacyStream();
-    LegacyStream& s = legacyStream_;
-    s.write = writeMode_ ? 1 : 0;
+    if (stream_.open)
+        EndStream();
+    Stream& s = stream_;
+    s.write = 0;
     s.blocksWritten = 0;
     s.fileSize = 0;
     s.recordBlockCount = 0;
     std::fill(std::begin(s.times), std::end(s.times), 0u);
     s.linkValid = 0;
+}
 
-    if (s.write && streamStorage_ != 0)
-        return kStatusFileError;
-    if (!s.write && streamStorage_ != 0)
-        return kStatusFileError;  // the card volume's streams are its own
+EngineStatus LegacyFiles::OpenStream(bool write, std::uint32_t recordId, const std::wstring& name)
+{
+    ResetStream();
+    Stream& s = stream_;
+    s.write = write ? 1 : 0;
     if (!LegacyChipZeroPresent())
         return kStatusStorageFull;
     try {
@@ -773,18 +663,18 @@ std::uint32_t PlayerDevice::OpenEntry()
 
     PlayerPipes.Hold();
     s.open = 1;
-    auto fail = [&](std::uint32_t status) {
-        EndLegacyStream();
+    auto fail = [&](EngineStatus status) {
+        EndStream();
         return status;
     };
-    if (const std::uint32_t status = LegacyEnsureRoot())
+    if (const EngineStatus status = LegacyEnsureRoot())
         return fail(status);
 
     if (!s.write) {
-        const std::int32_t index = LegacyFindEntryById(recordId_, 0);
+        const std::int32_t index = LegacyFindEntryById(recordId, 0);
         if (index < 0)
             return fail(kStatusFolderError);
-        s.fileId = recordId_;
+        s.fileId = recordId;
         s.fileSize = LegacyStore.root[static_cast<std::uint32_t>(index)].entry.size;
         const std::uint32_t blockBytes = LegacyBlockBytes();
         NotifyProgress(kProgressBegin,
@@ -796,14 +686,14 @@ std::uint32_t PlayerDevice::OpenEntry()
         return kStatusOk;
     }
 
-    if (WideToAnsi(name_.c_str(), s.ansiName, sizeof s.ansiName) == 0)
+    if (WideToAnsi(name.c_str(), s.ansiName, sizeof s.ansiName) == 0)
         return fail(kStatusFolderError);
     const char* part = NamePart(s.ansiName);
     if (ReserveRootEntry(part, s.entryCount, s.slot, s.shortName, sizeof s.shortName) != kStatusOk)
         return fail(kStatusFolderError);
     s.typeCode = LegacyTypeCode(part, s.shortName);
     s.attribute = FileAttributeForTypeCode(s.typeCode);
-    if (const std::uint32_t status = LegacyPurgeUnreferenced(s.fileId))
+    if (const EngineStatus status = LegacyPurgeUnreferenced(s.fileId))
         return fail(status);
     if (LegacyStore.freeBlockCount < 1)
         return fail(kStatusStorageFull);
@@ -821,16 +711,16 @@ std::uint32_t PlayerDevice::OpenEntry()
     return kStatusOk;
 }
 
-std::uint32_t PlayerDevice::WriteBlock(const std::uint8_t* buffer, std::uint32_t bytes)
+EngineStatus LegacyFiles::WriteBlock(const std::uint8_t* buffer, std::uint32_t bytes, bool lastBlock)
 {
-    LegacyStream& s = legacyStream_;
+    Stream& s = stream_;
     if (!s.open || !s.write)
         return kStatusFileError;
     BlockLink link;
-    if (!lastBlock_) {
+    if (!lastBlock) {
         // A further block will follow and there is no free block for it.
         if (!s.linkValid) {
-            EndLegacyStream();
+            EndStream();
             return kStatusStorageFull;
         }
         link = LegacyLinkTo(s.link);
@@ -839,7 +729,7 @@ std::uint32_t PlayerDevice::WriteBlock(const std::uint8_t* buffer, std::uint32_t
     if (LegacyWriteFileBlock(s.units, buffer, buffer ? bytes : 0, s.blocksWritten == 0, s.fileId, s.recordBlockCount,
                              s.typeCode, link) != kStatusOk) {
         LegacyProgressEnd();
-        EndLegacyStream();
+        EndStream();
         return kStatusUsbError;
     }
     LegacyProgressStep();
@@ -847,14 +737,14 @@ std::uint32_t PlayerDevice::WriteBlock(const std::uint8_t* buffer, std::uint32_t
     return kStatusOk;
 }
 
-std::uint32_t PlayerDevice::ReadNextBlock()
+EngineStatus LegacyFiles::NextBlock()
 {
-    LegacyStream& s = legacyStream_;
+    Stream& s = stream_;
     if (!s.open)
         return kStatusFileError;
     if (s.write) {
         if (!s.linkValid) {
-            EndLegacyStream();
+            EndStream();
             return kStatusStorageFull;
         }
         s.current = s.link;
@@ -877,20 +767,20 @@ std::uint32_t PlayerDevice::ReadNextBlock()
         }
         LegacyAdvanceBlock();
     }
-    EndLegacyStream();
+    EndStream();
     return kStatusFileError;
 }
 
-std::uint32_t PlayerDevice::ReadFirstBlock(std::uint8_t* buffer, std::uint32_t bytes, std::uint32_t* out)
+EngineStatus LegacyFiles::ReadBlock(std::uint8_t* buffer, std::uint32_t bytes, std::uint32_t* out)
 {
-    LegacyStream& s = legacyStream_;
+    Stream& s = stream_;
     if (!s.open || s.write || buffer == nullptr)
         return kStatusFileError;
     LegacySetCursor(s.current);
     NandChip& chip = NandChips[Engine.CurrentChip];
     PlayerPipes.Need();
     if (chip.ReadBlock({buffer, bytes}) != kTransportOk) {
-        EndLegacyStream();
+        EndStream();
         return kStatusUsbError;
     }
     if (out)
@@ -898,17 +788,17 @@ std::uint32_t PlayerDevice::ReadFirstBlock(std::uint8_t* buffer, std::uint32_t b
     return kStatusOk;
 }
 
-std::uint32_t PlayerDevice::CommitEntry()
+EngineStatus LegacyFiles::CommitStream(std::uint32_t transferred)
 {
-    LegacyStream& s = legacyStream_;
+    Stream& s = stream_;
     if (!s.open)
         return kStatusFileError;
-    std::uint32_t status = kStatusOk;
+    EngineStatus status = kStatusOk;
     if (s.write) {
         // The stream gives no times of its own: the entry carries the time it was made.
         const std::time_t now = std::time(nullptr);
         if (BuildFileEntrySet(s.slot + s.entryCount - 1, s.entryCount, static_cast<std::uint16_t>(s.fileId),
-                              NamePart(s.ansiName), s.shortName, s.typeCode, transferred_, now, now, now,
+                              NamePart(s.ansiName), s.shortName, s.typeCode, transferred, now, now, now,
                               LegacyStore.root.data(), LegacyRootEntryCount(),
                               static_cast<std::uint16_t>(newFileFolderId_)) != 0) {
             status = kStatusFolderError;
@@ -918,7 +808,7 @@ std::uint32_t PlayerDevice::CommitEntry()
         }
     }
     LegacyProgressEnd();
-    EndLegacyStream();
+    EndStream();
     return status;
 }
 
