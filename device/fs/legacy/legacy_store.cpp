@@ -374,6 +374,12 @@ EngineStatus LegacyLoadRoot()
         if (chip.ReadBlock(block) != kTransportOk)
             return kStatusUsbError;
         std::memcpy(LegacyStore.root.data(), block.data(), std::size_t{sectors} * kUnitDataBytes);
+        // The block is programmed page by page: after a cut its last pages read erased, and their
+        // slots are free, not entries of 0xFF bytes.
+        for (FatDirSlot& slot : LegacyStore.root) {
+            if (std::all_of(std::begin(slot.raw), std::end(slot.raw), [](std::uint8_t b) { return b == 0xFF; }))
+                slot = FatDirSlot{};
+        }
     } else {
         Engine.CurrentChip = 0;
         NandChips[0].Rewind();
@@ -502,21 +508,27 @@ EngineStatus LegacyEraseFileBlocks(std::uint32_t id, bool progress)
 {
     if (!LegacyFindFileStart(id))
         return kStatusOk;
-    // The start block first, then every continuation block with the id after it.
-    bool start = true;
-    while (start || LegacyNextFileBlock() == kWalkFound) {
-        if (start || LegacyStore.walkerId == id) {
-            if (EraseAtCursor() != kStatusOk)
-                return kStatusUsbError;
-            ++LegacyStore.freeBlockCount;
-            if (progress)
-                NotifyProgress(kProgressStep,
-                               static_cast<std::int32_t>(NandChips[Engine.CurrentChip].sectorsPerBlock * 512u));
-        }
-        start = false;
+    // Every continuation block with the id after the start block, then the start block: until it goes
+    // the file can be found, so a delete cut short and done again leaves no block with the id behind
+    // for the next file that takes it.
+    const BlockPosition start = LegacyCursor();
+    auto erase = [&] {
+        if (EraseAtCursor() != kStatusOk)
+            return false;
+        ++LegacyStore.freeBlockCount;
+        if (progress)
+            NotifyProgress(kProgressStep,
+                           static_cast<std::int32_t>(NandChips[Engine.CurrentChip].sectorsPerBlock * 512u));
+        return true;
+    };
+    LegacyAdvanceBlock();
+    while (LegacyNextFileBlock() == kWalkFound) {
+        if (LegacyStore.walkerId == id && !erase())
+            return kStatusUsbError;
         LegacyAdvanceBlock();
     }
-    return kStatusOk;
+    LegacySetCursor(start);
+    return erase() ? kStatusOk : kStatusUsbError;
 }
 
 EngineStatus LegacyPurgeUnreferenced(std::uint32_t& newId)

@@ -6,12 +6,12 @@
 // touch must read back whole everywhere, and fsck.fat may find no more than clusters that no entry
 // names or a second FAT not yet written, in the windows printed per operation.
 #include "tests/device/fs/card/external_fixture.h"
+#include "tests/support/power_cut.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <functional>
 #include <sstream>
 
@@ -21,105 +21,17 @@ using namespace exttest;
 namespace {
 
 constexpr std::uint32_t kSectorsPerRow = 256;
-constexpr std::size_t kPageBytes = 528;  // a NAND-type card's page with its spare area
+
+using test_support::CutDevice;
 
 // The card's content as units back to back: raw pages of a NAND-type card (spare areas and stale
 // copies included), or the sectors of a sector card.
-class CutDevice : public sim::WireDevice {
-public:
-    // Units one recorded change replaced, each with its new bytes.
-    struct Change {
-        std::uint64_t after = 0;  // the host message that made it (1 = the first recorded)
-        std::vector<std::pair<std::uint32_t, Bytes>> units;
-    };
-
-    CutDevice(sim::SimulatedPlayer& player, const CardKindCase& kind, std::uint32_t rows)
-        : player_(player), sector_(kind.sectors != 0), rows_(rows)
-    {}
-
-    std::size_t UnitBytes() const { return sector_ ? 512 : kPageBytes; }
-    Bytes Take() const
-    {
-        if (sector_)
-            return *player_.ExportCard();
-        const int position = sim::CardPosition(player_.Config());
-        Bytes s;
-        s.reserve(std::size_t{rows_} * kSectorsPerRow * kPageBytes);
-        for (std::uint32_t row = 0; row < rows_; ++row)
-            for (std::uint32_t sector = 0; sector < kSectorsPerRow; ++sector) {
-                auto page = player_.PeekPage(position, row, sector);
-                s.insert(s.end(), page.begin(), page.end());
-            }
-        return s;
-    }
-    void Put(const Bytes& s)
-    {
-        if (sector_) {
-            player_.ImportCard(s);
-            return;
-        }
-        const int position = sim::CardPosition(player_.Config());
-        std::array<std::uint8_t, kPageBytes> page;
-        for (std::size_t i = 0; i * kPageBytes < s.size(); ++i) {
-            std::copy_n(s.begin() + i * kPageBytes, kPageBytes, page.begin());
-            player_.PokePage(position, std::uint32_t(i / kSectorsPerRow), std::uint32_t(i % kSectorsPerRow), page);
-        }
-    }
-    // From now on the card is recorded after every message that changed it; `from` is the card now.
-    void Record(Bytes from)
-    {
-        last_ = std::move(from);
-        changes_.clear();
-        messages_ = 0;
-        work_ = Work();
-        recording_ = true;
-    }
-    std::vector<Change> Stop()
-    {
-        recording_ = false;
-        last_.clear();
-        return std::move(changes_);
-    }
-    std::uint64_t Messages() const { return messages_; }
-
-    void HostWrite(std::span<const std::uint8_t> message, std::vector<sim::Message>& replies) override
-    {
-        player_.HostWrite(message, replies);
-        if (!recording_)
-            return;
-        ++messages_;
-        if (const std::uint64_t work = Work(); work != work_) {
-            work_ = work;
-            Bytes now = Take();
-            Change c{messages_, {}};
-            const std::size_t unit = UnitBytes();
-            for (std::size_t at = 0; at < now.size(); at += unit)
-                if (!std::equal(now.begin() + at, now.begin() + at + unit, last_.begin() + at))
-                    c.units.emplace_back(std::uint32_t(at / unit), Bytes(now.begin() + at, now.begin() + at + unit));
-            if (!c.units.empty())
-                changes_.push_back(std::move(c));
-            last_ = std::move(now);
-        }
-    }
-    void HostClosed() override { player_.HostClosed(); }
-
-private:
-    // Programs and erases the player has done so far.
-    std::uint64_t Work() const
-    {
-        const sim::NandCounters c = player_.Counters();
-        return c.pagePrograms + c.blockErases + c.cardSectorsWritten + c.cardSectorsErased;
-    }
-
-    sim::SimulatedPlayer& player_;
-    bool sector_;
-    std::uint32_t rows_;
-    std::atomic<bool> recording_{false};
-    std::uint64_t messages_ = 0;
-    std::uint64_t work_ = 0;
-    Bytes last_;
-    std::vector<Change> changes_;
-};
+test_support::CutMedium CardMedium(sim::SimulatedPlayer& player, const CardKindCase& kind, std::uint32_t rows)
+{
+    if (kind.sectors != 0)
+        return test_support::SectorCardMedium(player);
+    return test_support::ChipPagesMedium(player, {sim::CardPosition(player.Config())}, rows);
+}
 
 // What fsck.fat may find after a cut: clusters taken but named by no entry, or the second FAT not yet
 // written. Anything else (an entry on free clusters, a damaged chain or directory) is damage.
@@ -150,7 +62,7 @@ protected:
         ASSERT_TRUE(card.Start());
         const std::uint32_t rows =
             GetParam().sectors ? 0 : Engine.CardBlockCount * CardVolume.card.sectorsPerBlock / kSectorsPerRow;
-        device = std::make_unique<CutDevice>(card.Test().Player(), GetParam(), rows);
+        device = std::make_unique<CutDevice>(card.Test().Player(), CardMedium(card.Test().Player(), GetParam(), rows));
         server = std::make_unique<sim::WireServer>(sim::UniquePipeBaseName("kwep-cut"), *device);
         ASSERT_TRUE(server->Start());
         SetEnvironmentVariableA(sim::kPlayerPathVariable, server->InterfacePath().c_str());
@@ -210,22 +122,10 @@ protected:
         const std::uint64_t total = device->Messages() - 1;
         ASSERT_FALSE(changes.empty()) << name;
 
-        std::string windows;
-        std::string last;
-        std::uint64_t from = 0;
-        auto close = [&](std::uint64_t to) {
-            if (!last.empty() && last != "clean")
-                windows += "  messages " + std::to_string(from) + ".." + std::to_string(to) + ": " + last + "\n";
-        };
-        Bytes state = baseline;
-        const std::size_t unit = device->UnitBytes();
-        for (std::size_t i = 0; i < changes.size(); ++i) {
-            for (const auto& [index, bytes] : changes[i].units)
-                std::copy(bytes.begin(), bytes.end(), state.begin() + std::size_t{index} * unit);
-            // Cuts before messages after+1 .. the next change's message; past the last one the
+        test_support::CutWindows windows;
+        test_support::ReplayCuts(*device, baseline, changes, [&](std::uint64_t first, const Bytes&) {
+            // Cuts before messages first .. the next change's message; past the last one the
             // operation is whole.
-            const std::uint64_t first = changes[i].after + 1;
-            device->Put(state);
             Outcome o = Check(effect);
             EXPECT_TRUE(o.mounted) << name << ": a cut before message " << first
                                    << " leaves a card that does not mount";
@@ -241,16 +141,12 @@ protected:
                         kind += " " + line;
                 kind += " (" + o.effect + ")";
             }
-            if (kind != last) {
-                close(first - 1);
-                last = kind;
-                from = first;
-            }
-        }
-        close(total);
+            windows.Add(first, kind);
+        });
+        const std::string text = windows.Text(total);
         std::printf("%s on the %s: %llu host messages, %zu changes of the card\n%s", name, GetParam().name,
                     static_cast<unsigned long long>(total), changes.size(),
-                    windows.empty() ? "  whole at every cut\n" : windows.c_str());
+                    text.empty() ? "  whole at every cut\n" : text.c_str());
     }
     std::string EffectOf(std::uint32_t folder, const std::string& entry)
     {
