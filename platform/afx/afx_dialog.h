@@ -28,6 +28,9 @@ public:
 
     virtual BOOL OnInitDialog();
 
+    // The template's resource id (0 for a named or in-memory template).
+    UINT GetTemplateId() const { return static_cast<UINT>(m_nTemplateId); }
+
     BOOL PreTranslateMessage(MSG* pMsg) override;
     // Commands the dialog does not handle go on to its owner window and then to the application.
     BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) override;

@@ -11,6 +11,7 @@
 #include <commctrl.h>
 
 class CCmdTarget;
+class CCmdUI;
 class CWnd;
 
 // Root of every class of the layer. The run-time class test is C++ RTTI.
@@ -145,6 +146,13 @@ BOOL CmdRange(CCmdTarget* t, AFX_MSGCALL& c)  // void OnX(UINT id)
 }
 
 template <class T, auto F>
+BOOL UpdateUI(CCmdTarget* t, AFX_MSGCALL& c)  // void OnUpdateX(CCmdUI*)
+{
+    (Target<T>(t)->*F)(static_cast<CCmdUI*>(c.pExtra));
+    return TRUE;
+}
+
+template <class T, auto F>
 BOOL Notify(CCmdTarget* t, AFX_MSGCALL& c)  // void OnX(NMHDR*, LRESULT*)
 {
     auto* n = static_cast<AFX_NOTIFY*>(c.pExtra);
@@ -248,6 +256,15 @@ protected:                                        \
 #define ON_BN_CLICKED(id, memberFxn) ON_CONTROL(BN_CLICKED, id, memberFxn)
 #define ON_CBN_SELCHANGE(id, memberFxn) ON_CONTROL(CBN_SELCHANGE, id, memberFxn)
 #define ON_EN_CHANGE(id, memberFxn) ON_CONTROL(EN_CHANGE, id, memberFxn)
+
+// Command-UI updates: the handler sets the state of the control or menu item through its CCmdUI.
+#define ON_UPDATE_COMMAND_UI(id, memberFxn)   \
+    {WM_COMMAND,                              \
+     static_cast<UINT>(CN_UPDATE_COMMAND_UI), \
+     static_cast<UINT>(id),                   \
+     static_cast<UINT>(id),                   \
+     nullptr,                                 \
+     &afx_detail::UpdateUI<ThisClass, &ThisClass::memberFxn>},
 
 // Notifications (WM_NOTIFY).
 #define ON_NOTIFY(wNotifyCode, id, memberFxn) \

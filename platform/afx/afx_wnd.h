@@ -9,6 +9,8 @@
 
 #include "platform/afx/afx_msgmap.h"
 
+#include <string>
+
 // Sent by the modal loop to the window each time its message queue goes idle (wParam MSGF_DIALOGBOX,
 // lParam the idle count since the last message); a nonzero answer asks for more idle calls.
 constexpr UINT WM_KICKIDLE = 0x036A;
@@ -62,6 +64,10 @@ public:
     BOOL SetWindowPos(HWND hWndInsertAfter, int x, int y, int cx, int cy, UINT nFlags);
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
     BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+
+    // Idle update of the child controls: each control's id is offered to the target's update handlers;
+    // a push button whose id has neither an update nor a command handler is disabled when asked.
+    void UpdateDialogControls(CCmdTarget* pTarget, BOOL bDisableIfNoHandler);
 
     // Runs a modal message loop on this window until EndModalLoop; -1 when WM_QUIT arrives (the quit
     // message is posted again for the outer loop).
@@ -121,3 +127,41 @@ BOOL AfxPumpMessage();
 const MSG* AfxGetCurrentMessage();
 // Offers a message to PreTranslateMessage of its window and of each parent up to hWndStop.
 BOOL AfxWalkPreTranslateTree(HWND hWndStop, MSG* pMsg);
+
+// The state a command-UI update handler sets for one control (a child window of a dialog).
+class CCmdUI {
+public:
+    UINT m_nID = 0;
+    CWnd* m_pOther = nullptr;  // the control
+    BOOL m_bEnableChanged = FALSE;
+
+    virtual ~CCmdUI() = default;
+    virtual void Enable(BOOL bOn = TRUE);
+    // 0 unchecked, 1 checked, 2 indeterminate (buttons only).
+    virtual void SetCheck(int nCheck = 1);
+    virtual void SetText(LPCWSTR lpszText);
+
+    // Offers the id to the target's update handlers; without one, and when asked, enables the control
+    // exactly when the target has a command handler for the id. TRUE when an update handler ran.
+    BOOL DoUpdate(CCmdTarget* pTarget, BOOL bDisableIfNoHandler);
+};
+
+// The tooltip control: one tool per control window, shown when the mouse rests on it.
+class CToolTipCtrl : public CWnd {
+public:
+    // A tooltip window owned by the parent's top-level window.
+    BOOL Create(CWnd* pParentWnd, DWORD dwStyle = 0);
+    // A tool for a control window, the tooltip subclassing it to see its mouse messages.
+    BOOL AddTool(CWnd* pWnd, LPCWSTR lpszText, UINT uFlags = TTF_SUBCLASS);
+    BOOL AddTool(HWND hWndTool, LPCWSTR lpszText, UINT uFlags = TTF_SUBCLASS);
+    void UpdateTipText(LPCWSTR lpszText, HWND hWndTool);
+    // TRUE when a tool exists for the control window.
+    BOOL HasTool(HWND hWndTool) const;
+    // The tool's text (empty when there is no such tool).
+    std::wstring GetText(HWND hWndTool) const;
+    int GetToolCount() const;
+    void Activate(BOOL bActivate);
+
+private:
+    TTTOOLINFOW ToolInfo(HWND hWndTool) const;
+};

@@ -1,6 +1,7 @@
 #include "platform/afx/afx_app.h"
 
 #include <atomic>
+#include <mutex>
 
 namespace {
 
@@ -78,6 +79,59 @@ void CWinApp::SetCurrentHandles(HINSTANCE hInstance, LPWSTR lpCmdLine, int nCmdS
     }
     m_pszAppName = m_appName.empty() ? nullptr : m_appName.c_str();
 }
+
+void CWinApp::SetRegistryKey(LPCWSTR lpszRegistryKey)
+{
+    m_registryKey = lpszRegistryKey != nullptr ? lpszRegistryKey : L"";
+    m_pszRegistryKey = m_registryKey.c_str();
+    m_profileName = m_pszAppName != nullptr ? m_pszAppName : L"";
+    m_pszProfileName = m_profileName.c_str();
+}
+
+void CWinApp::WinHelp(DWORD_PTR dwData, UINT nCmd)
+{
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(m_hInstance, path, MAX_PATH);
+    std::wstring file = length > 0 && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
+    const size_t dot = file.rfind(L'.');
+    if (dot != std::wstring::npos && file.find_first_of(L"\\/", dot) == std::wstring::npos)
+        file.resize(dot);
+    file += L".hlp";
+    AfxWinHelp(m_pMainWnd != nullptr ? m_pMainWnd->m_hWnd : nullptr, file.c_str(), nCmd, dwData);
+}
+
+void CWinApp::OnHelp()
+{
+    WinHelp(0, HELP_FINDER);
+}
+
+BEGIN_MESSAGE_MAP(CWinApp, CCmdTarget)
+ON_COMMAND(ID_HELP, OnHelp)
+END_MESSAGE_MAP()
+
+namespace {
+
+std::mutex g_helpLock;
+std::vector<AfxHelpCall> g_helpCalls;
+
+}  // namespace
+
+BOOL AfxWinHelp(HWND hWnd, LPCWSTR lpszHelpFile, UINT uCommand, DWORD_PTR dwData)
+{
+    std::lock_guard<std::mutex> guard(g_helpLock);
+    g_helpCalls.push_back(AfxHelpCall{hWnd, lpszHelpFile != nullptr ? lpszHelpFile : L"", uCommand, dwData});
+    return TRUE;
+}
+
+std::vector<AfxHelpCall> AfxTakeHelpCalls()
+{
+    std::lock_guard<std::mutex> guard(g_helpLock);
+    std::vector<AfxHelpCall> calls;
+    calls.swap(g_helpCalls);
+    return calls;
+}
+
+void AfxEnableControlContainer() {}
 
 CWinApp* AfxGetApp()
 {
