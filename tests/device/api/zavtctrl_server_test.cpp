@@ -19,6 +19,12 @@
 
 namespace {
 
+#ifdef _WIN64
+using ZavtAddressForTest = hyper;
+#else
+using ZavtAddressForTest = long;
+#endif
+
 // The DLL under test, as Windows names it.
 std::wstring DllPath()
 {
@@ -141,6 +147,58 @@ TEST(ZavtctrlExports, ClassFactoriesAreKeptAndRefuseAggregation)
     void* none = reinterpret_cast<void*>(1);
     EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, getClassObject(IID_IDispatch, IID_IClassFactory, &none));
     EXPECT_EQ(nullptr, none);
+}
+
+// The HRESULT a late-bound call ends with (the method's own, also when it comes as an exception).
+HRESULT InvokeResult(IDispatch* disp, DISPID id, VARIANT* args, UINT count)
+{
+    DISPPARAMS params{args, nullptr, count, 0};
+    EXCEPINFO ex{};
+    CComVariant result;
+    HRESULT hr = disp->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, &ex, nullptr);
+    if (hr == DISP_E_EXCEPTION && ex.pfnDeferredFillIn)
+        ex.pfnDeferredFillIn(&ex);
+    SysFreeString(ex.bstrSource);
+    SysFreeString(ex.bstrDescription);
+    SysFreeString(ex.bstrHelpFile);
+    return hr == DISP_E_EXCEPTION ? ex.scode : hr;
+}
+
+// A raw address crosses the interface whole: one whose low 32 bits are zero is not taken for null.
+TEST(ZavtctrlExports, RawAddressesAreNeverCut)
+{
+    ComApartment com;
+    Library lib(DllPath());
+    ASSERT_NE(nullptr, lib.get());
+    auto getClassObject = reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(lib.Ordinal(2)));
+    CComPtr<IClassFactory> cf;
+    ASSERT_EQ(S_OK, getClassObject(CLSID_ZAVTFile, IID_IClassFactory, reinterpret_cast<void**>(&cf)));
+    CComPtr<IDispatch> file;
+    ASSERT_EQ(S_OK, cf->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&file)));
+    cf.Release();
+    ASSERT_EQ(S_OK, getClassObject(CLSID_ZAVTControl, IID_IClassFactory, reinterpret_cast<void**>(&cf)));
+    CComPtr<IZAVTControl> control;
+    ASSERT_EQ(S_OK, cf->CreateInstance(nullptr, IID_IZAVTControl, reinterpret_cast<void**>(&control)));
+
+    // Write(lpData, dwSize): arguments last first.
+    VARIANT args[2];
+    VariantInit(&args[0]);
+    args[0].vt = VT_UI4;
+    args[0].ulVal = 1;
+    VariantInit(&args[1]);
+    EXPECT_EQ(E_INVALIDARG, control->GetSessionID(0));
+    if (sizeof(void*) == 8) {
+        args[1].vt = VT_UI8;
+        args[1].ullVal = 0;
+        EXPECT_EQ(E_INVALIDARG, InvokeResult(file, 19, args, 2));
+        args[1].ullVal = 0x100000000ull;
+        EXPECT_EQ(E_NOTIMPL, InvokeResult(file, 19, args, 2));
+        EXPECT_EQ(E_NOTIMPL, control->GetSessionID(static_cast<ZavtAddressForTest>(0x100000000ll)));
+    } else {
+        args[1].vt = VT_UI4;
+        args[1].ulVal = 0;
+        EXPECT_EQ(E_INVALIDARG, InvokeResult(file, 19, args, 2));
+    }
 }
 
 // The control drawn into a memory device context, as a container draws it.
