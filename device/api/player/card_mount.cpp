@@ -7,15 +7,15 @@ namespace engine {
 
 std::uint32_t MountNandCardVolume()
 {
-    CardVolume.writeProtected = Engine.CardWriteProtect;
-    CardVolume.cardSectors = 0;
+    CardVolume.SetWriteProtected(Engine.CardWriteProtect != 0);
+    CardVolume.SetCardSectors(0);
     return CardVolume.MountNandCard();
 }
 
 std::uint32_t MountSectorCardVolume()
 {
-    CardVolume.writeProtected = Engine.CardWriteProtect;
-    CardVolume.cardSectors = Engine.CardCapacityBytes / kCardSectorBytes;
+    CardVolume.SetWriteProtected(Engine.CardWriteProtect != 0);
+    CardVolume.SetCardSectors(Engine.CardCapacityBytes / kCardSectorBytes);
     return CardVolume.Mount();
 }
 

@@ -110,9 +110,9 @@ std::uint32_t PlayerDevice::FormatSectorCard(std::uint32_t quick)
 
     // From the first write on, the old volume in memory no longer describes the card.
     CardVolume.Unmount();
-    CardVolume.sectorCard = true;
-    CardVolume.writeProtected = 0;
-    CardVolume.cardSectors = Engine.CardCapacityBytes / kCardSectorBytes;
+    CardVolume.SetSectorCard(true);
+    CardVolume.SetWriteProtected(false);
+    CardVolume.SetCardSectors(Engine.CardCapacityBytes / kCardSectorBytes);
     cardUnformatted_ = 1;
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(total));
     std::uint32_t status = kStatusOk;
@@ -170,7 +170,7 @@ std::uint32_t PlayerDevice::FormatNandCard()
         ClosingNotice();
         return kStatusNoStorage;
     }
-    if (Engine.CardWriteProtect || CardVolume.writeProtected) {
+    if (Engine.CardWriteProtect || CardVolume.WriteProtected()) {
         ClosingNotice();
         return kStatusWriteProtected;
     }
@@ -187,7 +187,7 @@ std::uint32_t PlayerDevice::FormatNandCard()
             return kStatusNoStorage;
         }
         Engine.CardWriteProtect = 1;
-        CardVolume.writeProtected = 1;
+        CardVolume.SetWriteProtected(true);
         return kStatusWriteProtected;
     }
     // The erase pass goes by the card's own records as they are now.
@@ -221,7 +221,7 @@ std::uint32_t PlayerDevice::FormatNandCard()
     }
     ClosingNotice();
 
-    CardVolume.blockNumber = 0;
+    CardVolume.SetBlockNumber(0);
     std::uint32_t status = CardVolume.FormatNandTables();
     if (status == kStatusOk)
         status = CardVolume.FormatNandBootRecords();

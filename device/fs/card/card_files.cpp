@@ -54,7 +54,7 @@ void ProgressEnd()
 
 int FatVolume::FindRecord(std::uint16_t recordId) const
 {
-    const FatDirSlot* slots = reinterpret_cast<const FatDirSlot*>(root.data());
+    const FatDirSlot* slots = reinterpret_cast<const FatDirSlot*>(root_.data());
     for (std::uint32_t i = 0; i < kCardRootSlots; ++i) {
         const FatDirSlot& s = slots[i];
         if (s.raw[0] == kSlotFree || s.raw[0] == kSlotDeleted || s.raw[11] == kAttrLongName)
@@ -68,24 +68,23 @@ int FatVolume::FindRecord(std::uint16_t recordId) const
 void FatVolume::RemoveEntrySet(std::uint32_t start, std::uint32_t shortSlot)
 {
     std::uint32_t count = shortSlot - start + 1;
-    std::uint8_t* base = root.data();
+    std::uint8_t* base = root_.data();
     std::memmove(base + std::size_t{start} * 32, base + std::size_t{shortSlot + 1} * 32,
                  std::size_t{kCardRootSlots - shortSlot - 1} * 32);
     std::memset(base + std::size_t{kCardRootSlots - count} * 32, 0, std::size_t{count} * 32);
 }
 
-std::uint32_t FatVolume::DownloadFileNandCard(const char* path)
+EngineStatus FatVolume::DownloadFileNandCard(const char* path)
 {
-    if (writeProtected)
+    if (writeProtected_)
         return kStatusWriteProtected;
-    if (!IsMounted() || sectorCard)
+    if (!IsMounted() || sectorCard_)
         return kStatusNoStorage;
     Engine.CancelRequested = 0;
     const std::uint32_t s = card.sectorsPerBlock;
     const std::uint32_t clusterBytes = s * kCardSectorBytes;
 
-    std::uint32_t freeClusters = 0;
-    CountFreeClustersNandCard(freeClusters);
+    const std::uint32_t freeClusters = FreeClusters();
     const char* name = NamePart(path);
     std::uint32_t n = CountLongNameEntries(name);
     std::int32_t slot = FindFreeEntryRun(n, RootSlotsPtr(), kCardRootSlots);
@@ -125,7 +124,7 @@ std::uint32_t FatVolume::DownloadFileNandCard(const char* path)
         return kStatusStorageFull;
 
     ScopedPipes bracket(PlayerPipes);
-    auto fail = [&](std::uint32_t status) {
+    auto fail = [&](EngineStatus status) {
         snapshot.Restore();
         ProgressEnd();
         if (status == kStatusUsbError)
@@ -135,9 +134,9 @@ std::uint32_t FatVolume::DownloadFileNandCard(const char* path)
     if (RefreshSpareRecords() != kStatusOk)
         return fail(kStatusUsbError);
     // A free cluster with an erased block for it; a cluster whose block cannot be had is marked bad.
-    auto takeCluster = [&](std::uint32_t& cluster) -> std::uint32_t {
+    auto takeCluster = [&](std::uint32_t& cluster) -> EngineStatus {
         for (std::uint32_t tries = 0; tries <= MaxCluster(); ++tries) {
-            cluster = FindFreeClusterNandCard();
+            cluster = FindFreeCluster();
             if (cluster == 0)
                 return kStatusStorageFull;
             int r = AllocateBlock(cluster);
@@ -152,7 +151,7 @@ std::uint32_t FatVolume::DownloadFileNandCard(const char* path)
 
     std::uint32_t first = 0;
     if (clusters > 0) {
-        if (std::uint32_t status = takeCluster(first); status != kStatusOk)
+        if (EngineStatus status = takeCluster(first); status != kStatusOk)
             return fail(status);
     }
     if (BuildFileEntrySet(static_cast<std::uint32_t>(slot), n, static_cast<std::uint16_t>(first), name, shortText, 0,
@@ -173,7 +172,7 @@ std::uint32_t FatVolume::DownloadFileNandCard(const char* path)
     bool cancelled = false;
     for (std::uint32_t k = 0; k < clusters; ++k) {
         std::uint32_t logical = LogicalBlockOf(cluster);
-        blockNumber = logical;
+        blockNumber_ = logical;
         std::memset(units.get(), 0, sizeof(UsbTransferUnit) * s);
         for (std::uint32_t p = 0; p < s; ++p) {
             std::uint8_t* data = units[p].data;
@@ -208,7 +207,7 @@ std::uint32_t FatVolume::DownloadFileNandCard(const char* path)
         NotifyProgress(kProgressStep, static_cast<std::int32_t>(clusterBytes));
         if (k + 1 < clusters) {
             std::uint32_t next = 0;
-            if (std::uint32_t status = takeCluster(next); status != kStatusOk)
+            if (EngineStatus status = takeCluster(next); status != kStatusOk)
                 return fail(status);
             SetFatEntry(cluster, next);
             cluster = next;
@@ -217,20 +216,20 @@ std::uint32_t FatVolume::DownloadFileNandCard(const char* path)
     file.reset();
     ProgressEnd();
     if (cancelled) {
-        // Nothing of the file reached the FAT or root on the card: forgetting it leaves the card as it was.
+        // Nothing of the file reached the FAT or root_ on the card: forgetting it leaves the card as it was.
         snapshot.Restore();
         return kStatusOk;
     }
-    if (std::uint32_t status = FlushNandSystemArea(); status != kStatusOk) {
+    if (EngineStatus status = FlushNandSystemArea(false); status != kStatusOk) {
         snapshot.Restore();
         return status;
     }
     return kStatusOk;
 }
 
-std::uint32_t FatVolume::UploadFile(std::uint16_t recordId, const char* path)
+EngineStatus FatVolume::UploadFile(std::uint16_t recordId, const char* path)
 {
-    if (!IsMounted() || sectorCard)
+    if (!IsMounted() || sectorCard_)
         return kStatusNoStorage;
     Engine.CancelRequested = 0;
     int index = FindRecord(recordId);
@@ -254,7 +253,7 @@ std::uint32_t FatVolume::UploadFile(std::uint16_t recordId, const char* path)
         ProgressEnd();
         return kStatusFileError;
     }
-    auto fail = [&](std::uint32_t status) {
+    auto fail = [&](EngineStatus status) {
         file.reset();
         DeleteFileA(path);
         ProgressEnd();
@@ -300,11 +299,11 @@ std::uint32_t FatVolume::UploadFile(std::uint16_t recordId, const char* path)
     return kStatusOk;
 }
 
-std::uint32_t FatVolume::DeleteFile(std::uint16_t recordId)
+EngineStatus FatVolume::DeleteFile(std::uint16_t recordId)
 {
-    if (writeProtected)
+    if (writeProtected_)
         return kStatusWriteProtected;
-    if (!IsMounted() || sectorCard)
+    if (!IsMounted() || sectorCard_)
         return kStatusNoStorage;
     Engine.CancelRequested = 0;
     int index = FindRecord(recordId);
@@ -345,18 +344,18 @@ std::uint32_t FatVolume::DeleteFile(std::uint16_t recordId)
     }
     ProgressEnd();
     RemoveEntrySet(EntrySetStart(RootSlotsPtr(), static_cast<std::uint32_t>(index)), static_cast<std::uint32_t>(index));
-    if (std::uint32_t status = FlushNandSystemArea(); status != kStatusOk) {
+    if (EngineStatus status = FlushNandSystemArea(false); status != kStatusOk) {
         snapshot.Restore();
         return status;
     }
     return kStatusOk;
 }
 
-std::uint32_t FatVolume::Rename(std::uint16_t recordId, const char* newName)
+EngineStatus FatVolume::Rename(std::uint16_t recordId, const char* newName)
 {
-    if (writeProtected)
+    if (writeProtected_)
         return kStatusWriteProtected;
-    if (!IsMounted() || sectorCard)
+    if (!IsMounted() || sectorCard_)
         return kStatusNoStorage;
     int index = FindRecord(recordId);
     if (index < 0)
@@ -369,7 +368,7 @@ std::uint32_t FatVolume::Rename(std::uint16_t recordId, const char* newName)
     ScopedPipes bracket(PlayerPipes);
     if (RefreshSpareRecords() != kStatusOk)
         return kStatusUsbError;
-    rootBackup = root;
+    rootBackup_ = root_;
     RemoveEntrySet(start, static_cast<std::uint32_t>(index));
     const char* name = NamePart(newName);
     std::uint32_t n = CountLongNameEntries(name);
@@ -378,32 +377,32 @@ std::uint32_t FatVolume::Rename(std::uint16_t recordId, const char* newName)
     if (slot < 0 || MakeShortName(name, shortText, sizeof shortText, RootSlotsPtr(), kCardRootSlots) != 0 ||
         BuildRenamedEntrySet(static_cast<std::uint32_t>(slot), n, name, shortText, old, RootSlotsPtr(),
                              kCardRootSlots) != 0) {
-        root = rootBackup;
+        root_ = rootBackup_;
         return kStatusFolderError;
     }
-    if (std::uint32_t status = FlushNandSystemArea(); status != kStatusOk) {
-        root = rootBackup;
+    if (EngineStatus status = FlushNandSystemArea(false); status != kStatusOk) {
+        root_ = rootBackup_;
         return status;
     }
     return kStatusOk;
 }
 
-std::uint32_t FatVolume::SetPlayIndex(std::uint16_t recordId, std::uint32_t newIndex)
+EngineStatus FatVolume::SetPlayIndex(std::uint16_t recordId, std::uint32_t newIndex)
 {
-    if (writeProtected)
+    if (writeProtected_)
         return kStatusWriteProtected;
-    if (!IsMounted() || sectorCard)
+    if (!IsMounted() || sectorCard_)
         return kStatusNoStorage;
-    rootBackup = root;
+    rootBackup_ = root_;
     if (!MoveEntrySetToIndex(RootSlotsPtr(), kCardRootSlots, recordId, newIndex))
         return kStatusFileError;
 
     ScopedPipes bracket(PlayerPipes);
-    std::uint32_t status = RefreshSpareRecords();
+    EngineStatus status = RefreshSpareRecords();
     if (status == kStatusOk)
-        status = FlushNandSystemArea();
+        status = FlushNandSystemArea(false);
     if (status != kStatusOk)
-        root = rootBackup;
+        root_ = rootBackup_;
     return status;
 }
 

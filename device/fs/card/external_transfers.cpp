@@ -94,7 +94,7 @@ std::time_t KnownTime(std::time_t t)
 std::uint32_t ExternalFolder::DownloadFile(const wchar_t* pcPath)
 {
     Engine.CancelRequested = 0;
-    if (std::uint32_t status = CheckWritable(); status != kStatusOk)
+    if (EngineStatus status = CheckWritable(); status != kStatusOk)
         return status;
     if (!entries_)
         return kStatusStorageFull;
@@ -160,7 +160,7 @@ std::uint32_t ExternalFolder::DownloadFile(const wchar_t* pcPath)
 
     std::uint32_t cluster = 0;
     if (clusters > 0) {
-        if (std::uint32_t status = TakeCluster(cluster, true); status != kStatusOk)
+        if (EngineStatus status = CardVolume.Medium().TakeCluster(cluster, true); status != kStatusOk)
             return undoAll(status, false);
         taken.push_back(cluster);
     }
@@ -192,7 +192,8 @@ std::uint32_t ExternalFolder::DownloadFile(const wchar_t* pcPath)
         if (at < fill && !ReadExactly(file.Get(), buffer.get() + at, fill - at))
             return fail(kStatusFileError);  // the PC file is shorter than it was
         remaining -= fill;
-        if (std::uint32_t status = WriteCluster(cluster, buffer.get(), cb, 0xFF); status != kStatusOk)
+        if (EngineStatus status = CardVolume.Medium().WriteCluster(cluster, buffer.get(), cb, 0xFF);
+            status != kStatusOk)
             return fail(status);
         if (Engine.CancelRequested) {
             cancelled = true;
@@ -201,7 +202,7 @@ std::uint32_t ExternalFolder::DownloadFile(const wchar_t* pcPath)
         NotifyProgress(kProgressStep, static_cast<std::int32_t>(cb));
         if (k + 1 < clusters) {
             std::uint32_t next = 0;
-            if (std::uint32_t status = TakeCluster(next, false); status != kStatusOk)
+            if (EngineStatus status = CardVolume.Medium().TakeCluster(next, false); status != kStatusOk)
                 return fail(status);
             taken.push_back(next);
             CardVolume.SetFatEntry(cluster, next);
@@ -212,7 +213,7 @@ std::uint32_t ExternalFolder::DownloadFile(const wchar_t* pcPath)
         return undoAll(kStatusOk, true);
     file.Close();
     CardProgressEnd();
-    if (std::uint32_t status = Commit(false); status != kStatusOk) {
+    if (EngineStatus status = Commit(false); status != kStatusOk) {
         undoAll(status, false);
         WriteBack();
         return status;
@@ -225,7 +226,7 @@ std::uint32_t ExternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
     Engine.CancelRequested = 0;
     if (!entries_)
         return kStatusStorageFull;
-    if (!CardVolume.IsMounted() || CardVolume.sectorCard != SectorPath() || ClusterBytes() == 0)
+    if (!CardVolume.IsMounted() || CardVolume.IsSectorCard() != SectorCardModel() || ClusterBytes() == 0)
         return kStatusNoStorage;
     const std::int32_t slot = FindEntryById(id);
     if (slot < 0) {
@@ -259,7 +260,7 @@ std::uint32_t ExternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
     std::uint32_t cluster = id;
     walk.Start(cluster);
     while (remaining > 0) {
-        if (std::uint32_t status = ReadCluster(cluster, buffer.get()); status != kStatusOk)
+        if (EngineStatus status = CardVolume.Medium().ReadCluster(cluster, buffer.get()); status != kStatusOk)
             return fail(status);
         const std::uint32_t part = std::min(remaining, cb);
         if (!WriteExactly(file.Get(), buffer.get(), part))
@@ -285,7 +286,7 @@ std::uint32_t ExternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
 
 std::uint32_t ExternalFolder::GetBlockBytes()
 {
-    return CardVolume.IsMounted() && CardVolume.sectorCard == SectorPath() ? ClusterBytes() : 0;
+    return CardVolume.IsMounted() && CardVolume.IsSectorCard() == SectorCardModel() ? ClusterBytes() : 0;
 }
 
 std::uint32_t ExternalFolder::GetFileSize()
@@ -305,7 +306,7 @@ void ExternalFolder::EndStream(bool release)
     }
 }
 
-std::uint32_t ExternalFolder::FailStream(std::uint32_t status)
+EngineStatus ExternalFolder::FailStream(EngineStatus status)
 {
     ReleaseTaken(taken_, status != kStatusUsbError);
     taken_.clear();
@@ -355,7 +356,7 @@ std::uint32_t ExternalFolder::OpenEntry()
         return kStatusOk;
     }
 
-    if (std::uint32_t status = CheckWritable(); status != kStatusOk)
+    if (EngineStatus status = CheckWritable(); status != kStatusOk)
         return status;
     clusterBuffer_.reset(new (std::nothrow) std::uint8_t[cb]);
     if (!clusterBuffer_)
@@ -375,7 +376,7 @@ std::uint32_t ExternalFolder::OpenEntry()
     }
     streamBracket_.reset(new (std::nothrow) CardBracket);
     std::uint32_t cluster = 0;
-    if (std::uint32_t status = TakeCluster(cluster, true); status != kStatusOk) {
+    if (EngineStatus status = CardVolume.Medium().TakeCluster(cluster, true); status != kStatusOk) {
         EndStream(true);
         return status;
     }
@@ -401,7 +402,7 @@ std::uint32_t ExternalFolder::ReadNextBlock()
     if (lastBlock_)
         return kStatusOk;
     std::uint32_t next = 0;
-    if (std::uint32_t status = TakeCluster(next, false); status != kStatusOk)
+    if (EngineStatus status = CardVolume.Medium().TakeCluster(next, false); status != kStatusOk)
         return FailStream(status);
     taken_.push_back(next);
     CardVolume.SetFatEntry(currentCluster_, next);
@@ -414,7 +415,8 @@ std::uint32_t ExternalFolder::WriteBlock(const std::uint8_t* buffer, std::uint32
     if (!open_ || !writeMode_ || streamFailed_ || !clusterBuffer_ || buffer == nullptr)
         return kStatusFileError;
     const std::uint32_t cb = ClusterBytes();
-    if (std::uint32_t status = WriteCluster(currentCluster_, buffer, std::min(bytes, cb), 0); status != kStatusOk)
+    if (EngineStatus status = CardVolume.Medium().WriteCluster(currentCluster_, buffer, std::min(bytes, cb), 0);
+        status != kStatusOk)
         return FailStream(status);
     NotifyProgress(kProgressStep, static_cast<std::int32_t>(cb));
     return kStatusOk;
@@ -424,7 +426,8 @@ std::uint32_t ExternalFolder::ReadFirstBlock(std::uint8_t* buffer, std::uint32_t
 {
     if (!open_ || writeMode_ || streamFailed_ || !clusterBuffer_ || buffer == nullptr)
         return kStatusFileError;
-    if (std::uint32_t status = ReadCluster(currentCluster_, clusterBuffer_.get()); status != kStatusOk) {
+    if (EngineStatus status = CardVolume.Medium().ReadCluster(currentCluster_, clusterBuffer_.get());
+        status != kStatusOk) {
         streamFailed_ = true;
         CardProgressEnd();
         EndStream(false);
@@ -474,7 +477,7 @@ std::uint32_t ExternalFolder::CommitEntry()
     if (WriteEntrySet(slot, entryCount_, static_cast<std::uint16_t>(first), name_.c_str(), shortName_, attribute_,
                       streamSize_, now, now, now) != 0)
         return FailStream(kStatusFolderError);
-    if (std::uint32_t status = Commit(false); status != kStatusOk) {
+    if (EngineStatus status = Commit(false); status != kStatusOk) {
         RemoveEntrySetAt(slot);
         FailStream(status);
         WriteBack();
