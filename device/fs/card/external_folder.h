@@ -5,9 +5,10 @@
 //
 // A subfolder's directory is the first clusters of its chain that hold the folder's entries; the rest
 // of a longer chain (directories made on a PC) is kept as it stands. A directory with entries past
-// the folder's entries is only read (changes give 1): rewriting it would cut those off. Every chain
-// taken from the card is checked before it is followed, and every operation that changes the card
-// checks that the card is there and not write-protected.
+// the folder's entries is only read (changes give kStatusFolderError): rewriting it would cut those
+// off. Every chain taken from the card is checked before it is followed (a chain that comes back on
+// itself gives kStatusFileError), and every operation that changes the card checks that the card is
+// there and not write-protected.
 #pragma once
 
 #include "device/fs/fat_folder.h"
