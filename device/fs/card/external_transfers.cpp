@@ -43,41 +43,6 @@ private:
     HANDLE h_;
 };
 
-// Reads exactly `count` bytes; false on an error or a file that ends early.
-bool ReadExactly(HANDLE file, std::uint8_t* out, std::uint32_t count)
-{
-    while (count > 0) {
-        DWORD got = 0;
-        if (!ReadFile(file, out, count, &got, nullptr) || got == 0)
-            return false;
-        out += got;
-        count -= got;
-    }
-    return true;
-}
-
-bool WriteExactly(HANDLE file, const std::uint8_t* data, std::uint32_t count)
-{
-    while (count > 0) {
-        DWORD put = 0;
-        if (!WriteFile(file, data, count, &put, nullptr) || put == 0)
-            return false;
-        data += put;
-        count -= put;
-    }
-    return true;
-}
-
-const wchar_t* NamePart(const wchar_t* path)
-{
-    const wchar_t* name = path;
-    for (const wchar_t* p = path; *p; ++p) {
-        if (*p == L'\\' || *p == L'/')
-            name = p + 1;
-    }
-    return name;
-}
-
 bool IsMp3Name(const wchar_t* name)
 {
     const wchar_t* dot = std::wcsrchr(name, L'.');

@@ -29,12 +29,6 @@ std::uint32_t BlocksFor(std::uint64_t bytes)
     return blockBytes ? static_cast<std::uint32_t>((bytes + blockBytes - 1) / blockBytes) : 0;
 }
 
-const wchar_t* NamePart(const wchar_t* path)
-{
-    const wchar_t* slash = std::wcsrchr(path, L'\\');
-    return slash ? slash + 1 : path;
-}
-
 void RewindChipZero()
 {
     Engine.CurrentChip = 0;
@@ -58,18 +52,6 @@ std::time_t OrZero(std::time_t t)
 std::uint16_t RecordBlockCount(std::uint32_t blocks)
 {
     return static_cast<std::uint16_t>(std::min<std::uint32_t>(blocks, 0xFFFF));
-}
-
-bool ReadExactly(HANDLE file, std::uint8_t* data, std::uint32_t bytes)
-{
-    DWORD got = 0;
-    return bytes == 0 || (ReadFile(file, data, bytes, &got, nullptr) && got == bytes);
-}
-
-bool WriteExactly(HANDLE file, const std::uint8_t* data, std::uint32_t bytes)
-{
-    DWORD put = 0;
-    return bytes == 0 || (WriteFile(file, data, bytes, &put, nullptr) && put == bytes);
 }
 
 // Name, slots, short name, type code and attribute of a new file entry.

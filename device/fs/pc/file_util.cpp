@@ -15,12 +15,6 @@ namespace {
 // The folder of the device side's temporary files under the system temporary path.
 constexpr wchar_t kTempFolderName[] = L"ZAVTCTRL";
 
-bool WriteAll(HANDLE file, const std::uint8_t* data, DWORD size)
-{
-    DWORD written = 0;
-    return WriteFile(file, data, size, &written, nullptr) && written == size;
-}
-
 HMODULE OwnModule()
 {
     HMODULE module = nullptr;
@@ -88,7 +82,52 @@ HRESULT MakeTempFilePathAnsi(DWORD size, wchar_t* buffer, const wchar_t* name)
     return CopyOut(AnsiToWide(path), buffer, size);
 }
 
+template <typename Char>
+const Char* LastComponent(const Char* path)
+{
+    const Char* name = path;
+    for (const Char* p = path; *p; ++p) {
+        if (*p == Char('\\') || *p == Char('/'))
+            name = p + 1;
+    }
+    return name;
+}
+
 }  // namespace
+
+bool ReadExactly(HANDLE file, std::uint8_t* out, std::uint32_t bytes)
+{
+    while (bytes > 0) {
+        DWORD got = 0;
+        if (!ReadFile(file, out, bytes, &got, nullptr) || got == 0 || got > bytes)
+            return false;
+        out += got;
+        bytes -= got;
+    }
+    return true;
+}
+
+bool WriteExactly(HANDLE file, const std::uint8_t* data, std::uint32_t bytes)
+{
+    while (bytes > 0) {
+        DWORD put = 0;
+        if (!WriteFile(file, data, bytes, &put, nullptr) || put == 0 || put > bytes)
+            return false;
+        data += put;
+        bytes -= put;
+    }
+    return true;
+}
+
+const wchar_t* NamePart(const wchar_t* path)
+{
+    return LastComponent(path);
+}
+
+const char* NamePart(const char* path)
+{
+    return LastComponent(path);
+}
 
 HRESULT UtilCheckOSVersion()
 {
@@ -248,7 +287,7 @@ bool UtilWriteBlankBlockFile(const wchar_t* path)
     for (std::uint8_t& b : block) {
         b = 0xFF;
     }
-    return WriteAll(file.get(), block, sizeof(block));
+    return WriteExactly(file.get(), block, sizeof(block));
 }
 
 bool UtilLoadResourceData(UINT id, const char* type, std::unique_ptr<std::uint8_t[]>* data, DWORD* size)
@@ -287,7 +326,7 @@ bool UtilWriteResourceToFile(UINT id, const char* type, const wchar_t* path)
         return false;
     }
     const HandleOwner file(UtilOpenOrCreateFile(path, true));
-    return file.valid() && WriteAll(file.get(), data.get(), size);
+    return file.valid() && WriteExactly(file.get(), data.get(), size);
 }
 
 HMODULE UtilLoadLibrary(const wchar_t* path)

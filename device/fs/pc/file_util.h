@@ -27,6 +27,12 @@ public:
     ~HandleOwner() { Close(); }
     bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
     HANDLE get() const { return handle_; }
+    // Closes the handle held and takes another.
+    void Reset(HANDLE handle)
+    {
+        Close();
+        handle_ = handle;
+    }
     bool Close()
     {
         if (!valid())
@@ -39,6 +45,14 @@ public:
 private:
     HANDLE handle_;
 };
+
+// Reads exactly `bytes` bytes, or writes all of them; false on an error or a file that ends early.
+bool ReadExactly(HANDLE file, std::uint8_t* out, std::uint32_t bytes);
+bool WriteExactly(HANDLE file, const std::uint8_t* data, std::uint32_t bytes);
+
+// The last component of a path (after the last backslash or slash).
+const wchar_t* NamePart(const wchar_t* path);
+const char* NamePart(const char* path);
 
 // Re-reads the system version and records the family: S_OK, or E_FAIL (family unchanged).
 HRESULT UtilCheckOSVersion();
