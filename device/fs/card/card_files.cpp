@@ -2,7 +2,7 @@
 // the FAT and the root changed in memory and written back once at the end.
 #include "device/fs/card/card_volume.h"
 
-#include "device/fs/pc/id3_tag.h"
+#include "device/fs/pc/pc_transfer.h"
 #include "device/flash/card_spare.h"
 #include "device/flash/card_translation.h"
 #include "device/fs/engine_status.h"
@@ -28,22 +28,11 @@ constexpr std::uint8_t kAttrVolume = 0x08;
 constexpr std::uint8_t kStorableAttributes = 0x27;
 constexpr std::uint8_t kAttrArchive = 0x20;
 
-const char* NamePart(const char* path)
-{
-    const char* slash = std::strrchr(path, '\\');
-    return slash ? slash + 1 : path;
-}
-
 bool HasMp3Extension(const char* name)
 {
     const char* dot = std::strrchr(name, '.');
     return dot && _stricmp(dot + 1, "mp3") == 0;
 }
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 void ProgressEnd()
 {
@@ -93,30 +82,13 @@ EngineStatus FatVolume::DownloadFileNandCard(const char* path)
     char shortText[kShortTextBytes];
     if (MakeShortName(name, shortText, sizeof shortText, RootSlotsPtr(), kCardRootSlots) != 0)
         return kStatusFolderError;
-    struct _stat64 st {};
-    if (_stat64(path, &st) != 0 || (st.st_mode & _S_IFREG) == 0)
-        return kStatusFileError;
-
-    std::unique_ptr<std::uint8_t[]> tag;
-    std::uint32_t tagLength = 0;
-    std::int64_t audio = 0;
-    if (HasMp3Extension(name)) {
-        TagRecord record;
-        tagLength = record.BuildTagFromFile(path, &audio, &tag);
-        if (!FindMp3FrameSync(path, &audio))
-            return kStatusFileError;
-    }
-    if (audio < 0 || audio > st.st_size)
-        return kStatusFileError;
-    std::uint64_t size = static_cast<std::uint64_t>(st.st_size - audio) + tagLength;
-    if (size > 0xFFFFFFFFu)
-        return kStatusStorageFull;
-    std::uint32_t clusters = static_cast<std::uint32_t>((size + clusterBytes - 1) / clusterBytes);
+    PcSource source;
+    if (EngineStatus status = source.Prepare(path, HasMp3Extension(name)); status != kStatusOk)
+        return status;
+    const std::uint32_t clusters = source.PieceCount(clusterBytes);
     if (clusters > freeClusters)
         return kStatusStorageFull;
-
-    FilePtr file(std::fopen(path, "rb"));
-    if (!file)
+    if (source.Open(clusterBytes) != kStatusOk)
         return kStatusFileError;
     VolumeSnapshot snapshot(*this);
     std::unique_ptr<UsbTransferUnit[]> units(new (std::nothrow) UsbTransferUnit[s]);
@@ -134,19 +106,8 @@ EngineStatus FatVolume::DownloadFileNandCard(const char* path)
     if (RefreshSpareRecords() != kStatusOk)
         return fail(kStatusUsbError);
     // A free cluster with an erased block for it; a cluster whose block cannot be had is marked bad.
-    auto takeCluster = [&](std::uint32_t& cluster) -> EngineStatus {
-        for (std::uint32_t tries = 0; tries <= MaxCluster(); ++tries) {
-            cluster = FindFreeCluster();
-            if (cluster == 0)
-                return kStatusStorageFull;
-            int r = AllocateBlock(cluster);
-            if (r == kCardBlockFound)
-                return kStatusOk;
-            if (r == kCardBlockTransport)
-                return kStatusUsbError;
-            SetFatEntry(cluster, kFatBadCluster);
-        }
-        return kStatusStorageFull;
+    auto takeCluster = [&](std::uint32_t& cluster) {
+        return nandMedium_.TakeCluster(cluster, true);
     };
 
     std::uint32_t first = 0;
@@ -155,7 +116,7 @@ EngineStatus FatVolume::DownloadFileNandCard(const char* path)
             return fail(status);
     }
     if (BuildFileEntrySet(static_cast<std::uint32_t>(slot), n, static_cast<std::uint16_t>(first), name, shortText, 0,
-                          static_cast<std::uint32_t>(size), st.st_ctime, st.st_atime, st.st_mtime, RootSlotsPtr(),
+                          source.StoredBytes(), source.Created(), source.Accessed(), source.Written(), RootSlotsPtr(),
                           kCardRootSlots, 0) != 0)
         return fail(kStatusFolderError);
     DWORD pcAttributes = GetFileAttributesA(path);
@@ -163,11 +124,7 @@ EngineStatus FatVolume::DownloadFileNandCard(const char* path)
                                                 ? kAttrArchive
                                                 : static_cast<std::uint8_t>(pcAttributes & kStorableAttributes);
 
-    if (_fseeki64(file.get(), audio, SEEK_SET) != 0)
-        return fail(kStatusFileError);
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(clusters));
-    std::uint32_t tagUsed = 0;
-    std::uint64_t remaining = size;
     std::uint32_t cluster = first;
     bool cancelled = false;
     for (std::uint32_t k = 0; k < clusters; ++k) {
@@ -177,20 +134,10 @@ EngineStatus FatVolume::DownloadFileNandCard(const char* path)
         for (std::uint32_t p = 0; p < s; ++p) {
             std::uint8_t* data = units[p].data;
             std::memset(data, 0xFF, kCardSectorBytes);
-            std::uint32_t filled = 0;
-            while (filled < kCardSectorBytes && remaining > 0) {
-                std::uint32_t want =
-                    static_cast<std::uint32_t>(std::min<std::uint64_t>(kCardSectorBytes - filled, remaining));
-                if (tagUsed < tagLength) {
-                    want = std::min(want, tagLength - tagUsed);
-                    std::memcpy(data + filled, tag.get() + tagUsed, want);
-                    tagUsed += want;
-                } else if (std::fread(data + filled, 1, want, file.get()) != want) {
-                    return fail(kStatusFileError);  // the PC file is shorter than it was
-                }
-                filled += want;
-                remaining -= want;
-            }
+            // The new tag first, then the audio from the first frame on.
+            const auto part = static_cast<std::uint32_t>(std::min<std::uint64_t>(kCardSectorBytes, source.Remaining()));
+            if (part > 0 && source.Read(data, part) != kStatusOk)
+                return fail(kStatusFileError);  // the PC file is shorter than it was
             BuildCardSpare(data, logical, units[p].spare);
         }
         // AllocateBlock left the cursor on the cluster's block.
@@ -200,11 +147,10 @@ EngineStatus FatVolume::DownloadFileNandCard(const char* path)
             card.EndWrite() != kTransportOk)
             return fail(kStatusUsbError);
 
-        if (Engine.CancelRequested) {
+        if (source.PieceStored()) {
             cancelled = true;
             break;
         }
-        NotifyProgress(kProgressStep, static_cast<std::int32_t>(clusterBytes));
         if (k + 1 < clusters) {
             std::uint32_t next = 0;
             if (EngineStatus status = takeCluster(next); status != kStatusOk)
@@ -213,10 +159,10 @@ EngineStatus FatVolume::DownloadFileNandCard(const char* path)
             cluster = next;
         }
     }
-    file.reset();
+    source.Close();
     ProgressEnd();
     if (cancelled) {
-        // Nothing of the file reached the FAT or root_ on the card: forgetting it leaves the card as it was.
+        // Nothing of the file reached the FAT or root on the card: forgetting it leaves the card as it was.
         snapshot.Restore();
         return kStatusOk;
     }
@@ -248,14 +194,13 @@ EngineStatus FatVolume::UploadFile(std::uint16_t recordId, const char* path)
     ScopedPipes bracket(PlayerPipes);
     if (RefreshSpareRecords() != kStatusOk)
         return kStatusUsbError;
-    FilePtr file(std::fopen(path, "wb"));
-    if (!file) {
+    PcSink sink;
+    if (sink.Create(path) != kStatusOk) {
         ProgressEnd();
         return kStatusFileError;
     }
     auto fail = [&](EngineStatus status) {
-        file.reset();
-        DeleteFileA(path);
+        sink.Discard();
         ProgressEnd();
         return status;
     };
@@ -273,7 +218,7 @@ EngineStatus FatVolume::UploadFile(std::uint16_t recordId, const char* path)
             if (card.ReadBlock({block.get(), clusterBytes}) != kTransportOk)
                 return fail(kStatusUsbError);
             std::uint32_t part = std::min(remaining, clusterBytes);
-            if (std::fwrite(block.get(), 1, part, file.get()) != part)
+            if (!sink.Write(block.get(), part))
                 return fail(kStatusFileError);
             remaining -= part;
             if (remaining == 0)
@@ -293,7 +238,7 @@ EngineStatus FatVolume::UploadFile(std::uint16_t recordId, const char* path)
     }
     if (cancelled)
         return fail(kStatusOk);
-    if (std::fclose(file.release()) != 0)
+    if (sink.Finish() != kStatusOk)
         return fail(kStatusFileError);
     ProgressEnd();
     return kStatusOk;

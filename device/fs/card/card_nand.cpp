@@ -172,7 +172,7 @@ EngineStatus FatVolume::MountNandCard()
     if (boot[0] != 0xE9 || ParseCardBootSector(boot, partition_.sectors, f) != kStatusOk)
         return fail(kStatusPartitionError);
     // The block map puts cluster 2 at sector D: the volume must be laid out so (one cluster per erase
-    // block, the FATs right after the boot sector, a root_ of 256 entries ending at D).
+    // block, the FATs right after the boot sector, a root of 256 entries ending at D).
     std::uint32_t rootStart = partition_.start + 1 + 2u * f.sectorsPerFat;
     if (f.sectorsPerCluster != s || f.reservedSectors != 1 || f.rootEntries != kCardRootSlots ||
         rootStart + kNandRootSectors != dataStartSector_)
@@ -260,7 +260,7 @@ EngineStatus FatVolume::FlushNandSystemArea(bool rootFirst)
 
     // Each block's new copy is written before its old copy is erased, into an erased block after the old
     // one: until the old copies go, a mount still finds the old system area whole (the first copy found
-    // wins), so an interrupted rewrite never leaves the card without its boot sector, FAT or root_.
+    // wins), so an interrupted rewrite never leaves the card without its boot sector, FAT or root.
     std::array<std::uint32_t, 8> oldAddress{};
     std::array<bool, 8> hasOld{};  // the first copy a mount finds
     std::array<std::uint32_t, 8> newAddress{};
@@ -336,7 +336,7 @@ EngineStatus FatVolume::FlushNandSystemArea(bool rootFirst)
 
 // ---- format ----
 // Block 0 retired, the card information structure, then the system area as logical blocks
-// 0 .. D/S - 1 (master boot record, boot sector, both FATs, root_ directory), every page with its spare
+// 0 .. D/S - 1 (master boot record, boot sector, both FATs, root directory), every page with its spare
 // record and ECC, laid out as the mount expects it (cluster 2 at sector D).
 
 namespace {
@@ -458,7 +458,7 @@ EngineStatus FatVolume::FormatNandTables()
         ++card.sector;
     }
 
-    // Logical block 0: the master boot record, then erased-looking sectors up to the partition_.
+    // Logical block 0: the master boot record, then erased-looking sectors up to the partition.
     card.sector = static_cast<std::uint8_t>(card.sector - 2);
     card.AdvanceBlock();
     if (EngineStatus taken = TakeGoodBlock(card); taken != kStatusOk)

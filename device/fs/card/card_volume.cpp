@@ -250,7 +250,7 @@ std::uint32_t FatVolume::GetFatEntry(std::uint32_t cluster) const
     return ReadFatEntry(fat_.get(), fatBytes_, boot_.fatType, cluster);
 }
 
-// ---- root_ walk ----
+// ---- root walk ----
 
 std::int32_t FatVolume::WalkFrom(std::uint32_t first, DirRecord& record)
 {
@@ -411,7 +411,7 @@ EngineStatus FatVolume::Mount()
     Unmount();
     sectorCard_ = true;
     EngineStatus status = ReadMbr();
-    // A partition_ that does not lie on the card is refused before anything of it is read.
+    // A partition that does not lie on the card is refused before anything of it is read.
     if (status == kStatusOk && cardSectors_ != 0 &&
         (partition_.start == 0 || std::uint64_t{partition_.start} + partition_.sectors > cardSectors_))
         status = kStatusPartitionError;

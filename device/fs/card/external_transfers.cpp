@@ -3,7 +3,7 @@
 #include "device/fs/card/external_folder.h"
 
 #include "device/fs/pc/file_util.h"
-#include "device/fs/pc/id3_tag.h"
+#include "device/fs/pc/pc_transfer.h"
 #include "device/fs/card/card_volume.h"
 #include "device/fs/card/external_internal.h"
 #include "device/fs/engine_status.h"
@@ -22,36 +22,10 @@ namespace {
 constexpr std::uint8_t kAttrArchive = 0x20;
 constexpr std::uint8_t kAttrNotAFile = 0x18;  // directory or volume label
 
-class PcFile {
-public:
-    explicit PcFile(HANDLE h) : h_(h) {}
-    ~PcFile() { Close(); }
-    PcFile(const PcFile&) = delete;
-    PcFile& operator=(const PcFile&) = delete;
-    bool Ok() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return h_; }
-    bool Close()
-    {
-        bool ok = true;
-        if (Ok())
-            ok = CloseHandle(h_) != 0;
-        h_ = nullptr;
-        return ok;
-    }
-
-private:
-    HANDLE h_;
-};
-
 bool IsMp3Name(const wchar_t* name)
 {
     const wchar_t* dot = std::wcsrchr(name, L'.');
     return dot != nullptr && _wcsicmp(dot + 1, L"mp3") == 0;
-}
-
-std::time_t KnownTime(std::time_t t)
-{
-    return t == static_cast<std::time_t>(-1) ? 0 : t;
 }
 
 }  // namespace
@@ -72,32 +46,14 @@ std::uint32_t ExternalFolder::DownloadFile(const wchar_t* pcPath)
     if (slot < 0 || MakeShortName(name, shortText, sizeof shortText) != 0)
         return kStatusFolderError;
 
-    UtilStatRecord st{};
-    if (!UtilStatFile(pcPath, &st) || (st.st_mode & _S_IFREG) == 0 || st.st_size < 0)
-        return kStatusFileError;
-    std::unique_ptr<std::uint8_t[]> tag;
-    std::uint32_t tagBytes = 0;
-    std::int64_t audio = 0;
-    if (IsMp3Name(name)) {
-        TagRecord record;
-        tagBytes = record.BuildTagFromFile(pcPath, &audio, &tag);
-        if (!FindMp3FrameSync(pcPath, &audio))
-            return kStatusFileError;
-        if (!tag)
-            tagBytes = 0;
-    }
-    if (audio < 0 || audio > st.st_size)
-        return kStatusFileError;
-    const std::uint64_t size = static_cast<std::uint64_t>(st.st_size - audio) + tagBytes;
+    PcSource source;
+    if (EngineStatus status = source.Prepare(pcPath, IsMp3Name(name)); status != kStatusOk)
+        return status;
     const std::uint32_t cb = ClusterBytes();
-    if (size > 0xFFFFFFFFu)
-        return kStatusStorageFull;  // more than a FAT entry can say
-    const std::uint32_t clusters = static_cast<std::uint32_t>((size + cb - 1) / cb);
+    const std::uint32_t clusters = source.PieceCount(cb);
     if (clusters > CardVolume.FreeClusters())
         return kStatusStorageFull;
-
-    PcFile file(UtilOpenOrCreateFile(pcPath, false));
-    if (!file.Ok())
+    if (source.Open(cb) != kStatusOk)
         return kStatusFileError;
     VolumeSnapshot snapshot(CardVolume);
     std::unique_ptr<FatDirSlot[]> undo(new (std::nothrow) FatDirSlot[capacity_]);
@@ -111,7 +67,7 @@ std::uint32_t ExternalFolder::DownloadFile(const wchar_t* pcPath)
     // Nothing of a download that does not finish stays behind: its entry and clusters go before
     // anything is flushed.
     auto undoAll = [&](std::uint32_t status, bool erase) {
-        file.Close();
+        source.Close();
         if (erase)
             ReleaseTaken(taken, true);
         snapshot.Restore();
@@ -130,41 +86,22 @@ std::uint32_t ExternalFolder::DownloadFile(const wchar_t* pcPath)
         taken.push_back(cluster);
     }
     if (WriteEntrySet(std::uint32_t(slot), n, static_cast<std::uint16_t>(cluster), name, shortText, kAttrArchive,
-                      static_cast<std::uint32_t>(size), KnownTime(st.st_ctime), KnownTime(st.st_atime),
-                      KnownTime(st.st_mtime)) != 0)
+                      source.StoredBytes(), source.Created(), source.Accessed(), source.Written()) != 0)
         return undoAll(kStatusFolderError, true);
-    LARGE_INTEGER offset;
-    offset.QuadPart = audio;
-    if (!SetFilePointerEx(file.Get(), offset, nullptr, FILE_BEGIN))
-        return undoAll(kStatusFileError, true);
 
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(clusters));
-    std::uint64_t remaining = size;
-    std::uint32_t tagUsed = 0;
     bool cancelled = false;
     for (std::uint32_t k = 0; k < clusters; ++k) {
-        // The new tag first, then the audio from the first frame on.
         std::memset(buffer.get(), 0xFF, cb);
-        const std::uint32_t fill = static_cast<std::uint32_t>(std::min<std::uint64_t>(cb, remaining));
-        std::uint32_t at = 0;
-        if (tagUsed < tagBytes) {
-            at = std::min(fill, tagBytes - tagUsed);
-            std::memcpy(buffer.get(), tag.get() + tagUsed, at);
-            tagUsed += at;
-            if (tagUsed == tagBytes)
-                tag.reset();
-        }
-        if (at < fill && !ReadExactly(file.Get(), buffer.get() + at, fill - at))
-            return fail(kStatusFileError);  // the PC file is shorter than it was
-        remaining -= fill;
+        if (source.NextPiece(buffer.get(), nullptr) != kStatusOk)
+            return fail(kStatusFileError);
         if (EngineStatus status = CardVolume.Medium().WriteCluster(cluster, buffer.get(), cb, 0xFF);
             status != kStatusOk)
             return fail(status);
-        if (Engine.CancelRequested) {
+        if (source.PieceStored()) {
             cancelled = true;
             break;
         }
-        NotifyProgress(kProgressStep, static_cast<std::int32_t>(cb));
         if (k + 1 < clusters) {
             std::uint32_t next = 0;
             if (EngineStatus status = CardVolume.Medium().TakeCluster(next, false); status != kStatusOk)
@@ -176,7 +113,7 @@ std::uint32_t ExternalFolder::DownloadFile(const wchar_t* pcPath)
     }
     if (cancelled)
         return undoAll(kStatusOk, true);
-    file.Close();
+    source.Close();
     CardProgressEnd();
     if (EngineStatus status = Commit(false); status != kStatusOk) {
         undoAll(status, false);
@@ -205,16 +142,15 @@ std::uint32_t ExternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
     std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[cb]);
     if (!buffer)
         return kStatusStorageFull;
-    PcFile file(UtilOpenOrCreateFile(pcPath, true));
-    if (!file.Ok())
+    PcSink sink;
+    if (sink.Create(pcPath) != kStatusOk)
         return kStatusFileError;
 
     CardBracket bracket;
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>((std::uint64_t{entry.size} + cb - 1) / cb));
     // Whatever does not end with the whole file leaves no partial PC file behind.
     auto fail = [&](std::uint32_t status) {
-        file.Close();
-        UtilDeleteFile(pcPath);
+        sink.Discard();
         CardProgressEnd();
         return status;
     };
@@ -228,7 +164,7 @@ std::uint32_t ExternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
         if (EngineStatus status = CardVolume.Medium().ReadCluster(cluster, buffer.get()); status != kStatusOk)
             return fail(status);
         const std::uint32_t part = std::min(remaining, cb);
-        if (!WriteExactly(file.Get(), buffer.get(), part))
+        if (!sink.Write(buffer.get(), part))
             return fail(kStatusFileError);
         remaining -= part;
         if (remaining == 0)
@@ -241,7 +177,7 @@ std::uint32_t ExternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
             return fail(kStatusOk);
         NotifyProgress(kProgressStep, static_cast<std::int32_t>(cb));
     }
-    if (!file.Close())
+    if (sink.Finish() != kStatusOk)
         return fail(kStatusFileError);
     CardProgressEnd();
     return kStatusOk;
