@@ -7,16 +7,16 @@ namespace engine {
 
 EngineStatus MountNandCardVolume()
 {
-    CardVolume.writeProtected = Engine.CardWriteProtect;
-    CardVolume.cardSectors = 0;
-    return AsStatus(CardVolume.MountNandCard());
+    CardVolume.SetWriteProtected(Engine.CardWriteProtect != 0);
+    CardVolume.SetCardSectors(0);
+    return CardVolume.MountNandCard();
 }
 
 EngineStatus MountSectorCardVolume()
 {
-    CardVolume.writeProtected = Engine.CardWriteProtect;
-    CardVolume.cardSectors = Engine.CardCapacityBytes / kCardSectorBytes;
-    return AsStatus(CardVolume.Mount());
+    CardVolume.SetWriteProtected(Engine.CardWriteProtect != 0);
+    CardVolume.SetCardSectors(Engine.CardCapacityBytes / kCardSectorBytes);
+    return CardVolume.Mount();
 }
 
 }  // namespace engine

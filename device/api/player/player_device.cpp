@@ -378,8 +378,8 @@ EngineStatus PlayerDevice::QueryStorageSizes(std::uint32_t& internalTotal, std::
     externalTotal = externalFree = 0;
     const std::uint32_t cardSectors = CardVolume.card.sectorsPerBlock;
     if (!Engine.ModelGroupFlag) {
-        std::uint32_t freeClusters = 0;
-        if (CardVolume.CountFreeClustersNandCard(freeClusters) == 0) {
+        std::uint32_t clusters = 0, freeClusters = 0;
+        if (CardVolume.CountFreeClusters(clusters, freeClusters)) {
             externalTotal = Bytes(Engine.CardBlockCount, cardSectors);
             externalFree = Bytes(freeClusters, cardSectors);
         }
@@ -387,7 +387,7 @@ EngineStatus PlayerDevice::QueryStorageSizes(std::uint32_t& internalTotal, std::
         externalTotal = Engine.CardCapacityBytes;
     } else {
         std::uint32_t clusters = 0, freeClusters = 0;
-        if (CardVolume.CountFreeClustersSectorCard(clusters, freeClusters) == 0) {
+        if (CardVolume.CountFreeClusters(clusters, freeClusters)) {
             externalTotal = Bytes(clusters, cardSectors);
             externalFree = Bytes(freeClusters, cardSectors);
         }

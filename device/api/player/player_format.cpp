@@ -111,9 +111,9 @@ EngineStatus PlayerDevice::FormatSectorCard(std::uint32_t quick)
 
     // From the first write on, the old volume in memory no longer describes the card.
     CardVolume.Unmount();
-    CardVolume.sectorCard = true;
-    CardVolume.writeProtected = 0;
-    CardVolume.cardSectors = Engine.CardCapacityBytes / kCardSectorBytes;
+    CardVolume.SetSectorCard(true);
+    CardVolume.SetWriteProtected(false);
+    CardVolume.SetCardSectors(Engine.CardCapacityBytes / kCardSectorBytes);
     cardUnformatted_ = 1;
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(total));
     EngineStatus status = kStatusOk;
@@ -171,7 +171,7 @@ EngineStatus PlayerDevice::FormatNandCard()
         ClosingNotice();
         return kStatusNoStorage;
     }
-    if (Engine.CardWriteProtect || CardVolume.writeProtected) {
+    if (Engine.CardWriteProtect || CardVolume.WriteProtected()) {
         ClosingNotice();
         return kStatusWriteProtected;
     }
@@ -188,7 +188,7 @@ EngineStatus PlayerDevice::FormatNandCard()
             return kStatusNoStorage;
         }
         Engine.CardWriteProtect = 1;
-        CardVolume.writeProtected = 1;
+        CardVolume.SetWriteProtected(true);
         return kStatusWriteProtected;
     }
     // The erase pass goes by the card's own records as they are now.
@@ -222,8 +222,8 @@ EngineStatus PlayerDevice::FormatNandCard()
     }
     ClosingNotice();
 
-    CardVolume.blockNumber = 0;
-    EngineStatus status = AsStatus(CardVolume.FormatNandTables());
+    CardVolume.SetBlockNumber(0);
+    EngineStatus status = CardVolume.FormatNandTables();
     if (status == kStatusOk)
         status = AsStatus(CardVolume.FormatNandBootRecords());
     if (status == kStatusOk)

@@ -2,7 +2,7 @@
 // the FAT and the root changed in memory and written back once at the end.
 #include "device/fs/card/card_volume.h"
 
-#include "device/fs/pc/id3_tag.h"
+#include "device/fs/pc/pc_transfer.h"
 #include "device/flash/card_spare.h"
 #include "device/flash/card_translation.h"
 #include "device/fs/engine_status.h"
@@ -28,22 +28,11 @@ constexpr std::uint8_t kAttrVolume = 0x08;
 constexpr std::uint8_t kStorableAttributes = 0x27;
 constexpr std::uint8_t kAttrArchive = 0x20;
 
-const char* NamePart(const char* path)
-{
-    const char* slash = std::strrchr(path, '\\');
-    return slash ? slash + 1 : path;
-}
-
 bool HasMp3Extension(const char* name)
 {
     const char* dot = std::strrchr(name, '.');
     return dot && _stricmp(dot + 1, "mp3") == 0;
 }
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 void ProgressEnd()
 {
@@ -54,7 +43,7 @@ void ProgressEnd()
 
 int FatVolume::FindRecord(std::uint16_t recordId) const
 {
-    const FatDirSlot* slots = reinterpret_cast<const FatDirSlot*>(root.data());
+    const FatDirSlot* slots = reinterpret_cast<const FatDirSlot*>(root_.data());
     for (std::uint32_t i = 0; i < kCardRootSlots; ++i) {
         const FatDirSlot& s = slots[i];
         if (s.raw[0] == kSlotFree || s.raw[0] == kSlotDeleted || s.raw[11] == kAttrLongName)
@@ -68,24 +57,23 @@ int FatVolume::FindRecord(std::uint16_t recordId) const
 void FatVolume::RemoveEntrySet(std::uint32_t start, std::uint32_t shortSlot)
 {
     std::uint32_t count = shortSlot - start + 1;
-    std::uint8_t* base = root.data();
+    std::uint8_t* base = root_.data();
     std::memmove(base + std::size_t{start} * 32, base + std::size_t{shortSlot + 1} * 32,
                  std::size_t{kCardRootSlots - shortSlot - 1} * 32);
     std::memset(base + std::size_t{kCardRootSlots - count} * 32, 0, std::size_t{count} * 32);
 }
 
-std::uint32_t FatVolume::DownloadFileNandCard(const char* path)
+EngineStatus FatVolume::DownloadFileNandCard(const char* path)
 {
-    if (writeProtected)
+    if (writeProtected_)
         return kStatusWriteProtected;
-    if (!IsMounted() || sectorCard)
+    if (!IsMounted() || sectorCard_)
         return kStatusNoStorage;
     Engine.CancelRequested = 0;
     const std::uint32_t s = card.sectorsPerBlock;
     const std::uint32_t clusterBytes = s * kCardSectorBytes;
 
-    std::uint32_t freeClusters = 0;
-    CountFreeClustersNandCard(freeClusters);
+    const std::uint32_t freeClusters = FreeClusters();
     const char* name = NamePart(path);
     std::uint32_t n = CountLongNameEntries(name);
     std::int32_t slot = FindFreeEntryRun(n, RootSlotsPtr(), kCardRootSlots);
@@ -94,30 +82,13 @@ std::uint32_t FatVolume::DownloadFileNandCard(const char* path)
     char shortText[kShortTextBytes];
     if (MakeShortName(name, shortText, sizeof shortText, RootSlotsPtr(), kCardRootSlots) != 0)
         return kStatusFolderError;
-    struct _stat64 st {};
-    if (_stat64(path, &st) != 0 || (st.st_mode & _S_IFREG) == 0)
-        return kStatusFileError;
-
-    std::unique_ptr<std::uint8_t[]> tag;
-    std::uint32_t tagLength = 0;
-    std::int64_t audio = 0;
-    if (HasMp3Extension(name)) {
-        TagRecord record;
-        tagLength = record.BuildTagFromFile(path, &audio, &tag);
-        if (!FindMp3FrameSync(path, &audio))
-            return kStatusFileError;
-    }
-    if (audio < 0 || audio > st.st_size)
-        return kStatusFileError;
-    std::uint64_t size = static_cast<std::uint64_t>(st.st_size - audio) + tagLength;
-    if (size > 0xFFFFFFFFu)
-        return kStatusStorageFull;
-    std::uint32_t clusters = static_cast<std::uint32_t>((size + clusterBytes - 1) / clusterBytes);
+    PcSource source;
+    if (EngineStatus status = source.Prepare(path, HasMp3Extension(name)); status != kStatusOk)
+        return status;
+    const std::uint32_t clusters = source.PieceCount(clusterBytes);
     if (clusters > freeClusters)
         return kStatusStorageFull;
-
-    FilePtr file(std::fopen(path, "rb"));
-    if (!file)
+    if (source.Open(clusterBytes) != kStatusOk)
         return kStatusFileError;
     VolumeSnapshot snapshot(*this);
     std::unique_ptr<UsbTransferUnit[]> units(new (std::nothrow) UsbTransferUnit[s]);
@@ -125,7 +96,7 @@ std::uint32_t FatVolume::DownloadFileNandCard(const char* path)
         return kStatusStorageFull;
 
     ScopedPipes bracket(PlayerPipes);
-    auto fail = [&](std::uint32_t status) {
+    auto fail = [&](EngineStatus status) {
         snapshot.Restore();
         ProgressEnd();
         if (status == kStatusUsbError)
@@ -135,28 +106,17 @@ std::uint32_t FatVolume::DownloadFileNandCard(const char* path)
     if (RefreshSpareRecords() != kStatusOk)
         return fail(kStatusUsbError);
     // A free cluster with an erased block for it; a cluster whose block cannot be had is marked bad.
-    auto takeCluster = [&](std::uint32_t& cluster) -> std::uint32_t {
-        for (std::uint32_t tries = 0; tries <= MaxCluster(); ++tries) {
-            cluster = FindFreeClusterNandCard();
-            if (cluster == 0)
-                return kStatusStorageFull;
-            int r = AllocateBlock(cluster);
-            if (r == kCardBlockFound)
-                return kStatusOk;
-            if (r == kCardBlockTransport)
-                return kStatusUsbError;
-            SetFatEntry(cluster, kFatBadCluster);
-        }
-        return kStatusStorageFull;
+    auto takeCluster = [&](std::uint32_t& cluster) {
+        return nandMedium_.TakeCluster(cluster, true);
     };
 
     std::uint32_t first = 0;
     if (clusters > 0) {
-        if (std::uint32_t status = takeCluster(first); status != kStatusOk)
+        if (EngineStatus status = takeCluster(first); status != kStatusOk)
             return fail(status);
     }
     if (BuildFileEntrySet(static_cast<std::uint32_t>(slot), n, static_cast<std::uint16_t>(first), name, shortText, 0,
-                          static_cast<std::uint32_t>(size), st.st_ctime, st.st_atime, st.st_mtime, RootSlotsPtr(),
+                          source.StoredBytes(), source.Created(), source.Accessed(), source.Written(), RootSlotsPtr(),
                           kCardRootSlots, 0) != 0)
         return fail(kStatusFolderError);
     DWORD pcAttributes = GetFileAttributesA(path);
@@ -164,34 +124,20 @@ std::uint32_t FatVolume::DownloadFileNandCard(const char* path)
                                                 ? kAttrArchive
                                                 : static_cast<std::uint8_t>(pcAttributes & kStorableAttributes);
 
-    if (_fseeki64(file.get(), audio, SEEK_SET) != 0)
-        return fail(kStatusFileError);
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(clusters));
-    std::uint32_t tagUsed = 0;
-    std::uint64_t remaining = size;
     std::uint32_t cluster = first;
     bool cancelled = false;
     for (std::uint32_t k = 0; k < clusters; ++k) {
         std::uint32_t logical = LogicalBlockOf(cluster);
-        blockNumber = logical;
+        blockNumber_ = logical;
         std::memset(units.get(), 0, sizeof(UsbTransferUnit) * s);
         for (std::uint32_t p = 0; p < s; ++p) {
             std::uint8_t* data = units[p].data;
             std::memset(data, 0xFF, kCardSectorBytes);
-            std::uint32_t filled = 0;
-            while (filled < kCardSectorBytes && remaining > 0) {
-                std::uint32_t want =
-                    static_cast<std::uint32_t>(std::min<std::uint64_t>(kCardSectorBytes - filled, remaining));
-                if (tagUsed < tagLength) {
-                    want = std::min(want, tagLength - tagUsed);
-                    std::memcpy(data + filled, tag.get() + tagUsed, want);
-                    tagUsed += want;
-                } else if (std::fread(data + filled, 1, want, file.get()) != want) {
-                    return fail(kStatusFileError);  // the PC file is shorter than it was
-                }
-                filled += want;
-                remaining -= want;
-            }
+            // The new tag first, then the audio from the first frame on.
+            const auto part = static_cast<std::uint32_t>(std::min<std::uint64_t>(kCardSectorBytes, source.Remaining()));
+            if (part > 0 && source.Read(data, part) != kStatusOk)
+                return fail(kStatusFileError);  // the PC file is shorter than it was
             BuildCardSpare(data, logical, units[p].spare);
         }
         // AllocateBlock left the cursor on the cluster's block.
@@ -201,36 +147,35 @@ std::uint32_t FatVolume::DownloadFileNandCard(const char* path)
             card.EndWrite() != kTransportOk)
             return fail(kStatusUsbError);
 
-        if (Engine.CancelRequested) {
+        if (source.PieceStored()) {
             cancelled = true;
             break;
         }
-        NotifyProgress(kProgressStep, static_cast<std::int32_t>(clusterBytes));
         if (k + 1 < clusters) {
             std::uint32_t next = 0;
-            if (std::uint32_t status = takeCluster(next); status != kStatusOk)
+            if (EngineStatus status = takeCluster(next); status != kStatusOk)
                 return fail(status);
             SetFatEntry(cluster, next);
             cluster = next;
         }
     }
-    file.reset();
+    source.Close();
     ProgressEnd();
     if (cancelled) {
         // Nothing of the file reached the FAT or root on the card: forgetting it leaves the card as it was.
         snapshot.Restore();
         return kStatusOk;
     }
-    if (std::uint32_t status = FlushNandSystemArea(); status != kStatusOk) {
+    if (EngineStatus status = FlushNandSystemArea(false); status != kStatusOk) {
         snapshot.Restore();
         return status;
     }
     return kStatusOk;
 }
 
-std::uint32_t FatVolume::UploadFile(std::uint16_t recordId, const char* path)
+EngineStatus FatVolume::UploadFile(std::uint16_t recordId, const char* path)
 {
-    if (!IsMounted() || sectorCard)
+    if (!IsMounted() || sectorCard_)
         return kStatusNoStorage;
     Engine.CancelRequested = 0;
     int index = FindRecord(recordId);
@@ -249,14 +194,13 @@ std::uint32_t FatVolume::UploadFile(std::uint16_t recordId, const char* path)
     ScopedPipes bracket(PlayerPipes);
     if (RefreshSpareRecords() != kStatusOk)
         return kStatusUsbError;
-    FilePtr file(std::fopen(path, "wb"));
-    if (!file) {
+    PcSink sink;
+    if (sink.Create(path) != kStatusOk) {
         ProgressEnd();
         return kStatusFileError;
     }
-    auto fail = [&](std::uint32_t status) {
-        file.reset();
-        DeleteFileA(path);
+    auto fail = [&](EngineStatus status) {
+        sink.Discard();
         ProgressEnd();
         return status;
     };
@@ -274,7 +218,7 @@ std::uint32_t FatVolume::UploadFile(std::uint16_t recordId, const char* path)
             if (card.ReadBlock({block.get(), clusterBytes}) != kTransportOk)
                 return fail(kStatusUsbError);
             std::uint32_t part = std::min(remaining, clusterBytes);
-            if (std::fwrite(block.get(), 1, part, file.get()) != part)
+            if (!sink.Write(block.get(), part))
                 return fail(kStatusFileError);
             remaining -= part;
             if (remaining == 0)
@@ -294,17 +238,17 @@ std::uint32_t FatVolume::UploadFile(std::uint16_t recordId, const char* path)
     }
     if (cancelled)
         return fail(kStatusOk);
-    if (std::fclose(file.release()) != 0)
+    if (sink.Finish() != kStatusOk)
         return fail(kStatusFileError);
     ProgressEnd();
     return kStatusOk;
 }
 
-std::uint32_t FatVolume::DeleteFile(std::uint16_t recordId)
+EngineStatus FatVolume::DeleteFile(std::uint16_t recordId)
 {
-    if (writeProtected)
+    if (writeProtected_)
         return kStatusWriteProtected;
-    if (!IsMounted() || sectorCard)
+    if (!IsMounted() || sectorCard_)
         return kStatusNoStorage;
     Engine.CancelRequested = 0;
     int index = FindRecord(recordId);
@@ -345,18 +289,18 @@ std::uint32_t FatVolume::DeleteFile(std::uint16_t recordId)
     }
     ProgressEnd();
     RemoveEntrySet(EntrySetStart(RootSlotsPtr(), static_cast<std::uint32_t>(index)), static_cast<std::uint32_t>(index));
-    if (std::uint32_t status = FlushNandSystemArea(); status != kStatusOk) {
+    if (EngineStatus status = FlushNandSystemArea(false); status != kStatusOk) {
         snapshot.Restore();
         return status;
     }
     return kStatusOk;
 }
 
-std::uint32_t FatVolume::Rename(std::uint16_t recordId, const char* newName)
+EngineStatus FatVolume::Rename(std::uint16_t recordId, const char* newName)
 {
-    if (writeProtected)
+    if (writeProtected_)
         return kStatusWriteProtected;
-    if (!IsMounted() || sectorCard)
+    if (!IsMounted() || sectorCard_)
         return kStatusNoStorage;
     int index = FindRecord(recordId);
     if (index < 0)
@@ -369,7 +313,7 @@ std::uint32_t FatVolume::Rename(std::uint16_t recordId, const char* newName)
     ScopedPipes bracket(PlayerPipes);
     if (RefreshSpareRecords() != kStatusOk)
         return kStatusUsbError;
-    rootBackup = root;
+    rootBackup_ = root_;
     RemoveEntrySet(start, static_cast<std::uint32_t>(index));
     const char* name = NamePart(newName);
     std::uint32_t n = CountLongNameEntries(name);
@@ -378,32 +322,32 @@ std::uint32_t FatVolume::Rename(std::uint16_t recordId, const char* newName)
     if (slot < 0 || MakeShortName(name, shortText, sizeof shortText, RootSlotsPtr(), kCardRootSlots) != 0 ||
         BuildRenamedEntrySet(static_cast<std::uint32_t>(slot), n, name, shortText, old, RootSlotsPtr(),
                              kCardRootSlots) != 0) {
-        root = rootBackup;
+        root_ = rootBackup_;
         return kStatusFolderError;
     }
-    if (std::uint32_t status = FlushNandSystemArea(); status != kStatusOk) {
-        root = rootBackup;
+    if (EngineStatus status = FlushNandSystemArea(false); status != kStatusOk) {
+        root_ = rootBackup_;
         return status;
     }
     return kStatusOk;
 }
 
-std::uint32_t FatVolume::SetPlayIndex(std::uint16_t recordId, std::uint32_t newIndex)
+EngineStatus FatVolume::SetPlayIndex(std::uint16_t recordId, std::uint32_t newIndex)
 {
-    if (writeProtected)
+    if (writeProtected_)
         return kStatusWriteProtected;
-    if (!IsMounted() || sectorCard)
+    if (!IsMounted() || sectorCard_)
         return kStatusNoStorage;
-    rootBackup = root;
+    rootBackup_ = root_;
     if (!MoveEntrySetToIndex(RootSlotsPtr(), kCardRootSlots, recordId, newIndex))
         return kStatusFileError;
 
     ScopedPipes bracket(PlayerPipes);
-    std::uint32_t status = RefreshSpareRecords();
+    EngineStatus status = RefreshSpareRecords();
     if (status == kStatusOk)
-        status = FlushNandSystemArea();
+        status = FlushNandSystemArea(false);
     if (status != kStatusOk)
-        root = rootBackup;
+        root_ = rootBackup_;
     return status;
 }
 

@@ -61,7 +61,7 @@ void BuildNandBootSector(std::uint8_t* boot, std::uint32_t sectorsPerBlock, std:
 
 std::uint32_t FatVolume::LogicalBlockOf(std::uint32_t cluster) const
 {
-    return LogicalBlockOfCluster(cluster, dataStartSector, card.sectorsPerBlock);
+    return LogicalBlockOfCluster(cluster, dataStartSector_, card.sectorsPerBlock);
 }
 
 std::uint32_t FatVolume::NandLocation(std::uint32_t logicalSector) const
@@ -73,7 +73,7 @@ std::uint32_t FatVolume::NandLocation(std::uint32_t logicalSector) const
     return systemBlockAddress_[n] + ((logicalSector % s) << 8);
 }
 
-std::uint32_t FatVolume::RefreshSpareRecords()
+EngineStatus FatVolume::RefreshSpareRecords()
 {
     if (!spareRecordsStale_)
         return kStatusOk;
@@ -89,7 +89,7 @@ int FatVolume::SeekSystemBlock(std::uint32_t n)
     return FindCardBlock(card, n, ZoneEndRow(card, 0));
 }
 
-std::uint32_t FatVolume::MountNandCard()
+EngineStatus FatVolume::MountNandCard()
 {
     ReleaseVolume();
     if (!card.present)
@@ -101,7 +101,7 @@ std::uint32_t FatVolume::MountNandCard()
         return kStatusOk;
     }
     // A card that does not mount stays marked present (the chip is there) but holds no volume.
-    auto fail = [this](std::uint32_t status) {
+    auto fail = [this](EngineStatus status) {
         ReleaseVolume();
         return status;
     };
@@ -109,11 +109,11 @@ std::uint32_t FatVolume::MountNandCard()
     if (card.LoadSpareTable() != kTransportOk)
         return fail(kStatusUsbError);
     const std::uint32_t s = card.sectorsPerBlock;
-    dataStartSector = layout->dataStartSector;
-    heads = layout->heads;
-    sectorsPerTrack = layout->sectorsPerTrack;
-    const std::uint32_t systemBlocks = dataStartSector / s;
-    if (s == 0 || dataStartSector % s != 0 || systemBlocks < 2 || systemBlocks > systemBlockAddress_.size())
+    dataStartSector_ = layout->dataStartSector;
+    boot_.heads = layout->heads;
+    boot_.sectorsPerTrack = layout->sectorsPerTrack;
+    const std::uint32_t systemBlocks = dataStartSector_ / s;
+    if (s == 0 || dataStartSector_ % s != 0 || systemBlocks < 2 || systemBlocks > systemBlockAddress_.size())
         return fail(kStatusPartitionError);
 
     UsbTransferUnit page{};
@@ -139,22 +139,23 @@ std::uint32_t FatVolume::MountNandCard()
     // Master boot record: logical block 0 after the information structure.
     if (FindCardBlock(card, 0, card.rowCount) != kCardBlockFound)
         return fail(kStatusMbrError);
-    mbrLocation = card.GetAddress();
+    mbrLocation_ = card.GetAddress();
     systemBlockAddress_.fill(0);
-    systemBlockAddress_[0] = mbrLocation;
+    systemBlockAddress_[0] = mbrLocation_;
     if (card.ReadPage(page.data, page.spare) != kTransportOk)
         return fail(kStatusUsbError);
-    if (ParseCardMbr(page.data, partition) != kStatusOk)
+    if (ParseCardMbr(page.data, partition_) != kStatusOk)
         return fail(kStatusMbrError);
     std::uint64_t chsStart =
-        (std::uint64_t{partition.chs[2]} * heads + partition.chs[0]) * sectorsPerTrack + partition.chs[1];
+        (std::uint64_t{partition_.chs[2]} * boot_.heads + partition_.chs[0]) * boot_.sectorsPerTrack +
+        partition_.chs[1];
     // The boot sector must lie in logical block 1, where it is searched and rewritten.
-    if (chsStart != std::uint64_t{partition.start} + 1 || partition.start / s != 1)
+    if (chsStart != std::uint64_t{partition_.start} + 1 || partition_.start / s != 1)
         return fail(kStatusMbrError);
 
     // Logical blocks 1 .. D/S - 1 hold the rest of the system area.
     std::unique_ptr<std::uint8_t[]> area(new (std::nothrow)
-                                             std::uint8_t[std::size_t{dataStartSector} * kCardSectorBytes]);
+                                             std::uint8_t[std::size_t{dataStartSector_} * kCardSectorBytes]);
     if (!area)
         return fail(kStatusStorageFull);
     for (std::uint32_t n = 1; n < systemBlocks; ++n) {
@@ -166,57 +167,57 @@ std::uint32_t FatVolume::MountNandCard()
             return fail(kStatusUsbError);
     }
 
-    const std::uint8_t* boot = area.get() + std::size_t{partition.start} * kCardSectorBytes;
+    const std::uint8_t* boot = area.get() + std::size_t{partition_.start} * kCardSectorBytes;
     CardBootFields f;
-    if (boot[0] != 0xE9 || ParseCardBootSector(boot, partition.sectors, f) != kStatusOk)
+    if (boot[0] != 0xE9 || ParseCardBootSector(boot, partition_.sectors, f) != kStatusOk)
         return fail(kStatusPartitionError);
     // The block map puts cluster 2 at sector D: the volume must be laid out so (one cluster per erase
     // block, the FATs right after the boot sector, a root of 256 entries ending at D).
-    std::uint32_t rootStart = partition.start + 1 + 2u * f.sectorsPerFat;
+    std::uint32_t rootStart = partition_.start + 1 + 2u * f.sectorsPerFat;
     if (f.sectorsPerCluster != s || f.reservedSectors != 1 || f.rootEntries != kCardRootSlots ||
-        rootStart + kNandRootSectors != dataStartSector)
+        rootStart + kNandRootSectors != dataStartSector_)
         return fail(kStatusPartitionError);
 
-    std::memcpy(bootSector.data(), boot, kCardSectorBytes);
-    sectorsPerFat = f.sectorsPerFat;
-    sectorsPerTrack = f.sectorsPerTrack;
-    heads = f.heads;
-    reservedSectors = f.reservedSectors;
-    rootEntries = f.rootEntries;
-    totalSectors = f.totalSectors;
-    clusterCount = f.clusterCount;
-    fatType = f.fatType;
+    std::memcpy(bootSector_.data(), boot, kCardSectorBytes);
+    boot_.sectorsPerFat = f.sectorsPerFat;
+    boot_.sectorsPerTrack = f.sectorsPerTrack;
+    boot_.heads = f.heads;
+    boot_.reservedSectors = f.reservedSectors;
+    boot_.rootEntries = f.rootEntries;
+    boot_.totalSectors = f.totalSectors;
+    boot_.clusterCount = f.clusterCount;
+    boot_.fatType = f.fatType;
 
-    fatBytes = std::size_t{sectorsPerFat} * kCardSectorBytes;
-    fat.reset(new (std::nothrow) std::uint8_t[fatBytes]);
-    if (!fat)
+    fatBytes_ = std::size_t{boot_.sectorsPerFat} * kCardSectorBytes;
+    fat_.reset(new (std::nothrow) std::uint8_t[fatBytes_]);
+    if (!fat_)
         return fail(kStatusStorageFull);
-    std::memcpy(fat.get(), area.get() + std::size_t{partition.start + 1} * kCardSectorBytes, fatBytes);
-    root.fill(0);
-    std::memcpy(root.data(), area.get() + std::size_t{rootStart} * kCardSectorBytes, kNandRootBytes);
-    rootShadow = root;
+    std::memcpy(fat_.get(), area.get() + std::size_t{partition_.start + 1} * kCardSectorBytes, fatBytes_);
+    root_.fill(0);
+    std::memcpy(root_.data(), area.get() + std::size_t{rootStart} * kCardSectorBytes, kNandRootBytes);
+    rootShadow_ = root_;
 
-    bootLocation = NandLocation(partition.start);
-    fat1Location = NandLocation(partition.start + 1);
-    fat2Location = NandLocation(partition.start + 1 + sectorsPerFat);
-    rootLocation = NandLocation(rootStart);
-    rootLogicalBlock = (dataStartSector - 1) / s;
-    dataLocation = NandLocation(dataStartSector - 1) + (1u << 8);
-    walkCount = walkReturned = walkIndex = 0;
+    bootLocation_ = NandLocation(partition_.start);
+    fat1Location_ = NandLocation(partition_.start + 1);
+    fat2Location_ = NandLocation(partition_.start + 1 + boot_.sectorsPerFat);
+    rootLocation_ = NandLocation(rootStart);
+    rootLogicalBlock_ = (dataStartSector_ - 1) / s;
+    dataLocation_ = NandLocation(dataStartSector_ - 1) + (1u << 8);
+    walkCount_ = walkReturned_ = walkIndex_ = 0;
     card.present = 1;
     return kStatusOk;
 }
 
 int FatVolume::AllocateBlock(std::uint32_t cluster)
 {
-    if (!IsMounted() || sectorCard || cluster < 2 || cluster > MaxCluster())
+    if (!IsMounted() || sectorCard_ || cluster < 2 || cluster > MaxCluster())
         return kCardBlockNone;
     return AllocateCardBlock(card, LogicalBlockOf(cluster));
 }
 
 int FatVolume::SeekCluster(std::uint32_t cluster)
 {
-    if (!IsMounted() || sectorCard || cluster < 2 || cluster > MaxCluster())
+    if (!IsMounted() || sectorCard_ || cluster < 2 || cluster > MaxCluster())
         return kCardBlockNone;
     return SeekLogicalBlock(card, LogicalBlockOf(cluster)) == kCardBlockFound ? 0 : kCardBlockNone;
 }
@@ -226,34 +227,13 @@ bool FatVolume::AdvanceToGoodBlock()
     return engine::AdvanceToGoodBlock(card);
 }
 
-std::int32_t FatVolume::CountFreeClustersNandCard(std::uint32_t& freeCount)
+EngineStatus FatVolume::FlushNandSystemArea(bool rootFirst)
 {
-    if (!IsMounted())
-        return -1;
-    freeCount = FreeClusters();
-    return 0;
-}
-
-std::uint32_t FatVolume::FindFreeClusterNandCard()
-{
-    if (!IsMounted())
-        return 0;
-    for (std::uint32_t c = 2; c <= MaxCluster(); ++c) {
-        if (GetFatEntry(c) == 0) {
-            SetFatEntry(c, EndOfChainMark(fatType));
-            return c;
-        }
-    }
-    return 0;
-}
-
-std::uint32_t FatVolume::FlushNandSystemArea(bool rootFirst)
-{
-    if (!IsMounted() || sectorCard)
+    if (!IsMounted() || sectorCard_)
         return kStatusNoStorage;
     const std::uint32_t s = card.sectorsPerBlock;
-    const std::uint32_t systemBlocks = dataStartSector / s;
-    const std::size_t areaBytes = std::size_t{dataStartSector} * kCardSectorBytes;
+    const std::uint32_t systemBlocks = dataStartSector_ / s;
+    const std::size_t areaBytes = std::size_t{dataStartSector_} * kCardSectorBytes;
     std::unique_ptr<std::uint8_t[]> area(new (std::nothrow) std::uint8_t[areaBytes]);
     std::unique_ptr<UsbTransferUnit[]> units(new (std::nothrow) UsbTransferUnit[s]);
     if (!area || !units)
@@ -268,14 +248,15 @@ std::uint32_t FatVolume::FlushNandSystemArea(bool rootFirst)
         return kStatusUsbError;
 
     // The sectors before the boot sector read as erased.
-    std::memset(area.get(), 0xFF, std::size_t{partition.start + 1} * kCardSectorBytes);
-    std::uint8_t* boot = area.get() + std::size_t{partition.start} * kCardSectorBytes;
+    std::memset(area.get(), 0xFF, std::size_t{partition_.start + 1} * kCardSectorBytes);
+    std::uint8_t* boot = area.get() + std::size_t{partition_.start} * kCardSectorBytes;
     // The volume's own size: a boot sector never claims more than the volume that was mounted.
-    BuildNandBootSector(boot, s, partition.start, totalSectors, sectorsPerFat, sectorsPerTrack, heads, fatType);
+    BuildNandBootSector(boot, s, partition_.start, boot_.totalSectors, boot_.sectorsPerFat, boot_.sectorsPerTrack,
+                        boot_.heads, boot_.fatType);
     std::uint8_t* fat1 = boot + kCardSectorBytes;
-    std::memcpy(fat1, fat.get(), fatBytes);
-    std::memcpy(fat1 + fatBytes, fat.get(), fatBytes);
-    std::memcpy(fat1 + 2 * fatBytes, root.data(), kNandRootBytes);
+    std::memcpy(fat1, fat_.get(), fatBytes_);
+    std::memcpy(fat1 + fatBytes_, fat_.get(), fatBytes_);
+    std::memcpy(fat1 + 2 * fatBytes_, root_.data(), kNandRootBytes);
 
     // Each block's new copy is written before its old copy is erased, into an erased block after the old
     // one: until the old copies go, a mount still finds the old system area whole (the first copy found
@@ -342,14 +323,14 @@ std::uint32_t FatVolume::FlushNandSystemArea(bool rootFirst)
             card.AdvanceBlock();
         }
     }
-    std::uint32_t rootStart = partition.start + 1 + 2u * sectorsPerFat;
-    bootLocation = NandLocation(partition.start);
-    fat1Location = NandLocation(partition.start + 1);
-    fat2Location = NandLocation(partition.start + 1 + sectorsPerFat);
-    rootLocation = NandLocation(rootStart);
-    dataLocation = NandLocation(dataStartSector - 1) + (1u << 8);
-    std::memcpy(bootSector.data(), boot, kCardSectorBytes);
-    rootShadow = root;
+    std::uint32_t rootStart = partition_.start + 1 + 2u * boot_.sectorsPerFat;
+    bootLocation_ = NandLocation(partition_.start);
+    fat1Location_ = NandLocation(partition_.start + 1);
+    fat2Location_ = NandLocation(partition_.start + 1 + boot_.sectorsPerFat);
+    rootLocation_ = NandLocation(rootStart);
+    dataLocation_ = NandLocation(dataStartSector_ - 1) + (1u << 8);
+    std::memcpy(bootSector_.data(), boot, kCardSectorBytes);
+    rootShadow_ = root_;
     return kStatusOk;
 }
 
@@ -386,7 +367,7 @@ const NandPartitionRow* LookupNandPartition(std::uint32_t rows)
 
 // Puts the cursor on the first good block from the cursor on inside zone 0 (where the mount looks for
 // the system area) and erases it; blocks that fail to erase are retired and passed over.
-std::uint32_t TakeGoodBlock(NandChip& card)
+EngineStatus TakeGoodBlock(NandChip& card)
 {
     card.sector = static_cast<std::uint8_t>(card.sector - card.sector % card.sectorsPerBlock);
     const std::uint32_t zoneEnd = ZoneEndRow(card, 0);
@@ -405,52 +386,52 @@ std::uint32_t TakeGoodBlock(NandChip& card)
 }
 
 // Writes one page at the cursor: the data with the spare record of logical block `logical`.
-std::uint32_t WriteSystemPage(NandChip& card, const std::uint8_t* data, std::uint32_t logical)
+EngineStatus WriteSystemPage(NandChip& card, const std::uint8_t* data, std::uint32_t logical)
 {
     std::uint8_t spare[kUnitSpareBytes];
     BuildCardSpare(data, logical, spare);
     return card.WritePage({data, kCardSectorBytes}, spare) == kTransportOk ? kStatusOk : kStatusUsbError;
 }
 
+}  // namespace
+
 // From the page written last to the next one, and writes it. At the end of a block the system area
 // goes on in the next good block (erased first) as the next logical block.
-std::uint32_t WriteFollowingPage(FatVolume& volume, const std::uint8_t* data)
+EngineStatus FatVolume::WriteFollowingPage(const std::uint8_t* data)
 {
-    NandChip& card = volume.card;
     const std::uint32_t s = card.sectorsPerBlock;
     if (card.sector % s != s - 1) {
         ++card.sector;
     } else {
         card.sector = static_cast<std::uint8_t>(card.sector - (s - 1));
         card.AdvanceBlock();
-        if (std::uint32_t status = TakeGoodBlock(card); status != kStatusOk)
+        if (EngineStatus status = TakeGoodBlock(card); status != kStatusOk)
             return status;
-        ++volume.blockNumber;
+        ++blockNumber_;
     }
-    return WriteSystemPage(card, data, volume.blockNumber);
+    return WriteSystemPage(card, data, blockNumber_);
 }
 
-}  // namespace
-
-std::uint32_t FatVolume::FormatNandTables()
+EngineStatus FatVolume::FormatNandTables()
 {
     const NandPartitionRow* row = LookupNandPartition(card.rowCount);
     std::optional<CardLayout> layout = LookupCardLayout(card.rowCount);
     if (!row || !layout || card.sectorsPerBlock == 0)
         return kStatusNoStorage;
-    sectorCard = false;
-    dataStartSector = layout->dataStartSector;
-    heads = layout->heads;
-    sectorsPerTrack = layout->sectorsPerTrack;
+    sectorCard_ = false;
+    dataStartSector_ = layout->dataStartSector;
+    boot_.heads = layout->heads;
+    boot_.sectorsPerTrack = layout->sectorsPerTrack;
     const std::uint8_t chs[7] = {row->startHead,     row->startSector,    0, row->type, row->endHead,
                                  row->endSectorByte, row->endCylinderByte};
-    std::memcpy(partition.chs, chs, sizeof chs);
-    partition.start = sectorsPerTrack * row->startHead + row->startSector - 1;
+    std::memcpy(partition_.chs, chs, sizeof chs);
+    partition_.start = boot_.sectorsPerTrack * row->startHead + row->startSector - 1;
     const std::uint32_t endCylinder = row->endCylinderByte + (row->endSectorByte & 0xC0) * 4u;
-    partition.sectors =
-        ((endCylinder * heads + row->endHead) * sectorsPerTrack + (row->endSectorByte & 63)) - partition.start;
-    sectorsPerFat = row->fatSectors;
-    fatType = row->fatType;
+    partition_.sectors =
+        ((endCylinder * boot_.heads + row->endHead) * boot_.sectorsPerTrack + (row->endSectorByte & 63)) -
+        partition_.start;
+    boot_.sectorsPerFat = row->fatSectors;
+    boot_.fatType = row->fatType;
 
     // Block 0 is always retired.
     card.Rewind();
@@ -460,7 +441,7 @@ std::uint32_t FatVolume::FormatNandTables()
 
     // The information structure, twice in its page, in the first two pages of the next good block.
     card.AdvanceBlock();
-    if (std::uint32_t taken = TakeGoodBlock(card); taken != kStatusOk)
+    if (EngineStatus taken = TakeGoodBlock(card); taken != kStatusOk)
         return taken;
     std::uint8_t page[kCardSectorBytes] = {};
     std::memcpy(page, kCardInformationStructure, sizeof kCardInformationStructure);
@@ -480,79 +461,79 @@ std::uint32_t FatVolume::FormatNandTables()
     // Logical block 0: the master boot record, then erased-looking sectors up to the partition.
     card.sector = static_cast<std::uint8_t>(card.sector - 2);
     card.AdvanceBlock();
-    if (std::uint32_t taken = TakeGoodBlock(card); taken != kStatusOk)
+    if (EngineStatus taken = TakeGoodBlock(card); taken != kStatusOk)
         return taken;
-    mbrLocation = card.GetAddress();
-    blockNumber = 0;
+    mbrLocation_ = card.GetAddress();
+    blockNumber_ = 0;
     std::memset(page, 0, sizeof page);
     std::uint8_t* entry = page + 446;
     entry[0] = 0x80;
-    std::memcpy(entry + 1, partition.chs, sizeof partition.chs);
-    StoreLe32(entry + 8, partition.start);
-    StoreLe32(entry + 12, partition.sectors);
+    std::memcpy(entry + 1, partition_.chs, sizeof partition_.chs);
+    StoreLe32(entry + 8, partition_.start);
+    StoreLe32(entry + 12, partition_.sectors);
     page[510] = 0x55;
     page[511] = 0xAA;
-    if (std::uint32_t written = WriteSystemPage(card, page, blockNumber); written != kStatusOk)
+    if (EngineStatus written = WriteSystemPage(card, page, blockNumber_); written != kStatusOk)
         return written;
     std::memset(page, 0xFF, sizeof page);
-    for (std::uint32_t sector = 1; sector < partition.start; ++sector) {
-        if (std::uint32_t written = WriteFollowingPage(*this, page); written != kStatusOk)
+    for (std::uint32_t sector = 1; sector < partition_.start; ++sector) {
+        if (EngineStatus written = WriteFollowingPage(page); written != kStatusOk)
             return written;
     }
     return kStatusOk;
 }
 
-std::uint32_t FatVolume::FormatNandBootRecords()
+EngineStatus FatVolume::FormatNandBootRecords()
 {
     std::uint8_t boot[kCardSectorBytes];
-    BuildNandBootSector(boot, card.sectorsPerBlock, partition.start, partition.sectors, sectorsPerFat, sectorsPerTrack,
-                        heads, fatType);
-    if (std::uint32_t written = WriteFollowingPage(*this, boot); written != kStatusOk)
+    BuildNandBootSector(boot, card.sectorsPerBlock, partition_.start, partition_.sectors, boot_.sectorsPerFat,
+                        boot_.sectorsPerTrack, boot_.heads, boot_.fatType);
+    if (EngineStatus written = WriteFollowingPage(boot); written != kStatusOk)
         return written;
-    bootLocation = card.GetAddress();
-    std::memcpy(bootSector.data(), boot, sizeof boot);
+    bootLocation_ = card.GetAddress();
+    std::memcpy(bootSector_.data(), boot, sizeof boot);
     return kStatusOk;
 }
 
-std::uint32_t FatVolume::FormatNandFatAndRoot()
+EngineStatus FatVolume::FormatNandFatAndRoot()
 {
-    const std::size_t bytes = std::size_t{sectorsPerFat} * kCardSectorBytes;
+    const std::size_t bytes = std::size_t{boot_.sectorsPerFat} * kCardSectorBytes;
     std::unique_ptr<std::uint8_t[]> table(new (std::nothrow) std::uint8_t[bytes]());
     if (!table)
         return kStatusStorageFull;
     table[0] = 0xF8;
     table[1] = table[2] = 0xFF;
-    if (fatType == 16)
+    if (boot_.fatType == 16)
         table[3] = 0xFF;
-    fat = std::move(table);
-    fatShadow.reset();
-    fatBytes = bytes;
+    fat_ = std::move(table);
+    fatShadow_.reset();
+    fatBytes_ = bytes;
 
     for (std::uint32_t copy = 0; copy < 2; ++copy) {
-        for (std::uint32_t i = 0; i < sectorsPerFat; ++i) {
-            if (std::uint32_t written = WriteFollowingPage(*this, fat.get() + std::size_t{i} * kCardSectorBytes);
+        for (std::uint32_t i = 0; i < boot_.sectorsPerFat; ++i) {
+            if (EngineStatus written = WriteFollowingPage(fat_.get() + std::size_t{i} * kCardSectorBytes);
                 written != kStatusOk)
                 return written;
             if (i == 0)
-                (copy == 0 ? fat1Location : fat2Location) = card.GetAddress();
+                (copy == 0 ? fat1Location_ : fat2Location_) = card.GetAddress();
         }
     }
-    root.fill(0);
-    rootShadow.fill(0);
+    root_.fill(0);
+    rootShadow_.fill(0);
     const std::uint8_t zero[kCardSectorBytes] = {};
     for (std::uint32_t i = 0; i < kCardRootSlots * 32 / kCardSectorBytes; ++i) {
-        if (std::uint32_t written = WriteFollowingPage(*this, zero); written != kStatusOk)
+        if (EngineStatus written = WriteFollowingPage(zero); written != kStatusOk)
             return written;
         if (i == 0)
-            rootLocation = card.GetAddress();
+            rootLocation_ = card.GetAddress();
     }
-    rootLogicalBlock = blockNumber;
-    dataLocation = card.GetAddress() + (1u << 8);
-    reservedSectors = 1;
-    rootEntries = static_cast<std::uint16_t>(kCardRootSlots);
-    totalSectors = partition.sectors;
-    const std::uint32_t system = 1 + 2u * sectorsPerFat + kCardRootSlots / 16;
-    clusterCount = totalSectors > system ? (totalSectors - system) / card.sectorsPerBlock : 0;
+    rootLogicalBlock_ = blockNumber_;
+    dataLocation_ = card.GetAddress() + (1u << 8);
+    boot_.reservedSectors = 1;
+    boot_.rootEntries = static_cast<std::uint16_t>(kCardRootSlots);
+    boot_.totalSectors = partition_.sectors;
+    const std::uint32_t system = 1 + 2u * boot_.sectorsPerFat + kCardRootSlots / 16;
+    boot_.clusterCount = boot_.totalSectors > system ? (boot_.totalSectors - system) / card.sectorsPerBlock : 0;
     return kStatusOk;
 }
 

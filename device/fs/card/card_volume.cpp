@@ -12,7 +12,7 @@ namespace engine {
 
 FatVolume CardVolume;
 
-std::uint32_t ParseCardMbr(const std::uint8_t* sector, CardPartition& out)
+EngineStatus ParseCardMbr(const std::uint8_t* sector, CardPartition& out)
 {
     if (sector[510] != 0x55 || sector[511] != 0xAA)
         return kStatusMbrError;
@@ -23,7 +23,7 @@ std::uint32_t ParseCardMbr(const std::uint8_t* sector, CardPartition& out)
     return kStatusOk;
 }
 
-std::uint32_t ParseCardBootSector(const std::uint8_t* s, std::uint32_t partitionSectors, CardBootFields& out)
+EngineStatus ParseCardBootSector(const std::uint8_t* s, std::uint32_t partitionSectors, CardBootFields& out)
 {
     if (s[510] != 0x55 || s[511] != 0xAA)
         return kStatusPartitionError;
@@ -157,7 +157,7 @@ ChainStep ChainWalker::Advance()
     if (!visited_)
         return ChainStep::Broken;
     std::uint32_t next = 0;
-    const ChainStep step = FollowChain(volume_.GetFatEntry(cluster_), volume_.fatType, max_, next);
+    const ChainStep step = FollowChain(volume_.GetFatEntry(cluster_), volume_.FatType(), max_, next);
     if (step != ChainStep::Next)
         return step;
     if (!Mark(next))
@@ -195,6 +195,13 @@ EngineStatus ListChain(const FatVolume& volume, std::uint32_t first, std::uint32
 
 FatVolume::FatVolume() : card(CardChip) {}
 
+CardMedium& FatVolume::Medium()
+{
+    if (sectorCard_)
+        return sectorMedium_;
+    return nandMedium_;
+}
+
 FatVolume::~FatVolume() = default;
 
 void FatVolume::Unmount()
@@ -205,23 +212,23 @@ void FatVolume::Unmount()
 
 void FatVolume::ReleaseVolume()
 {
-    fat.reset();
-    fatShadow.reset();
-    fatBytes = 0;
-    root.fill(0);
-    rootShadow.fill(0);
-    walkCount = walkReturned = walkIndex = 0;
-    clusterCount = 0;
-    sectorCard = false;
+    fat_.reset();
+    fatShadow_.reset();
+    fatBytes_ = 0;
+    root_.fill(0);
+    rootShadow_.fill(0);
+    walkCount_ = walkReturned_ = walkIndex_ = 0;
+    boot_.clusterCount = 0;
+    sectorCard_ = false;
 }
 
 std::uint32_t FatVolume::MaxCluster() const
 {
-    std::uint32_t last = clusterCount + 1;
-    if (!sectorCard && card.sectorsPerBlock != 0) {
+    std::uint32_t last = boot_.clusterCount + 1;
+    if (!sectorCard_ && card.sectorsPerBlock != 0) {
         // The card's zones hold 1000 logical blocks each; cluster c lives in block c + D/S - 2.
         std::uint32_t zones = std::max<std::uint32_t>(1, card.rowCount / 128);
-        std::uint32_t systemBlocks = dataStartSector / card.sectorsPerBlock;
+        std::uint32_t systemBlocks = dataStartSector_ / card.sectorsPerBlock;
         std::uint32_t byZones = zones * 1000 + 1 >= systemBlocks ? zones * 1000 + 1 - systemBlocks : 0;
         last = std::min(last, byZones);
     }
@@ -230,25 +237,24 @@ std::uint32_t FatVolume::MaxCluster() const
 
 std::uint32_t FatVolume::RootSlots() const
 {
-    return sectorCard ? std::min<std::uint32_t>(rootEntries, kCardMaxRootEntries) : kCardRootSlots;
+    return sectorCard_ ? std::min<std::uint32_t>(boot_.rootEntries, kCardMaxRootEntries) : kCardRootSlots;
 }
 
-std::uint32_t FatVolume::SetFatEntry(std::uint32_t cluster, std::uint32_t value)
+void FatVolume::SetFatEntry(std::uint32_t cluster, std::uint32_t value)
 {
-    WriteFatEntry(fat.get(), fatBytes, fatType, cluster, value);
-    return kStatusOk;
+    WriteFatEntry(fat_.get(), fatBytes_, boot_.fatType, cluster, value);
 }
 
 std::uint32_t FatVolume::GetFatEntry(std::uint32_t cluster) const
 {
-    return ReadFatEntry(fat.get(), fatBytes, fatType, cluster);
+    return ReadFatEntry(fat_.get(), fatBytes_, boot_.fatType, cluster);
 }
 
 // ---- root walk ----
 
 std::int32_t FatVolume::WalkFrom(std::uint32_t first, DirRecord& record)
 {
-    const FatDirSlot* slots = reinterpret_cast<const FatDirSlot*>(root.data());
+    const FatDirSlot* slots = reinterpret_cast<const FatDirSlot*>(root_.data());
     for (std::uint32_t i = first; i < RootSlots(); ++i) {
         const FatDirSlot& slot = slots[i];
         if (slot.raw[0] == kSlotFree || slot.raw[0] == kSlotDeleted || slot.raw[11] == kAttrLongName)
@@ -259,8 +265,8 @@ std::int32_t FatVolume::WalkFrom(std::uint32_t first, DirRecord& record)
         WideToAnsi(wide, reinterpret_cast<char*>(record.name), sizeof record.name);
         const FatShortEntry& e = slot.entry;
         CopyEntryFieldsToRecord(e, record);
-        walkIndex = i;
-        ++walkReturned;
+        walkIndex_ = i;
+        ++walkReturned_;
         return 0;
     }
     return -1;
@@ -270,23 +276,23 @@ std::int32_t FatVolume::FindFirst(DirRecord& record)
 {
     if (!IsMounted())
         return -1;
-    const FatDirSlot* slots = reinterpret_cast<const FatDirSlot*>(root.data());
-    walkCount = 0;
-    walkReturned = 0;
+    const FatDirSlot* slots = reinterpret_cast<const FatDirSlot*>(root_.data());
+    walkCount_ = 0;
+    walkReturned_ = 0;
     for (std::uint32_t i = 0; i < RootSlots(); ++i) {
         if (slots[i].raw[0] != kSlotFree && slots[i].raw[11] != kAttrLongName)
-            ++walkCount;
+            ++walkCount_;
     }
-    if (walkCount == 0)
+    if (walkCount_ == 0)
         return -1;
     return WalkFrom(0, record);
 }
 
 std::int32_t FatVolume::FindNext(DirRecord& record)
 {
-    if (!IsMounted() || walkReturned >= walkCount)
+    if (!IsMounted() || walkReturned_ >= walkCount_)
         return -1;
-    return WalkFrom(walkIndex + 1, record);
+    return WalkFrom(walkIndex_ + 1, record);
 }
 
 // ---- MMC/SD card ----
@@ -304,7 +310,7 @@ int FatVolume::ReadSectors(std::uint32_t sector, std::uint8_t* buffer)
 
 int FatVolume::WriteSector(std::uint32_t sector, const std::uint8_t* buffer)
 {
-    if (sector >= cardSectors)
+    if (sector >= cardSectors_)
         return kTransportFailed;
     return PlayerPipes.CardWriteSector(sector, {buffer, kCardSectorBytes});
 }
@@ -312,7 +318,7 @@ int FatVolume::WriteSector(std::uint32_t sector, const std::uint8_t* buffer)
 int FatVolume::WriteSectors(std::uint32_t sector, const std::uint8_t* buffer)
 {
     std::uint32_t count = card.sectorsPerBlock;
-    if (count == 0 || std::uint64_t{sector} + count > cardSectors)
+    if (count == 0 || std::uint64_t{sector} + count > cardSectors_)
         return kTransportFailed;
     return PlayerPipes.CardWriteSectors(sector, {buffer, std::size_t{count} * kCardSectorBytes}, count);
 }
@@ -320,12 +326,12 @@ int FatVolume::WriteSectors(std::uint32_t sector, const std::uint8_t* buffer)
 int FatVolume::EraseSectors(std::uint32_t sector)
 {
     std::uint32_t count = card.sectorsPerBlock;
-    if (count == 0 || std::uint64_t{sector} + count > cardSectors)
+    if (count == 0 || std::uint64_t{sector} + count > cardSectors_)
         return kTransportFailed;
     return PlayerPipes.CardErase(sector);
 }
 
-std::uint32_t FatVolume::ReadMbr()
+EngineStatus FatVolume::ReadMbr()
 {
     std::uint8_t sector[kCardSectorBytes];
     if (ReadSector(0, sector) != kTransportOk)
@@ -335,79 +341,79 @@ std::uint32_t FatVolume::ReadMbr()
         return kStatusMbrError;
     // The sector card keeps the CHS values decoded: sector numbers without the cylinder's high bits.
     const std::uint8_t* e = sector + 446;
-    partition = p;
-    partition.chs[1] = e[2] & 63;
-    partition.chs[2] = static_cast<std::uint8_t>(LoadLe16(e + 2) >> 6);
-    partition.chs[5] = e[6] & 63;
-    partition.chs[6] = static_cast<std::uint8_t>(LoadLe16(e + 6) >> 6);
-    bootLocation = p.start;
-    mbrLocation = 0;
+    partition_ = p;
+    partition_.chs[1] = e[2] & 63;
+    partition_.chs[2] = static_cast<std::uint8_t>(LoadLe16(e + 2) >> 6);
+    partition_.chs[5] = e[6] & 63;
+    partition_.chs[6] = static_cast<std::uint8_t>(LoadLe16(e + 6) >> 6);
+    bootLocation_ = p.start;
+    mbrLocation_ = 0;
     return kStatusOk;
 }
 
-std::uint32_t FatVolume::ReadBootSector()
+EngineStatus FatVolume::ReadBootSector()
 {
-    if (ReadSector(bootLocation, bootSector.data()) != kTransportOk)
+    if (ReadSector(bootLocation_, bootSector_.data()) != kTransportOk)
         return kStatusUsbError;
     CardBootFields f;
-    if (ParseCardBootSector(bootSector.data(), partition.sectors, f) != kStatusOk)
+    if (ParseCardBootSector(bootSector_.data(), partition_.sectors, f) != kStatusOk)
         return kStatusPartitionError;
     card.sectorsPerBlock = f.sectorsPerCluster;
-    reservedSectors = f.reservedSectors;
-    rootEntries = f.rootEntries;
-    sectorsPerFat = f.sectorsPerFat;
-    sectorsPerTrack = f.sectorsPerTrack;
-    heads = f.heads;
-    fatType = f.fatType;
-    totalSectors = f.totalSectors;
-    clusterCount = f.clusterCount;
+    boot_.reservedSectors = f.reservedSectors;
+    boot_.rootEntries = f.rootEntries;
+    boot_.sectorsPerFat = f.sectorsPerFat;
+    boot_.sectorsPerTrack = f.sectorsPerTrack;
+    boot_.heads = f.heads;
+    boot_.fatType = f.fatType;
+    boot_.totalSectors = f.totalSectors;
+    boot_.clusterCount = f.clusterCount;
     return kStatusOk;
 }
 
-std::uint32_t FatVolume::LoadFat()
+EngineStatus FatVolume::LoadFat()
 {
-    fatBytes = std::size_t{sectorsPerFat} * kCardSectorBytes;
-    fat.reset(new (std::nothrow) std::uint8_t[fatBytes]);
-    fatShadow.reset(new (std::nothrow) std::uint8_t[fatBytes]);
-    if (!fat || !fatShadow) {
-        fat.reset();
-        fatShadow.reset();
-        fatBytes = 0;
+    fatBytes_ = std::size_t{boot_.sectorsPerFat} * kCardSectorBytes;
+    fat_.reset(new (std::nothrow) std::uint8_t[fatBytes_]);
+    fatShadow_.reset(new (std::nothrow) std::uint8_t[fatBytes_]);
+    if (!fat_ || !fatShadow_) {
+        fat_.reset();
+        fatShadow_.reset();
+        fatBytes_ = 0;
         return kStatusStorageFull;
     }
-    fat1Location = bootLocation + reservedSectors;
-    fat2Location = fat1Location + sectorsPerFat;
+    fat1Location_ = bootLocation_ + boot_.reservedSectors;
+    fat2Location_ = fat1Location_ + boot_.sectorsPerFat;
     shadowUnsure_ = false;
-    for (std::uint32_t i = 0; i < sectorsPerFat; ++i) {
-        std::uint8_t* at = fat.get() + std::size_t{i} * kCardSectorBytes;
-        if (ReadSector(fat1Location + i, at) != kTransportOk)
+    for (std::uint32_t i = 0; i < boot_.sectorsPerFat; ++i) {
+        std::uint8_t* at = fat_.get() + std::size_t{i} * kCardSectorBytes;
+        if (ReadSector(fat1Location_ + i, at) != kTransportOk)
             return kStatusUsbError;
-        std::memcpy(fatShadow.get() + std::size_t{i} * kCardSectorBytes, at, kCardSectorBytes);
+        std::memcpy(fatShadow_.get() + std::size_t{i} * kCardSectorBytes, at, kCardSectorBytes);
     }
     return kStatusOk;
 }
 
-std::uint32_t FatVolume::LoadRootDirectory()
+EngineStatus FatVolume::LoadRootDirectory()
 {
-    rootLocation = fat1Location + 2u * sectorsPerFat;
-    dataLocation = rootLocation + rootEntries / 16;
-    root.fill(0);
-    for (std::uint32_t j = 0; j < rootEntries / 16u; ++j) {
-        if (ReadSector(rootLocation + j, root.data() + std::size_t{j} * kCardSectorBytes) != kTransportOk)
+    rootLocation_ = fat1Location_ + 2u * boot_.sectorsPerFat;
+    dataLocation_ = rootLocation_ + boot_.rootEntries / 16;
+    root_.fill(0);
+    for (std::uint32_t j = 0; j < boot_.rootEntries / 16u; ++j) {
+        if (ReadSector(rootLocation_ + j, root_.data() + std::size_t{j} * kCardSectorBytes) != kTransportOk)
             return kStatusUsbError;
     }
-    rootShadow = root;
+    rootShadow_ = root_;
     return kStatusOk;
 }
 
-std::uint32_t FatVolume::Mount()
+EngineStatus FatVolume::Mount()
 {
     Unmount();
-    sectorCard = true;
-    std::uint32_t status = ReadMbr();
+    sectorCard_ = true;
+    EngineStatus status = ReadMbr();
     // A partition that does not lie on the card is refused before anything of it is read.
-    if (status == kStatusOk && cardSectors != 0 &&
-        (partition.start == 0 || std::uint64_t{partition.start} + partition.sectors > cardSectors))
+    if (status == kStatusOk && cardSectors_ != 0 &&
+        (partition_.start == 0 || std::uint64_t{partition_.start} + partition_.sectors > cardSectors_))
         status = kStatusPartitionError;
     if (status == kStatusOk)
         status = ReadBootSector();
@@ -423,11 +429,13 @@ std::uint32_t FatVolume::Mount()
     return kStatusOk;
 }
 
-std::uint32_t FatVolume::FindFreeClusterSectorCard()
+std::uint32_t FatVolume::FindFreeCluster()
 {
+    if (!IsMounted())
+        return 0;
     for (std::uint32_t c = 2; c <= MaxCluster(); ++c) {
         if (GetFatEntry(c) == 0) {
-            SetFatEntry(c, EndOfChainMark(fatType));
+            SetFatEntry(c, EndOfChainMark(boot_.fatType));
             return c;
         }
     }
@@ -444,39 +452,51 @@ std::uint32_t FatVolume::FreeClusters() const
     return n;
 }
 
-std::int32_t FatVolume::CountFreeClustersSectorCard(std::uint32_t& total, std::uint32_t& freeCount)
+bool FatVolume::CountFreeClusters(std::uint32_t& total, std::uint32_t& freeCount) const
 {
     if (!IsMounted())
-        return -1;
-    total = clusterCount;
+        return false;
+    total = boot_.clusterCount;
     freeCount = FreeClusters();
-    return 0;
+    return true;
 }
 
-std::uint32_t FatVolume::FlushFatSectorCard()
+EngineStatus FatVolume::FlushFatSectorCard(bool rootFirst)
 {
-    if (!IsMounted() || !sectorCard)
+    if (!IsMounted() || !sectorCard_)
         return kStatusNoStorage;
+    if (rootFirst && fatShadow_) {
+        // The root's sectors go with the FAT as the card holds it; the changed FAT follows.
+        std::unique_ptr<std::uint8_t[]> changed(new (std::nothrow) std::uint8_t[fatBytes_]);
+        if (changed) {
+            std::memcpy(changed.get(), fat_.get(), fatBytes_);
+            std::memcpy(fat_.get(), fatShadow_.get(), fatBytes_);
+            const EngineStatus status = FlushFatSectorCard(false);
+            std::memcpy(fat_.get(), changed.get(), fatBytes_);
+            if (status != kStatusOk)
+                return status;
+        }
+    }
     // After a flush that failed part-way the card may hold either copy of a sector (FAT1 written, FAT2
     // not), whatever the shadow says: everything is written again.
     const bool rewriteAll = shadowUnsure_;
     shadowUnsure_ = true;
-    for (std::uint32_t i = 0; i < sectorsPerFat; ++i) {
+    for (std::uint32_t i = 0; i < boot_.sectorsPerFat; ++i) {
         std::size_t at = std::size_t{i} * kCardSectorBytes;
-        if (!rewriteAll && std::memcmp(fat.get() + at, fatShadow.get() + at, kCardSectorBytes) == 0)
+        if (!rewriteAll && std::memcmp(fat_.get() + at, fatShadow_.get() + at, kCardSectorBytes) == 0)
             continue;
-        if (WriteSector(fat1Location + i, fat.get() + at) != kTransportOk ||
-            WriteSector(fat2Location + i, fat.get() + at) != kTransportOk)
+        if (WriteSector(fat1Location_ + i, fat_.get() + at) != kTransportOk ||
+            WriteSector(fat2Location_ + i, fat_.get() + at) != kTransportOk)
             return kStatusUsbError;
-        std::memcpy(fatShadow.get() + at, fat.get() + at, kCardSectorBytes);
+        std::memcpy(fatShadow_.get() + at, fat_.get() + at, kCardSectorBytes);
     }
-    for (std::uint32_t j = 0; j < rootEntries / 16u; ++j) {
+    for (std::uint32_t j = 0; j < boot_.rootEntries / 16u; ++j) {
         std::size_t at = std::size_t{j} * kCardSectorBytes;
-        if (!rewriteAll && std::memcmp(root.data() + at, rootShadow.data() + at, kCardSectorBytes) == 0)
+        if (!rewriteAll && std::memcmp(root_.data() + at, rootShadow_.data() + at, kCardSectorBytes) == 0)
             continue;
-        if (WriteSector(rootLocation + j, root.data() + at) != kTransportOk)
+        if (WriteSector(rootLocation_ + j, root_.data() + at) != kTransportOk)
             return kStatusUsbError;
-        std::memcpy(rootShadow.data() + at, root.data() + at, kCardSectorBytes);
+        std::memcpy(rootShadow_.data() + at, root_.data() + at, kCardSectorBytes);
     }
     shadowUnsure_ = false;
     return kStatusOk;

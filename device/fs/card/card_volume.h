@@ -8,6 +8,7 @@
 
 #include "device/flash/nand_chip.h"
 #include "device/transport/command_block.h"
+#include "device/fs/card/card_medium.h"
 #include "device/fs/dir_record.h"
 #include "device/fs/fat_entry.h"
 #include "device/fs/engine_status.h"
@@ -36,9 +37,9 @@ struct CardPartition {
     std::uint32_t sectors = 0;
 };
 
-// Reads partition entry 1 of sector 0. 0, or kStatusMbrError without the 0x55 0xAA signature. The CHS
+// Reads partition entry 1 of sector 0. kStatusOk, or kStatusMbrError without the 0x55 0xAA signature. The CHS
 // bytes are kept as they stand.
-std::uint32_t ParseCardMbr(const std::uint8_t* sector, CardPartition& out);
+EngineStatus ParseCardMbr(const std::uint8_t* sector, CardPartition& out);
 
 // What a mount takes from a boot sector.
 struct CardBootFields {
@@ -57,8 +58,8 @@ struct CardBootFields {
 // Checks and reads a boot sector: signature, 512-byte sectors, two FATs, at least one reserved sector, a
 // FAT of at least one sector, a root of a multiple of 16 entries and at most 512, a non-zero cluster size,
 // a volume larger than its system area, and a FAT that indexes every cluster. The total comes from bytes
-// 19..20, else 32..35, else the partition's count. 0 or kStatusPartitionError.
-std::uint32_t ParseCardBootSector(const std::uint8_t* sector, std::uint32_t partitionSectors, CardBootFields& out);
+// 19..20, else 32..35, else the partition's count. kStatusOk or kStatusPartitionError.
+EngineStatus ParseCardBootSector(const std::uint8_t* sector, std::uint32_t partitionSectors, CardBootFields& out);
 
 // FAT entry n of a FAT buffer (12 bits masked on FAT12); 0xFFFFFFFF when the entry lies outside the buffer.
 std::uint32_t ReadFatEntry(const std::uint8_t* fat, std::size_t fatBytes, std::uint8_t fatType, std::uint32_t n);
@@ -89,48 +90,45 @@ public:
     FatVolume(const FatVolume&) = delete;
     FatVolume& operator=(const FatVolume&) = delete;
 
+    // Set before a mount: a write-protected card refuses every change; the sector card's size bounds
+    // every sector written (0 for a NAND-type card).
+    void SetWriteProtected(bool on) { writeProtected_ = on; }
+    bool WriteProtected() const { return writeProtected_; }
+    void SetCardSectors(std::uint32_t sectors) { cardSectors_ = sectors; }
+    // The card kind the volume works on: set by a mount, or before a format writes a sector card.
+    void SetSectorCard(bool on) { sectorCard_ = on; }
+    bool IsSectorCard() const { return sectorCard_; }
+    // The storage of the card kind in use.
+    CardMedium& Medium();
+
     // ---- NAND-type card (block translation) ----
-    // 0, kStatusUsbError (spare records unreadable), kStatusMbrError (no information structure or no
-    // valid master boot record), kStatusPartitionError (no valid boot sector or a layout the card's
+    // kStatusOk, kStatusUsbError (spare records unreadable), kStatusMbrError (no information structure or
+    // no valid master boot record), kStatusPartitionError (no valid boot sector or a layout the card's
     // blocks cannot hold). The card chip's present flag is cleared on any failure.
-    virtual std::uint32_t MountNandCard();
+    virtual EngineStatus MountNandCard();
     // Cursor on the erase block the cluster is to be written to: 0, -1 when the zone has no usable
     // block, -2 on a transfer failure.
     int AllocateBlock(std::uint32_t cluster);
     // Cursor on the erase block holding the cluster: 0, or -1 when its zone has none.
     int SeekCluster(std::uint32_t cluster);
-    // Writes boot sector, both FAT copies and the root directory back: 0, kStatusUsbError when a transfer
-    // or a needed block fails. New copies are written before the old ones are erased, so the card mounts
-    // whole whenever the rewrite is cut short. A block's new copy takes over when its old one is erased:
-    // from the boot sector on, so that clusters are taken before the root names them, or with
-    // `rootFirst` from the root back, so that the root lets go of clusters before they are freed.
-    std::uint32_t FlushNandSystemArea(bool rootFirst = false);
     bool AdvanceToGoodBlock();
-    // Zero FAT entries among the data clusters the card's zones can hold; -1 when not mounted.
-    std::int32_t CountFreeClustersNandCard(std::uint32_t& freeCount);
-    // First free cluster, marked end of chain; 0 when none is left.
-    std::uint32_t FindFreeClusterNandCard();
+    // The logical-block counter of the NAND-type card's format and cluster writes.
+    void SetBlockNumber(std::uint32_t n) { blockNumber_ = n; }
 
     // Formatting a NAND-type card whose blocks were erased, in this order: information structure and
     // master boot record, boot sector, both FATs and the root. Each step leaves the cursor on the page
-    // it wrote last; the logical-block counter (blockNumber) starts at 0. 0, kStatusUsbError (a
-    // transfer failed), kStatusNoStorage (a card size without a layout), kStatusInvalidCard (no good
-    // block left for the system area) or kStatusStorageFull (no memory).
-    std::uint32_t FormatNandTables();
-    std::uint32_t FormatNandBootRecords();
-    std::uint32_t FormatNandFatAndRoot();
+    // it wrote last; the logical-block counter starts at 0. kStatusOk, kStatusUsbError (a transfer
+    // failed), kStatusNoStorage (a card size without a layout), kStatusInvalidCard (no good block left
+    // for the system area) or kStatusStorageFull (no memory).
+    EngineStatus FormatNandTables();
+    EngineStatus FormatNandBootRecords();
+    EngineStatus FormatNandFatAndRoot();
 
     // ---- MMC/SD card ----
-    std::uint32_t Mount();
-    std::uint32_t ReadMbr();
-    std::uint32_t ReadBootSector();
-    std::uint32_t LoadFat();
-    std::uint32_t LoadRootDirectory();
-    std::uint32_t FindFreeClusterSectorCard();
-    // Writes the changed FAT and root sectors: 0, or kStatusUsbError (the next flush then writes every
-    // sector again, since the card may hold either copy of the one that failed).
-    std::uint32_t FlushFatSectorCard();
-    std::int32_t CountFreeClustersSectorCard(std::uint32_t& total, std::uint32_t& freeCount);
+    // kStatusOk, kStatusUsbError, kStatusMbrError, kStatusPartitionError or kStatusStorageFull.
+    EngineStatus Mount();
+    // Reads the root directory's sectors again: kStatusOk or kStatusUsbError.
+    EngineStatus LoadRootDirectory();
     int ReadSector(std::uint32_t sector, std::uint8_t* buffer);
     int ReadSectors(std::uint32_t sector, std::uint8_t* buffer);  // one cluster
     int WriteSector(std::uint32_t sector, const std::uint8_t* buffer);
@@ -138,66 +136,69 @@ public:
     int EraseSectors(std::uint32_t sector);
 
     // ---- both kinds ----
+    // Writes the FAT and the root back (see CardMedium::Flush).
+    EngineStatus Flush(bool rootFirst = false) { return Medium().Flush(rootFirst); }
+    // Data clusters and the free ones among them; false when nothing is mounted.
+    bool CountFreeClusters(std::uint32_t& total, std::uint32_t& freeCount) const;
+    // First free cluster, marked end of chain; 0 when none is left.
+    std::uint32_t FindFreeCluster();
     std::int32_t FindFirst(DirRecord& record);
     std::int32_t FindNext(DirRecord& record);
-    std::uint32_t SetFatEntry(std::uint32_t cluster, std::uint32_t value);
+    void SetFatEntry(std::uint32_t cluster, std::uint32_t value);
     std::uint32_t GetFatEntry(std::uint32_t cluster) const;
-    bool IsMounted() const { return card.present != 0 && fat != nullptr; }
+    bool IsMounted() const { return card.present != 0 && fat_ != nullptr; }
     // Highest data cluster of the volume (clusters run 2 .. MaxCluster()).
     std::uint32_t MaxCluster() const;
     // Clusters 2..MaxCluster whose FAT entry is 0.
     std::uint32_t FreeClusters() const;
     // Root slots the walks and the file operations use.
     std::uint32_t RootSlots() const;
-    FatDirSlot* RootSlotsPtr() { return reinterpret_cast<FatDirSlot*>(root.data()); }
+    FatDirSlot* RootSlotsPtr() { return reinterpret_cast<FatDirSlot*>(root_.data()); }
+    const std::array<std::uint8_t, kCardRootBufferBytes>& Root() const { return root_; }
+    std::uint8_t FatType() const { return boot_.fatType; }
+    std::uint32_t ClusterCount() const { return boot_.clusterCount; }
+    const CardPartition& Partition() const { return partition_; }
+    // First sector of the NAND-type card's data area (cluster 2).
+    std::uint32_t DataStartSector() const { return dataStartSector_; }
+    // First sector of the sector card's data area (cluster 2).
+    std::uint32_t DataLocation() const { return dataLocation_; }
+    // Root slot of the record the walk gave last.
+    std::uint32_t WalkIndex() const { return walkIndex_; }
     // Drops the volume and clears the card's present flag.
     void Unmount();
 
     // Reloads the card's spare records when an earlier operation failed a transfer: the host copy is
     // changed before erases and block writes are sent, so after a failure it may not match the card.
-    std::uint32_t RefreshSpareRecords();
+    EngineStatus RefreshSpareRecords();
     // Called by card operations whose transfer failed, so the next one reloads the spare records.
     void MarkSpareRecordsStale() { spareRecordsStale_ = true; }
 
     // ---- file operations in the root of a NAND-type card ----
-    std::uint32_t DownloadFileNandCard(const char* path);
-    std::uint32_t UploadFile(std::uint16_t recordId, const char* path);
-    std::uint32_t DeleteFile(std::uint16_t recordId);
-    std::uint32_t Rename(std::uint16_t recordId, const char* newName);
-    // Play order: the entry goes to that index among the root's entries. 0, 2 (no such entry or index,
-    // or no memory), 5, 8, or the status of the system-area rewrite (the root is then restored).
-    std::uint32_t SetPlayIndex(std::uint16_t recordId, std::uint32_t newIndex);
+    // kStatusOk (also when cancelled: nothing stays), kStatusWriteProtected, kStatusNoStorage,
+    // kStatusFolderError (no room or name in the root), kStatusFileError, kStatusStorageFull,
+    // kStatusUsbError.
+    EngineStatus DownloadFileNandCard(const char* path);
+    // kStatusOk, kStatusNoStorage, kStatusFileError (no such file, a chain that does not carry the size
+    // or comes back on itself, the PC file), kStatusStorageFull, kStatusUsbError.
+    EngineStatus UploadFile(std::uint16_t recordId, const char* path);
+    // kStatusOk, kStatusWriteProtected, kStatusNoStorage, kStatusFileError (no such file, a chain that
+    // comes back on itself), kStatusStorageFull, kStatusUsbError.
+    EngineStatus DeleteFile(std::uint16_t recordId);
+    // kStatusOk, kStatusWriteProtected, kStatusNoStorage, kStatusFileError, kStatusFolderError,
+    // kStatusUsbError.
+    EngineStatus Rename(std::uint16_t recordId, const char* newName);
+    // Play order: the entry goes to that index among the root's entries. kStatusOk, kStatusFileError (no
+    // such entry or index, or no memory), kStatusNoStorage, kStatusWriteProtected, or the status of the
+    // system-area rewrite (the root is then restored).
+    EngineStatus SetPlayIndex(std::uint16_t recordId, std::uint32_t newIndex);
 
-    NandChip& card;  // the card chip record; its present flag is the mounted flag
-    std::uint32_t dataStartSector = 0;
-    std::uint32_t heads = 0;
-    std::uint32_t sectorsPerTrack = 0;
-    CardPartition partition;
-    std::uint16_t sectorsPerFat = 0;
-    std::unique_ptr<std::uint8_t[]> fat;
-    std::size_t fatBytes = 0;
-    std::uint32_t mbrLocation = 0;
-    std::uint32_t bootLocation = 0;
-    std::uint32_t fat1Location = 0, fat2Location = 0, rootLocation = 0, dataLocation = 0;
-    std::uint8_t fatType = 0;
-    std::uint32_t rootLogicalBlock = 0;
-    std::uint32_t walkCount = 0, walkReturned = 0, walkIndex = 0;
-    std::unique_ptr<std::uint8_t[]> fatShadow;
-    std::array<std::uint8_t, kCardRootBufferBytes> rootShadow{};
-    std::uint32_t writeProtected = 0;
-    std::uint32_t blockNumber = 0;
-    std::uint32_t progressHandle = 0;
-    std::array<std::uint8_t, kCardRootBufferBytes> root{};
-    std::array<std::uint8_t, kCardRootBufferBytes> rootBackup{};
-    std::uint16_t reservedSectors = 0;
-    std::uint16_t rootEntries = 0;
-    std::uint32_t totalSectors = 0;
-    std::uint32_t cardSectors = 0;
-    std::uint32_t clusterCount = 0;
-    std::array<std::uint8_t, kCardSectorBytes> bootSector{};
-    bool sectorCard = false;  // the volume was mounted from an MMC/SD card
+    NandChip& card;  // the card chip record (not the volume's own state); its present flag is the mounted flag
 
 private:
+    friend class NandCardMedium;
+    friend class SectorCardMedium;
+    friend class VolumeSnapshot;
+
     void ReleaseVolume();  // drops the FAT and root, keeps the present flag
     std::int32_t WalkFrom(std::uint32_t first, DirRecord& record);
     int FindRecord(std::uint16_t recordId) const;
@@ -206,7 +207,46 @@ private:
     int SeekSystemBlock(std::uint32_t n);
     std::uint32_t NandLocation(std::uint32_t logicalSector) const;
     std::uint32_t LogicalBlockOf(std::uint32_t cluster) const;
+    // At the end of a block the system area goes on in the next good block; writes the page after the
+    // one written last.
+    EngineStatus WriteFollowingPage(const std::uint8_t* data);
 
+    // Writes boot sector, both FAT copies and the root directory back: kStatusOk, kStatusUsbError when a
+    // transfer or a needed block fails. New copies are written before the old ones are erased, so the
+    // card mounts whole whenever the rewrite is cut short. A block's new copy takes over when its old one
+    // is erased: from the boot sector on, so that clusters are taken before the root names them, or with
+    // `rootFirst` from the root back, so that the root lets go of clusters before they are freed.
+    EngineStatus FlushNandSystemArea(bool rootFirst);
+    // Writes the changed FAT and root sectors: kStatusOk, or kStatusUsbError (the next flush then writes
+    // every sector again, since the card may hold either copy of the one that failed). With `rootFirst`
+    // the root's sectors go first, with the FAT as the card holds it, so a cut between leaves lost
+    // clusters rather than an entry on free ones.
+    EngineStatus FlushFatSectorCard(bool rootFirst);
+    EngineStatus ReadMbr();
+    EngineStatus ReadBootSector();
+    EngineStatus LoadFat();
+
+    NandCardMedium nandMedium_{*this};
+    SectorCardMedium sectorMedium_{*this};
+    CardBootFields boot_;  // of the mounted volume
+    CardPartition partition_;
+    std::uint32_t dataStartSector_ = 0;
+    std::unique_ptr<std::uint8_t[]> fat_;
+    std::unique_ptr<std::uint8_t[]> fatShadow_;  // the sector card's FAT as last written
+    std::size_t fatBytes_ = 0;
+    std::uint32_t mbrLocation_ = 0;
+    std::uint32_t bootLocation_ = 0;
+    std::uint32_t fat1Location_ = 0, fat2Location_ = 0, rootLocation_ = 0, dataLocation_ = 0;
+    std::uint32_t rootLogicalBlock_ = 0;
+    std::uint32_t walkCount_ = 0, walkReturned_ = 0, walkIndex_ = 0;
+    std::array<std::uint8_t, kCardRootBufferBytes> root_{};
+    std::array<std::uint8_t, kCardRootBufferBytes> rootShadow_{};
+    std::array<std::uint8_t, kCardRootBufferBytes> rootBackup_{};
+    std::array<std::uint8_t, kCardSectorBytes> bootSector_{};
+    bool writeProtected_ = false;
+    std::uint32_t blockNumber_ = 0;
+    std::uint32_t cardSectors_ = 0;
+    bool sectorCard_ = false;                            // the volume lives on an MMC/SD card
     std::array<std::uint32_t, 8> systemBlockAddress_{};  // chip address of system-area block n
     bool spareRecordsStale_ = false;
     bool shadowUnsure_ = false;  // a sector-card flush failed part-way
@@ -254,18 +294,18 @@ EngineStatus ListChain(const FatVolume& volume, std::uint32_t first, std::uint32
 // that no half-done change reaches the card with a later write.
 class VolumeSnapshot {
 public:
-    explicit VolumeSnapshot(FatVolume& v) : volume_(v), fat_(new (std::nothrow) std::uint8_t[v.fatBytes])
+    explicit VolumeSnapshot(FatVolume& v) : volume_(v), fat_(new (std::nothrow) std::uint8_t[v.fatBytes_])
     {
-        if (fat_ && v.fat)
-            std::memcpy(fat_.get(), v.fat.get(), v.fatBytes);
-        root_ = v.root;
+        if (fat_ && v.fat_)
+            std::memcpy(fat_.get(), v.fat_.get(), v.fatBytes_);
+        root_ = v.root_;
     }
     bool Ok() const { return fat_ != nullptr; }
     void Restore()
     {
-        if (fat_ && volume_.fat)
-            std::memcpy(volume_.fat.get(), fat_.get(), volume_.fatBytes);
-        volume_.root = root_;
+        if (fat_ && volume_.fat_)
+            std::memcpy(volume_.fat_.get(), fat_.get(), volume_.fatBytes_);
+        volume_.root_ = root_;
     }
 
 private:

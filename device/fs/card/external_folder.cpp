@@ -67,7 +67,7 @@ ExternalFolder::~ExternalFolder()
     EndStream(true);
 }
 
-bool ExternalFolder::SectorPath()
+bool ExternalFolder::SectorCardModel()
 {
     return Engine.ModelGroupFlag != 0;
 }
@@ -77,150 +77,24 @@ std::uint32_t ExternalFolder::ClusterBytes()
     return std::uint32_t{CardVolume.card.sectorsPerBlock} * kCardSectorBytes;
 }
 
-std::uint32_t ExternalFolder::CheckWritable()
+EngineStatus ExternalFolder::CheckWritable()
 {
-    if (Engine.CardWriteProtect || CardVolume.writeProtected)
+    if (Engine.CardWriteProtect || CardVolume.WriteProtected())
         return kStatusWriteProtected;
-    if (!CardVolume.IsMounted() || CardVolume.sectorCard != SectorPath() || ClusterBytes() == 0)
+    if (!CardVolume.IsMounted() || CardVolume.IsSectorCard() != SectorCardModel() || ClusterBytes() == 0)
         return kStatusNoStorage;
     return kStatusOk;
 }
 
 // ---- clusters ----
 
-std::uint32_t ExternalFolder::ReadCluster(std::uint32_t cluster, std::uint8_t* out)
-{
-    FatVolume& v = CardVolume;
-    if (!v.IsMounted() || cluster < 2 || cluster > v.MaxCluster())
-        return kStatusUsbError;
-    if (SectorPath()) {
-        std::uint64_t sector = v.dataLocation + std::uint64_t{cluster - 2} * v.card.sectorsPerBlock;
-        if (sector > 0xFFFFFFFFu || v.ReadSectors(static_cast<std::uint32_t>(sector), out) != kTransportOk)
-            return kStatusUsbError;
-        return kStatusOk;
-    }
-    if (v.RefreshSpareRecords() != kStatusOk)
-        return kStatusUsbError;
-    // The search stays inside the cluster's zone; no block there means a damaged card.
-    if (v.SeekCluster(cluster) != 0)
-        return kStatusUsbError;
-    if (v.card.ReadBlock({out, ClusterBytes()}) != kTransportOk) {
-        v.MarkSpareRecordsStale();
-        return kStatusUsbError;
-    }
-    return kStatusOk;
-}
-
-std::uint32_t ExternalFolder::WriteCluster(std::uint32_t cluster, const std::uint8_t* data, std::uint32_t bytes,
-                                           std::uint8_t fill)
-{
-    FatVolume& v = CardVolume;
-    const std::uint32_t cb = ClusterBytes();
-    if (!v.IsMounted() || cluster < 2 || cluster > v.MaxCluster() || bytes > cb)
-        return kStatusUsbError;
-    if (SectorPath()) {
-        std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[cb]);
-        if (!buffer)
-            return kStatusStorageFull;
-        std::memset(buffer.get(), fill, cb);
-        std::memcpy(buffer.get(), data, bytes);
-        std::uint64_t sector = v.dataLocation + std::uint64_t{cluster - 2} * v.card.sectorsPerBlock;
-        if (sector > 0xFFFFFFFFu || v.WriteSectors(static_cast<std::uint32_t>(sector), buffer.get()) != kTransportOk)
-            return kStatusUsbError;
-        return kStatusOk;
-    }
-
-    const std::uint32_t s = v.card.sectorsPerBlock;
-    std::unique_ptr<UsbTransferUnit[]> units(new (std::nothrow) UsbTransferUnit[s]);
-    if (!units)
-        return kStatusStorageFull;
-    const std::uint32_t logical = LogicalBlockOfCluster(cluster, v.dataStartSector, s);
-    v.blockNumber = logical;
-    std::memset(units.get(), 0, sizeof(UsbTransferUnit) * s);
-    for (std::uint32_t p = 0; p < s; ++p) {
-        std::uint8_t* unit = units[p].data;
-        std::memset(unit, fill, kCardSectorBytes);
-        std::uint32_t at = p * kCardSectorBytes;
-        if (at < bytes)
-            std::memcpy(unit, data + at, std::min<std::uint32_t>(kCardSectorBytes, bytes - at));
-        BuildCardSpare(unit, logical, units[p].spare);
-    }
-    if (v.RefreshSpareRecords() != kStatusOk)
-        return kStatusUsbError;
-    auto failed = [&v] {
-        v.MarkSpareRecordsStale();
-        return kStatusUsbError;
-    };
-
-    // The new copy goes into an erased block of the zone before any old copy is erased, so a cut
-    // leaves either the old or the new cluster on the card, never neither.
-    const std::uint32_t zone = logical / kCardZoneBlocks;
-    const std::uint32_t endRow = ZoneEndRow(v.card, zone);
-    if (FindErasedCardBlock(v.card, ZoneSearchStart(zone), endRow) != kCardBlockFound) {
-        int r = v.AllocateBlock(cluster);  // no erased block left: the old copy is erased in place
-        if (r == kCardBlockTransport)
-            return failed();
-        if (r != kCardBlockFound)
-            return kStatusStorageFull;
-    }
-    const std::uint32_t written = v.card.GetAddress();
-    if (v.card.BeginWrite() != kTransportOk ||
-        v.card.WriteData({reinterpret_cast<const std::uint8_t*>(units.get()), sizeof(UsbTransferUnit) * s}) !=
-            kTransportOk ||
-        v.card.EndWrite() != kTransportOk)
-        return failed();
-    v.card.SetAddress(ZoneSearchStart(zone));
-    while (FindCardBlock(v.card, logical % kCardZoneBlocks, endRow) == kCardBlockFound) {
-        if (v.card.GetAddress() != written) {
-            std::uint8_t status = 0;
-            if (v.card.EraseBlock(status) != kTransportOk || ((status & 1) && !RetireCardBlock(v.card)))
-                return failed();
-        }
-        v.card.AdvanceBlock();
-    }
-    return kStatusOk;
-}
-
-std::uint32_t ExternalFolder::TakeCluster(std::uint32_t& cluster, bool retry)
-{
-    FatVolume& v = CardVolume;
-    cluster = 0;
-    if (SectorPath()) {
-        cluster = v.FindFreeClusterSectorCard();
-        return cluster >= 2 ? kStatusOk : kStatusStorageFull;
-    }
-    if (v.RefreshSpareRecords() != kStatusOk)
-        return kStatusUsbError;
-    for (std::uint32_t tries = 0; tries <= v.MaxCluster(); ++tries) {
-        std::uint32_t c = v.FindFreeClusterNandCard();
-        if (c < 2)
-            return kStatusStorageFull;
-        int r = v.AllocateBlock(c);
-        if (r == kCardBlockFound) {
-            cluster = c;
-            return kStatusOk;
-        }
-        if (r == kCardBlockTransport) {
-            v.SetFatEntry(c, 0);
-            v.MarkSpareRecordsStale();
-            return kStatusUsbError;
-        }
-        if (!retry) {
-            v.SetFatEntry(c, 0);
-            return kStatusStorageFull;
-        }
-        v.SetFatEntry(c, kFatBadCluster);
-    }
-    return kStatusStorageFull;
-}
-
-std::uint32_t ExternalFolder::UnlinkChains(const std::vector<std::uint32_t>& firsts, std::vector<std::uint32_t>& freed)
+EngineStatus ExternalFolder::UnlinkChains(const std::vector<std::uint32_t>& firsts, std::vector<std::uint32_t>& freed)
 {
     FatVolume& v = CardVolume;
     // Every chain is walked before any is changed, so a refused delete leaves the FAT as it was.
     std::vector<std::vector<std::uint32_t>> chains(firsts.size());
     for (std::size_t i = 0; i < firsts.size(); ++i) {
-        if (std::uint32_t status = ListChain(v, firsts[i], UINT32_MAX, chains[i]); status != kStatusOk)
+        if (EngineStatus status = ListChain(v, firsts[i], UINT32_MAX, chains[i]); status != kStatusOk)
             return status;
     }
     for (const std::vector<std::uint32_t>& chain : chains) {
@@ -234,24 +108,11 @@ std::uint32_t ExternalFolder::UnlinkChains(const std::vector<std::uint32_t>& fir
     return kStatusOk;
 }
 
-std::uint32_t ExternalFolder::EraseCluster(std::uint32_t cluster)
-{
-    FatVolume& v = CardVolume;
-    if (v.SeekCluster(cluster) != 0)
-        return kStatusOk;  // no block holds it
-    std::uint8_t status = 0;
-    if (v.card.EraseBlock(status) != kTransportOk || ((status & 1) && !RetireCardBlock(v.card))) {
-        v.MarkSpareRecordsStale();
-        return kStatusUsbError;
-    }
-    return kStatusOk;
-}
-
 void ExternalFolder::ReleaseTaken(const std::vector<std::uint32_t>& taken, bool erase)
 {
     FatVolume& v = CardVolume;
     for (std::uint32_t c : taken) {
-        if (erase && !SectorPath() && EraseCluster(c) != kStatusOk)
+        if (erase && CardVolume.Medium().EraseCluster(c) != kStatusOk)
             erase = false;
         v.SetFatEntry(c, 0);
     }
@@ -271,18 +132,18 @@ std::uint32_t ExternalFolder::Load()
     if (!entries_)
         return kStatusStorageFull;
     FatVolume& v = CardVolume;
-    if (!v.IsMounted() || v.sectorCard != SectorPath())
+    if (!v.IsMounted() || v.IsSectorCard() != SectorCardModel())
         return kStatusNoStorage;
     const std::size_t window = std::size_t{capacity_} * sizeof(FatDirSlot);
     std::memset(entries_.get(), 0, window);
     ScopedPipes bracket(PlayerPipes);
     longer_ = false;
     if (rootFlag_) {
-        if (SectorPath() && v.LoadRootDirectory() != kStatusOk)
+        if (SectorCardModel() && v.LoadRootDirectory() != kStatusOk)
             return kStatusUsbError;
-        std::memcpy(entries_.get(), v.root.data(),
+        std::memcpy(entries_.get(), v.Root().data(),
                     std::min<std::size_t>(window, std::size_t{v.RootSlots()} * sizeof(FatDirSlot)));
-        longer_ = v.RootSlots() > capacity_ && SlotInUse(v.root.data() + window);
+        longer_ = v.RootSlots() > capacity_ && SlotInUse(v.Root().data() + window);
         if (!longer_)
             DropDeletedSlots(entries_.get(), capacity_);
         return kStatusOk;
@@ -294,12 +155,12 @@ std::uint32_t ExternalFolder::Load()
     // The whole chain is checked, also past the clusters read here: a directory that comes back on
     // itself is damaged wherever the loop lies.
     std::vector<std::uint32_t> chain;
-    if (std::uint32_t status = ListChain(v, folderId_, UINT32_MAX, chain); status != kStatusOk)
+    if (EngineStatus status = ListChain(v, folderId_, UINT32_MAX, chain); status != kStatusOk)
         return status;
     auto* bytes = reinterpret_cast<std::uint8_t*>(entries_.get());
     std::uint32_t cluster = folderId_;
     for (std::size_t at = 0, k = 0; at < window; at += cb, ++k) {
-        if (std::uint32_t status = ReadCluster(cluster, buffer.get()); status != kStatusOk)
+        if (EngineStatus status = CardVolume.Medium().ReadCluster(cluster, buffer.get()); status != kStatusOk)
             return status;
         const std::size_t part = std::min<std::size_t>(cb, window - at);
         std::memcpy(bytes + at, buffer.get(), part);
@@ -313,7 +174,7 @@ std::uint32_t ExternalFolder::Load()
         if (at + cb >= window) {
             // The chain goes on past the entries held here: is the directory longer? A cluster that
             // cannot be read leaves the directory as it stands.
-            longer_ = ReadCluster(cluster, buffer.get()) != kStatusOk || SlotInUse(buffer.get());
+            longer_ = CardVolume.Medium().ReadCluster(cluster, buffer.get()) != kStatusOk || SlotInUse(buffer.get());
         }
     }
     if (!longer_)
@@ -321,7 +182,7 @@ std::uint32_t ExternalFolder::Load()
     return kStatusOk;
 }
 
-std::uint32_t ExternalFolder::StoreDirectory(bool fresh)
+EngineStatus ExternalFolder::StoreDirectory(bool fresh)
 {
     if (longer_)
         return kStatusFolderError;
@@ -329,7 +190,7 @@ std::uint32_t ExternalFolder::StoreDirectory(bool fresh)
     const std::size_t window = std::size_t{capacity_} * sizeof(FatDirSlot);
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(entries_.get());
     if (rootFlag_) {
-        std::memcpy(v.root.data(), bytes,
+        std::memcpy(v.RootSlotsPtr(), bytes,
                     std::min<std::size_t>(window, std::size_t{v.RootSlots()} * sizeof(FatDirSlot)));
         return kStatusOk;
     }
@@ -350,7 +211,7 @@ std::uint32_t ExternalFolder::StoreDirectory(bool fresh)
             // The chain ends before the entries do: it grows only for entries that are in use.
             if (AllZero(bytes + at, window - at))
                 break;
-            if (std::uint32_t status = TakeCluster(cluster, false); status != kStatusOk)
+            if (EngineStatus status = CardVolume.Medium().TakeCluster(cluster, false); status != kStatusOk)
                 return status;
             v.SetFatEntry(previous, cluster);
             newCluster = true;
@@ -359,18 +220,18 @@ std::uint32_t ExternalFolder::StoreDirectory(bool fresh)
         // whatever lies there is kept.
         std::memset(buffer.get(), 0, cb);
         if (!newCluster && part < cb) {
-            if (std::uint32_t status = ReadCluster(cluster, buffer.get()); status != kStatusOk)
+            if (EngineStatus status = CardVolume.Medium().ReadCluster(cluster, buffer.get()); status != kStatusOk)
                 return status;
         }
         std::memcpy(buffer.get(), bytes + at, part);
-        if (std::uint32_t status = WriteCluster(cluster, buffer.get(), cb, 0); status != kStatusOk)
+        if (EngineStatus status = CardVolume.Medium().WriteCluster(cluster, buffer.get(), cb, 0); status != kStatusOk)
             return status;
         previous = cluster;
         if (at + cb >= window)
             break;
         // From the cluster just written (perhaps taken to grow the chain), each cluster once.
         std::uint32_t next = 0;
-        switch (FollowChain(v.GetFatEntry(cluster), v.fatType, v.MaxCluster(), next)) {
+        switch (FollowChain(v.GetFatEntry(cluster), v.FatType(), v.MaxCluster(), next)) {
         case ChainStep::Next:
             if (!walk.Mark(next))
                 return kStatusFileError;
@@ -387,45 +248,32 @@ std::uint32_t ExternalFolder::StoreDirectory(bool fresh)
     return kStatusOk;
 }
 
-std::uint32_t ExternalFolder::FlushVolume(bool freeing)
+EngineStatus ExternalFolder::FlushVolume(bool freeing)
 {
-    return SectorPath() ? CardVolume.FlushFatSectorCard() : CardVolume.FlushNandSystemArea(freeing);
+    return CardVolume.Flush(freeing);
 }
 
-std::uint32_t ExternalFolder::Commit(bool freeing)
+EngineStatus ExternalFolder::Commit(bool freeing)
 {
     if (longer_)
         return kStatusFolderError;  // before anything is flushed
     ScopedPipes bracket(PlayerPipes);
     if (rootFlag_) {
         StoreDirectory(false);
-        FatVolume& v = CardVolume;
-        if (freeing && SectorPath() && v.fat && v.fatShadow) {
-            // The root's sectors go before the freed FAT entries, so a cut between leaves lost clusters
-            // rather than an entry on free ones: the FAT as the card holds it is written first.
-            std::unique_ptr<std::uint8_t[]> changed(new (std::nothrow) std::uint8_t[v.fatBytes]);
-            if (changed) {
-                std::memcpy(changed.get(), v.fat.get(), v.fatBytes);
-                std::memcpy(v.fat.get(), v.fatShadow.get(), v.fatBytes);
-                const std::uint32_t status = FlushVolume();
-                std::memcpy(v.fat.get(), changed.get(), v.fatBytes);
-                if (status != kStatusOk)
-                    return status;
-            }
-        }
-        // On a NAND-type card the root's block takes over before the FAT's, to the same end.
+        // The root lets go of freed clusters before the FAT does, so a cut between leaves lost clusters
+        // rather than an entry on free ones.
         return FlushVolume(freeing);
     }
     if (freeing) {
-        if (std::uint32_t status = StoreDirectory(false); status != kStatusOk)
+        if (EngineStatus status = StoreDirectory(false); status != kStatusOk)
             return status;
         return FlushVolume();
     }
     // Clusters are allocated on the card before an entry refers to them.
-    if (std::uint32_t status = FlushVolume(); status != kStatusOk)
+    if (EngineStatus status = FlushVolume(); status != kStatusOk)
         return status;
     const std::uint32_t freeBefore = CardVolume.FreeClusters();
-    if (std::uint32_t status = StoreDirectory(false); status != kStatusOk)
+    if (EngineStatus status = StoreDirectory(false); status != kStatusOk)
         return status;
     return CardVolume.FreeClusters() != freeBefore ? FlushVolume() : kStatusOk;
 }
@@ -436,11 +284,11 @@ std::uint32_t ExternalFolder::WriteNewDirectory()
         return kStatusStorageFull;
     if (rootFlag_)
         return kStatusOk;
-    if (std::uint32_t status = CheckWritable(); status != kStatusOk)
+    if (EngineStatus status = CheckWritable(); status != kStatusOk)
         return status;
     ScopedPipes bracket(PlayerPipes);
-    CardVolume.SetFatEntry(folderId_, EndOfChainMark(CardVolume.fatType));
-    if (std::uint32_t status = StoreDirectory(true); status != kStatusOk)
+    CardVolume.SetFatEntry(folderId_, EndOfChainMark(CardVolume.FatType()));
+    if (EngineStatus status = StoreDirectory(true); status != kStatusOk)
         return status;
     return FlushVolume();
 }
@@ -449,20 +297,20 @@ std::uint32_t ExternalFolder::RewriteDirectory()
 {
     if (!entries_)
         return kStatusStorageFull;
-    if (!CardVolume.IsMounted() || CardVolume.sectorCard != SectorPath())
+    if (!CardVolume.IsMounted() || CardVolume.IsSectorCard() != SectorCardModel())
         return kStatusNoStorage;
     ScopedPipes bracket(PlayerPipes);
     if (rootFlag_)
         return Commit(true);
     const std::uint32_t freeBefore = CardVolume.FreeClusters();
-    if (std::uint32_t status = StoreDirectory(false); status != kStatusOk)
+    if (EngineStatus status = StoreDirectory(false); status != kStatusOk)
         return status;
     return CardVolume.FreeClusters() != freeBefore ? FlushVolume() : kStatusOk;
 }
 
 std::uint32_t ExternalFolder::CreateSubfolder(const wchar_t* name, std::uint32_t* newId)
 {
-    if (std::uint32_t status = CheckWritable(); status != kStatusOk)
+    if (EngineStatus status = CheckWritable(); status != kStatusOk)
         return status;
     if (!entries_)
         return kStatusStorageFull;
@@ -479,7 +327,7 @@ std::uint32_t ExternalFolder::CreateSubfolder(const wchar_t* name, std::uint32_t
         return kStatusStorageFull;
     ScopedPipes bracket(PlayerPipes);
     std::uint32_t cluster = 0;
-    if (std::uint32_t status = TakeCluster(cluster, true); status != kStatusOk) {
+    if (EngineStatus status = CardVolume.Medium().TakeCluster(cluster, true); status != kStatusOk) {
         snapshot.Restore();
         return status;
     }
@@ -492,7 +340,7 @@ std::uint32_t ExternalFolder::CreateSubfolder(const wchar_t* name, std::uint32_t
     // FAT gives ".." of a folder in the root cluster 0.
     child->InitDirectory(static_cast<std::uint16_t>(cluster), static_cast<std::uint16_t>(rootFlag_ ? 0 : folderId_),
                          now, name);
-    std::uint32_t status = child->StoreDirectory(true);
+    EngineStatus status = child->StoreDirectory(true);
     if (status == kStatusOk && WriteEntrySet(std::uint32_t(slot), n, static_cast<std::uint16_t>(cluster), name,
                                              shortText, kAttrDirectory, 0, now, now, now) != 0)
         status = kStatusFolderError;
@@ -518,7 +366,7 @@ std::uint32_t ExternalFolder::CreateSubfolder(const wchar_t* name, std::uint32_t
 
 std::uint32_t ExternalFolder::RenameEntry(std::uint32_t id, const wchar_t* newName, std::uint32_t innerFlag)
 {
-    if (std::uint32_t status = CheckWritable(); status != kStatusOk)
+    if (EngineStatus status = CheckWritable(); status != kStatusOk)
         return status;
     if (!entries_)
         return kStatusStorageFull;
@@ -553,8 +401,8 @@ std::uint32_t ExternalFolder::RenameEntry(std::uint32_t id, const wchar_t* newNa
     return kStatusOk;
 }
 
-std::uint32_t ExternalFolder::CollectTree(std::uint32_t folder, std::uint32_t depth,
-                                          std::vector<std::uint32_t>& folders, std::vector<std::uint32_t>& chains)
+EngineStatus ExternalFolder::CollectTree(std::uint32_t folder, std::uint32_t depth, std::vector<std::uint32_t>& folders,
+                                         std::vector<std::uint32_t>& chains)
 {
     if (depth > kMaxTreeDepth)
         return kStatusFolderError;
@@ -566,7 +414,7 @@ std::uint32_t ExternalFolder::CollectTree(std::uint32_t folder, std::uint32_t de
     if (!dir || !dir->Entries())
         return kStatusStorageFull;
     if (std::uint32_t status = dir->Load(); status != kStatusOk)
-        return status;
+        return static_cast<EngineStatus>(status);
     if (dir->longer_)
         return kStatusFolderError;  // the files past its entries would stay allocated
     const FatDirSlot* e = dir->Entries();
@@ -578,7 +426,7 @@ std::uint32_t ExternalFolder::CollectTree(std::uint32_t folder, std::uint32_t de
         if (id == 0 || id == folder || (s.entry.attributes & 0x08))
             continue;  // empty files, the folder's own name entry, labels
         if (s.entry.attributes & kAttrDirectory) {
-            if (std::uint32_t status = CollectTree(id, depth + 1, folders, chains); status != kStatusOk)
+            if (EngineStatus status = CollectTree(id, depth + 1, folders, chains); status != kStatusOk)
                 return status;
         } else {
             chains.push_back(id);
@@ -589,7 +437,7 @@ std::uint32_t ExternalFolder::CollectTree(std::uint32_t folder, std::uint32_t de
 
 std::uint32_t ExternalFolder::DeleteFile(std::uint32_t id)
 {
-    if (std::uint32_t status = CheckWritable(); status != kStatusOk)
+    if (EngineStatus status = CheckWritable(); status != kStatusOk)
         return status;
     if (!entries_)
         return kStatusStorageFull;
@@ -620,17 +468,17 @@ std::uint32_t ExternalFolder::DeleteFile(std::uint32_t id)
     std::vector<std::uint32_t> chains;
     if ((entry.attributes & kAttrDirectory) && id >= 2) {
         std::vector<std::uint32_t> folders;
-        if (std::uint32_t status = CollectTree(id, 0, folders, chains); status != kStatusOk)
+        if (EngineStatus status = CollectTree(id, 0, folders, chains); status != kStatusOk)
             return fail(status);
     } else if (id != 0) {
         chains.push_back(id);
     }
     std::vector<std::uint32_t> freed;
-    if (std::uint32_t status = UnlinkChains(chains, freed); status != kStatusOk)
+    if (EngineStatus status = UnlinkChains(chains, freed); status != kStatusOk)
         return fail(status);
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(freed.size()));
     RemoveEntrySetAt(std::uint32_t(slot));
-    if (std::uint32_t status = Commit(true); status != kStatusOk) {
+    if (EngineStatus status = Commit(true); status != kStatusOk) {
         std::uint32_t result = fail(status);
         WriteBack();
         return result;
@@ -638,7 +486,7 @@ std::uint32_t ExternalFolder::DeleteFile(std::uint32_t id)
     // The blocks are erased only once no entry refers to them, so a cut before that loses nothing;
     // a block left behind is erased when its cluster is taken again.
     for (std::uint32_t c : freed) {
-        if (!SectorPath() && EraseCluster(c) != kStatusOk)
+        if (CardVolume.Medium().EraseCluster(c) != kStatusOk)
             break;
         NotifyProgress(kProgressStep, static_cast<std::int32_t>(ClusterBytes()));
     }
@@ -666,7 +514,7 @@ std::int64_t ExternalFolder::ReadParentId(std::uint32_t folder, std::uint32_t& s
 
 std::uint32_t ExternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint32_t sourceRootFlag, std::uint32_t id)
 {
-    if (std::uint32_t status = CheckWritable(); status != kStatusOk)
+    if (EngineStatus status = CheckWritable(); status != kStatusOk)
         return status;
     if (!entries_)
         return kStatusStorageFull;
@@ -750,7 +598,7 @@ std::uint32_t ExternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint3
         }
         if ((oldParent = moved->ParentId()) >= 0) {
             moved->SetParentId(static_cast<std::uint16_t>(rootFlag_ ? 0 : folderId_));
-            if (std::uint32_t status = moved->StoreDirectory(false); status != kStatusOk) {
+            if (EngineStatus status = moved->StoreDirectory(false); status != kStatusOk) {
                 std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
                 moved->SetParentId(static_cast<std::uint16_t>(oldParent));
                 moved->StoreDirectory(false);
@@ -793,7 +641,7 @@ std::uint32_t ExternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint3
 
 std::uint32_t ExternalFolder::SetPlayIndex(std::uint32_t id, std::uint32_t position)
 {
-    if (std::uint32_t status = CheckWritable(); status != kStatusOk)
+    if (EngineStatus status = CheckWritable(); status != kStatusOk)
         return status;
     if (!entries_)
         return kStatusStorageFull;

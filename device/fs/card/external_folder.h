@@ -5,12 +5,14 @@
 //
 // A subfolder's directory is the first clusters of its chain that hold the folder's entries; the rest
 // of a longer chain (directories made on a PC) is kept as it stands. A directory with entries past
-// the folder's entries is only read (changes give 1): rewriting it would cut those off. Every chain
-// taken from the card is checked before it is followed, and every operation that changes the card
-// checks that the card is there and not write-protected.
+// the folder's entries is only read (changes give kStatusFolderError): rewriting it would cut those
+// off. Every chain taken from the card is checked before it is followed (a chain that comes back on
+// itself gives kStatusFileError), and every operation that changes the card checks that the card is
+// there and not write-protected.
 #pragma once
 
 #include "device/fs/fat_folder.h"
+#include "device/fs/engine_status.h"
 #include "device/fs/file_stream.h"
 
 #include <cstdint>
@@ -51,37 +53,28 @@ public:
     std::uint32_t GetFileSize() override;
 
 private:
-    // 0 when the card can be changed; 8 or 5.
-    static std::uint32_t CheckWritable();
-    static bool SectorPath();
+    // kStatusOk when the card can be changed; kStatusWriteProtected or kStatusNoStorage.
+    static EngineStatus CheckWritable();
+    // The player takes an MMC/SD card (else a NAND-type card).
+    static bool SectorCardModel();
     static std::uint32_t ClusterBytes();
 
-    // Both within an open pipe bracket. A data cluster of `bytes` (at most one cluster; the rest is
-    // filled with `fill`): 0 or 4.
-    static std::uint32_t WriteCluster(std::uint32_t cluster, const std::uint8_t* data, std::uint32_t bytes,
-                                      std::uint8_t fill);
-    static std::uint32_t ReadCluster(std::uint32_t cluster, std::uint8_t* out);
-    // A new cluster, marked end of chain at once; on a NAND-type card with an erased block for it.
-    // `retry` marks clusters whose block cannot be had as bad and tries the next. 0, 3 or 4.
-    static std::uint32_t TakeCluster(std::uint32_t& cluster, bool retry);
     // Frees the clusters of the chains from `firsts` in the FAT (in memory) and lists them; each walk
     // stops at the first value that is not a link, or at a cluster freed already (chains that share
     // clusters). kStatusFileError, with nothing freed, when a chain comes back to a cluster it passed;
     // kStatusStorageFull without memory.
-    static std::uint32_t UnlinkChains(const std::vector<std::uint32_t>& firsts, std::vector<std::uint32_t>& freed);
-    // Erases the NAND-type card's block holding the cluster, if any: 0 or 4.
-    static std::uint32_t EraseCluster(std::uint32_t cluster);
-    // Gives back clusters taken by an operation that did not finish.
+    static EngineStatus UnlinkChains(const std::vector<std::uint32_t>& firsts, std::vector<std::uint32_t>& freed);
+    // Gives back clusters taken by an operation that did not finish (with `erase`, their blocks too).
     static void ReleaseTaken(const std::vector<std::uint32_t>& taken, bool erase);
 
     // Writes this folder's directory where it lies (subfolder: cluster by cluster along its chain,
     // growing it when the entries need more room); the root goes into the volume's root buffer.
-    std::uint32_t StoreDirectory(bool fresh);
+    EngineStatus StoreDirectory(bool fresh);
     // `freeing`: the operation frees clusters (see FatVolume::FlushNandSystemArea).
-    static std::uint32_t FlushVolume(bool freeing = false);
+    static EngineStatus FlushVolume(bool freeing = false);
     // Writes what an operation changed: the directory, then the FAT (and the root) of the volume.
     // `freeing` writes the directory first, so the card never holds an entry for freed clusters.
-    std::uint32_t Commit(bool freeing);
+    EngineStatus Commit(bool freeing);
     // After a failed operation has put the entries and the volume back in memory: writes them to the
     // card again, since part of the change may have reached it. A card that fails again stays as the
     // failure left it.
@@ -92,14 +85,14 @@ private:
     // why, unless the folder has no ".." entry).
     static std::int64_t ReadParentId(std::uint32_t folder, std::uint32_t& status);
     // The first clusters of folder `folder` and of everything below it (bounded depth, each folder once).
-    static std::uint32_t CollectTree(std::uint32_t folder, std::uint32_t depth, std::vector<std::uint32_t>& folders,
-                                     std::vector<std::uint32_t>& chains);
+    static EngineStatus CollectTree(std::uint32_t folder, std::uint32_t depth, std::vector<std::uint32_t>& folders,
+                                    std::vector<std::uint32_t>& chains);
 
     // Ends the stream's bracket; with `release` also frees its buffer and gives back the clusters of
     // a write stream that was never committed.
     void EndStream(bool release);
     // A write stream that failed part-way gives back what it took: status returned as given.
-    std::uint32_t FailStream(std::uint32_t status);
+    EngineStatus FailStream(EngineStatus status);
 
     // Stream state.
     std::unique_ptr<std::uint8_t[]> clusterBuffer_;

@@ -3,7 +3,7 @@
 #include "device/fs/card/external_folder.h"
 
 #include "device/fs/pc/file_util.h"
-#include "device/fs/pc/id3_tag.h"
+#include "device/fs/pc/pc_transfer.h"
 #include "device/fs/card/card_volume.h"
 #include "device/fs/card/external_internal.h"
 #include "device/fs/engine_status.h"
@@ -23,36 +23,10 @@ namespace {
 constexpr std::uint8_t kAttrArchive = 0x20;
 constexpr std::uint8_t kAttrNotAFile = 0x18;  // directory or volume label
 
-class PcFile {
-public:
-    explicit PcFile(HANDLE h) : h_(h) {}
-    ~PcFile() { Close(); }
-    PcFile(const PcFile&) = delete;
-    PcFile& operator=(const PcFile&) = delete;
-    bool Ok() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return h_; }
-    bool Close()
-    {
-        bool ok = true;
-        if (Ok())
-            ok = CloseHandle(h_) != 0;
-        h_ = nullptr;
-        return ok;
-    }
-
-private:
-    HANDLE h_;
-};
-
 bool IsMp3Name(const wchar_t* name)
 {
     const wchar_t* dot = std::wcsrchr(name, L'.');
     return dot != nullptr && _wcsicmp(dot + 1, L"mp3") == 0;
-}
-
-std::time_t KnownTime(std::time_t t)
-{
-    return t == static_cast<std::time_t>(-1) ? 0 : t;
 }
 
 }  // namespace
@@ -60,7 +34,7 @@ std::time_t KnownTime(std::time_t t)
 std::uint32_t ExternalFolder::DownloadFile(const wchar_t* pcPath)
 {
     Engine.CancelRequested = 0;
-    if (std::uint32_t status = CheckWritable(); status != kStatusOk)
+    if (EngineStatus status = CheckWritable(); status != kStatusOk)
         return status;
     if (!entries_)
         return kStatusStorageFull;
@@ -73,32 +47,14 @@ std::uint32_t ExternalFolder::DownloadFile(const wchar_t* pcPath)
     if (slot < 0 || MakeShortName(name, shortText, sizeof shortText) != 0)
         return kStatusFolderError;
 
-    UtilStatRecord st{};
-    if (!UtilStatFile(pcPath, &st) || (st.st_mode & _S_IFREG) == 0 || st.st_size < 0)
-        return kStatusFileError;
-    std::unique_ptr<std::uint8_t[]> tag;
-    std::uint32_t tagBytes = 0;
-    std::int64_t audio = 0;
-    if (IsMp3Name(name)) {
-        TagRecord record;
-        tagBytes = record.BuildTagFromFile(pcPath, &audio, &tag);
-        if (!FindMp3FrameSync(pcPath, &audio))
-            return kStatusFileError;
-        if (!tag)
-            tagBytes = 0;
-    }
-    if (audio < 0 || audio > st.st_size)
-        return kStatusFileError;
-    const std::uint64_t size = static_cast<std::uint64_t>(st.st_size - audio) + tagBytes;
+    PcSource source;
+    if (EngineStatus status = source.Prepare(pcPath, IsMp3Name(name)); status != kStatusOk)
+        return status;
     const std::uint32_t cb = ClusterBytes();
-    if (size > 0xFFFFFFFFu)
-        return kStatusStorageFull;  // more than a FAT entry can say
-    const std::uint32_t clusters = static_cast<std::uint32_t>((size + cb - 1) / cb);
+    const std::uint32_t clusters = source.PieceCount(cb);
     if (clusters > CardVolume.FreeClusters())
         return kStatusStorageFull;
-
-    PcFile file(UtilOpenOrCreateFile(pcPath, false));
-    if (!file.Ok())
+    if (source.Open(cb) != kStatusOk)
         return kStatusFileError;
     VolumeSnapshot snapshot(CardVolume);
     std::unique_ptr<FatDirSlot[]> undo(new (std::nothrow) FatDirSlot[capacity_]);
@@ -112,7 +68,7 @@ std::uint32_t ExternalFolder::DownloadFile(const wchar_t* pcPath)
     // Nothing of a download that does not finish stays behind: its entry and clusters go before
     // anything is flushed.
     auto undoAll = [&](std::uint32_t status, bool erase) {
-        file.Close();
+        source.Close();
         if (erase)
             ReleaseTaken(taken, true);
         snapshot.Restore();
@@ -126,48 +82,30 @@ std::uint32_t ExternalFolder::DownloadFile(const wchar_t* pcPath)
 
     std::uint32_t cluster = 0;
     if (clusters > 0) {
-        if (std::uint32_t status = TakeCluster(cluster, true); status != kStatusOk)
+        if (EngineStatus status = CardVolume.Medium().TakeCluster(cluster, true); status != kStatusOk)
             return undoAll(status, false);
         taken.push_back(cluster);
     }
     if (WriteEntrySet(std::uint32_t(slot), n, static_cast<std::uint16_t>(cluster), name, shortText, kAttrArchive,
-                      static_cast<std::uint32_t>(size), KnownTime(st.st_ctime), KnownTime(st.st_atime),
-                      KnownTime(st.st_mtime)) != 0)
+                      source.StoredBytes(), source.Created(), source.Accessed(), source.Written()) != 0)
         return undoAll(kStatusFolderError, true);
-    LARGE_INTEGER offset;
-    offset.QuadPart = audio;
-    if (!SetFilePointerEx(file.Get(), offset, nullptr, FILE_BEGIN))
-        return undoAll(kStatusFileError, true);
 
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(clusters));
-    std::uint64_t remaining = size;
-    std::uint32_t tagUsed = 0;
     bool cancelled = false;
     for (std::uint32_t k = 0; k < clusters; ++k) {
-        // The new tag first, then the audio from the first frame on.
         std::memset(buffer.get(), 0xFF, cb);
-        const std::uint32_t fill = static_cast<std::uint32_t>(std::min<std::uint64_t>(cb, remaining));
-        std::uint32_t at = 0;
-        if (tagUsed < tagBytes) {
-            at = std::min(fill, tagBytes - tagUsed);
-            std::memcpy(buffer.get(), tag.get() + tagUsed, at);
-            tagUsed += at;
-            if (tagUsed == tagBytes)
-                tag.reset();
-        }
-        if (at < fill && !ReadExactly(file.Get(), buffer.get() + at, fill - at))
-            return fail(kStatusFileError);  // the PC file is shorter than it was
-        remaining -= fill;
-        if (std::uint32_t status = WriteCluster(cluster, buffer.get(), cb, 0xFF); status != kStatusOk)
+        if (source.NextPiece(buffer.get(), nullptr) != kStatusOk)
+            return fail(kStatusFileError);
+        if (EngineStatus status = CardVolume.Medium().WriteCluster(cluster, buffer.get(), cb, 0xFF);
+            status != kStatusOk)
             return fail(status);
-        if (Engine.CancelRequested) {
+        if (source.PieceStored()) {
             cancelled = true;
             break;
         }
-        NotifyProgress(kProgressStep, static_cast<std::int32_t>(cb));
         if (k + 1 < clusters) {
             std::uint32_t next = 0;
-            if (std::uint32_t status = TakeCluster(next, false); status != kStatusOk)
+            if (EngineStatus status = CardVolume.Medium().TakeCluster(next, false); status != kStatusOk)
                 return fail(status);
             taken.push_back(next);
             CardVolume.SetFatEntry(cluster, next);
@@ -176,9 +114,9 @@ std::uint32_t ExternalFolder::DownloadFile(const wchar_t* pcPath)
     }
     if (cancelled)
         return undoAll(kStatusOk, true);
-    file.Close();
+    source.Close();
     CardProgressEnd();
-    if (std::uint32_t status = Commit(false); status != kStatusOk) {
+    if (EngineStatus status = Commit(false); status != kStatusOk) {
         undoAll(status, false);
         WriteBack();
         return status;
@@ -191,7 +129,7 @@ std::uint32_t ExternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
     Engine.CancelRequested = 0;
     if (!entries_)
         return kStatusStorageFull;
-    if (!CardVolume.IsMounted() || CardVolume.sectorCard != SectorPath() || ClusterBytes() == 0)
+    if (!CardVolume.IsMounted() || CardVolume.IsSectorCard() != SectorCardModel() || ClusterBytes() == 0)
         return kStatusNoStorage;
     const std::int32_t slot = FindEntryById(id);
     if (slot < 0) {
@@ -205,16 +143,15 @@ std::uint32_t ExternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
     std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[cb]);
     if (!buffer)
         return kStatusStorageFull;
-    PcFile file(UtilOpenOrCreateFile(pcPath, true));
-    if (!file.Ok())
+    PcSink sink;
+    if (sink.Create(pcPath) != kStatusOk)
         return kStatusFileError;
 
     ScopedPipes bracket(PlayerPipes);
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>((std::uint64_t{entry.size} + cb - 1) / cb));
     // Whatever does not end with the whole file leaves no partial PC file behind.
     auto fail = [&](std::uint32_t status) {
-        file.Close();
-        UtilDeleteFile(pcPath);
+        sink.Discard();
         CardProgressEnd();
         return status;
     };
@@ -225,10 +162,10 @@ std::uint32_t ExternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
     std::uint32_t cluster = id;
     walk.Start(cluster);
     while (remaining > 0) {
-        if (std::uint32_t status = ReadCluster(cluster, buffer.get()); status != kStatusOk)
+        if (EngineStatus status = CardVolume.Medium().ReadCluster(cluster, buffer.get()); status != kStatusOk)
             return fail(status);
         const std::uint32_t part = std::min(remaining, cb);
-        if (!WriteExactly(file.Get(), buffer.get(), part))
+        if (!sink.Write(buffer.get(), part))
             return fail(kStatusFileError);
         remaining -= part;
         if (remaining == 0)
@@ -241,7 +178,7 @@ std::uint32_t ExternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
             return fail(kStatusOk);
         NotifyProgress(kProgressStep, static_cast<std::int32_t>(cb));
     }
-    if (!file.Close())
+    if (sink.Finish() != kStatusOk)
         return fail(kStatusFileError);
     CardProgressEnd();
     return kStatusOk;
@@ -251,7 +188,7 @@ std::uint32_t ExternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
 
 std::uint32_t ExternalFolder::GetBlockBytes()
 {
-    return CardVolume.IsMounted() && CardVolume.sectorCard == SectorPath() ? ClusterBytes() : 0;
+    return CardVolume.IsMounted() && CardVolume.IsSectorCard() == SectorCardModel() ? ClusterBytes() : 0;
 }
 
 std::uint32_t ExternalFolder::GetFileSize()
@@ -271,7 +208,7 @@ void ExternalFolder::EndStream(bool release)
     }
 }
 
-std::uint32_t ExternalFolder::FailStream(std::uint32_t status)
+EngineStatus ExternalFolder::FailStream(EngineStatus status)
 {
     ReleaseTaken(taken_, status != kStatusUsbError);
     taken_.clear();
@@ -321,7 +258,7 @@ std::uint32_t ExternalFolder::OpenEntry()
         return kStatusOk;
     }
 
-    if (std::uint32_t status = CheckWritable(); status != kStatusOk)
+    if (EngineStatus status = CheckWritable(); status != kStatusOk)
         return status;
     clusterBuffer_.reset(new (std::nothrow) std::uint8_t[cb]);
     if (!clusterBuffer_)
@@ -341,7 +278,7 @@ std::uint32_t ExternalFolder::OpenEntry()
     }
     streamBracket_.reset(new (std::nothrow) ScopedPipes(PlayerPipes));
     std::uint32_t cluster = 0;
-    if (std::uint32_t status = TakeCluster(cluster, true); status != kStatusOk) {
+    if (EngineStatus status = CardVolume.Medium().TakeCluster(cluster, true); status != kStatusOk) {
         EndStream(true);
         return status;
     }
@@ -367,7 +304,7 @@ std::uint32_t ExternalFolder::ReadNextBlock()
     if (lastBlock_)
         return kStatusOk;
     std::uint32_t next = 0;
-    if (std::uint32_t status = TakeCluster(next, false); status != kStatusOk)
+    if (EngineStatus status = CardVolume.Medium().TakeCluster(next, false); status != kStatusOk)
         return FailStream(status);
     taken_.push_back(next);
     CardVolume.SetFatEntry(currentCluster_, next);
@@ -380,7 +317,8 @@ std::uint32_t ExternalFolder::WriteBlock(const std::uint8_t* buffer, std::uint32
     if (!open_ || !writeMode_ || streamFailed_ || !clusterBuffer_ || buffer == nullptr)
         return kStatusFileError;
     const std::uint32_t cb = ClusterBytes();
-    if (std::uint32_t status = WriteCluster(currentCluster_, buffer, std::min(bytes, cb), 0); status != kStatusOk)
+    if (EngineStatus status = CardVolume.Medium().WriteCluster(currentCluster_, buffer, std::min(bytes, cb), 0);
+        status != kStatusOk)
         return FailStream(status);
     NotifyProgress(kProgressStep, static_cast<std::int32_t>(cb));
     return kStatusOk;
@@ -390,7 +328,8 @@ std::uint32_t ExternalFolder::ReadFirstBlock(std::uint8_t* buffer, std::uint32_t
 {
     if (!open_ || writeMode_ || streamFailed_ || !clusterBuffer_ || buffer == nullptr)
         return kStatusFileError;
-    if (std::uint32_t status = ReadCluster(currentCluster_, clusterBuffer_.get()); status != kStatusOk) {
+    if (EngineStatus status = CardVolume.Medium().ReadCluster(currentCluster_, clusterBuffer_.get());
+        status != kStatusOk) {
         streamFailed_ = true;
         CardProgressEnd();
         EndStream(false);
@@ -440,7 +379,7 @@ std::uint32_t ExternalFolder::CommitEntry()
     if (WriteEntrySet(slot, entryCount_, static_cast<std::uint16_t>(first), name_.c_str(), shortName_, attribute_,
                       streamSize_, now, now, now) != 0)
         return FailStream(kStatusFolderError);
-    if (std::uint32_t status = Commit(false); status != kStatusOk) {
+    if (EngineStatus status = Commit(false); status != kStatusOk) {
         RemoveEntrySetAt(slot);
         FailStream(status);
         WriteBack();

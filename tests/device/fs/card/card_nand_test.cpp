@@ -15,6 +15,13 @@ using namespace cardtest;
 
 namespace {
 
+// The volume's free clusters; false when nothing is mounted.
+bool CountFreeClusters(std::uint32_t& freeCount)
+{
+    std::uint32_t total = 0;
+    return CardVolume.CountFreeClusters(total, freeCount);
+}
+
 struct CardCase {
     const char* name;
     std::uint8_t device;  // maker 0xEC
@@ -29,7 +36,7 @@ protected:
         ASSERT_TRUE(player.Player().InsertNandCard(0xEC, GetParam().device, true));
         ASSERT_EQ(Identify(), kStatusOk);
         ASSERT_TRUE(CardVolume.IsMounted());
-        ASSERT_EQ(CardVolume.fatType, GetParam().fatType);
+        ASSERT_EQ(CardVolume.FatType(), GetParam().fatType);
         SetProgressSink(&progress);
     }
     void TearDown() override
@@ -97,11 +104,11 @@ TEST_P(NandCardTest, FilesGoThereAndBackExactly)
         {"EXACT.BIN", RandomBytes(2 * cb, 3)},
     };
     std::uint32_t freeBefore = 0;
-    ASSERT_EQ(CardVolume.CountFreeClustersNandCard(freeBefore), 0);
+    ASSERT_TRUE(CountFreeClusters(freeBefore));
     for (const auto& [name, content] : files)
         ASSERT_EQ(Download(name, content), kStatusOk) << name;
     std::uint32_t freeAfter = 0;
-    ASSERT_EQ(CardVolume.CountFreeClustersNandCard(freeAfter), 0);
+    ASSERT_TRUE(CountFreeClusters(freeAfter));
     EXPECT_EQ(freeBefore - freeAfter, 1u + 4u + 0u + 2u);
     // Progress: the cluster count first, then one step per cluster.
     progress.fired = 0;
@@ -140,7 +147,7 @@ TEST_P(NandCardTest, DeleteAndRename)
     for (const char* name : {"first.bin", "second file with a long name.bin", "third.bin"})
         ASSERT_EQ(Download(name, files[name]), kStatusOk);
     std::uint32_t freeBefore = 0;
-    CardVolume.CountFreeClustersNandCard(freeBefore);
+    CountFreeClusters(freeBefore);
 
     // Deleting the second moves the third's entries forward; no deleted marks are left.
     auto listed = Walk();
@@ -148,25 +155,25 @@ TEST_P(NandCardTest, DeleteAndRename)
     DirRecord r;
     for (std::int32_t k = CardVolume.FindFirst(r); k == 0; k = CardVolume.FindNext(r)) {
         if (std::string(reinterpret_cast<char*>(r.name)) == "third.bin")
-            thirdIndex = CardVolume.walkIndex;
+            thirdIndex = CardVolume.WalkIndex();
         if (r.firstCluster == listed["second file with a long name.bin"].id)
-            secondIndex = CardVolume.walkIndex;
+            secondIndex = CardVolume.WalkIndex();
     }
     ASSERT_EQ(CardVolume.DeleteFile(listed["second file with a long name.bin"].id), kStatusOk);
     files.erase("second file with a long name.bin");
     std::uint32_t freeAfter = 0;
-    CardVolume.CountFreeClustersNandCard(freeAfter);
+    CountFreeClusters(freeAfter);
     EXPECT_EQ(freeAfter, freeBefore + 2);
     ExpectCard(files);
     for (std::int32_t k = CardVolume.FindFirst(r); k == 0; k = CardVolume.FindNext(r)) {
         if (std::string(reinterpret_cast<char*>(r.name)) == "third.bin") {
             // The second's set of four entries (three long-name pieces) is gone from in front of it.
-            EXPECT_EQ(CardVolume.walkIndex, thirdIndex - 4);
-            EXPECT_LT(CardVolume.walkIndex, secondIndex);
+            EXPECT_EQ(CardVolume.WalkIndex(), thirdIndex - 4);
+            EXPECT_LT(CardVolume.WalkIndex(), secondIndex);
         }
     }
     for (std::uint32_t i = 0; i < kCardRootSlots; ++i)
-        EXPECT_NE(CardVolume.root[i * 32], 0xE5) << i;
+        EXPECT_NE(CardVolume.Root()[i * 32], 0xE5) << i;
 
     // Rename to a long name keeps cluster, size, attributes and content.
     Listed old = Walk()["first.bin"];
@@ -181,7 +188,7 @@ TEST_P(NandCardTest, DeleteAndRename)
 
     // A rename that needs more free entries than the root has leaves the root as it was.
     ASSERT_EQ(Identify(), kStatusOk);
-    auto before = CardVolume.root;
+    auto before = CardVolume.Root();
     FatDirSlot* slots = CardVolume.RootSlotsPtr();
     for (std::uint32_t i = 0; i < kCardRootSlots; ++i) {
         if (slots[i].raw[0] == 0) {
@@ -189,11 +196,11 @@ TEST_P(NandCardTest, DeleteAndRename)
             slots[i].raw[0] = static_cast<std::uint8_t>('A' + i % 26);
         }
     }
-    auto full = CardVolume.root;
+    auto full = CardVolume.Root();
     EXPECT_EQ(CardVolume.Rename(Walk()["third.bin"].id, std::string(200, 'n').c_str()), kStatusFolderError);
-    EXPECT_TRUE(CardVolume.root == full);
+    EXPECT_TRUE(CardVolume.Root() == full);
     ASSERT_EQ(Identify(), kStatusOk);
-    EXPECT_TRUE(CardVolume.root == before);
+    EXPECT_TRUE(CardVolume.Root() == before);
 }
 
 TEST_P(NandCardTest, RefusalsAndWriteProtect)
@@ -201,18 +208,18 @@ TEST_P(NandCardTest, RefusalsAndWriteProtect)
     Bytes content = RandomBytes(10, 7);
     ASSERT_EQ(Download("x.bin", content), kStatusOk);
     std::uint16_t id = Walk()["x.bin"].id;
-    CardVolume.writeProtected = 1;
+    CardVolume.SetWriteProtected(true);
     EXPECT_EQ(Download("y.bin", content), kStatusWriteProtected);
     EXPECT_EQ(CardVolume.DeleteFile(id), kStatusWriteProtected);
     EXPECT_EQ(CardVolume.Rename(id, "z.bin"), kStatusWriteProtected);
-    CardVolume.writeProtected = 0;
+    CardVolume.SetWriteProtected(false);
     EXPECT_EQ(CardVolume.DeleteFile(0x7777), kStatusFileError);
     EXPECT_EQ(CardVolume.UploadFile(0x7777, temp.File("no.bin").string().c_str()), kStatusFileError);
     EXPECT_EQ(CardVolume.UploadFile(id, temp.File("no such folder\\x.bin").string().c_str()), kStatusFileError);
     EXPECT_EQ(CardVolume.DownloadFileNandCard(temp.File("missing.bin").string().c_str()), kStatusFileError);
     // More than the card holds.
     std::uint32_t freeClusters = 0;
-    CardVolume.CountFreeClustersNandCard(freeClusters);
+    CountFreeClusters(freeClusters);
     if (GetParam().fatType == 12) {
         EXPECT_EQ(Download("big.bin", Bytes(std::size_t{freeClusters + 1} * ClusterBytes())), kStatusStorageFull);
     }
@@ -580,7 +587,7 @@ TEST_P(NandCardTest, BrokenChainsAreNotFollowed)
     ASSERT_EQ(CardVolume.DeleteFile(first), kStatusOk);
     EXPECT_EQ(Walk().count("chain.bin"), 0u);
     std::uint32_t freeClusters = 0;
-    CardVolume.CountFreeClustersNandCard(freeClusters);
+    CountFreeClusters(freeClusters);
     EXPECT_EQ(freeClusters, CardVolume.MaxCluster() - 1);
     ExpectCard({});
 }

@@ -93,13 +93,13 @@ protected:
         Bytes out, cluster(std::size_t{spc} * 512);
         std::uint32_t c = first;
         while (c != 0 && out.size() < size) {
-            if (CardVolume.ReadSectors(CardVolume.dataLocation + (c - 2) * spc, cluster.data()) != 0) {
+            if (CardVolume.ReadSectors(CardVolume.DataLocation() + (c - 2) * spc, cluster.data()) != 0) {
                 ADD_FAILURE() << "read of cluster " << c;
                 break;
             }
             out.insert(out.end(), cluster.begin(), cluster.end());
             std::uint32_t next = 0;
-            if (FollowChain(CardVolume.GetFatEntry(c), CardVolume.fatType, CardVolume.MaxCluster(), next) !=
+            if (FollowChain(CardVolume.GetFatEntry(c), CardVolume.FatType(), CardVolume.MaxCluster(), next) !=
                 ChainStep::Next)
                 break;
             c = next;
@@ -117,11 +117,11 @@ protected:
         const std::size_t cb = std::size_t{spc} * 512;
         std::uint32_t first = 0, previous = 0;
         for (std::size_t at = 0; at < content.size(); at += cb) {
-            std::uint32_t c = CardVolume.FindFreeClusterSectorCard();
+            std::uint32_t c = CardVolume.FindFreeCluster();
             ASSERT_NE(c, 0u);
             Bytes cluster(cb, 0);
             std::copy(content.begin() + at, content.begin() + std::min(content.size(), at + cb), cluster.begin());
-            ASSERT_EQ(CardVolume.WriteSectors(CardVolume.dataLocation + (c - 2) * spc, cluster.data()), 0);
+            ASSERT_EQ(CardVolume.WriteSectors(CardVolume.DataLocation() + (c - 2) * spc, cluster.data()), 0);
             if (previous)
                 CardVolume.SetFatEntry(previous, c);
             else
@@ -179,9 +179,9 @@ TEST_P(SectorCardTest, ToolsVolumesAreMountedAndReadExactly)
     ASSERT_TRUE(player.Player().ImportCard(MakeCard(files, "deleted first.bin")));
     ASSERT_EQ(Identify(), kStatusOk);
     ASSERT_TRUE(CardVolume.IsMounted());
-    EXPECT_TRUE(CardVolume.sectorCard);
-    EXPECT_EQ(CardVolume.fatType, GetParam().fatType);
-    EXPECT_EQ(CardVolume.partition.start, GetParam().partitionStart);
+    EXPECT_TRUE(CardVolume.IsSectorCard());
+    EXPECT_EQ(CardVolume.FatType(), GetParam().fatType);
+    EXPECT_EQ(CardVolume.Partition().start, GetParam().partitionStart);
 
     auto listed = Walk();
     ASSERT_EQ(listed.size(), files.size());
@@ -191,8 +191,8 @@ TEST_P(SectorCardTest, ToolsVolumesAreMountedAndReadExactly)
         EXPECT_TRUE(ReadThroughChain(listed[name].id, listed[name].size) == content) << name;
     }
     std::uint32_t total = 0, freeCount = 0;
-    ASSERT_EQ(CardVolume.CountFreeClustersSectorCard(total, freeCount), 0);
-    EXPECT_EQ(total, CardVolume.clusterCount);
+    ASSERT_TRUE(CardVolume.CountFreeClusters(total, freeCount));
+    EXPECT_EQ(total, CardVolume.ClusterCount());
     EXPECT_LT(freeCount, total);
 }
 
@@ -207,15 +207,15 @@ TEST_P(SectorCardTest, FlushWritesOnlyChangedSectorsAndSurvivesFailures)
     std::uint32_t c = 0;
     {
         ScopedPipes bracket(PlayerPipes);
-        c = CardVolume.FindFreeClusterSectorCard();
+        c = CardVolume.FindFreeCluster();
         ASSERT_NE(c, 0u);
         player.Player().ResetCounters();
-        ASSERT_EQ(CardVolume.FlushFatSectorCard(), kStatusOk);
+        ASSERT_EQ(CardVolume.Flush(), kStatusOk);
         SyncWithPlayer();
         EXPECT_EQ(player.Player().Counters().cardSectorsWritten, 2u);
         CardVolume.SetFatEntry(c, 0);
-        ASSERT_EQ(CardVolume.FlushFatSectorCard(), kStatusOk);
-        ASSERT_EQ(CardVolume.FlushFatSectorCard(), kStatusOk);  // nothing left to write
+        ASSERT_EQ(CardVolume.Flush(), kStatusOk);
+        ASSERT_EQ(CardVolume.Flush(), kStatusOk);  // nothing left to write
     }
     SyncWithPlayer();
     EXPECT_EQ(player.Player().Counters().cardSectorsWritten, 4u);
@@ -228,12 +228,12 @@ TEST_P(SectorCardTest, FlushWritesOnlyChangedSectorsAndSurvivesFailures)
     for (std::uint64_t nth : {1u, 3u}) {
         player.Server().InjectFault(sim::FaultKind::Fail, nth);
         ScopedPipes bracket(PlayerPipes);
-        EXPECT_EQ(CardVolume.FlushFatSectorCard(), kStatusUsbError) << nth;
+        EXPECT_EQ(CardVolume.Flush(), kStatusUsbError) << nth;
         player.Server().ClearFault();
     }
     {
         ScopedPipes bracket(PlayerPipes);
-        ASSERT_EQ(CardVolume.FlushFatSectorCard(), kStatusOk);
+        ASSERT_EQ(CardVolume.Flush(), kStatusOk);
     }
     ExpectCard(files);
     ASSERT_EQ(Identify(), kStatusOk);

@@ -29,13 +29,13 @@ TEST_P(NandFormatSizeTest, NewVolumeIsTheExpectedOneAndUsable)
     EXPECT_FALSE(CardVolume.IsMounted());
     ASSERT_EQ(device.FormatNandCard(), kStatusOk);
     ASSERT_TRUE(CardVolume.IsMounted());
-    EXPECT_EQ(CardVolume.fatType, GetParam().fatType);
+    EXPECT_EQ(CardVolume.FatType(), GetParam().fatType);
     EXPECT_EQ(progress.counters.total, Engine.CardBlockCount);
     EXPECT_EQ(progress.counters.done, Engine.CardBlockCount);
     SyncWithPlayer();
     auto formatted = player.Player().ExportCard();
     ASSERT_TRUE(formatted);
-    const std::size_t systemBytes = std::size_t{CardVolume.dataStartSector} * 512;
+    const std::size_t systemBytes = std::size_t{CardVolume.DataStartSector()} * 512;
     EXPECT_TRUE(std::equal(formatted->begin(), formatted->begin() + systemBytes, reference->begin()));
 
     // Block 0 is retired; the next block holds the information structure twice in its first two pages.

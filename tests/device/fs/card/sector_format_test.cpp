@@ -75,13 +75,13 @@ TEST_P(SectorFormatSizeTest, NewVolumeIsCleanAndUsable)
     ASSERT_EQ(device.FormatSectorCard(1), kStatusOk);
     EXPECT_EQ(device.CardUnformatted(), 0u);
     ASSERT_TRUE(CardVolume.IsMounted());
-    EXPECT_EQ(CardVolume.fatType, c.fatType);
+    EXPECT_EQ(CardVolume.FatType(), c.fatType);
     FatFormatBuilder b;
     ASSERT_TRUE(b.ComputeParameters(c.sectors * 512, 512));
     EXPECT_EQ(progress.counters.total, b.partitionStart + 2 * b.fatSectors + b.rootSectors + 1);
     EXPECT_EQ(progress.counters.done, progress.counters.total);
     std::uint32_t total = 0, freeCount = 0;
-    ASSERT_EQ(CardVolume.CountFreeClustersSectorCard(total, freeCount), 0);
+    ASSERT_TRUE(CardVolume.CountFreeClusters(total, freeCount));
     EXPECT_EQ(total, b.ClusterCount());
     EXPECT_EQ(freeCount, total);
 
@@ -100,7 +100,7 @@ TEST_P(SectorFormatSizeTest, NewVolumeIsCleanAndUsable)
     auto listed = Walk();
     ASSERT_EQ(listed.count("copied from a PC.bin"), 1u);
     EXPECT_EQ(listed["copied from a PC.bin"].size, content.size());
-    ASSERT_EQ(CardVolume.CountFreeClustersSectorCard(total, freeCount), 0);
+    ASSERT_TRUE(CardVolume.CountFreeClusters(total, freeCount));
     EXPECT_EQ(freeCount, total - 4);
 
     // A second format empties it again.

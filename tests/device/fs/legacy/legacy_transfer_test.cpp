@@ -256,7 +256,7 @@ TEST(LegacyCardTest, SizesOfAMissingOrUnformattedCard)
             continue;
         }
         const std::uint32_t clusterBytes = CardVolume.card.sectorsPerBlock * 512u;
-        EXPECT_EQ(sizes[2], CardVolume.clusterCount * clusterBytes);
+        EXPECT_EQ(sizes[2], CardVolume.ClusterCount() * clusterBytes);
         EXPECT_EQ(sizes[3], CardVolume.FreeClusters() * clusterBytes);
         EXPECT_GT(sizes[3], 30u << 20);
     }
