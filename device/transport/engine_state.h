@@ -92,5 +92,10 @@ void SetProgressSink(ProgressSink* sink);
 ProgressSink* GetProgressSink();
 
 void NotifyProgress(std::uint32_t message, std::int32_t value);
+// The closing progress notice of an operation (a step of -1; it counts no step).
+inline void NotifyProgressEnd()
+{
+    NotifyProgress(kProgressStep, -1);
+}
 
 }  // namespace engine

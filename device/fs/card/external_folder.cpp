@@ -3,7 +3,6 @@
 #include "device/flash/card_spare.h"
 #include "device/flash/card_translation.h"
 #include "device/fs/card/card_volume.h"
-#include "device/fs/card/external_internal.h"
 #include "device/fs/engine_status.h"
 #include "device/transport/device_pipes.h"
 #include "device/transport/engine_state.h"
@@ -51,11 +50,6 @@ bool SlotInUse(const std::uint8_t* slot)
 }
 
 }  // namespace
-
-void CardProgressEnd()
-{
-    NotifyProgress(kProgressStep, -1);
-}
 
 ExternalFolder::ExternalFolder(std::uint32_t capacity, std::uint32_t folderId, std::uint32_t flagWord,
                                std::uint32_t rootFlag)
@@ -443,12 +437,12 @@ std::uint32_t ExternalFolder::DeleteFile(std::uint32_t id)
         return kStatusStorageFull;
     const std::int32_t slot = FindEntryById(id);
     if (slot < 0) {
-        CardProgressEnd();
+        NotifyProgressEnd();
         return kStatusFolderError;
     }
     const FatShortEntry entry = entries_[slot].entry;
     if (entry.attributes & 0x08) {
-        CardProgressEnd();
+        NotifyProgressEnd();
         return kStatusFileError;
     }
     VolumeSnapshot snapshot(CardVolume);
@@ -459,7 +453,7 @@ std::uint32_t ExternalFolder::DeleteFile(std::uint32_t id)
     auto fail = [&](std::uint32_t status) {
         snapshot.Restore();
         std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
-        CardProgressEnd();
+        NotifyProgressEnd();
         return status;
     };
 
@@ -490,7 +484,7 @@ std::uint32_t ExternalFolder::DeleteFile(std::uint32_t id)
             break;
         NotifyProgress(kProgressStep, static_cast<std::int32_t>(ClusterBytes()));
     }
-    CardProgressEnd();
+    NotifyProgressEnd();
     return kStatusOk;
 }
 

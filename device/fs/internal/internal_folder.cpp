@@ -393,7 +393,7 @@ std::uint32_t InternalFolder::DeleteFile(std::uint32_t id)
     } else if (blocks != 0) {
         status = LegacyEraseFileBlocks(id, true);
     }
-    LegacyProgressEnd();
+    NotifyProgressEnd();
     if (status != kStatusOk)
         return status;
 
@@ -508,7 +508,7 @@ std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
     if (openWriteStream)
         return kStatusFileError;
     if (!LegacyChipZeroPresent()) {
-        LegacyProgressEnd();
+        NotifyProgressEnd();
         return kStatusStorageFull;
     }
     if (pcPath == nullptr || !Entries())
@@ -520,7 +520,7 @@ std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
     e.slots = EntryCountForName(e.name);
     const std::int32_t run = FindFreeRun(e.slots);
     if (e.slots == 0 || run < 0 || MakeShortName(e.name, e.shortText, sizeof e.shortText) != 0) {
-        LegacyProgressEnd();
+        NotifyProgressEnd();
         return kStatusFolderError;
     }
     e.shortSlot = std::uint32_t(run);
@@ -536,17 +536,17 @@ std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
 
     PcSource source;
     if (const EngineStatus status = source.Prepare(pcPath, e.typeCode == kTypeMp3); status != kStatusOk) {
-        LegacyProgressEnd();
+        NotifyProgressEnd();
         return status;
     }
     const std::uint32_t length = source.StoredBytes();
     const std::uint32_t blocks = BlocksFor(length);
     if (blocks > LegacyStore.freeBlockCount) {
-        LegacyProgressEnd();
+        NotifyProgressEnd();
         return kStatusStorageFull;
     }
     if (source.Open(blockBytes) != kStatusOk) {
-        LegacyProgressEnd();
+        NotifyProgressEnd();
         return kStatusFileError;
     }
     std::vector<std::uint8_t> data;
@@ -554,12 +554,12 @@ std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
         data.assign(blockBytes, 0);
         units_.reserve(std::size_t{NandChips[0].sectorsPerBlock} * kUnitBytes);
     } catch (const std::bad_alloc&) {
-        LegacyProgressEnd();
+        NotifyProgressEnd();
         return kStatusStorageFull;
     }
     if (WriteEntrySet(e.shortSlot, e.slots, static_cast<std::uint16_t>(id), e.name, e.shortText, e.attribute, length,
                       source.Created(), source.Accessed(), source.Written()) != 0) {
-        LegacyProgressEnd();
+        NotifyProgressEnd();
         return kStatusFolderError;
     }
     // Undo of a download that did not finish: the entry goes before anything is written back, and
@@ -568,7 +568,7 @@ std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
         RemoveEntrySetAt(e.shortSlot);
         source.Close();
         LegacyEraseFileBlocks(id, false);
-        LegacyProgressEnd();
+        NotifyProgressEnd();
         return status;
     };
 
@@ -609,10 +609,10 @@ std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
         // The directory on the chip never saw the file.
         RemoveEntrySetAt(e.shortSlot);
         const std::uint32_t status = LegacyEraseFileBlocks(id, false);
-        LegacyProgressEnd();
+        NotifyProgressEnd();
         return status;
     }
-    LegacyProgressEnd();
+    NotifyProgressEnd();
     if (const std::uint32_t status = RewriteDirectory()) {
         RemoveEntrySetAt(e.shortSlot);
         LegacyEraseFileBlocks(id, false);
@@ -629,20 +629,20 @@ std::uint32_t InternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
         return kStatusFileError;
     const std::int32_t slot = FindEntryById(id);
     if (slot < 0) {
-        LegacyProgressEnd();
+        NotifyProgressEnd();
         return kStatusFolderError;
     }
     const std::uint32_t size = Entries()[slot].entry.size;
     const std::uint32_t blocks = BlocksFor(size);
     PcSink sink;
     if (sink.Create(pcPath) != kStatusOk) {
-        LegacyProgressEnd();
+        NotifyProgressEnd();
         return kStatusFileError;
     }
     // A PC file that did not get the whole file is removed again.
     auto fail = [&](EngineStatus status) {
         sink.Discard();
-        LegacyProgressEnd();
+        NotifyProgressEnd();
         return status;
     };
 
@@ -657,7 +657,7 @@ std::uint32_t InternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
         sink.Discard();
     else if (sink.Finish() != kStatusOk)
         return fail(kStatusFileError);
-    LegacyProgressEnd();
+    NotifyProgressEnd();
     return kStatusOk;
 }
 
@@ -705,7 +705,7 @@ std::uint32_t InternalFolder::OpenEntry()
     if (!streamWrite_) {
         const std::int32_t slot = FindEntryById(recordId_);
         if (slot < 0) {
-            LegacyProgressEnd();
+            NotifyProgressEnd();
             return kStatusFolderError;
         }
         if (!LegacyChipZeroPresent())
@@ -718,7 +718,7 @@ std::uint32_t InternalFolder::OpenEntry()
         // An empty file has no block to stand on.
         if (streamFileSize_ != 0) {
             if (!LegacyFindFileStart(streamId_)) {
-                LegacyProgressEnd();
+                NotifyProgressEnd();
                 EndStream(false);
                 return kStatusFolderError;
             }
@@ -732,7 +732,7 @@ std::uint32_t InternalFolder::OpenEntry()
     if (openWriteStream)
         return kStatusFileError;
     if (!LegacyChipZeroPresent()) {
-        LegacyProgressEnd();
+        NotifyProgressEnd();
         return kStatusStorageFull;
     }
     try {
@@ -744,7 +744,7 @@ std::uint32_t InternalFolder::OpenEntry()
     const std::uint32_t slots = EntryCountForName(part);
     char shortText[kShortTextBytes];
     if (slots == 0 || FindFreeRun(slots) < 0 || MakeShortName(part, shortText, sizeof shortText) != 0) {
-        LegacyProgressEnd();
+        NotifyProgressEnd();
         return kStatusFolderError;
     }
     char ansi[1024];
@@ -760,13 +760,13 @@ std::uint32_t InternalFolder::OpenEntry()
         return status;
     }
     if (LegacyStore.freeBlockCount < 1) {
-        LegacyProgressEnd();
+        NotifyProgressEnd();
         EndStream(false);
         return kStatusStorageFull;
     }
     RewindChipZero();
     if (!NextFree(current_)) {
-        LegacyProgressEnd();
+        NotifyProgressEnd();
         EndStream(false);
         return kStatusStorageFull;
     }
@@ -784,7 +784,7 @@ std::uint32_t InternalFolder::ReadNextBlock()
         if (lastBlock_)
             return kStatusOk;
         if (!linkValid_) {
-            LegacyProgressEnd();
+            NotifyProgressEnd();
             EndStream(true);
             return kStatusStorageFull;
         }
@@ -815,7 +815,7 @@ std::uint32_t InternalFolder::WriteBlock(const std::uint8_t* buffer, std::uint32
     if (!lastBlock_) {
         // Another block follows and no free block is left for it.
         if (!linkValid_) {
-            LegacyProgressEnd();
+            NotifyProgressEnd();
             EndStream(true);
             return kStatusStorageFull;
         }
@@ -827,7 +827,7 @@ std::uint32_t InternalFolder::WriteBlock(const std::uint8_t* buffer, std::uint32
     ++blocksWritten_;
     if (LegacyWriteFileBlock(units_, buffer, buffer ? bytes : 0, written == 0, streamId_, 0, typeCode_, link) !=
         kStatusOk) {
-        LegacyProgressEnd();
+        NotifyProgressEnd();
         EndStream(true);
         return kStatusUsbError;
     }
@@ -846,7 +846,7 @@ std::uint32_t InternalFolder::ReadFirstBlock(std::uint8_t* buffer, std::uint32_t
         return kStatusFileError;
     PlayerPipes.Need();
     if (chip.ReadBlock({buffer, blockBytes}) != kTransportOk) {
-        LegacyProgressEnd();
+        NotifyProgressEnd();
         EndStream(false);
         return kStatusUsbError;
     }
@@ -858,7 +858,7 @@ std::uint32_t InternalFolder::CommitEntry()
 {
     if (!streamOpen_)
         return kStatusFileError;
-    LegacyProgressEnd();
+    NotifyProgressEnd();
     if (!streamWrite_) {
         EndStream(false);
         return kStatusOk;

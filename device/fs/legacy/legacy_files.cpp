@@ -184,7 +184,7 @@ EngineStatus LegacyFiles::Download(const char* pcPath, std::uint32_t folderId)
     // Nothing of a failed download reaches the chip's directory; its blocks go at the next purge.
     auto fail = [&](EngineStatus status) {
         LegacyRemoveEntrySet(shortSlot);
-        LegacyProgressEnd();
+        NotifyProgressEnd();
         return status;
     };
 
@@ -226,12 +226,12 @@ EngineStatus LegacyFiles::Download(const char* pcPath, std::uint32_t folderId)
         // The directory on the chip never saw the file: drop the entry and erase what was written.
         LegacyRemoveEntrySet(shortSlot);
         const EngineStatus status = LegacyEraseFileBlocks(fileId, false);
-        LegacyProgressEnd();
+        NotifyProgressEnd();
         return status;
     }
     if (LegacyWriteBackRoot() != kStatusOk)
         return fail(kStatusUsbError);
-    LegacyProgressEnd();
+    NotifyProgressEnd();
     return kStatusOk;
 }
 
@@ -261,7 +261,7 @@ EngineStatus LegacyFiles::Upload(std::uint32_t fileId, const char* pcPath)
     // A PC file that did not get the whole file is removed again.
     auto fail = [&](EngineStatus status) {
         sink.Discard();
-        LegacyProgressEnd();
+        NotifyProgressEnd();
         return status;
     };
 
@@ -276,7 +276,7 @@ EngineStatus LegacyFiles::Upload(std::uint32_t fileId, const char* pcPath)
         sink.Discard();
     else if (sink.Finish() != kStatusOk)
         return fail(kStatusFileError);
-    LegacyProgressEnd();
+    NotifyProgressEnd();
     return kStatusOk;
 }
 
@@ -292,12 +292,12 @@ EngineStatus LegacyFiles::DeleteFileLocked(std::uint32_t fileId)
     const std::uint64_t blocks = blockBytes ? (std::uint64_t{size} + blockBytes - 1) / blockBytes : 0;
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(blocks));
     if (LegacyEraseFileBlocks(fileId) != kStatusOk) {
-        LegacyProgressEnd();
+        NotifyProgressEnd();
         return kStatusUsbError;
     }
     LegacyRemoveEntrySet(static_cast<std::uint32_t>(index));
     const EngineStatus status = LegacyWriteBackRoot();
-    LegacyProgressEnd();
+    NotifyProgressEnd();
     return status;
 }
 
@@ -587,7 +587,7 @@ EngineStatus LegacyFiles::WriteRunFile(const char* name, std::uint32_t size, con
     const std::uint32_t shortSlot = slot + entries - 1;
     auto fail = [&](EngineStatus status) {
         LegacyRemoveEntrySet(shortSlot);
-        LegacyProgressEnd();
+        NotifyProgressEnd();
         return status;
     };
 
@@ -610,7 +610,7 @@ EngineStatus LegacyFiles::WriteRunFile(const char* name, std::uint32_t size, con
         if (i + 1 < blocks)
             LegacySetCursor(next);
     }
-    LegacyProgressEnd();
+    NotifyProgressEnd();
     if (LegacyWriteBackRoot() != kStatusOk)
         return fail(kStatusUsbError);
     InternalRootChanged();
@@ -728,7 +728,7 @@ EngineStatus LegacyFiles::WriteBlock(const std::uint8_t* buffer, std::uint32_t b
     LegacySetCursor(s.current);
     if (LegacyWriteFileBlock(s.units, buffer, buffer ? bytes : 0, s.blocksWritten == 0, s.fileId, s.recordBlockCount,
                              s.typeCode, link) != kStatusOk) {
-        LegacyProgressEnd();
+        NotifyProgressEnd();
         EndStream();
         return kStatusUsbError;
     }
@@ -807,7 +807,7 @@ EngineStatus LegacyFiles::CommitStream(std::uint32_t transferred)
             status = kStatusUsbError;
         }
     }
-    LegacyProgressEnd();
+    NotifyProgressEnd();
     EndStream();
     return status;
 }

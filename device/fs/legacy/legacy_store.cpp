@@ -630,11 +630,6 @@ void LegacyProgressStep()
     NotifyProgress(kProgressStep, static_cast<std::int32_t>(LegacyBlockBytes()));
 }
 
-void LegacyProgressEnd()
-{
-    NotifyProgress(kProgressStep, -1);
-}
-
 EngineStatus LegacyReadFile(std::uint32_t id, std::uint32_t size,
                             const std::function<bool(const std::uint8_t*, std::uint32_t)>& sink, bool& cancelled)
 {

@@ -157,9 +157,8 @@ EngineStatus LegacyEraseAtCursor();
 // failed erase.
 EngineStatus LegacyEraseFileBlocks(std::uint32_t id, bool progress = true);
 
-// Progress of the store's transfers: a step of one block's bytes, and the closing notice.
+// Progress of the store's transfers: a step of one block's bytes.
 void LegacyProgressStep();
-void LegacyProgressEnd();
 
 // Hands the `size` bytes of file `id` to `sink` block by block: its start block, then its continuation
 // blocks in scan order. After every block the cancel flag is looked at (set before the last block:

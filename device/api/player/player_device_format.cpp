@@ -61,31 +61,26 @@ EngineStatus CardFailure(EngineStatus status)
     return slot.writeProtected ? kStatusWriteProtected : kStatusUsbError;
 }
 
-void ClosingNotice()
-{
-    NotifyProgress(kProgressStep, -1);
-}
-
 }  // namespace
 
 EngineStatus PlayerDevice::FormatSectorCard(std::uint32_t quick)
 {
     if (!Engine.ModelGroupFlag || !Engine.CardPresent) {
-        ClosingNotice();
+        NotifyProgressEnd();
         return kStatusNoStorage;
     }
     if (Engine.CardWriteProtect) {
-        ClosingNotice();
+        NotifyProgressEnd();
         return kStatusWriteProtected;
     }
     ScopedPipes bracket(PlayerPipes);
     CardSlot slot;
     if (!ReadCardSlot(slot)) {
-        ClosingNotice();
+        NotifyProgressEnd();
         return kStatusUsbError;
     }
     if (!slot.present || slot.writeProtected) {
-        ClosingNotice();
+        NotifyProgressEnd();
         Engine.CardPresent = slot.present ? 1 : 0;
         Engine.CardWriteProtect = slot.writeProtected ? 1 : 0;
         if (!slot.present)
@@ -97,7 +92,7 @@ EngineStatus PlayerDevice::FormatSectorCard(std::uint32_t quick)
 
     FatFormatBuilder builder;
     if (!builder.ComputeParameters(Engine.CardCapacityBytes, kCardMaxRootEntries)) {
-        ClosingNotice();
+        NotifyProgressEnd();
         return kStatusInvalidCard;
     }
     const std::uint32_t p = builder.partitionStart;
@@ -145,7 +140,7 @@ EngineStatus PlayerDevice::FormatSectorCard(std::uint32_t quick)
     }
     if (status == kStatusOk)
         status = MountSectorCardVolume();
-    ClosingNotice();
+    NotifyProgressEnd();
     if (status == kStatusOk) {
         cardUnformatted_ = 0;
         return kStatusOk;
@@ -168,21 +163,21 @@ EngineStatus PlayerDevice::FormatNandCard()
 {
     NandChip& card = CardVolume.card;
     if (Engine.ModelGroupFlag || !card.present || card.sectorsPerBlock == 0 || !LookupCardLayout(card.rowCount)) {
-        ClosingNotice();
+        NotifyProgressEnd();
         return kStatusNoStorage;
     }
     if (Engine.CardWriteProtect || CardVolume.WriteProtected()) {
-        ClosingNotice();
+        NotifyProgressEnd();
         return kStatusWriteProtected;
     }
     ScopedPipes bracket(PlayerPipes);
     CardSlot slot;
     if (!ReadCardSlot(slot)) {
-        ClosingNotice();
+        NotifyProgressEnd();
         return kStatusUsbError;
     }
     if (!slot.present || slot.writeProtected) {
-        ClosingNotice();
+        NotifyProgressEnd();
         if (!slot.present) {
             CardVolume.Unmount();
             return kStatusNoStorage;
@@ -193,13 +188,13 @@ EngineStatus PlayerDevice::FormatNandCard()
     }
     // The erase pass goes by the card's own records as they are now.
     if (card.LoadSpareTable() != kTransportOk) {
-        ClosingNotice();
+        NotifyProgressEnd();
         return CardFailure(kStatusUsbError);
     }
 
     // A failure from here on leaves the volume in memory as the card now is (most likely not mounted).
     auto failed = [&](EngineStatus status) {
-        ClosingNotice();
+        NotifyProgressEnd();
         status = CardFailure(status);
         if (status == kStatusNoStorage)
             CardVolume.Unmount();
@@ -220,7 +215,7 @@ EngineStatus PlayerDevice::FormatNandCard()
         card.AdvanceBlock();
         NotifyProgress(kProgressStep, 1);
     }
-    ClosingNotice();
+    NotifyProgressEnd();
 
     CardVolume.SetBlockNumber(0);
     EngineStatus status = CardVolume.FormatNandTables();
@@ -256,7 +251,7 @@ EngineStatus PlayerDevice::EraseInternal()
             if (usable) {
                 std::uint8_t status = 0;
                 if (chip.EraseBlock(status) != kTransportOk || ((status & 1) && !RetireCardBlock(chip))) {
-                    ClosingNotice();
+                    NotifyProgressEnd();
                     LegacyResetState();
                     return kStatusUsbError;
                 }
@@ -265,7 +260,7 @@ EngineStatus PlayerDevice::EraseInternal()
             NotifyProgress(kProgressStep, 1);
         }
     }
-    ClosingNotice();
+    NotifyProgressEnd();
     // Everything the store knew is gone; loading the root on a store that has none writes the empty
     // root record into the first erased block from chip 0 on (kStatusStorageFull when there is none,
     // kStatusUsbError when a page of it cannot be written).

@@ -5,7 +5,6 @@
 #include "device/fs/pc/file_util.h"
 #include "device/fs/pc/pc_transfer.h"
 #include "device/fs/card/card_volume.h"
-#include "device/fs/card/external_internal.h"
 #include "device/fs/engine_status.h"
 #include "device/transport/device_pipes.h"
 #include "device/transport/engine_state.h"
@@ -76,7 +75,7 @@ std::uint32_t ExternalFolder::DownloadFile(const wchar_t* pcPath)
         return status;
     };
     auto fail = [&](std::uint32_t status) {
-        CardProgressEnd();
+        NotifyProgressEnd();
         return undoAll(status, status != kStatusUsbError);
     };
 
@@ -115,7 +114,7 @@ std::uint32_t ExternalFolder::DownloadFile(const wchar_t* pcPath)
     if (cancelled)
         return undoAll(kStatusOk, true);
     source.Close();
-    CardProgressEnd();
+    NotifyProgressEnd();
     if (EngineStatus status = Commit(false); status != kStatusOk) {
         undoAll(status, false);
         WriteBack();
@@ -133,7 +132,7 @@ std::uint32_t ExternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
         return kStatusNoStorage;
     const std::int32_t slot = FindEntryById(id);
     if (slot < 0) {
-        CardProgressEnd();
+        NotifyProgressEnd();
         return kStatusFolderError;
     }
     const FatShortEntry entry = entries_[slot].entry;
@@ -152,7 +151,7 @@ std::uint32_t ExternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
     // Whatever does not end with the whole file leaves no partial PC file behind.
     auto fail = [&](std::uint32_t status) {
         sink.Discard();
-        CardProgressEnd();
+        NotifyProgressEnd();
         return status;
     };
     ChainWalker walk(CardVolume);
@@ -180,7 +179,7 @@ std::uint32_t ExternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
     }
     if (sink.Finish() != kStatusOk)
         return fail(kStatusFileError);
-    CardProgressEnd();
+    NotifyProgressEnd();
     return kStatusOk;
 }
 
@@ -213,7 +212,7 @@ EngineStatus ExternalFolder::FailStream(EngineStatus status)
     ReleaseTaken(taken_, status != kStatusUsbError);
     taken_.clear();
     streamFailed_ = true;
-    CardProgressEnd();
+    NotifyProgressEnd();
     EndStream(false);
     return status;
 }
@@ -235,7 +234,7 @@ std::uint32_t ExternalFolder::OpenEntry()
             return kStatusStorageFull;
         const std::int32_t slot = FindEntryById(recordId_);
         if (slot < 0) {
-            CardProgressEnd();
+            NotifyProgressEnd();
             clusterBuffer_.reset();
             return kStatusFolderError;
         }
@@ -331,7 +330,7 @@ std::uint32_t ExternalFolder::ReadFirstBlock(std::uint8_t* buffer, std::uint32_t
     if (EngineStatus status = CardVolume.Medium().ReadCluster(currentCluster_, clusterBuffer_.get());
         status != kStatusOk) {
         streamFailed_ = true;
-        CardProgressEnd();
+        NotifyProgressEnd();
         EndStream(false);
         return status;
     }
@@ -349,7 +348,7 @@ std::uint32_t ExternalFolder::CommitEntry()
         EndStream(true);
         return kStatusUsbError;
     }
-    CardProgressEnd();
+    NotifyProgressEnd();
     if (!writeMode_) {
         EndStream(true);
         return kStatusOk;

@@ -34,11 +34,6 @@ bool HasMp3Extension(const char* name)
     return dot && _stricmp(dot + 1, "mp3") == 0;
 }
 
-void ProgressEnd()
-{
-    NotifyProgress(kProgressStep, -1);
-}
-
 }  // namespace
 
 int FatVolume::FindRecord(std::uint16_t recordId) const
@@ -98,7 +93,7 @@ EngineStatus FatVolume::DownloadFileNandCard(const char* path)
     ScopedPipes bracket(PlayerPipes);
     auto fail = [&](EngineStatus status) {
         snapshot.Restore();
-        ProgressEnd();
+        NotifyProgressEnd();
         if (status == kStatusUsbError)
             spareRecordsStale_ = true;
         return status;
@@ -160,7 +155,7 @@ EngineStatus FatVolume::DownloadFileNandCard(const char* path)
         }
     }
     source.Close();
-    ProgressEnd();
+    NotifyProgressEnd();
     if (cancelled) {
         // Nothing of the file reached the FAT or root on the card: forgetting it leaves the card as it was.
         snapshot.Restore();
@@ -196,12 +191,12 @@ EngineStatus FatVolume::UploadFile(std::uint16_t recordId, const char* path)
         return kStatusUsbError;
     PcSink sink;
     if (sink.Create(path) != kStatusOk) {
-        ProgressEnd();
+        NotifyProgressEnd();
         return kStatusFileError;
     }
     auto fail = [&](EngineStatus status) {
         sink.Discard();
-        ProgressEnd();
+        NotifyProgressEnd();
         return status;
     };
     ChainWalker walk(*this);
@@ -240,7 +235,7 @@ EngineStatus FatVolume::UploadFile(std::uint16_t recordId, const char* path)
         return fail(kStatusOk);
     if (sink.Finish() != kStatusOk)
         return fail(kStatusFileError);
-    ProgressEnd();
+    NotifyProgressEnd();
     return kStatusOk;
 }
 
@@ -278,7 +273,7 @@ EngineStatus FatVolume::DeleteFile(std::uint16_t recordId)
             std::uint8_t status = 0;
             if (card.EraseBlock(status) != kTransportOk || ((status & 1) && !RetireCardBlock(card))) {
                 snapshot.Restore();
-                ProgressEnd();
+                NotifyProgressEnd();
                 spareRecordsStale_ = true;
                 return kStatusUsbError;
             }
@@ -287,7 +282,7 @@ EngineStatus FatVolume::DeleteFile(std::uint16_t recordId)
         if (k + 1 < chain.size())
             NotifyProgress(kProgressStep, static_cast<std::int32_t>(clusterBytes));
     }
-    ProgressEnd();
+    NotifyProgressEnd();
     RemoveEntrySet(EntrySetStart(RootSlotsPtr(), static_cast<std::uint32_t>(index)), static_cast<std::uint32_t>(index));
     if (EngineStatus status = FlushNandSystemArea(false); status != kStatusOk) {
         snapshot.Restore();
