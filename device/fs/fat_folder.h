@@ -28,17 +28,17 @@ public:
     FatFolder& operator=(const FatFolder&) = delete;
 
     // Storage operations, each returning an engine status.
-    virtual std::uint32_t Load() = 0;
-    virtual std::uint32_t WriteNewDirectory() = 0;
-    virtual std::uint32_t RewriteDirectory() = 0;
-    virtual std::uint32_t CreateSubfolder(const wchar_t* name, std::uint32_t* newId) = 0;
-    virtual std::uint32_t RenameEntry(std::uint32_t id, const wchar_t* newName, std::uint32_t innerFlag) = 0;
-    virtual std::uint32_t DeleteFile(std::uint32_t id) = 0;
-    virtual std::uint32_t DownloadFile(const wchar_t* pcPath) = 0;
-    virtual std::uint32_t UploadFile(std::uint32_t id, const wchar_t* pcPath) = 0;
+    virtual EngineStatus Load() = 0;
+    virtual EngineStatus WriteNewDirectory() = 0;
+    virtual EngineStatus RewriteDirectory() = 0;
+    virtual EngineStatus CreateSubfolder(const wchar_t* name, std::uint32_t* newId) = 0;
+    virtual EngineStatus RenameEntry(std::uint32_t id, const wchar_t* newName, std::uint32_t innerFlag) = 0;
+    virtual EngineStatus DeleteFile(std::uint32_t id) = 0;
+    virtual EngineStatus DownloadFile(const wchar_t* pcPath) = 0;
+    virtual EngineStatus UploadFile(std::uint32_t id, const wchar_t* pcPath) = 0;
     // Called on the target folder: moves an entry set of another folder into this one.
-    virtual std::uint32_t MoveEntry(std::uint32_t sourceFolderId, std::uint32_t sourceRootFlag, std::uint32_t id) = 0;
-    virtual std::uint32_t SetPlayIndex(std::uint32_t id, std::uint32_t position) = 0;
+    virtual EngineStatus MoveEntry(std::uint32_t sourceFolderId, std::uint32_t sourceRootFlag, std::uint32_t id) = 0;
+    virtual EngineStatus SetPlayIndex(std::uint32_t id, std::uint32_t position) = 0;
 
     // Walk of the visible entries (first byte not 0, attribute not 0x0F; deleted entries included):
     // 0 with the record filled, -1 at the end.

@@ -21,15 +21,15 @@ public:
     // Store operations, each returning an engine status unless said otherwise.
     // Read mode: find the entry with the record id and stand on its first block. Write mode: prepare a
     // new entry named by the stream's name and stand on its first free block.
-    virtual std::uint32_t OpenEntry() = 0;
+    virtual EngineStatus OpenEntry() = 0;
     // Move to the next block of the file (read) or the next block to be written (write).
-    virtual std::uint32_t ReadNextBlock() = 0;
+    virtual EngineStatus ReadNextBlock() = 0;
     // Write one whole block at the current position.
-    virtual std::uint32_t WriteBlock(const std::uint8_t* buffer, std::uint32_t bytes) = 0;
+    virtual EngineStatus WriteBlock(const std::uint8_t* buffer, std::uint32_t bytes) = 0;
     // Read the block at the current position.
-    virtual std::uint32_t ReadFirstBlock(std::uint8_t* buffer, std::uint32_t bytes, std::uint32_t* out) = 0;
+    virtual EngineStatus ReadFirstBlock(std::uint8_t* buffer, std::uint32_t bytes, std::uint32_t* out) = 0;
     // End the transfer; in write mode write the directory entry (size = transferred bytes).
-    virtual std::uint32_t CommitEntry() = 0;
+    virtual EngineStatus CommitEntry() = 0;
     virtual std::uint32_t GetBlockBytes() = 0;  // bytes per block of the store
     virtual std::uint32_t GetFileSize() = 0;    // size of the open entry
 

@@ -482,7 +482,7 @@ EngineStatus PlayerDevice::WriteSystemFile(const char* name, std::uint32_t size,
 
 // ---- The flat store's block stream ----
 
-std::uint32_t PlayerDevice::OpenEntry()
+EngineStatus PlayerDevice::OpenEntry()
 {
     legacyFiles_.ResetStream();
     if (streamStorage_ != 0)
@@ -490,22 +490,22 @@ std::uint32_t PlayerDevice::OpenEntry()
     return legacyFiles_.OpenStream(writeMode_ != 0, recordId_, name_);
 }
 
-std::uint32_t PlayerDevice::ReadNextBlock()
+EngineStatus PlayerDevice::ReadNextBlock()
 {
     return legacyFiles_.NextBlock();
 }
 
-std::uint32_t PlayerDevice::WriteBlock(const std::uint8_t* buffer, std::uint32_t bytes)
+EngineStatus PlayerDevice::WriteBlock(const std::uint8_t* buffer, std::uint32_t bytes)
 {
     return legacyFiles_.WriteBlock(buffer, bytes, lastBlock_ != 0);
 }
 
-std::uint32_t PlayerDevice::ReadFirstBlock(std::uint8_t* buffer, std::uint32_t bytes, std::uint32_t* out)
+EngineStatus PlayerDevice::ReadFirstBlock(std::uint8_t* buffer, std::uint32_t bytes, std::uint32_t* out)
 {
     return legacyFiles_.ReadBlock(buffer, bytes, out);
 }
 
-std::uint32_t PlayerDevice::CommitEntry()
+EngineStatus PlayerDevice::CommitEntry()
 {
     return legacyFiles_.CommitStream(transferred_);
 }

@@ -98,11 +98,11 @@ public:
     bool LegacyStreamOpen() const { return legacyFiles_.StreamOpen(); }
 
     // The flat store's block stream.
-    std::uint32_t OpenEntry() override;
-    std::uint32_t ReadNextBlock() override;
-    std::uint32_t WriteBlock(const std::uint8_t* buffer, std::uint32_t bytes) override;
-    std::uint32_t ReadFirstBlock(std::uint8_t* buffer, std::uint32_t bytes, std::uint32_t* out) override;
-    std::uint32_t CommitEntry() override;
+    EngineStatus OpenEntry() override;
+    EngineStatus ReadNextBlock() override;
+    EngineStatus WriteBlock(const std::uint8_t* buffer, std::uint32_t bytes) override;
+    EngineStatus ReadFirstBlock(std::uint8_t* buffer, std::uint32_t bytes, std::uint32_t* out) override;
+    EngineStatus CommitEntry() override;
     std::uint32_t GetBlockBytes() override;
     std::uint32_t GetFileSize() override;
 

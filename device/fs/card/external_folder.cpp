@@ -121,7 +121,7 @@ void ExternalFolder::WriteBack()
 
 // ---- directories ----
 
-std::uint32_t ExternalFolder::Load()
+EngineStatus ExternalFolder::Load()
 {
     if (!entries_)
         return kStatusStorageFull;
@@ -272,7 +272,7 @@ EngineStatus ExternalFolder::Commit(bool freeing)
     return CardVolume.FreeClusters() != freeBefore ? FlushVolume() : kStatusOk;
 }
 
-std::uint32_t ExternalFolder::WriteNewDirectory()
+EngineStatus ExternalFolder::WriteNewDirectory()
 {
     if (!entries_)
         return kStatusStorageFull;
@@ -287,7 +287,7 @@ std::uint32_t ExternalFolder::WriteNewDirectory()
     return FlushVolume();
 }
 
-std::uint32_t ExternalFolder::RewriteDirectory()
+EngineStatus ExternalFolder::RewriteDirectory()
 {
     if (!entries_)
         return kStatusStorageFull;
@@ -302,7 +302,7 @@ std::uint32_t ExternalFolder::RewriteDirectory()
     return CardVolume.FreeClusters() != freeBefore ? FlushVolume() : kStatusOk;
 }
 
-std::uint32_t ExternalFolder::CreateSubfolder(const wchar_t* name, std::uint32_t* newId)
+EngineStatus ExternalFolder::CreateSubfolder(const wchar_t* name, std::uint32_t* newId)
 {
     if (EngineStatus status = CheckWritable(); status != kStatusOk)
         return status;
@@ -358,7 +358,7 @@ std::uint32_t ExternalFolder::CreateSubfolder(const wchar_t* name, std::uint32_t
     return kStatusOk;
 }
 
-std::uint32_t ExternalFolder::RenameEntry(std::uint32_t id, const wchar_t* newName, std::uint32_t innerFlag)
+EngineStatus ExternalFolder::RenameEntry(std::uint32_t id, const wchar_t* newName, std::uint32_t innerFlag)
 {
     if (EngineStatus status = CheckWritable(); status != kStatusOk)
         return status;
@@ -373,12 +373,12 @@ std::uint32_t ExternalFolder::RenameEntry(std::uint32_t id, const wchar_t* newNa
         return kStatusFolderError;
 
     ScopedPipes bracket(PlayerPipes);
-    auto undoRename = [&](std::uint32_t status) {
+    auto undoRename = [&](EngineStatus status) {
         std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
         WriteBack();
         return status;
     };
-    if (std::uint32_t status = RewriteDirectory(); status != kStatusOk)
+    if (EngineStatus status = RewriteDirectory(); status != kStatusOk)
         return undoRename(status);
     if (innerFlag == 0 && old.entry.attributes == kAttrDirectory) {
         // The folder's own name entry inside its directory follows; a folder made elsewhere has none.
@@ -388,7 +388,7 @@ std::uint32_t ExternalFolder::RenameEntry(std::uint32_t id, const wchar_t* newNa
         if (inner->Load() == kStatusOk && inner->FindEntryById(id) >= 0) {
             // A transfer failure takes the rename back; an inner directory with no room for the longer
             // name keeps the old one there.
-            if (std::uint32_t status = inner->RenameEntry(id, newName, 1); status == kStatusUsbError)
+            if (EngineStatus status = inner->RenameEntry(id, newName, 1); status == kStatusUsbError)
                 return undoRename(status);
         }
     }
@@ -407,7 +407,7 @@ EngineStatus ExternalFolder::CollectTree(std::uint32_t folder, std::uint32_t dep
     std::unique_ptr<ExternalFolder> dir(new (std::nothrow) ExternalFolder(kCardRootSlots, folder, 1, 0));
     if (!dir || !dir->Entries())
         return kStatusStorageFull;
-    if (std::uint32_t status = dir->Load(); status != kStatusOk)
+    if (EngineStatus status = dir->Load(); status != kStatusOk)
         return static_cast<EngineStatus>(status);
     if (dir->longer_)
         return kStatusFolderError;  // the files past its entries would stay allocated
@@ -429,7 +429,7 @@ EngineStatus ExternalFolder::CollectTree(std::uint32_t folder, std::uint32_t dep
     return kStatusOk;
 }
 
-std::uint32_t ExternalFolder::DeleteFile(std::uint32_t id)
+EngineStatus ExternalFolder::DeleteFile(std::uint32_t id)
 {
     if (EngineStatus status = CheckWritable(); status != kStatusOk)
         return status;
@@ -450,7 +450,7 @@ std::uint32_t ExternalFolder::DeleteFile(std::uint32_t id)
     if (!snapshot.Ok() || !undo)
         return kStatusStorageFull;
     std::memcpy(undo.get(), entries_.get(), capacity_ * sizeof(FatDirSlot));
-    auto fail = [&](std::uint32_t status) {
+    auto fail = [&](EngineStatus status) {
         snapshot.Restore();
         std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
         NotifyProgressEnd();
@@ -473,7 +473,7 @@ std::uint32_t ExternalFolder::DeleteFile(std::uint32_t id)
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(freed.size()));
     RemoveEntrySetAt(std::uint32_t(slot));
     if (EngineStatus status = Commit(true); status != kStatusOk) {
-        std::uint32_t result = fail(status);
+        const EngineStatus result = fail(status);
         WriteBack();
         return result;
     }
@@ -499,14 +499,14 @@ bool ExternalFolder::ShortNameTaken(const FatDirSlot& entry, std::uint32_t excep
     return false;
 }
 
-std::int64_t ExternalFolder::ReadParentId(std::uint32_t folder, std::uint32_t& status)
+std::int64_t ExternalFolder::ReadParentId(std::uint32_t folder, EngineStatus& status)
 {
     std::unique_ptr<ExternalFolder> dir(new (std::nothrow) ExternalFolder(kCardRootSlots, folder, 1, 0));
     status = dir && dir->Entries() ? dir->Load() : kStatusStorageFull;
     return status == kStatusOk ? dir->ParentId() : -1;
 }
 
-std::uint32_t ExternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint32_t sourceRootFlag, std::uint32_t id)
+EngineStatus ExternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint32_t sourceRootFlag, std::uint32_t id)
 {
     if (EngineStatus status = CheckWritable(); status != kStatusOk)
         return status;
@@ -519,7 +519,7 @@ std::uint32_t ExternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint3
     if (!source || !source->Entries())
         return kStatusStorageFull;
     ScopedPipes bracket(PlayerPipes);
-    if (std::uint32_t status = source->Load(); status != kStatusOk)
+    if (EngineStatus status = source->Load(); status != kStatusOk)
         return status;
     const std::int32_t sourceSlot = source->FindEntryById(id);
     if (sourceSlot < 0)
@@ -527,9 +527,9 @@ std::uint32_t ExternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint3
     const bool folder = (source->Entries()[sourceSlot].entry.attributes & kAttrDirectory) != 0 && id >= 2;
     // A folder never goes into itself or below itself.
     // A folder whose parent cannot be read counts as below it; a read that failed is reported as such.
-    std::uint32_t walkStatus = kStatusOk;
+    EngineStatus walkStatus = kStatusOk;
     if (folder && LiesWithin(id, [&walkStatus](std::uint32_t f) {
-            std::uint32_t status = kStatusOk;
+            EngineStatus status = kStatusOk;
             const std::int64_t parent = ReadParentId(f, status);
             if (walkStatus == kStatusOk)
                 walkStatus = status;
@@ -586,7 +586,7 @@ std::uint32_t ExternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint3
         }
         // A folder without ".." (made elsewhere) has nothing to follow; one that cannot be read stops
         // the move.
-        if (std::uint32_t status = moved->Load(); status != kStatusOk) {
+        if (EngineStatus status = moved->Load(); status != kStatusOk) {
             std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
             return status;
         }
@@ -606,7 +606,7 @@ std::uint32_t ExternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint3
             moved->StoreDirectory(false);
         }
     };
-    if (std::uint32_t status = RewriteDirectory(); status != kStatusOk) {
+    if (EngineStatus status = RewriteDirectory(); status != kStatusOk) {
         std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
         WriteBack();
         undoParent();
@@ -621,7 +621,7 @@ std::uint32_t ExternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint3
     }
     std::memcpy(sourceUndo.get(), source->Entries(), source->Capacity() * sizeof(FatDirSlot));
     source->RemoveEntrySetAt(std::uint32_t(sourceSlot));
-    if (std::uint32_t status = source->RewriteDirectory(); status != kStatusOk) {
+    if (EngineStatus status = source->RewriteDirectory(); status != kStatusOk) {
         // Back as it was: the source keeps the entry, this folder drops its copy.
         std::memcpy(source->Entries(), sourceUndo.get(), source->Capacity() * sizeof(FatDirSlot));
         source->WriteBack();
@@ -633,7 +633,7 @@ std::uint32_t ExternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint3
     return kStatusOk;
 }
 
-std::uint32_t ExternalFolder::SetPlayIndex(std::uint32_t id, std::uint32_t position)
+EngineStatus ExternalFolder::SetPlayIndex(std::uint32_t id, std::uint32_t position)
 {
     if (EngineStatus status = CheckWritable(); status != kStatusOk)
         return status;
@@ -653,7 +653,7 @@ std::uint32_t ExternalFolder::SetPlayIndex(std::uint32_t id, std::uint32_t posit
         from += IsVisible(std::uint32_t(i)) ? 1 : 0;
     if (MoveToPosition(from, std::int32_t(position)) != kStatusOk)
         return kStatusFolderError;
-    if (std::uint32_t status = RewriteDirectory(); status != kStatusOk) {
+    if (EngineStatus status = RewriteDirectory(); status != kStatusOk) {
         std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
         WriteBack();
         return status;

@@ -32,23 +32,23 @@ public:
     ExternalFolder(std::uint32_t capacity, std::uint32_t folderId, std::uint32_t flagWord, std::uint32_t rootFlag);
     ~ExternalFolder() override;
 
-    std::uint32_t Load() override;
-    std::uint32_t WriteNewDirectory() override;
-    std::uint32_t RewriteDirectory() override;
-    std::uint32_t CreateSubfolder(const wchar_t* name, std::uint32_t* newId) override;
-    std::uint32_t RenameEntry(std::uint32_t id, const wchar_t* newName, std::uint32_t innerFlag) override;
+    EngineStatus Load() override;
+    EngineStatus WriteNewDirectory() override;
+    EngineStatus RewriteDirectory() override;
+    EngineStatus CreateSubfolder(const wchar_t* name, std::uint32_t* newId) override;
+    EngineStatus RenameEntry(std::uint32_t id, const wchar_t* newName, std::uint32_t innerFlag) override;
     // A folder goes with everything below it.
-    std::uint32_t DeleteFile(std::uint32_t id) override;
-    std::uint32_t DownloadFile(const wchar_t* pcPath) override;
-    std::uint32_t UploadFile(std::uint32_t id, const wchar_t* pcPath) override;
-    std::uint32_t MoveEntry(std::uint32_t sourceFolderId, std::uint32_t sourceRootFlag, std::uint32_t id) override;
-    std::uint32_t SetPlayIndex(std::uint32_t id, std::uint32_t position) override;
+    EngineStatus DeleteFile(std::uint32_t id) override;
+    EngineStatus DownloadFile(const wchar_t* pcPath) override;
+    EngineStatus UploadFile(std::uint32_t id, const wchar_t* pcPath) override;
+    EngineStatus MoveEntry(std::uint32_t sourceFolderId, std::uint32_t sourceRootFlag, std::uint32_t id) override;
+    EngineStatus SetPlayIndex(std::uint32_t id, std::uint32_t position) override;
 
-    std::uint32_t OpenEntry() override;
-    std::uint32_t ReadNextBlock() override;
-    std::uint32_t WriteBlock(const std::uint8_t* buffer, std::uint32_t bytes) override;
-    std::uint32_t ReadFirstBlock(std::uint8_t* buffer, std::uint32_t bytes, std::uint32_t* out) override;
-    std::uint32_t CommitEntry() override;
+    EngineStatus OpenEntry() override;
+    EngineStatus ReadNextBlock() override;
+    EngineStatus WriteBlock(const std::uint8_t* buffer, std::uint32_t bytes) override;
+    EngineStatus ReadFirstBlock(std::uint8_t* buffer, std::uint32_t bytes, std::uint32_t* out) override;
+    EngineStatus CommitEntry() override;
     std::uint32_t GetBlockBytes() override;
     std::uint32_t GetFileSize() override;
 
@@ -83,7 +83,7 @@ private:
     bool ShortNameTaken(const FatDirSlot& entry, std::uint32_t except = UINT32_MAX) const;
     // Reads a subfolder's parent id from its ".." entry; -1 when it cannot be read (`status` then says
     // why, unless the folder has no ".." entry).
-    static std::int64_t ReadParentId(std::uint32_t folder, std::uint32_t& status);
+    static std::int64_t ReadParentId(std::uint32_t folder, EngineStatus& status);
     // The first clusters of folder `folder` and of everything below it (bounded depth, each folder once).
     static EngineStatus CollectTree(std::uint32_t folder, std::uint32_t depth, std::vector<std::uint32_t>& folders,
                                     std::vector<std::uint32_t>& chains);

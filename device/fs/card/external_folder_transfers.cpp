@@ -30,7 +30,7 @@ bool IsMp3Name(const wchar_t* name)
 
 }  // namespace
 
-std::uint32_t ExternalFolder::DownloadFile(const wchar_t* pcPath)
+EngineStatus ExternalFolder::DownloadFile(const wchar_t* pcPath)
 {
     Engine.CancelRequested = 0;
     if (EngineStatus status = CheckWritable(); status != kStatusOk)
@@ -66,7 +66,7 @@ std::uint32_t ExternalFolder::DownloadFile(const wchar_t* pcPath)
     std::vector<std::uint32_t> taken;
     // Nothing of a download that does not finish stays behind: its entry and clusters go before
     // anything is flushed.
-    auto undoAll = [&](std::uint32_t status, bool erase) {
+    auto undoAll = [&](EngineStatus status, bool erase) {
         source.Close();
         if (erase)
             ReleaseTaken(taken, true);
@@ -74,7 +74,7 @@ std::uint32_t ExternalFolder::DownloadFile(const wchar_t* pcPath)
         std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
         return status;
     };
-    auto fail = [&](std::uint32_t status) {
+    auto fail = [&](EngineStatus status) {
         NotifyProgressEnd();
         return undoAll(status, status != kStatusUsbError);
     };
@@ -123,7 +123,7 @@ std::uint32_t ExternalFolder::DownloadFile(const wchar_t* pcPath)
     return kStatusOk;
 }
 
-std::uint32_t ExternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath)
+EngineStatus ExternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath)
 {
     Engine.CancelRequested = 0;
     if (!entries_)
@@ -149,7 +149,7 @@ std::uint32_t ExternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
     ScopedPipes bracket(PlayerPipes);
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>((std::uint64_t{entry.size} + cb - 1) / cb));
     // Whatever does not end with the whole file leaves no partial PC file behind.
-    auto fail = [&](std::uint32_t status) {
+    auto fail = [&](EngineStatus status) {
         sink.Discard();
         NotifyProgressEnd();
         return status;
@@ -217,7 +217,7 @@ EngineStatus ExternalFolder::FailStream(EngineStatus status)
     return status;
 }
 
-std::uint32_t ExternalFolder::OpenEntry()
+EngineStatus ExternalFolder::OpenEntry()
 {
     EndStream(true);
     streamFailed_ = false;
@@ -288,7 +288,7 @@ std::uint32_t ExternalFolder::OpenEntry()
     return kStatusOk;
 }
 
-std::uint32_t ExternalFolder::ReadNextBlock()
+EngineStatus ExternalFolder::ReadNextBlock()
 {
     if (!open_ || streamFailed_ || !clusterBuffer_)
         return kStatusFileError;
@@ -311,7 +311,7 @@ std::uint32_t ExternalFolder::ReadNextBlock()
     return kStatusOk;
 }
 
-std::uint32_t ExternalFolder::WriteBlock(const std::uint8_t* buffer, std::uint32_t bytes)
+EngineStatus ExternalFolder::WriteBlock(const std::uint8_t* buffer, std::uint32_t bytes)
 {
     if (!open_ || !writeMode_ || streamFailed_ || !clusterBuffer_ || buffer == nullptr)
         return kStatusFileError;
@@ -323,7 +323,7 @@ std::uint32_t ExternalFolder::WriteBlock(const std::uint8_t* buffer, std::uint32
     return kStatusOk;
 }
 
-std::uint32_t ExternalFolder::ReadFirstBlock(std::uint8_t* buffer, std::uint32_t bytes, std::uint32_t* out)
+EngineStatus ExternalFolder::ReadFirstBlock(std::uint8_t* buffer, std::uint32_t bytes, std::uint32_t* out)
 {
     if (!open_ || writeMode_ || streamFailed_ || !clusterBuffer_ || buffer == nullptr)
         return kStatusFileError;
@@ -340,7 +340,7 @@ std::uint32_t ExternalFolder::ReadFirstBlock(std::uint8_t* buffer, std::uint32_t
     return kStatusOk;
 }
 
-std::uint32_t ExternalFolder::CommitEntry()
+EngineStatus ExternalFolder::CommitEntry()
 {
     if (!open_)
         return kStatusFileError;

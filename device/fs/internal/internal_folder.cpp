@@ -129,7 +129,7 @@ EngineStatus InternalFolder::AllocateId(std::uint32_t& newId) const
 
 // ---- Directory ----
 
-std::uint32_t InternalFolder::Load()
+EngineStatus InternalFolder::Load()
 {
     if (!Entries() || capacity_ == 0)
         return kStatusStorageFull;
@@ -183,7 +183,7 @@ std::uint32_t InternalFolder::Load()
     return kStatusOk;
 }
 
-std::uint32_t InternalFolder::WriteNewDirectory()
+EngineStatus InternalFolder::WriteNewDirectory()
 {
     if (!Entries() || capacity_ == 0 || !LegacyChipZeroPresent())
         return kStatusStorageFull;
@@ -194,7 +194,7 @@ std::uint32_t InternalFolder::WriteNewDirectory()
     BlockPosition at;
     if (!NextFree(at))
         return kStatusStorageFull;
-    if (const std::uint32_t status = WriteDirectoryBlock()) {
+    if (const EngineStatus status = WriteDirectoryBlock()) {
         // Whatever reached the block goes again: no directory half written stays behind.
         LegacySetCursor(at);
         if (LegacyEraseAtCursor() == kStatusOk)
@@ -206,7 +206,7 @@ std::uint32_t InternalFolder::WriteNewDirectory()
     return kStatusOk;
 }
 
-std::uint32_t InternalFolder::RewriteDirectory()
+EngineStatus InternalFolder::RewriteDirectory()
 {
     if (!Entries() || capacity_ == 0 || !LegacyChipZeroPresent())
         return kStatusStorageFull;
@@ -227,7 +227,7 @@ std::uint32_t InternalFolder::RewriteDirectory()
             return kStatusUsbError;
         ++LegacyStore.freeBlockCount;  // the write below takes it again
     }
-    if (const std::uint32_t status = WriteDirectoryBlock())
+    if (const EngineStatus status = WriteDirectoryBlock())
         return status;
     if (RootFlag()) {
         try {
@@ -245,7 +245,7 @@ std::uint32_t InternalFolder::RewriteDirectory()
 
 // ---- Folders and entries ----
 
-std::uint32_t InternalFolder::CreateSubfolder(const wchar_t* name, std::uint32_t* newId)
+EngineStatus InternalFolder::CreateSubfolder(const wchar_t* name, std::uint32_t* newId)
 {
     if (IsRecordingFolder())
         return kStatusFolderError;
@@ -264,7 +264,7 @@ std::uint32_t InternalFolder::CreateSubfolder(const wchar_t* name, std::uint32_t
 
     ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     std::uint32_t id = 0;
-    if (const std::uint32_t status = AllocateId(id))
+    if (const EngineStatus status = AllocateId(id))
         return status;
 
     std::unique_ptr<InternalFolder> sub(new (std::nothrow) InternalFolder(Engine.InternalFolderEntries, id, 1, 0));
@@ -274,7 +274,7 @@ std::uint32_t InternalFolder::CreateSubfolder(const wchar_t* name, std::uint32_t
     sub->InitDirectory(static_cast<std::uint16_t>(id), static_cast<std::uint16_t>(RootFlag() ? 0 : FolderId()), now,
                        part);
     // The new directory first: an entry never names a folder whose block was not written.
-    if (const std::uint32_t status = sub->WriteNewDirectory())
+    if (const EngineStatus status = sub->WriteNewDirectory())
         return status;
     // Best effort: a directory block that stays behind names no entry and is erased by the next delete of
     // its id or a format.
@@ -286,7 +286,7 @@ std::uint32_t InternalFolder::CreateSubfolder(const wchar_t* name, std::uint32_t
         undoDirectory();
         return kStatusFolderError;
     }
-    if (const std::uint32_t status = RewriteDirectory()) {
+    if (const EngineStatus status = RewriteDirectory()) {
         // A write-back that failed after its erase left the block without the old entries.
         RemoveEntrySetAt(std::uint32_t(run));
         RewriteDirectory();
@@ -298,7 +298,7 @@ std::uint32_t InternalFolder::CreateSubfolder(const wchar_t* name, std::uint32_t
     return kStatusOk;
 }
 
-std::uint32_t InternalFolder::RenameEntry(std::uint32_t id, const wchar_t* newName, std::uint32_t innerFlag)
+EngineStatus InternalFolder::RenameEntry(std::uint32_t id, const wchar_t* newName, std::uint32_t innerFlag)
 {
     if (IsRecordingFolderId(id))
         return kStatusRecordFolder;
@@ -317,7 +317,7 @@ std::uint32_t InternalFolder::RenameEntry(std::uint32_t id, const wchar_t* newNa
         return kStatusStorageFull;
     }
     ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
-    if (const std::uint32_t status = RewriteDirectory()) {
+    if (const EngineStatus status = RewriteDirectory()) {
         std::copy(undo.begin(), undo.end(), Entries());
         RewriteDirectory();
         return status;
@@ -327,9 +327,9 @@ std::uint32_t InternalFolder::RenameEntry(std::uint32_t id, const wchar_t* newNa
         std::unique_ptr<InternalFolder> sub(new (std::nothrow) InternalFolder(Engine.InternalFolderEntries, id, 1, 0));
         if (!sub || !sub->Entries())
             return kStatusStorageFull;
-        if (const std::uint32_t status = sub->Load())
+        if (const EngineStatus status = sub->Load())
             return status;
-        const std::uint32_t inner = sub->RenameEntry(id, part, 1);
+        const EngineStatus inner = sub->RenameEntry(id, part, 1);
         // A folder made elsewhere may have no name entry of its own: nothing to follow then.
         if (inner != kStatusOk && sub->FindEntryById(id) >= 0)
             return inner;
@@ -370,7 +370,7 @@ EngineStatus InternalFolder::EraseTree(std::uint32_t folderId, std::uint32_t dep
     return LegacyEraseFileBlocks(folderId, false);
 }
 
-std::uint32_t InternalFolder::DeleteFile(std::uint32_t id)
+EngineStatus InternalFolder::DeleteFile(std::uint32_t id)
 {
     if (IsRecordingFolderId(id))
         return kStatusRecordFolder;
@@ -385,7 +385,7 @@ std::uint32_t InternalFolder::DeleteFile(std::uint32_t id)
 
     ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(blocks));
-    std::uint32_t status = kStatusOk;
+    EngineStatus status = kStatusOk;
     if (folder) {
         status = EraseTree(id, 0);
         if (status == kStatusOk)
@@ -400,14 +400,14 @@ std::uint32_t InternalFolder::DeleteFile(std::uint32_t id)
     // The blocks are gone: the entry stays removed whatever the write-back gives, and a write-back
     // that failed is tried once more so that the block holds a directory.
     RemoveEntrySetAt(std::uint32_t(slot));
-    if (const std::uint32_t rewrite = RewriteDirectory()) {
+    if (const EngineStatus rewrite = RewriteDirectory()) {
         RewriteDirectory();
         return rewrite;
     }
     return kStatusOk;
 }
 
-std::uint32_t InternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint32_t sourceRootFlag, std::uint32_t id)
+EngineStatus InternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint32_t sourceRootFlag, std::uint32_t id)
 {
     if (IsRecordingFolder())
         return kStatusFolderError;
@@ -477,7 +477,7 @@ std::uint32_t InternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint3
     return kStatusOk;
 }
 
-std::uint32_t InternalFolder::SetPlayIndex(std::uint32_t id, std::uint32_t position)
+EngineStatus InternalFolder::SetPlayIndex(std::uint32_t id, std::uint32_t position)
 {
     if (!Entries())
         return kStatusFolderError;
@@ -490,7 +490,7 @@ std::uint32_t InternalFolder::SetPlayIndex(std::uint32_t id, std::uint32_t posit
     if (ReorderEntry(id, position) != kStatusOk)
         return kStatusFolderError;
     ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
-    if (const std::uint32_t status = RewriteDirectory()) {
+    if (const EngineStatus status = RewriteDirectory()) {
         std::copy(undo.begin(), undo.end(), Entries());
         RewriteDirectory();
         return status;
@@ -500,7 +500,7 @@ std::uint32_t InternalFolder::SetPlayIndex(std::uint32_t id, std::uint32_t posit
 
 // ---- Download and upload ----
 
-std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
+EngineStatus InternalFolder::DownloadFile(const wchar_t* pcPath)
 {
     if (IsRecordingFolder())
         return kStatusFolderError;
@@ -531,7 +531,7 @@ std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
 
     ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     std::uint32_t id = 0;
-    if (const std::uint32_t status = AllocateId(id))
+    if (const EngineStatus status = AllocateId(id))
         return status;
 
     PcSource source;
@@ -564,7 +564,7 @@ std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
     }
     // Undo of a download that did not finish: the entry goes before anything is written back, and
     // the blocks written so far are erased (each erase gives its block back to the free count).
-    auto undo = [&](std::uint32_t status) {
+    auto undo = [&](EngineStatus status) {
         RemoveEntrySetAt(e.shortSlot);
         source.Close();
         LegacyEraseFileBlocks(id, false);
@@ -608,12 +608,12 @@ std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
     if (cancelled) {
         // The directory on the chip never saw the file.
         RemoveEntrySetAt(e.shortSlot);
-        const std::uint32_t status = LegacyEraseFileBlocks(id, false);
+        const EngineStatus status = LegacyEraseFileBlocks(id, false);
         NotifyProgressEnd();
         return status;
     }
     NotifyProgressEnd();
-    if (const std::uint32_t status = RewriteDirectory()) {
+    if (const EngineStatus status = RewriteDirectory()) {
         RemoveEntrySetAt(e.shortSlot);
         LegacyEraseFileBlocks(id, false);
         RewriteDirectory();
@@ -622,7 +622,7 @@ std::uint32_t InternalFolder::DownloadFile(const wchar_t* pcPath)
     return kStatusOk;
 }
 
-std::uint32_t InternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath)
+EngineStatus InternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath)
 {
     Engine.CancelRequested.store(0);
     if (pcPath == nullptr || !Entries())
@@ -649,7 +649,7 @@ std::uint32_t InternalFolder::UploadFile(std::uint32_t id, const wchar_t* pcPath
     ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(blocks));
     bool cancelled = false;
-    const std::uint32_t status = LegacyReadFile(
+    const EngineStatus status = LegacyReadFile(
         id, size, [&](const std::uint8_t* data, std::uint32_t bytes) { return sink.Write(data, bytes); }, cancelled);
     if (status != kStatusOk)
         return fail(static_cast<EngineStatus>(status));
@@ -690,7 +690,7 @@ void InternalFolder::EndStream(bool eraseWritten)
     PlayerPipes.Release();
 }
 
-std::uint32_t InternalFolder::OpenEntry()
+EngineStatus InternalFolder::OpenEntry()
 {
     // A stream left open by its owner ends here; what it wrote goes.
     if (streamOpen_)
@@ -755,7 +755,7 @@ std::uint32_t InternalFolder::OpenEntry()
     PlayerPipes.Hold();
     streamOpen_ = true;
     openWriteStream = this;
-    if (const std::uint32_t status = AllocateId(streamId_)) {
+    if (const EngineStatus status = AllocateId(streamId_)) {
         EndStream(false);
         return status;
     }
@@ -776,7 +776,7 @@ std::uint32_t InternalFolder::OpenEntry()
     return kStatusOk;
 }
 
-std::uint32_t InternalFolder::ReadNextBlock()
+EngineStatus InternalFolder::ReadNextBlock()
 {
     if (!streamOpen_)
         return kStatusFileError;
@@ -807,7 +807,7 @@ std::uint32_t InternalFolder::ReadNextBlock()
     return kStatusFileError;
 }
 
-std::uint32_t InternalFolder::WriteBlock(const std::uint8_t* buffer, std::uint32_t bytes)
+EngineStatus InternalFolder::WriteBlock(const std::uint8_t* buffer, std::uint32_t bytes)
 {
     if (!streamOpen_ || !streamWrite_)
         return kStatusFileError;
@@ -835,7 +835,7 @@ std::uint32_t InternalFolder::WriteBlock(const std::uint8_t* buffer, std::uint32
     return kStatusOk;
 }
 
-std::uint32_t InternalFolder::ReadFirstBlock(std::uint8_t* buffer, std::uint32_t bytes, std::uint32_t* out)
+EngineStatus InternalFolder::ReadFirstBlock(std::uint8_t* buffer, std::uint32_t bytes, std::uint32_t* out)
 {
     if (!streamOpen_ || streamWrite_ || buffer == nullptr || out == nullptr)
         return kStatusFileError;
@@ -854,7 +854,7 @@ std::uint32_t InternalFolder::ReadFirstBlock(std::uint8_t* buffer, std::uint32_t
     return kStatusOk;
 }
 
-std::uint32_t InternalFolder::CommitEntry()
+EngineStatus InternalFolder::CommitEntry()
 {
     if (!streamOpen_)
         return kStatusFileError;
@@ -887,7 +887,7 @@ std::uint32_t InternalFolder::CommitEntry()
         EndStream(true);
         return kStatusFolderError;
     }
-    if (const std::uint32_t status = RewriteDirectory()) {
+    if (const EngineStatus status = RewriteDirectory()) {
         RemoveEntrySetAt(std::uint32_t(run));
         RewriteDirectory();
         EndStream(true);

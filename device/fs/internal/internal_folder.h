@@ -34,23 +34,23 @@ public:
     InternalFolder(std::uint32_t capacity, std::uint32_t folderId, std::uint32_t flagWord, std::uint32_t rootFlag);
     ~InternalFolder() override;
 
-    std::uint32_t Load() override;
-    std::uint32_t WriteNewDirectory() override;
-    std::uint32_t RewriteDirectory() override;
-    std::uint32_t CreateSubfolder(const wchar_t* name, std::uint32_t* newId) override;
-    std::uint32_t RenameEntry(std::uint32_t id, const wchar_t* newName, std::uint32_t innerFlag) override;
+    EngineStatus Load() override;
+    EngineStatus WriteNewDirectory() override;
+    EngineStatus RewriteDirectory() override;
+    EngineStatus CreateSubfolder(const wchar_t* name, std::uint32_t* newId) override;
+    EngineStatus RenameEntry(std::uint32_t id, const wchar_t* newName, std::uint32_t innerFlag) override;
     // A folder entry goes with everything below it.
-    std::uint32_t DeleteFile(std::uint32_t id) override;
-    std::uint32_t DownloadFile(const wchar_t* pcPath) override;
-    std::uint32_t UploadFile(std::uint32_t id, const wchar_t* pcPath) override;
-    std::uint32_t MoveEntry(std::uint32_t sourceFolderId, std::uint32_t sourceRootFlag, std::uint32_t id) override;
-    std::uint32_t SetPlayIndex(std::uint32_t id, std::uint32_t position) override;
+    EngineStatus DeleteFile(std::uint32_t id) override;
+    EngineStatus DownloadFile(const wchar_t* pcPath) override;
+    EngineStatus UploadFile(std::uint32_t id, const wchar_t* pcPath) override;
+    EngineStatus MoveEntry(std::uint32_t sourceFolderId, std::uint32_t sourceRootFlag, std::uint32_t id) override;
+    EngineStatus SetPlayIndex(std::uint32_t id, std::uint32_t position) override;
 
-    std::uint32_t OpenEntry() override;
-    std::uint32_t ReadNextBlock() override;
-    std::uint32_t WriteBlock(const std::uint8_t* buffer, std::uint32_t bytes) override;
-    std::uint32_t ReadFirstBlock(std::uint8_t* buffer, std::uint32_t bytes, std::uint32_t* out) override;
-    std::uint32_t CommitEntry() override;
+    EngineStatus OpenEntry() override;
+    EngineStatus ReadNextBlock() override;
+    EngineStatus WriteBlock(const std::uint8_t* buffer, std::uint32_t bytes) override;
+    EngineStatus ReadFirstBlock(std::uint8_t* buffer, std::uint32_t bytes, std::uint32_t* out) override;
+    EngineStatus CommitEntry() override;
     std::uint32_t GetBlockBytes() override;
     std::uint32_t GetFileSize() override;
 

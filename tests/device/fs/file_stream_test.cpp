@@ -36,36 +36,36 @@ public:
     int Count(const std::string& call) const { return int(std::count(calls.begin(), calls.end(), call)); }
     std::uint32_t IsOpen() const { return open_; }
 
-    std::uint32_t OpenEntry() override
+    EngineStatus OpenEntry() override
     {
         block_ = 0;
         return Record("OpenEntry");
     }
-    std::uint32_t ReadNextBlock() override
+    EngineStatus ReadNextBlock() override
     {
-        if (const std::uint32_t status = Record("ReadNextBlock"))
+        if (const EngineStatus status = Record("ReadNextBlock"))
             return status;
         ++block_;
-        return 0;
+        return kStatusOk;
     }
-    std::uint32_t WriteBlock(const std::uint8_t* buffer, std::uint32_t bytes) override
+    EngineStatus WriteBlock(const std::uint8_t* buffer, std::uint32_t bytes) override
     {
-        if (const std::uint32_t status = Record("WriteBlock"))
+        if (const EngineStatus status = Record("WriteBlock"))
             return status;
         written.emplace_back(buffer, buffer + bytes);
         lastBlockFlags.push_back(lastBlock_);
-        return 0;
+        return kStatusOk;
     }
-    std::uint32_t ReadFirstBlock(std::uint8_t* buffer, std::uint32_t bytes, std::uint32_t*) override
+    EngineStatus ReadFirstBlock(std::uint8_t* buffer, std::uint32_t bytes, std::uint32_t*) override
     {
-        if (const std::uint32_t status = Record("ReadFirstBlock"))
+        if (const EngineStatus status = Record("ReadFirstBlock"))
             return status;
         const std::size_t at = std::size_t(block_) * bytes;
         for (std::uint32_t i = 0; i < bytes; ++i)
             buffer[i] = at + i < file.size() ? file[at + i] : 0;
-        return 0;
+        return kStatusOk;
     }
-    std::uint32_t CommitEntry() override
+    EngineStatus CommitEntry() override
     {
         committedSize = transferred_;
         committedName = name_;
@@ -79,13 +79,13 @@ public:
     }
 
 private:
-    std::uint32_t Record(const std::string& call)
+    EngineStatus Record(const std::string& call)
     {
         calls.push_back(call);
         const auto f = failures.find(call);
         if (f != failures.end() && Count(call) == f->second.first)
-            return f->second.second;
-        return 0;
+            return AsStatus(f->second.second);
+        return kStatusOk;
     }
     std::uint32_t block_ = 0;
 };

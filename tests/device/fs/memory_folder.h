@@ -22,7 +22,7 @@ public:
 
     std::vector<std::uint8_t> stored;  // the directory "on the medium"
 
-    std::uint32_t Load() override
+    engine::EngineStatus Load() override
     {
         if (!Entries())
             return engine::kStatusStorageFull;
@@ -30,21 +30,24 @@ public:
         std::memcpy(Entries(), stored.data(), std::min<std::size_t>(stored.size(), Capacity() * 32));
         return engine::kStatusOk;
     }
-    std::uint32_t WriteNewDirectory() override { return Store(); }
-    std::uint32_t RewriteDirectory() override { return Store(); }
-    std::uint32_t CreateSubfolder(const wchar_t*, std::uint32_t*) override { return engine::kStatusNotSupported; }
-    std::uint32_t RenameEntry(std::uint32_t, const wchar_t*, std::uint32_t) override
+    engine::EngineStatus WriteNewDirectory() override { return Store(); }
+    engine::EngineStatus RewriteDirectory() override { return Store(); }
+    engine::EngineStatus CreateSubfolder(const wchar_t*, std::uint32_t*) override
     {
         return engine::kStatusNotSupported;
     }
-    std::uint32_t DeleteFile(std::uint32_t) override { return engine::kStatusNotSupported; }
-    std::uint32_t DownloadFile(const wchar_t*) override { return engine::kStatusNotSupported; }
-    std::uint32_t UploadFile(std::uint32_t, const wchar_t*) override { return engine::kStatusNotSupported; }
-    std::uint32_t MoveEntry(std::uint32_t, std::uint32_t, std::uint32_t) override
+    engine::EngineStatus RenameEntry(std::uint32_t, const wchar_t*, std::uint32_t) override
     {
         return engine::kStatusNotSupported;
     }
-    std::uint32_t SetPlayIndex(std::uint32_t, std::uint32_t) override { return engine::kStatusNotSupported; }
+    engine::EngineStatus DeleteFile(std::uint32_t) override { return engine::kStatusNotSupported; }
+    engine::EngineStatus DownloadFile(const wchar_t*) override { return engine::kStatusNotSupported; }
+    engine::EngineStatus UploadFile(std::uint32_t, const wchar_t*) override { return engine::kStatusNotSupported; }
+    engine::EngineStatus MoveEntry(std::uint32_t, std::uint32_t, std::uint32_t) override
+    {
+        return engine::kStatusNotSupported;
+    }
+    engine::EngineStatus SetPlayIndex(std::uint32_t, std::uint32_t) override { return engine::kStatusNotSupported; }
 
     // What a store does to add a file: slots, a free run, a unique short name, the entry set.
     // Returns the short text, or an empty string when one of the steps fails.
@@ -85,7 +88,7 @@ public:
     }
 
 private:
-    std::uint32_t Store()
+    engine::EngineStatus Store()
     {
         if (!Entries())
             return engine::kStatusStorageFull;
