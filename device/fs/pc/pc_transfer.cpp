@@ -25,21 +25,50 @@ HANDLE OpenAnsi(const std::string& path, bool write)
     return CreateFileA(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-}  // namespace
-
 // ---- PcSource ----
 
+// The status of a PC file by either kind of path: the wide one through the family's calls, the ANSI one as it
+// stands.
+bool StatPcFile(const wchar_t* path, UtilStatRecord* info)
+{
+    return UtilStatFile(path, info);
+}
+
+bool StatPcFile(const char* ansiPath, UtilStatRecord* info)
+{
+    return _stat64(ansiPath, info) == 0;
+}
+
+}  // namespace
+
 EngineStatus PcSource::Prepare(const wchar_t* path, bool mp3)
+{
+    if (path != nullptr) {
+        ansi_ = false;
+        widePath_ = path;
+    }
+    return Describe(path, mp3);
+}
+
+EngineStatus PcSource::Prepare(const char* ansiPath, bool mp3)
+{
+    if (ansiPath != nullptr) {
+        ansi_ = true;
+        ansiPath_ = ansiPath;
+    }
+    return Describe(ansiPath, mp3);
+}
+
+template <typename Char>
+EngineStatus PcSource::Describe(const Char* path, bool mp3)
 {
     prepared_ = false;
     tag_.reset();
     file_.Close();
     if (path == nullptr)
         return kStatusFileError;
-    ansi_ = false;
-    widePath_ = path;
     UtilStatRecord info{};
-    if (!UtilStatFile(path, &info))
+    if (!StatPcFile(path, &info))
         return kStatusFileError;
     created_ = KnownTime(info.st_ctime);
     accessed_ = KnownTime(info.st_atime);
@@ -50,32 +79,6 @@ EngineStatus PcSource::Prepare(const wchar_t* path, bool mp3)
         TagRecord builder;
         tagBytes = builder.BuildTagFromFile(path, &audio, &tag_);
         if (!FindMp3FrameSync(path, &audio))
-            return kStatusFileError;
-    }
-    return Finish((info.st_mode & _S_IFMT) == _S_IFREG, info.st_size, audio, tagBytes);
-}
-
-EngineStatus PcSource::Prepare(const char* ansiPath, bool mp3)
-{
-    prepared_ = false;
-    tag_.reset();
-    file_.Close();
-    if (ansiPath == nullptr)
-        return kStatusFileError;
-    ansi_ = true;
-    ansiPath_ = ansiPath;
-    struct _stat64 info {};
-    if (_stat64(ansiPath, &info) != 0)
-        return kStatusFileError;
-    created_ = KnownTime(info.st_ctime);
-    accessed_ = KnownTime(info.st_atime);
-    written_ = KnownTime(info.st_mtime);
-    std::int64_t audio = 0;
-    std::uint32_t tagBytes = 0;
-    if (mp3) {
-        TagRecord builder;
-        tagBytes = builder.BuildTagFromFile(ansiPath, &audio, &tag_);
-        if (!FindMp3FrameSync(ansiPath, &audio))
             return kStatusFileError;
     }
     return Finish((info.st_mode & _S_IFMT) == _S_IFREG, info.st_size, audio, tagBytes);

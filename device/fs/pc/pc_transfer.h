@@ -59,6 +59,9 @@ public:
     void Close() { file_.Close(); }
 
 private:
+    // The shared part of Prepare, for either kind of path.
+    template <typename Char>
+    EngineStatus Describe(const Char* path, bool mp3);
     EngineStatus Finish(bool isFile, std::int64_t size, std::int64_t audio, std::uint32_t tagBytes);
 
     std::wstring widePath_;
