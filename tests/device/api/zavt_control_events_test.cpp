@@ -1,7 +1,7 @@
 // The control object in-process: its 15 events as a recording sink sees them (order, DISPIDs, argument
 // types and values, thread), the most recent control as the process's current one, and its process-wide
 // build number.
-#include "device/api/zavt_objects.h"
+#include "device/api/zavt_control.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,119 @@
+// The ActiveX control of ZAVTCTRL.
+#include "device/api/zavt_control.h"
+
+#include <iterator>
+
+namespace {
+
+CZAVTControl* volatile g_currentControl = nullptr;
+
+}  // namespace
+
+CZAVTControl* ZavtCurrentControl()
+{
+    return g_currentControl;
+}
+
+CZAVTControl::CZAVTControl()
+{
+    g_currentControl = this;
+    if (FAILED(CoCreateGuid(&sessionGuid_)))
+        sessionGuid_ = GUID{};
+}
+
+CZAVTControl::~CZAVTControl()
+{
+    InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&g_currentControl), nullptr, this);
+}
+
+STDMETHODIMP CZAVTControl::get_Devices(IZAVTDeviceCollection** pVal)
+{
+    if (pVal)
+        *pVal = nullptr;
+    // No device context is connected yet: the failure of its creation, as every client sees it.
+    return Error(IDS_ERR_DEVICE_INIT, E_NOTIMPL);
+}
+
+STDMETHODIMP CZAVTControl::DeleteFile(long, ZAVTStorageType, BSTR)
+{
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CZAVTControl::get_SpecialBuildNumber(long* pVal)
+{
+    if (!pVal)
+        return E_INVALIDARG;
+    *pVal = ZavtGetSpecialBuildNumber();
+    return S_OK;
+}
+
+STDMETHODIMP CZAVTControl::put_SpecialBuildNumber(long newVal)
+{
+    ZavtSetSpecialBuildNumber(newVal);
+    return S_OK;
+}
+
+STDMETHODIMP CZAVTControl::GetSessionID(ZavtAddress lpcSessionID)
+{
+    if (FAILED(ZavtCheckAddress(static_cast<ZavtUAddress>(lpcSessionID))))
+        return E_INVALIDARG;
+    return ZavtNeedsDevice();
+}
+
+STDMETHODIMP CZAVTControl::GetClassInfo(ITypeInfo** ppTI)
+{
+    return _Module.GetTypeInfo(CLSID_ZAVTControl, ppTI);
+}
+
+STDMETHODIMP CZAVTControl::GetGUID(DWORD kind, GUID* pGUID)
+{
+    if (!pGUID)
+        return E_POINTER;
+    if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) {
+        *pGUID = GUID{};
+        return E_INVALIDARG;
+    }
+    *pGUID = DIID__IZAVTControlEvents;
+    return S_OK;
+}
+
+HRESULT CZAVTControl::OnDraw(ATL_DRAWINFO& di)
+{
+    const RECTL& rc = *di.prcBounds;
+    Rectangle(di.hdcDraw, rc.left, rc.top, rc.right, rc.bottom);
+    SetTextAlign(di.hdcDraw, TA_CENTER | TA_BASELINE);
+    static const wchar_t kText[] = L"Orvande Player Control";
+    TextOutW(di.hdcDraw, (rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2, kText,
+             static_cast<int>(std::size(kText) - 1));
+    return S_OK;
+}
+
+HRESULT CZAVTControl::FireObject(DISPID id, IDispatch* object, const long* number)
+{
+    // Arguments in reverse order: the number (when there is one) comes first.
+    VARIANT args[2];
+    UINT count = 0;
+    if (number) {
+        VariantInit(&args[count]);
+        args[count].vt = VT_I4;
+        args[count].lVal = *number;
+        ++count;
+    }
+    VariantInit(&args[count]);
+    args[count].vt = VT_DISPATCH;
+    args[count].pdispVal = object;
+    ++count;
+    return AtlFireDispatch(Sinks(), id, args, count);
+}
+
+HRESULT CZAVTControl::FireHError(long errContext, long hresErrCode)
+{
+    VARIANT args[2];
+    VariantInit(&args[0]);
+    args[0].vt = VT_I4;
+    args[0].lVal = hresErrCode;
+    VariantInit(&args[1]);
+    args[1].vt = VT_I4;
+    args[1].lVal = errContext;
+    return AtlFireDispatch(Sinks(), 15, args, 2);
+}

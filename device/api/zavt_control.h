@@ -1,0 +1,87 @@
+// The ActiveX control of ZAVTCTRL: the client's entry point, its events and its drawing.
+#pragma once
+
+#include "device/api/zavt_common.h"
+
+// Recompose on resize, can't link inside, inside-out, activate when visible, invisible at run time, set
+// client site first.
+constexpr DWORD kZavtControlMiscStatus = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE | OLEMISC_INSIDEOUT |
+                                         OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_INVISIBLEATRUNTIME |
+                                         OLEMISC_SETCLIENTSITEFIRST;
+static_assert(kZavtControlMiscStatus == 132497);
+
+class CZAVTControl : public CComObjectRootEx,
+                     public CComCoClass<CZAVTControl, &CLSID_ZAVTControl>,
+                     public IDispatchImpl<CZAVTControl, IZAVTControl>,
+                     public ISupportErrorInfoImpl<IZAVTControl>,
+                     public IConnectionPointContainerImpl<CZAVTControl>,
+                     public IConnectionPointImpl<CZAVTControl, &DIID__IZAVTControlEvents>,
+                     public IProvideClassInfo2,
+                     public CComControlBase,
+                     public IViewObjectExImpl<CZAVTControl>,
+                     public IOleObjectImpl<CZAVTControl, kZavtControlMiscStatus>,
+                     public IOleControlImpl<CZAVTControl>,
+                     public IPersistStreamInitImpl<CZAVTControl> {
+public:
+    CZAVTControl();
+    ~CZAVTControl();
+
+    DECLARE_REGISTRY_RESOURCEID(IDR_ZAVTCONTROL)
+    BEGIN_COM_MAP(CZAVTControl)
+    COM_INTERFACE_ENTRY(IZAVTControl)
+    COM_INTERFACE_ENTRY2(IDispatch, IZAVTControl)
+    COM_INTERFACE_ENTRY(ISupportErrorInfo)
+    COM_INTERFACE_ENTRY(IConnectionPointContainer)
+    COM_INTERFACE_ENTRY(IProvideClassInfo2)
+    COM_INTERFACE_ENTRY2(IProvideClassInfo, IProvideClassInfo2)
+    COM_INTERFACE_ENTRY(IViewObjectEx)
+    COM_INTERFACE_ENTRY2(IViewObject2, IViewObjectEx)
+    COM_INTERFACE_ENTRY2(IViewObject, IViewObjectEx)
+    COM_INTERFACE_ENTRY(IOleObject)
+    COM_INTERFACE_ENTRY(IOleControl)
+    COM_INTERFACE_ENTRY(IPersistStreamInit)
+    COM_INTERFACE_ENTRY2(IPersist, IPersistStreamInit)
+    END_COM_MAP()
+    BEGIN_CONNECTION_POINT_MAP(CZAVTControl)
+    CONNECTION_POINT_ENTRY(DIID__IZAVTControlEvents, ControlEventsProxy)
+    END_CONNECTION_POINT_MAP()
+
+    using ControlEventsProxy = IConnectionPointImpl<CZAVTControl, &DIID__IZAVTControlEvents>;
+
+    // IZAVTControl
+    STDMETHOD(get_Devices)(IZAVTDeviceCollection** pVal) override;
+    STDMETHOD(DeleteFile)(long dwDeviceID, ZAVTStorageType stStorageID, BSTR sFilePath) override;
+    STDMETHOD(get_SpecialBuildNumber)(long* pVal) override;
+    STDMETHOD(put_SpecialBuildNumber)(long newVal) override;
+    STDMETHOD(GetSessionID)(ZavtAddress lpcSessionID) override;
+
+    // IProvideClassInfo2
+    STDMETHOD(GetClassInfo)(ITypeInfo** ppTI) override;
+    STDMETHOD(GetGUID)(DWORD kind, GUID* pGUID) override;
+
+    // The events of _IZAVTControlEvents, fired synchronously on the calling thread to every advised sink.
+    HRESULT FireDeleteFileStart(IZAVTFile* file) { return FireObject(1, file); }
+    HRESULT FireDeleteFileEnd(IZAVTFile* file) { return FireObject(2, file); }
+    HRESULT FireDeleteFilePercent(IZAVTFile* file, long percent) { return FireObject(3, file, &percent); }
+    HRESULT FireFormatStorageStart(IZAVTStorage* storage) { return FireObject(4, storage); }
+    HRESULT FireFormatStorageEnd(IZAVTStorage* storage) { return FireObject(5, storage); }
+    HRESULT FireFormatStoragePercent(IZAVTStorage* storage, long percent) { return FireObject(6, storage, &percent); }
+    HRESULT FireUploadFileStart(IZAVTFile* file) { return FireObject(7, file); }
+    HRESULT FireUploadFileEnd(IZAVTFile* file) { return FireObject(8, file); }
+    HRESULT FireUploadFilePercent(IZAVTFile* file, long percent) { return FireObject(9, file, &percent); }
+    HRESULT FireDownloadFileStart(IZAVTFile* file) { return FireObject(10, file); }
+    HRESULT FireDownloadFileEnd(IZAVTFile* file) { return FireObject(11, file); }
+    HRESULT FireDownloadFilePercent(IZAVTFile* file, long percent) { return FireObject(12, file, &percent); }
+    HRESULT FireInitializationStart() { return AtlFireDispatch(Sinks(), 13, nullptr, 0); }
+    HRESULT FireInitializationEnd() { return AtlFireDispatch(Sinks(), 14, nullptr, 0); }
+    HRESULT FireHError(long errContext, long hresErrCode);
+
+    const GUID& SessionGuid() const { return sessionGuid_; }
+
+    // The control shows its frame and its name, centred.
+    HRESULT OnDraw(ATL_DRAWINFO& di);
+
+private:
+    HRESULT FireObject(DISPID id, IDispatch* object, const long* number = nullptr);
+    GUID sessionGuid_{};
+};

@@ -1,0 +1,60 @@
+// The device object of ZAVTCTRL: one connected player.
+#pragma once
+
+#include "device/api/zavt_common.h"
+
+class CZAVTDevice : public CComObjectRootEx,
+                    public CComCoClass<CZAVTDevice, &CLSID_ZAVTDevice>,
+                    public IDispatchImpl<CZAVTDevice, IZAVTDevice>,
+                    public ISupportErrorInfoImpl<IZAVTDevice>,
+                    public IConnectionPointContainerImpl<CZAVTDevice>,
+                    public IConnectionPointImpl<CZAVTDevice, &DIID__IZAVTDeviceEvents> {
+public:
+    DECLARE_REGISTRY_RESOURCEID(IDR_ZAVTDEVICE)
+    BEGIN_COM_MAP(CZAVTDevice)
+    COM_INTERFACE_ENTRY(IZAVTDevice)
+    COM_INTERFACE_ENTRY2(IDispatch, IZAVTDevice)
+    COM_INTERFACE_ENTRY(ISupportErrorInfo)
+    COM_INTERFACE_ENTRY(IConnectionPointContainer)
+    END_COM_MAP()
+    BEGIN_CONNECTION_POINT_MAP(CZAVTDevice)
+    CONNECTION_POINT_ENTRY(DIID__IZAVTDeviceEvents, DeviceEventsProxy)
+    END_CONNECTION_POINT_MAP()
+    using DeviceEventsProxy = IConnectionPointImpl<CZAVTDevice, &DIID__IZAVTDeviceEvents>;
+
+    STDMETHOD(get_Name)(BSTR* pVal) override;
+    STDMETHOD(get_Storages)(IZAVTStorageCollection** pVal) override;
+    STDMETHOD(get_DeviceID)(long* pVal) override;
+    STDMETHOD(Download)(ZAVTStorageType stStorage, BSTR srcPath, BSTR dstPath) override;
+    STDMETHOD(Upload)(ZAVTStorageType stStorage, BSTR srcPath, BSTR dstPath) override;
+    STDMETHOD(ForceUpdate)() override;
+    STDMETHOD(DownloadFont)(ZAVTFontType tFont, BSTR srcPath) override;
+    STDMETHOD(DownloadFontAsync)(ZAVTFontType tFont, BSTR srcPath) override;
+    STDMETHOD(EraseFont)() override;
+    STDMETHOD(EraseFontAsync)() override;
+    STDMETHOD(CancelOperation)() override;
+    STDMETHOD(FirmwareUpgrade)(BSTR srcPath) override;
+    STDMETHOD(get_Model)(ZAVTDeviceModelType* pVal) override;
+    STDMETHOD(get_SupportFirmwareUpgrade)(long* pVal) override;
+    STDMETHOD(get_FirmwareVersion)(BSTR* pVal) override;
+    STDMETHOD(get_SupportFMRadio)(long* pVal) override;
+    STDMETHOD(DownloadConfig)(BSTR srcPath) override;
+    STDMETHOD(UploadConfig)(BSTR dstPath) override;
+    STDMETHOD(get_FontPresent)(long* pVal) override;
+    STDMETHOD(DownloadMemo)(BSTR srcPath) override;
+    STDMETHOD(UploadMemo)(BSTR dstPath) override;
+    STDMETHOD(get_SectorsPerClusterInternal)(long* pVal) override;
+    STDMETHOD(get_DeviceUniqueID)(BSTR* pVal) override;
+    STDMETHOD(put_DeviceUniqueID)(BSTR newVal) override;
+    STDMETHOD(GetPersonalID)(ZavtAddress lpcID) override;
+    STDMETHOD(PutPersonalID)(ZavtAddress lpcID) override;
+    STDMETHOD(get_FirmwareDate)(BSTR* pVal) override;
+    STDMETHOD(DownloadImage)(BSTR srcPath) override;
+    STDMETHOD(UploadImage)(BSTR dstPath) override;
+    STDMETHOD(get_SupportImages)(long* pVal) override;
+    STDMETHOD(get_DiagnosticInfo)(BSTR* pVal) override;
+    STDMETHOD(PutMarkID)(ZavtAddress lpcMarkID) override;
+    STDMETHOD(GetMarkID)(ZavtAddress lpcMarkID) override;
+    STDMETHOD(PutSN)(ZavtAddress lpcSN) override;
+    STDMETHOD(GetSN)(ZavtAddress lpcSN) override;
+};
