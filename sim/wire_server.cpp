@@ -82,6 +82,16 @@ struct Instance {
         ResetEvent(writeEvent.h);
     }
 
+    // Asking an operation's event is a round trip to the system, made for every pending operation at
+    // every wake; an operation whose status still reads pending cannot be done, so it is not asked.
+    // (The system stores the status before it signals the event.) The connect that found its host and
+    // the read that failed at once were never started: their status says nothing, only their event.
+    bool OpMayBeDone() const
+    {
+        return opError != 0 || (!connected && connectedAtOnce) || op.Internal != STATUS_PENDING;
+    }
+    bool WriteMayBeDone() const { return write.Internal != STATUS_PENDING; }
+
     // Posts the zero-byte read; it completes when the host writes or closes.
     void Arm()
     {
@@ -472,6 +482,8 @@ struct WireServer::Impl {
                 Instance& inst = *instances[i];
                 bool isWrite = pass == 1;
                 if (isWrite ? !inst.writePending : !inst.opPending || (pass == 0) == inst.connected)
+                    continue;
+                if (isWrite ? !inst.WriteMayBeDone() : !inst.OpMayBeDone())
                     continue;
                 if (WaitForSingleObject(isWrite ? inst.write.hEvent : inst.op.hEvent, 0) != WAIT_OBJECT_0)
                     continue;
