@@ -92,10 +92,10 @@ struct Instance {
     }
     bool WriteMayBeDone() const { return write.Internal != STATUS_PENDING; }
 
-    // Posts the zero-byte read; it completes when the host writes or closes.
+    // Posts the zero-byte read; it completes when the host writes or closes. Starting a read or a write
+    // resets its event, so no transfer here resets one first.
     void Arm()
     {
-        ResetEvent(op.hEvent);
         DWORD n;
         opPending = true;
         opError = 0;
@@ -308,7 +308,6 @@ struct WireServer::Impl {
         }
         Message msg(left);
         DWORD got = 0;
-        ResetEvent(inst.op.hEvent);
         BOOL ok = ReadFile(inst.pipe, msg.data(), left, &got, &inst.op);
         if (!ok && GetLastError() == ERROR_IO_PENDING)
             ok = GetOverlappedResult(inst.pipe, &inst.op, &got, TRUE);
@@ -351,7 +350,6 @@ struct WireServer::Impl {
             Instance& in = *ins.back();
             in.writing = std::move(replies.front());
             replies.pop_front();
-            ResetEvent(in.write.hEvent);
             DWORD n;
             const bool started =
                 WriteFile(in.pipe, in.writing.data(), static_cast<DWORD>(in.writing.size()), &n, &in.write) ||
@@ -418,7 +416,6 @@ struct WireServer::Impl {
         if (ok || err == ERROR_MORE_DATA) {  // the host wrote where it never writes: ignore, keep waiting
             std::vector<char> sink(65536);
             DWORD got;
-            ResetEvent(inst.op.hEvent);
             if (ReadFile(inst.pipe, sink.data(), static_cast<DWORD>(sink.size()), &got, &inst.op) ||
                 GetOverlappedResult(inst.pipe, &inst.op, &got, TRUE) || GetLastError() == ERROR_MORE_DATA) {
                 inst.Arm();

@@ -417,9 +417,9 @@ TransportStatus DevicePipes::Transfer(PipeIndex index, void* data, std::size_t s
         CloseAll();
         return kTransportFailed;
     }
+    // Starting the transfer resets the event.
     OVERLAPPED op{};
     op.hEvent = transferEvent_;
-    ResetEvent(transferEvent_);
     const DWORD bytes = static_cast<DWORD>(size);
     BOOL ok = write ? WriteFile(pipe, data, bytes, nullptr, &op) : ReadFile(pipe, data, bytes, nullptr, &op);
     DWORD moved = 0;
