@@ -28,6 +28,9 @@ constexpr int Listeners(Role r)
     return r == Role::Interface ? 8 : 4;
 }
 
+// The longest message a host sends: a command block's data of 32 units of 576 bytes.
+constexpr DWORD kLongestHostMessage = 18432;
+
 struct Event {
     HANDLE h = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ~Event()
@@ -301,20 +304,12 @@ struct WireServer::Impl {
             device.HostClosed();
             out = &inst;
         }
-        DWORD size = 0, left = 0;
-        if (!PeekNamedPipe(inst.pipe, nullptr, 0, nullptr, &size, &left)) {
+        Message msg;
+        if (!TakeMessage(inst, msg)) {
             Recycle(inst);
             return;
         }
-        Message msg(left);
-        DWORD got = 0;
-        BOOL ok = ReadFile(inst.pipe, msg.data(), left, &got, &inst.op);
-        if (!ok && GetLastError() == ERROR_IO_PENDING)
-            ok = GetOverlappedResult(inst.pipe, &inst.op, &got, TRUE);
-        if (!ok || got != left) {
-            Recycle(inst);
-            return;
-        }
+        const std::size_t got = msg.size();
         {
             std::lock_guard g(lock);
             ++counters.hostWrites;
@@ -326,6 +321,41 @@ struct WireServer::Impl {
         for (auto& m : answer)
             replies.push_back(std::move(m));
         inst.Arm();
+    }
+
+    // Reads the message that waits whole in the pipe: one read of the longest message a host sends, and
+    // for a longer one (which no host sends) a look at what is left and a second read. False when the
+    // host has gone.
+    bool TakeMessage(Instance& inst, Message& msg)
+    {
+        msg.resize(kLongestHostMessage);
+        DWORD got = 0;
+        DWORD error = ReadWaiting(inst, msg.data(), kLongestHostMessage, got);
+        if (error == ERROR_MORE_DATA) {
+            DWORD size = 0, left = 0;
+            if (!PeekNamedPipe(inst.pipe, nullptr, 0, nullptr, &size, &left) || left == 0)
+                return false;
+            msg.resize(std::size_t{got} + left);
+            DWORD rest = 0;
+            error = ReadWaiting(inst, msg.data() + got, left, rest);
+            if (rest != left)
+                return false;
+            got += rest;
+        }
+        if (error != ERROR_SUCCESS)
+            return false;
+        msg.resize(got);
+        return true;
+    }
+
+    // One read on the instance's `op`; answers the read's error (ERROR_MORE_DATA: the message goes on).
+    DWORD ReadWaiting(Instance& inst, std::uint8_t* data, DWORD size, DWORD& got)
+    {
+        got = 0;
+        if (!ReadFile(inst.pipe, data, size, nullptr, &inst.op) && GetLastError() != ERROR_IO_PENDING &&
+            GetLastError() != ERROR_MORE_DATA)
+            return GetLastError();
+        return GetOverlappedResult(inst.pipe, &inst.op, &got, TRUE) ? ERROR_SUCCESS : GetLastError();
     }
 
     // Starts the next reply write when the host can take it: one at a time, on the newest IN instance.

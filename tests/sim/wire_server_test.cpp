@@ -5,16 +5,24 @@
 #include <windows.h>
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 namespace {
 
 // Answers opcode 1 with one 64-byte reply and opcode 2 with three 18432-byte replies.
+// Keeps the size and the last byte of every host message.
 struct ScriptedDevice : sim::WireDevice {
     int closes = 0;
+    std::mutex lock;
+    std::vector<std::pair<std::size_t, std::uint8_t>> taken;
     void HostWrite(std::span<const std::uint8_t> m, std::vector<sim::Message>& r) override
     {
+        {
+            std::lock_guard g(lock);
+            taken.emplace_back(m.size(), m.empty() ? 0 : m.back());
+        }
         if (m.size() != 64)
             return;
         if (m[0] == 1)
@@ -160,6 +168,30 @@ TEST_F(WireServerTest, ServesRepeatedOperationsWithTheirPresenceChecks)
     EXPECT_EQ(c.hostReads, 400u);
     EXPECT_EQ(c.bytesOut, 200u * 64);
     EXPECT_EQ(c.bytesIn, 100u * (64 + 3 * 18432));
+}
+
+TEST_F(WireServerTest, HostMessagesOfEverySizeArriveWhole)
+{
+    // Around the longest message a host sends, and far past it.
+    const std::size_t sizes[] = {1, 63, 18431, 18432, 18433, 70000};
+    Handle p0(base + "\\PIPE00"), p1(base + "\\PIPE01");
+    ASSERT_TRUE(p0.ok() && p1.ok());
+    for (std::size_t size : sizes) {
+        std::vector<std::uint8_t> message(size, 0x11);
+        message.back() = 0x5A;
+        DWORD n = 0;
+        ASSERT_TRUE(WriteFile(p0.h, message.data(), static_cast<DWORD>(size), &n, nullptr) && n == size) << size;
+    }
+    // Messages are taken in order: once this one is answered, every one before it has been taken.
+    ASSERT_TRUE(Write(p0, 1));
+    std::vector<std::uint8_t> reply(64);
+    ASSERT_EQ(Read(p1, reply), 64u);
+    std::lock_guard g(device.lock);
+    ASSERT_EQ(device.taken.size(), std::size(sizes) + 1);
+    for (std::size_t i = 0; i < std::size(sizes); ++i) {
+        EXPECT_EQ(device.taken[i].first, sizes[i]);
+        EXPECT_EQ(device.taken[i].second, 0x5A) << sizes[i];
+    }
 }
 
 TEST_F(WireServerTest, FaultsHitExactlyTheTransferNamed)
