@@ -43,16 +43,17 @@ void DeviceLock::Leave()
     claims_.fetch_sub(1);
 }
 
+// Never destroyed: a context still held when the process ends takes them in its own destructor.
 DeviceLock& DeviceContext::InternalLock()
 {
-    static DeviceLock lock;
-    return lock;
+    static DeviceLock* lock = new DeviceLock;
+    return *lock;
 }
 
 DeviceLock& DeviceContext::CardLock()
 {
-    static DeviceLock lock;
-    return lock;
+    static DeviceLock* lock = new DeviceLock;
+    return *lock;
 }
 
 // ---- the process's current context ----

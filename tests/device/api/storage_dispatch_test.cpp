@@ -37,9 +37,18 @@ Bytes ReadFile(const std::filesystem::path& path)
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// The model's player with one internal chip: a short identification.
+sim::PlayerConfig OneChip(int model)
+{
+    sim::PlayerConfig config = sim::DefaultConfig(model);
+    for (int i = 1; i < sim::ModelChipSlots(model); ++i)
+        config.nandIds[i] = {0, 0};
+    return config;
+}
+
 // An identified player and a dispatch over it.
 struct Rig {
-    explicit Rig(int model, bool internalRoot = false) : player(sim::DefaultConfig(model)), dispatch(device)
+    explicit Rig(int model, bool internalRoot = false) : player(OneChip(model)), dispatch(device)
     {
         if (!player.Ok() || device.Initialize(info) != kStatusOk)
             return;
