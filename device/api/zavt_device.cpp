@@ -287,8 +287,12 @@ STDMETHODIMP CZAVTDevice::Download(ZAVTStorageType stStorage, BSTR srcPath, BSTR
     }
 
     // A file of the same name is replaced; a folder of that name is never taken for it.
+    // A look-up that failed is no answer: downloading then could give the folder a second entry of the name.
     engine::DirRecord existing;
-    if (context->ResolvePath(storage, fileName, &existing) == 0) {
+    const int found = context->LookUp(storage, fileName, &existing);
+    if (found != 0 && found != -1)
+        return E_FAIL;
+    if (found == 0) {
         if (existing.attributes & FILE_ATTRIBUTE_DIRECTORY)
             return Error(IDS_ERR_NAME_EXISTS, E_FAIL);
         if (context->DeleteFile(storage, existing.firstCluster) != engine::kStatusOk)
