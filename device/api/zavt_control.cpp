@@ -1,11 +1,23 @@
 // The ActiveX control of ZAVTCTRL.
 #include "device/api/zavt_control.h"
 
+#include "device/api/device_context.h"
+#include "device/api/zavt_device.h"
+
 #include <iterator>
+#include <mutex>
 
 namespace {
 
 CZAVTControl* volatile g_currentControl = nullptr;
+
+// Held while an event goes through the current control, and while a control comes or goes, so no
+// event reaches a control that is being freed.
+std::recursive_mutex& CurrentControlMutex()
+{
+    static std::recursive_mutex m;
+    return m;
+}
 
 }  // namespace
 
@@ -14,24 +26,42 @@ CZAVTControl* ZavtCurrentControl()
     return g_currentControl;
 }
 
+bool ZavtWithCurrentControl(const std::function<void(CZAVTControl&)>& use)
+{
+    std::lock_guard<std::recursive_mutex> hold(CurrentControlMutex());
+    CZAVTControl* control = g_currentControl;
+    if (!control)
+        return false;
+    use(*control);
+    return true;
+}
+
 CZAVTControl::CZAVTControl()
 {
-    g_currentControl = this;
+    {
+        std::lock_guard<std::recursive_mutex> hold(CurrentControlMutex());
+        g_currentControl = this;
+    }
     if (FAILED(CoCreateGuid(&sessionGuid_)))
         sessionGuid_ = GUID{};
 }
 
 CZAVTControl::~CZAVTControl()
 {
-    InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&g_currentControl), nullptr, this);
+    {
+        std::lock_guard<std::recursive_mutex> hold(CurrentControlMutex());
+        InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&g_currentControl), nullptr, this);
+    }
+    // The process's device context goes with any control; calls still running keep theirs to the end.
+    DeviceContext::Discard();
 }
 
 STDMETHODIMP CZAVTControl::get_Devices(IZAVTDeviceCollection** pVal)
 {
     if (pVal)
         *pVal = nullptr;
-    // No device context is connected yet: the failure of its creation, as every client sees it.
-    return Error(IDS_ERR_DEVICE_INIT, E_NOTIMPL);
+    const HRESULT hr = ZavtMakeDeviceCollection(pVal);
+    return FAILED(hr) ? Error(IDS_ERR_DEVICE_INIT, hr) : hr;
 }
 
 STDMETHODIMP CZAVTControl::DeleteFile(long, ZAVTStorageType, BSTR)

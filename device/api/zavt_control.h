@@ -3,6 +3,8 @@
 
 #include "device/api/zavt_common.h"
 
+#include <functional>
+
 // Recompose on resize, can't link inside, inside-out, activate when visible, invisible at run time, set
 // client site first.
 constexpr DWORD kZavtControlMiscStatus = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE | OLEMISC_INSIDEOUT |
@@ -85,3 +87,6 @@ private:
     HRESULT FireObject(DISPID id, IDispatch* object, const long* number = nullptr);
     GUID sessionGuid_{};
 };
+
+// Runs `use` on the current control, which cannot be freed meanwhile; false when there is none.
+bool ZavtWithCurrentControl(const std::function<void(CZAVTControl&)>& use);

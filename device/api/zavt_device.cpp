@@ -1,29 +1,351 @@
 // The device object of ZAVTCTRL.
 #include "device/api/zavt_device.h"
 
+#include "device/api/device_context.h"
+#include "device/api/zavt_control.h"
+#include "device/api/zavt_objects.h"
+#include "device/fs/pc/file_util.h"
+
+#include <memory>
+#include <string>
+
+namespace {
+
+std::wstring LoadText(UINT id)
+{
+    wchar_t text[256] = {};
+    LoadStringW(_Module.GetResourceInstance(), id, text, static_cast<int>(std::size(text)));
+    return text;
+}
+
+std::wstring Widen(const char* text)
+{
+    std::wstring out;
+    for (; text && *text; ++text)
+        out += static_cast<wchar_t>(static_cast<unsigned char>(*text));
+    return out;
+}
+
+// "KWEP" and the player's model-id text; the bare text when `bare`.
+std::wstring DeviceName(const DeviceContext& context, bool bare)
+{
+    const std::wstring id = Widen(context.GetModelIdText());
+    return bare ? id : LoadText(IDS_DEVICE_PREFIX) + L" " + id;
+}
+
+bool BareNameBuild()
+{
+    const long build = ZavtGetSpecialBuildNumber();
+    return build == 3 || build == 4;
+}
+
+// The context of a call that needs a ready player: null (and *hr the error 769) when there is none,
+// its refresh fails or the player is not ready.
+template <class T>
+std::shared_ptr<DeviceContext> ReadyContext(HRESULT* hr)
+{
+    std::shared_ptr<DeviceContext> context = DeviceContext::Current();
+    if (!context || FAILED(context->Refresh()) || !context->IsReady()) {
+        *hr = T::Error(IDS_ERR_NO_DEVICE);
+        return nullptr;
+    }
+    *hr = S_OK;
+    return context;
+}
+
+void FireDownloadStart()
+{
+    ZavtWithCurrentControl([](CZAVTControl& control) { control.FireDownloadFileStart(nullptr); });
+}
+
+void FireDownloadEnd()
+{
+    ZavtWithCurrentControl([](CZAVTControl& control) { control.FireDownloadFileEnd(nullptr); });
+}
+
+bool IsSeparator(wchar_t c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+// The folder a device-level download goes into, from its destination path: the path's folder part
+// without its leading and trailing separator or, when that is empty, its last component. One name
+// only: a folder part of two levels is refused (false), so no player name ever holds a separator.
+bool DestinationFolder(const wchar_t* dstPath, std::wstring* folder)
+{
+    const std::wstring path = dstPath ? dstPath : L"";
+    std::size_t split = path.size();
+    while (split > 0 && !IsSeparator(path[split - 1]))
+        --split;
+    std::wstring dir = path.substr(0, split);
+    const std::wstring name = path.substr(split);
+    if (!dir.empty() && IsSeparator(dir.front()))
+        dir.erase(0, 1);
+    if (!dir.empty() && IsSeparator(dir.back()))
+        dir.pop_back();
+    *folder = dir.empty() ? name : dir;
+    for (wchar_t c : *folder) {
+        if (IsSeparator(c))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+HRESULT ZavtMakeDeviceCollection(IZAVTDeviceCollection** out)
+{
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    std::shared_ptr<DeviceContext> context = DeviceContext::Current();
+    if (!context) {
+        try {
+            context = std::make_shared<DeviceContext>();
+        } catch (...) {
+            return E_OUTOFMEMORY;
+        }
+        context->SetInitializationNotice([](bool start) {
+            ZavtWithCurrentControl([start](CZAVTControl& control) {
+                if (start)
+                    control.FireInitializationStart();
+                else
+                    control.FireInitializationEnd();
+            });
+        });
+        DeviceContext::Publish(context);
+        const HRESULT hr = context->Init();
+        if (FAILED(hr))
+            return hr;
+    }
+
+    CComObject<CZAVTDeviceCollection>* collection = nullptr;
+    HRESULT hr = CComObject<CZAVTDeviceCollection>::CreateInstance(&collection);
+    if (FAILED(hr))
+        return hr;
+    CComPtr<IZAVTDeviceCollection> held;
+    hr = collection->QueryInterface(IID_IZAVTDeviceCollection, reinterpret_cast<void**>(&held));
+    if (FAILED(hr)) {
+        delete collection;
+        return hr;
+    }
+    hr = context->Refresh();
+    if (FAILED(hr))
+        return hr;
+    if (context->IsReady()) {
+        CComObject<CZAVTDevice>* device = nullptr;
+        hr = CComObject<CZAVTDevice>::CreateInstance(&device);
+        if (FAILED(hr))
+            return hr;
+        CComPtr<IZAVTDevice> deviceItf;
+        hr = device->QueryInterface(IID_IZAVTDevice, reinterpret_cast<void**>(&deviceItf));
+        if (FAILED(hr)) {
+            delete device;
+            return hr;
+        }
+        const std::wstring version = Widen(context->GetFirmwareVersion());
+        hr = device->Init(DeviceName(*context, false).c_str(), 0, static_cast<ZAVTDeviceModelType>(context->GetModel()),
+                          version.c_str());
+        if (SUCCEEDED(hr))
+            hr = collection->Add(deviceItf);
+        if (FAILED(hr))
+            return hr;
+    }
+    *out = held.Detach();
+    return S_OK;
+}
+
+HRESULT CZAVTDevice::Init(const wchar_t* name, long index, ZAVTDeviceModelType model, const wchar_t* firmwareVersion)
+{
+    CComBSTR newName(name), newVersion(firmwareVersion);
+    if ((name && !newName.get()) || (firmwareVersion && !newVersion.get()))
+        return E_OUTOFMEMORY;
+    name_ = std::move(newName);
+    firmwareVersion_ = std::move(newVersion);
+    deviceIndex_ = index;
+    model_ = model;
+    return S_OK;
+}
+
+bool CZAVTDevice::HasFreeSpace(bool external, unsigned long long size, bool refresh)
+{
+    std::shared_ptr<DeviceContext> context = DeviceContext::Current();
+    if (!context || (refresh && FAILED(context->Refresh())))
+        return false;
+    const unsigned long long free = external ? context->GetExternalFreeBytes() : context->GetInternalFreeBytes();
+    return size <= free;
+}
+
 STDMETHODIMP CZAVTDevice::get_Name(BSTR* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (!pVal)
+        return S_OK;
+    *pVal = nullptr;
+    std::shared_ptr<DeviceContext> context = DeviceContext::Current();
+    if (!context)
+        return Error(IDS_ERR_NO_DEVICE);
+    CComBSTR name(DeviceName(*context, BareNameBuild()).c_str());
+    if (!name.get())
+        return E_OUTOFMEMORY;
+    name_ = std::move(name);
+    return name_.CopyTo(pVal);
 }
+
 STDMETHODIMP CZAVTDevice::get_Storages(IZAVTStorageCollection** pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (!pVal)
+        return S_OK;
+    *pVal = nullptr;
+    HRESULT hr = S_OK;
+    std::shared_ptr<DeviceContext> context = ReadyContext<CZAVTDevice>(&hr);
+    if (!context)
+        return hr;
+
+    CComObject<CZAVTStorageCollection>* collection = nullptr;
+    hr = CComObject<CZAVTStorageCollection>::CreateInstance(&collection);
+    if (FAILED(hr))
+        return Error(IDS_ERR_STORAGE_INIT, hr);
+    CComPtr<IZAVTStorageCollection> held;
+    hr = collection->QueryInterface(IID_IZAVTStorageCollection, reinterpret_cast<void**>(&held));
+    if (FAILED(hr)) {
+        delete collection;
+        return Error(IDS_ERR_STORAGE_INIT, hr);
+    }
+    for (int type = 0; type < 2; ++type) {
+        const bool present = type == 0 ? context->IsInternalPresent() : context->IsExternalPresent();
+        if (!present)
+            continue;
+        CComObject<CZAVTStorage>* storage = nullptr;
+        hr = CComObject<CZAVTStorage>::CreateInstance(&storage);
+        if (FAILED(hr))
+            break;
+        CComPtr<IZAVTStorage> storageItf;
+        hr = storage->QueryInterface(IID_IZAVTStorage, reinterpret_cast<void**>(&storageItf));
+        if (FAILED(hr)) {
+            delete storage;
+            break;
+        }
+        const std::wstring name = LoadText(type == 0 ? IDS_INTERNAL_MEMORY : IDS_EXTERNAL_CARD);
+        hr = storage->Init(name.c_str(), static_cast<ZAVTStorageType>(type), deviceIndex_);
+        if (SUCCEEDED(hr))
+            hr = collection->Add(storageItf);
+        if (FAILED(hr))
+            break;
+    }
+    // A collection is handed out whole or not at all.
+    if (FAILED(hr))
+        return Error(IDS_ERR_STORAGE_INIT, hr);
+    *pVal = held.Detach();
+    return S_OK;
 }
+
 STDMETHODIMP CZAVTDevice::get_DeviceID(long* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (pVal)
+        *pVal = deviceIndex_;
+    return S_OK;
 }
-STDMETHODIMP CZAVTDevice::Download(ZAVTStorageType, BSTR, BSTR)
+
+STDMETHODIMP CZAVTDevice::Download(ZAVTStorageType stStorage, BSTR srcPath, BSTR dstPath)
 {
-    return ZavtNeedsDevice();
+    if (stStorage != ZAVTST_INT && stStorage != ZAVTST_EXT)
+        return E_INVALIDARG;
+    HRESULT hr = S_OK;
+    std::shared_ptr<DeviceContext> context = ReadyContext<CZAVTDevice>(&hr);
+    if (!context)
+        return hr;
+    const std::uint32_t storage = stStorage == ZAVTST_EXT ? 1 : 0;
+
+    DWORD low = 0, high = 0;
+    if (!srcPath || !engine::UtilGetFileSize(srcPath, &low, &high))
+        return E_FAIL;
+    if (!HasFreeSpace(storage == 1, (static_cast<unsigned long long>(high) << 32) | low, true))
+        return E_OUTOFMEMORY;
+
+    const wchar_t* fileName = engine::NamePart(srcPath);
+    std::wstring folder;
+    if (!fileName || !*fileName || !DestinationFolder(dstPath, &folder))
+        return E_INVALIDARG;
+
+    if (context->SupportsFolders(storage)) {
+        std::uint32_t current = 0;
+        context->GetCurrentFolderId(storage, &current);
+        // A folder object's root has id 1; the flat store's folder ids are its own, 0 the root.
+        if (context->UsesFolderObjects() && current == 1)
+            current = 0;
+        std::uint32_t target = 0;
+        if (!folder.empty()) {
+            engine::DirRecord record;
+            if (context->FindEntryByName(storage, folder.c_str(), &record) == 0) {
+                target = record.firstCluster;
+            } else if (context->CreateFolder(storage, folder.c_str(), &target) != engine::kStatusOk) {
+                return E_FAIL;
+            }
+        }
+        if (target != current && context->SelectFolder(storage, target) != engine::kStatusOk)
+            return E_FAIL;
+    }
+
+    // A file of the same name is replaced; a folder of that name is never taken for it.
+    // A look-up that failed is no answer: downloading then could give the folder a second entry of the name.
+    engine::DirRecord existing;
+    const int found = context->LookUp(storage, fileName, &existing);
+    if (found != 0 && found != -1)
+        return E_FAIL;
+    if (found == 0) {
+        if (existing.attributes & FILE_ATTRIBUTE_DIRECTORY)
+            return Error(IDS_ERR_NAME_EXISTS, E_FAIL);
+        if (context->DeleteFile(storage, existing.firstCluster) != engine::kStatusOk)
+            return E_FAIL;
+    }
+
+    FireDownloadStart();
+    const std::uint32_t status = context->DownloadFile(storage, srcPath);
+    FireDownloadEnd();
+    return status != engine::kStatusOk ? E_FAIL : S_OK;
 }
-STDMETHODIMP CZAVTDevice::Upload(ZAVTStorageType, BSTR, BSTR)
+
+STDMETHODIMP CZAVTDevice::Upload(ZAVTStorageType stStorage, BSTR srcPath, BSTR dstPath)
 {
-    return ZavtNeedsDevice();
+    if (stStorage != ZAVTST_INT && stStorage != ZAVTST_EXT)
+        return E_INVALIDARG;
+    HRESULT hr = S_OK;
+    std::shared_ptr<DeviceContext> context = ReadyContext<CZAVTDevice>(&hr);
+    if (!context)
+        return hr;
+    const std::uint32_t storage = stStorage == ZAVTST_EXT ? 1 : 0;
+    const wchar_t* fileName = srcPath ? engine::NamePart(srcPath) : nullptr;
+    engine::DirRecord record;
+    if (!fileName || !*fileName || context->ResolvePath(storage, fileName, &record) != 0)
+        return Error(IDS_ERR_FILE_NOT_FOUND);
+    if (!dstPath || !*dstPath)
+        return E_INVALIDARG;
+    engine::UtilDeleteFile(dstPath);
+    // Any code but success is a failure, whatever its sign.
+    return context->UploadFile(storage, record.firstCluster, dstPath) != engine::kStatusOk ? E_FAIL : S_OK;
 }
+
 STDMETHODIMP CZAVTDevice::ForceUpdate()
 {
-    return ZavtNeedsDevice();
+    std::shared_ptr<DeviceContext> context = DeviceContext::Current();
+    if (!context)
+        return Error(IDS_ERR_NO_DEVICE);
+    HRESULT hr = context->Refresh();
+    if (SUCCEEDED(hr)) {
+        model_ = static_cast<ZAVTDeviceModelType>(context->GetModel());
+        CComBSTR name(DeviceName(*context, false).c_str());
+        CComBSTR version(Widen(context->GetFirmwareVersion()).c_str());
+        if (name.get())
+            name_ = std::move(name);
+        if (version.get())
+            firmwareVersion_ = std::move(version);
+        if (context->IsMediaChanged())
+            hr = S_FALSE;
+    } else {
+        SetErrorInfo(0, nullptr);
+    }
+    context->ClearMediaChanged();
+    return hr;
 }
 STDMETHODIMP CZAVTDevice::DownloadFont(ZAVTFontType, BSTR)
 {
@@ -43,7 +365,11 @@ STDMETHODIMP CZAVTDevice::EraseFontAsync()
 }
 STDMETHODIMP CZAVTDevice::CancelOperation()
 {
-    return ZavtNeedsDevice();
+    std::shared_ptr<DeviceContext> context = DeviceContext::Current();
+    if (!context)
+        return Error(IDS_ERR_NO_DEVICE);
+    context->CancelOperation();
+    return S_OK;
 }
 STDMETHODIMP CZAVTDevice::FirmwareUpgrade(BSTR)
 {
@@ -51,19 +377,43 @@ STDMETHODIMP CZAVTDevice::FirmwareUpgrade(BSTR)
 }
 STDMETHODIMP CZAVTDevice::get_Model(ZAVTDeviceModelType* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (pVal)
+        *pVal = static_cast<ZAVTDeviceModelType>(0);
+    std::shared_ptr<DeviceContext> context = DeviceContext::Current();
+    if (!context)
+        return Error(IDS_ERR_NO_DEVICE);
+    model_ = static_cast<ZAVTDeviceModelType>(context->GetModel());
+    if (pVal)
+        *pVal = model_;
+    return S_OK;
 }
 STDMETHODIMP CZAVTDevice::get_SupportFirmwareUpgrade(long* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    const int m = static_cast<int>(model_);
+    if (pVal)
+        *pVal = (m == 2 || (m >= 8 && m <= 16)) ? 1 : 0;
+    return S_OK;
 }
 STDMETHODIMP CZAVTDevice::get_FirmwareVersion(BSTR* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (!pVal)
+        return S_OK;
+    *pVal = nullptr;
+    std::shared_ptr<DeviceContext> context = DeviceContext::Current();
+    if (!context)
+        return Error(IDS_ERR_NO_DEVICE);
+    CComBSTR text(Widen(context->GetFirmwareVersion()).c_str());
+    if (!text.get())
+        return E_OUTOFMEMORY;
+    firmwareVersion_ = std::move(text);
+    return firmwareVersion_.CopyTo(pVal);
 }
 STDMETHODIMP CZAVTDevice::get_SupportFMRadio(long* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    const int m = static_cast<int>(model_);
+    if (pVal)
+        *pVal = (m >= 9 && m <= 16) ? 1 : 0;
+    return S_OK;
 }
 STDMETHODIMP CZAVTDevice::DownloadConfig(BSTR)
 {
@@ -87,19 +437,34 @@ STDMETHODIMP CZAVTDevice::UploadMemo(BSTR)
 }
 STDMETHODIMP CZAVTDevice::get_SectorsPerClusterInternal(long* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (pVal)
+        *pVal = engine::Engine.LargePageFlag ? 256 : 32;
+    return S_OK;
 }
 STDMETHODIMP CZAVTDevice::get_DeviceUniqueID(BSTR* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    // The player has no unique id: the empty string, never an unwritten out-parameter.
+    if (pVal)
+        *pVal = nullptr;
+    return S_OK;
 }
 STDMETHODIMP CZAVTDevice::put_DeviceUniqueID(BSTR)
 {
-    return ZavtNeedsDevice();
+    return S_OK;
 }
 STDMETHODIMP CZAVTDevice::get_FirmwareDate(BSTR* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (!pVal)
+        return S_OK;
+    *pVal = nullptr;
+    std::shared_ptr<DeviceContext> context = DeviceContext::Current();
+    if (!context)
+        return Error(IDS_ERR_NO_DEVICE);
+    CComBSTR text(Widen(context->GetFirmwareDate()).c_str());
+    if (!text.get())
+        return E_OUTOFMEMORY;
+    firmwareDate_ = std::move(text);
+    return firmwareDate_.CopyTo(pVal);
 }
 STDMETHODIMP CZAVTDevice::DownloadImage(BSTR)
 {
@@ -107,15 +472,24 @@ STDMETHODIMP CZAVTDevice::DownloadImage(BSTR)
 }
 STDMETHODIMP CZAVTDevice::UploadImage(BSTR)
 {
-    return ZavtNeedsDevice();
+    return E_NOTIMPL;
 }
 STDMETHODIMP CZAVTDevice::get_SupportImages(long* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    const int m = static_cast<int>(model_);
+    if (pVal)
+        *pVal = (m == 12 || m == 13) ? 1 : 0;
+    return S_OK;
 }
 STDMETHODIMP CZAVTDevice::get_DiagnosticInfo(BSTR* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (!pVal)
+        return S_OK;
+    *pVal = nullptr;
+    if (!DeviceContext::Current())
+        return Error(IDS_ERR_NO_DEVICE);
+    *pVal = SysAllocString(DeviceContext::GetDiagnosticInfo());
+    return *pVal ? S_OK : E_OUTOFMEMORY;
 }
 
 #define ZAVT_ADDRESS_MEMBER(Name)                                         \

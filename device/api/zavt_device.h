@@ -22,6 +22,12 @@ public:
     END_CONNECTION_POINT_MAP()
     using DeviceEventsProxy = IConnectionPointImpl<CZAVTDevice, &DIID__IZAVTDeviceEvents>;
 
+    // Name, index, model and firmware version as the control's device collection found them.
+    HRESULT Init(const wchar_t* name, long index, ZAVTDeviceModelType model, const wchar_t* firmwareVersion);
+    // Whether `size` bytes fit into the free space of the card (external) or of internal memory;
+    // false without a context, or when `refresh` is set and the refresh fails.
+    bool HasFreeSpace(bool external, unsigned long long size, bool refresh);
+
     STDMETHOD(get_Name)(BSTR* pVal) override;
     STDMETHOD(get_Storages)(IZAVTStorageCollection** pVal) override;
     STDMETHOD(get_DeviceID)(long* pVal) override;
@@ -57,4 +63,16 @@ public:
     STDMETHOD(GetMarkID)(ZavtAddress lpcMarkID) override;
     STDMETHOD(PutSN)(ZavtAddress lpcSN) override;
     STDMETHOD(GetSN)(ZavtAddress lpcSN) override;
+
+private:
+    CComBSTR name_;
+    CComBSTR firmwareVersion_;
+    CComBSTR firmwareDate_;
+    long deviceIndex_ = -1;
+    ZAVTDeviceModelType model_ = static_cast<ZAVTDeviceModelType>(0);
 };
+
+// The control's device collection: the context made and initialised when there is none, then refreshed;
+// one device while the player is ready, none while a transfer keeps the refresh from running. *out is
+// null on every failure.
+HRESULT ZavtMakeDeviceCollection(IZAVTDeviceCollection** out);

@@ -3,17 +3,34 @@
 
 // ---- storage ----
 
+HRESULT CZAVTStorage::Init(const wchar_t* name, ZAVTStorageType type, long deviceIndex)
+{
+    CComBSTR copy(name);
+    if (name && !copy.get())
+        return E_OUTOFMEMORY;
+    name_ = std::move(copy);
+    type_ = type;
+    deviceIndex_ = deviceIndex;
+    return S_OK;
+}
+
 STDMETHODIMP CZAVTStorage::get_Name(BSTR* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (!pVal)
+        return S_OK;
+    return name_.CopyTo(pVal);
 }
 STDMETHODIMP CZAVTStorage::get_ParentDeviceID(long* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (pVal)
+        *pVal = deviceIndex_;
+    return S_OK;
 }
 STDMETHODIMP CZAVTStorage::get_Type(ZAVTStorageType* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (pVal)
+        *pVal = type_;
+    return S_OK;
 }
 STDMETHODIMP CZAVTStorage::get_TotalSize(long* pVal)
 {

@@ -28,6 +28,14 @@ public:
     STDMETHOD(CancelOperation)() override;
     STDMETHOD(get_Unformatted)(long* pVal) override;
     STDMETHOD(get_ReadOnly)(long* pVal) override;
+
+    // The storage's name, its type (internal memory or card) and the index of its device.
+    HRESULT Init(const wchar_t* name, ZAVTStorageType type, long deviceIndex);
+
+private:
+    CComBSTR name_;
+    ZAVTStorageType type_ = ZAVTST_VOID;
+    long deviceIndex_ = -1;
 };
 
 class CZAVTFolder : public CComObjectRootEx,
