@@ -3,7 +3,7 @@
 
 #include "device/api/device_context.h"
 #include "device/api/zavt_control.h"
-#include "device/api/zavt_objects.h"
+#include "device/api/zavt_storage.h"
 #include "device/fs/pc/file_util.h"
 
 #include <memory>

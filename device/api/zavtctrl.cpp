@@ -1,7 +1,9 @@
 // ZAVTCTRL.dll's entry point, its four exports and the class-object table.
 #include "device/api/zavt_control.h"
 #include "device/api/zavt_device.h"
-#include "device/api/zavt_objects.h"
+#include "device/api/zavt_file.h"
+#include "device/api/zavt_folder.h"
+#include "device/api/zavt_storage.h"
 #include "device/fs/pc/file_util.h"
 
 namespace {
