@@ -6,3 +6,5 @@
 #include "platform/afx/afx_wnd.h"
 #include "platform/afx/afx_dialog.h"
 #include "platform/afx/afx_app.h"
+#include "platform/afx/afx_gdi.h"
+#include "platform/afx/afx_file.h"
