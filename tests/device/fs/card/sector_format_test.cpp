@@ -70,10 +70,10 @@ TEST_P(SectorFormatSizeTest, NewVolumeIsCleanAndUsable)
     const SizeCase& c = GetParam();
     ASSERT_TRUE(player.Player().InsertSectorCard(c.sectors, false));
     ASSERT_EQ(Identify(), kStatusOk);
-    EXPECT_EQ(device.CardUnformatted(), 1u);
+    EXPECT_TRUE(device.CardUnformatted());
 
     ASSERT_EQ(device.FormatSectorCard(1), kStatusOk);
-    EXPECT_EQ(device.CardUnformatted(), 0u);
+    EXPECT_FALSE(device.CardUnformatted());
     ASSERT_TRUE(CardVolume.IsMounted());
     EXPECT_EQ(CardVolume.FatType(), c.fatType);
     FatFormatBuilder b;
