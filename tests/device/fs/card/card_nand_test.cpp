@@ -86,7 +86,7 @@ protected:
         EXPECT_EQ(names, expected);
     }
 
-    sim::TestPlayer player{sim::DefaultConfig(1)};
+    sim::TestPlayer player{WithoutInternalChips(1)};
     PlayerDevice device;
     test_support::TempFolder temp;
     ProgressRecorder progress;

@@ -51,7 +51,7 @@ protected:
         return card ? *card : Bytes();
     }
 
-    sim::TestPlayer player{sim::DefaultConfig(10)};
+    sim::TestPlayer player{WithoutInternalChips(10)};
     PlayerDevice device;
     test_support::TempFolder temp;
     ProgressRecorder progress;
@@ -175,7 +175,7 @@ TEST_F(SectorFormatTest, RefusedCardsAreLeftAlone)
     EXPECT_EQ(player.Player().Counters().cardSectorsWritten, 0u);
 
     // Not a sector-card model.
-    sim::TestPlayer nandModel(sim::DefaultConfig(9));
+    sim::TestPlayer nandModel(WithoutInternalChips(9));
     ASSERT_TRUE(nandModel.Ok());
     ASSERT_EQ(Identify(), kStatusOk);
     EXPECT_EQ(device.FormatSectorCard(1), kStatusNoStorage);
