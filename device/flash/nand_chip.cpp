@@ -176,34 +176,34 @@ TransportStatus NandChip::LoadSpareTable()
     return kTransportOk;
 }
 
-int NandChip::IsBlockUnused() const
+bool NandChip::IsBlockUnused() const
 {
     const std::uint8_t* record = CursorRecord();
     if (!record)
         record = kZeroRecord;
-    return record[4] == 0xFF && record[5] == 0xFF ? 0 : -1;
+    return record[4] == 0xFF && record[5] == 0xFF;
 }
 
-int NandChip::IsBadBlock() const
+bool NandChip::IsBadBlock() const
 {
     const std::uint8_t* record = CursorRecord();
     if (!record)
         record = kZeroRecord;
-    return record[5] != 0xFF ? -1 : 0;
+    return record[5] != 0xFF;
 }
 
-int NandChip::CheckSpareRecord() const
+bool NandChip::CheckSpareRecord() const
 {
     const std::uint8_t* record = CursorRecord();
     if (!record)
         record = kZeroRecord;
     if (record[0] == 0xAA || record[0] == 0xEE)
-        return 0;
+        return true;
     for (std::size_t i = 0; i < kSpareRecordBytes; ++i) {
         if (record[i] != 0xFF)
-            return -1;
+            return false;
     }
-    return 0;
+    return true;
 }
 
 }  // namespace engine

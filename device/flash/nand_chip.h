@@ -54,10 +54,14 @@ struct NandChip {
     void MarkBadBlock();
     TransportStatus LoadSpareTable();
 
-    // Tests of the cursor block's record: 0 passes, -1 fails.
-    int IsBlockUnused() const;
-    int IsBadBlock() const;
-    int CheckSpareRecord() const;
+    // Tests of the cursor block's record. A cursor outside the table reads as a record of zeros: used,
+    // bad and not valid.
+    // Bytes 4 and 5 erased: no file and no bad mark.
+    bool IsBlockUnused() const;
+    // Byte 5 (the bad-block mark) not erased.
+    bool IsBadBlock() const;
+    // A record the store can use: a file's block (byte 0 0xAA or 0xEE) or an erased record.
+    bool CheckSpareRecord() const;
 
     // The cursor block's record in the spare table; null when the cursor lies outside the table.
     std::uint8_t* CursorRecord();

@@ -21,10 +21,4 @@ enum EngineStatus : std::uint32_t {
     kStatusNameExists = 12,
 };
 
-// A status from a function that still gives its code as a bare number.
-constexpr EngineStatus AsStatus(std::uint32_t code)
-{
-    return static_cast<EngineStatus>(code);
-}
-
 }  // namespace engine

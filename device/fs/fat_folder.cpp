@@ -188,11 +188,11 @@ EngineStatus FatFolder::CopyEntrySetById(std::uint32_t id, std::uint32_t* count,
     return kStatusOk;
 }
 
-std::uint32_t FatFolder::FindEntrySetByPosition(std::int32_t position, std::uint32_t* firstSlot,
-                                                std::uint32_t* slotCount) const
+EngineStatus FatFolder::FindEntrySetByPosition(std::int32_t position, std::uint32_t* firstSlot,
+                                               std::uint32_t* slotCount) const
 {
     if (position < 0)
-        return 0;
+        return kStatusFolderError;
     std::int32_t seen = 0;
     for (std::uint32_t slot = 0; slot < capacity_; ++slot) {
         if (!IsVisible(slot))
@@ -203,10 +203,10 @@ std::uint32_t FatFolder::FindEntrySetByPosition(std::int32_t position, std::uint
                 *firstSlot = start;
             if (slotCount)
                 *slotCount = slot - start + 1;
-            return 1;
+            return kStatusOk;
         }
     }
-    return 0;
+    return kStatusFolderError;
 }
 
 std::int32_t FatFolder::GetEntryOrdinal(std::uint32_t id) const
@@ -222,16 +222,16 @@ std::int32_t FatFolder::GetEntryOrdinal(std::uint32_t id) const
     return -1;
 }
 
-std::uint32_t FatFolder::RemoveEntrySetById(std::uint32_t id)
+EngineStatus FatFolder::RemoveEntrySetById(std::uint32_t id)
 {
     for (std::uint32_t slot = 0; slot < capacity_; ++slot) {
         const FatDirSlot& s = entries_[slot];
         if (s.raw[0] == kSlotFree || s.raw[11] == kAttrLongName || s.entry.firstCluster != id)
             continue;
         RemoveEntrySetAt(slot);
-        return 1;
+        return kStatusOk;
     }
-    return 0;
+    return kStatusFolderError;
 }
 
 void FatFolder::RemoveEntrySetAt(std::uint32_t slot)

@@ -70,13 +70,15 @@ public:
     // A copy of the entry set of the visible entry with that first cluster: kStatusOk (count 0 when
     // none matches), or kStatusStorageFull when the copy could not be allocated.
     EngineStatus CopyEntrySetById(std::uint32_t id, std::uint32_t* count, std::unique_ptr<FatDirSlot[]>* buffer) const;
-    // 1 with the set's first slot and slot count when the visible entry at that position exists, else 0.
-    std::uint32_t FindEntrySetByPosition(std::int32_t position, std::uint32_t* firstSlot,
-                                         std::uint32_t* slotCount) const;
+    // kStatusOk with the set's first slot and slot count when the visible entry at that position exists,
+    // else kStatusFolderError.
+    EngineStatus FindEntrySetByPosition(std::int32_t position, std::uint32_t* firstSlot,
+                                        std::uint32_t* slotCount) const;
     // Position of the first visible entry with that first cluster, or -1.
     std::int32_t GetEntryOrdinal(std::uint32_t id) const;
-    // Takes the entry set out and moves the later slots up; 1, or 0 when no entry has that first cluster.
-    std::uint32_t RemoveEntrySetById(std::uint32_t id);
+    // Takes the entry set out and moves the later slots up; kStatusOk, or kStatusFolderError when no
+    // entry has that first cluster.
+    EngineStatus RemoveEntrySetById(std::uint32_t id);
     // Moves the entry at position `from` to position `to`, packing the sets from slot 0; kStatusOk, or
     // kStatusFolderError (entries unchanged) when a position lies outside the visible entries.
     EngineStatus MoveToPosition(std::int32_t from, std::int32_t to);

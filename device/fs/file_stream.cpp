@@ -13,7 +13,7 @@ FileStream::~FileStream()
     Release();
 }
 
-std::uint32_t FileStream::Reset(std::uint32_t size)
+EngineStatus FileStream::Reset(std::uint32_t size)
 {
     blockBuffer_.reset();
     blockBytes_ = size;
@@ -23,16 +23,16 @@ std::uint32_t FileStream::Reset(std::uint32_t size)
     transferred_ = 0;
     lastBlock_ = 0;
     if (size == 0)
-        return 0;
+        return kStatusStorageFull;
     blockBuffer_.reset(new (std::nothrow) std::uint8_t[size]());
     if (!blockBuffer_) {
         blockBytes_ = 0;
-        return 0;
+        return kStatusStorageFull;
     }
-    return 1;
+    return kStatusOk;
 }
 
-std::uint32_t FileStream::Release()
+void FileStream::Release()
 {
     blockBuffer_.reset();
     blockBytes_ = 0;
@@ -40,7 +40,6 @@ std::uint32_t FileStream::Release()
     writeMode_ = 0;
     position_ = 0;
     transferred_ = 0;
-    return 1;
 }
 
 EngineStatus FileStream::OpenRead(std::uint32_t recordId)
@@ -48,21 +47,21 @@ EngineStatus FileStream::OpenRead(std::uint32_t recordId)
     recordId_ = recordId;
     name_.clear();
     // Without a buffer of at least one byte the copy loops could not advance.
-    if (Reset(GetBlockBytes()) == 0)
+    if (Reset(GetBlockBytes()) != kStatusOk)
         return kStatusStorageFull;
     lastBlock_ = 0;
     writeMode_ = 0;
 
-    const std::uint32_t opened = OpenEntry();
+    const EngineStatus opened = OpenEntry();
     if (opened != kStatusOk)
-        return AsStatus(opened);
+        return opened;
     open_ = 1;
 
     EngineStatus status = kStatusOk;
     fileSize_ = GetFileSize();
     if (fileSize_ != 0) {
         std::uint32_t unused = 0;
-        status = AsStatus(ReadFirstBlock(blockBuffer_.get(), blockBytes_, &unused));
+        status = ReadFirstBlock(blockBuffer_.get(), blockBytes_, &unused);
     }
     position_ = 0;
     transferred_ = 0;
@@ -71,16 +70,16 @@ EngineStatus FileStream::OpenRead(std::uint32_t recordId)
 
 EngineStatus FileStream::Create(const wchar_t* name)
 {
-    if (Reset(GetBlockBytes()) == 0)
+    if (Reset(GetBlockBytes()) != kStatusOk)
         return kStatusStorageFull;
     lastBlock_ = 0;
     name_ = name ? name : L"";
     writeMode_ = 1;
 
-    const std::uint32_t opened = OpenEntry();
+    const EngineStatus opened = OpenEntry();
     if (opened != kStatusOk) {
         writeMode_ = 0;
-        return AsStatus(opened);
+        return opened;
     }
     open_ = 1;
     return kStatusOk;
@@ -98,10 +97,10 @@ EngineStatus FileStream::Write(const std::uint8_t* data, std::uint32_t length)
         std::memcpy(blockBuffer_.get() + position_, data, take);
         data += take;
         remaining -= take;
-        if (const std::uint32_t status = WriteBlock(blockBuffer_.get(), blockBytes_))
-            return AsStatus(status);
-        if (const std::uint32_t status = ReadNextBlock())
-            return AsStatus(status);
+        if (const EngineStatus status = WriteBlock(blockBuffer_.get(), blockBytes_))
+            return status;
+        if (const EngineStatus status = ReadNextBlock())
+            return status;
         position_ = 0;
         std::memset(blockBuffer_.get(), 0, blockBytes_);
     }
@@ -129,12 +128,12 @@ EngineStatus FileStream::Read(std::uint8_t* destination, std::uint32_t length, s
         wanted -= take;
 
         if (position_ >= blockBytes_ && transferred_ < fileSize_) {
-            if (const std::uint32_t status = ReadNextBlock())
-                return AsStatus(status);
+            if (const EngineStatus status = ReadNextBlock())
+                return status;
             std::memset(blockBuffer_.get(), 0, blockBytes_);
             std::uint32_t unused = 0;
-            if (const std::uint32_t status = ReadFirstBlock(blockBuffer_.get(), blockBytes_, &unused))
-                return AsStatus(status);
+            if (const EngineStatus status = ReadFirstBlock(blockBuffer_.get(), blockBytes_, &unused))
+                return status;
             position_ = 0;
         }
     }
@@ -149,10 +148,10 @@ EngineStatus FileStream::Close()
     EngineStatus status = kStatusOk;
     if (writeMode_) {
         lastBlock_ = 1;
-        status = AsStatus(WriteBlock(blockBuffer_.get(), blockBytes_));
+        status = WriteBlock(blockBuffer_.get(), blockBytes_);
     }
     if (status == kStatusOk)
-        status = AsStatus(CommitEntry());
+        status = CommitEntry();
     // The store sees the stream open during its last calls; after them a second Close must neither
     // write nor commit again.
     open_ = 0;

@@ -33,11 +33,11 @@ public:
     virtual std::uint32_t GetBlockBytes() = 0;  // bytes per block of the store
     virtual std::uint32_t GetFileSize() = 0;    // size of the open entry
 
-    // A fresh block buffer of `size` bytes with the stream state cleared; 1, or 0 when the size is 0 or
-    // the buffer could not be allocated (the stream then has no buffer).
-    std::uint32_t Reset(std::uint32_t size);
-    // Frees the block buffer and clears the stream state; 1.
-    std::uint32_t Release();
+    // A fresh block buffer of `size` bytes with the stream state cleared: kStatusOk, or kStatusStorageFull
+    // when the size is 0 or the buffer could not be allocated (the stream then has no buffer).
+    EngineStatus Reset(std::uint32_t size);
+    // Frees the block buffer and clears the stream state.
+    void Release();
 
     // Opens the entry with that record id for reading and reads its first block: kStatusOk, the status
     // of a failed open (the stream stays closed), kStatusStorageFull when no block buffer could be had,

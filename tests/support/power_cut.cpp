@@ -1,5 +1,7 @@
 #include "tests/support/power_cut.h"
 
+#include <windows.h>
+
 #include <algorithm>
 #include <array>
 #include <set>
@@ -12,6 +14,14 @@ constexpr std::uint32_t kSectorsPerRow = 256;
 constexpr std::size_t kPageBytes = 528;
 
 }  // namespace
+
+bool CutServer::Start()
+{
+    if (!server_.Start())
+        return false;
+    SetEnvironmentVariableA(sim::kPlayerPathVariable, server_.InterfacePath().c_str());
+    return true;
+}
 
 CutMedium ChipPagesMedium(sim::SimulatedPlayer& player, std::vector<int> positions, std::uint32_t rows)
 {

@@ -66,6 +66,25 @@ private:
     std::vector<Change> changes_;
 };
 
+// A CutDevice over a medium of the player, served on a pipe of its own to which Start points the
+// engine's transport. The server stops before the device goes.
+class CutServer {
+public:
+    CutServer(sim::SimulatedPlayer& player, CutMedium medium)
+        : device_(player, std::move(medium)), server_(sim::UniquePipeBaseName("kwep-cut"), device_)
+    {}
+    CutServer(const CutServer&) = delete;
+    CutServer& operator=(const CutServer&) = delete;
+    // False when the pipes could not be made.
+    bool Start();
+    CutDevice& Device() { return device_; }
+    sim::WireServer& Server() { return server_; }
+
+private:
+    CutDevice device_;
+    sim::WireServer server_;
+};
+
 // Puts every state the changes lead through onto the medium, one after the other from `baseline`,
 // and calls `check` with the first host message a cut before which leaves that state (a cut before
 // any later message up to the next change leaves the same).

@@ -207,7 +207,7 @@ EngineStatus PlayerDevice::Initialize(DeviceInfoBlock& info)
 {
     Engine.CurrentModel = PlayerModel::Unknown;
     Engine.ModelGroupFlag = 0;
-    cardUnformatted_ = 0;
+    cardUnformatted_ = false;
     Engine.LargePageFlag = 0;
     Engine.LegacyFolderId = 0;
     Engine.ProgressSuppressed = 0;
@@ -291,7 +291,7 @@ EngineStatus PlayerDevice::Initialize(DeviceInfoBlock& info)
             if (info.cardMountable)
                 MountSectorCardVolume();
             else
-                cardUnformatted_ = 1;
+                cardUnformatted_ = true;
         }
     }
     return kStatusOk;
@@ -412,7 +412,7 @@ EngineStatus PlayerDevice::LegacyDownload(std::uint32_t storage, const char* pcP
     if (legacyFiles_.StreamOpen())
         return kStatusFileError;
     if (storage != 0)  // the card keeps its files in the root of its own volume
-        return pcPath ? AsStatus(CardVolume.DownloadFileNandCard(pcPath)) : kStatusFileError;
+        return pcPath ? CardVolume.DownloadFileNandCard(pcPath) : kStatusFileError;
     return legacyFiles_.Download(pcPath, folderId);
 }
 
@@ -421,7 +421,7 @@ EngineStatus PlayerDevice::LegacyUpload(std::uint32_t storage, std::uint32_t fil
     if (legacyFiles_.StreamOpen())
         return kStatusFileError;
     if (storage != 0)
-        return pcPath && fileId <= 0xFFFF ? AsStatus(CardVolume.UploadFile(static_cast<std::uint16_t>(fileId), pcPath))
+        return pcPath && fileId <= 0xFFFF ? CardVolume.UploadFile(static_cast<std::uint16_t>(fileId), pcPath)
                                           : kStatusFileError;
     return legacyFiles_.Upload(fileId, pcPath);
 }
@@ -462,7 +462,7 @@ EngineStatus PlayerDevice::RenameEntry(std::uint32_t storage, std::uint32_t file
 EngineStatus PlayerDevice::SetPlayIndex(std::uint32_t storage, std::uint32_t fileId, std::uint32_t newIndex)
 {
     if (storage == 1)
-        return fileId <= 0xFFFF ? AsStatus(CardVolume.SetPlayIndex(static_cast<std::uint16_t>(fileId), newIndex))
+        return fileId <= 0xFFFF ? CardVolume.SetPlayIndex(static_cast<std::uint16_t>(fileId), newIndex)
                                 : kStatusFileError;
     if (storage != 0)
         return kStatusNoStorage;

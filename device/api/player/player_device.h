@@ -109,14 +109,14 @@ public:
     const char* FirmwareVersion() const { return firmwareVersion_; }
     const char* ModelId() const { return modelId_; }
     // A sector card is present but the player cannot mount its volume.
-    std::uint32_t CardUnformatted() const { return cardUnformatted_; }
+    bool CardUnformatted() const { return cardUnformatted_; }
 
 private:
     void ApplyModelScheme(std::uint32_t infoRootEntries);
 
     char firmwareVersion_[5] = {};
     char modelId_[13] = {};
-    std::uint32_t cardUnformatted_ = 0;
+    bool cardUnformatted_ = false;
     LegacyFiles legacyFiles_;
     std::uint32_t streamStorage_ = 0;
 };

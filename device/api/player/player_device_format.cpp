@@ -109,7 +109,7 @@ EngineStatus PlayerDevice::FormatSectorCard(std::uint32_t quick)
     CardVolume.SetSectorCard(true);
     CardVolume.SetWriteProtected(false);
     CardVolume.SetCardSectors(Engine.CardCapacityBytes / kCardSectorBytes);
-    cardUnformatted_ = 1;
+    cardUnformatted_ = true;
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(total));
     EngineStatus status = kStatusOk;
     const std::uint8_t zero[kCardSectorBytes] = {};
@@ -142,7 +142,7 @@ EngineStatus PlayerDevice::FormatSectorCard(std::uint32_t quick)
         status = MountSectorCardVolume();
     NotifyProgressEnd();
     if (status == kStatusOk) {
-        cardUnformatted_ = 0;
+        cardUnformatted_ = false;
         return kStatusOk;
     }
     status = CardFailure(status);
@@ -150,11 +150,11 @@ EngineStatus PlayerDevice::FormatSectorCard(std::uint32_t quick)
         Engine.CardWriteProtect = 1;
     if (status == kStatusNoStorage) {
         Engine.CardPresent = 0;
-        cardUnformatted_ = 0;
+        cardUnformatted_ = false;
         CardVolume.Unmount();
     } else {
         // The volume in memory as the card now is.
-        cardUnformatted_ = MountSectorCardVolume() == kStatusOk ? 0 : 1;
+        cardUnformatted_ = MountSectorCardVolume() != kStatusOk;
     }
     return status;
 }
@@ -205,7 +205,7 @@ EngineStatus PlayerDevice::FormatNandCard()
     card.Rewind();
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(Engine.CardBlockCount));
     while (card.row < card.rowCount) {
-        if (card.IsBlockUnused() == 0) {
+        if (card.IsBlockUnused()) {
             std::uint8_t status = 0;
             if (card.EraseBlock(status) != kTransportOk)
                 return failed(kStatusUsbError);
@@ -220,9 +220,9 @@ EngineStatus PlayerDevice::FormatNandCard()
     CardVolume.SetBlockNumber(0);
     EngineStatus status = CardVolume.FormatNandTables();
     if (status == kStatusOk)
-        status = AsStatus(CardVolume.FormatNandBootRecords());
+        status = CardVolume.FormatNandBootRecords();
     if (status == kStatusOk)
-        status = AsStatus(CardVolume.FormatNandFatAndRoot());
+        status = CardVolume.FormatNandFatAndRoot();
     // The mount reads the new system area back and sets up the volume from it.
     if (status == kStatusOk)
         status = MountNandCardVolume();
@@ -247,7 +247,7 @@ EngineStatus PlayerDevice::EraseInternal()
         Engine.CurrentChip = i;
         chip.Rewind();
         while (chip.row < chip.rowCount) {
-            bool usable = Engine.BadBlockByteIgnored ? chip.CheckSpareRecord() == 0 : chip.IsBadBlock() == 0;
+            bool usable = Engine.BadBlockByteIgnored ? chip.CheckSpareRecord() : !chip.IsBadBlock();
             if (usable) {
                 std::uint8_t status = 0;
                 if (chip.EraseBlock(status) != kTransportOk || ((status & 1) && !RetireCardBlock(chip))) {

@@ -35,7 +35,7 @@ EngineStatus NandCardMedium::ReadCluster(std::uint32_t cluster, std::uint8_t* ou
     if (!IsDataCluster(v, cluster) || v.RefreshSpareRecords() != kStatusOk)
         return kStatusUsbError;
     // The search stays inside the cluster's zone; no block there means a damaged card.
-    if (v.SeekCluster(cluster) != 0)
+    if (v.SeekCluster(cluster) != kCardBlockFound)
         return kStatusUsbError;
     if (v.card.ReadBlock({out, ClusterBytesOf(v)}) != kTransportOk) {
         v.MarkSpareRecordsStale();
@@ -77,7 +77,7 @@ EngineStatus NandCardMedium::WriteCluster(std::uint32_t cluster, const std::uint
     const std::uint32_t zone = logical / kCardZoneBlocks;
     const std::uint32_t endRow = ZoneEndRow(v.card, zone);
     if (FindErasedCardBlock(v.card, ZoneSearchStart(zone), endRow) != kCardBlockFound) {
-        int r = v.AllocateBlock(cluster);  // no erased block left: the old copy is erased in place
+        const CardBlockSearch r = v.AllocateBlock(cluster);  // no erased block left: the old copy is erased in place
         if (r == kCardBlockTransport)
             return failed();
         if (r != kCardBlockFound)
@@ -111,7 +111,7 @@ EngineStatus NandCardMedium::TakeCluster(std::uint32_t& cluster, bool retry)
         std::uint32_t c = v.FindFreeCluster();
         if (c < 2)
             return kStatusStorageFull;
-        int r = v.AllocateBlock(c);
+        const CardBlockSearch r = v.AllocateBlock(c);
         if (r == kCardBlockFound) {
             cluster = c;
             return kStatusOk;
@@ -133,7 +133,7 @@ EngineStatus NandCardMedium::TakeCluster(std::uint32_t& cluster, bool retry)
 EngineStatus NandCardMedium::EraseCluster(std::uint32_t cluster)
 {
     FatVolume& v = volume_;
-    if (v.SeekCluster(cluster) != 0)
+    if (v.SeekCluster(cluster) != kCardBlockFound)
         return kStatusOk;  // no block holds it
     std::uint8_t status = 0;
     if (v.card.EraseBlock(status) != kTransportOk || ((status & 1) && !RetireCardBlock(v.card))) {

@@ -297,25 +297,25 @@ std::int32_t FatVolume::FindNext(DirRecord& record)
 
 // ---- MMC/SD card ----
 
-int FatVolume::ReadSector(std::uint32_t sector, std::uint8_t* buffer)
+TransportStatus FatVolume::ReadSector(std::uint32_t sector, std::uint8_t* buffer)
 {
     return PlayerPipes.CardReadSector(sector, {buffer, kCardSectorBytes});
 }
 
-int FatVolume::ReadSectors(std::uint32_t sector, std::uint8_t* buffer)
+TransportStatus FatVolume::ReadSectors(std::uint32_t sector, std::uint8_t* buffer)
 {
     std::uint32_t count = card.sectorsPerBlock;
     return PlayerPipes.CardReadSectors(sector, {buffer, std::size_t{count} * kCardSectorBytes}, count);
 }
 
-int FatVolume::WriteSector(std::uint32_t sector, const std::uint8_t* buffer)
+TransportStatus FatVolume::WriteSector(std::uint32_t sector, const std::uint8_t* buffer)
 {
     if (sector >= cardSectors_)
         return kTransportFailed;
     return PlayerPipes.CardWriteSector(sector, {buffer, kCardSectorBytes});
 }
 
-int FatVolume::WriteSectors(std::uint32_t sector, const std::uint8_t* buffer)
+TransportStatus FatVolume::WriteSectors(std::uint32_t sector, const std::uint8_t* buffer)
 {
     std::uint32_t count = card.sectorsPerBlock;
     if (count == 0 || std::uint64_t{sector} + count > cardSectors_)
@@ -323,7 +323,7 @@ int FatVolume::WriteSectors(std::uint32_t sector, const std::uint8_t* buffer)
     return PlayerPipes.CardWriteSectors(sector, {buffer, std::size_t{count} * kCardSectorBytes}, count);
 }
 
-int FatVolume::EraseSectors(std::uint32_t sector)
+TransportStatus FatVolume::EraseSectors(std::uint32_t sector)
 {
     std::uint32_t count = card.sectorsPerBlock;
     if (count == 0 || std::uint64_t{sector} + count > cardSectors_)

@@ -6,6 +6,7 @@
 // and every FAT chain is checked wherever it is followed.
 #pragma once
 
+#include "device/flash/card_translation.h"
 #include "device/flash/nand_chip.h"
 #include "device/transport/command_block.h"
 #include "device/fs/card/card_medium.h"
@@ -106,11 +107,12 @@ public:
     // no valid master boot record), kStatusPartitionError (no valid boot sector or a layout the card's
     // blocks cannot hold). The card chip's present flag is cleared on any failure.
     virtual EngineStatus MountNandCard();
-    // Cursor on the erase block the cluster is to be written to: 0, -1 when the zone has no usable
-    // block, -2 on a transfer failure.
-    int AllocateBlock(std::uint32_t cluster);
-    // Cursor on the erase block holding the cluster: 0, or -1 when its zone has none.
-    int SeekCluster(std::uint32_t cluster);
+    // Cursor on the erase block the cluster is to be written to: kCardBlockFound, kCardBlockNone when
+    // the zone has no usable block, kCardBlockTransport on a transfer failure.
+    CardBlockSearch AllocateBlock(std::uint32_t cluster);
+    // Cursor on the erase block holding the cluster: kCardBlockFound, or kCardBlockNone when its zone
+    // has none.
+    CardBlockSearch SeekCluster(std::uint32_t cluster);
     bool AdvanceToGoodBlock();
     // The logical-block counter of the NAND-type card's format and cluster writes.
     void SetBlockNumber(std::uint32_t n) { blockNumber_ = n; }
@@ -129,11 +131,13 @@ public:
     EngineStatus Mount();
     // Reads the root directory's sectors again: kStatusOk or kStatusUsbError.
     EngineStatus LoadRootDirectory();
-    int ReadSector(std::uint32_t sector, std::uint8_t* buffer);
-    int ReadSectors(std::uint32_t sector, std::uint8_t* buffer);  // one cluster
-    int WriteSector(std::uint32_t sector, const std::uint8_t* buffer);
-    int WriteSectors(std::uint32_t sector, const std::uint8_t* buffer);
-    int EraseSectors(std::uint32_t sector);
+    // Sector transfers of the MMC/SD card: kTransportOk or kTransportFailed (also for sectors past the
+    // card's end, which are never written or erased).
+    TransportStatus ReadSector(std::uint32_t sector, std::uint8_t* buffer);
+    TransportStatus ReadSectors(std::uint32_t sector, std::uint8_t* buffer);  // one cluster
+    TransportStatus WriteSector(std::uint32_t sector, const std::uint8_t* buffer);
+    TransportStatus WriteSectors(std::uint32_t sector, const std::uint8_t* buffer);
+    TransportStatus EraseSectors(std::uint32_t sector);
 
     // ---- both kinds ----
     // Writes the FAT and the root back (see CardMedium::Flush).
@@ -204,7 +208,7 @@ private:
     int FindRecord(std::uint16_t recordId) const;
     void RemoveEntrySet(std::uint32_t start, std::uint32_t shortSlot);
     // Cursor on the block holding system-area logical block n (searched from the card's first block).
-    int SeekSystemBlock(std::uint32_t n);
+    CardBlockSearch SeekSystemBlock(std::uint32_t n);
     std::uint32_t NandLocation(std::uint32_t logicalSector) const;
     std::uint32_t LogicalBlockOf(std::uint32_t cluster) const;
     // At the end of a block the system area goes on in the next good block; writes the page after the

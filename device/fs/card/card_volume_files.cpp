@@ -208,7 +208,7 @@ EngineStatus FatVolume::UploadFile(std::uint16_t recordId, const char* path)
     if (cluster != 0) {
         walk.Start(cluster);
         for (std::uint32_t k = 0; k < clusters; ++k) {
-            if (SeekCluster(cluster) != 0)
+            if (SeekCluster(cluster) != kCardBlockFound)
                 return fail(kStatusFileError);
             if (card.ReadBlock({block.get(), clusterBytes}) != kTransportOk)
                 return fail(kStatusUsbError);
@@ -269,7 +269,7 @@ EngineStatus FatVolume::DeleteFile(std::uint16_t recordId)
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(clusters));
     for (std::size_t k = 0; k < chain.size(); ++k) {
         const std::uint32_t cluster = chain[k];
-        if (SeekCluster(cluster) == 0) {
+        if (SeekCluster(cluster) == kCardBlockFound) {
             std::uint8_t status = 0;
             if (card.EraseBlock(status) != kTransportOk || ((status & 1) && !RetireCardBlock(card))) {
                 snapshot.Restore();

@@ -83,7 +83,7 @@ EngineStatus FatVolume::RefreshSpareRecords()
     return kStatusOk;
 }
 
-int FatVolume::SeekSystemBlock(std::uint32_t n)
+CardBlockSearch FatVolume::SeekSystemBlock(std::uint32_t n)
 {
     card.Rewind();
     return FindCardBlock(card, n, ZoneEndRow(card, 0));
@@ -208,18 +208,18 @@ EngineStatus FatVolume::MountNandCard()
     return kStatusOk;
 }
 
-int FatVolume::AllocateBlock(std::uint32_t cluster)
+CardBlockSearch FatVolume::AllocateBlock(std::uint32_t cluster)
 {
     if (!IsMounted() || sectorCard_ || cluster < 2 || cluster > MaxCluster())
         return kCardBlockNone;
     return AllocateCardBlock(card, LogicalBlockOf(cluster));
 }
 
-int FatVolume::SeekCluster(std::uint32_t cluster)
+CardBlockSearch FatVolume::SeekCluster(std::uint32_t cluster)
 {
     if (!IsMounted() || sectorCard_ || cluster < 2 || cluster > MaxCluster())
         return kCardBlockNone;
-    return SeekLogicalBlock(card, LogicalBlockOf(cluster)) == kCardBlockFound ? 0 : kCardBlockNone;
+    return SeekLogicalBlock(card, LogicalBlockOf(cluster)) == kCardBlockFound ? kCardBlockFound : kCardBlockNone;
 }
 
 bool FatVolume::AdvanceToGoodBlock()

@@ -345,7 +345,7 @@ EngineStatus InternalFolder::EraseTree(std::uint32_t folderId, std::uint32_t dep
                                             InternalFolder(Engine.InternalFolderEntries, folderId, 1, 0));
     if (!sub || !sub->Entries())
         return kStatusStorageFull;
-    const std::uint32_t loaded = sub->Load();
+    const EngineStatus loaded = sub->Load();
     if (loaded == kStatusOk) {
         for (std::uint32_t slot = 0; slot < sub->Capacity(); ++slot) {
             const FatDirSlot& s = sub->Entries()[slot];
@@ -364,7 +364,7 @@ EngineStatus InternalFolder::EraseTree(std::uint32_t folderId, std::uint32_t dep
                 return status;
         }
     } else if (loaded != kStatusFolderError) {
-        return AsStatus(loaded);
+        return loaded;
     }
     // The directory block last: until then the folder still names what is left of it.
     return LegacyEraseFileBlocks(folderId, false);

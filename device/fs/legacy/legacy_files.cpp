@@ -14,6 +14,7 @@
 #include <ctime>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 
 namespace engine {
@@ -66,6 +67,41 @@ EngineStatus ReserveRootEntry(const char* name, std::uint32_t& entries, std::uin
         return kStatusFolderError;
     return kStatusOk;
 }
+
+// The head every file and folder operation of the store shares, held for the whole operation: refused
+// (kStatusFileError) while a stream is open; the cancel flag cleared for an operation that can be
+// cancelled; `refusal` when the caller found its arguments wrong; kStatusStorageFull without chip 0;
+// then the pipes bracketed until the operation ends and the root loaded.
+class StoreOperation {
+public:
+    enum Cancel { kNotCancellable, kCancellable };
+    StoreOperation(bool streamOpen, Cancel cancel, EngineStatus refusal = kStatusOk)
+    {
+        if (streamOpen) {
+            status_ = kStatusFileError;
+            return;
+        }
+        if (cancel == kCancellable)
+            Engine.CancelRequested.store(0);
+        if (refusal != kStatusOk) {
+            status_ = refusal;
+            return;
+        }
+        if (!LegacyChipZeroPresent()) {
+            status_ = kStatusStorageFull;
+            return;
+        }
+        bracket_.emplace(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
+        status_ = LegacyEnsureRoot();
+    }
+    StoreOperation(const StoreOperation&) = delete;
+    StoreOperation& operator=(const StoreOperation&) = delete;
+    EngineStatus Status() const { return status_; }
+
+private:
+    std::optional<ScopedPipes> bracket_;
+    EngineStatus status_ = kStatusOk;
+};
 
 }  // namespace
 
@@ -133,18 +169,10 @@ std::int32_t LegacyFiles::FindNext(DirRecord& record)
 
 EngineStatus LegacyFiles::Download(const char* pcPath, std::uint32_t folderId)
 {
-    if (stream_.open)
-        return kStatusFileError;
-    Engine.CancelRequested.store(0);
-    if (pcPath == nullptr)
-        return kStatusFileError;
-    if (!LegacyChipZeroPresent())
-        return kStatusStorageFull;
+    const StoreOperation operation(stream_.open, StoreOperation::kCancellable, pcPath ? kStatusOk : kStatusFileError);
+    if (operation.Status() != kStatusOk)
+        return operation.Status();
     const std::uint32_t blockBytes = LegacyBlockBytes();
-
-    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
-    if (const EngineStatus status = LegacyEnsureRoot())
-        return status;
 
     const char* name = NamePart(pcPath);
     std::uint32_t entries = 0, slot = 0;
@@ -237,18 +265,10 @@ EngineStatus LegacyFiles::Download(const char* pcPath, std::uint32_t folderId)
 
 EngineStatus LegacyFiles::Upload(std::uint32_t fileId, const char* pcPath)
 {
-    if (stream_.open)
-        return kStatusFileError;
-    Engine.CancelRequested.store(0);
-    if (pcPath == nullptr)
-        return kStatusFileError;
-    if (!LegacyChipZeroPresent())
-        return kStatusStorageFull;
+    const StoreOperation operation(stream_.open, StoreOperation::kCancellable, pcPath ? kStatusOk : kStatusFileError);
+    if (operation.Status() != kStatusOk)
+        return operation.Status();
     const std::uint32_t blockBytes = LegacyBlockBytes();
-
-    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
-    if (const EngineStatus status = LegacyEnsureRoot())
-        return status;
     const std::int32_t index = LegacyFindEntryById(fileId, 0);
     if (index < 0)
         return kStatusFileError;
@@ -303,28 +323,19 @@ EngineStatus LegacyFiles::DeleteFileLocked(std::uint32_t fileId)
 
 EngineStatus LegacyFiles::DeleteFile(std::uint32_t fileId)
 {
-    if (stream_.open)
-        return kStatusFileError;
-    if (!LegacyChipZeroPresent())
-        return kStatusStorageFull;
-    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
-    if (const EngineStatus status = LegacyEnsureRoot())
-        return status;
+    const StoreOperation operation(stream_.open, StoreOperation::kNotCancellable);
+    if (operation.Status() != kStatusOk)
+        return operation.Status();
     return DeleteFileLocked(fileId);
 }
 
 EngineStatus LegacyFiles::DeleteFolder(std::uint32_t folderId)
 {
-    if (stream_.open)
-        return kStatusFileError;
     // Id 0 is the root itself (every entry carries it) and 1 the root directory block.
-    if (folderId <= kRootFileId)
-        return kStatusFolderError;
-    if (!LegacyChipZeroPresent())
-        return kStatusStorageFull;
-    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
-    if (const EngineStatus status = LegacyEnsureRoot())
-        return status;
+    const StoreOperation operation(stream_.open, StoreOperation::kNotCancellable,
+                                   folderId <= kRootFileId ? kStatusFolderError : kStatusOk);
+    if (operation.Status() != kStatusOk)
+        return operation.Status();
     if (LegacyFindEntryById(folderId, 1) < 0)
         return kStatusFileError;
 
@@ -351,16 +362,9 @@ EngineStatus LegacyFiles::DeleteFolder(std::uint32_t folderId)
 
 EngineStatus LegacyFiles::CreateFolder(const char* name, std::uint32_t* newId)
 {
-    if (stream_.open)
-        return kStatusFileError;
-    Engine.CancelRequested.store(0);
-    if (name == nullptr)
-        return kStatusFolderError;
-    if (!LegacyChipZeroPresent())
-        return kStatusStorageFull;
-    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
-    if (const EngineStatus status = LegacyEnsureRoot())
-        return status;
+    const StoreOperation operation(stream_.open, StoreOperation::kCancellable, name ? kStatusOk : kStatusFolderError);
+    if (operation.Status() != kStatusOk)
+        return operation.Status();
     const char* part = NamePart(name);
     std::uint32_t entries = 0, slot = 0;
     char shortText[kShortTextBytes];
@@ -383,13 +387,9 @@ EngineStatus LegacyFiles::CreateFolder(const char* name, std::uint32_t* newId)
 
 EngineStatus LegacyFiles::MoveEntry(std::uint32_t fileId, std::uint32_t folderId)
 {
-    if (stream_.open)
-        return kStatusFileError;
-    if (!LegacyChipZeroPresent())
-        return kStatusStorageFull;
-    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
-    if (const EngineStatus status = LegacyEnsureRoot())
-        return status;
+    const StoreOperation operation(stream_.open, StoreOperation::kNotCancellable);
+    if (operation.Status() != kStatusOk)
+        return operation.Status();
     FatShortEntry* target = nullptr;
     for (FatDirSlot& slot : LegacyStore.root) {
         if (slot.raw[0] != 0 && slot.entry.attributes != kAttrLongName && (slot.entry.attributes & 0xA0) != 0 &&
@@ -414,15 +414,11 @@ EngineStatus LegacyFiles::MoveEntry(std::uint32_t fileId, std::uint32_t folderId
 
 EngineStatus LegacyFiles::RenameEntry(std::uint32_t fileId, const char* newName)
 {
-    if (stream_.open)
-        return kStatusFileError;
-    if (newName == nullptr)
-        return kStatusFolderError;
-    if (!LegacyChipZeroPresent())
-        return kStatusStorageFull;
-    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
-    if (const EngineStatus status = LegacyEnsureRoot())
-        return status;
+    // The cancel flag is cleared once the old entry is out, just before the new one is written.
+    const StoreOperation operation(stream_.open, StoreOperation::kNotCancellable,
+                                   newName ? kStatusOk : kStatusFolderError);
+    if (operation.Status() != kStatusOk)
+        return operation.Status();
     std::vector<FatDirSlot> copy;
     try {
         copy = LegacyStore.root;
@@ -455,13 +451,9 @@ EngineStatus LegacyFiles::RenameEntry(std::uint32_t fileId, const char* newName)
 
 EngineStatus LegacyFiles::SetPlayIndex(std::uint32_t fileId, std::uint32_t newIndex)
 {
-    if (stream_.open)
-        return kStatusFileError;
-    if (!LegacyChipZeroPresent())
-        return kStatusStorageFull;
-    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
-    if (const EngineStatus status = LegacyEnsureRoot())
-        return status;
+    const StoreOperation operation(stream_.open, StoreOperation::kNotCancellable);
+    if (operation.Status() != kStatusOk)
+        return operation.Status();
 
     const std::vector<FatDirSlot> before = LegacyStore.root;
     if (!MoveEntrySetToIndex(LegacyStore.root.data(), LegacyRootEntryCount(), fileId, newIndex))
@@ -496,16 +488,11 @@ EngineStatus LegacyFiles::WriteSystemFile(const char* name, std::uint32_t size, 
 EngineStatus LegacyFiles::WriteRunFile(const char* name, std::uint32_t size, const std::uint8_t* data,
                                        std::uint32_t fileId, bool font)
 {
-    if (stream_.open)
-        return kStatusFileError;
-    if (name == nullptr || (data == nullptr && size != 0))
-        return kStatusFileError;
-    if (!LegacyChipZeroPresent())
-        return kStatusStorageFull;
+    const StoreOperation operation(stream_.open, StoreOperation::kNotCancellable,
+                                   name == nullptr || (data == nullptr && size != 0) ? kStatusFileError : kStatusOk);
+    if (operation.Status() != kStatusOk)
+        return operation.Status();
     const std::uint32_t blockBytes = LegacyBlockBytes();
-    ScopedPipes bracket(PlayerPipes, ScopedPipes::kOpenAtFirstExchange);
-    if (const EngineStatus status = LegacyEnsureRoot())
-        return status;
 
     // One id, one file: the blocks are found by id alone. Id 1 is the root directory block.
     if (fileId == kRootFileId || fileId >= LegacyIdLimit() || LegacyFindEntryById(fileId) >= 0)

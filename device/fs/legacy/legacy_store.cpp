@@ -164,7 +164,7 @@ void LegacySetCursor(const BlockPosition& position)
     }
 }
 
-int LegacyNextFileStart()
+WalkResult LegacyNextFileStart()
 {
     while (SettleCursor()) {
         const std::uint8_t* record = CursorRecord();
@@ -178,7 +178,7 @@ int LegacyNextFileStart()
     return kWalkEnd;
 }
 
-int LegacyNextFileBlock()
+WalkResult LegacyNextFileBlock()
 {
     while (SettleCursor()) {
         const std::uint8_t* record = CursorRecord();
@@ -191,7 +191,7 @@ int LegacyNextFileBlock()
     return kWalkEnd;
 }
 
-int LegacyNextFreeBlock()
+WalkResult LegacyNextFreeBlock()
 {
     while (SettleCursor()) {
         if (RecordErased(CursorRecord()))

@@ -19,9 +19,11 @@
 namespace engine {
 
 // Walker results.
-inline constexpr int kWalkFound = 0;
-inline constexpr int kWalkEnd = 24;     // file walkers: no further block on any chip
-inline constexpr int kWalkNoFree = -1;  // free-block walker: no further erased block
+enum WalkResult : int {
+    kWalkFound = 0,
+    kWalkEnd = 24,     // file walkers: no further block on any chip
+    kWalkNoFree = -1,  // free-block walker: no further erased block
+};
 
 inline constexpr std::uint8_t kFileStartMark = 0xAA;
 inline constexpr std::uint8_t kFileBlockMark = 0xEE;
@@ -85,9 +87,9 @@ std::uint32_t LegacyChipLimit();
 std::uint32_t LegacyIdLimit();
 
 // Walkers, from the cursor of CurrentChip on, across chips (each new chip rewound, absent ones skipped).
-int LegacyNextFileStart();
-int LegacyNextFileBlock();
-int LegacyNextFreeBlock();
+WalkResult LegacyNextFileStart();
+WalkResult LegacyNextFileBlock();
+WalkResult LegacyNextFreeBlock();
 // One block on from the cursor of CurrentChip (the walkers carry it into the next chip).
 void LegacyAdvanceBlock();
 BlockPosition LegacyCursor();

@@ -88,16 +88,16 @@ TEST(NandChipRecordTest, CursorBlockTests)
     struct Case {
         const char* name;
         Bytes record;
-        int unused, bad, check;
+        bool unused, bad, usable;
         // clang-format off
     } cases[] = {
-        {"erased", Record({}, 0xFF), 0, 0, 0},
-        {"first file block", Record({{0, 0xAA}, {4, 0x01}}, 0xFF), -1, 0, 0},
-        {"later file block", Record({{0, 0xEE}, {4, 0x01}, {5, 0x00}}, 0xFF), -1, -1, 0},
-        {"bad block", Record({}, 0x00), -1, -1, -1},
-        {"byte 5 only", Record({{5, 0xF0}}, 0xFF), -1, -1, -1},
-        {"byte 4 only", Record({{4, 0x00}}, 0xFF), -1, 0, -1},
-        {"foreign record", Record({{0, 0x12}}, 0xFF), 0, 0, -1},
+        {"erased", Record({}, 0xFF), true, false, true},
+        {"first file block", Record({{0, 0xAA}, {4, 0x01}}, 0xFF), false, false, true},
+        {"later file block", Record({{0, 0xEE}, {4, 0x01}, {5, 0x00}}, 0xFF), false, true, true},
+        {"bad block", Record({}, 0x00), false, true, false},
+        {"byte 5 only", Record({{5, 0xF0}}, 0xFF), false, true, false},
+        {"byte 4 only", Record({{4, 0x00}}, 0xFF), false, false, false},
+        {"foreign record", Record({{0, 0x12}}, 0xFF), true, false, false},
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -107,7 +107,7 @@ TEST(NandChipRecordTest, CursorBlockTests)
         std::memcpy(chip->spareTable.data() + 9 * 256 + 3 * 16, c.record.data(), 16);
         EXPECT_EQ(chip->IsBlockUnused(), c.unused) << c.name;
         EXPECT_EQ(chip->IsBadBlock(), c.bad) << c.name;
-        EXPECT_EQ(chip->CheckSpareRecord(), c.check) << c.name;
+        EXPECT_EQ(chip->CheckSpareRecord(), c.usable) << c.name;
     }
 }
 
@@ -116,9 +116,9 @@ TEST(NandChipRecordTest, CursorOutsideTheTableReadsAsUnusable)
     auto chip = MakeChip(4096, 32);
     chip->row = 4096;
     EXPECT_EQ(chip->CursorRecord(), nullptr);
-    EXPECT_EQ(chip->IsBlockUnused(), -1);
-    EXPECT_EQ(chip->IsBadBlock(), -1);
-    EXPECT_EQ(chip->CheckSpareRecord(), -1);
+    EXPECT_FALSE(chip->IsBlockUnused());
+    EXPECT_TRUE(chip->IsBadBlock());
+    EXPECT_FALSE(chip->CheckSpareRecord());
     auto absent = std::make_unique<NandChip>();  // no geometry yet
     EXPECT_EQ(absent->CursorRecord(), nullptr);
 }

@@ -72,7 +72,7 @@ TEST(FsFatFolder, ConstructionAndRootId)
         EXPECT_EQ(empty->FindFreeRun(1), -1);
         EXPECT_EQ(empty->AddEntry(L"x.mp3", 9), "");
         EXPECT_EQ(empty->MoveToPosition(0, 0), kStatusFolderError);
-        EXPECT_EQ(empty->RemoveEntrySetById(0), 0u);
+        EXPECT_EQ(empty->RemoveEntrySetById(0), kStatusFolderError);
         EXPECT_EQ(empty->GetEntryOrdinal(0), -1);
         empty->InitDirectory(5, 0, 0, L"name");
     }
@@ -193,7 +193,7 @@ TEST(FsFatFolder, BrokenLongNameChainsStayInBounds)
     ASSERT_EQ(atStart.FindFirst(&record), 0);
     EXPECT_EQ(MemoryFolder::RecordName(record), std::wstring(13, L'y'));
     std::uint32_t first = 99, count = 0;
-    ASSERT_EQ(atStart.FindEntrySetByPosition(0, &first, &count), 1u);
+    ASSERT_EQ(atStart.FindEntrySetByPosition(0, &first, &count), kStatusOk);
     EXPECT_EQ(first, 0u);
     EXPECT_EQ(count, 2u);
 }
@@ -333,12 +333,14 @@ TEST_F(FsFatFolderSets, PositionsAndOrdinals)
 {
     struct Case {
         std::int32_t position;
-        std::uint32_t found, first, count;
+        bool found;
+        std::uint32_t first, count;
     };
-    for (const Case k : {Case{0, 1, 0, 2}, Case{1, 1, 3, 3}, Case{2, 1, 9, 2}, Case{3, 0, 0, 0}, Case{-1, 0, 0, 0}}) {
+    for (const Case k :
+         {Case{0, true, 0, 2}, Case{1, true, 3, 3}, Case{2, true, 9, 2}, Case{3, false, 0, 0}, Case{-1, false, 0, 0}}) {
         SCOPED_TRACE(k.position);
         std::uint32_t first = 0, count = 0;
-        EXPECT_EQ(folder.FindEntrySetByPosition(k.position, &first, &count), k.found);
+        EXPECT_EQ(folder.FindEntrySetByPosition(k.position, &first, &count), k.found ? kStatusOk : kStatusFolderError);
         if (k.found) {
             EXPECT_EQ(first, k.first);
             EXPECT_EQ(count, k.count);
@@ -354,14 +356,14 @@ TEST_F(FsFatFolderSets, PositionsAndOrdinals)
 
 TEST_F(FsFatFolderSets, RemoveEntrySet)
 {
-    EXPECT_EQ(folder.RemoveEntrySetById(999), 0u);
+    EXPECT_EQ(folder.RemoveEntrySetById(999), kStatusFolderError);
     EXPECT_EQ(Names(), (Walked{a, b, c}));
 
-    ASSERT_EQ(folder.RemoveEntrySetById(202), 1u);
+    ASSERT_EQ(folder.RemoveEntrySetById(202), kStatusOk);
     EXPECT_EQ(Names(), (Walked{a, c}));
     for (std::uint32_t i = folder.Capacity() - 3; i < folder.Capacity(); ++i)
         EXPECT_EQ(folder.Entries()[i].raw[0], 0);
-    EXPECT_EQ(folder.RemoveEntrySetById(202), 0u);
+    EXPECT_EQ(folder.RemoveEntrySetById(202), kStatusFolderError);
 }
 
 TEST(FsFatFolder, RemoveAtTheEndOfAFullFolderZeroesTheLastSlots)
@@ -371,7 +373,7 @@ TEST(FsFatFolder, RemoveAtTheEndOfAFullFolderZeroesTheLastSlots)
     ASSERT_NE(folder.AddEntry(L"two.mp3", 32), "");
     ASSERT_NE(folder.AddEntry(L"the third one.mp3", 33), "");
     ASSERT_EQ(folder.FindFreeRun(1), -1);
-    ASSERT_EQ(folder.RemoveEntrySetById(33), 1u);
+    ASSERT_EQ(folder.RemoveEntrySetById(33), kStatusOk);
     for (std::uint32_t i = 4; i < 7; ++i) {
         for (std::uint8_t byte : folder.Entries()[i].raw)
             ASSERT_EQ(byte, 0) << "slot " << i;
@@ -389,7 +391,7 @@ TEST(FsFatFolder, RemoveWalksBackOnlyOverItsOwnLongEntries)
     SetShortEntry(folder.Entries()[3], "BBBBBB~0TXT", 42);
     SetShortEntry(folder.Entries()[4], "CHARLIE TXT", 43);
 
-    ASSERT_EQ(folder.RemoveEntrySetById(42), 1u);
+    ASSERT_EQ(folder.RemoveEntrySetById(42), kStatusOk);
     EXPECT_EQ(folder.Walk(), (Walked{{L"alpha.txt", 41}, {L"CHARLIE.TXT", 43}}));
     EXPECT_EQ(folder.Entries()[4].raw[0], 0);
     EXPECT_EQ(folder.Entries()[5].raw[0], 0);

@@ -377,7 +377,7 @@ TEST_F(FsFatImage, RemoveAndReorderKeepTheVolumeClean)
     // third to the seventh place. Positions count the volume label; the listing does not show it.
     const std::uint16_t removedId = expected[3].second;
     ASSERT_EQ(files[2].name, L"a.b.c.mp3");
-    ASSERT_EQ(root->RemoveEntrySetById(removedId), 1u);
+    ASSERT_EQ(root->RemoveEntrySetById(removedId), kStatusOk);
     fat.SetFat(removedId, 0);
     expected.erase(expected.begin() + 3);
     files.erase(files.begin() + 2);

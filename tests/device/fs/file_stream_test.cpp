@@ -30,9 +30,9 @@ public:
     std::vector<std::string> calls;
     std::uint32_t committedSize = 0;
     std::wstring committedName;
-    std::map<std::string, std::pair<int, std::uint32_t>> failures;  // call name -> (n-th call, status)
+    std::map<std::string, std::pair<int, EngineStatus>> failures;  // call name -> (n-th call, status)
 
-    void FailOn(const std::string& call, int nth, std::uint32_t status) { failures[call] = {nth, status}; }
+    void FailOn(const std::string& call, int nth, EngineStatus status) { failures[call] = {nth, status}; }
     int Count(const std::string& call) const { return int(std::count(calls.begin(), calls.end(), call)); }
     std::uint32_t IsOpen() const { return open_; }
 
@@ -84,7 +84,7 @@ private:
         calls.push_back(call);
         const auto f = failures.find(call);
         if (f != failures.end() && Count(call) == f->second.first)
-            return AsStatus(f->second.second);
+            return f->second.second;
         return kStatusOk;
     }
     std::uint32_t block_ = 0;
@@ -231,18 +231,18 @@ TEST(FsFileStream, StoreFailuresArePassedThrough)
         bool write;
         const char* call;
         int nth;
-        std::uint32_t status;
+        EngineStatus status;
         const char* failingStep;  // "write", "read", "close" or "open"
     };
     // clang-format off
     const Case cases[] = {
-        {"block write while writing", true, "WriteBlock", 1, 4, "write"},
-        {"next block while writing", true, "ReadNextBlock", 1, 3, "write"},
-        {"last block at Close", true, "WriteBlock", 3, 4, "close"},
-        {"directory entry at Close", true, "CommitEntry", 1, 4, "close"},
-        {"next block while reading", false, "ReadNextBlock", 1, 2, "read"},
-        {"block read while reading", false, "ReadFirstBlock", 2, 4, "read"},
-        {"first block read at open", false, "ReadFirstBlock", 1, 4, "open"},
+        {"block write while writing", true, "WriteBlock", 1, kStatusUsbError, "write"},
+        {"next block while writing", true, "ReadNextBlock", 1, kStatusStorageFull, "write"},
+        {"last block at Close", true, "WriteBlock", 3, kStatusUsbError, "close"},
+        {"directory entry at Close", true, "CommitEntry", 1, kStatusUsbError, "close"},
+        {"next block while reading", false, "ReadNextBlock", 1, kStatusFileError, "read"},
+        {"block read while reading", false, "ReadFirstBlock", 2, kStatusUsbError, "read"},
+        {"first block read at open", false, "ReadFirstBlock", 1, kStatusUsbError, "open"},
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -283,7 +283,7 @@ TEST(FsFileStream, FailedOpenLeavesTheStreamClosed)
         SCOPED_TRACE(write ? "Create" : "OpenRead");
         MemoryStream stream(16);
         stream.file = Pattern(20);
-        stream.FailOn("OpenEntry", 1, 1);
+        stream.FailOn("OpenEntry", 1, kStatusFolderError);
         EXPECT_EQ(write ? stream.Create(L"x") : stream.OpenRead(8), 1u);
         EXPECT_EQ(stream.IsOpen(), 0u);
         EXPECT_EQ(stream.Count("ReadFirstBlock"), 0);
@@ -326,8 +326,8 @@ TEST(FsFileStream, NoBlockBufferIsAnErrorNotASpin)
         }
     }
     MemoryStream stream(16);
-    EXPECT_EQ(stream.Reset(0), 0u);
-    EXPECT_EQ(stream.Reset(16), 1u);
+    EXPECT_EQ(stream.Reset(0), kStatusStorageFull);
+    EXPECT_EQ(stream.Reset(16), kStatusOk);
 }
 
 TEST(FsFileStream, SecondCloseIsHarmless)

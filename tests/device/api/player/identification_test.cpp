@@ -238,7 +238,7 @@ TEST_F(ScriptedPlayerTest, ChipScanAndCardSlot)
             if (expected) {
                 EXPECT_EQ(NandChips[i].chipSelect, 1u << i);
                 EXPECT_EQ(NandChips[i].pipes, &PlayerPipes);
-                EXPECT_EQ(NandChips[i].IsBlockUnused(), 0) << "spare table loaded";
+                EXPECT_TRUE(NandChips[i].IsBlockUnused()) << "spare table loaded";
             }
         }
         EXPECT_EQ(CardChip.present, c.card ? 1 : 0);
@@ -285,13 +285,13 @@ TEST_F(ScriptedPlayerTest, SectorCardModels)
     struct Case {
         const char* name;
         InfoBytes info;
-        std::uint32_t present, unformatted;
-        bool acknowledged;
+        std::uint32_t present;
+        bool unformatted, acknowledged;
         // clang-format off
     } cases[] = {
-        {"present, changed, mountable", InfoBytes(base).Byte(58, 1).Byte(57, 1).Byte(59, 1), 1, 0, true},
-        {"present, unformatted", InfoBytes(base).Byte(58, 1).Byte(59, 0), 1, 1, false},
-        {"absent: nothing acknowledged", InfoBytes(base).Byte(58, 0).Byte(57, 1).Byte(60, 1), 0, 0, false},
+        {"present, changed, mountable", InfoBytes(base).Byte(58, 1).Byte(57, 1).Byte(59, 1), 1, false, true},
+        {"present, unformatted", InfoBytes(base).Byte(58, 1).Byte(59, 0), 1, true, false},
+        {"absent: nothing acknowledged", InfoBytes(base).Byte(58, 0).Byte(57, 1).Byte(60, 1), 0, false, false},
     };
     // clang-format on
     for (const Case& c : cases) {

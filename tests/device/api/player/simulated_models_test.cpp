@@ -114,7 +114,7 @@ TEST_P(SimulatedModelTest, Identified)
         EXPECT_EQ(NandChips[i].largePage, chip.largePage ? 1u : 0u) << "chip " << i;
         // A fresh player: every block erased.
         NandChips[i].Rewind();
-        EXPECT_EQ(NandChips[i].IsBlockUnused(), 0) << "chip " << i;
+        EXPECT_TRUE(NandChips[i].IsBlockUnused()) << "chip " << i;
     }
     EXPECT_EQ(Engine.InternalBlockCount, blocks);
     EXPECT_EQ(Engine.LargePageFlag, largePage);
@@ -122,7 +122,7 @@ TEST_P(SimulatedModelTest, Identified)
     if (row.sectorCard) {
         EXPECT_EQ(CardChip.present, 0);
         EXPECT_EQ(Engine.CardPresent, 1u);
-        EXPECT_EQ(device.CardUnformatted(), 1u);
+        EXPECT_TRUE(device.CardUnformatted());
     } else {
         EXPECT_EQ(CardChip.present, 1);
         EXPECT_EQ(CardChip.chipSelect, 1u << row.chips);

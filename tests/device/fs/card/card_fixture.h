@@ -51,6 +51,16 @@ inline std::uint32_t Le32(const std::uint8_t* p)
     return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24);
 }
 
+// A model's configuration with its internal chips left out: every identification reads their spare
+// areas whole, and the card's tests never use internal memory. The card keeps its slot.
+inline sim::PlayerConfig WithoutInternalChips(int model)
+{
+    sim::PlayerConfig config = sim::DefaultConfig(model);
+    for (int i = 0; i < sim::CardPosition(config); ++i)
+        config.nandIds[i] = {0, 0};
+    return config;
+}
+
 // Records progress and can ask for a cancel once `cancelAfter` steps were counted.
 class ProgressRecorder : public engine::ProgressSink {
 public:

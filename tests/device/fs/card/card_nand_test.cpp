@@ -86,7 +86,7 @@ protected:
         EXPECT_EQ(names, expected);
     }
 
-    sim::TestPlayer player{sim::DefaultConfig(1)};
+    sim::TestPlayer player{WithoutInternalChips(1)};
     PlayerDevice device;
     test_support::TempFolder temp;
     ProgressRecorder progress;
@@ -267,13 +267,13 @@ TEST_P(NandCardTest, BadAndFailingBlocksAreSkipped)
     // The file's blocks now refuse to erase: the delete retires them, and the next file goes elsewhere.
     std::uint16_t id = Walk()["a.bin"].id;
     for (std::uint32_t c = id, k = 0; k < 3; ++k, c = CardVolume.GetFatEntry(c)) {
-        ASSERT_EQ(CardVolume.SeekCluster(c), 0);
+        ASSERT_EQ(CardVolume.SeekCluster(c), kCardBlockFound);
         player.Player().FailErase(
             position, CardVolume.card.row * perRow + CardVolume.card.sector / CardVolume.card.sectorsPerBlock);
     }
     ASSERT_EQ(CardVolume.DeleteFile(id), kStatusOk);
     ExpectCard({});
-    EXPECT_EQ(CardVolume.SeekCluster(id), -1);
+    EXPECT_EQ(CardVolume.SeekCluster(id), kCardBlockNone);
     Bytes b = RandomBytes(3 * ClusterBytes() - 1, 12);
     ASSERT_EQ(Download("b.bin", b), kStatusOk);
     ExpectCard({{"b.bin", b}});

@@ -161,7 +161,7 @@ protected:
         EXPECT_EQ(names, expected);
     }
 
-    sim::TestPlayer player{sim::DefaultConfig(10)};
+    sim::TestPlayer player{WithoutInternalChips(10)};
     PlayerDevice device;
     test_support::TempFolder temp;
 };

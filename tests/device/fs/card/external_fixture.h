@@ -55,15 +55,7 @@ inline std::vector<Entry> List(engine::ExternalFolder& folder)
 
 class CardPlayer {
 public:
-    // A player of the model with its internal chips left out: every identification reads their spare
-    // areas whole, and these tests never use internal memory.
-    explicit CardPlayer(const CardKindCase& c) : case_(c), player_(WithoutInternalChips(sim::DefaultConfig(c.model))) {}
-    static sim::PlayerConfig WithoutInternalChips(sim::PlayerConfig config)
-    {
-        for (int i = 0; i < sim::CardPosition(config); ++i)
-            config.nandIds[i] = {0, 0};
-        return config;
-    }
+    explicit CardPlayer(const CardKindCase& c) : case_(c), player_(WithoutInternalChips(c.model)) {}
 
     // Inserts a fresh formatted card and identifies the player.
     bool Start()

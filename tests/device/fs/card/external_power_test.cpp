@@ -62,10 +62,11 @@ protected:
         ASSERT_TRUE(card.Start());
         const std::uint32_t rows =
             GetParam().sectors ? 0 : Engine.CardBlockCount * CardVolume.card.sectorsPerBlock / kSectorsPerRow;
-        device = std::make_unique<CutDevice>(card.Test().Player(), CardMedium(card.Test().Player(), GetParam(), rows));
-        server = std::make_unique<sim::WireServer>(sim::UniquePipeBaseName("kwep-cut"), *device);
-        ASSERT_TRUE(server->Start());
-        SetEnvironmentVariableA(sim::kPlayerPathVariable, server->InterfacePath().c_str());
+        cut = std::make_unique<test_support::CutServer>(card.Test().Player(),
+                                                        CardMedium(card.Test().Player(), GetParam(), rows));
+        ASSERT_TRUE(cut->Start());
+        device = &cut->Device();
+        server = &cut->Server();
         ASSERT_EQ(card.Identify(), kStatusOk);
 
         // The files no operation touches, a folder, and the file the delete takes.
@@ -85,11 +86,6 @@ protected:
         newFile = card.PcFile("new.bin", RandomBytes(3 * cb - 5, 14));
         SyncWithPlayer();
         baseline = device->Take();
-    }
-    void TearDown() override
-    {
-        server.reset();  // before the device and the player
-        device.reset();
     }
 
     Outcome Check(const std::function<std::string()>& effect)
@@ -160,8 +156,9 @@ protected:
     }
 
     CardPlayer card{GetParam()};
-    std::unique_ptr<CutDevice> device;
-    std::unique_ptr<sim::WireServer> server;
+    std::unique_ptr<test_support::CutServer> cut;  // declared after the player: it goes first
+    CutDevice* device = nullptr;
+    sim::WireServer* server = nullptr;
     Bytes baseline;
     std::uint32_t keepFolder = 0;
     std::uint16_t victim = 0;

@@ -50,7 +50,7 @@ protected:
         return *card;
     }
 
-    sim::TestPlayer player{sim::DefaultConfig(1)};
+    sim::TestPlayer player{WithoutInternalChips(1)};
     engine::PlayerDevice device;
     test_support::TempFolder temp;
     ProgressRecorder progress;

@@ -51,7 +51,7 @@ protected:
         return card ? *card : Bytes();
     }
 
-    sim::TestPlayer player{sim::DefaultConfig(10)};
+    sim::TestPlayer player{WithoutInternalChips(10)};
     PlayerDevice device;
     test_support::TempFolder temp;
     ProgressRecorder progress;
@@ -70,10 +70,10 @@ TEST_P(SectorFormatSizeTest, NewVolumeIsCleanAndUsable)
     const SizeCase& c = GetParam();
     ASSERT_TRUE(player.Player().InsertSectorCard(c.sectors, false));
     ASSERT_EQ(Identify(), kStatusOk);
-    EXPECT_EQ(device.CardUnformatted(), 1u);
+    EXPECT_TRUE(device.CardUnformatted());
 
     ASSERT_EQ(device.FormatSectorCard(1), kStatusOk);
-    EXPECT_EQ(device.CardUnformatted(), 0u);
+    EXPECT_FALSE(device.CardUnformatted());
     ASSERT_TRUE(CardVolume.IsMounted());
     EXPECT_EQ(CardVolume.FatType(), c.fatType);
     FatFormatBuilder b;
@@ -175,7 +175,7 @@ TEST_F(SectorFormatTest, RefusedCardsAreLeftAlone)
     EXPECT_EQ(player.Player().Counters().cardSectorsWritten, 0u);
 
     // Not a sector-card model.
-    sim::TestPlayer nandModel(sim::DefaultConfig(9));
+    sim::TestPlayer nandModel(WithoutInternalChips(9));
     ASSERT_TRUE(nandModel.Ok());
     ASSERT_EQ(Identify(), kStatusOk);
     EXPECT_EQ(device.FormatSectorCard(1), kStatusNoStorage);

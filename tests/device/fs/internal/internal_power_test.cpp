@@ -68,11 +68,11 @@ protected:
     {
         lp = std::make_unique<LegacyPlayer>(SmallPlayer());
         ASSERT_TRUE(lp->Ready());
-        device = std::make_unique<CutDevice>(lp->Sim(), test_support::ChipPagesMedium(lp->Sim(), {0}, kRows));
-        server = std::make_unique<sim::WireServer>(sim::UniquePipeBaseName("kwep-cut"), *device);
-        ASSERT_TRUE(server->Start());
-        SetEnvironmentVariableA(sim::kPlayerPathVariable, server->InterfacePath().c_str());
-        ASSERT_EQ(Identify(), kStatusOk);
+        cut =
+            std::make_unique<test_support::CutServer>(lp->Sim(), test_support::ChipPagesMedium(lp->Sim(), {0}, kRows));
+        ASSERT_TRUE(cut->Start());
+        device = &cut->Device();
+        ASSERT_EQ(lp->Identify(), kStatusOk);
         // A fresh medium has no root directory: it gets an empty one.
         auto root = Root();
         ASSERT_EQ(root->Load(), kStatusFolderError);
@@ -97,18 +97,7 @@ protected:
         lp->Sync();
         baseline = device->Take();
     }
-    void TearDown() override
-    {
-        server.reset();  // before the device and the player
-        device.reset();
-    }
 
-    std::uint32_t Identify()
-    {
-        LegacyResetState();
-        DeviceInfoBlock info{};
-        return lp->device.Initialize(info);
-    }
     std::wstring Pc(const std::string& name, const Bytes& content)
     {
         WriteFile(temp.File(name), content);
@@ -131,7 +120,7 @@ protected:
     Outcome Check(const Bytes& state, const std::function<bool()>& happened)
     {
         Outcome o;
-        o.identified = Identify() == kStatusOk;
+        o.identified = lp->Identify() == kStatusOk;
         if (!o.identified)
             return o;
         const auto tally = test_support::TallyBlocks(state, kSectorsPerBlock, true);
@@ -181,7 +170,7 @@ protected:
                        const std::function<bool()>& happened, const std::function<bool(const std::string&)>& allowed)
     {
         device->Put(baseline);
-        ASSERT_EQ(Identify(), kStatusOk);
+        ASSERT_EQ(lp->Identify(), kStatusOk);
         ASSERT_TRUE(Loaded(1));  // as every session starts: the root sets the free block count
         device->Record(baseline);
         ASSERT_EQ(op(), kStatusOk) << name;
@@ -240,8 +229,8 @@ protected:
     std::function<void(std::uint64_t first)> goOn;
 
     std::unique_ptr<LegacyPlayer> lp;
-    std::unique_ptr<CutDevice> device;
-    std::unique_ptr<sim::WireServer> server;
+    std::unique_ptr<test_support::CutServer> cut;  // declared after the player: it goes first
+    CutDevice* device = nullptr;
     test_support::TempFolder temp;
     std::uint32_t blockBytes = 0;
     Bytes baseline;

@@ -76,6 +76,13 @@ struct LegacyPlayer {
         if (player.Ok())
             status = device.Initialize(info);
     }
+    // Identifies the player again from a cleared store state, as after a power cut.
+    std::uint32_t Identify()
+    {
+        engine::LegacyResetState();
+        engine::DeviceInfoBlock again{};
+        return device.Initialize(again);
+    }
     explicit LegacyPlayer(int model) : LegacyPlayer(sim::DefaultConfig(model)) {}
 
     bool Ready() const { return player.Ok() && status == 0; }

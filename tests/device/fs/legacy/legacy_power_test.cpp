@@ -81,11 +81,10 @@ protected:
     {
         p = std::make_unique<LegacyPlayer>(SmallPlayer());
         ASSERT_TRUE(p->Ready());
-        device = std::make_unique<CutDevice>(p->Sim(), test_support::ChipPagesMedium(p->Sim(), {0}, kRows));
-        server = std::make_unique<sim::WireServer>(sim::UniquePipeBaseName("kwep-cut"), *device);
-        ASSERT_TRUE(server->Start());
-        SetEnvironmentVariableA(sim::kPlayerPathVariable, server->InterfacePath().c_str());
-        ASSERT_EQ(Identify(), kStatusOk);
+        cut = std::make_unique<test_support::CutServer>(p->Sim(), test_support::ChipPagesMedium(p->Sim(), {0}, kRows));
+        ASSERT_TRUE(cut->Start());
+        device = &cut->Device();
+        ASSERT_EQ(p->Identify(), kStatusOk);
         blockBytes = p->device.GetBlockBytes();
         ASSERT_EQ(blockBytes, kSectorsPerBlock * 512);
         ASSERT_EQ(Engine.InternalRootEntries, kRootEntries);
@@ -108,18 +107,7 @@ protected:
         p->Sync();
         baseline = device->Take();
     }
-    void TearDown() override
-    {
-        server.reset();  // before the device and the player
-        device.reset();
-    }
 
-    std::uint32_t Identify()
-    {
-        LegacyResetState();
-        DeviceInfoBlock info{};
-        return p->device.Initialize(info);
-    }
     std::string Pc(const std::string& name, const Bytes& content)
     {
         WriteFile(temp.File(name), content);
@@ -153,7 +141,7 @@ protected:
     Outcome Check(const Bytes& state, const std::function<bool()>& happened)
     {
         Outcome o;
-        o.identified = Identify() == kStatusOk;
+        o.identified = p->Identify() == kStatusOk;
         if (!o.identified)
             return o;
         const auto tally = test_support::TallyBlocks(state, kSectorsPerBlock, false);
@@ -177,7 +165,7 @@ protected:
                        const std::function<bool()>& happened, const std::function<bool(const std::string&)>& allowed)
     {
         device->Put(baseline);
-        ASSERT_EQ(Identify(), kStatusOk);
+        ASSERT_EQ(p->Identify(), kStatusOk);
         device->Record(baseline);
         ASSERT_EQ(op(), kStatusOk) << name;
         p->Sync();  // one message more, which changes nothing
@@ -232,8 +220,8 @@ protected:
     std::function<void(std::uint64_t first)> goOn;
 
     std::unique_ptr<LegacyPlayer> p;
-    std::unique_ptr<CutDevice> device;
-    std::unique_ptr<sim::WireServer> server;
+    std::unique_ptr<test_support::CutServer> cut;  // declared after the player: it goes first
+    CutDevice* device = nullptr;
     test_support::TempFolder temp;
     std::uint32_t blockBytes = 0;
     Bytes baseline;

@@ -117,8 +117,12 @@ TEST(LegacySystemFileTest, OneEntryPerIdAndNothingLeftAfterAFailure)
 
 TEST(LegacySystemFileTest, NoRunLongEnoughGivesStorageFull)
 {
-    LegacyPlayer p(5);
+    // Model 5's one chip, in its smallest size: the case writes half of it.
+    sim::PlayerConfig config = sim::DefaultConfig(5);
+    config.nandIds[0] = {0xEC, 0xE6};
+    LegacyPlayer p(config);
     ASSERT_TRUE(p.Ready());
+    ASSERT_EQ(NandChips[0].rowCount, 64u);
     // A bad block in the middle of the only chip: enough free blocks, but no run of all but one.
     const std::uint32_t blocks = NandChips[0].rowCount * BlocksPerRow();
     Bytes bad(16, 0xFF);
