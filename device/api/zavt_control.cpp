@@ -14,9 +14,26 @@ CZAVTControl* ZavtCurrentControl()
     return g_currentControl;
 }
 
+DISPID ZavtPercentEventOf(long kind)
+{
+    switch (kind) {
+    case kZavtOperationDownload:
+        return 12;  // DownloadFilePercent
+    case kZavtOperationUpload:
+        return 9;  // UploadFilePercent
+    case kZavtOperationFormat:
+        return 6;  // FormatStoragePercent
+    case kZavtOperationDelete:
+        return 3;  // DeleteFilePercent
+    default:
+        return 0;
+    }
+}
+
 CZAVTControl::CZAVTControl()
 {
     g_currentControl = this;
+    engine::SetProgressSink(this);
     if (FAILED(CoCreateGuid(&sessionGuid_)))
         sessionGuid_ = GUID{};
 }
@@ -24,6 +41,23 @@ CZAVTControl::CZAVTControl()
 CZAVTControl::~CZAVTControl()
 {
     InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&g_currentControl), nullptr, this);
+    if (engine::GetProgressSink() == this)
+        engine::SetProgressSink(nullptr);
+}
+
+void CZAVTControl::FireProgress()
+{
+    const DISPID id = ZavtPercentEventOf(operationKind_.load());
+    if (id == 0)
+        return;
+    const long percent = static_cast<long>(progress_.percent);
+    FireObject(id, nullptr, &percent);
+}
+
+HRESULT CZAVTControl::SetOperationKind(long kind)
+{
+    operationKind_ = kind;
+    return S_OK;
 }
 
 STDMETHODIMP CZAVTControl::get_Devices(IZAVTDeviceCollection** pVal)
