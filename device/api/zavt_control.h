@@ -36,6 +36,12 @@ class CZAVTControl : public CComObjectRootEx,
                      public IOleObjectImpl<CZAVTControl, kZavtControlMiscStatus>,
                      public IOleControlImpl<CZAVTControl>,
                      public IPersistStreamInitImpl<CZAVTControl>,
+                     public IOleInPlaceObjectWindowlessImpl<CZAVTControl>,
+                     public IOleInPlaceActiveObjectImpl<CZAVTControl>,
+                     public IQuickActivateImpl<CZAVTControl>,
+                     public IPersistStorageImpl<CZAVTControl>,
+                     public IDataObjectImpl<CZAVTControl>,
+                     public ISpecifyPropertyPagesImpl<CZAVTControl>,
                      public engine::ProgressSink {
 public:
     CZAVTControl();
@@ -56,6 +62,14 @@ public:
     COM_INTERFACE_ENTRY(IOleControl)
     COM_INTERFACE_ENTRY(IPersistStreamInit)
     COM_INTERFACE_ENTRY2(IPersist, IPersistStreamInit)
+    COM_INTERFACE_ENTRY(IOleInPlaceObjectWindowless)
+    COM_INTERFACE_ENTRY2(IOleInPlaceObject, IOleInPlaceObjectWindowless)
+    COM_INTERFACE_ENTRY2(IOleWindow, IOleInPlaceObjectWindowless)
+    COM_INTERFACE_ENTRY(IOleInPlaceActiveObject)
+    COM_INTERFACE_ENTRY(IQuickActivate)
+    COM_INTERFACE_ENTRY(IPersistStorage)
+    COM_INTERFACE_ENTRY(IDataObject)
+    COM_INTERFACE_ENTRY(ISpecifyPropertyPages)
     END_COM_MAP()
     BEGIN_CONNECTION_POINT_MAP(CZAVTControl)
     CONNECTION_POINT_ENTRY(DIID__IZAVTControlEvents, ControlEventsProxy)
