@@ -295,6 +295,28 @@ public:
     std::vector<DISPID> ids;
 };
 
+// A view and data advise sink that only counts its references.
+class CountingAdviseSink : public IAdviseSink {
+public:
+    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override
+    {
+        *ppv = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IAdviseSink)
+            return E_NOINTERFACE;
+        *ppv = static_cast<IAdviseSink*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHOD_(ULONG, AddRef)() override { return static_cast<ULONG>(InterlockedIncrement(&refs)); }
+    STDMETHOD_(ULONG, Release)() override { return static_cast<ULONG>(InterlockedDecrement(&refs)); }
+    STDMETHOD_(void, OnDataChange)(FORMATETC*, STGMEDIUM*) override {}
+    STDMETHOD_(void, OnViewChange)(DWORD, LONG) override {}
+    STDMETHOD_(void, OnRename)(IMoniker*) override {}
+    STDMETHOD_(void, OnSave)() override {}
+    STDMETHOD_(void, OnClose)() override {}
+    LONG refs = 1;
+};
+
 class ControlOleTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -567,6 +589,25 @@ TEST_F(ControlOleTest, HandsOutItsPictureAsAMetafileAndHasNoPropertyPages)
     EXPECT_TRUE(found.rectangle);
     EXPECT_EQ(std::wstring(kName), found.text);
     ReleaseStgMedium(&medium);
+
+    // Data advise connections come and go; each holds the sink while it lasts.
+    CountingAdviseSink sink;
+    DWORD connection = 0;
+    ASSERT_EQ(S_OK, data->DAdvise(&emf, 0, &sink, &connection));
+    EXPECT_NE(0u, connection);
+    EXPECT_LT(1, sink.refs);
+    CComPtr<IEnumSTATDATA> connections;
+    ASSERT_EQ(S_OK, data->EnumDAdvise(&connections));
+    STATDATA stat{};
+    ULONG fetched = 0;
+    ASSERT_EQ(S_OK, connections->Next(1, &stat, &fetched));
+    EXPECT_EQ(connection, stat.dwConnection);
+    if (stat.pAdvSink)
+        stat.pAdvSink->Release();
+    connections.Release();
+    EXPECT_EQ(S_OK, data->DUnadvise(connection));
+    EXPECT_EQ(OLE_E_NOCONNECTION, data->DUnadvise(connection));
+    EXPECT_EQ(1, sink.refs);
 
     CComPtr<ISpecifyPropertyPages> pages = Get<ISpecifyPropertyPages>();
     CAUUID uuids{5, reinterpret_cast<GUID*>(1)};
