@@ -36,12 +36,29 @@ bool ZavtWithCurrentControl(const std::function<void(CZAVTControl&)>& use)
     return true;
 }
 
+DISPID ZavtPercentEventOf(long kind)
+{
+    switch (kind) {
+    case kZavtOperationDownload:
+        return 12;  // DownloadFilePercent
+    case kZavtOperationUpload:
+        return 9;  // UploadFilePercent
+    case kZavtOperationFormat:
+        return 6;  // FormatStoragePercent
+    case kZavtOperationDelete:
+        return 3;  // DeleteFilePercent
+    default:
+        return 0;
+    }
+}
+
 CZAVTControl::CZAVTControl()
 {
     {
         std::lock_guard<std::recursive_mutex> hold(CurrentControlMutex());
         g_currentControl = this;
     }
+    engine::SetProgressSink(this);
     if (FAILED(CoCreateGuid(&sessionGuid_)))
         sessionGuid_ = GUID{};
 }
@@ -52,8 +69,25 @@ CZAVTControl::~CZAVTControl()
         std::lock_guard<std::recursive_mutex> hold(CurrentControlMutex());
         InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&g_currentControl), nullptr, this);
     }
+    if (engine::GetProgressSink() == this)
+        engine::SetProgressSink(nullptr);
     // The process's device context goes with any control; calls still running keep theirs to the end.
     DeviceContext::Discard();
+}
+
+void CZAVTControl::FireProgress()
+{
+    const DISPID id = ZavtPercentEventOf(operationKind_.load());
+    if (id == 0)
+        return;
+    const long percent = static_cast<long>(progress_.percent);
+    FireObject(id, nullptr, &percent);
+}
+
+HRESULT CZAVTControl::SetOperationKind(long kind)
+{
+    operationKind_ = kind;
+    return S_OK;
 }
 
 STDMETHODIMP CZAVTControl::get_Devices(IZAVTDeviceCollection** pVal)

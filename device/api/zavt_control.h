@@ -2,6 +2,9 @@
 #pragma once
 
 #include "device/api/zavt_common.h"
+#include "device/transport/engine_state.h"
+
+#include <atomic>
 
 #include <functional>
 
@@ -11,6 +14,17 @@ constexpr DWORD kZavtControlMiscStatus = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CAN
                                          OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_INVISIBLEATRUNTIME |
                                          OLEMISC_SETCLIENTSITEFIRST;
 static_assert(kZavtControlMiscStatus == 132497);
+
+// Which Percent event the engine's progress raises while an operation of a kind runs.
+enum ZavtOperationKind : long {
+    kZavtOperationNone = 0,
+    kZavtOperationDownload = 1,
+    kZavtOperationUpload = 2,
+    kZavtOperationFormat = 3,
+    kZavtOperationDelete = 4,
+};
+// The DISPID of the Percent event of a kind; 0 (no event) for none and for unknown kinds.
+DISPID ZavtPercentEventOf(long kind);
 
 class CZAVTControl : public CComObjectRootEx,
                      public CComCoClass<CZAVTControl, &CLSID_ZAVTControl>,
@@ -23,7 +37,14 @@ class CZAVTControl : public CComObjectRootEx,
                      public IViewObjectExImpl<CZAVTControl>,
                      public IOleObjectImpl<CZAVTControl, kZavtControlMiscStatus>,
                      public IOleControlImpl<CZAVTControl>,
-                     public IPersistStreamInitImpl<CZAVTControl> {
+                     public IPersistStreamInitImpl<CZAVTControl>,
+                     public IOleInPlaceObjectWindowlessImpl<CZAVTControl>,
+                     public IOleInPlaceActiveObjectImpl<CZAVTControl>,
+                     public IQuickActivateImpl<CZAVTControl>,
+                     public IPersistStorageImpl<CZAVTControl>,
+                     public IDataObjectImpl<CZAVTControl>,
+                     public ISpecifyPropertyPagesImpl<CZAVTControl>,
+                     public engine::ProgressSink {
 public:
     CZAVTControl();
     ~CZAVTControl();
@@ -43,6 +64,14 @@ public:
     COM_INTERFACE_ENTRY(IOleControl)
     COM_INTERFACE_ENTRY(IPersistStreamInit)
     COM_INTERFACE_ENTRY2(IPersist, IPersistStreamInit)
+    COM_INTERFACE_ENTRY(IOleInPlaceObjectWindowless)
+    COM_INTERFACE_ENTRY2(IOleInPlaceObject, IOleInPlaceObjectWindowless)
+    COM_INTERFACE_ENTRY2(IOleWindow, IOleInPlaceObjectWindowless)
+    COM_INTERFACE_ENTRY(IOleInPlaceActiveObject)
+    COM_INTERFACE_ENTRY(IQuickActivate)
+    COM_INTERFACE_ENTRY(IPersistStorage)
+    COM_INTERFACE_ENTRY(IDataObject)
+    COM_INTERFACE_ENTRY(ISpecifyPropertyPages)
     END_COM_MAP()
     BEGIN_CONNECTION_POINT_MAP(CZAVTControl)
     CONNECTION_POINT_ENTRY(DIID__IZAVTControlEvents, ControlEventsProxy)
@@ -80,12 +109,23 @@ public:
 
     const GUID& SessionGuid() const { return sessionGuid_; }
 
+    // The engine's progress, kept here while this is the current control.
+    engine::ProgressCounters& Counters() override { return progress_; }
+    // Fires the Percent event of the running operation's kind with the current percent (nothing while no
+    // operation kind is set), with a null object.
+    void FireProgress() override;
+    // Set by an operation right after its Start event, back to none right after its End event.
+    HRESULT SetOperationKind(long kind);
+    long OperationKind() const { return operationKind_.load(); }
+
     // The control shows its frame and its name, centred.
     HRESULT OnDraw(ATL_DRAWINFO& di);
 
 private:
     HRESULT FireObject(DISPID id, IDispatch* object, const long* number = nullptr);
     GUID sessionGuid_{};
+    engine::ProgressCounters progress_;
+    std::atomic<long> operationKind_{kZavtOperationNone};
 };
 
 // Runs `use` on the current control, which cannot be freed meanwhile; false when there is none.

@@ -174,6 +174,58 @@ TEST_F(ControlTest, SinksAreCalledInAdviseOrderAndAFailureStopsNone)
     EXPECT_EQ(S_OK, control_->FireInitializationStart()) << "no sink: S_OK";
 }
 
+TEST_F(ControlTest, EngineProgressRaisesThePercentEventOfTheOperationKind)
+{
+    RecordingSink sink;
+    DWORD cookie = Advise(&sink);
+    struct Case {
+        long kind;
+        DISPID id;  // 0: no event
+    };
+    const Case cases[] = {
+        {kZavtOperationNone, 0},
+        {kZavtOperationDownload, 12},
+        {kZavtOperationUpload, 9},
+        {kZavtOperationFormat, 6},
+        {kZavtOperationDelete, 3},
+        {5, 0},
+        {-1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        EXPECT_EQ(c.id, ZavtPercentEventOf(c.kind));
+        sink.events.clear();
+        EXPECT_EQ(S_OK, control_->SetOperationKind(c.kind));
+        EXPECT_EQ(c.kind, control_->OperationKind());
+        // Three steps and the closing notice, as an operation of the engine reports them.
+        engine::NotifyProgress(engine::kProgressBegin, 3);
+        for (int i = 0; i < 3; ++i)
+            engine::NotifyProgress(engine::kProgressStep, 1);
+        engine::NotifyProgressEnd();
+        if (c.id == 0) {
+            EXPECT_TRUE(sink.events.empty());
+            continue;
+        }
+        ASSERT_EQ(4u, sink.events.size());
+        const long percents[] = {0, 33, 66, 100};
+        for (size_t i = 0; i < 4; ++i) {
+            EXPECT_EQ(c.id, sink.events[i].id);
+            EXPECT_EQ((std::vector<VARTYPE>{VT_I4, VT_DISPATCH}), sink.events[i].types);
+            EXPECT_EQ((std::vector<LONG_PTR>{percents[i], 0}), sink.events[i].values);
+        }
+    }
+    EXPECT_EQ(S_OK, control_->SetOperationKind(kZavtOperationNone));
+
+    // Only the current control receives the engine's progress; a freed one never does.
+    CComObject<CZAVTControl>* second = nullptr;
+    ASSERT_EQ(S_OK, CComObject<CZAVTControl>::CreateInstance(&second));
+    second->AddRef();
+    EXPECT_EQ(static_cast<engine::ProgressSink*>(second), engine::GetProgressSink());
+    second->Release();
+    EXPECT_EQ(nullptr, engine::GetProgressSink());
+    Unadvise(cookie);
+}
+
 TEST_F(ControlTest, TheMostRecentControlIsCurrentUntilItGoes)
 {
     EXPECT_EQ(static_cast<CZAVTControl*>(control_), ZavtCurrentControl());
