@@ -53,14 +53,21 @@ std::shared_ptr<DeviceContext> ReadyContext(HRESULT* hr)
     return context;
 }
 
+// The download's progress raises the control's DownloadFilePercent while the kind is set.
 void FireDownloadStart()
 {
-    ZavtWithCurrentControl([](CZAVTControl& control) { control.FireDownloadFileStart(nullptr); });
+    ZavtWithCurrentControl([](CZAVTControl& control) {
+        control.FireDownloadFileStart(nullptr);
+        control.SetOperationKind(kZavtOperationDownload);
+    });
 }
 
 void FireDownloadEnd()
 {
-    ZavtWithCurrentControl([](CZAVTControl& control) { control.FireDownloadFileEnd(nullptr); });
+    ZavtWithCurrentControl([](CZAVTControl& control) {
+        control.FireDownloadFileEnd(nullptr);
+        control.SetOperationKind(kZavtOperationNone);
+    });
 }
 
 bool IsSeparator(wchar_t c)
