@@ -1,6 +1,7 @@
 #include "manager/framework/cx_skin_image.h"
 
 #include "manager/framework/cx_platform.h"
+#include "manager/framework/cx_skin_file.h"
 
 #include <cstring>
 #include <cwchar>
@@ -92,16 +93,6 @@ bool ParseResourceLocation(const std::wstring& spec, std::wstring* module, UINT*
     return true;
 }
 
-// A relative path that the pack folder may prefix: not a resource, not rooted, no drive.
-bool IsRelativeFilePath(const std::wstring& spec)
-{
-    if (spec.find(L'?') != std::wstring::npos)
-        return false;
-    if (!spec.empty() && (spec[0] == L'\\' || spec[0] == L'/'))
-        return false;
-    return spec.size() < 2 || spec[1] != L':';
-}
-
 HRESULT ExpandEnvironment(const std::wstring& spec, std::wstring* expanded)
 {
     char* ansi = CxW2ANew(spec.c_str());
@@ -124,11 +115,22 @@ HRESULT ExpandEnvironment(const std::wstring& spec, std::wstring* expanded)
     return S_OK;
 }
 
-HRESULT ReadIniValue(const wchar_t* file, const wchar_t* section, const wchar_t* key, CxString* value)
+// The fallback's reader of a skin value: the built-in skin is a resource ("?139,INI"), read through a
+// temporary copy; a plain path is read as it is.
+HRESULT ReadSkinValue(const wchar_t* file, const wchar_t* section, const wchar_t* key, CxString* value)
 {
-    std::vector<wchar_t> buffer(16384);
-    GetPrivateProfileStringW(section, key, L"", buffer.data(), static_cast<DWORD>(buffer.size()), file);
-    return value->Assign(buffer.data());
+    struct Request {
+        const wchar_t* section;
+        const wchar_t* key;
+        CxString* value;
+    } request{section, key, value};
+    return CxWithResolvedFile(
+        file,
+        [](const CxResolvedFile& resolved) {
+            const auto* r = static_cast<const Request*>(resolved.context);
+            return CxIniReadString(resolved.path, r->section, r->key, r->value);
+        },
+        &request);
 }
 
 HRESULT ResourceToGlobal(HMODULE module, UINT id, const wchar_t* type, HGLOBAL* memory, DWORD* size)
@@ -509,7 +511,7 @@ HRESULT CxLoadImageSpec(CxSkinImageReader* reader, const wchar_t* spec)
         // The pack's folder is the base of relative file paths; resources and rooted paths (also those
         // an environment reference makes rooted) stand alone.
         std::wstring expanded;
-        if (SUCCEEDED(ExpandEnvironment(location, &expanded)) && IsRelativeFilePath(expanded) &&
+        if (SUCCEEDED(ExpandEnvironment(location, &expanded)) && CxIsRelativeFilePath(expanded.c_str()) &&
             IsWindow(reader->owner)) {
             CxPackTextRequest request{CX_PACKTEXT_PATH, 0, reader->packId, reader->packSelector};
             CxString folder;
@@ -565,7 +567,7 @@ HRESULT FallBackToBuiltIn(CxSkinImageReader* reader, int index)
     if (reader->target == nullptr || reader->target->GetCount() == 0)
         return E_NOTIMPL;
     CxString value;
-    CxSkinValueReader read = reader->readValue != nullptr ? reader->readValue : ReadIniValue;
+    CxSkinValueReader read = reader->readValue != nullptr ? reader->readValue : ReadSkinValue;
     if (FAILED(read(builtIn, reader->section, reader->key, &value)))
         return E_ABORT;
     const std::vector<std::wstring> parts = Split(value, L'|', -1);

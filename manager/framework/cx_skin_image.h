@@ -119,7 +119,7 @@ struct CxSkinImageReader {
     CxSkinImageList* target = nullptr;
     int packId = 0;
     int packSelector = CX_PACK_CURRENT;
-    // Reads the built-in skin's value for the fallback; null reads a plain INI file path.
+    // Reads the built-in skin's value for the fallback; null reads the file or resource the owner names.
     CxSkinValueReader readValue = nullptr;
 };
 
