@@ -8,6 +8,7 @@
 #include "device/transport/engine_state.h"
 #include "sim/simulated_player.h"
 #include "sim/wire_server.h"
+#include "tests/support/pc_file_bytes.h"
 #include "tests/support/unix_shell.h"
 
 #include <gtest/gtest.h>
@@ -27,7 +28,9 @@ using namespace engine;
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using test_support::Bytes;
+using test_support::ReadFile;
+using test_support::WriteFile;
 
 Bytes Pattern(std::size_t size, std::uint32_t seed)
 {
@@ -38,18 +41,6 @@ Bytes Pattern(std::size_t size, std::uint32_t seed)
         v = static_cast<std::uint8_t>(x >> 16);
     }
     return b;
-}
-
-void WriteFile(const std::filesystem::path& path, const Bytes& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-Bytes ReadFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // A context over a simulated player, with its waits and identification notices recorded.

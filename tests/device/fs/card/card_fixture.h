@@ -7,6 +7,7 @@
 #include "device/transport/device_pipes.h"
 #include "device/transport/engine_state.h"
 #include "sim/simulated_player.h"
+#include "tests/support/pc_file_bytes.h"
 #include "tests/support/unix_shell.h"
 
 #include <gtest/gtest.h>
@@ -34,17 +35,8 @@ inline Bytes RandomBytes(std::size_t size, unsigned seed)
     return b;
 }
 
-inline Bytes ReadFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteFile(const std::filesystem::path& path, const Bytes& bytes)
-{
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
+using test_support::ReadFile;
+using test_support::WriteFile;
 
 inline std::uint32_t Le32(const std::uint8_t* p)
 {
