@@ -69,8 +69,7 @@ CZAVTControl::~CZAVTControl()
         std::lock_guard<std::recursive_mutex> hold(CurrentControlMutex());
         InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&g_currentControl), nullptr, this);
     }
-    if (engine::GetProgressSink() == this)
-        engine::SetProgressSink(nullptr);
+    engine::ReleaseProgressSink(this);
     // The process's device context goes with any control; calls still running keep theirs to the end.
     DeviceContext::Discard();
 }

@@ -1,12 +1,17 @@
 #include "device/transport/engine_state.h"
 
+#include <mutex>
+
 namespace engine {
 
 EngineState Engine;
 
 namespace {
-std::atomic<ProgressSink*> currentSink{nullptr};
-}
+// Held while a sink is told of progress, so that a sink taken away is never told afterwards (the device
+// API's control goes away while operations of other threads may still report).
+std::recursive_mutex sinkLock;
+ProgressSink* currentSink = nullptr;
+}  // namespace
 
 void SelectCurrentChip(std::uint32_t mask)
 {
@@ -20,17 +25,27 @@ void SelectCurrentChip(std::uint32_t mask)
 
 void SetProgressSink(ProgressSink* sink)
 {
-    currentSink.store(sink);
+    std::lock_guard hold(sinkLock);
+    currentSink = sink;
 }
 
 ProgressSink* GetProgressSink()
 {
-    return currentSink.load();
+    std::lock_guard hold(sinkLock);
+    return currentSink;
+}
+
+void ReleaseProgressSink(ProgressSink* sink)
+{
+    std::lock_guard hold(sinkLock);
+    if (currentSink == sink)
+        currentSink = nullptr;
 }
 
 void NotifyProgress(std::uint32_t message, std::int32_t value)
 {
-    ProgressSink* sink = currentSink.load();
+    std::lock_guard hold(sinkLock);
+    ProgressSink* sink = currentSink;
     if (!sink || Engine.ProgressSuppressed)
         return;
     ProgressCounters& c = sink->Counters();

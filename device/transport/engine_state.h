@@ -90,6 +90,8 @@ protected:
 // The device API sets its current control here (null when there is none).
 void SetProgressSink(ProgressSink* sink);
 ProgressSink* GetProgressSink();
+// Takes the sink away when it is the current one; returns once no notice is telling it any more.
+void ReleaseProgressSink(ProgressSink* sink);
 
 void NotifyProgress(std::uint32_t message, std::int32_t value);
 // The closing progress notice of an operation (a step of -1; it counts no step).

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -99,6 +101,49 @@ TEST_F(ProgressTest, SuppressedOrWithoutSinkNothingHappens)
     Run({{kProgressBegin, 2}, {kProgressStep, 1}});
     EXPECT_TRUE(sink.fired.empty());
     EXPECT_EQ(sink.counters.done, 0u);
+}
+
+// A sink taken away while another thread is telling it: the release returns only once that notice has
+// ended, so a control can free itself right after it.
+TEST(ProgressSinkTest, ReleaseWaitsForANoticeInProgress)
+{
+    struct BlockingSink : ProgressSink {
+        ProgressCounters counters;
+        std::promise<void> entered, go;
+        std::atomic<bool> inNotice{false};
+        ProgressCounters& Counters() override { return counters; }
+        void FireProgress() override
+        {
+            inNotice = true;
+            entered.set_value();
+            go.get_future().wait();
+            inNotice = false;
+        }
+    } sink;
+    Engine.ProgressSuppressed = 0;
+    SetProgressSink(&sink);
+    std::thread operation([] { NotifyProgress(kProgressBegin, 3); });
+    sink.entered.get_future().wait();
+    bool toldAfterRelease = true;
+    std::promise<void> releasing;
+    std::thread release([&] {
+        releasing.set_value();
+        ReleaseProgressSink(&sink);
+        toldAfterRelease = sink.inNotice;
+    });
+    releasing.get_future().wait();
+    sink.go.set_value();
+    operation.join();
+    release.join();
+    EXPECT_FALSE(toldAfterRelease);
+    EXPECT_EQ(nullptr, GetProgressSink());
+
+    // Another sink is left alone.
+    RecordingSink other;
+    SetProgressSink(&other);
+    ReleaseProgressSink(&sink);
+    EXPECT_EQ(&other, GetProgressSink());
+    SetProgressSink(nullptr);
 }
 
 TEST(SelectCurrentChipTest, MaskToChip)
