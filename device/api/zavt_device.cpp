@@ -401,19 +401,25 @@ STDMETHODIMP CZAVTDevice::get_SupportFirmwareUpgrade(long* pVal)
         *pVal = (m == 2 || (m >= 8 && m <= 16)) ? 1 : 0;
     return S_OK;
 }
-STDMETHODIMP CZAVTDevice::get_FirmwareVersion(BSTR* pVal)
+// A text of the current context, kept as the object's last known value and copied out.
+HRESULT CZAVTDevice::ContextText(const char* (DeviceContext::*get)() const, CComBSTR& cache, BSTR* out)
 {
-    if (!pVal)
+    if (!out)
         return S_OK;
-    *pVal = nullptr;
+    *out = nullptr;
     std::shared_ptr<DeviceContext> context = DeviceContext::Current();
     if (!context)
         return Error(IDS_ERR_NO_DEVICE);
-    CComBSTR text(Widen(context->GetFirmwareVersion()).c_str());
+    CComBSTR text(Widen(((*context).*get)()).c_str());
     if (!text.get())
         return E_OUTOFMEMORY;
-    firmwareVersion_ = std::move(text);
-    return firmwareVersion_.CopyTo(pVal);
+    cache = std::move(text);
+    return cache.CopyTo(out);
+}
+
+STDMETHODIMP CZAVTDevice::get_FirmwareVersion(BSTR* pVal)
+{
+    return ContextText(&DeviceContext::GetFirmwareVersion, firmwareVersion_, pVal);
 }
 STDMETHODIMP CZAVTDevice::get_SupportFMRadio(long* pVal)
 {
@@ -461,17 +467,7 @@ STDMETHODIMP CZAVTDevice::put_DeviceUniqueID(BSTR)
 }
 STDMETHODIMP CZAVTDevice::get_FirmwareDate(BSTR* pVal)
 {
-    if (!pVal)
-        return S_OK;
-    *pVal = nullptr;
-    std::shared_ptr<DeviceContext> context = DeviceContext::Current();
-    if (!context)
-        return Error(IDS_ERR_NO_DEVICE);
-    CComBSTR text(Widen(context->GetFirmwareDate()).c_str());
-    if (!text.get())
-        return E_OUTOFMEMORY;
-    firmwareDate_ = std::move(text);
-    return firmwareDate_.CopyTo(pVal);
+    return ContextText(&DeviceContext::GetFirmwareDate, firmwareDate_, pVal);
 }
 STDMETHODIMP CZAVTDevice::DownloadImage(BSTR)
 {

@@ -3,6 +3,8 @@
 
 #include "device/api/zavt_common.h"
 
+class DeviceContext;
+
 class CZAVTDevice : public CComObjectRootEx,
                     public CComCoClass<CZAVTDevice, &CLSID_ZAVTDevice>,
                     public IDispatchImpl<CZAVTDevice, IZAVTDevice>,
@@ -65,6 +67,7 @@ public:
     STDMETHOD(GetSN)(ZavtAddress lpcSN) override;
 
 private:
+    HRESULT ContextText(const char* (DeviceContext::*get)() const, CComBSTR& cache, BSTR* out);
     CComBSTR name_;
     CComBSTR firmwareVersion_;
     CComBSTR firmwareDate_;
