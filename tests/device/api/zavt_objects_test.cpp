@@ -499,3 +499,38 @@ TEST_F(ZavtObjectsTest, FolderDates)
         EXPECT_EQ(row.expected, created);
     }
 }
+
+// The older stores: one folder level lists and makes folders in the root only; the flat store lists
+// no folders and its files are those of the current folder.
+TEST_F(ZavtObjectsTest, FoldersOfTheOlderStores)
+{
+    {
+        DeviceRig rig(2);
+        ASSERT_TRUE(rig.ok());
+        CComPtr<IZAVTFolder> root = RootOf(StorageOf(rig, ZAVTST_INT));
+        ASSERT_TRUE(root);
+        ASSERT_EQ(S_OK, root->CreateSubfolder(CComBSTR(L"SUB")));
+        CComPtr<IZAVTFolder> sub = Child(root, L"SUB");
+        ASSERT_TRUE(sub);
+        EXPECT_EQ(static_cast<HRESULT>(0x8004030B), sub->CreateSubfolder(CComBSTR(L"X")));
+        const Bytes data = Pattern(1500, 5);
+        ASSERT_EQ(S_OK, sub->Download(rig.Pc(L"IN.BIN", data)));
+        EXPECT_EQ((std::map<std::wstring, std::wstring>{{L"IN.BIN", L"\\SUB\\IN.BIN"}}), Files(sub));
+        EXPECT_TRUE(Files(root).empty());
+        EXPECT_EQ((std::map<std::wstring, std::wstring>{{L"SUB", L"\\SUB"}}), SubFolders(root));
+        EXPECT_EQ(data, PlayerFile(rig, 0, {L"SUB"}, L"IN.BIN"));
+    }
+    {
+        DeviceRig rig(1);
+        ASSERT_TRUE(rig.ok());
+        CComPtr<IZAVTFolder> root = RootOf(StorageOf(rig, ZAVTST_INT));
+        ASSERT_TRUE(root);
+        long supports = -1;
+        ASSERT_EQ(S_OK, root->get_SupportsFolders(&supports));
+        EXPECT_EQ(0, supports);
+        EXPECT_EQ(static_cast<HRESULT>(0x8004030B), root->CreateSubfolder(CComBSTR(L"SUB")));
+        ASSERT_EQ(S_OK, root->Download(rig.Pc(L"A.BIN", Pattern(800, 6))));
+        EXPECT_TRUE(SubFolders(root).empty());
+        EXPECT_EQ((std::map<std::wstring, std::wstring>{{L"A.BIN", L"\\A.BIN"}}), Files(root));
+    }
+}
