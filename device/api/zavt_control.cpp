@@ -36,6 +36,22 @@ bool ZavtWithCurrentControl(const std::function<void(CZAVTControl&)>& use)
     return true;
 }
 
+void ZavtFireDownloadStart()
+{
+    ZavtWithCurrentControl([](CZAVTControl& control) {
+        control.FireDownloadFileStart(nullptr);
+        control.SetOperationKind(kZavtOperationDownload);
+    });
+}
+
+void ZavtFireDownloadEnd()
+{
+    ZavtWithCurrentControl([](CZAVTControl& control) {
+        control.FireDownloadFileEnd(nullptr);
+        control.SetOperationKind(kZavtOperationNone);
+    });
+}
+
 DISPID ZavtPercentEventOf(long kind)
 {
     switch (kind) {

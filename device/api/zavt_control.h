@@ -130,3 +130,8 @@ private:
 
 // Runs `use` on the current control, which cannot be freed meanwhile; false when there is none.
 bool ZavtWithCurrentControl(const std::function<void(CZAVTControl&)>& use);
+// A PC file's download to the player by path begins or ends: DownloadFileStart or DownloadFileEnd (with no
+// file object) on the current control, and the operation kind that turns the engine's progress into
+// DownloadFilePercent set or cleared.
+void ZavtFireDownloadStart();
+void ZavtFireDownloadEnd();

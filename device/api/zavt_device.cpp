@@ -53,23 +53,6 @@ std::shared_ptr<DeviceContext> ReadyContext(HRESULT* hr)
     return context;
 }
 
-// The download's progress raises the control's DownloadFilePercent while the kind is set.
-void FireDownloadStart()
-{
-    ZavtWithCurrentControl([](CZAVTControl& control) {
-        control.FireDownloadFileStart(nullptr);
-        control.SetOperationKind(kZavtOperationDownload);
-    });
-}
-
-void FireDownloadEnd()
-{
-    ZavtWithCurrentControl([](CZAVTControl& control) {
-        control.FireDownloadFileEnd(nullptr);
-        control.SetOperationKind(kZavtOperationNone);
-    });
-}
-
 bool IsSeparator(wchar_t c)
 {
     return c == L'\\' || c == L'/';
@@ -306,9 +289,9 @@ STDMETHODIMP CZAVTDevice::Download(ZAVTStorageType stStorage, BSTR srcPath, BSTR
             return E_FAIL;
     }
 
-    FireDownloadStart();
+    ZavtFireDownloadStart();
     const std::uint32_t status = context->DownloadFile(storage, srcPath);
-    FireDownloadEnd();
+    ZavtFireDownloadEnd();
     return status != engine::kStatusOk ? E_FAIL : S_OK;
 }
 

@@ -1,9 +1,32 @@
 // The file object of ZAVTCTRL.
 #include "device/api/zavt_file.h"
 
+#include <cstring>
+
+HRESULT CZAVTFile::Init(const wchar_t* name, const wchar_t* path, const engine::DirRecord& record,
+                        const std::uint8_t* header, ZAVTStorageType type, long deviceIndex, IZAVTFolder* parent)
+{
+    CComBSTR newName(name), newPath(path);
+    if ((name && !newName.get()) || (path && !newPath.get()))
+        return E_OUTOFMEMORY;
+    name_ = std::move(newName);
+    path_ = std::move(newPath);
+    record_ = record;
+    if (header)
+        std::memcpy(header_, header, sizeof header_);
+    else
+        std::memset(header_, 0, sizeof header_);
+    type_ = type;
+    deviceIndex_ = deviceIndex;
+    parent_ = parent;
+    return S_OK;
+}
+
 STDMETHODIMP CZAVTFile::get_Name(BSTR* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (!pVal)
+        return E_INVALIDARG;
+    return name_.CopyTo(pVal);
 }
 STDMETHODIMP CZAVTFile::put_Name(BSTR)
 {
@@ -11,7 +34,9 @@ STDMETHODIMP CZAVTFile::put_Name(BSTR)
 }
 STDMETHODIMP CZAVTFile::get_Path(BSTR* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (!pVal)
+        return E_INVALIDARG;
+    return path_.CopyTo(pVal);
 }
 STDMETHODIMP CZAVTFile::get_Storage(IZAVTStorage** pVal)
 {
@@ -19,7 +44,15 @@ STDMETHODIMP CZAVTFile::get_Storage(IZAVTStorage** pVal)
 }
 STDMETHODIMP CZAVTFile::get_ParentFolder(IZAVTFolder** pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (!pVal)
+        return E_INVALIDARG;
+    *pVal = nullptr;
+    if (!parent_)
+        return S_FALSE;
+    const HRESULT hr = parent_->QueryInterface(IID_IZAVTFolder, reinterpret_cast<void**>(pVal));
+    if (FAILED(hr))
+        *pVal = nullptr;
+    return hr;
 }
 STDMETHODIMP CZAVTFile::get_Attributes(ZAVTFileAttribute* pVal)
 {
@@ -75,7 +108,10 @@ STDMETHODIMP CZAVTFile::UploadTo(BSTR)
 }
 STDMETHODIMP CZAVTFile::get_FileSystemID(long* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (!pVal)
+        return E_INVALIDARG;
+    *pVal = record_.firstCluster;
+    return S_OK;
 }
 STDMETHODIMP CZAVTFile::OpenFile(ZAVTFileMode)
 {

@@ -2,6 +2,9 @@
 #pragma once
 
 #include "device/api/zavt_common.h"
+#include "device/fs/dir_record.h"
+
+#include <cstdint>
 
 class CZAVTFile : public CComObjectRootEx,
                   public CComCoClass<CZAVTFile, &CLSID_ZAVTFile>,
@@ -38,4 +41,18 @@ public:
     STDMETHOD(CloseFile)() override;
     STDMETHOD(Write)(ZavtUAddress lpData, ULONG dwSize) override;
     STDMETHOD(Read)(ZavtUAddress lpData, ULONG dwSize, ULONG* pdwSizeRead) override;
+
+    // Binds the object to one file: its name and path, its directory record (all zero for a file not
+    // yet written), its 64-byte audio header block, its storage and device, and its folder.
+    HRESULT Init(const wchar_t* name, const wchar_t* path, const engine::DirRecord& record, const std::uint8_t* header,
+                 ZAVTStorageType type, long deviceIndex, IZAVTFolder* parent);
+
+private:
+    CComBSTR name_;
+    CComBSTR path_;
+    engine::DirRecord record_{};
+    std::uint8_t header_[64] = {};
+    ZAVTStorageType type_ = ZAVTST_VOID;
+    long deviceIndex_ = -1;
+    CComPtr<IZAVTFolder> parent_;
 };

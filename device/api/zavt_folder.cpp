@@ -1,95 +1,712 @@
 // The folder object of ZAVTCTRL.
 #include "device/api/zavt_folder.h"
 
+#include "device/api/device_context.h"
+#include "device/api/zavt_control.h"
+#include "device/api/zavt_file.h"
+#include "device/api/zavt_storage.h"
+#include "device/fs/engine_status.h"
+#include "device/fs/pc/file_util.h"
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Parent chains are walked at most this deep; a deeper chain is taken for a cycle.
+constexpr int kMaxFolderDepth = 4096;
+
+std::wstring LoadText(UINT id)
+{
+    wchar_t text[256] = {};
+    LoadStringW(_Module.GetResourceInstance(), id, text, static_cast<int>(std::size(text)));
+    return text;
+}
+
+bool IsSeparator(wchar_t c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+// A name a client may give a new or renamed entry: not empty, one component, no terminator inside.
+bool IsEntryName(BSTR name)
+{
+    const UINT length = SysStringLen(name);
+    if (!name || length == 0 || length >= MAX_PATH)
+        return false;
+    for (UINT i = 0; i < length; ++i) {
+        if (IsSeparator(name[i]) || name[i] == 0)
+            return false;
+    }
+    return std::wcscmp(name, L".") != 0 && std::wcscmp(name, L"..") != 0;
+}
+
+// The record's name, bounded by its area: UTF-16 on the folder-object models, ANSI elsewhere.
+std::wstring RecordName(const engine::DirRecord& record, bool wide)
+{
+    if (wide) {
+        const wchar_t* text = reinterpret_cast<const wchar_t*>(record.name);
+        std::size_t length = 0;
+        while (length < sizeof record.name / sizeof(wchar_t) && text[length] != 0)
+            ++length;
+        return std::wstring(text, length);
+    }
+    const char* text = reinterpret_cast<const char*>(record.name);
+    const int length = static_cast<int>(strnlen(text, sizeof record.name));
+    if (length == 0)
+        return {};
+    std::wstring out(static_cast<std::size_t>(length), L'\0');
+    const int n = MultiByteToWideChar(CP_ACP, 0, text, length, out.data(), length);
+    out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return out;
+}
+
+void FireEvent(void (*fire)(CZAVTControl&))
+{
+    ZavtWithCurrentControl([fire](CZAVTControl& control) { fire(control); });
+}
+
+}  // namespace
+
+HRESULT CZAVTFolder::Init(const wchar_t* name, const wchar_t* path, long root, const engine::DirRecord& record,
+                          ZAVTStorageType type, long deviceIndex, IZAVTFolder* parent)
+{
+    CComBSTR newName(name), newPath(path);
+    if ((name && !newName.get()) || (path && !newPath.get()))
+        return E_OUTOFMEMORY;
+    name_ = std::move(newName);
+    path_ = std::move(newPath);
+    root_ = root;
+    record_ = record;
+    type_ = type;
+    deviceIndex_ = deviceIndex;
+    parent_ = parent;
+    return S_OK;
+}
+
+std::shared_ptr<DeviceContext> CZAVTFolder::ReadyContext(HRESULT* hr)
+{
+    std::shared_ptr<DeviceContext> context = DeviceContext::Current();
+    if (!context || FAILED(context->Refresh()) || !context->IsReady()) {
+        *hr = Error(IDS_ERR_NO_DEVICE);
+        return nullptr;
+    }
+    *hr = S_OK;
+    return context;
+}
+
+bool CZAVTFolder::SelectFolder(DeviceContext& context, std::uint32_t id)
+{
+    std::uint32_t current = 0;
+    const bool known = context.GetCurrentFolderId(Storage(), &current) == 0;
+    // A folder object's root has id 1; the flat store's folder ids are its own, 0 the root.
+    if (known && context.UsesFolderObjects() && current == 1)
+        current = 0;
+    if (known && current == id)
+        return true;
+    return context.SelectFolder(Storage(), id) == engine::kStatusOk;
+}
+
+HRESULT CZAVTFolder::SelectParent(DeviceContext& context)
+{
+    if (!context.UsesFolderObjects() || !parent_ || root_)
+        return S_OK;
+    long parentId = 0;
+    if (FAILED(parent_->get_FileSystemID(&parentId)))
+        return E_FAIL;
+    if (!SelectFolder(context, static_cast<std::uint32_t>(parentId)))
+        return Error(IDS_ERR_FOLDER);
+    return S_OK;
+}
+
 STDMETHODIMP CZAVTFolder::get_Name(BSTR* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (!pVal)
+        return E_INVALIDARG;
+    return name_.CopyTo(pVal);
 }
-STDMETHODIMP CZAVTFolder::put_Name(BSTR)
+
+STDMETHODIMP CZAVTFolder::put_Name(BSTR newVal)
 {
-    return ZavtNeedsDevice();
+    const UINT length = SysStringLen(newVal);
+    if (length == name_.Length() && (length == 0 || std::wmemcmp(newVal, name_.get(), length) == 0))
+        return S_OK;
+    if (type_ != ZAVTST_INT && type_ != ZAVTST_EXT)
+        return E_INVALIDARG;
+    // A root has no entry of its own to rename; id 0 would name another entry.
+    if (root_ || !IsEntryName(newVal))
+        return E_INVALIDARG;
+    HRESULT hr = S_OK;
+    std::shared_ptr<DeviceContext> context = ReadyContext(&hr);
+    if (!context)
+        return hr;
+    hr = SelectParent(*context);
+    if (FAILED(hr))
+        return hr;
+    const std::uint32_t code = context->RenameEntry(Storage(), FolderId(), newVal);
+    if (code != engine::kStatusOk)
+        return Error(ErrorCodeToMessageId(code));
+    // The path follows the name, so children listed later get true paths.
+    std::wstring path(path_.get() ? path_.get() : L"");
+    const std::size_t split = path.find_last_of(L'\\');
+    path = (split == std::wstring::npos ? std::wstring() : path.substr(0, split + 1)) + newVal;
+    CComBSTR newName(newVal), newPath(path.c_str());
+    if (!newName.get() || !newPath.get())
+        return E_OUTOFMEMORY;
+    name_ = std::move(newName);
+    path_ = std::move(newPath);
+    return S_OK;
 }
+
 STDMETHODIMP CZAVTFolder::get_Path(BSTR* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (!pVal)
+        return E_INVALIDARG;
+    return path_.CopyTo(pVal);
 }
+
 STDMETHODIMP CZAVTFolder::get_Storage(IZAVTStorage** pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (!pVal)
+        return E_INVALIDARG;
+    *pVal = nullptr;
+    std::shared_ptr<DeviceContext> context = DeviceContext::Current();
+    if (!context)
+        return Error(IDS_ERR_NO_DEVICE);
+    const bool present = type_ == ZAVTST_INT   ? context->IsInternalPresent() != 0
+                         : type_ == ZAVTST_EXT ? context->IsExternalPresent() != 0
+                                               : false;
+    if (FAILED(context->Refresh()) || !context->IsReady() || !present)
+        return Error(IDS_ERR_STORAGE_INIT, E_FAIL);
+    CComObject<CZAVTStorage>* storage = nullptr;
+    HRESULT hr = CComObject<CZAVTStorage>::CreateInstance(&storage);
+    if (FAILED(hr))
+        return Error(IDS_ERR_STORAGE_INIT, hr);
+    CComPtr<IZAVTStorage> held;
+    hr = storage->QueryInterface(IID_IZAVTStorage, reinterpret_cast<void**>(&held));
+    if (FAILED(hr)) {
+        delete storage;
+        return Error(IDS_ERR_STORAGE_INIT, hr);
+    }
+    const bool internal = type_ == ZAVTST_INT;
+    const std::wstring name = LoadText(internal ? IDS_INTERNAL_MEMORY : IDS_EXTERNAL_CARD);
+    hr = storage->Init(name.c_str(), internal ? ZAVTST_INT : ZAVTST_EXT, deviceIndex_);
+    if (FAILED(hr))
+        return Error(IDS_ERR_STORAGE_INIT, hr);
+    *pVal = held.Detach();
+    return S_OK;
 }
+
 STDMETHODIMP CZAVTFolder::get_ParentFolder(IZAVTFolder** pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (!pVal)
+        return E_INVALIDARG;
+    *pVal = nullptr;
+    HRESULT hr = S_OK;
+    if (!ReadyContext(&hr))
+        return hr;
+    if (root_ || !parent_)
+        return S_FALSE;
+    hr = parent_->QueryInterface(IID_IZAVTFolder, reinterpret_cast<void**>(pVal));
+    if (FAILED(hr)) {
+        *pVal = nullptr;
+        return Error(IDS_ERR_ROOT_FOLDER, hr);
+    }
+    return S_OK;
 }
+
 STDMETHODIMP CZAVTFolder::get_IsRootFolder(long* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (!pVal)
+        return E_INVALIDARG;
+    *pVal = root_;
+    return S_OK;
 }
+
+namespace {
+
+// One listing: the folder's subfolders or its files, each bound as a child of `parent`.
+template <class Collection, class CollItf, class Child, class ChildItf>
+HRESULT ListChildren(CZAVTFolder* self, DeviceContext& context, bool folders, std::uint32_t storage,
+                     const std::wstring& path, ZAVTStorageType type, long deviceIndex, IZAVTFolder* parent,
+                     Collection* collection, const IID& childIid)
+{
+    (void)self;
+    const bool wide = context.UsesFolderObjects();
+    engine::DirRecord record{};
+    for (std::int32_t s = storage == 0 ? context.FindFirstInternal(&record) : context.FindFirstExternal(&record);
+         s == 0; s = storage == 0 ? context.FindNextInternal(&record) : context.FindNextExternal(&record)) {
+        const std::uint8_t a = record.attributes;
+        const std::wstring name = RecordName(record, wide);
+        bool take = false;
+        if (folders)
+            take = a == FILE_ATTRIBUTE_DIRECTORY && !(wide && !name.empty() && name[0] == L'.');
+        else if (storage == 0)
+            take = (a & 0x80) || (a & FILE_ATTRIBUTE_ARCHIVE);
+        else
+            take = !(a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) ||
+                   (a & FILE_ATTRIBUTE_ARCHIVE);
+        if (take && !name.empty()) {
+            const std::wstring childPath = path + (path == L"\\" ? L"" : L"\\") + name;
+            CComObject<Child>* child = nullptr;
+            HRESULT hr = CComObject<Child>::CreateInstance(&child);
+            if (FAILED(hr))
+                return hr;
+            CComPtr<ChildItf> held;
+            hr = child->QueryInterface(childIid, reinterpret_cast<void**>(&held));
+            if (FAILED(hr)) {
+                delete child;
+                return hr;
+            }
+            if constexpr (std::is_same_v<Child, CZAVTFolder>) {
+                hr = child->Init(name.c_str(), childPath.c_str(), 0, record, type, deviceIndex, parent);
+            } else {
+                const std::uint8_t header[64] = {};
+                hr = child->Init(name.c_str(), childPath.c_str(), record, header, type, deviceIndex, parent);
+            }
+            if (SUCCEEDED(hr))
+                hr = collection->Add(held);
+            if (FAILED(hr))
+                return hr;
+        }
+        std::memset(&record, 0, sizeof record);
+    }
+    return S_OK;
+}
+
+}  // namespace
+
+template <class Collection, class CollItf>
+static HRESULT MakeCollection(CComObject<Collection>** object, CComPtr<CollItf>& held, const IID& iid)
+{
+    HRESULT hr = CComObject<Collection>::CreateInstance(object);
+    if (FAILED(hr))
+        return hr;
+    hr = (*object)->QueryInterface(iid, reinterpret_cast<void**>(&held));
+    if (FAILED(hr))
+        delete *object;
+    return hr;
+}
+
 STDMETHODIMP CZAVTFolder::get_SubFolders(IZAVTFolderCollection** pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (!pVal)
+        return E_INVALIDARG;
+    *pVal = nullptr;
+    HRESULT hr = S_OK;
+    std::shared_ptr<DeviceContext> context = ReadyContext(&hr);
+    if (!context)
+        return hr;
+    CComObject<CZAVTFolderCollection>* collection = nullptr;
+    CComPtr<IZAVTFolderCollection> held;
+    hr = MakeCollection(&collection, held, IID_IZAVTFolderCollection);
+    if (FAILED(hr))
+        return Error(IDS_ERR_FILE_OBJECT, hr);
+    if (context->SupportsFolders(Storage())) {
+        if (!SelectFolder(*context, FolderId()))
+            return Error(IDS_ERR_FILE_OBJECT, E_FAIL);
+        CComPtr<IZAVTFolder> self(static_cast<IZAVTFolder*>(this));
+        hr = ListChildren<CZAVTFolderCollection, IZAVTFolderCollection, CZAVTFolder, IZAVTFolder>(
+            this, *context, true, Storage(), path_.get() ? path_.get() : L"", type_, deviceIndex_, self, collection,
+            IID_IZAVTFolder);
+        if (FAILED(hr))
+            return Error(IDS_ERR_FILE_OBJECT, hr);
+    }
+    *pVal = held.Detach();
+    return S_OK;
 }
+
 STDMETHODIMP CZAVTFolder::get_Files(IZAVTFileCollection** pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (!pVal)
+        return E_INVALIDARG;
+    *pVal = nullptr;
+    HRESULT hr = S_OK;
+    std::shared_ptr<DeviceContext> context = ReadyContext(&hr);
+    if (!context)
+        return hr;
+    CComObject<CZAVTFileCollection>* collection = nullptr;
+    CComPtr<IZAVTFileCollection> held;
+    hr = MakeCollection(&collection, held, IID_IZAVTFileCollection);
+    if (FAILED(hr))
+        return Error(IDS_ERR_FILE_OBJECT, hr);
+    if (context->SupportsFolders(Storage()) && !SelectFolder(*context, FolderId()))
+        return Error(IDS_ERR_FILE_OBJECT, E_FAIL);
+    CComPtr<IZAVTFolder> self(static_cast<IZAVTFolder*>(this));
+    hr = ListChildren<CZAVTFileCollection, IZAVTFileCollection, CZAVTFile, IZAVTFile>(
+        this, *context, false, Storage(), path_.get() ? path_.get() : L"", type_, deviceIndex_, self, collection,
+        IID_IZAVTFile);
+    if (FAILED(hr))
+        return Error(IDS_ERR_FILE_OBJECT, hr);
+    *pVal = held.Detach();
+    return S_OK;
 }
+
 STDMETHODIMP CZAVTFolder::get_Size(long* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (!pVal)
+        return E_INVALIDARG;
+    *pVal = 0;
+    return S_OK;
 }
 STDMETHODIMP CZAVTFolder::get_Attributes(ZAVTFileAttribute* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (!pVal)
+        return E_INVALIDARG;
+    *pVal = Directory;
+    return S_OK;
 }
 STDMETHODIMP CZAVTFolder::put_Attributes(ZAVTFileAttribute)
 {
-    return ZavtNeedsDevice();
+    return S_OK;
 }
+
+HRESULT CZAVTFolder::DateOf(DATE* pVal, bool created)
+{
+    if (!pVal)
+        return E_INVALIDARG;
+    *pVal = 0;
+    if (!DeviceContext::Current())
+        return Error(IDS_ERR_NO_DEVICE);
+    int year = 0, month = 0, day = 0;
+    if (created)
+        DeviceContext::GetCreationDate(record_, &year, &month, &day);
+    else
+        DeviceContext::GetWriteDate(record_, &year, &month, &day);
+    // A zero or impossible date is no date: the system conversion would carry it into another month.
+    static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1])
+        return S_OK;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (month == 2 && day == 29 && !leap)
+        return S_OK;
+    SYSTEMTIME time{};
+    time.wYear = static_cast<WORD>(year);
+    time.wMonth = static_cast<WORD>(month);
+    time.wDay = static_cast<WORD>(day);
+    DATE date = 0;
+    if (SystemTimeToVariantTime(&time, &date))
+        *pVal = date;
+    return S_OK;
+}
+
 STDMETHODIMP CZAVTFolder::get_DateLastModified(DATE* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    return DateOf(pVal, false);
 }
 STDMETHODIMP CZAVTFolder::get_DateCreated(DATE* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    return DateOf(pVal, true);
 }
+
 STDMETHODIMP CZAVTFolder::get_SupportsFolders(long* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (!pVal)
+        return E_INVALIDARG;
+    *pVal = 0;
+    HRESULT hr = S_OK;
+    std::shared_ptr<DeviceContext> context = ReadyContext(&hr);
+    if (!context)
+        return hr;
+    *pVal = context->SupportsFolders(Storage()) ? 1 : 0;
+    return S_OK;
 }
+
 STDMETHODIMP CZAVTFolder::Delete()
 {
-    return ZavtNeedsDevice();
+    // A root is no entry: id 0 would name another one (on the flat store the system dump).
+    if (root_)
+        return E_INVALIDARG;
+    HRESULT hr = S_OK;
+    std::shared_ptr<DeviceContext> context = ReadyContext(&hr);
+    if (!context)
+        return hr;
+    FireEvent([](CZAVTControl& control) { control.FireDeleteFileStart(nullptr); });
+    std::uint32_t code = 0;
+    if (!context->UsesFolderObjects()) {
+        code = context->DeleteFolder(Storage(), FolderId());
+    } else {
+        if (parent_) {
+            long parentId = 0;
+            if (FAILED(parent_->get_FileSystemID(&parentId)) ||
+                context->SelectFolder(Storage(), static_cast<std::uint32_t>(parentId)) != engine::kStatusOk)
+                return Error(IDS_ERR_FOLDER);
+        }
+        code = context->DeleteFile(Storage(), FolderId());
+    }
+    FireEvent([](CZAVTControl& control) { control.FireDeleteFileEnd(nullptr); });
+    return code == engine::kStatusOk ? S_OK : Error(ErrorCodeToMessageId(code));
 }
+
 STDMETHODIMP CZAVTFolder::get_PlayIndex(long* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (!pVal)
+        return E_INVALIDARG;
+    *pVal = -1;
+    if (root_)
+        return E_INVALIDARG;
+    HRESULT hr = S_OK;
+    std::shared_ptr<DeviceContext> context = ReadyContext(&hr);
+    if (!context)
+        return hr;
+    hr = SelectParent(*context);
+    if (FAILED(hr))
+        return hr;
+    const std::int32_t index = context->GetPlayIndex(Storage(), FolderId());
+    if (index == -1)
+        return Error(ErrorCodeToMessageId(engine::kStatusFolderError));
+    *pVal = index;
+    return S_OK;
 }
-STDMETHODIMP CZAVTFolder::put_PlayIndex(long)
+
+STDMETHODIMP CZAVTFolder::put_PlayIndex(long newVal)
 {
-    return ZavtNeedsDevice();
+    if (root_)
+        return E_INVALIDARG;
+    HRESULT hr = S_OK;
+    std::shared_ptr<DeviceContext> context = ReadyContext(&hr);
+    if (!context)
+        return hr;
+    hr = SelectParent(*context);
+    if (FAILED(hr))
+        return hr;
+    if (context->SetPlayIndex(Storage(), FolderId(), static_cast<std::uint32_t>(newVal)) != 0)
+        return Error(ErrorCodeToMessageId(engine::kStatusFolderError));
+    return S_OK;
 }
-STDMETHODIMP CZAVTFolder::CreateSubfolder(BSTR)
+
+STDMETHODIMP CZAVTFolder::CreateSubfolder(BSTR SubfolderName)
 {
-    return ZavtNeedsDevice();
+    HRESULT hr = S_OK;
+    std::shared_ptr<DeviceContext> context = ReadyContext(&hr);
+    if (!context)
+        return hr;
+    if (!IsEntryName(SubfolderName))
+        return E_INVALIDARG;
+    const int model = static_cast<int>(context->GetModel());
+    if (((model == 2 || model == 8) && !root_) || !context->SupportsFolders(Storage()))
+        return Error(ErrorCodeToMessageId(engine::kStatusFolderError));
+    if (!SelectFolder(*context, FolderId()))
+        return Error(ErrorCodeToMessageId(engine::kStatusFolderError));
+    // The store would make a second entry of a name the folder holds.
+    engine::DirRecord existing;
+    if (context->ResolvePath(Storage(), SubfolderName, &existing) == 0)
+        return Error(IDS_ERR_NAME_EXISTS);
+    std::uint32_t id = 0;
+    const std::uint32_t code = context->CreateFolder(Storage(), SubfolderName, &id);
+    return code == engine::kStatusOk ? S_OK : Error(ErrorCodeToMessageId(code));
 }
-STDMETHODIMP CZAVTFolder::Download(BSTR)
+
+STDMETHODIMP CZAVTFolder::Download(BSTR srcPath)
 {
-    return ZavtNeedsDevice();
+    if (type_ != ZAVTST_INT && type_ != ZAVTST_EXT)
+        return E_INVALIDARG;
+    HRESULT hr = S_OK;
+    std::shared_ptr<DeviceContext> context = ReadyContext(&hr);
+    if (!context)
+        return hr;
+    if (!srcPath || SysStringLen(srcPath) >= MAX_PATH)
+        return E_INVALIDARG;
+    DWORD low = 0, high = 0;
+    if (!engine::UtilGetFileSize(srcPath, &low, &high))
+        return E_FAIL;
+    const unsigned long long size = (static_cast<unsigned long long>(high) << 32) | low;
+    if (FAILED(context->Refresh()) ||
+        size > (Storage() == 0 ? context->GetInternalFreeBytes() : context->GetExternalFreeBytes()))
+        return Error(ErrorCodeToMessageId(engine::kStatusStorageFull));
+    const wchar_t* fileName = engine::NamePart(srcPath);
+    if (!fileName || !*fileName)
+        return E_INVALIDARG;
+    if (context->SupportsFolders(Storage()) && !SelectFolder(*context, FolderId()))
+        return Error(IDS_ERR_FOLDER);
+
+    // A failed look-up is no answer: downloading then could give the folder a second entry of the name.
+    engine::DirRecord existing;
+    const int found = context->LookUp(Storage(), fileName, &existing);
+    if (found != 0 && found != -1)
+        return Error(IDS_ERR_FOLDER);
+    if (found == 0 && (existing.attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return Error(IDS_ERR_NAME_EXISTS);
+
+    ZavtFireDownloadStart();
+    std::uint32_t code = engine::kStatusOk;
+    if (found == 0)
+        code = context->DeleteFile(Storage(), existing.firstCluster);
+    if (code == engine::kStatusOk)
+        code = context->DownloadFile(Storage(), srcPath);
+    ZavtFireDownloadEnd();
+    return code == engine::kStatusOk ? S_OK : Error(ErrorCodeToMessageId(code));
 }
+
 STDMETHODIMP CZAVTFolder::get_FileSystemID(long* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (!pVal)
+        return E_INVALIDARG;
+    *pVal = static_cast<long>(FolderId());
+    return S_OK;
 }
-STDMETHODIMP CZAVTFolder::MoveFolderInside(IZAVTFolder*)
+
+HRESULT CZAVTFolder::IsAtOrBelow(std::uint32_t id, bool* below)
 {
-    return ZavtNeedsDevice();
+    *below = false;
+    if (!root_ && FolderId() == id) {
+        *below = true;
+        return S_OK;
+    }
+    CComPtr<IZAVTFolder> folder = parent_;
+    for (int depth = 0; folder; ++depth) {
+        if (depth >= kMaxFolderDepth) {
+            *below = true;
+            return S_OK;
+        }
+        long root = 0, folderId = 0;
+        HRESULT hr = folder->get_IsRootFolder(&root);
+        if (FAILED(hr))
+            return hr;
+        if (root)
+            return S_OK;
+        hr = folder->get_FileSystemID(&folderId);
+        if (FAILED(hr))
+            return hr;
+        if (static_cast<std::uint32_t>(folderId) == id) {
+            *below = true;
+            return S_OK;
+        }
+        CComPtr<IZAVTFolder> next;
+        hr = folder->get_ParentFolder(&next);
+        if (FAILED(hr))
+            return hr;
+        folder = next;
+    }
+    return S_OK;
 }
-STDMETHODIMP CZAVTFolder::MoveFileInside(IZAVTFile*)
+
+// Checks shared by both moves: the moved entry has a parent folder on this folder's storage.
+HRESULT CZAVTFolder::MoveInside(IDispatch*, IZAVTFolder* sourceParent, IZAVTStorage* sourceStorage, const wchar_t* name,
+                                std::uint32_t movedId, bool isFolder)
 {
-    return ZavtNeedsDevice();
+    ZAVTStorageType type = ZAVTST_VOID;
+    long device = -1;
+    HRESULT hr = sourceStorage->get_Type(&type);
+    if (SUCCEEDED(hr))
+        hr = sourceStorage->get_ParentDeviceID(&device);
+    if (FAILED(hr))
+        return hr;
+    const ZAVTStorageType own = type_ == ZAVTST_INT ? ZAVTST_INT : ZAVTST_EXT;
+    if (type != own || device != deviceIndex_)
+        return E_INVALIDARG;
+    if (isFolder) {
+        bool below = false;
+        hr = IsAtOrBelow(movedId, &below);
+        if (FAILED(hr))
+            return hr;
+        if (below)
+            return E_INVALIDARG;
+    }
+    hr = S_OK;
+    std::shared_ptr<DeviceContext> context = ReadyContext(&hr);
+    if (!context)
+        return hr;
+    if (context->SupportsFolders(Storage()) && !SelectFolder(*context, FolderId()))
+        return Error(IDS_ERR_FOLDER);
+    engine::DirRecord record;
+    if (context->ResolvePath(Storage(), name, &record) == 0)
+        return Error(IDS_ERR_NAME_EXISTS);
+    long parentId = 0, parentRoot = 0;
+    hr = sourceParent->get_FileSystemID(&parentId);
+    if (SUCCEEDED(hr))
+        hr = sourceParent->get_IsRootFolder(&parentRoot);
+    if (FAILED(hr))
+        return hr;
+    const std::uint32_t code =
+        context->MoveEntryInside(Storage(), movedId, static_cast<std::uint32_t>(parentId), parentRoot ? 1 : 0);
+    return code == engine::kStatusOk ? S_OK : Error(ErrorCodeToMessageId(code));
 }
-STDMETHODIMP CZAVTFolder::CreateNewFile(BSTR, IZAVTFile** pNewFile)
+
+STDMETHODIMP CZAVTFolder::MoveFolderInside(IZAVTFolder* pVal)
 {
-    return ZavtNeedsDevice(pNewFile);
+    if (!pVal)
+        return E_INVALIDARG;
+    CComPtr<IZAVTFolder> parent;
+    HRESULT hr = pVal->get_ParentFolder(&parent);
+    if (FAILED(hr))
+        return hr;
+    // A root has no place to move from.
+    if (hr != S_OK || !parent)
+        return E_INVALIDARG;
+    CComPtr<IZAVTStorage> storage;
+    hr = pVal->get_Storage(&storage);
+    if (FAILED(hr))
+        return hr;
+    if (!storage)
+        return E_INVALIDARG;
+    CComBSTR name;
+    long id = 0;
+    hr = pVal->get_Name(&name);
+    if (SUCCEEDED(hr))
+        hr = pVal->get_FileSystemID(&id);
+    if (FAILED(hr))
+        return hr;
+    if (id == 0)
+        return E_INVALIDARG;
+    return MoveInside(pVal, parent, storage, name.get() ? name.get() : L"", static_cast<std::uint32_t>(id), true);
+}
+
+STDMETHODIMP CZAVTFolder::MoveFileInside(IZAVTFile* pVal)
+{
+    if (!pVal)
+        return E_INVALIDARG;
+    CComPtr<IZAVTFolder> parent;
+    HRESULT hr = pVal->get_ParentFolder(&parent);
+    if (FAILED(hr))
+        return hr;
+    if (hr != S_OK || !parent)
+        return E_INVALIDARG;
+    // The file's storage is its folder's.
+    CComPtr<IZAVTStorage> storage;
+    hr = parent->get_Storage(&storage);
+    if (FAILED(hr))
+        return hr;
+    if (!storage)
+        return E_INVALIDARG;
+    CComBSTR name;
+    long id = 0;
+    hr = pVal->get_FileSystemID(&id);
+    if (SUCCEEDED(hr))
+        hr = pVal->get_Name(&name);
+    if (FAILED(hr))
+        return hr;
+    // A file not yet written has no entry to move.
+    if (id == 0)
+        return E_INVALIDARG;
+    return MoveInside(pVal, parent, storage, name.get() ? name.get() : L"", static_cast<std::uint32_t>(id), false);
+}
+
+STDMETHODIMP CZAVTFolder::CreateNewFile(BSTR FileName, IZAVTFile** pNewFile)
+{
+    if (!pNewFile)
+        return E_INVALIDARG;
+    *pNewFile = nullptr;
+    if (!IsEntryName(FileName))
+        return E_INVALIDARG;
+    CComObject<CZAVTFile>* file = nullptr;
+    HRESULT hr = CComObject<CZAVTFile>::CreateInstance(&file);
+    if (FAILED(hr))
+        return Error(IDS_ERR_FILE_OBJECT, hr);
+    CComPtr<IZAVTFile> held;
+    hr = file->QueryInterface(IID_IZAVTFile, reinterpret_cast<void**>(&held));
+    if (FAILED(hr)) {
+        delete file;
+        return Error(IDS_ERR_FILE_OBJECT, hr);
+    }
+    const std::wstring base(path_.get() ? path_.get() : L"");
+    const std::wstring path = base + (root_ ? L"" : L"\\") + FileName;
+    CComPtr<IZAVTFolder> self(static_cast<IZAVTFolder*>(this));
+    const engine::DirRecord none{};
+    const std::uint8_t header[64] = {};
+    hr = file->Init(FileName, path.c_str(), none, header, type_, deviceIndex_, self);
+    if (FAILED(hr))
+        return Error(IDS_ERR_FILE_OBJECT, hr);
+    *pNewFile = held.Detach();
+    return S_OK;
 }

@@ -2,6 +2,12 @@
 #pragma once
 
 #include "device/api/zavt_common.h"
+#include "device/fs/dir_record.h"
+
+#include <cstdint>
+#include <memory>
+
+class DeviceContext;
 
 class CZAVTFolder : public CComObjectRootEx,
                     public CComCoClass<CZAVTFolder, &CLSID_ZAVTFolder>,
@@ -38,4 +44,32 @@ public:
     STDMETHOD(MoveFolderInside)(IZAVTFolder* pVal) override;
     STDMETHOD(MoveFileInside)(IZAVTFile* pVal) override;
     STDMETHOD(CreateNewFile)(BSTR FileName, IZAVTFile** pNewFile) override;
+
+    // Binds the object to one folder: its name and path, whether it is a storage's root, its directory
+    // record, its storage and device, and the folder it was listed in (none for a root).
+    HRESULT Init(const wchar_t* name, const wchar_t* path, long root, const engine::DirRecord& record,
+                 ZAVTStorageType type, long deviceIndex, IZAVTFolder* parent);
+
+private:
+    std::uint32_t Storage() const { return type_ == ZAVTST_EXT ? 1 : 0; }
+    std::uint32_t FolderId() const { return root_ ? 0 : record_.firstCluster; }
+    std::shared_ptr<DeviceContext> ReadyContext(HRESULT* hr);
+    // Makes folder `id` the storage's current folder, unless it is already.
+    bool SelectFolder(DeviceContext& context, std::uint32_t id);
+    // Makes the parent current on the folder-object models (nothing for a root or elsewhere).
+    HRESULT SelectParent(DeviceContext& context);
+    HRESULT DateOf(DATE* pVal, bool created);
+    // Both moves: the moved entry's id, and its folder's id and root flag, after the checks.
+    HRESULT MoveInside(IDispatch* moved, IZAVTFolder* sourceParent, IZAVTStorage* sourceStorage, const wchar_t* name,
+                       std::uint32_t movedId, bool isFolder);
+    // Whether this folder is folder `id` or lies below it.
+    HRESULT IsAtOrBelow(std::uint32_t id, bool* below);
+
+    CComBSTR name_;
+    CComBSTR path_;
+    long root_ = 0;
+    engine::DirRecord record_{};
+    ZAVTStorageType type_ = ZAVTST_VOID;
+    long deviceIndex_ = -1;
+    CComPtr<IZAVTFolder> parent_;
 };

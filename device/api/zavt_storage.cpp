@@ -1,6 +1,54 @@
 // The storage object of ZAVTCTRL: internal memory or the card of one device.
 #include "device/api/zavt_storage.h"
 
+#include "device/api/device_context.h"
+#include "device/api/zavt_control.h"
+#include "device/api/zavt_folder.h"
+#include "device/fs/engine_status.h"
+#include "device/fs/pc/file_util.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+bool IsSeparator(wchar_t c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+// The folders a download by path goes into, from its destination: every name of the path's folder
+// part or, when it has none, its last component as the one folder. False for a name no folder may
+// carry ("." or ".."). `absolute` tells whether the walk starts at the root.
+bool DestinationFolders(const std::wstring& path, std::vector<std::wstring>* folders, bool* absolute)
+{
+    folders->clear();
+    *absolute = !path.empty() && IsSeparator(path.front());
+    std::size_t split = path.size();
+    while (split > 0 && !IsSeparator(path[split - 1]))
+        --split;
+    std::wstring name;
+    for (std::size_t i = 0; i < split; ++i) {
+        if (!IsSeparator(path[i])) {
+            name += path[i];
+            continue;
+        }
+        if (!name.empty())
+            folders->push_back(std::move(name));
+        name.clear();
+    }
+    if (folders->empty() && split < path.size())
+        folders->push_back(path.substr(split));
+    for (const std::wstring& folder : *folders) {
+        if (folder == L"." || folder == L"..")
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 HRESULT CZAVTStorage::Init(const wchar_t* name, ZAVTStorageType type, long deviceIndex)
 {
     CComBSTR copy(name);
@@ -10,6 +58,58 @@ HRESULT CZAVTStorage::Init(const wchar_t* name, ZAVTStorageType type, long devic
     type_ = type;
     deviceIndex_ = deviceIndex;
     return S_OK;
+}
+
+std::shared_ptr<DeviceContext> CZAVTStorage::ReadyContext(HRESULT* hr)
+{
+    std::shared_ptr<DeviceContext> context = DeviceContext::Current();
+    if (!context || FAILED(context->Refresh()) || !context->IsReady()) {
+        *hr = Error(IDS_ERR_NO_DEVICE);
+        return nullptr;
+    }
+    *hr = S_OK;
+    return context;
+}
+
+HRESULT CZAVTStorage::Figure(long* pVal, Figures which)
+{
+    if (!pVal)
+        return S_OK;
+    *pVal = 0;
+    std::shared_ptr<DeviceContext> context = DeviceContext::Current();
+    if (!context || type_ == ZAVTST_VOID)
+        return Error(IDS_ERR_STORAGE_INIT);
+    if (FAILED(context->Refresh()) || !context->IsReady())
+        return Error(IDS_ERR_NO_DEVICE);
+    const bool internal = type_ == ZAVTST_INT;
+    if (!internal && type_ != ZAVTST_EXT)
+        return S_OK;
+    // The figures are the interface's longs: a card above 2 GiB reads as the bits it has.
+    switch (which) {
+    case Figures::Total:
+        *pVal = static_cast<long>(internal ? context->GetInternalTotalBytes() : context->GetExternalTotalBytes());
+        break;
+    case Figures::Free:
+        *pVal = static_cast<long>(internal ? context->GetInternalFreeBytes() : context->GetExternalFreeBytes());
+        break;
+    case Figures::Unformatted:
+        *pVal = internal ? context->IsInternalUnformatted() : context->IsExternalUnformatted();
+        break;
+    case Figures::ReadOnly:
+        *pVal = internal ? context->IsInternalReadOnly() : context->IsExternalReadOnly();
+        break;
+    }
+    return S_OK;
+}
+
+bool CZAVTStorage::HasFreeSpace(unsigned long long size, bool refresh)
+{
+    std::shared_ptr<DeviceContext> context = DeviceContext::Current();
+    if (!context || (refresh && FAILED(context->Refresh())))
+        return false;
+    const unsigned long long free =
+        type_ == ZAVTST_INT ? context->GetInternalFreeBytes() : context->GetExternalFreeBytes();
+    return size <= free;
 }
 
 STDMETHODIMP CZAVTStorage::get_Name(BSTR* pVal)
@@ -32,27 +132,116 @@ STDMETHODIMP CZAVTStorage::get_Type(ZAVTStorageType* pVal)
 }
 STDMETHODIMP CZAVTStorage::get_TotalSize(long* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    return Figure(pVal, Figures::Total);
 }
 STDMETHODIMP CZAVTStorage::get_FreeSize(long* pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    return Figure(pVal, Figures::Free);
 }
+STDMETHODIMP CZAVTStorage::get_Unformatted(long* pVal)
+{
+    return Figure(pVal, Figures::Unformatted);
+}
+STDMETHODIMP CZAVTStorage::get_ReadOnly(long* pVal)
+{
+    return Figure(pVal, Figures::ReadOnly);
+}
+
 STDMETHODIMP CZAVTStorage::get_RootFolder(IZAVTFolder** pVal)
 {
-    return ZavtNeedsDevice(pVal);
+    if (!pVal)
+        return E_INVALIDARG;
+    *pVal = nullptr;
+    HRESULT hr = S_OK;
+    if (!ReadyContext(&hr))
+        return hr;
+    CComObject<CZAVTFolder>* folder = nullptr;
+    hr = CComObject<CZAVTFolder>::CreateInstance(&folder);
+    if (FAILED(hr))
+        return Error(IDS_ERR_ROOT_FOLDER, hr);
+    CComPtr<IZAVTFolder> held;
+    hr = folder->QueryInterface(IID_IZAVTFolder, reinterpret_cast<void**>(&held));
+    if (FAILED(hr)) {
+        delete folder;
+        return Error(IDS_ERR_ROOT_FOLDER, hr);
+    }
+    const engine::DirRecord none{};
+    hr = folder->Init(L"\\", L"\\", 1, none, type_, deviceIndex_, nullptr);
+    if (FAILED(hr))
+        return Error(IDS_ERR_ROOT_FOLDER, hr);
+    *pVal = held.Detach();
+    return S_OK;
 }
-STDMETHODIMP CZAVTStorage::Download(BSTR, BSTR)
+
+STDMETHODIMP CZAVTStorage::Download(BSTR srcPath, BSTR dstPath)
 {
-    return ZavtNeedsDevice();
+    if (type_ != ZAVTST_INT && type_ != ZAVTST_EXT)
+        return E_INVALIDARG;
+    HRESULT hr = S_OK;
+    std::shared_ptr<DeviceContext> context = ReadyContext(&hr);
+    if (!context)
+        return hr;
+    const std::uint32_t storage = type_ == ZAVTST_EXT ? 1 : 0;
+    // No path the platform could not name is taken apart.
+    const std::wstring dst = dstPath ? std::wstring(dstPath, SysStringLen(dstPath)) : std::wstring();
+    if (!srcPath || SysStringLen(srcPath) >= MAX_PATH || dst.size() >= MAX_PATH ||
+        dst.find(L'\0') != std::wstring::npos)
+        return E_INVALIDARG;
+
+    DWORD low = 0, high = 0;
+    if (!engine::UtilGetFileSize(srcPath, &low, &high))
+        return E_FAIL;
+    if (!HasFreeSpace((static_cast<unsigned long long>(high) << 32) | low, true))
+        return E_OUTOFMEMORY;
+
+    const wchar_t* fileName = engine::NamePart(srcPath);
+    std::vector<std::wstring> folders;
+    bool absolute = false;
+    if (!fileName || !*fileName || !DestinationFolders(dst, &folders, &absolute))
+        return E_INVALIDARG;
+
+    // The target folder is made current before the name is looked up, so only a file of that folder
+    // is ever replaced.
+    if (context->SupportsFolders(storage)) {
+        if ((absolute || folders.empty()) && context->SelectFolder(storage, 0) != engine::kStatusOk)
+            return E_FAIL;
+        for (const std::wstring& name : folders) {
+            engine::DirRecord record;
+            std::uint32_t id = 0;
+            if (context->FindEntryByName(storage, name.c_str(), &record) == 0)
+                id = record.firstCluster;
+            else if (context->CreateFolder(storage, name.c_str(), &id) != engine::kStatusOk)
+                return E_FAIL;
+            if (context->SelectFolder(storage, id) != engine::kStatusOk)
+                return E_FAIL;
+        }
+    }
+
+    // A failed look-up is no answer: downloading then could give the folder a second entry of the name.
+    engine::DirRecord existing;
+    const int found = context->LookUp(storage, fileName, &existing);
+    if (found != 0 && found != -1)
+        return E_FAIL;
+    if (found == 0) {
+        if (existing.attributes & FILE_ATTRIBUTE_DIRECTORY)
+            return Error(IDS_ERR_NAME_EXISTS, E_FAIL);
+        if (context->DeleteFile(storage, existing.firstCluster) != engine::kStatusOk)
+            return E_FAIL;
+    }
+
+    ZavtFireDownloadStart();
+    const std::uint32_t status = context->DownloadFile(storage, srcPath);
+    ZavtFireDownloadEnd();
+    return status != engine::kStatusOk ? E_FAIL : S_OK;
 }
+
 STDMETHODIMP CZAVTStorage::Format()
 {
     return ZavtNeedsDevice();
 }
 STDMETHODIMP CZAVTStorage::Initialize()
 {
-    return ZavtNeedsDevice();
+    return Format();
 }
 STDMETHODIMP CZAVTStorage::FormatAsync()
 {
@@ -60,13 +249,9 @@ STDMETHODIMP CZAVTStorage::FormatAsync()
 }
 STDMETHODIMP CZAVTStorage::CancelOperation()
 {
-    return ZavtNeedsDevice();
-}
-STDMETHODIMP CZAVTStorage::get_Unformatted(long* pVal)
-{
-    return ZavtNeedsDevice(pVal);
-}
-STDMETHODIMP CZAVTStorage::get_ReadOnly(long* pVal)
-{
-    return ZavtNeedsDevice(pVal);
+    std::shared_ptr<DeviceContext> context = DeviceContext::Current();
+    if (!context)
+        return Error(IDS_ERR_NO_DEVICE);
+    context->CancelOperation();
+    return S_OK;
 }

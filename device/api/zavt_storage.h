@@ -3,6 +3,10 @@
 
 #include "device/api/zavt_common.h"
 
+#include <memory>
+
+class DeviceContext;
+
 class CZAVTStorage : public CComObjectRootEx,
                      public CComCoClass<CZAVTStorage, &CLSID_ZAVTStorage>,
                      public IDispatchImpl<CZAVTStorage, IZAVTStorage>,
@@ -32,7 +36,15 @@ public:
     // The storage's name, its type (internal memory or card) and the index of its device.
     HRESULT Init(const wchar_t* name, ZAVTStorageType type, long deviceIndex);
 
+    // Whether a file of `size` bytes fits the storage's free bytes (read after a refresh when asked).
+    bool HasFreeSpace(unsigned long long size, bool refresh);
+
 private:
+    enum class Figures { Total, Free, Unformatted, ReadOnly };
+    HRESULT Figure(long* pVal, Figures which);
+    // The context of a call that needs a ready player: null (and *hr the error 769) when there is none.
+    std::shared_ptr<DeviceContext> ReadyContext(HRESULT* hr);
+
     CComBSTR name_;
     ZAVTStorageType type_ = ZAVTST_VOID;
     long deviceIndex_ = -1;

@@ -1,0 +1,200 @@
+// What the in-process tests of the device API's objects share: PC files of known bytes, the thread's
+// error information, a sink that records the control's events, and a control with its device and the
+// simulated player behind them.
+#pragma once
+
+#include "device/api/device_context.h"
+#include "device/api/zavt_control.h"
+#include "device/api/zavt_device.h"
+#include "device/fs/internal/internal_folder.h"
+#include "device/fs/legacy/legacy_store.h"
+#include "device/transport/engine_state.h"
+#include "sim/simulated_player.h"
+#include "tests/support/pc_file_bytes.h"
+#include "tests/support/unix_shell.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+using test_support::Bytes;
+using test_support::ReadFile;
+using test_support::WriteFile;
+
+inline Bytes Pattern(std::size_t size, std::uint32_t seed)
+{
+    Bytes b(size);
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (auto& v : b) {
+        x = x * 1103515245u + 12345u;
+        v = static_cast<std::uint8_t>(x >> 16);
+    }
+    return b;
+}
+
+inline std::wstring Text(BSTR s)
+{
+    return s ? std::wstring(s, SysStringLen(s)) : std::wstring();
+}
+
+// The thread's error information as description and source.
+inline std::pair<std::wstring, std::wstring> LastError()
+{
+    CComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, &info) != S_OK || !info)
+        return {};
+    CComBSTR description, source;
+    info->GetDescription(&description);
+    info->GetSource(&source);
+    return {Text(description), Text(source)};
+}
+
+// Records the DISPIDs of the control's events and whether their object argument was null.
+class EventLog : public IDispatch {
+public:
+    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override
+    {
+        *ppv = nullptr;
+        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == DIID__IZAVTControlEvents) {
+            *ppv = static_cast<IDispatch*>(this);
+            return S_OK;
+        }
+        return E_NOINTERFACE;
+    }
+    STDMETHOD_(ULONG, AddRef)() override { return 2; }
+    STDMETHOD_(ULONG, Release)() override { return 1; }
+    STDMETHOD(GetTypeInfoCount)(UINT* n) override
+    {
+        *n = 0;
+        return S_OK;
+    }
+    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHOD(Invoke)(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        ids.push_back(id);
+        const VARIANT* object = params->cArgs ? &params->rgvarg[params->cArgs - 1] : nullptr;
+        if (object && object->vt == VT_DISPATCH && object->pdispVal != nullptr)
+            objects = true;
+        return S_OK;
+    }
+    // The events without the DownloadFilePercent ones, which must each lie between a DownloadFileStart and
+    // its DownloadFileEnd (a 0 in place of the first that does not).
+    std::vector<DISPID> Outline() const
+    {
+        std::vector<DISPID> outline;
+        bool downloading = false;
+        for (DISPID id : ids) {
+            if (id == 12) {
+                if (!downloading)
+                    outline.push_back(0);
+                continue;
+            }
+            downloading = id == 10 ? true : id == 11 ? false : downloading;
+            outline.push_back(id);
+        }
+        return outline;
+    }
+    std::vector<DISPID> ids;
+    bool objects = false;
+};
+
+inline bool Holds(const std::vector<std::wstring>& names, const wchar_t* name)
+{
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// Writes an empty internal root on a fresh folder-object player, as a format would.
+inline bool MakeInternalRoot()
+{
+    engine::PlayerDevice device;
+    engine::DeviceInfoBlock info{};
+    if (device.Initialize(info) != engine::kStatusOk)
+        return false;
+    engine::InternalFolder root(engine::Engine.InternalRootEntries, 1, 1, 1);
+    if (root.Load() == engine::kStatusOk)
+        return true;
+    engine::LegacyStore.freeBlockCount = engine::LegacyCountFreeBlocks();
+    return root.WriteNewDirectory() == engine::kStatusOk && root.Load() == engine::kStatusOk;
+}
+
+// A control, its device and the player behind them.
+class DeviceRig {
+public:
+    // card: 0 none, 1 (or true) a NAND-type card, 2 an MMC/SD card.
+    explicit DeviceRig(int model, int card = 0, bool internalRoot = false) : player_(sim::DefaultConfig(model))
+    {
+        _Module.Init(nullptr, GetModuleHandleW(nullptr));
+        if (!player_.Ok())
+            return;
+        if (card == 1 && !player_.Player().InsertNandCard(0xEC, 0x73))
+            return;
+        if (card == 2 && !player_.Player().InsertSectorCard(32768))
+            return;
+        if (internalRoot && !MakeInternalRoot())
+            return;
+        if (FAILED(CComObject<CZAVTControl>::CreateInstance(&controlObject_)))
+            return;
+        control_ = static_cast<IZAVTControl*>(controlObject_);
+        CComPtr<IZAVTDeviceCollection> devices;
+        if (control_->get_Devices(&devices) != S_OK || !devices)
+            return;
+        long count = 0;
+        if (devices->get_Count(&count) != S_OK || count != 1)
+            return;
+        ok_ = devices->get_Item(1, &device_) == S_OK && device_;
+    }
+    ~DeviceRig()
+    {
+        device_.Release();
+        control_.Release();
+    }
+
+    bool ok() const { return ok_; }
+    IZAVTDevice* device() { return device_; }
+    IZAVTControl* control() { return control_; }
+    CZAVTControl* controlObject() { return controlObject_; }
+    sim::TestPlayer& player() { return player_; }
+    void DropControl() { control_.Release(); }
+    CComBSTR Pc(const wchar_t* name, const Bytes& bytes)
+    {
+        WriteFile(pc_.File(name), bytes);
+        return CComBSTR(pc_.File(name).wstring().c_str());
+    }
+    std::filesystem::path PcPath(const wchar_t* name) const { return pc_.File(name); }
+    std::shared_ptr<DeviceContext> Context() const { return DeviceContext::Current(); }
+    // The names in the storage's current folder.
+    std::vector<std::wstring> Names(std::uint32_t storage = 0)
+    {
+        std::vector<std::wstring> out;
+        auto context = Context();
+        engine::DirRecord r;
+        for (std::int32_t s = storage ? context->FindFirstExternal(&r) : context->FindFirstInternal(&r); s == 0;
+             s = storage ? context->FindNextExternal(&r) : context->FindNextInternal(&r)) {
+            if (context->UsesFolderObjects()) {
+                // A subfolder's own "." and ".." entries are not its contents.
+                if (r.name[0] != '.')
+                    out.emplace_back(reinterpret_cast<const wchar_t*>(r.name));
+            } else {
+                std::string n(reinterpret_cast<const char*>(r.name));
+                out.emplace_back(n.begin(), n.end());
+            }
+        }
+        return out;
+    }
+
+private:
+    sim::TestPlayer player_;
+    test_support::TempFolder pc_;
+    CComObject<CZAVTControl>* controlObject_ = nullptr;
+    CComPtr<IZAVTControl> control_;
+    CComPtr<IZAVTDevice> device_;
+    bool ok_ = false;
+};
+
+}  // namespace
