@@ -2,6 +2,7 @@
 #include "device/api/zavt_device.h"
 
 #include "device/api/device_context.h"
+#include "device/api/zavt_context.h"
 #include "device/api/zavt_control.h"
 #include "device/api/zavt_storage.h"
 #include "device/fs/pc/file_util.h"
@@ -37,20 +38,6 @@ bool BareNameBuild()
 {
     const long build = ZavtGetSpecialBuildNumber();
     return build == 3 || build == 4;
-}
-
-// The context of a call that needs a ready player: null (and *hr the error 769) when there is none,
-// its refresh fails or the player is not ready.
-template <class T>
-std::shared_ptr<DeviceContext> ReadyContext(HRESULT* hr)
-{
-    std::shared_ptr<DeviceContext> context = DeviceContext::Current();
-    if (!context || FAILED(context->Refresh()) || !context->IsReady()) {
-        *hr = T::Error(IDS_ERR_NO_DEVICE);
-        return nullptr;
-    }
-    *hr = S_OK;
-    return context;
 }
 
 bool IsSeparator(wchar_t c)
@@ -187,7 +174,7 @@ STDMETHODIMP CZAVTDevice::get_Storages(IZAVTStorageCollection** pVal)
         return S_OK;
     *pVal = nullptr;
     HRESULT hr = S_OK;
-    std::shared_ptr<DeviceContext> context = ReadyContext<CZAVTDevice>(&hr);
+    std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTDevice>(&hr);
     if (!context)
         return hr;
 
@@ -241,7 +228,7 @@ STDMETHODIMP CZAVTDevice::Download(ZAVTStorageType stStorage, BSTR srcPath, BSTR
     if (stStorage != ZAVTST_INT && stStorage != ZAVTST_EXT)
         return E_INVALIDARG;
     HRESULT hr = S_OK;
-    std::shared_ptr<DeviceContext> context = ReadyContext<CZAVTDevice>(&hr);
+    std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTDevice>(&hr);
     if (!context)
         return hr;
     const std::uint32_t storage = stStorage == ZAVTST_EXT ? 1 : 0;
@@ -276,23 +263,14 @@ STDMETHODIMP CZAVTDevice::Download(ZAVTStorageType stStorage, BSTR srcPath, BSTR
             return E_FAIL;
     }
 
-    // A file of the same name is replaced; a folder of that name is never taken for it.
-    // A look-up that failed is no answer: downloading then could give the folder a second entry of the name.
-    engine::DirRecord existing;
-    const int found = context->LookUp(storage, fileName, &existing);
-    if (found != 0 && found != -1)
+    switch (ZavtDownloadReplacing(*context, storage, fileName, srcPath)) {
+    case ZavtDownloadResult::kDone:
+        return S_OK;
+    case ZavtDownloadResult::kNameIsFolder:
+        return Error(IDS_ERR_NAME_EXISTS, E_FAIL);
+    default:
         return E_FAIL;
-    if (found == 0) {
-        if (existing.attributes & FILE_ATTRIBUTE_DIRECTORY)
-            return Error(IDS_ERR_NAME_EXISTS, E_FAIL);
-        if (context->DeleteFile(storage, existing.firstCluster) != engine::kStatusOk)
-            return E_FAIL;
     }
-
-    ZavtFireDownloadStart();
-    const std::uint32_t status = context->DownloadFile(storage, srcPath);
-    ZavtFireDownloadEnd();
-    return status != engine::kStatusOk ? E_FAIL : S_OK;
 }
 
 STDMETHODIMP CZAVTDevice::Upload(ZAVTStorageType stStorage, BSTR srcPath, BSTR dstPath)
@@ -300,7 +278,7 @@ STDMETHODIMP CZAVTDevice::Upload(ZAVTStorageType stStorage, BSTR srcPath, BSTR d
     if (stStorage != ZAVTST_INT && stStorage != ZAVTST_EXT)
         return E_INVALIDARG;
     HRESULT hr = S_OK;
-    std::shared_ptr<DeviceContext> context = ReadyContext<CZAVTDevice>(&hr);
+    std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTDevice>(&hr);
     if (!context)
         return hr;
     const std::uint32_t storage = stStorage == ZAVTST_EXT ? 1 : 0;

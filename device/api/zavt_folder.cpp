@@ -2,6 +2,7 @@
 #include "device/api/zavt_folder.h"
 
 #include "device/api/device_context.h"
+#include "device/api/zavt_context.h"
 #include "device/api/zavt_control.h"
 #include "device/api/zavt_file.h"
 #include "device/api/zavt_storage.h"
@@ -84,17 +85,6 @@ HRESULT CZAVTFolder::Init(const wchar_t* name, const wchar_t* path, long root, c
     return S_OK;
 }
 
-std::shared_ptr<DeviceContext> CZAVTFolder::ReadyContext(HRESULT* hr)
-{
-    std::shared_ptr<DeviceContext> context = DeviceContext::Current();
-    if (!context || FAILED(context->Refresh()) || !context->IsReady()) {
-        *hr = Error(IDS_ERR_NO_DEVICE);
-        return nullptr;
-    }
-    *hr = S_OK;
-    return context;
-}
-
 bool CZAVTFolder::SelectFolder(DeviceContext& context, std::uint32_t id)
 {
     std::uint32_t current = 0;
@@ -137,7 +127,7 @@ STDMETHODIMP CZAVTFolder::put_Name(BSTR newVal)
     if (root_ || !IsEntryName(newVal))
         return E_INVALIDARG;
     HRESULT hr = S_OK;
-    std::shared_ptr<DeviceContext> context = ReadyContext(&hr);
+    std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTFolder>(&hr);
     if (!context)
         return hr;
     hr = SelectParent(*context);
@@ -203,7 +193,7 @@ STDMETHODIMP CZAVTFolder::get_ParentFolder(IZAVTFolder** pVal)
         return E_INVALIDARG;
     *pVal = nullptr;
     HRESULT hr = S_OK;
-    if (!ReadyContext(&hr))
+    if (!ZavtReadyContext<CZAVTFolder>(&hr))
         return hr;
     if (root_ || !parent_)
         return S_FALSE;
@@ -294,7 +284,7 @@ STDMETHODIMP CZAVTFolder::get_SubFolders(IZAVTFolderCollection** pVal)
         return E_INVALIDARG;
     *pVal = nullptr;
     HRESULT hr = S_OK;
-    std::shared_ptr<DeviceContext> context = ReadyContext(&hr);
+    std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTFolder>(&hr);
     if (!context)
         return hr;
     CComObject<CZAVTFolderCollection>* collection = nullptr;
@@ -322,7 +312,7 @@ STDMETHODIMP CZAVTFolder::get_Files(IZAVTFileCollection** pVal)
         return E_INVALIDARG;
     *pVal = nullptr;
     HRESULT hr = S_OK;
-    std::shared_ptr<DeviceContext> context = ReadyContext(&hr);
+    std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTFolder>(&hr);
     if (!context)
         return hr;
     CComObject<CZAVTFileCollection>* collection = nullptr;
@@ -405,7 +395,7 @@ STDMETHODIMP CZAVTFolder::get_SupportsFolders(long* pVal)
         return E_INVALIDARG;
     *pVal = 0;
     HRESULT hr = S_OK;
-    std::shared_ptr<DeviceContext> context = ReadyContext(&hr);
+    std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTFolder>(&hr);
     if (!context)
         return hr;
     *pVal = context->SupportsFolders(Storage()) ? 1 : 0;
@@ -418,7 +408,7 @@ STDMETHODIMP CZAVTFolder::Delete()
     if (root_)
         return E_INVALIDARG;
     HRESULT hr = S_OK;
-    std::shared_ptr<DeviceContext> context = ReadyContext(&hr);
+    std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTFolder>(&hr);
     if (!context)
         return hr;
     FireEvent([](CZAVTControl& control) { control.FireDeleteFileStart(nullptr); });
@@ -446,7 +436,7 @@ STDMETHODIMP CZAVTFolder::get_PlayIndex(long* pVal)
     if (root_)
         return E_INVALIDARG;
     HRESULT hr = S_OK;
-    std::shared_ptr<DeviceContext> context = ReadyContext(&hr);
+    std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTFolder>(&hr);
     if (!context)
         return hr;
     hr = SelectParent(*context);
@@ -464,7 +454,7 @@ STDMETHODIMP CZAVTFolder::put_PlayIndex(long newVal)
     if (root_)
         return E_INVALIDARG;
     HRESULT hr = S_OK;
-    std::shared_ptr<DeviceContext> context = ReadyContext(&hr);
+    std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTFolder>(&hr);
     if (!context)
         return hr;
     hr = SelectParent(*context);
@@ -478,7 +468,7 @@ STDMETHODIMP CZAVTFolder::put_PlayIndex(long newVal)
 STDMETHODIMP CZAVTFolder::CreateSubfolder(BSTR SubfolderName)
 {
     HRESULT hr = S_OK;
-    std::shared_ptr<DeviceContext> context = ReadyContext(&hr);
+    std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTFolder>(&hr);
     if (!context)
         return hr;
     if (!IsEntryName(SubfolderName))
@@ -502,7 +492,7 @@ STDMETHODIMP CZAVTFolder::Download(BSTR srcPath)
     if (type_ != ZAVTST_INT && type_ != ZAVTST_EXT)
         return E_INVALIDARG;
     HRESULT hr = S_OK;
-    std::shared_ptr<DeviceContext> context = ReadyContext(&hr);
+    std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTFolder>(&hr);
     if (!context)
         return hr;
     if (!srcPath || SysStringLen(srcPath) >= MAX_PATH)
@@ -604,7 +594,7 @@ HRESULT CZAVTFolder::MoveInside(IDispatch*, IZAVTFolder* sourceParent, IZAVTStor
             return E_INVALIDARG;
     }
     hr = S_OK;
-    std::shared_ptr<DeviceContext> context = ReadyContext(&hr);
+    std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTFolder>(&hr);
     if (!context)
         return hr;
     if (context->SupportsFolders(Storage()) && !SelectFolder(*context, FolderId()))

@@ -53,7 +53,6 @@ public:
 private:
     std::uint32_t Storage() const { return type_ == ZAVTST_EXT ? 1 : 0; }
     std::uint32_t FolderId() const { return root_ ? 0 : record_.firstCluster; }
-    std::shared_ptr<DeviceContext> ReadyContext(HRESULT* hr);
     // Makes folder `id` the storage's current folder, unless it is already.
     bool SelectFolder(DeviceContext& context, std::uint32_t id);
     // Makes the parent current on the folder-object models (nothing for a root or elsewhere).

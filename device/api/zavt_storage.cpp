@@ -2,6 +2,7 @@
 #include "device/api/zavt_storage.h"
 
 #include "device/api/device_context.h"
+#include "device/api/zavt_context.h"
 #include "device/api/zavt_control.h"
 #include "device/api/zavt_folder.h"
 #include "device/fs/engine_status.h"
@@ -58,17 +59,6 @@ HRESULT CZAVTStorage::Init(const wchar_t* name, ZAVTStorageType type, long devic
     type_ = type;
     deviceIndex_ = deviceIndex;
     return S_OK;
-}
-
-std::shared_ptr<DeviceContext> CZAVTStorage::ReadyContext(HRESULT* hr)
-{
-    std::shared_ptr<DeviceContext> context = DeviceContext::Current();
-    if (!context || FAILED(context->Refresh()) || !context->IsReady()) {
-        *hr = Error(IDS_ERR_NO_DEVICE);
-        return nullptr;
-    }
-    *hr = S_OK;
-    return context;
 }
 
 HRESULT CZAVTStorage::Figure(long* pVal, Figures which)
@@ -153,7 +143,7 @@ STDMETHODIMP CZAVTStorage::get_RootFolder(IZAVTFolder** pVal)
         return E_INVALIDARG;
     *pVal = nullptr;
     HRESULT hr = S_OK;
-    if (!ReadyContext(&hr))
+    if (!ZavtReadyContext<CZAVTStorage>(&hr))
         return hr;
     CComObject<CZAVTFolder>* folder = nullptr;
     hr = CComObject<CZAVTFolder>::CreateInstance(&folder);
@@ -178,7 +168,7 @@ STDMETHODIMP CZAVTStorage::Download(BSTR srcPath, BSTR dstPath)
     if (type_ != ZAVTST_INT && type_ != ZAVTST_EXT)
         return E_INVALIDARG;
     HRESULT hr = S_OK;
-    std::shared_ptr<DeviceContext> context = ReadyContext(&hr);
+    std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTStorage>(&hr);
     if (!context)
         return hr;
     const std::uint32_t storage = type_ == ZAVTST_EXT ? 1 : 0;
@@ -217,22 +207,14 @@ STDMETHODIMP CZAVTStorage::Download(BSTR srcPath, BSTR dstPath)
         }
     }
 
-    // A failed look-up is no answer: downloading then could give the folder a second entry of the name.
-    engine::DirRecord existing;
-    const int found = context->LookUp(storage, fileName, &existing);
-    if (found != 0 && found != -1)
+    switch (ZavtDownloadReplacing(*context, storage, fileName, srcPath)) {
+    case ZavtDownloadResult::kDone:
+        return S_OK;
+    case ZavtDownloadResult::kNameIsFolder:
+        return Error(IDS_ERR_NAME_EXISTS, E_FAIL);
+    default:
         return E_FAIL;
-    if (found == 0) {
-        if (existing.attributes & FILE_ATTRIBUTE_DIRECTORY)
-            return Error(IDS_ERR_NAME_EXISTS, E_FAIL);
-        if (context->DeleteFile(storage, existing.firstCluster) != engine::kStatusOk)
-            return E_FAIL;
     }
-
-    ZavtFireDownloadStart();
-    const std::uint32_t status = context->DownloadFile(storage, srcPath);
-    ZavtFireDownloadEnd();
-    return status != engine::kStatusOk ? E_FAIL : S_OK;
 }
 
 STDMETHODIMP CZAVTStorage::Format()

@@ -43,7 +43,6 @@ private:
     enum class Figures { Total, Free, Unformatted, ReadOnly };
     HRESULT Figure(long* pVal, Figures which);
     // The context of a call that needs a ready player: null (and *hr the error 769) when there is none.
-    std::shared_ptr<DeviceContext> ReadyContext(HRESULT* hr);
 
     CComBSTR name_;
     ZAVTStorageType type_ = ZAVTST_VOID;
