@@ -67,6 +67,39 @@ void FireEvent(void (*fire)(CZAVTControl&))
     ZavtWithCurrentControl([fire](CZAVTControl& control) { fire(control); });
 }
 
+// What a move needs of the entry that moves.
+struct MoveSource {
+    CComPtr<IZAVTFolder> parent;
+    CComPtr<IZAVTStorage> storage;  // its parent's
+    CComBSTR name;
+    long id = 0;
+};
+
+// S_OK with the entry's parent, storage, name and id; E_INVALIDARG for a root (it has no place to move
+// from) and for a file not yet written (it has no entry to move); else the failing getter's result.
+template <class Entry>
+HRESULT ReadMoveSource(Entry* entry, MoveSource* source)
+{
+    if (!entry)
+        return E_INVALIDARG;
+    HRESULT hr = entry->get_ParentFolder(&source->parent);
+    if (FAILED(hr))
+        return hr;
+    if (hr != S_OK || !source->parent)
+        return E_INVALIDARG;
+    hr = source->parent->get_Storage(&source->storage);
+    if (FAILED(hr))
+        return hr;
+    if (!source->storage)
+        return E_INVALIDARG;
+    hr = entry->get_Name(&source->name);
+    if (SUCCEEDED(hr))
+        hr = entry->get_FileSystemID(&source->id);
+    if (FAILED(hr))
+        return hr;
+    return source->id == 0 ? E_INVALIDARG : S_OK;
+}
+
 }  // namespace
 
 HRESULT CZAVTFolder::Init(const wchar_t* name, const wchar_t* path, long root, const engine::DirRecord& record,
@@ -615,61 +648,22 @@ HRESULT CZAVTFolder::MoveInside(IDispatch*, IZAVTFolder* sourceParent, IZAVTStor
 
 STDMETHODIMP CZAVTFolder::MoveFolderInside(IZAVTFolder* pVal)
 {
-    if (!pVal)
-        return E_INVALIDARG;
-    CComPtr<IZAVTFolder> parent;
-    HRESULT hr = pVal->get_ParentFolder(&parent);
-    if (FAILED(hr))
+    MoveSource source;
+    const HRESULT hr = ReadMoveSource(pVal, &source);
+    if (hr != S_OK)
         return hr;
-    // A root has no place to move from.
-    if (hr != S_OK || !parent)
-        return E_INVALIDARG;
-    CComPtr<IZAVTStorage> storage;
-    hr = pVal->get_Storage(&storage);
-    if (FAILED(hr))
-        return hr;
-    if (!storage)
-        return E_INVALIDARG;
-    CComBSTR name;
-    long id = 0;
-    hr = pVal->get_Name(&name);
-    if (SUCCEEDED(hr))
-        hr = pVal->get_FileSystemID(&id);
-    if (FAILED(hr))
-        return hr;
-    if (id == 0)
-        return E_INVALIDARG;
-    return MoveInside(pVal, parent, storage, name.get() ? name.get() : L"", static_cast<std::uint32_t>(id), true);
+    return MoveInside(pVal, source.parent, source.storage, source.name.get() ? source.name.get() : L"",
+                      static_cast<std::uint32_t>(source.id), true);
 }
 
 STDMETHODIMP CZAVTFolder::MoveFileInside(IZAVTFile* pVal)
 {
-    if (!pVal)
-        return E_INVALIDARG;
-    CComPtr<IZAVTFolder> parent;
-    HRESULT hr = pVal->get_ParentFolder(&parent);
-    if (FAILED(hr))
+    MoveSource source;
+    const HRESULT hr = ReadMoveSource(pVal, &source);
+    if (hr != S_OK)
         return hr;
-    if (hr != S_OK || !parent)
-        return E_INVALIDARG;
-    // The file's storage is its folder's.
-    CComPtr<IZAVTStorage> storage;
-    hr = parent->get_Storage(&storage);
-    if (FAILED(hr))
-        return hr;
-    if (!storage)
-        return E_INVALIDARG;
-    CComBSTR name;
-    long id = 0;
-    hr = pVal->get_FileSystemID(&id);
-    if (SUCCEEDED(hr))
-        hr = pVal->get_Name(&name);
-    if (FAILED(hr))
-        return hr;
-    // A file not yet written has no entry to move.
-    if (id == 0)
-        return E_INVALIDARG;
-    return MoveInside(pVal, parent, storage, name.get() ? name.get() : L"", static_cast<std::uint32_t>(id), false);
+    return MoveInside(pVal, source.parent, source.storage, source.name.get() ? source.name.get() : L"",
+                      static_cast<std::uint32_t>(source.id), false);
 }
 
 STDMETHODIMP CZAVTFolder::CreateNewFile(BSTR FileName, IZAVTFile** pNewFile)
