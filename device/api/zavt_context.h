@@ -24,6 +24,18 @@ std::shared_ptr<DeviceContext> ZavtReadyContext(HRESULT* hr)
     return context;
 }
 
+// Asks the running operation of the current context to stop; error 769 (through T's error information)
+// when there is no context.
+template <class T>
+HRESULT ZavtCancelOperation()
+{
+    std::shared_ptr<DeviceContext> context = DeviceContext::Current();
+    if (!context)
+        return T::Error(IDS_ERR_NO_DEVICE);
+    context->CancelOperation();
+    return S_OK;
+}
+
 enum class ZavtDownloadResult { kDone, kFailed, kNameIsFolder };
 
 // Downloads a PC file into the storage's current folder under the given name, replacing a file of that

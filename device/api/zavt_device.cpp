@@ -333,11 +333,7 @@ STDMETHODIMP CZAVTDevice::EraseFontAsync()
 }
 STDMETHODIMP CZAVTDevice::CancelOperation()
 {
-    std::shared_ptr<DeviceContext> context = DeviceContext::Current();
-    if (!context)
-        return Error(IDS_ERR_NO_DEVICE);
-    context->CancelOperation();
-    return S_OK;
+    return ZavtCancelOperation<CZAVTDevice>();
 }
 STDMETHODIMP CZAVTDevice::FirmwareUpgrade(BSTR)
 {

@@ -231,9 +231,5 @@ STDMETHODIMP CZAVTStorage::FormatAsync()
 }
 STDMETHODIMP CZAVTStorage::CancelOperation()
 {
-    std::shared_ptr<DeviceContext> context = DeviceContext::Current();
-    if (!context)
-        return Error(IDS_ERR_NO_DEVICE);
-    context->CancelOperation();
-    return S_OK;
+    return ZavtCancelOperation<CZAVTStorage>();
 }
