@@ -173,6 +173,18 @@ public:
     std::uint32_t ReadStream(std::uint32_t storage, std::uint8_t* buffer, std::uint32_t length, std::uint32_t* read);
     std::uint32_t CloseStream(std::uint32_t storage);
 
+    // ---- system files (device_context_system.cpp) ----
+    // Makes the root folder of internal memory current (on the flat store: folder id 0).
+    std::uint32_t SelectInternalRoot();
+    // Removes the file of this name from the current folder of internal memory when it is there: 0 when
+    // it is gone or was never there; 12 (name exists) for a folder of that name, which is left alone;
+    // else the look-up's or the delete's failure.
+    std::uint32_t RemoveInternalFile(const wchar_t* name);
+    // Writes the 1024-byte blank system file of an id (all zero bytes) into the root of internal memory,
+    // named "sysdum<id>.du<id>" after its temporary PC file; 2 (file error) when that PC file cannot be
+    // made, else the write's code.
+    std::uint32_t WriteBlankSystemFile(std::uint32_t fileId);
+
     // The process's storage locks.
     static DeviceLock& InternalLock();
     static DeviceLock& CardLock();

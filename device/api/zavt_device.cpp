@@ -315,29 +315,9 @@ STDMETHODIMP CZAVTDevice::ForceUpdate()
     context->ClearMediaChanged();
     return hr;
 }
-STDMETHODIMP CZAVTDevice::DownloadFont(ZAVTFontType, BSTR)
-{
-    return ZavtNeedsDevice();
-}
-STDMETHODIMP CZAVTDevice::DownloadFontAsync(ZAVTFontType, BSTR)
-{
-    return ZavtNeedsDevice();
-}
-STDMETHODIMP CZAVTDevice::EraseFont()
-{
-    return ZavtNeedsDevice();
-}
-STDMETHODIMP CZAVTDevice::EraseFontAsync()
-{
-    return ZavtNeedsDevice();
-}
 STDMETHODIMP CZAVTDevice::CancelOperation()
 {
     return ZavtCancelOperation<CZAVTDevice>();
-}
-STDMETHODIMP CZAVTDevice::FirmwareUpgrade(BSTR)
-{
-    return ZavtNeedsDevice();
 }
 STDMETHODIMP CZAVTDevice::get_Model(ZAVTDeviceModelType* pVal)
 {
@@ -385,26 +365,6 @@ STDMETHODIMP CZAVTDevice::get_SupportFMRadio(long* pVal)
         *pVal = (m >= 9 && m <= 16) ? 1 : 0;
     return S_OK;
 }
-STDMETHODIMP CZAVTDevice::DownloadConfig(BSTR)
-{
-    return ZavtNeedsDevice();
-}
-STDMETHODIMP CZAVTDevice::UploadConfig(BSTR)
-{
-    return ZavtNeedsDevice();
-}
-STDMETHODIMP CZAVTDevice::get_FontPresent(long* pVal)
-{
-    return ZavtNeedsDevice(pVal);
-}
-STDMETHODIMP CZAVTDevice::DownloadMemo(BSTR)
-{
-    return ZavtNeedsDevice();
-}
-STDMETHODIMP CZAVTDevice::UploadMemo(BSTR)
-{
-    return ZavtNeedsDevice();
-}
 STDMETHODIMP CZAVTDevice::get_SectorsPerClusterInternal(long* pVal)
 {
     if (pVal)
@@ -425,21 +385,6 @@ STDMETHODIMP CZAVTDevice::put_DeviceUniqueID(BSTR)
 STDMETHODIMP CZAVTDevice::get_FirmwareDate(BSTR* pVal)
 {
     return ContextText(&DeviceContext::GetFirmwareDate, firmwareDate_, pVal);
-}
-STDMETHODIMP CZAVTDevice::DownloadImage(BSTR)
-{
-    return ZavtNeedsDevice();
-}
-STDMETHODIMP CZAVTDevice::UploadImage(BSTR)
-{
-    return E_NOTIMPL;
-}
-STDMETHODIMP CZAVTDevice::get_SupportImages(long* pVal)
-{
-    const int m = static_cast<int>(model_);
-    if (pVal)
-        *pVal = (m == 12 || m == 13) ? 1 : 0;
-    return S_OK;
 }
 STDMETHODIMP CZAVTDevice::get_DiagnosticInfo(BSTR* pVal)
 {

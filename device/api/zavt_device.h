@@ -1,7 +1,15 @@
 // The device object of ZAVTCTRL: one connected player.
 #pragma once
 
+#include "device/api/async_operation.h"
 #include "device/api/zavt_common.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
 
 class DeviceContext;
 
@@ -66,6 +74,41 @@ public:
     STDMETHOD(PutSN)(ZavtAddress lpcSN) override;
     STDMETHOD(GetSN)(ZavtAddress lpcSN) override;
 
+    // ---- system files (zavt_device_system.cpp) ----
+    // The asynchronous font operations' runner, for owners that wait for its worker.
+    const CPendingOperation& PendingOperation() const { return pending_; }
+    // The result of the last asynchronous font operation (S_OK while none has failed).
+    HRESULT AsyncResult() const { return asyncResult_.load(); }
+
+private:
+    // A font image between its loading and the end of its write.
+    struct FontImage {
+        std::unique_ptr<std::uint8_t[]> bytes;
+        std::uint32_t size = 0;
+    };
+    static HRESULT LoadFontImage(ZAVTFontType tFont, BSTR srcPath, FontImage* image);
+    // What DownloadFont and DownloadFontAsync do before the write: the image loaded, the root of internal
+    // memory current, the old font and blank dump gone, the room checked.
+    HRESULT PrepareFontWrite(DeviceContext& context, ZAVTFontType tFont, BSTR srcPath, FontImage* image);
+    // Writes a system file of the internal root from srcPath under `playerName`, replacing the one there.
+    // An empty srcPath takes the player's default, the CONFIG resource at `defaultIndex` of its
+    // SelectConfigResources choice, or is refused (E_INVALIDARG) when defaultIndex is negative.
+    HRESULT DownloadRootFile(const wchar_t* playerName, BSTR srcPath, int defaultIndex);
+    HRESULT UploadRootFile(const wchar_t* playerName, BSTR dstPath);
+    HRESULT StartPending(PendingCallback work, PendingCallback done);
+    static HRESULT DownloadFontWork(void* self);
+    static HRESULT DownloadFontDone(void* self);
+    static HRESULT EraseFontWork(void* self);
+    static HRESULT EraseFontDone(void* self);
+    static HRESULT OperationCancel(void* self);
+
+    CPendingOperation pending_;
+    // Held only while no worker runs, or by the running download's worker.
+    FontImage fontImage_;
+    std::atomic<HRESULT> asyncResult_{S_OK};
+    // One start of an asynchronous operation at a time.
+    std::mutex asyncStart_;
+
 private:
     HRESULT ContextText(const char* (DeviceContext::*get)() const, CComBSTR& cache, BSTR* out);
     CComBSTR name_;
@@ -79,3 +122,7 @@ private:
 // one device while the player is ready, none while a transfer keeps the refresh from running. *out is
 // null on every failure.
 HRESULT ZavtMakeDeviceCollection(IZAVTDeviceCollection** out);
+
+// The folder the font library is loaded from; by default the device API's own. Tests name another one
+// (std::nullopt brings the default back).
+void ZavtForceFontLibraryFolderForTesting(std::optional<std::wstring> folder);

@@ -1,0 +1,53 @@
+// The device context's system files: the internal root, the removal of a system file and the blank
+// system files.
+#include "device/api/device_context.h"
+
+#include "device/fs/pc/ansi_text.h"
+#include "device/fs/pc/file_util.h"
+
+#include <array>
+#include <cwchar>
+
+using engine::DirRecord;
+using engine::kStatusFileError;
+using engine::kStatusNameExists;
+using engine::kStatusOk;
+
+std::uint32_t DeviceContext::SelectInternalRoot()
+{
+    return SelectFolder(0, 0);
+}
+
+std::uint32_t DeviceContext::RemoveInternalFile(const wchar_t* name)
+{
+    DirRecord record;
+    const int found = LookUp(0, name, &record);
+    if (found == -1)
+        return kStatusOk;
+    if (found != 0)
+        return static_cast<std::uint32_t>(found);
+    if (record.attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return kStatusNameExists;
+    return DeleteFile(0, record.firstCluster);
+}
+
+std::uint32_t DeviceContext::WriteBlankSystemFile(std::uint32_t fileId)
+{
+    if (fileId > 9)
+        return kStatusFileError;
+    wchar_t name[16] = {};
+    std::swprintf(name, std::size(name), L"sysdum%u.du%u", fileId, fileId);
+    // The PC file only lends its name: the player's file takes the last component of the path.
+    wchar_t temp[MAX_PATH] = {};
+    if (FAILED(engine::UtilMakeTempFilePath(MAX_PATH, temp, name)))
+        return kStatusFileError;
+    // A missing file is what a first run finds: only the new file's write decides.
+    engine::UtilDeleteFileForce(temp);
+    if (!engine::UtilWriteBlankBlockFile(temp))
+        return kStatusFileError;
+    const engine::AnsiPath ansiTemp(temp);
+    if (!ansiTemp.ok())
+        return kStatusFileError;
+    static const std::array<std::uint8_t, kSystemDumpBytes> zeros{};
+    return WriteSystemFile(0, ansiTemp.c_str(), kSystemDumpBytes, zeros.data(), fileId);
+}
