@@ -100,6 +100,9 @@ private:
     static HRESULT DownloadFontDone(void* self);
     static HRESULT EraseFontWork(void* self);
     static HRESULT EraseFontDone(void* self);
+    // The end of an asynchronous font operation on its worker: HError for a failed result, the End
+    // event, the kind reset, and the object's hold released.
+    HRESULT EndPending(long errorContext);
     static HRESULT OperationCancel(void* self);
 
     CPendingOperation pending_;

@@ -88,44 +88,55 @@ private:
     HMODULE module_;
 };
 
-// Start and End events of an operation with the operation kind that turns the engine's progress into its
-// Percent events; the End event and the kind's reset come on every way out once Start was fired.
-class OperationEvents {
-public:
-    enum Kind { kDownload, kUpload, kDelete };
-    explicit OperationEvents(Kind kind) : kind_(kind)
-    {
-        if (kind_ == kDownload) {
-            ZavtFireDownloadStart();
-            return;
-        }
-        ZavtWithCurrentControl([this](CZAVTControl& control) {
-            if (kind_ == kUpload)
-                control.FireUploadFileStart(nullptr);
-            else
-                control.FireDeleteFileStart(nullptr);
-            control.SetOperationKind(kind_ == kUpload ? kZavtOperationUpload : kZavtOperationDelete);
-        });
+// The kinds of operation whose Start and End events the system files fire.
+enum class Operation { kDownload, kUpload, kDelete };
+
+// An operation's Start event, and the operation kind that turns the engine's progress into its Percent
+// events.
+void FireOperationStart(Operation operation)
+{
+    if (operation == Operation::kDownload) {
+        ZavtFireDownloadStart();
+        return;
     }
-    ~OperationEvents()
-    {
-        if (kind_ == kDownload) {
+    ZavtWithCurrentControl([operation](CZAVTControl& control) {
+        if (operation == Operation::kUpload)
+            control.FireUploadFileStart(nullptr);
+        else
+            control.FireDeleteFileStart(nullptr);
+        control.SetOperationKind(operation == Operation::kUpload ? kZavtOperationUpload : kZavtOperationDelete);
+    });
+}
+
+// An operation's End event, after HError with `errorContext` when `result` is a failure, and the kind's
+// reset: all in one hold of the current control, so a client that saw the End event finds the kind reset.
+void FireOperationEnd(Operation operation, HRESULT result = S_OK, long errorContext = ECUnknown)
+{
+    ZavtWithCurrentControl([=](CZAVTControl& control) {
+        if (FAILED(result))
+            control.FireHError(errorContext, result);
+        if (operation == Operation::kDownload) {
             ZavtFireDownloadEnd();
             return;
         }
-        ZavtWithCurrentControl([this](CZAVTControl& control) {
-            if (kind_ == kUpload)
-                control.FireUploadFileEnd(nullptr);
-            else
-                control.FireDeleteFileEnd(nullptr);
-            control.SetOperationKind(kZavtOperationNone);
-        });
-    }
+        if (operation == Operation::kUpload)
+            control.FireUploadFileEnd(nullptr);
+        else
+            control.FireDeleteFileEnd(nullptr);
+        control.SetOperationKind(kZavtOperationNone);
+    });
+}
+
+// Start on construction, End on every way out once Start was fired.
+class OperationEvents {
+public:
+    explicit OperationEvents(Operation operation) : operation_(operation) { FireOperationStart(operation_); }
+    ~OperationEvents() { FireOperationEnd(operation_); }
     OperationEvents(const OperationEvents&) = delete;
     OperationEvents& operator=(const OperationEvents&) = delete;
 
 private:
-    const Kind kind_;
+    const Operation operation_;
 };
 
 // The font and the blank dump that shares its file id go from the internal root (made current).
@@ -251,6 +262,16 @@ HRESULT CZAVTDevice::PrepareFontWrite(DeviceContext& context, ZAVTFontType tFont
     const HRESULT hr = LoadFontImage(tFont, srcPath, image);
     if (FAILED(hr))
         return hr;
+    // The old font goes only when the new one fits in the room it leaves, so a font too big for the
+    // player never costs it the font it has.
+    if (context.SelectInternalRoot() != kStatusOk)
+        return E_FAIL;
+    engine::DirRecord old;
+    std::uint32_t reclaimed = 0;
+    if (context.LookUp(0, kFontName, &old) == 0 && !(old.attributes & FILE_ATTRIBUTE_DIRECTORY))
+        reclaimed = old.size;
+    if (!HasFreeSpace(false, image->size > reclaimed ? image->size - reclaimed : 0, true))
+        return E_OUTOFMEMORY;
     // The new font takes the file id of the blank dump, so both go first.
     if (RemoveFontFiles(context) != kStatusOk)
         return E_FAIL;
@@ -273,7 +294,7 @@ STDMETHODIMP CZAVTDevice::DownloadFont(ZAVTFontType tFont, BSTR srcPath)
         return hr;
     std::uint32_t code = kStatusOk;
     {
-        const OperationEvents events(OperationEvents::kDownload);
+        const OperationEvents events(Operation::kDownload);
         code = context->WriteFontFile(0, kFontWritePath, image.size, image.bytes.get());
         context->SelectInternalRoot();
     }
@@ -308,13 +329,13 @@ STDMETHODIMP CZAVTDevice::DownloadFontAsync(ZAVTFontType tFont, BSTR srcPath)
     if (FAILED(hr))
         return hr;
 
-    ZavtFireDownloadStart();
+    FireOperationStart(Operation::kDownload);
     fontImage_ = std::move(image);
     asyncResult_ = S_OK;
     hr = StartPending(DownloadFontWork, DownloadFontDone);
     if (FAILED(hr)) {
         fontImage_ = FontImage{};
-        ZavtFireDownloadEnd();
+        FireOperationEnd(Operation::kDownload);
         return hr;
     }
     return S_OK;
@@ -341,17 +362,16 @@ HRESULT CZAVTDevice::DownloadFontWork(void* self)
 HRESULT CZAVTDevice::DownloadFontDone(void* self)
 {
     auto* device = static_cast<CZAVTDevice*>(self);
-    const HRESULT hr = device->asyncResult_.load();
-    // One hold of the current control for the events and the kind, so a client that saw the End event
-    // finds the kind reset.
-    ZavtWithCurrentControl([hr](CZAVTControl& control) {
-        if (FAILED(hr))
-            control.FireHError(ECDownloadFont, hr);
-        ZavtFireDownloadEnd();
-    });
     device->fontImage_ = FontImage{};
+    return device->EndPending(ECDownloadFont);
+}
+
+HRESULT CZAVTDevice::EndPending(long errorContext)
+{
+    FireOperationEnd(errorContext == ECDownloadFont ? Operation::kDownload : Operation::kDelete, asyncResult_.load(),
+                     errorContext);
     // Last: this may free the object.
-    static_cast<IZAVTDevice*>(device)->Release();
+    static_cast<IZAVTDevice*>(this)->Release();
     return S_OK;
 }
 
@@ -361,7 +381,7 @@ STDMETHODIMP CZAVTDevice::EraseFont()
     std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTDevice>(&hr);
     if (!context)
         return hr;
-    const OperationEvents events(OperationEvents::kDelete);
+    const OperationEvents events(Operation::kDelete);
     return EraseFontFiles(*context) != kStatusOk ? E_FAIL : S_OK;
 }
 
@@ -381,10 +401,7 @@ HRESULT CZAVTDevice::EraseFontWork(void* self)
     std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTDevice>(&hr);
     if (context) {
         context->SelectInternalRoot();
-        ZavtWithCurrentControl([](CZAVTControl& control) {
-            control.FireDeleteFileStart(nullptr);
-            control.SetOperationKind(kZavtOperationDelete);
-        });
+        FireOperationStart(Operation::kDelete);
         const std::uint32_t code = EraseFontFiles(*context);
         hr = code != kStatusOk ? Error(ErrorCodeToMessageId(code)) : S_OK;
     }
@@ -394,17 +411,7 @@ HRESULT CZAVTDevice::EraseFontWork(void* self)
 
 HRESULT CZAVTDevice::EraseFontDone(void* self)
 {
-    auto* device = static_cast<CZAVTDevice*>(self);
-    const HRESULT hr = device->asyncResult_.load();
-    ZavtWithCurrentControl([hr](CZAVTControl& control) {
-        if (FAILED(hr))
-            control.FireHError(ECEraseFont, hr);
-        control.FireDeleteFileEnd(nullptr);
-        control.SetOperationKind(kZavtOperationNone);
-    });
-    // Last: this may free the object.
-    static_cast<IZAVTDevice*>(device)->Release();
-    return S_OK;
+    return static_cast<CZAVTDevice*>(self)->EndPending(ECEraseFont);
 }
 
 HRESULT CZAVTDevice::OperationCancel(void* self)
@@ -487,7 +494,7 @@ HRESULT CZAVTDevice::UploadRootFile(const wchar_t* playerName, BSTR dstPath)
     engine::DirRecord record;
     if (context->ResolvePath(0, playerName, &record) != 0)
         return S_FALSE;
-    const OperationEvents events(OperationEvents::kUpload);
+    const OperationEvents events(Operation::kUpload);
     // Any code but success is a failure, whatever its sign.
     return context->UploadFile(0, record.firstCluster, dstPath) != kStatusOk ? E_FAIL : S_OK;
 }
@@ -571,7 +578,7 @@ STDMETHODIMP CZAVTDevice::FirmwareUpgrade(BSTR srcPath)
     if (folderObjects && context->SelectInternalRoot() != kStatusOk)
         return E_FAIL;
 
-    const OperationEvents events(OperationEvents::kDownload);
+    const OperationEvents events(Operation::kDownload);
     for (const TempFile* file : {&firmware, &upgrade}) {
         std::uint32_t code = kStatusOk;
         if (folderObjects) {

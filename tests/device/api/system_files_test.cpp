@@ -172,9 +172,9 @@ std::filesystem::path TempFolderFile(const wchar_t* name)
     return path;
 }
 
-// The control's events with their numbers and the thread each came on; a waiter for one of them.
-// Events come from the client's thread and from the pending operation's worker.
-class Recorder : public IDispatch {
+// The control's events with their numbers and the thread each came on, and a waiter for one of them:
+// events come from the client's thread and from the pending operation's worker.
+class Recorder : public EventLog {
 public:
     struct Event {
         DISPID id;
@@ -185,24 +185,6 @@ public:
     Recorder() : signal_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
     ~Recorder() { CloseHandle(signal_); }
 
-    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override
-    {
-        *ppv = nullptr;
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == DIID__IZAVTControlEvents) {
-            *ppv = static_cast<IDispatch*>(this);
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return 2; }
-    STDMETHOD_(ULONG, Release)() override { return 1; }
-    STDMETHOD(GetTypeInfoCount)(UINT* n) override
-    {
-        *n = 0;
-        return S_OK;
-    }
-    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     STDMETHOD(Invoke)(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override
     {
         Event event{id, {}, GetCurrentThreadId()};
@@ -441,6 +423,7 @@ TEST_F(SystemFilesTest, FontFailuresBeforeTheWrite)
     EXPECT_EQ(E_OUTOFMEMORY, device->DownloadFont(FontUserDefined, huge));
     EXPECT_EQ(E_OUTOFMEMORY, device->DownloadFontAsync(FontUserDefined, huge));
     EXPECT_TRUE(events_.Events().empty());
+    EXPECT_EQ(UserFont(), PlayerFile(*rig, L"Font.fon")) << "a font that does not fit leaves the old one";
 }
 
 // The asynchronous download: Start on the client's thread, End on the worker's; while it writes, a second
