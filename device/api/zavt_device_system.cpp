@@ -429,8 +429,11 @@ STDMETHODIMP CZAVTDevice::get_FontPresent(long* pVal)
     std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTDevice>(&hr);
     if (!context)
         return hr;
-    context->SelectInternalRoot();
-    *pVal = context->ResolvePath(0, kFontName, nullptr) == 0 ? 1 : 0;
+    // A walk that fails is no answer: only the folder's end says the font is not there.
+    const int found = context->SelectInternalRoot() == kStatusOk ? context->LookUp(0, kFontName, nullptr) : 1;
+    if (found != 0 && found != -1)
+        return E_FAIL;
+    *pVal = found == 0 ? 1 : 0;
     return S_OK;
 }
 
@@ -490,10 +493,13 @@ HRESULT CZAVTDevice::UploadRootFile(const wchar_t* playerName, BSTR dstPath)
     std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTDevice>(&hr);
     if (!context)
         return hr;
-    context->SelectInternalRoot();
     engine::DirRecord record;
-    if (context->ResolvePath(0, playerName, &record) != 0)
+    // Only the folder's end means the file is not there; a walk that fails is a failure.
+    const int found = context->SelectInternalRoot() == kStatusOk ? context->LookUp(0, playerName, &record) : 1;
+    if (found == -1)
         return S_FALSE;
+    if (found != 0)
+        return E_FAIL;
     const OperationEvents events(Operation::kUpload);
     // Any code but success is a failure, whatever its sign.
     return context->UploadFile(0, record.firstCluster, dstPath) != kStatusOk ? E_FAIL : S_OK;

@@ -608,6 +608,43 @@ TEST_F(SystemFilesTest, DownloadAndUploadConfig)
     EXPECT_EQ(E_INVALIDARG, device->UploadConfig(nullptr));
 }
 
+// A transfer failure anywhere in UploadConfig or FontPresent is never taken for a file that is not there.
+TEST_F(SystemFilesTest, FailedLookUpsAreNoAnswer)
+{
+    auto rig = Rig(4);
+    ASSERT_TRUE(rig);
+    IZAVTDevice* device = rig->device();
+    ASSERT_EQ(S_OK, device->DownloadConfig(nullptr));
+    ASSERT_EQ(S_OK, device->DownloadFont(FontUserDefined, rig->Pc(L"user.fnt", UserFont())));
+    const CComBSTR back(rig->PcPath(L"back.dat").wstring().c_str());
+    long present = 0;
+    const struct {
+        const char* what;
+        std::function<HRESULT()> call;
+        bool answersPresence;
+    } ops[] = {
+        {"UploadConfig", [&] { return device->UploadConfig(back); }, false},
+        {"FontPresent", [&] { return device->get_FontPresent(&present); }, true},
+    };
+    auto transfers = [&] {
+        const sim::WireCounters c = rig->player().Server().Counters();
+        return c.hostWrites + c.hostReads;
+    };
+    for (const auto& op : ops) {
+        const std::uint64_t before = transfers();
+        ASSERT_EQ(S_OK, op.call()) << op.what;
+        const std::uint64_t count = transfers() - before;
+        for (std::uint64_t nth = 1; nth <= count; ++nth) {
+            rig->player().Server().InjectFault(sim::FaultKind::Fail, nth);
+            present = 0;
+            const HRESULT hr = op.call();
+            rig->player().Server().ClearFault();
+            EXPECT_TRUE(FAILED(hr) || (hr == S_OK && (!op.answersPresence || present == 1)))
+                << op.what << " with transfer " << nth << " failing gave 0x" << std::hex << hr;
+        }
+    }
+}
+
 TEST_F(SystemFilesTest, ImageAndMemo)
 {
     auto rig = Rig(12, true);
