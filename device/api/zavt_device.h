@@ -87,9 +87,11 @@ private:
         std::uint32_t size = 0;
     };
     static HRESULT LoadFontImage(ZAVTFontType tFont, BSTR srcPath, FontImage* image);
-    // What DownloadFont and DownloadFontAsync do before the write: the image loaded, the root of internal
-    // memory current, the old font and blank dump gone, the room checked.
-    HRESULT PrepareFontWrite(DeviceContext& context, ZAVTFontType tFont, BSTR srcPath, FontImage* image);
+    // What DownloadFont and DownloadFontAsync do before the write: the arguments and the ready context
+    // (*ready) checked, the image loaded, the root of internal memory current, the room checked, the old
+    // font and blank dump gone.
+    HRESULT PrepareFontWrite(ZAVTFontType tFont, BSTR srcPath, std::shared_ptr<DeviceContext>* ready,
+                             FontImage* image);
     // Writes a system file of the internal root from srcPath under `playerName`, replacing the one there.
     // An empty srcPath takes the player's default, the CONFIG resource at `defaultIndex` of its
     // SelectConfigResources choice, or is refused (E_INVALIDARG) when defaultIndex is negative.

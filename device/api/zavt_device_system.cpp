@@ -257,9 +257,17 @@ HRESULT CZAVTDevice::LoadFontImage(ZAVTFontType tFont, BSTR srcPath, FontImage* 
     return S_OK;
 }
 
-HRESULT CZAVTDevice::PrepareFontWrite(DeviceContext& context, ZAVTFontType tFont, BSTR srcPath, FontImage* image)
+HRESULT CZAVTDevice::PrepareFontWrite(ZAVTFontType tFont, BSTR srcPath, std::shared_ptr<DeviceContext>* ready,
+                                      FontImage* image)
 {
-    const HRESULT hr = LoadFontImage(tFont, srcPath, image);
+    if (tFont == FontUserDefined && (!srcPath || !*srcPath))
+        return E_INVALIDARG;
+    HRESULT hr = S_OK;
+    *ready = ZavtReadyContext<CZAVTDevice>(&hr);
+    if (!*ready)
+        return hr;
+    DeviceContext& context = **ready;
+    hr = LoadFontImage(tFont, srcPath, image);
     if (FAILED(hr))
         return hr;
     // The old font goes only when the new one fits in the room it leaves, so a font too big for the
@@ -282,14 +290,9 @@ HRESULT CZAVTDevice::PrepareFontWrite(DeviceContext& context, ZAVTFontType tFont
 
 STDMETHODIMP CZAVTDevice::DownloadFont(ZAVTFontType tFont, BSTR srcPath)
 {
-    if (tFont == FontUserDefined && (!srcPath || !*srcPath))
-        return E_INVALIDARG;
-    HRESULT hr = S_OK;
-    std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTDevice>(&hr);
-    if (!context)
-        return hr;
+    std::shared_ptr<DeviceContext> context;
     FontImage image;
-    hr = PrepareFontWrite(*context, tFont, srcPath, &image);
+    const HRESULT hr = PrepareFontWrite(tFont, srcPath, &context, &image);
     if (FAILED(hr))
         return hr;
     std::uint32_t code = kStatusOk;
@@ -313,19 +316,14 @@ HRESULT CZAVTDevice::StartPending(PendingCallback work, PendingCallback done)
 
 STDMETHODIMP CZAVTDevice::DownloadFontAsync(ZAVTFontType tFont, BSTR srcPath)
 {
-    if (tFont == FontUserDefined && (!srcPath || !*srcPath))
-        return E_INVALIDARG;
     std::lock_guard<std::mutex> hold(asyncStart_);
     // A running write still reads its image and may still be writing the font that would be removed; it
     // holds the player, so the answer comes before anything waits for it.
     if (pending_.Running())
         return HRESULT_FROM_WIN32(ERROR_BUSY);
-    HRESULT hr = S_OK;
-    std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTDevice>(&hr);
-    if (!context)
-        return hr;
+    std::shared_ptr<DeviceContext> context;
     FontImage image;
-    hr = PrepareFontWrite(*context, tFont, srcPath, &image);
+    HRESULT hr = PrepareFontWrite(tFont, srcPath, &context, &image);
     if (FAILED(hr))
         return hr;
 

@@ -257,6 +257,12 @@ constexpr HRESULT MessageResult(UINT id)
     return static_cast<HRESULT>(0x80040000u + id);
 }
 
+// A small user font of known bytes.
+Bytes UserFont()
+{
+    return Pattern(5000, 41);
+}
+
 class SystemFilesTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))); }
@@ -278,6 +284,16 @@ protected:
         if (FAILED(rig->controlObject()->FindConnectionPoint(DIID__IZAVTControlEvents, &cp)) ||
             FAILED(cp->Advise(&events_, &cookie)))
             return nullptr;
+        return rig;
+    }
+
+    // The same with a small user font on the player.
+    std::unique_ptr<DeviceRig> RigWithFont(int model, bool folderObjects = false)
+    {
+        auto rig = Rig(model, folderObjects);
+        if (!rig || rig->device()->DownloadFont(FontUserDefined, rig->Pc(L"user.fnt", UserFont())) != S_OK)
+            return nullptr;
+        events_.Clear();
         return rig;
     }
 
@@ -310,12 +326,6 @@ protected:
 
     Recorder events_;
 };
-
-// A small user font of known bytes.
-Bytes UserFont()
-{
-    return Pattern(5000, 41);
-}
 
 const Bytes kBlankDump(1024, 0);
 
@@ -359,11 +369,9 @@ TEST_F(SystemFilesTest, FontFromTheLibraryAndItsErase)
 // The font's failures before anything reaches the player: the error, no events, the player unchanged.
 TEST_F(SystemFilesTest, FontFailuresBeforeTheWrite)
 {
-    auto rig = Rig(1);
+    auto rig = RigWithFont(1);
     ASSERT_TRUE(rig);
     IZAVTDevice* device = rig->device();
-    ASSERT_EQ(S_OK, device->DownloadFont(FontUserDefined, rig->Pc(L"old.fnt", UserFont())));
-    events_.Clear();
 
     test_support::TempFolder libraries;
     struct LibraryCase {
@@ -539,11 +547,9 @@ TEST_F(SystemFilesTest, DownloadFontAsyncFailureAndEraseFontAsync)
 // A transfer failure inside the synchronous erase: E_FAIL, and still the End event and the kind reset.
 TEST_F(SystemFilesTest, EraseFontFailureEndsItsEvents)
 {
-    auto rig = Rig(4);
+    auto rig = RigWithFont(4);
     ASSERT_TRUE(rig);
     IZAVTDevice* device = rig->device();
-    ASSERT_EQ(S_OK, device->DownloadFont(FontUserDefined, rig->Pc(L"user.fnt", UserFont())));
-    events_.Clear();
     events_.SetHook([&](DISPID id) {
         if (id == kDeleteStart)
             rig->player().Server().InjectFault(sim::FaultKind::Fail, 1);
@@ -611,11 +617,10 @@ TEST_F(SystemFilesTest, DownloadAndUploadConfig)
 // A transfer failure anywhere in UploadConfig or FontPresent is never taken for a file that is not there.
 TEST_F(SystemFilesTest, FailedLookUpsAreNoAnswer)
 {
-    auto rig = Rig(4);
+    auto rig = RigWithFont(4);
     ASSERT_TRUE(rig);
     IZAVTDevice* device = rig->device();
     ASSERT_EQ(S_OK, device->DownloadConfig(nullptr));
-    ASSERT_EQ(S_OK, device->DownloadFont(FontUserDefined, rig->Pc(L"user.fnt", UserFont())));
     const CComBSTR back(rig->PcPath(L"back.dat").wstring().c_str());
     long present = 0;
     const struct {
