@@ -41,6 +41,11 @@ int Run(int argc, wchar_t** argv)
     const std::wstring out = argv[4];
     const bool font = argc > 6 && std::wstring(argv[6]) == L"font";
 
+    // The device API's temporary folder goes into the output folder, away from other programs' files.
+    if (!SetEnvironmentVariableW(L"TMP", out.c_str()) || !SetEnvironmentVariableW(L"TEMP", out.c_str())) {
+        std::printf("FAIL the temporary path\n");
+        return 1;
+    }
     sim::TestPlayer player(sim::DefaultConfig(model));
     if (!player.Ok() || (model >= 9 && !MakeInternalRoot())) {
         std::printf("FAIL the simulated player\n");
