@@ -568,7 +568,8 @@ STDMETHODIMP CZAVTDevice::FirmwareUpgrade(BSTR srcPath)
     if (!HasFreeSpace(false, (static_cast<unsigned long long>(high) << 32) | low, true))
         return E_OUTOFMEMORY;
 
-    // Both stay in the temporary folder unless the player takes them.
+    // Both go from the temporary folder once the player took them; after a failed transfer or a refusal
+    // they stay there.
     TempFile firmware, upgrade;
     hr = firmware.Make(kFirmwareName, true);
     if (SUCCEEDED(hr))
