@@ -153,19 +153,6 @@ TEST(CxPackFilesTest, PackFolderIsBesideTheProgram)
 
 // ---- A window with the pack list ----
 
-const wchar_t* TestClass()
-{
-    static const wchar_t* name = [] {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = DefWindowProcW;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"KwepPackTestClass";
-        RegisterClassW(&wc);
-        return L"KwepPackTestClass";
-    }();
-    return name;
-}
-
 // Every CXM_APPLYSKINFILE, in the order the windows got it.
 struct Applied {
     HWND window;
@@ -182,6 +169,7 @@ LRESULT CALLBACK RecordingProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lP
     return DefWindowProcW(hWnd, message, wParam, lParam);
 }
 
+// The class of every test window: it records CXM_APPLYSKINFILE.
 const wchar_t* RecordingClass()
 {
     static const wchar_t* name = [] {
@@ -209,7 +197,8 @@ public:
 
     bool Create()
     {
-        return CreateEx(0, TestClass(), L"packs", WS_OVERLAPPEDWINDOW, 10, 10, 200, 120, nullptr, nullptr) != FALSE;
+        return CreateEx(0, RecordingClass(), L"packs", WS_OVERLAPPEDWINDOW, 10, 10, 200, 120, nullptr, nullptr) !=
+               FALSE;
     }
     void SetLow(DWORD set, DWORD clear) { ModifyFlags(set, 0, clear, 0); }
 

@@ -368,4 +368,18 @@ TEST_F(TextBarTest, EachBarNamesItselfFromItsOwnId)
     EXPECT_STREQ(first.NameFromId(L"Path."), L"Path.4004");
 }
 
+TEST_F(TextBarTest, AHoverTextPostedToTheBarIsFreedOnce)
+{
+    CxTextBarCtrl bar;
+    ASSERT_TRUE(CreateBar(bar));
+    const long before = CxAllocCount();
+    wchar_t* text = nullptr;
+    ASSERT_EQ(CxStrDup(&text, L"hover"), S_OK);
+    ASSERT_EQ(CxAllocCount(), before + 1);
+    // Nobody at the bar takes the text, so it ends there.
+    EXPECT_EQ(SendMessageW(bar.m_hWnd, CXM_SETTEXT, reinterpret_cast<WPARAM>(text), 0), 0);
+    EXPECT_EQ(CxAllocCount(), before);
+    EXPECT_STREQ(bar.GetShownText(), nullptr);
+}
+
 }  // namespace
