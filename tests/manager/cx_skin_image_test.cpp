@@ -680,6 +680,10 @@ TEST_F(SkinShapeTest, NonClientPaintIsSkippedForShapedWindowsOnly)
     EXPECT_FALSE(wnd.CxWndRegion::ProcessWindowMessage(wnd.m_hWnd, WM_NCPAINT, 1, 0, result, CX_MAPID_OWN));
     // Other map ids handle nothing.
     EXPECT_FALSE(wnd.CxWndRegion::ProcessWindowMessage(wnd.m_hWnd, CXM_APPLYSHAPE, 0, 0, result, 7));
+    // The child region's entry comes first: a window without a parent adds nothing and answers 1.
+    HRGN record = nullptr;
+    EXPECT_EQ(SendMessageW(wnd.m_hWnd, CXM_ADDCHILDREGION, reinterpret_cast<WPARAM>(&record), RGN_OR), 1);
+    EXPECT_EQ(record, nullptr);
 }
 
 TEST_F(SkinShapeTest, ABackgroundIsNotReplacedWhilePainted)
