@@ -686,40 +686,38 @@ TEST_F(CxPackListTest, AcceptsASkinFileWhateverItsAttributeBits)
 
 // ---- The remembered skin across runs of a program ----
 
-// Runs the pack program copied into the fixture tree (so its SKINS and LANGUAGES are the fixture's) and
-// returns its report lines; empty when it did not end well.
-std::vector<std::string> RunPackApp(const PackTree& tree, const std::wstring& key, const std::wstring& choice)
+// Runs a program copied into the fixture tree (so its SKINS and LANGUAGES are the fixture's) with the
+// report file as its second argument, and returns its report lines; empty when it could not run.
+std::vector<std::string> RunBeside(const PackTree& tree, const char* relative, const std::wstring& before,
+                                   const std::wstring& after)
 {
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    const std::filesystem::path source =
-        (std::filesystem::path(self).parent_path() / KWEP_PACK_APP_RELATIVE).lexically_normal();
-    const std::filesystem::path exe = tree.Root() / L"cx_pack_app.exe";
+    const std::filesystem::path source = (std::filesystem::path(self).parent_path() / relative).lexically_normal();
+    const std::filesystem::path exe = tree.Root() / source.filename();
     if (!std::filesystem::exists(exe) && !CopyFileW(source.c_str(), exe.c_str(), TRUE))
         return {};
     const std::filesystem::path report = tree.Root() / L"report.txt";
     DeleteFileW(report.c_str());
-    std::wstring commandLine = L"\"" + exe.wstring() + L"\" " + key + L" \"" + report.wstring() + L"\"";
-    if (!choice.empty())
-        commandLine += L" \"" + choice + L"\"";
+    std::wstring commandLine = L"\"" + exe.wstring() + L"\" " + before + L" \"" + report.wstring() + L"\"" + after;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
     if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
         return {};
     CloseHandle(info.hThread);
-    DWORD code = 1;
-    if (WaitForSingleObject(info.hProcess, 120000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(info.hProcess, &code);
-    else
+    if (WaitForSingleObject(info.hProcess, 120000) != WAIT_OBJECT_0)
         TerminateProcess(info.hProcess, 99);
     CloseHandle(info.hProcess);
-    if (code != 0)
-        return {};
     std::ifstream in(report, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return Lines(text.str());
+}
+
+std::vector<std::string> RunPackApp(const PackTree& tree, const std::wstring& key, const std::wstring& choice)
+{
+    return RunBeside(tree, KWEP_PACK_APP_RELATIVE, key, choice.empty() ? L"" : L" \"" + choice + L"\"");
 }
 
 std::vector<std::string> Prefixed(const std::vector<std::string>& lines, const std::string& prefix)
@@ -772,6 +770,68 @@ TEST(CxPackSkinTest, TheChosenSkinIsRememberedAcrossRunsAndReplacedWhenItsFileIs
     EXPECT_EQ(Prefixed(report, "current "), (std::vector<std::string>{"?139,INI"}));
     EXPECT_EQ(Prefixed(report, "probe "), (std::vector<std::string>{""}));
     EXPECT_EQ(registry_tool::Query(toolKey, "Skin"), "?139,INI");
+    registry_tool::DeleteTree(HKEY_CURRENT_USER, kKey);
+}
+
+// ---- The main dialog base on the X display ----
+
+// The main dialog program driven through its menus: the "Blue" skin paints its frame where the pack's
+// image says and its status colour in the status bar, the tool tips go off, and the language's greeting
+// shows in that colour; every step is captured from the X display into artefacts/. A restart finds the
+// skin and the tool-tip switch where the first run left them.
+TEST(CxMainDialogScreenTest, MenusSwitchSkinToolTipsAndLanguageAndARestartKeepsThem)
+{
+    ASSERT_TRUE(test_support::HostHasProgram("xwd"));
+    ASSERT_TRUE(test_support::HostHasProgram("xdotool"));
+    PackTree tree;
+    ASSERT_TRUE(tree.Made()) << tree.Error();
+    const wchar_t kKey[] = L"software\\KwepTest\\MainApp";
+    const std::string toolKey = "HKCU\\software\\KwepTest\\MainApp";
+    registry_tool::DeleteTree(HKEY_CURRENT_USER, kKey);
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::filesystem::path artefacts = std::filesystem::path(self).parent_path() / L"artefacts";
+    std::filesystem::create_directories(artefacts);
+    const std::wstring where = L" \"" + artefacts.wstring() + L"\"";
+    const std::string blue = Narrow(tree.Path(L"SKINS\\Blue\\BLUE.INI"));
+
+    std::vector<std::string> report = RunBeside(tree, KWEP_MAIN_APP_RELATIVE, L"first", where + L" drive");
+    ASSERT_FALSE(report.empty());
+    EXPECT_EQ(report.back(), "exit");
+    EXPECT_EQ(Prefixed(report, "tooltips "), (std::vector<std::string>{"on", "off"}));
+    EXPECT_EQ(Prefixed(report, "skin "), (std::vector<std::string>{"?139,INI", blue}));
+    EXPECT_EQ(Prefixed(report, "status "), (std::vector<std::string>{"Hallo Welt, hier bin ich"}));
+    auto step = [&](const std::string& name) {
+        const std::vector<std::string> found = Prefixed(report, "capture " + name + " ");
+        std::vector<int> values;
+        if (found.size() == 1) {
+            std::istringstream in(found[0]);
+            for (int v; in >> v;)
+                values.push_back(v);
+        }
+        EXPECT_EQ(values.size(), 4u) << name << ": " << (found.empty() ? "no capture" : found[0]);
+        values.resize(4);
+        return values;
+    };
+    const std::vector<int> start = step("start");
+    const std::vector<int> skin = step("skin");
+    const std::vector<int> tips = step("tooltips");
+    const std::vector<int> language = step("language");
+    // The built-in frame's face is not the pack's blue; after the switch the centre is the pack's face.
+    EXPECT_NE((std::vector<int>{start[0], start[1], start[2]}), (std::vector<int>{0, 0, 200}));
+    EXPECT_EQ((std::vector<int>{skin[0], skin[1], skin[2]}), (std::vector<int>{0, 0, 200}));
+    EXPECT_EQ((std::vector<int>{tips[0], tips[1], tips[2]}), (std::vector<int>{0, 0, 200}));
+    // No text in the status colour until the greeting is shown.
+    EXPECT_EQ(start[3], 0);
+    EXPECT_EQ(skin[3], 0);
+    EXPECT_GT(language[3], 20);
+    EXPECT_EQ(registry_tool::Query(toolKey, "ToolTips").find("8000000"), 0u);
+    EXPECT_EQ(registry_tool::Query(toolKey + "\\d_0000012e", "Skin"), blue);
+
+    report = RunBeside(tree, KWEP_MAIN_APP_RELATIVE, L"second", where);
+    ASSERT_FALSE(report.empty());
+    EXPECT_EQ(Prefixed(report, "tooltips "), (std::vector<std::string>{"off"}));
+    EXPECT_EQ(Prefixed(report, "skin "), (std::vector<std::string>{blue}));
     registry_tool::DeleteTree(HKEY_CURRENT_USER, kKey);
 }
 

@@ -7,6 +7,7 @@ OUTDIR/SKINS       skin packs in nested folders, with the case variants the sear
                    packs without a description section, with over-long values and with paths that lead
                    nowhere, and a symbolic link from a pack folder back up to SKINS (a loop)
 OUTDIR/LANGUAGES   one language pack
+The "Blue" pack carries a frame image for the main window (section main) and a status bar colour.
 OUTDIR/DEEP        a chain of folders deeper than the search enters, one L<depth>.INI in each
 OUTDIR/elsewhere   an empty folder (a current directory that is neither the program's nor a pack's)
 
@@ -20,6 +21,8 @@ from pathlib import Path
 from PIL import Image
 
 DEEP_LEVELS = 24
+BLUE_FRAME = (420, 240)
+BLUE_FACE = (0, 0, 200)
 LONG_CHARS = 20000
 
 
@@ -46,8 +49,19 @@ icon=off.ico|on.ico
 
 [probe]
 pos=11,12,13,14
+
+[main]
+img=main.bmp
+
+[status]
+pos=10,200,300,18
+frgnd=255,255,0
 """)
     (skins / "Blue" / "img").mkdir(parents=True, exist_ok=True)
+    # The main window's frame: deep blue inside a white edge, no region cut from it.
+    frame = Image.new("RGB", (BLUE_FRAME[0], BLUE_FRAME[1]), (255, 255, 255))
+    frame.paste(Image.new("RGB", (BLUE_FRAME[0] - 4, BLUE_FRAME[1] - 4), BLUE_FACE), (2, 2))
+    frame.save(skins / "Blue" / "img" / "main.bmp")
     write_icon(skins / "Blue" / "off.ico", (0, 0, 255))
     write_icon(skins / "Blue" / "on.ico", (255, 255, 0))
 
@@ -85,7 +99,8 @@ pos=21,22,23,24
     if not loop.is_symlink():
         os.symlink("..", loop)
 
-    write_ini(out / "LANGUAGES" / "DEUTSCH.INI", "[common]\nname=Deutsch\ndscr=German texts\n\n[strings]\n100=Hallo\n")
+    write_ini(out / "LANGUAGES" / "DEUTSCH.INI",
+              "[common]\nname=Deutsch\ndscr=German texts\n\n[strings]\n100=Hallo Welt, hier bin ich\n")
 
     folder = out / "DEEP"
     for depth in range(DEEP_LEVELS + 1):
