@@ -34,6 +34,59 @@ void CxUpdateCmdUI(CCmdUI* ui, BOOL enable, BOOL check)
     ui->Enable(enable);
 }
 
+HRESULT CxGetWindowFont(HWND hWnd, LOGFONTA* font)
+{
+    if (font == nullptr)
+        return E_INVALIDARG;
+    *font = LOGFONTA{};
+    HGDIOBJ source = IsWindow(hWnd) ? reinterpret_cast<HGDIOBJ>(::SendMessageW(hWnd, WM_GETFONT, 0, 0)) : nullptr;
+    if (source == nullptr)
+        source = GetStockObject(SYSTEM_FONT);
+    if (source == nullptr)
+        return E_UNEXPECTED;
+    if (GetObjectA(source, sizeof(*font), font) != sizeof(*font))
+        return E_ACCESSDENIED;
+    return S_OK;
+}
+
+HRESULT CxCreateFont(HWND hWnd, HFONT* font, const LOGFONTA* logFont)
+{
+    if (font == nullptr)
+        return E_INVALIDARG;
+    *font = nullptr;
+    LOGFONTA windowFont{};
+    if (logFont == nullptr) {
+        const HRESULT hr = CxGetWindowFont(hWnd, &windowFont);
+        if (FAILED(hr))
+            return hr;
+        logFont = &windowFont;
+    }
+    *font = CreateFontIndirectA(logFont);
+    return *font != nullptr ? S_OK : E_FAIL;
+}
+
+BOOL CxSkinQueryForwarder::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
+                                                DWORD mapId)
+{
+    const CxMapRun run = CxMapRunFor(mapId, true);
+    if (run == CxMapRun::Nothing)
+        return FALSE;
+    if (run == CxMapRun::BaseAndOwn && CxWndLink::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId))
+        return TRUE;
+    switch (message) {
+    case CXM_GETSKINFILE:
+    case CXM_GETPACKTEXT:
+    case CXM_ASKOWNER:
+    case CXM_GETPACKFILE: {
+        HWND parent = GetParent(hWnd);
+        lResult = parent != nullptr ? ::SendMessageW(parent, message, wParam, lParam) : 0;
+        return TRUE;
+    }
+    default:
+        return FALSE;
+    }
+}
+
 BOOL CxDialogEx::OnInitDialog()
 {
     CxDialog::OnInitDialog();

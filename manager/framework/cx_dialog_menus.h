@@ -29,6 +29,26 @@ private:
 // Sets the check mark when the element is a menu item, then the enabled state.
 void CxUpdateCmdUI(CCmdUI* ui, BOOL enable, BOOL check);
 
+// ---- Helpers of child windows ----
+
+// The window's font (WM_GETFONT, else the stock system font) as a LOGFONTA, cleared first.
+// E_UNEXPECTED with no font at all, E_ACCESSDENIED when the font cannot be read.
+HRESULT CxGetWindowFont(HWND hWnd, LOGFONTA* font);
+// A new font from the LOGFONTA, or from the window's font without one. E_FAIL when it cannot be made.
+HRESULT CxCreateFont(HWND hWnd, HFONT* font, const LOGFONTA* logFont);
+
+// Sends the skin and pack queries of a child window (CXM_GETSKINFILE, CXM_GETPACKTEXT, CXM_ASKOWNER,
+// CXM_GETPACKFILE) on to its parent, whose answer is the answer.
+class CxSkinQueryForwarder : public virtual CxWndLink {
+public:
+    // Map ids 0 (the link's entries first) and -1; -2 forwards without the link's entries.
+    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId);
+
+protected:
+    CxSkinQueryForwarder() = default;
+    ~CxSkinQueryForwarder() override = default;
+};
+
 class CxDialogEx : public CxDialog, public CxToolTipText {
 public:
     CxDialogEx() { m_pStatusBar = &m_textBar; }

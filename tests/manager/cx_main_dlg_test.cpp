@@ -292,4 +292,88 @@ TEST_F(CxMainDlgTest, ToolTipSwitchReachesEveryWindowAndTwiceRestoresIt)
     EXPECT_TRUE(State(options, CX_ID_TOOLTIPS) & MF_CHECKED);
 }
 
+// A child window that hands the skin and pack queries on to its parent.
+class ForwardingChild : public CxWindowProcT<CWnd>, public CxSkinQueryForwarder {
+public:
+    ForwardingChild() { CxWndLink::Attach(&m_hWnd); }
+    bool Create(HWND parent)
+    {
+        return CreateEx(0, ChildClass(), L"", WS_CHILD, 0, 0, 10, 10, parent, nullptr) != FALSE;
+    }
+
+protected:
+    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
+                              DWORD mapId) override
+    {
+        return CxSkinQueryForwarder::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId);
+    }
+};
+
+TEST_F(CxMainDlgTest, ChildrenAskTheirParentForSkinAndPackTexts)
+{
+    ForwardingChild child;
+    ASSERT_TRUE(child.Create(dlg.m_hWnd));
+    CxString builtIn;
+    EXPECT_NE(SendMessageW(child.m_hWnd, CXM_GETPACKFILE, reinterpret_cast<WPARAM>(&builtIn), 0), 0);
+    EXPECT_STREQ(builtIn, CX_BUILTIN_SKIN_SPEC);
+    wchar_t* skin = nullptr;
+    EXPECT_NE(SendMessageW(child.m_hWnd, CXM_GETSKINFILE, reinterpret_cast<WPARAM>(&skin), 0), 0);
+    EXPECT_STREQ(skin, CX_BUILTIN_SKIN_SPEC);
+    CxFree(skin);
+    CxPackTextRequest request{CX_PACKKEY_NAME, 0, 0, CX_PACK_CURRENT};
+    CxString name;
+    EXPECT_EQ(SendMessageW(child.m_hWnd, CXM_GETPACKTEXT, reinterpret_cast<WPARAM>(&request),
+                           reinterpret_cast<LPARAM>(&name)),
+              1);
+    EXPECT_STREQ(name, L"Standard");
+    EXPECT_NE(SendMessageW(child.m_hWnd, CXM_ASKOWNER, reinterpret_cast<WPARAM>(L"main"), 0), 0);
+    // A window without a parent answers nothing.
+    ForwardingChild orphan;
+    ASSERT_TRUE(orphan.CreateEx(0, ChildClass(), L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr));
+    EXPECT_EQ(SendMessageW(orphan.m_hWnd, CXM_GETPACKFILE, reinterpret_cast<WPARAM>(&builtIn), 0), 0);
+    orphan.DestroyWindow();
+}
+
+TEST(CxWindowFontTest, TheWindowsFontOrTheSystemFont)
+{
+    HWND plain = CreateWindowExW(0, ChildClass(), L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+    HWND label = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleW(nullptr),
+                                 nullptr);
+    LOGFONTA wanted{};
+    wanted.lfHeight = -19;
+    lstrcpyA(wanted.lfFaceName, "Tahoma");
+    HFONT given = CreateFontIndirectA(&wanted);
+    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(given), FALSE);
+
+    LOGFONTA system{};
+    ASSERT_EQ(GetObjectA(GetStockObject(SYSTEM_FONT), sizeof system, &system), static_cast<int>(sizeof system));
+    LOGFONTA read{};
+    read.lfHeight = 1234;
+    EXPECT_EQ(CxGetWindowFont(plain, &read), S_OK);  // no font of its own: the system's
+    EXPECT_EQ(read.lfHeight, system.lfHeight);
+    EXPECT_STREQ(read.lfFaceName, system.lfFaceName);
+    EXPECT_EQ(CxGetWindowFont(label, &read), S_OK);
+    EXPECT_EQ(read.lfHeight, -19);
+    EXPECT_EQ(CxGetWindowFont(label, nullptr), E_INVALIDARG);
+
+    HFONT copy = nullptr;
+    EXPECT_EQ(CxCreateFont(label, &copy, nullptr), S_OK);
+    ASSERT_NE(copy, nullptr);
+    EXPECT_NE(copy, given);
+    LOGFONTA copied{};
+    GetObjectA(copy, sizeof copied, &copied);
+    EXPECT_EQ(copied.lfHeight, -19);
+    DeleteObject(copy);
+    LOGFONTA other = wanted;
+    other.lfHeight = -7;
+    EXPECT_EQ(CxCreateFont(label, &copy, &other), S_OK);
+    GetObjectA(copy, sizeof copied, &copied);
+    EXPECT_EQ(copied.lfHeight, -7);
+    DeleteObject(copy);
+    DestroyWindow(plain);
+    DestroyWindow(label);
+    DeleteObject(given);
+}
+
 }  // namespace
