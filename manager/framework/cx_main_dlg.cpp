@@ -2,6 +2,16 @@
 
 #include "manager/framework/cx_app.h"
 
+namespace {
+
+BOOL CALLBACK TellToolTips(HWND child, LPARAM on)
+{
+    ::SendMessageW(child, CXM_ENABLETOOLTIPS, static_cast<WPARAM>(on), 0);
+    return TRUE;
+}
+
+}  // namespace
+
 BEGIN_MESSAGE_MAP(CxMainDlg, CxDialogEx)
 ON_COMMAND(CX_ID_PACK_ANCHOR, OnRebuildPacks)
 ON_COMMAND(CX_ID_TOOLTIPS, OnToolTips)
@@ -47,13 +57,7 @@ void CxMainDlg::ToggleToolTips()
         app->ModifyAppFlags(CXFL_NOTOOLTIPS, 0);
     const WPARAM on = wasOff ? TRUE : FALSE;
     ::SendMessageW(m_hWnd, CXM_ENABLETOOLTIPS, on, 0);
-    EnumChildWindows(
-        m_hWnd,
-        [](HWND child, LPARAM lParam) -> BOOL {
-            ::SendMessageW(child, CXM_ENABLETOOLTIPS, static_cast<WPARAM>(lParam), 0);
-            return TRUE;
-        },
-        static_cast<LPARAM>(on));
+    EnumChildWindows(m_hWnd, &TellToolTips, static_cast<LPARAM>(on));
 }
 
 void CxMainDlg::OnToolTips()
