@@ -11,6 +11,7 @@
 // Its persisted values live below HKCU\software\KwepTest\MainApp.
 #include "manager/framework/cx_app.h"
 #include "manager/framework/cx_main_dlg.h"
+#include "tests/manager/utf8_text.h"
 #include "tests/support/unix_shell.h"
 
 #include <shellapi.h>
@@ -30,17 +31,6 @@ constexpr COLORREF kStatusColour = RGB(255, 255, 0);
 
 // {3C7A9E15-6D24-4F8B-A1C3-5E9B0D7F2A46}
 const GUID kGuid = {0x3c7a9e15, 0x6d24, 0x4f8b, {0xa1, 0xc3, 0x5e, 0x9b, 0x0d, 0x7f, 0x2a, 0x46}};
-
-std::string Utf8(const wchar_t* text)
-{
-    if (text == nullptr || *text == L'\0')
-        return std::string();
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(bytes > 0 ? bytes : 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), bytes, nullptr, nullptr);
-    out.resize(out.size() - 1);
-    return out;
-}
 
 void Pump()
 {

@@ -8,6 +8,7 @@
 // "current <skin file>", "id <current pack id>" and "probe <pos of section probe in the applied file>"
 // after the start and again after a choice; "exit" last.
 #include "manager/framework/cx_pack_list.h"
+#include "tests/manager/utf8_text.h"
 
 #include <shellapi.h>
 
@@ -15,17 +16,6 @@
 #include <string>
 
 namespace {
-
-std::string Utf8(const wchar_t* text)
-{
-    if (text == nullptr || *text == L'\0')
-        return std::string();
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(bytes > 0 ? bytes : 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), bytes, nullptr, nullptr);
-    out.resize(out.size() - 1);
-    return out;
-}
 
 const wchar_t* RegisterClassOnce(const wchar_t* name, WNDPROC proc)
 {
