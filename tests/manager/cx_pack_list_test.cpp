@@ -801,6 +801,7 @@ TEST(CxMainDialogScreenTest, MenusSwitchSkinToolTipsAndLanguageAndARestartKeepsT
     EXPECT_EQ(Prefixed(report, "tooltips "), (std::vector<std::string>{"on", "off"}));
     EXPECT_EQ(Prefixed(report, "skin "), (std::vector<std::string>{"?139,INI", blue}));
     EXPECT_EQ(Prefixed(report, "status "), (std::vector<std::string>{"Hallo Welt, hier bin ich"}));
+    EXPECT_EQ(Prefixed(report, "probe "), (std::vector<std::string>{"answered"}));
     auto step = [&](const std::string& name) {
         const std::vector<std::string> found = Prefixed(report, "capture " + name + " ");
         std::vector<int> values;

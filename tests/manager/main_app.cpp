@@ -6,7 +6,8 @@
 //   ARTEFACTS  folder the captures of the X display go to (<step>.xwd and <step>.png)
 //   drive      go through the menus: the "Blue" skin, the tool-tip switch, the "Deutsch" language;
 //              without it the program only reports its remembered state
-// Report lines: "tooltips on|off" (at start, and after the switch), "skin <file>", and per captured
+// Report lines: "tooltips on|off" (at start, and after the switch), "skin <file>", "probe answered" when
+// the window answers the single-instance probe with its number, and per captured
 // step "capture <step> <r g b of the client centre> <pixels of the status bar's skin colour in the bar>".
 // Its persisted values live below HKCU\software\KwepTest\MainApp.
 #include "manager/framework/cx_app.h"
@@ -234,6 +235,11 @@ BOOL MainApp::InitInstance()
     SetWindowPos(m_dlg.m_hWnd, HWND_TOP, 40, 40, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
     Settle();
     Report("skin %s\n", Utf8(m_dlg.GetCurrentSkinFile()));
+    // The single-instance probe of another start is answered with its own number.
+    const UINT probe = GetInstanceMessage();
+    Report("probe %s\n", probe != 0 && SendMessageW(m_dlg.m_hWnd, probe, 0, 0) == static_cast<LRESULT>(probe)
+                             ? "answered"
+                             : "unanswered");
     if (drive) {
         Capture("start");
         Report("%s\n", Choose(0, L"Blue") ? "chose Blue" : "no Blue");
