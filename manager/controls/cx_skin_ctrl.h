@@ -2,7 +2,7 @@
 // keys it registers, the answer to its parent's skin file, and its share of the parent's region.
 #pragma once
 
-#include "manager/controls/cx_components.h"
+#include "manager/framework/cx_components.h"
 #include "manager/framework/cx_skin_props.h"
 
 class CxSkinCtrl : public virtual CxSkinPos, public virtual CxSkinProps, public virtual CxChildRegion {

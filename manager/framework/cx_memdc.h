@@ -4,6 +4,31 @@
 
 #include "platform/afx/afx.h"
 
+// Deletes a GDI object (bitmap, region) unless released.
+template <class H>
+class CxGdiOwner {
+public:
+    explicit CxGdiOwner(H h = nullptr) : m_h(h) {}
+    ~CxGdiOwner()
+    {
+        if (m_h != nullptr)
+            DeleteObject(m_h);
+    }
+    CxGdiOwner(const CxGdiOwner&) = delete;
+    CxGdiOwner& operator=(const CxGdiOwner&) = delete;
+    H Get() const { return m_h; }
+    H* Receive() { return &m_h; }
+    H Release()
+    {
+        H h = m_h;
+        m_h = nullptr;
+        return h;
+    }
+
+private:
+    H m_h;
+};
+
 class CxMemDC {
 public:
     // A memory DC compatible with the window's DC; a dead window means the screen.

@@ -18,29 +18,6 @@ struct HeapDeleter {
 template <class T>
 using HeapPtr = std::unique_ptr<T, HeapDeleter>;
 
-// Frees a global memory block unless it was handed on.
-class GlobalOwner {
-public:
-    explicit GlobalOwner(HGLOBAL memory = nullptr) : m_memory(memory) {}
-    ~GlobalOwner()
-    {
-        if (m_memory != nullptr)
-            GlobalFree(m_memory);
-    }
-    GlobalOwner(const GlobalOwner&) = delete;
-    GlobalOwner& operator=(const GlobalOwner&) = delete;
-    HGLOBAL Get() const { return m_memory; }
-    HGLOBAL Release()
-    {
-        HGLOBAL memory = m_memory;
-        m_memory = nullptr;
-        return memory;
-    }
-
-private:
-    HGLOBAL m_memory;
-};
-
 class FileOwner {
 public:
     explicit FileOwner(HANDLE file) : m_file(file) {}
@@ -264,7 +241,7 @@ HRESULT CxLoadResourceToGlobal(const CxResourceSpec& spec, HGLOBAL* memory, DWOR
     const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
     if (data == nullptr && bytes != 0)
         return E_INVALIDARG;
-    GlobalOwner copy(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes != 0 ? bytes : 1));
+    CxGlobalOwner copy(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes != 0 ? bytes : 1));
     if (copy.Get() == nullptr)
         return E_OUTOFMEMORY;
     void* target = GlobalLock(copy.Get());
@@ -340,7 +317,7 @@ HRESULT CxResolveLocation(CxString& spec, HGLOBAL* memory, DWORD* size)
     hr = CxLoadResourceToGlobal(resource, &loaded, &bytes);
     if (FAILED(hr))
         return hr;
-    GlobalOwner copy(loaded);
+    CxGlobalOwner copy(loaded);
     if (memory != nullptr) {
         *memory = copy.Release();
         if (size != nullptr)

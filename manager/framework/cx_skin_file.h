@@ -18,6 +18,30 @@ HRESULT CxStrSplit(const wchar_t* text, const wchar_t* delimiter, CxArray<CxStri
 // Appends empty texts until the array has n elements (-1: at least one). E_OUTOFMEMORY.
 HRESULT CxArraySetMinCount(CxArray<CxString>& array, int n);
 
+// Frees a global memory block unless it was handed on.
+class CxGlobalOwner {
+public:
+    explicit CxGlobalOwner(HGLOBAL memory = nullptr) : m_memory(memory) {}
+    ~CxGlobalOwner()
+    {
+        if (m_memory != nullptr)
+            GlobalFree(m_memory);
+    }
+    CxGlobalOwner(const CxGlobalOwner&) = delete;
+    CxGlobalOwner& operator=(const CxGlobalOwner&) = delete;
+    HGLOBAL Get() const { return m_memory; }
+    HGLOBAL* Receive() { return &m_memory; }
+    HGLOBAL Release()
+    {
+        HGLOBAL memory = m_memory;
+        m_memory = nullptr;
+        return memory;
+    }
+
+private:
+    HGLOBAL m_memory;
+};
+
 // ---- Location specs ----
 
 struct CxResourceSpec {

@@ -2,96 +2,13 @@
 
 #include "manager/framework/cx_platform.h"
 #include "manager/framework/cx_skin_file.h"
+#include "manager/framework/cx_skin_props.h"
 
 #include <cstring>
 #include <cwchar>
 #include <vector>
 
 namespace {
-
-// Deletes a GDI object unless released.
-template <class H>
-class GdiOwner {
-public:
-    explicit GdiOwner(H h = nullptr) : m_h(h) {}
-    ~GdiOwner()
-    {
-        if (m_h != nullptr)
-            DeleteObject(m_h);
-    }
-    GdiOwner(const GdiOwner&) = delete;
-    GdiOwner& operator=(const GdiOwner&) = delete;
-    H Get() const { return m_h; }
-    H* Receive() { return &m_h; }
-    H Release()
-    {
-        H h = m_h;
-        m_h = nullptr;
-        return h;
-    }
-
-private:
-    H m_h;
-};
-
-class GlobalOwner {
-public:
-    GlobalOwner() = default;
-    ~GlobalOwner()
-    {
-        if (m_h != nullptr)
-            GlobalFree(m_h);
-    }
-    GlobalOwner(const GlobalOwner&) = delete;
-    GlobalOwner& operator=(const GlobalOwner&) = delete;
-    HGLOBAL Get() const { return m_h; }
-    HGLOBAL* Receive() { return &m_h; }
-
-private:
-    HGLOBAL m_h = nullptr;
-};
-
-// Splits text at the delimiter into at most maxParts parts (the rest of the text is dropped).
-std::vector<std::wstring> Split(const wchar_t* text, wchar_t delimiter, int maxParts)
-{
-    std::vector<std::wstring> parts;
-    std::wstring all = text != nullptr ? text : L"";
-    size_t start = 0;
-    while (maxParts < 0 || static_cast<int>(parts.size()) < maxParts) {
-        const size_t end = all.find(delimiter, start);
-        parts.push_back(all.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start));
-        if (end == std::wstring::npos)
-            break;
-        start = end + 1;
-    }
-    return parts;
-}
-
-bool AllDigits(const std::wstring& text)
-{
-    if (text.empty() || text.size() > 9)
-        return false;
-    for (wchar_t c : text) {
-        if (c < L'0' || c > L'9')
-            return false;
-    }
-    return true;
-}
-
-// A resource location "[module]?id[,type]": false for anything else (a file path).
-bool ParseResourceLocation(const std::wstring& spec, std::wstring* module, UINT* id, std::wstring* type)
-{
-    const size_t mark = spec.find(L'?');
-    if (mark == std::wstring::npos || mark + 1 >= spec.size())
-        return false;
-    const std::vector<std::wstring> parts = Split(spec.c_str() + mark + 1, L',', 2);
-    if (!AllDigits(parts[0]))
-        return false;
-    *module = spec.substr(0, mark);
-    *id = static_cast<UINT>(std::wcstoul(parts[0].c_str(), nullptr, 10));
-    *type = parts.size() > 1 ? parts[1] : std::wstring();
-    return true;
-}
 
 HRESULT ExpandEnvironment(const std::wstring& spec, std::wstring* expanded)
 {
@@ -133,55 +50,48 @@ HRESULT ReadSkinValue(const wchar_t* file, const wchar_t* section, const wchar_t
         &request);
 }
 
-HRESULT ResourceToGlobal(HMODULE module, UINT id, const wchar_t* type, HGLOBAL* memory, DWORD* size)
+// A bitmap resource is a packed DIB: decoders want the file header in front. A new block holding the
+// header and the packed bytes.
+HRESULT PrependBitmapFileHeader(HGLOBAL packed, DWORD length, HGLOBAL* memory, DWORD* size)
 {
-    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), type);
-    if (found == nullptr)
+    constexpr DWORD prefix = sizeof(BITMAPFILEHEADER);
+    if (length == 0 || length > MAXDWORD - prefix)
         return E_INVALIDARG;
-    const DWORD length = SizeofResource(module, found);
-    HGLOBAL loaded = LoadResource(module, found);
-    const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
-    if (bytes == nullptr || length == 0)
-        return E_INVALIDARG;
-    // A bitmap resource is a packed DIB: decoders want the file header in front.
-    const bool bitmap = type == RT_BITMAP;
-    const DWORD prefix = bitmap ? sizeof(BITMAPFILEHEADER) : 0;
-    if (length > MAXDWORD - prefix)
-        return E_INVALIDARG;
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, length + prefix);
-    if (block == nullptr)
+    CxGlobalOwner block;
+    *block.Receive() = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, length + prefix);
+    auto* to = block.Get() != nullptr ? static_cast<BYTE*>(GlobalLock(block.Get())) : nullptr;
+    if (to == nullptr)
         return E_OUTOFMEMORY;
-    auto* to = static_cast<BYTE*>(GlobalLock(block));
-    if (to == nullptr) {
-        GlobalFree(block);
+    const auto* bytes = static_cast<const BYTE*>(GlobalLock(packed));
+    if (bytes == nullptr) {
+        GlobalUnlock(block.Get());
         return E_OUTOFMEMORY;
     }
-    if (bitmap) {
-        BITMAPFILEHEADER header{};
-        header.bfType = 0x4D42;
-        header.bfSize = length + prefix;
-        DWORD headerSize = 0;
-        if (length >= sizeof(DWORD))
-            std::memcpy(&headerSize, bytes, sizeof(DWORD));
-        DWORD table = 0;
-        if (headerSize >= sizeof(BITMAPINFOHEADER) && length >= sizeof(BITMAPINFOHEADER)) {
-            BITMAPINFOHEADER info;
-            std::memcpy(&info, bytes, sizeof(info));
-            const DWORD colors = info.biClrUsed != 0    ? info.biClrUsed
-                                 : info.biBitCount <= 8 ? (1u << info.biBitCount)
-                                                        : 0;
-            table = colors * 4 + (headerSize == 40 && info.biCompression == BI_BITFIELDS ? 12 : 0);
-        } else if (headerSize == sizeof(BITMAPCOREHEADER) && length >= sizeof(BITMAPCOREHEADER)) {
-            BITMAPCOREHEADER core;
-            std::memcpy(&core, bytes, sizeof(core));
-            table = core.bcBitCount <= 8 ? (3u << core.bcBitCount) : 0;
-        }
-        header.bfOffBits = prefix + headerSize + table;
-        std::memcpy(to, &header, sizeof(header));
+    BITMAPFILEHEADER header{};
+    header.bfType = 0x4D42;
+    header.bfSize = length + prefix;
+    DWORD headerSize = 0;
+    if (length >= sizeof(DWORD))
+        std::memcpy(&headerSize, bytes, sizeof(DWORD));
+    DWORD table = 0;
+    if (headerSize >= sizeof(BITMAPINFOHEADER) && length >= sizeof(BITMAPINFOHEADER)) {
+        BITMAPINFOHEADER info;
+        std::memcpy(&info, bytes, sizeof(info));
+        const DWORD colors = info.biClrUsed != 0    ? info.biClrUsed
+                             : info.biBitCount <= 8 ? (1u << info.biBitCount)
+                                                    : 0;
+        table = colors * 4 + (headerSize == 40 && info.biCompression == BI_BITFIELDS ? 12 : 0);
+    } else if (headerSize == sizeof(BITMAPCOREHEADER) && length >= sizeof(BITMAPCOREHEADER)) {
+        BITMAPCOREHEADER core;
+        std::memcpy(&core, bytes, sizeof(core));
+        table = core.bcBitCount <= 8 ? (3u << core.bcBitCount) : 0;
     }
+    header.bfOffBits = prefix + headerSize + table;
+    std::memcpy(to, &header, sizeof(header));
     std::memcpy(to + prefix, bytes, length);
-    GlobalUnlock(block);
-    *memory = block;
+    GlobalUnlock(packed);
+    GlobalUnlock(block.Get());
+    *memory = block.Release();
     *size = length + prefix;
     return S_OK;
 }
@@ -195,15 +105,19 @@ HRESULT CxParseImageOptions(CxString& spec, ULONGLONG* options, BOOL strip)
     if (options == nullptr)
         return E_INVALIDARG;
     *options = 0;
-    const std::vector<std::wstring> parts = Split(spec, L',', 3);
-    if (parts.size() <= 1)
+    CxArray<CxString> parts;
+    const HRESULT split = CxStrSplit(spec, L",", parts, 3);
+    if (FAILED(split))
+        return split;
+    if (parts.GetCount() <= 1)
         return S_FALSE;
     static const struct {
         const wchar_t* name;
         ULONGLONG bit;
     } kOptions[] = {{L"/cut", CX_IMAGEOPT_CUT}};
+    const wchar_t* last = parts.GetAt(parts.GetCount() - 1);
     for (const auto& option : kOptions) {
-        if (parts.back().find(option.name) != std::wstring::npos)
+        if (last != nullptr && wcsstr(last, option.name) != nullptr)
             *options |= option.bit;
     }
     if (*options == 0)
@@ -277,7 +191,7 @@ HRESULT CxLoadPicture(HGLOBAL memory, DWORD size, IPicture** picture)
 
 HRESULT CxLoadPictureFromFile(const wchar_t* path, IPicture** picture)
 {
-    GlobalOwner memory;
+    CxGlobalOwner memory;
     DWORD size = 0;
     HRESULT hr = CxReadFileToGlobal(path, memory.Receive(), &size, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
     if (FAILED(hr))
@@ -287,14 +201,29 @@ HRESULT CxLoadPictureFromFile(const wchar_t* path, IPicture** picture)
 
 HRESULT CxLoadPictureFromResource(const wchar_t* module, UINT id, const wchar_t* type, IPicture** picture)
 {
-    HMODULE handle = (module == nullptr || *module == 0) ? GetModuleHandleW(nullptr) : GetModuleHandleW(module);
-    if (handle == nullptr)
-        return E_INVALIDARG;
-    GlobalOwner memory;
+    if (picture == nullptr)
+        return E_POINTER;
+    *picture = nullptr;
+    CxResourceSpec spec;
+    spec.id = id;
+    if (type == nullptr)
+        type = RT_BITMAP;
+    if (FAILED(spec.module.Assign(module)) || (!IS_INTRESOURCE(type) && FAILED(spec.typeName.Assign(type))))
+        return E_OUTOFMEMORY;
+    if (IS_INTRESOURCE(type))
+        spec.typeId = LOWORD(reinterpret_cast<ULONG_PTR>(type));
+    CxGlobalOwner memory;
     DWORD size = 0;
-    HRESULT hr = ResourceToGlobal(handle, id, type != nullptr ? type : RT_BITMAP, memory.Receive(), &size);
+    HRESULT hr = CxLoadResourceToGlobal(spec, memory.Receive(), &size);
     if (FAILED(hr))
         return hr;
+    if (type == RT_BITMAP) {
+        CxGlobalOwner file;
+        hr = PrependBitmapFileHeader(memory.Get(), size, file.Receive(), &size);
+        if (FAILED(hr))
+            return hr;
+        return CxLoadPicture(file.Get(), size, picture);
+    }
     return CxLoadPicture(memory.Get(), size, picture);
 }
 
@@ -320,7 +249,7 @@ HRESULT CxLoadSkinImage(int source, const wchar_t* name, UINT id, const wchar_t*
     hr = dc.AttachPicture(picture.Get(), 32);
     if (FAILED(hr))
         return hr;
-    GdiOwner<HRGN> cut;
+    CxGdiOwner<HRGN> cut;
     if (region != nullptr) {
         hr = CxRegionFromDibSection(dc, cut.Receive());
         if (FAILED(hr))
@@ -384,7 +313,7 @@ HRESULT CxCreateRegionFromRects(const CxRunRects& runs, HRGN* region)
     if (count == 0)
         return E_INVALIDARG;
     std::vector<BYTE> block;
-    GdiOwner<HRGN> result;
+    CxGdiOwner<HRGN> result;
     for (int first = 0; first < count; first += kCxRegionChunk) {
         const int k = count - first < kCxRegionChunk ? count - first : kCxRegionChunk;
         try {
@@ -523,9 +452,12 @@ HRESULT CxLoadImageSpec(CxSkinImageReader* reader, const wchar_t* spec)
         hr = ExpandEnvironment(location, &location);
         if (FAILED(hr))
             break;
-        std::wstring module, type;
-        UINT id = 0;
-        const bool resource = ParseResourceLocation(location, &module, &id, &type);
+        CxResourceSpec resource;
+        const HRESULT parsed = CxParseResourceSpec(location.c_str(), &resource);
+        if (FAILED(parsed)) {
+            hr = parsed;
+            break;
+        }
         bool wantRegion = false;
         if (options & CX_IMAGEOPT_CUT) {
             DWORD flags[2] = {0, 0};
@@ -534,13 +466,10 @@ HRESULT CxLoadImageSpec(CxSkinImageReader* reader, const wchar_t* spec)
                 wantRegion = (flags[1] & CXFH_NOREGIONCUT) == 0;
         }
         HRGN* regionOut = wantRegion ? &region : nullptr;
-        if (resource) {
-            const wchar_t* typeName = RT_BITMAP;
-            if (AllDigits(type))
-                typeName = MAKEINTRESOURCEW(std::wcstoul(type.c_str(), nullptr, 10));
-            else if (!type.empty())
-                typeName = type.c_str();
-            hr = CxLoadSkinImage(CX_IMAGE_RESOURCE, module.c_str(), id, typeName, reader->owner, regionOut, &bitmap);
+        if (parsed == S_OK) {
+            // A resource without a type is a bitmap.
+            hr = CxLoadSkinImage(CX_IMAGE_RESOURCE, resource.module, resource.id,
+                                 resource.HasType() ? resource.Type() : RT_BITMAP, reader->owner, regionOut, &bitmap);
         } else {
             hr = CxLoadSkinImage(CX_IMAGE_FILE, location.c_str(), 0, nullptr, reader->owner, regionOut, &bitmap);
         }
@@ -570,14 +499,15 @@ HRESULT FallBackToBuiltIn(CxSkinImageReader* reader, int index)
     CxSkinValueReader read = reader->readValue != nullptr ? reader->readValue : ReadSkinValue;
     if (FAILED(read(builtIn, reader->section, reader->key, &value)))
         return E_ABORT;
-    const std::vector<std::wstring> parts = Split(value, L'|', -1);
-    if (index >= static_cast<int>(parts.size()) || parts[index].empty())
+    CxArray<CxString> parts;
+    if (FAILED(CxStrSplit(value, L"|", parts, INT_MAX)) || !parts.IsValidIndex(index) ||
+        parts.GetAt(index).IsEmpty())
         return E_ABORT;
     if (FAILED(reader->target->RemoveLast()))
         return E_UNEXPECTED;
     const int selector = reader->packSelector;
     reader->packSelector = CX_PACK_BUILTIN;
-    const HRESULT hr = CxLoadImageSpec(reader, parts[index].c_str());
+    const HRESULT hr = CxLoadImageSpec(reader, parts.GetAt(index));
     reader->packSelector = selector;
     return hr;
 }
@@ -588,16 +518,16 @@ HRESULT CxSkinParseImageList(CxSkinImageReader* reader)
 {
     if (reader == nullptr || reader->target == nullptr)
         return E_INVALIDARG;
-    std::vector<std::wstring> parts = Split(reader->value, L'|', reader->valueCount);
-    const size_t wanted = reader->valueCount > 0 ? static_cast<size_t>(reader->valueCount) : 1;
-    while (parts.size() < wanted)
-        parts.emplace_back();
-    reader->target->SetGrowBy(static_cast<int>(parts.size()));
-    HRESULT result = S_OK;
-    for (size_t i = 0; i < parts.size(); ++i) {
-        HRESULT hr = CxLoadImageSpec(reader, parts[i].c_str());
+    CxArray<CxString> parts;
+    HRESULT result = CxSkinSplitValue(reader->value, reader->valueCount, parts);
+    if (FAILED(result))
+        return result;
+    result = S_OK;
+    reader->target->SetGrowBy(parts.GetCount());
+    for (int i = 0; i < parts.GetCount(); ++i) {
+        HRESULT hr = CxLoadImageSpec(reader, parts.GetAt(i));
         if (FAILED(hr)) {
-            const HRESULT fallback = FallBackToBuiltIn(reader, static_cast<int>(i));
+            const HRESULT fallback = FallBackToBuiltIn(reader, i);
             if (SUCCEEDED(fallback))
                 hr = fallback;
         }
@@ -607,21 +537,20 @@ HRESULT CxSkinParseImageList(CxSkinImageReader* reader)
     return result;
 }
 
-// ---- Window components ----
-
-HRESULT CxFrameOffsets(HWND hWnd, POINT* clientOrigin, SIZE* extra)
+HRESULT CxSkinParseImage(const CxSkinValue& value)
 {
-    RECT window{}, client{};
-    POINT origin{0, 0};
-    if (!IsWindow(hWnd) || !GetWindowRect(hWnd, &window) || !GetClientRect(hWnd, &client) ||
-        !ClientToScreen(hWnd, &origin))
-        return E_FAIL;
-    if (clientOrigin != nullptr)
-        *clientOrigin = POINT{origin.x - window.left, origin.y - window.top};
-    if (extra != nullptr)
-        *extra = SIZE{(window.right - window.left) - client.right, (window.bottom - window.top) - client.bottom};
-    return S_OK;
+    CxSkinImageReader reader;
+    reader.owner = value.owner;
+    reader.file = value.given != nullptr ? value.given : value.file;
+    reader.section = value.section;
+    reader.key = value.key;
+    reader.valueCount = value.count;
+    reader.value = value.value;
+    reader.target = static_cast<CxSkinImageList*>(value.target);
+    return CxSkinParseImageList(&reader);
 }
+
+// ---- Window components ----
 
 CxSkinImage::~CxSkinImage()
 {
@@ -737,8 +666,8 @@ HRESULT CxSkinShape::ApplyImage()
     const int previous = m_images.m_state;
     m_images.m_state = wanted;
     HRESULT hr = S_OK;
-    GdiOwner<HRGN> regionCopy;
-    GdiOwner<HBITMAP> bitmapCopy;
+    CxGdiOwner<HRGN> regionCopy;
+    CxGdiOwner<HBITMAP> bitmapCopy;
     do {
         if (m_images.GetCount() == 0) {
             hr = E_ABORT;
@@ -772,8 +701,8 @@ HRESULT CxSkinShape::ApplyImage()
 
 HRESULT CxSkinShape::ApplyToWindow(HBITMAP bitmap, HRGN region)
 {
-    GdiOwner<HBITMAP> ownedBitmap(bitmap);
-    GdiOwner<HRGN> ownedRegion(region);
+    CxGdiOwner<HBITMAP> ownedBitmap(bitmap);
+    CxGdiOwner<HRGN> ownedRegion(region);
     HWND hWnd = GetWnd();
     BITMAP info{};
     if (hWnd == nullptr || GetObjectW(bitmap, sizeof(info), &info) == 0)
@@ -794,14 +723,13 @@ HRESULT CxSkinShape::ApplyToWindow(HBITMAP bitmap, HRGN region)
             SetWindowPos(hWnd, nullptr, 0, 0, 0, 0, frameChanged);
         }
     }
-    POINT origin{0, 0};
-    SIZE extra{0, 0};
-    if (FAILED(CxFrameOffsets(hWnd, &origin, &extra)))
+    CxFrameMetrics frame{};
+    if (FAILED(CxGetFrameMetrics(hWnd, &frame)))
         return E_ABORT;
     if (ownedRegion.Get() != nullptr)
-        OffsetRgn(ownedRegion.Get(), origin.x, origin.y);
-    const int width = info.bmWidth + extra.cx;
-    const int height = info.bmHeight + extra.cy;
+        OffsetRgn(ownedRegion.Get(), frame.left, frame.top);
+    const int width = info.bmWidth + frame.extraWidth;
+    const int height = info.bmHeight + frame.extraHeight;
 
     // The new bitmap goes to the painter unless a paint is running.
     if ((m_flagsLow & CXFL_PAINTINGBKGND) == 0)
@@ -842,7 +770,7 @@ CxWndRegion::~CxWndRegion()
 
 HRESULT CxWndRegion::SetRegion(HRGN region, HWND leaveOut)
 {
-    GdiOwner<HRGN> owned(region);
+    CxGdiOwner<HRGN> owned(region);
     if (m_flagsHigh & CXFH_NOREGIONCUT)
         return E_ACCESSDENIED;
     HWND hWnd = GetWnd();
@@ -876,7 +804,7 @@ HRESULT CxWndRegion::SetRegion(HRGN region, HWND leaveOut)
 HRESULT CxWndRegion::ShareWithParent(HWND hWnd, HRGN region)
 {
     HWND parent = GetParent(hWnd);
-    GdiOwner<HRGN> parentRegion;
+    CxGdiOwner<HRGN> parentRegion;
     if (!SendMessageW(parent, CXM_GETREGION, reinterpret_cast<WPARAM>(parentRegion.Receive()), 1) ||
         parentRegion.Get() == nullptr) {
         *parentRegion.Receive() = CreateRectRgn(0, 0, 0, 0);
@@ -886,7 +814,7 @@ HRESULT CxWndRegion::ShareWithParent(HWND hWnd, HRGN region)
         if (kind == ERROR)
             return E_ABORT;
     }
-    GdiOwner<HRGN> own(CreateRectRgn(0, 0, 0, 0));
+    CxGdiOwner<HRGN> own(CreateRectRgn(0, 0, 0, 0));
     if (own.Get() == nullptr || CombineRgn(own.Get(), region, nullptr, RGN_COPY) == ERROR)
         return E_UNEXPECTED;
     RECT window{}, parentWindow{};
@@ -906,7 +834,7 @@ BOOL CxWndRegion::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, L
     const CxMapRun run = CxMapRunFor(mapId);
     if (run == CxMapRun::Nothing)
         return FALSE;
-    if (run == CxMapRun::BaseAndOwn && CxWndLink::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId))
+    if (CxChildRegion::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId))
         return TRUE;
     switch (message) {
     case WM_SETFOCUS:
@@ -958,9 +886,9 @@ BOOL CxWndRegion::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, L
         lResult = FALSE;
         if (out != nullptr && m_pShape != nullptr && SUCCEEDED(m_pShape->GetRegion(out))) {
             if (lParam != 0) {
-                POINT origin{0, 0};
-                if (SUCCEEDED(CxFrameOffsets(hWnd, &origin, nullptr)))
-                    OffsetRgn(*out, origin.x, origin.y);
+                CxFrameMetrics frame{};
+                if (SUCCEEDED(CxGetFrameMetrics(hWnd, &frame)))
+                    OffsetRgn(*out, frame.left, frame.top);
             }
             lResult = TRUE;
         }

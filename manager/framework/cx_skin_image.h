@@ -4,7 +4,9 @@
 #pragma once
 
 #include "manager/framework/cx_array.h"
+#include "manager/framework/cx_components.h"
 #include "manager/framework/cx_memdc.h"
+#include "manager/framework/cx_skin_props.h"
 #include "manager/framework/cx_string.h"
 #include "manager/framework/cx_wnd.h"
 
@@ -126,13 +128,16 @@ struct CxSkinImageReader {
 // Loads every "|"-separated part of the value into the target list (padded with empty parts up to the
 // count); a part that fails falls back to the same part of the built-in skin. The last failure, else S_OK.
 HRESULT CxSkinParseImageList(CxSkinImageReader* reader);
+// The same as the skin reader's parser of "img" and "thumb" (target: a CxSkinImageList); the file compared
+// with the built-in skin is the spec given for a temporary copy.
+HRESULT CxSkinParseImage(const CxSkinValue& value);
 // Loads one spec and appends its entry (empty on failure).
 HRESULT CxLoadImageSpec(CxSkinImageReader* reader, const wchar_t* spec);
 
 // ---- Window components ----
 
 // Holds one bitmap of its window.
-class CxSkinImage : public virtual CxWndLink {
+class CxSkinImage : public virtual CxChildRegion {
 public:
     HBITMAP GetImageBitmap() const { return m_hImage; }
     // Takes over the bitmap (the previous one is deleted).
@@ -146,7 +151,7 @@ protected:
 };
 
 // Paints the window's background bitmap.
-class CxSkinBkImage : public virtual CxWndLink {
+class CxSkinBkImage : public virtual CxChildRegion {
 public:
     // The region the paint is clipped to (a new copy); none by default.
     virtual HRESULT GetRegion(HRGN* region);
@@ -192,8 +197,9 @@ protected:
     HWND m_hWndInsertAfter = nullptr;
 };
 
-// The region component's map and the region's set operation of a skinned window.
-class CxWndRegion : public virtual CxWndLink {
+// The region component's map (the child region's entries first) and the region's set operation of a
+// skinned window.
+class CxWndRegion : public virtual CxChildRegion {
 public:
     // The shape whose apply 0x811 runs and whose background CXM_PAINTBKGND copies.
     void BindShape(CxSkinShape* shape) { m_pShape = shape; }
@@ -215,6 +221,3 @@ private:
     CxSkinShape* m_pShape = nullptr;
     HRGN m_hWaitingRegion = nullptr;
 };
-
-// The left and top offsets of the client area in the window, and the frame's extra width and height.
-HRESULT CxFrameOffsets(HWND hWnd, POINT* clientOrigin, SIZE* extra);

@@ -67,8 +67,7 @@ HRESULT CxSkinParseSize(const CxSkinValue& value);
 HRESULT CxSkinParseColor(const CxSkinValue& value);
 // "name", "dscr", "path", "icon" (target CxSkinTexts): the parts as they stand.
 HRESULT CxSkinParseText(const CxSkinValue& value);
-// The image list parser of "img" and "thumb" has this form too and joins here:
-// HRESULT CxSkinParseImageList(const CxSkinValue& value);  // target: an image list
+// The image list parser of "img" and "thumb" is CxSkinParseImage (cx_skin_image.h).
 
 // ---- Registered keys ----
 

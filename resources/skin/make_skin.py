@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Draws the built-in skin's images from skin.json with Pillow.
 
-make_skin.py DESCRIPTION OUTDIR writes into OUTDIR: the images (24-bit BMP), skin_images.rc (one IMG
-resource per image, by the ids of the description) and skin_images.ini (the skin keys that name them,
-one section per window element). Frames are drawn so that their stretch lines repeat plain pixel rows
+make_skin.py DESCRIPTION OUTDIR [BASE_INI] writes into OUTDIR: the images (24-bit BMP), skin_images.rc
+(one IMG resource per image, by the ids of the description) and skin_images.ini (the skin keys that name
+them, one section per window element). With BASE_INI it also writes skin_resource.ini, the built-in
+skin's INI as the program carries it: BASE_INI with the image keys put into their sections (a key of the
+description replaces the base's key of the same name; a section the base lacks is appended). Frames are drawn so that their stretch lines repeat plain pixel rows
 and columns, and their outline is cut by the key colour (the top-left pixel).
 """
 import json
@@ -82,6 +84,41 @@ def draw_button(spec, c, state):
     return image
 
 
+def merge_ini(base_text, sections):
+    """Puts {section: {key: value}} into the INI text; comments and the order of the base stay."""
+    out, pending, current = [], {name: dict(keys) for name, keys in sections.items()}, None
+
+    def flush():
+        for key, value in pending.pop(current, {}).items():
+            out.append(f"{key}={value}")
+
+    for line in base_text.splitlines():
+        stripped = line.strip()
+        if stripped.startswith("[") and stripped.endswith("]"):
+            if current is not None:
+                while out and not out[-1].strip():
+                    out.pop()
+                flush()
+                out.append("")
+            current = stripped[1:-1]
+            out.append(line)
+            continue
+        key = stripped.split("=", 1)[0].strip() if "=" in stripped and not stripped.startswith(";") else None
+        if current in pending and key in pending[current]:
+            out.append(f"{key}={pending[current].pop(key)}")
+            continue
+        out.append(line)
+    if current is not None:
+        while out and not out[-1].strip():
+            out.pop()
+        flush()
+    for name, keys in pending.items():
+        out.append("")
+        out.append(f"[{name}]")
+        out.extend(f"{key}={value}" for key, value in keys.items())
+    return "\r\n".join(out) + "\r\n"
+
+
 def main():
     description = json.loads(Path(sys.argv[1]).read_text())
     out = Path(sys.argv[2])
@@ -102,6 +139,10 @@ def main():
             ini.append(f"{key}={value}\n")
     (out / "skin_images.rc").write_text("".join(rc))
     (out / "skin_images.ini").write_text("".join(ini))
+    if len(sys.argv) > 3:
+        sections = {spec["section"]: spec["keys"] for spec in description["images"]}
+        merged = merge_ini(Path(sys.argv[3]).read_text(), sections)
+        (out / "skin_resource.ini").write_bytes(merged.encode("ascii"))
 
 
 if __name__ == "__main__":

@@ -1,7 +1,7 @@
 // Skinned control layers and components with real windows: the order of the maps and whose result wins,
 // who owns a posted text, tooltips of dialog items, the cursor and the hit test, the child region, the
 // frame metrics, the static layer's name and font, and the control skin bundle.
-#include "manager/controls/cx_components.h"
+#include "manager/framework/cx_components.h"
 #include "manager/controls/cx_ctrl_layers.h"
 #include "manager/controls/cx_skin_ctrl.h"
 #include "manager/framework/cx_app.h"

@@ -3,6 +3,7 @@
 // from the X display (xwd) beside the test's output.
 #include "manager/framework/cx_app.h"
 #include "manager/framework/cx_msgbox.h"
+#include "tests/manager/cx_test_pixels.h"
 #include "tests/support/unix_shell.h"
 
 #include <gtest/gtest.h>
@@ -306,16 +307,6 @@ TEST(ExtMessageBoxTest, StopIconOnASystemModalBoxIsTheSystemsBox)
     }
 }
 
-// The artefacts folder beside the test program.
-std::filesystem::path ArtefactFolder()
-{
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    const std::filesystem::path folder = std::filesystem::path(self).parent_path() / "artefacts";
-    std::filesystem::create_directories(folder);
-    return folder;
-}
-
 TEST(ExtMessageBoxTest, TemplateReadBackAndCapture)
 {
     BoxTestApp app;
@@ -381,7 +372,7 @@ TEST(ExtMessageBoxTest, TemplateReadBackAndCapture)
     ASSERT_TRUE(test_support::HostHasProgram("xwd"));
     RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     SendMessageW(h, WM_NULL, 0, 0);  // the box's thread has handled everything before this
-    const std::filesystem::path folder = ArtefactFolder();
+    const std::filesystem::path folder = cx_test::ArtefactFolder();
     const std::string xwd = test_support::UnixPath(folder / "ext_message_box.xwd");
     const std::string png = test_support::UnixPath(folder / "ext_message_box.png");
     const test_support::ShellResult shot = test_support::RunShell(

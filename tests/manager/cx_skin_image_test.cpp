@@ -3,6 +3,7 @@
 // with Pillow's decoding), image options, the image key's parser with its fallback to the built-in
 // skin, and the shaping and region components on a real window.
 #include "manager/framework/cx_skin_image.h"
+#include "tests/manager/cx_test_pixels.h"
 #include "tests/support/unix_shell.h"
 
 #include <gtest/gtest.h>
@@ -26,6 +27,8 @@ using test_support::ShellQuote;
 using test_support::ShellResult;
 using test_support::TempFolder;
 using test_support::UnixPath;
+using cx_test::Pixels;
+using cx_test::ReadBitmap;
 
 constexpr char kPython[] = "/usr/bin/python3";
 constexpr char kFixtureScript[] = KWEP_SKIN_FIXTURE_SCRIPT;
@@ -33,35 +36,6 @@ constexpr char kBuiltInMain[] = KWEP_SKIN_DIR "/main.bmp";
 
 using Rect = std::tuple<LONG, LONG, LONG, LONG>;
 using Mask = std::vector<bool>;
-
-struct Pixels {
-    int width = 0;
-    int height = 0;
-    std::vector<uint32_t> rgb;  // 0x00RRGGBB, top row first
-};
-
-Pixels ReadBitmap(HBITMAP bitmap)
-{
-    Pixels p;
-    BITMAP info{};
-    if (GetObjectW(bitmap, sizeof(info), &info) == 0)
-        return p;
-    p.width = info.bmWidth;
-    p.height = info.bmHeight;
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    bi.bmiHeader.biWidth = p.width;
-    bi.bmiHeader.biHeight = -p.height;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    p.rgb.resize(static_cast<size_t>(p.width) * p.height);
-    HDC dc = CreateCompatibleDC(nullptr);
-    GetDIBits(dc, bitmap, 0, p.height, p.rgb.data(), &bi, DIB_RGB_COLORS);
-    DeleteDC(dc);
-    for (uint32_t& v : p.rgb)
-        v &= 0xFFFFFF;
-    return p;
-}
 
 std::vector<Rect> RegionRects(HRGN region)
 {
@@ -680,6 +654,10 @@ TEST_F(SkinShapeTest, NonClientPaintIsSkippedForShapedWindowsOnly)
     EXPECT_FALSE(wnd.CxWndRegion::ProcessWindowMessage(wnd.m_hWnd, WM_NCPAINT, 1, 0, result, CX_MAPID_OWN));
     // Other map ids handle nothing.
     EXPECT_FALSE(wnd.CxWndRegion::ProcessWindowMessage(wnd.m_hWnd, CXM_APPLYSHAPE, 0, 0, result, 7));
+    // The child region's entry comes first: a window without a parent adds nothing and answers 1.
+    HRGN record = nullptr;
+    EXPECT_EQ(SendMessageW(wnd.m_hWnd, CXM_ADDCHILDREGION, reinterpret_cast<WPARAM>(&record), RGN_OR), 1);
+    EXPECT_EQ(record, nullptr);
 }
 
 TEST_F(SkinShapeTest, ABackgroundIsNotReplacedWhilePainted)

@@ -1,4 +1,4 @@
-#include "manager/controls/cx_components.h"
+#include "manager/framework/cx_components.h"
 
 #include "manager/framework/cx_app.h"
 #include "manager/framework/cx_platform.h"
