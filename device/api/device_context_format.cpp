@@ -152,7 +152,8 @@ std::uint32_t DeviceContext::FormatInternal()
 
     const std::array<std::uint8_t, kSystemDumpBytes> zeros{};
     // A system file from memory, through its temporary PC file (the player file takes its name).
-    auto writeSystemFile = [&](const wchar_t* path, const std::uint8_t* data, std::uint32_t size, std::uint32_t fileId) {
+    auto writeSystemFile = [&](const wchar_t* path, const std::uint8_t* data, std::uint32_t size,
+                               std::uint32_t fileId) {
         const AnsiPath ansi(path);
         return ansi.ok() && WriteSystemFile(0, ansi.c_str(), size, data, fileId) == kStatusOk;
     };
@@ -172,8 +173,7 @@ std::uint32_t DeviceContext::FormatInternal()
     // Id 5: model 7's FM configuration as the player had it. A model-7 player that had none gets none
     // back, the state it worked in before; every other model gets a zero block.
     if (model == PlayerModel::KWEP07) {
-        if (hasFmConfig &&
-            !writeSystemFile(fmPath, fmConfig.data(), static_cast<std::uint32_t>(fmConfig.size()), 5))
+        if (hasFmConfig && !writeSystemFile(fmPath, fmConfig.data(), static_cast<std::uint32_t>(fmConfig.size()), 5))
             return kStatusUsbError;
     } else if (!writeDumpFile(5, zeros.data())) {
         return kStatusUsbError;

@@ -190,8 +190,8 @@ STDMETHODIMP CZAVTDevice::PutMarkID(ZavtAddress lpcMarkID)
             const GUID session = ZavtSessionGuid();
             if (std::memcmp(record + kDumpMarkIdBytes, &session, sizeof session) != 0)
                 return E_ACCESSDENIED;
-            return context.UpdateSystemDump(kDumpMarkIdOffset, record, kDumpMarkIdBytes) == engine::kStatusOk ? S_OK
-                                                                                                            : E_FAIL;
+            const std::uint32_t code = context.UpdateSystemDump(kDumpMarkIdOffset, record, kDumpMarkIdBytes);
+            return code == engine::kStatusOk ? S_OK : E_FAIL;
         },
         [] { return E_FAIL; });
 }

@@ -33,7 +33,8 @@ Bytes Openssl(bool encrypt, const Bytes& in)
     WriteFile(folder.File("in.bin"), in);
     const std::string command = std::string("openssl enc -bf-ecb -nopad -provider legacy -provider default ") +
                                 (encrypt ? "-e" : "-d") + " -K " + kSessionKeyHex + " -in " +
-                                ShellQuote(folder.UnixFile("in.bin")) + " -out " + ShellQuote(folder.UnixFile("out.bin"));
+                                ShellQuote(folder.UnixFile("in.bin")) + " -out " +
+                                ShellQuote(folder.UnixFile("out.bin"));
     const test_support::ShellResult run = test_support::RunShell(command);
     EXPECT_TRUE(run.finished && run.exitCode == 0) << run.out << run.err;
     return ReadFile(folder.File("out.bin"));
@@ -139,9 +140,8 @@ TEST_F(IdentityTest, AbsentDumpNullBuffersAndNoDevice)
     EXPECT_EQ(Joined(Bytes(kDumpMarkIdBytes, 0), SessionBytes()),
               Openssl(false, Got(S_OK, &IZAVTDevice::GetMarkID, device, 48)));
 
-    const AddressMember members[] = {
-        &IZAVTDevice::GetPersonalID, &IZAVTDevice::PutPersonalID, &IZAVTDevice::GetMarkID,
-        &IZAVTDevice::PutMarkID,     &IZAVTDevice::GetSN,         &IZAVTDevice::PutSN};
+    const AddressMember members[] = {&IZAVTDevice::GetPersonalID, &IZAVTDevice::PutPersonalID, &IZAVTDevice::GetMarkID,
+                                     &IZAVTDevice::PutMarkID,     &IZAVTDevice::GetSN,         &IZAVTDevice::PutSN};
     for (auto member : members)
         EXPECT_EQ(E_INVALIDARG, (device->*member)(0));
     DeviceContext::Discard();

@@ -177,8 +177,8 @@ struct InternalCase {
     const char* what;
     int model;
     long build;
-    bool fmConfig;      // model 7: the player has its FM configuration
-    bool initialize;    // through Initialize instead of Format
+    bool fmConfig;    // model 7: the player has its FM configuration
+    bool initialize;  // through Initialize instead of Format
 };
 
 const InternalCase kInternalCases[] = {
@@ -203,7 +203,8 @@ TEST_F(StorageFormatTest, InternalFormatRestoresTheSystemFiles)
         const Bytes fm = Pattern(1500, 7);
         if (c.fmConfig) {
             const engine::AnsiPath name(TempCopy(L"FMCONFIG.DAT").wstring().c_str());
-            ASSERT_EQ(0u, context->WriteSystemFile(0, name.c_str(), static_cast<std::uint32_t>(fm.size()), fm.data(), 5));
+            ASSERT_EQ(0u,
+                      context->WriteSystemFile(0, name.c_str(), static_cast<std::uint32_t>(fm.size()), fm.data(), 5));
         }
         // A copy an earlier format left behind, of another player.
         WriteFile(TempCopy(L"FMCONFIG.DAT"), Pattern(700, 99));
@@ -283,7 +284,9 @@ TEST_F(StorageFormatTest, UnreadableDumpErasesNothing)
     // The transfers of the root's selection and of the dump's read, counted on a dry run: the format
     // begins with the same two steps.
     sim::WireServer& server = rig.player().Server();
-    auto transfers = [&] { return server.Counters().hostWrites + server.Counters().hostReads; };
+    auto transfers = [&] {
+        return server.Counters().hostWrites + server.Counters().hostReads;
+    };
     server.ResetCounters();
     ASSERT_EQ(0u, context->SelectFolder(0, 0));
     const std::uint64_t select = transfers();
@@ -443,7 +446,8 @@ TEST_F(StorageFormatTest, FormatAsyncRunsOnAWorker)
         ASSERT_EQ(3u, events.size());
         EXPECT_EQ(4, events[0].id);
         EXPECT_EQ(15, events[1].id);
-        EXPECT_EQ(static_cast<long>(0x80040000 + ErrorCodeToMessageId(engine::kStatusWriteProtected)), events[1].number);
+        EXPECT_EQ(static_cast<long>(0x80040000 + ErrorCodeToMessageId(engine::kStatusWriteProtected)),
+                  events[1].number);
         EXPECT_EQ(5, events[2].id);
         EXPECT_EQ(events[1].thread, events[2].thread);
         EXPECT_NE(caller, events[2].thread);

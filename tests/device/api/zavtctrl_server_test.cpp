@@ -197,7 +197,8 @@ TEST(ZavtctrlExports, RawAddressesAreNeverCut)
         // A buffer on a 4 GiB boundary: the session id lands in it.
         void* high = nullptr;
         for (unsigned long long at = 0x100000000ull; !high && at <= 0x4000000000ull; at += 0x100000000ull)
-            high = VirtualAlloc(reinterpret_cast<void*>(at), 4096, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+            high = VirtualAlloc(reinterpret_cast<void*>(static_cast<std::uintptr_t>(at)), 4096,
+                                MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
         ASSERT_NE(nullptr, high);
         EXPECT_EQ(S_OK, control->GetSessionID(static_cast<ZavtAddressForTest>(reinterpret_cast<std::uintptr_t>(high))));
         const auto* bytes = static_cast<const unsigned char*>(high);
