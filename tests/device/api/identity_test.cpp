@@ -129,6 +129,41 @@ TEST_F(IdentityTest, HandshakeAndRecords)
     }
 }
 
+// A transfer that fails anywhere in a read leaves no stale bytes behind: the field, zeros with E_FAIL, or
+// (the player not ready) the error 769 with the buffer untouched.
+TEST_F(IdentityTest, FailedReadsGiveZeros)
+{
+    DeviceRig rig(SmallPlayer(1));
+    ASSERT_TRUE(rig.ok());
+    IZAVTDevice* device = rig.device();
+    Bytes personal = Pattern(kDumpPersonalIdBytes, 6);
+    ASSERT_EQ(S_OK, device->PutPersonalID(Address(personal.data())));
+    // Each transfer of the call in turn, until the call has fewer transfers than the fault waits for.
+    sim::WireServer& server = rig.player().Server();
+    bool reached = true;
+    int failed = 0;
+    for (std::uint64_t nth = 1; nth < 200 && reached; ++nth) {
+        SCOPED_TRACE(nth);
+        const std::uint64_t before = server.Counters().failedTransfers;
+        server.InjectFault(sim::FaultKind::Fail, nth);
+        Bytes got(kDumpPersonalIdBytes, 0xCC);
+        const HRESULT hr = device->GetPersonalID(Address(got.data()));
+        server.ClearFault();
+        reached = server.Counters().failedTransfers != before;
+        if (hr == S_OK) {
+            EXPECT_EQ(personal, got);
+        } else if (hr == E_FAIL) {
+            EXPECT_EQ(Bytes(kDumpPersonalIdBytes, 0), got);
+            ++failed;
+        } else {
+            EXPECT_EQ(static_cast<HRESULT>(0x80040000 + IDS_ERR_NO_DEVICE), hr);
+            EXPECT_EQ(Bytes(kDumpPersonalIdBytes, 0xCC), got);
+        }
+    }
+    EXPECT_FALSE(reached);
+    EXPECT_GT(failed, 0) << "no fault reached the dump's read";
+}
+
 // A player without a dump reads as zeros; a null buffer is refused first, then a missing device.
 TEST_F(IdentityTest, AbsentDumpNullBuffersAndNoDevice)
 {
