@@ -38,6 +38,12 @@ bool FolderObjects(int model)
     return model >= 9;
 }
 
+// Model 2 (on its default firmware) keeps one level of folders in its flat store.
+bool HasFolders(int model)
+{
+    return model == 2 || FolderObjects(model);
+}
+
 // Records the control's events (Percent events left out) with the thread each came on, and signals the
 // end of a format.
 class FormatSink : public EventSink {
@@ -183,6 +189,7 @@ struct InternalCase {
 
 const InternalCase kInternalCases[] = {
     {"flat store", 1, 0, false, false},
+    {"flat store with one folder level", 2, 0, false, false},
     {"model 7 with its FM configuration", 7, 0, true, false},
     {"model 7 without one", 7, 0, false, true},
     {"folder objects with the recording folder", 9, 0, false, false},
@@ -213,7 +220,7 @@ TEST_F(StorageFormatTest, InternalFormatRestoresTheSystemFiles)
         ASSERT_TRUE(storage);
         // A file of the client's, in a subfolder that stays current where there are folders.
         const CComBSTR song = rig.Pc(L"Song.bin", Pattern(5000, 4));
-        ASSERT_EQ(S_OK, storage->Download(song, CComBSTR(FolderObjects(c.model) ? L"\\MUSIC\\" : L"")));
+        ASSERT_EQ(S_OK, storage->Download(song, CComBSTR(HasFolders(c.model) ? L"\\MUSIC\\" : L"")));
 
         ASSERT_EQ(S_OK, c.initialize ? storage->Initialize() : storage->Format());
 
