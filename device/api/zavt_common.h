@@ -7,6 +7,7 @@
 #include "resources/zavtctrl.h"
 #include "resources/zavtctrl_resource.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <type_traits>
 
@@ -22,6 +23,16 @@ using ZavtUAddress = unsigned long;
 // Process-wide values shared by every object of the server.
 long ZavtGetSpecialBuildNumber();
 void ZavtSetSpecialBuildNumber(long value);
+
+// ---- the session handshake ----
+// The process's session id. Every control construction and every GetSessionID makes a new one, which
+// makes the earlier one invalid.
+GUID ZavtSessionGuid();
+GUID ZavtNewSessionGuid();
+// The handshake's cipher: Blowfish in ECB mode under the API's session key, over whole 8-byte blocks
+// (false, nothing written, for any other length). `in` and `out` may be the same buffer.
+bool ZavtSessionEncrypt(const std::uint8_t* in, std::uint8_t* out, std::size_t length);
+bool ZavtSessionDecrypt(const std::uint8_t* in, std::uint8_t* out, std::size_t length);
 
 // Clears the thread's error information and answers E_NOTIMPL: the member needs the device context.
 HRESULT ZavtNeedsDevice();
@@ -43,6 +54,12 @@ HRESULT ZavtNeedsDevice(T* out)
 inline HRESULT ZavtCheckAddress(ZavtUAddress address)
 {
     return address == 0 ? E_INVALIDARG : S_OK;
+}
+
+// The client's buffer at a raw address it handed in.
+inline std::uint8_t* ZavtBuffer(ZavtAddress address)
+{
+    return reinterpret_cast<std::uint8_t*>(static_cast<std::uintptr_t>(static_cast<ZavtUAddress>(address)));
 }
 
 class CZAVTControl;

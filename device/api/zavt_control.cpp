@@ -75,8 +75,7 @@ CZAVTControl::CZAVTControl()
         g_currentControl = this;
     }
     engine::SetProgressSink(this);
-    if (FAILED(CoCreateGuid(&sessionGuid_)))
-        sessionGuid_ = GUID{};
+    ZavtNewSessionGuid();
 }
 
 CZAVTControl::~CZAVTControl()
@@ -136,7 +135,11 @@ STDMETHODIMP CZAVTControl::GetSessionID(ZavtAddress lpcSessionID)
 {
     if (FAILED(ZavtCheckAddress(static_cast<ZavtUAddress>(lpcSessionID))))
         return E_INVALIDARG;
-    return ZavtNeedsDevice();
+    // A new session: the one an earlier call or control made is no longer taken.
+    const GUID session = ZavtNewSessionGuid();
+    if (!ZavtSessionEncrypt(reinterpret_cast<const std::uint8_t*>(&session), ZavtBuffer(lpcSessionID), sizeof session))
+        return E_FAIL;
+    return S_OK;
 }
 
 STDMETHODIMP CZAVTControl::GetClassInfo(ITypeInfo** ppTI)

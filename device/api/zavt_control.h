@@ -107,8 +107,6 @@ public:
     HRESULT FireInitializationEnd() { return AtlFireDispatch(Sinks(), 14, nullptr, 0); }
     HRESULT FireHError(long errContext, long hresErrCode);
 
-    const GUID& SessionGuid() const { return sessionGuid_; }
-
     // The engine's progress, kept here while this is the current control.
     engine::ProgressCounters& Counters() override { return progress_; }
     // Fires the Percent event of the running operation's kind with the current percent (nothing while no
@@ -123,7 +121,6 @@ public:
 
 private:
     HRESULT FireObject(DISPID id, IDispatch* object, const long* number = nullptr);
-    GUID sessionGuid_{};
     engine::ProgressCounters progress_;
     std::atomic<long> operationKind_{kZavtOperationNone};
 };

@@ -371,17 +371,6 @@ STDMETHODIMP CZAVTDevice::get_SectorsPerClusterInternal(long* pVal)
         *pVal = engine::Engine.LargePageFlag ? 256 : 32;
     return S_OK;
 }
-STDMETHODIMP CZAVTDevice::get_DeviceUniqueID(BSTR* pVal)
-{
-    // The player has no unique id: the empty string, never an unwritten out-parameter.
-    if (pVal)
-        *pVal = nullptr;
-    return S_OK;
-}
-STDMETHODIMP CZAVTDevice::put_DeviceUniqueID(BSTR)
-{
-    return S_OK;
-}
 STDMETHODIMP CZAVTDevice::get_FirmwareDate(BSTR* pVal)
 {
     return ContextText(&DeviceContext::GetFirmwareDate, firmwareDate_, pVal);
@@ -396,17 +385,3 @@ STDMETHODIMP CZAVTDevice::get_DiagnosticInfo(BSTR* pVal)
     *pVal = SysAllocString(DeviceContext::GetDiagnosticInfo());
     return *pVal ? S_OK : E_OUTOFMEMORY;
 }
-
-#define ZAVT_ADDRESS_MEMBER(Name)                                         \
-    STDMETHODIMP CZAVTDevice::Name(ZavtAddress address)                   \
-    {                                                                     \
-        if (FAILED(ZavtCheckAddress(static_cast<ZavtUAddress>(address)))) \
-            return E_INVALIDARG;                                          \
-        return ZavtNeedsDevice();                                         \
-    }
-ZAVT_ADDRESS_MEMBER(GetPersonalID)
-ZAVT_ADDRESS_MEMBER(PutPersonalID)
-ZAVT_ADDRESS_MEMBER(PutMarkID)
-ZAVT_ADDRESS_MEMBER(GetMarkID)
-ZAVT_ADDRESS_MEMBER(PutSN)
-ZAVT_ADDRESS_MEMBER(GetSN)

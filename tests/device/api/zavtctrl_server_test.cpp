@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <iterator>
 #include <fstream>
@@ -193,7 +194,16 @@ TEST(ZavtctrlExports, RawAddressesAreNeverCut)
         EXPECT_EQ(E_INVALIDARG, InvokeResult(file, 19, args, 2));
         args[1].ullVal = 0x100000000ull;
         EXPECT_EQ(E_NOTIMPL, InvokeResult(file, 19, args, 2));
-        EXPECT_EQ(E_NOTIMPL, control->GetSessionID(static_cast<ZavtAddressForTest>(0x100000000ll)));
+        // A buffer on a 4 GiB boundary: the session id lands in it.
+        void* high = nullptr;
+        for (unsigned long long at = 0x100000000ull; !high && at <= 0x4000000000ull; at += 0x100000000ull)
+            high = VirtualAlloc(reinterpret_cast<void*>(static_cast<std::uintptr_t>(at)), 4096,
+                                MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+        ASSERT_NE(nullptr, high);
+        EXPECT_EQ(S_OK, control->GetSessionID(static_cast<ZavtAddressForTest>(reinterpret_cast<std::uintptr_t>(high))));
+        const auto* bytes = static_cast<const unsigned char*>(high);
+        EXPECT_TRUE(std::any_of(bytes, bytes + 16, [](unsigned char b) { return b != 0; }));
+        VirtualFree(high, 0, MEM_RELEASE);
     } else {
         args[1].vt = VT_UI4;
         args[1].ulVal = 0;
