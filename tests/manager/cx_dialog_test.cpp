@@ -437,6 +437,30 @@ TEST_F(CxDialogTest, FrameKeysGiveTheImageTheGripAndSortedLines)
     EXPECT_EQ(dlg.GetVerticalLines().GetCount(), 3);
 }
 
+TEST_F(CxDialogTest, TheSkinBackgroundIsTheEraseOfAShapedDialog)
+{
+    ASSERT_EQ(Apply(L"plain"), S_OK);
+    ASSERT_TRUE(dlg.GetLow() & CXFL_SKINREGION);
+    const Pixels image = ReadBitmap(dlg.GetBackground());
+    CxMemDC target(dlg.m_hWnd);
+    ASSERT_EQ(target.CreateDIB(SIZE{100, 60}, 32, RGB(1, 2, 3)), S_OK);
+    // Not while a new background is being stored.
+    dlg.SetFlags(CXFL_BKGNDBLOCKED, 0);
+    EXPECT_EQ(SendMessageW(dlg.m_hWnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(target.GetSafeHdc()), 0), TRUE);
+    GdiFlush();
+    EXPECT_EQ(ReadBitmap(target.GetBitmap()).At(50, 30), 0x010203u);
+    dlg.SetFlags(0, 0, CXFL_BKGNDBLOCKED);
+    EXPECT_EQ(SendMessageW(dlg.m_hWnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(target.GetSafeHdc()), 0), TRUE);
+    GdiFlush();
+    ExpectSamePixels(ReadBitmap(target.GetBitmap()), image);
+    // A flags change applies the frame image again only when its state changed: the size stays.
+    SetWindowPos(dlg.m_hWnd, nullptr, 0, 0, 120, 70, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    EXPECT_EQ(SendMessageW(dlg.m_hWnd, CXM_FLAGSCHANGED, 0, 0), 1);
+    RECT client{};
+    GetClientRect(dlg.m_hWnd, &client);
+    EXPECT_EQ(client.right, 120);
+}
+
 TEST_F(CxDialogTest, LinesMoveWithTheirEdgesAndKeepTheirDistances)
 {
     ASSERT_EQ(Apply(L"lines"), S_OK);
