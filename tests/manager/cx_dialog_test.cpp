@@ -604,7 +604,9 @@ void Settle(HWND hWnd)
 }
 
 // On the screen the backdrop shows where the region cuts the frame (its key colour) and nowhere else; the
-// window holds the stretched frame where the skin puts it.
+// window holds the stretched frame where the skin puts it. Two dumps: under Xvfb a dump of the root shows
+// the outline of Wine's windows but not what they drew (a plain dialog reads back black there too), so
+// the frame's pixels are read from the window's own dump.
 void ExpectOnScreen(const std::string& name, HWND dialog, const TempFolder& folder, const CxDialog& dlg)
 {
     ASSERT_TRUE(test_support::HostHasProgram("xwd"));
