@@ -230,7 +230,7 @@ HRESULT CxDialog::GetSkinProps(CxSkinPropEntries& list)
             !list.Add(CxSkinPropEntry{m_section, L"grid", -1, owner, CxSkinParsePos}))
             return E_OUTOFMEMORY;
     }
-    return CxSkinDlg::GetSkinProps(list);
+    return CxSkinProps::GetSkinProps(list);
 }
 
 HRESULT CxDialog::ApplySkinSection(const wchar_t* skinFile)
@@ -238,10 +238,7 @@ HRESULT CxDialog::ApplySkinSection(const wchar_t* skinFile)
     ResetFrame();
     if (m_section.IsEmpty())
         return S_FALSE;
-    if (GetSkinRecords().GetCount() == 0) {
-        CxSkinPropEntries list;
-        GetSkinProps(list);
-    }
+    RegisterSkinProps();
     CxSkinSizes grips{1};
     CxSkinPositions grid{4};
     void* targets[] = {&GetImageList(), &grips, &grid};
