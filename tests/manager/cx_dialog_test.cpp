@@ -531,6 +531,15 @@ TEST_F(CxDialogTest, SpreadingMovesTheLastLineExactlyWithTheWindow)
     EXPECT_EQ(Positions(dlg.GetVerticalLines(), true), (std::vector<int>{24, 47, 70}));
     // The last cell keeps its width: the last line moved by exactly the growth.
     EXPECT_EQ(100 + 10 - dlg.GetVerticalLines().GetAt(2).x, 100 - 60);
+    // The window never took that size: the next paint lays the lines out against the size it has, then
+    // rebuilds the background, which is the image again.
+    CxMemDC target(dlg.m_hWnd);
+    ASSERT_EQ(target.CreateDIB(SIZE{100, 60}, 32, RGB(0, 0, 0)), S_OK);
+    ASSERT_EQ(dlg.OnPaintBackground(target.GetSafeHdc()), S_OK);
+    EXPECT_EQ(Positions(dlg.GetVerticalLines(), true), (std::vector<int>{20, 40, 60}));
+    ExpectSamePixels(ReadBitmap(dlg.GetBackground()),
+                     Reference(folder, folder.UnixFile(L"frame.bmp"), SIZE{100, 60}, dlg.GetVerticalLines(),
+                               dlg.GetHorizontalLines()));
     // CXM_REPOSITION lays out with every edge and spreading; a null rectangle does nothing.
     ASSERT_EQ(Apply(L"three"), S_OK);
     RECT shrunk = Grown(-5, 0);
