@@ -461,6 +461,10 @@ BOOL CxDialog::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPAR
     if (CxSkinDlg::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId))
         return TRUE;
     switch (message) {
+    case WM_CREATE:
+        // A dialog made while a skin is in use takes it from its owner; WM_CREATE goes on.
+        CxApplyParentSkinFile(hWnd);
+        return FALSE;
     case CXM_INITSKIN: {
         CxSkinPropEntries list;
         GetSkinProps(list);

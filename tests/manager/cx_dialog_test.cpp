@@ -664,6 +664,46 @@ void ExpectOnScreen(const std::string& name, HWND dialog, const TempFolder& fold
     }
 }
 
+// An owner that names its skin file (CXM_GETSKINFILE, a heap copy the asker frees).
+LRESULT CALLBACK SkinOwnerProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == CXM_GETSKINFILE) {
+        CxStrDup(reinterpret_cast<wchar_t**>(wParam), CX_BUILTIN_SKIN_SPEC);
+        return 1;
+    }
+    return DefWindowProcW(hWnd, message, wParam, lParam);
+}
+
+TEST(CxDialogSkinFileTest, ADialogTakesItsOwnersSkinWhenCreated)
+{
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = SkinOwnerProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"KwepSkinOwner";
+    RegisterClassW(&wc);
+    HWND owner = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(owner, nullptr);
+    const long blocks = CxAllocCount();
+    {
+        TestDialog dlg;
+        dlg.SetSkinSection(L"main");
+        CWnd ownerWnd;
+        ownerWnd.Attach(owner);
+        ASSERT_TRUE(dlg.Create(kDialogTemplate, &ownerWnd));
+        ownerWnd.Detach();
+        EXPECT_TRUE(dlg.GetLow() & CXFL_SKINREGION);
+        RECT client{};
+        GetClientRect(dlg.m_hWnd, &client);
+        EXPECT_EQ(client.right, 760);
+        EXPECT_EQ(client.bottom, 440);
+        EXPECT_EQ(dlg.GetVerticalLines().GetCount(), 1);
+        dlg.DestroyWindow();
+    }
+    EXPECT_EQ(CxAllocCount(), blocks);  // the owner's copy was freed
+    DestroyWindow(owner);
+}
+
 TEST(CxDialogScreenTest, TheBuiltInSkinShapesAndStretchesTheDialog)
 {
     TempFolder folder;
