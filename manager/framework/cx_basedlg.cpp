@@ -215,7 +215,9 @@ LRESULT CxBaseDlg::OnEraseBkgnd(WPARAM wParam, LPARAM)
 LRESULT CxBaseDlg::OnPaint(WPARAM, LPARAM)
 {
     if (!IsIconic(m_hWnd)) {
-        ValidateRect(m_hWnd, nullptr);
+        // The dialog's own client area only: validating the whole window would also validate its children
+        // when it does not clip them, and they would never paint.
+        RedrawWindow(m_hWnd, nullptr, nullptr, RDW_VALIDATE | RDW_NOCHILDREN);
         return 0;
     }
     if (m_hIcon == nullptr)

@@ -230,7 +230,7 @@ HRESULT CxDialog::GetSkinProps(CxSkinPropEntries& list)
             !list.Add(CxSkinPropEntry{m_section, L"grid", -1, owner, CxSkinParsePos}))
             return E_OUTOFMEMORY;
     }
-    return CxSkinDlg::GetSkinProps(list);
+    return CxSkinProps::GetSkinProps(list);
 }
 
 HRESULT CxDialog::ApplySkinSection(const wchar_t* skinFile)
@@ -238,10 +238,7 @@ HRESULT CxDialog::ApplySkinSection(const wchar_t* skinFile)
     ResetFrame();
     if (m_section.IsEmpty())
         return S_FALSE;
-    if (GetSkinRecords().GetCount() == 0) {
-        CxSkinPropEntries list;
-        GetSkinProps(list);
-    }
+    RegisterSkinProps();
     CxSkinSizes grips{1};
     CxSkinPositions grid{4};
     void* targets[] = {&GetImageList(), &grips, &grid};
@@ -464,6 +461,10 @@ BOOL CxDialog::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPAR
     if (CxSkinDlg::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId))
         return TRUE;
     switch (message) {
+    case WM_CREATE:
+        // A dialog made while a skin is in use takes it from its owner; WM_CREATE goes on.
+        CxApplyParentSkinFile(hWnd);
+        return FALSE;
     case CXM_INITSKIN: {
         CxSkinPropEntries list;
         GetSkinProps(list);

@@ -54,15 +54,11 @@ public:
     CxDialog(LPCWSTR lpszTemplateName, CWnd* pParentWnd);
     ~CxDialog() override;
 
-    // The section the dialog's keys are read from; empty registers none.
-    void SetSkinSection(const wchar_t* section) { m_section.Assign(section); }
-    const wchar_t* GetSkinSection() const { return m_section; }
-
-    // "img" (the frame image, one part), "grip" (one) and "grid" (at least one) of the dialog's section,
-    // then the base keys.
+    // "img" (the frame image, one part), "grip" (one) and "grid" (at least one) of the dialog's section
+    // (SetSkinSection), then the base keys.
     HRESULT GetSkinProps(CxSkinPropEntries& list) override;
     // Reads the frame image, the grip and the stretch lines from the skin file and applies the image.
-    virtual HRESULT ApplySkinSection(const wchar_t* skinFile);
+    HRESULT ApplySkinSection(const wchar_t* skinFile) override;
     // The change of the client size against the size the lines stand for: S_OK with the delta, 1 when
     // nothing changes, E_FAIL when the frame cannot be measured.
     HRESULT GetFrameDelta(SIZE* delta, const RECT& newRect);
@@ -84,8 +80,9 @@ public:
     SIZE GetRequestedFrameSize() const { return m_requested; }
 
 protected:
-    // Map id 0: CXM_PRESIZE and CXM_REPOSITION, the skin dialog's map, the skin-file messages, and
-    // CXM_FLAGSCHANGED (the frame image again, a no-op when the state did not change).
+    // Map id 0: CXM_PRESIZE and CXM_REPOSITION, the skin dialog's map, the skin-file messages (WM_CREATE
+    // takes the owner's skin file), and CXM_FLAGSCHANGED (the frame image again, a no-op when the state
+    // did not change).
     BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
                               DWORD mapId) override;
 
@@ -96,7 +93,6 @@ private:
     int MoveLines(CxArray<CxSkinGridLine>& lines, bool vertical, UINT edges, int delta);
     HRESULT RebuildBackground();
 
-    CxString m_section;
     CxArray<CxSkinGridLine> m_vertical{4};
     CxArray<CxSkinGridLine> m_horizontal{4};
     CxSkinGrip m_grip{0, -100, -100};

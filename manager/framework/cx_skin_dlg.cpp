@@ -2,25 +2,11 @@
 
 // ---- CxSkinDlg ----
 
-CxSkinDlg::CxSkinDlg()
-{
-    Construct();
-}
+CxSkinDlg::CxSkinDlg() = default;
 
-CxSkinDlg::CxSkinDlg(UINT nIDTemplate, CWnd* pParentWnd) : CxBaseDlg(nIDTemplate, pParentWnd)
-{
-    Construct();
-}
+CxSkinDlg::CxSkinDlg(UINT nIDTemplate, CWnd* pParentWnd) : CxBaseDlg(nIDTemplate, pParentWnd) {}
 
-CxSkinDlg::CxSkinDlg(LPCWSTR lpszTemplateName, CWnd* pParentWnd) : CxBaseDlg(lpszTemplateName, pParentWnd)
-{
-    Construct();
-}
-
-void CxSkinDlg::Construct()
-{
-    BindShape(this);
-}
+CxSkinDlg::CxSkinDlg(LPCWSTR lpszTemplateName, CWnd* pParentWnd) : CxBaseDlg(lpszTemplateName, pParentWnd) {}
 
 BOOL CxSkinDlg::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
                                      DWORD mapId)

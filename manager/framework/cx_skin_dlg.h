@@ -8,7 +8,7 @@
 #include "manager/framework/cx_skin_image.h"
 #include "manager/framework/cx_skin_props.h"
 
-class CxSkinDlg : public CxBaseDlg, public CxSkinShape, public CxWndRegion, public virtual CxSkinProps {
+class CxSkinDlg : public CxBaseDlg, public CxSkinFrame {
 public:
     CxSkinDlg();
     CxSkinDlg(UINT nIDTemplate, CWnd* pParentWnd);
@@ -25,8 +25,6 @@ protected:
     LRESULT OnEraseBkgnd(WPARAM wParam, LPARAM lParam);
 
 private:
-    void Construct();
-
     DECLARE_MESSAGE_MAP()
 };
 

@@ -916,3 +916,41 @@ BOOL CxWndRegion::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, L
         return FALSE;
     }
 }
+
+// ---- CxSkinFrame ----
+
+HRESULT CxSkinFrame::GetSkinProps(CxSkinPropEntries& list)
+{
+    if (!m_section.IsEmpty() && !list.Add(CxSkinPropEntry{m_section, L"img", 1, GetWnd(), CxSkinParseImage}))
+        return E_OUTOFMEMORY;
+    return CxSkinProps::GetSkinProps(list);
+}
+
+HRESULT CxSkinFrame::SetSkinSection(const wchar_t* section)
+{
+    const HRESULT hr = m_section.Assign(section);
+    if (FAILED(hr) || GetSkinRecords().GetCount() == 0)
+        return hr;
+    CxSkinPropEntries list;
+    return GetSkinProps(list);
+}
+
+void CxSkinFrame::RegisterSkinProps()
+{
+    if (GetSkinRecords().GetCount() != 0)
+        return;
+    CxSkinPropEntries list;
+    GetSkinProps(list);
+}
+
+HRESULT CxSkinFrame::ApplySkinSection(const wchar_t* skinFile)
+{
+    Invalidate();
+    if (m_section.IsEmpty())
+        return S_FALSE;
+    RegisterSkinProps();
+    void* targets[] = {&GetImageList()};
+    // A missing image leaves the list empty, and the apply keeps the window as it is.
+    CxIniReadSection(GetSkinRecords(), m_section, skinFile, targets, 1, 0, L"img");
+    return ApplyImage();
+}

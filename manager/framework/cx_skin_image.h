@@ -221,3 +221,28 @@ private:
     CxSkinShape* m_pShape = nullptr;
     HRGN m_hWaitingRegion = nullptr;
 };
+
+// The frame bundle: a window's frame image from the "img" key of its skin section, its region and its
+// painter. On its own (a panel's) it applies a section in three steps: the image list is reset, "img"
+// is read, and the image is applied; the skinned dialog adds its grid and grip.
+class CxSkinFrame : public CxSkinShape, public CxWndRegion, public virtual CxSkinProps {
+public:
+    // The section the keys are read from; empty registers none. Keys registered already are registered
+    // again for the new section.
+    HRESULT SetSkinSection(const wchar_t* section);
+    const wchar_t* GetSkinSection() const { return m_section; }
+
+    // "img" of the section (one part), then the base keys.
+    HRESULT GetSkinProps(CxSkinPropEntries& list) override;
+    // S_FALSE without a section; otherwise the result of applying the image.
+    virtual HRESULT ApplySkinSection(const wchar_t* skinFile);
+
+protected:
+    CxSkinFrame() { BindShape(this); }
+    ~CxSkinFrame() override = default;
+
+    // Registers the keys when none are registered yet.
+    void RegisterSkinProps();
+
+    CxString m_section;
+};

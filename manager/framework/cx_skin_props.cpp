@@ -363,3 +363,21 @@ HRESULT CxSkinPos::Apply(BOOL onlyIfChanged)
         return fail(E_UNEXPECTED);
     return S_OK;
 }
+
+HRESULT CxApplyParentSkinFile(HWND hWnd)
+{
+    HWND parent = IsWindow(hWnd) ? GetParent(hWnd) : nullptr;
+    if (parent == nullptr)
+        return S_FALSE;
+    DWORD flags[2] = {0, 0};
+    SendMessageW(hWnd, CXM_GETFLAGS, reinterpret_cast<WPARAM>(flags), 0);
+    wchar_t* file = nullptr;
+    HRESULT hr = S_FALSE;
+    if (SendMessageW(parent, CXM_GETSKINFILE, reinterpret_cast<WPARAM>(&file), 0) != 0 && file != nullptr &&
+        *file != L'\0' && !(flags[0] & CXFL_SKINREGION)) {
+        SendMessageW(hWnd, CXM_APPLYSKINFILE, reinterpret_cast<WPARAM>(file), 0);
+        hr = S_OK;
+    }
+    CxFree(file);
+    return hr;
+}

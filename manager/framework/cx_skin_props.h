@@ -101,6 +101,11 @@ HRESULT CxIniRead(const wchar_t* file, const wchar_t* section, const wchar_t* ke
 HRESULT CxIniReadSection(const CxSkinPropRecords& entries, const wchar_t* section, const wchar_t* skinFile,
                          void* const* targets, int targetCount, int firstTarget, const wchar_t* keyFilter);
 
+// A window being created takes its parent's skin file: asks the parent (CXM_GETSKINFILE) and, when it
+// names one and the window has no skin region yet (L:0x20), sends itself CXM_APPLYSKINFILE with it.
+// S_FALSE when nothing was applied.
+HRESULT CxApplyParentSkinFile(HWND hWnd);
+
 // The registered keys of a window.
 class CxSkinProps : public virtual CxWndFlags {
 public:

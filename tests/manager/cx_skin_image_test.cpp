@@ -660,6 +660,46 @@ TEST_F(SkinShapeTest, NonClientPaintIsSkippedForShapedWindowsOnly)
     EXPECT_EQ(record, nullptr);
 }
 
+// The frame bundle on its own: a section's "img" applied to a plain window.
+class FramedWnd : public CxWindowProcT<CWnd>, public CxSkinFrame {
+public:
+    FramedWnd() { CxWndLink::Attach(&m_hWnd); }
+
+protected:
+    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
+                              DWORD mapId) override
+    {
+        return CxWndRegion::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId);
+    }
+};
+
+TEST_F(SkinFileTest, TheFrameBundleAppliesItsSectionsImage)
+{
+    std::ofstream(folder.File(L"frames.ini")) << "[panel]\nimg=" << folder.File(L"shape24.bmp").string()
+                                              << ",/cut\n[broken]\nimg=nosuch.bmp\n";
+    const std::wstring file = folder.File(L"frames.ini").wstring();
+    FramedWnd wnd;
+    ASSERT_TRUE(wnd.CreateEx(0, AfxRegisterWndClass(0), L"framed", WS_POPUP | WS_CAPTION, 0, 0, 50, 40, nullptr,
+                             nullptr));
+    EXPECT_EQ(wnd.ApplySkinSection(file.c_str()), S_FALSE);  // no section
+    ASSERT_EQ(wnd.SetSkinSection(L"panel"), S_OK);
+    ASSERT_EQ(wnd.ApplySkinSection(file.c_str()), S_OK);
+    RECT client{};
+    GetClientRect(wnd.m_hWnd, &client);
+    EXPECT_EQ(client.right, 37);
+    EXPECT_EQ(client.bottom, 23);
+    HRGN region = CreateRectRgn(0, 0, 0, 0);
+    ASSERT_NE(GetWindowRgn(wnd.m_hWnd, region), ERROR);
+    EXPECT_EQ(Cover(RegionRects(region), 37, 23), Cover(ReferenceRuns(L"shape24"), 37, 23));
+    DeleteObject(region);
+    // A section whose image does not load leaves the window as it was.
+    ASSERT_EQ(wnd.SetSkinSection(L"broken"), S_OK);
+    EXPECT_TRUE(FAILED(wnd.ApplySkinSection(file.c_str())));
+    GetClientRect(wnd.m_hWnd, &client);
+    EXPECT_EQ(client.right, 37);
+    wnd.DestroyWindow();
+}
+
 TEST_F(SkinShapeTest, ABackgroundIsNotReplacedWhilePainted)
 {
     ASSERT_EQ(wnd.ApplyImage(), S_OK);
