@@ -180,10 +180,10 @@ public:
     // it is gone or was never there; 12 (name exists) for a folder of that name, which is left alone;
     // else the look-up's or the delete's failure.
     std::uint32_t RemoveInternalFile(const wchar_t* name);
-    // Writes the 1024-byte blank system file of an id (all zero bytes) into the root of internal memory,
-    // named "sysdum<id>.du<id>" after its temporary PC file; 2 (file error) when that PC file cannot be
-    // made, else the write's code.
-    std::uint32_t WriteBlankSystemFile(std::uint32_t fileId);
+    // Writes a 1024-byte system file of an id (`data`, or all zero bytes when null) into the root of
+    // internal memory, named "sysdum<id>.du<id>" after its temporary PC file; 2 (file error) when that PC
+    // file cannot be made, else the write's code.
+    std::uint32_t WriteDumpSystemFile(std::uint32_t fileId, const std::uint8_t* data = nullptr);
 
     // ---- format ----
     // Formats a storage under its lock: the card (1) by the engine's format of its kind, internal memory

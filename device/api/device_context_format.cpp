@@ -9,9 +9,6 @@
 #include "device/fs/pc/file_util.h"
 #include "device/transport/engine_state.h"
 
-#include <array>
-#include <cwchar>
-#include <iterator>
 #include <new>
 #include <vector>
 
@@ -150,36 +147,32 @@ std::uint32_t DeviceContext::FormatInternal()
     if (device_->QueryStorageSizes(internalTotal, internalFree, externalTotal, externalFree) != kStatusOk)
         return kStatusStorageFull;
 
-    const std::array<std::uint8_t, kSystemDumpBytes> zeros{};
-    // A system file from memory, through its temporary PC file (the player file takes its name).
-    auto writeSystemFile = [&](const wchar_t* path, const std::uint8_t* data, std::uint32_t size,
-                               std::uint32_t fileId) {
-        const AnsiPath ansi(path);
-        return ansi.ok() && WriteSystemFile(0, ansi.c_str(), size, data, fileId) == kStatusOk;
+    // Model 7's FM configuration goes back from memory, through its temporary PC file (the player file
+    // takes its name).
+    auto writeFmConfig = [&] {
+        const AnsiPath ansi(fmPath);
+        return ansi.ok() && WriteSystemFile(0, ansi.c_str(), static_cast<std::uint32_t>(fmConfig.size()),
+                                            fmConfig.data(), 5) == kStatusOk;
     };
     auto writeDumpFile = [&](std::uint32_t index, const std::uint8_t* data) {
-        wchar_t name[16] = {};
-        std::swprintf(name, std::size(name), L"sysdum%u.du%u", index, index);
-        wchar_t path[MAX_PATH] = {};
-        return FreshTempPath(name, path) && UtilWriteBlankBlockFile(path) &&
-               writeSystemFile(path, data, kSystemDumpBytes, index);
+        return WriteDumpSystemFile(index, data) == kStatusOk;
     };
     // Id 1 is the root directory's own block id: a file under it would go with the root at its first
     // delete, and the engine refuses it. The other dump files keep their ids.
     for (std::uint32_t index : {0u, 2u, 3u}) {
-        if (!writeDumpFile(index, index == 0 ? dump_.data() : zeros.data()))
+        if (!writeDumpFile(index, index == 0 ? dump_.data() : nullptr))
             return kStatusUsbError;
     }
     // Id 5: model 7's FM configuration as the player had it. A model-7 player that had none gets none
     // back, the state it worked in before; every other model gets a zero block.
     if (model == PlayerModel::KWEP07) {
-        if (hasFmConfig && !writeSystemFile(fmPath, fmConfig.data(), static_cast<std::uint32_t>(fmConfig.size()), 5))
+        if (hasFmConfig && !writeFmConfig())
             return kStatusUsbError;
-    } else if (!writeDumpFile(5, zeros.data())) {
+    } else if (!writeDumpFile(5, nullptr)) {
         return kStatusUsbError;
     }
     // Id 4 last: the font's id, which the font download takes over later.
-    if (!writeDumpFile(4, zeros.data()))
+    if (!writeDumpFile(4, nullptr))
         return kStatusUsbError;
 
     // The configuration image and, on the models that show pictures, the image and the sound file, from

@@ -1,5 +1,5 @@
 // The device context's system files: the internal root, the removal of a system file and the blank
-// system files.
+// system files of the dump's size.
 #include "device/api/device_context.h"
 
 #include "device/fs/pc/ansi_text.h"
@@ -31,7 +31,7 @@ std::uint32_t DeviceContext::RemoveInternalFile(const wchar_t* name)
     return DeleteFile(0, record.firstCluster);
 }
 
-std::uint32_t DeviceContext::WriteBlankSystemFile(std::uint32_t fileId)
+std::uint32_t DeviceContext::WriteDumpSystemFile(std::uint32_t fileId, const std::uint8_t* data)
 {
     if (fileId > 9)
         return kStatusFileError;
@@ -49,5 +49,5 @@ std::uint32_t DeviceContext::WriteBlankSystemFile(std::uint32_t fileId)
     if (!ansiTemp.ok())
         return kStatusFileError;
     static const std::array<std::uint8_t, kSystemDumpBytes> zeros{};
-    return WriteSystemFile(0, ansiTemp.c_str(), kSystemDumpBytes, zeros.data(), fileId);
+    return WriteSystemFile(0, ansiTemp.c_str(), kSystemDumpBytes, data ? data : zeros.data(), fileId);
 }

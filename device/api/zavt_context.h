@@ -43,3 +43,19 @@ enum class ZavtDownloadResult { kDone, kFailed, kNameIsFolder };
 // A failed look-up fails the download: downloading then could give the folder a second entry of the name.
 ZavtDownloadResult ZavtDownloadReplacing(DeviceContext& context, std::uint32_t storage, const wchar_t* fileName,
                                          const wchar_t* srcPath);
+
+// ZavtDownloadReplacing as a call's result: S_OK, error 789 (name exists, through T's error information)
+// when a folder holds the name, E_FAIL for any other failure.
+template <class T>
+HRESULT ZavtDownloadReplacingResult(DeviceContext& context, std::uint32_t storage, const wchar_t* fileName,
+                                    const wchar_t* srcPath)
+{
+    switch (ZavtDownloadReplacing(context, storage, fileName, srcPath)) {
+    case ZavtDownloadResult::kDone:
+        return S_OK;
+    case ZavtDownloadResult::kNameIsFolder:
+        return T::Error(IDS_ERR_NAME_EXISTS, E_FAIL);
+    default:
+        return E_FAIL;
+    }
+}

@@ -263,14 +263,7 @@ STDMETHODIMP CZAVTDevice::Download(ZAVTStorageType stStorage, BSTR srcPath, BSTR
             return E_FAIL;
     }
 
-    switch (ZavtDownloadReplacing(*context, storage, fileName, srcPath)) {
-    case ZavtDownloadResult::kDone:
-        return S_OK;
-    case ZavtDownloadResult::kNameIsFolder:
-        return Error(IDS_ERR_NAME_EXISTS, E_FAIL);
-    default:
-        return E_FAIL;
-    }
+    return ZavtDownloadReplacingResult<CZAVTDevice>(*context, storage, fileName, srcPath);
 }
 
 STDMETHODIMP CZAVTDevice::Upload(ZAVTStorageType stStorage, BSTR srcPath, BSTR dstPath)

@@ -156,7 +156,7 @@ std::uint32_t EraseFontFiles(DeviceContext& context)
 {
     std::uint32_t code = RemoveFontFiles(context);
     if (code == kStatusOk)
-        code = context.WriteBlankSystemFile(kFontDumpId);
+        code = context.WriteDumpSystemFile(kFontDumpId);
     if (code == kStatusOk)
         code = context.SelectInternalRoot();
     return code;
@@ -473,14 +473,7 @@ HRESULT CZAVTDevice::DownloadRootFile(const wchar_t* playerName, BSTR srcPath, i
 
     if (context->SelectInternalRoot() != kStatusOk)
         return E_FAIL;
-    switch (ZavtDownloadReplacing(*context, 0, playerName, source)) {
-    case ZavtDownloadResult::kDone:
-        return S_OK;
-    case ZavtDownloadResult::kNameIsFolder:
-        return Error(IDS_ERR_NAME_EXISTS, E_FAIL);
-    default:
-        return E_FAIL;
-    }
+    return ZavtDownloadReplacingResult<CZAVTDevice>(*context, 0, playerName, source);
 }
 
 HRESULT CZAVTDevice::UploadRootFile(const wchar_t* playerName, BSTR dstPath)

@@ -205,14 +205,7 @@ STDMETHODIMP CZAVTStorage::Download(BSTR srcPath, BSTR dstPath)
         }
     }
 
-    switch (ZavtDownloadReplacing(*context, storage, fileName, srcPath)) {
-    case ZavtDownloadResult::kDone:
-        return S_OK;
-    case ZavtDownloadResult::kNameIsFolder:
-        return Error(IDS_ERR_NAME_EXISTS, E_FAIL);
-    default:
-        return E_FAIL;
-    }
+    return ZavtDownloadReplacingResult<CZAVTStorage>(*context, storage, fileName, srcPath);
 }
 
 std::shared_ptr<DeviceContext> CZAVTStorage::OperationContext(HRESULT* hr)
