@@ -53,6 +53,22 @@ bool ZavtIsEntryName(BSTR name);
 // The path of an entry renamed to `name`: its last component replaced.
 std::wstring ZavtRenamedPath(const wchar_t* path, const wchar_t* name);
 
+// A new object of class T held through the interface `iid` (Itf); the object is freed again when that
+// interface cannot be had.
+template <class T, class Itf>
+HRESULT ZavtNewObject(CComObject<T>** object, CComPtr<Itf>& held, const IID& iid)
+{
+    HRESULT hr = CComObject<T>::CreateInstance(object);
+    if (FAILED(hr))
+        return hr;
+    hr = (*object)->QueryInterface(iid, reinterpret_cast<void**>(&held));
+    if (FAILED(hr)) {
+        delete *object;
+        *object = nullptr;
+    }
+    return hr;
+}
+
 class CZAVTControl;
 // The most recently constructed control, or null; events and progress go through it.
 CZAVTControl* ZavtCurrentControl();

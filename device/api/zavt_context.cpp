@@ -89,15 +89,10 @@ HRESULT ZavtNewStorage(DeviceContext& context, ZAVTStorageType type, long device
     if (FAILED(context.Refresh()) || !context.IsReady() || !present)
         return E_FAIL;
     CComObject<CZAVTStorage>* storage = nullptr;
-    HRESULT hr = CComObject<CZAVTStorage>::CreateInstance(&storage);
+    CComPtr<IZAVTStorage> held;
+    HRESULT hr = ZavtNewObject(&storage, held, IID_IZAVTStorage);
     if (FAILED(hr))
         return hr;
-    CComPtr<IZAVTStorage> held;
-    hr = storage->QueryInterface(IID_IZAVTStorage, reinterpret_cast<void**>(&held));
-    if (FAILED(hr)) {
-        delete storage;
-        return hr;
-    }
     wchar_t name[256] = {};
     LoadStringW(_Module.GetResourceInstance(), internal ? IDS_INTERNAL_MEMORY : IDS_EXTERNAL_CARD, name,
                 static_cast<int>(std::size(name)));

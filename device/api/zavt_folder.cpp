@@ -149,15 +149,10 @@ HRESULT ListChildren(CZAVTFolder* self, DeviceContext& context, bool folders, st
         if (take && !name.empty()) {
             const std::wstring childPath = path + (path == L"\\" ? L"" : L"\\") + name;
             CComObject<Child>* child = nullptr;
-            HRESULT hr = CComObject<Child>::CreateInstance(&child);
+            CComPtr<ChildItf> held;
+            HRESULT hr = ZavtNewObject(&child, held, childIid);
             if (FAILED(hr))
                 return hr;
-            CComPtr<ChildItf> held;
-            hr = child->QueryInterface(childIid, reinterpret_cast<void**>(&held));
-            if (FAILED(hr)) {
-                delete child;
-                return hr;
-            }
             if constexpr (std::is_same_v<Child, CZAVTFolder>) {
                 hr = child->Init(name.c_str(), childPath.c_str(), 0, record, type, deviceIndex, parent);
             } else {
@@ -176,18 +171,6 @@ HRESULT ListChildren(CZAVTFolder* self, DeviceContext& context, bool folders, st
 
 }  // namespace
 
-template <class Collection, class CollItf>
-static HRESULT MakeCollection(CComObject<Collection>** object, CComPtr<CollItf>& held, const IID& iid)
-{
-    HRESULT hr = CComObject<Collection>::CreateInstance(object);
-    if (FAILED(hr))
-        return hr;
-    hr = (*object)->QueryInterface(iid, reinterpret_cast<void**>(&held));
-    if (FAILED(hr))
-        delete *object;
-    return hr;
-}
-
 STDMETHODIMP CZAVTFolder::get_SubFolders(IZAVTFolderCollection** pVal)
 {
     if (!pVal)
@@ -199,7 +182,7 @@ STDMETHODIMP CZAVTFolder::get_SubFolders(IZAVTFolderCollection** pVal)
         return hr;
     CComObject<CZAVTFolderCollection>* collection = nullptr;
     CComPtr<IZAVTFolderCollection> held;
-    hr = MakeCollection(&collection, held, IID_IZAVTFolderCollection);
+    hr = ZavtNewObject(&collection, held, IID_IZAVTFolderCollection);
     if (FAILED(hr))
         return Error(IDS_ERR_FILE_OBJECT, hr);
     if (context->SupportsFolders(Storage())) {
@@ -227,7 +210,7 @@ STDMETHODIMP CZAVTFolder::get_Files(IZAVTFileCollection** pVal)
         return hr;
     CComObject<CZAVTFileCollection>* collection = nullptr;
     CComPtr<IZAVTFileCollection> held;
-    hr = MakeCollection(&collection, held, IID_IZAVTFileCollection);
+    hr = ZavtNewObject(&collection, held, IID_IZAVTFileCollection);
     if (FAILED(hr))
         return Error(IDS_ERR_FILE_OBJECT, hr);
     if (context->SupportsFolders(Storage()) && !ZavtSelectFolder(*context, Storage(), FolderId()))
@@ -495,15 +478,10 @@ STDMETHODIMP CZAVTFolder::CreateNewFile(BSTR FileName, IZAVTFile** pNewFile)
     if (!ZavtIsEntryName(FileName))
         return E_INVALIDARG;
     CComObject<CZAVTFile>* file = nullptr;
-    HRESULT hr = CComObject<CZAVTFile>::CreateInstance(&file);
+    CComPtr<IZAVTFile> held;
+    HRESULT hr = ZavtNewObject(&file, held, IID_IZAVTFile);
     if (FAILED(hr))
         return Error(IDS_ERR_FILE_OBJECT, hr);
-    CComPtr<IZAVTFile> held;
-    hr = file->QueryInterface(IID_IZAVTFile, reinterpret_cast<void**>(&held));
-    if (FAILED(hr)) {
-        delete file;
-        return Error(IDS_ERR_FILE_OBJECT, hr);
-    }
     const std::wstring base(path_.get() ? path_.get() : L"");
     const std::wstring path = base + (root_ ? L"" : L"\\") + FileName;
     CComPtr<IZAVTFolder> self(static_cast<IZAVTFolder*>(this));
