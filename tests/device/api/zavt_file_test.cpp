@@ -20,6 +20,7 @@
 namespace {
 
 constexpr HRESULT kNoDevice = static_cast<HRESULT>(0x80040301);
+constexpr HRESULT kFolderError = static_cast<HRESULT>(0x8004030B);
 constexpr HRESULT kNameExists = static_cast<HRESULT>(0x80040315);
 constexpr HRESULT kFileError = static_cast<HRESULT>(0x80040306);
 
@@ -612,6 +613,42 @@ TEST_F(ZavtFileTest, FailedOpenIsClosed)
     Bytes back;
     ASSERT_EQ(S_OK, ReadAll(f.files[L"B.BIN"], 4096, &back));
     EXPECT_EQ(f.contents.at(L"B.BIN"), back);
+}
+
+// A folder that cannot be made current stops every call on its files before anything starts: no
+// start event without its end, no operation kind left behind, no stream left claimed.
+TEST_F(ZavtFileTest, FolderThatCannotBeSelected)
+{
+    FileRig f(kSettings[0]);
+    ASSERT_TRUE(f.ok());
+    engine::DirRecord record;
+    ASSERT_TRUE(Find(f.rig, 0, f.folderId, L"A.BIN", &record));
+    ASSERT_EQ(0u, f.rig.Context()->SelectFolder(0, 0));
+    engine::DirRecord nowhere{};
+    nowhere.attributes = FILE_ATTRIBUTE_DIRECTORY;
+    nowhere.firstCluster = 0xFFF0;
+    CComObject<CZAVTFolder>* folderObject = nullptr;
+    ASSERT_EQ(S_OK, CComObject<CZAVTFolder>::CreateInstance(&folderObject));
+    CComPtr<IZAVTFolder> gone(static_cast<IZAVTFolder*>(folderObject));
+    ASSERT_EQ(S_OK, folderObject->Init(L"Gone", L"\\Gone", 0, nowhere, ZAVTST_INT, 0, f.root));
+    CComObject<CZAVTFile>* object = nullptr;
+    ASSERT_EQ(S_OK, CComObject<CZAVTFile>::CreateInstance(&object));
+    CComPtr<IZAVTFile> file(static_cast<IZAVTFile*>(object));
+    ASSERT_EQ(S_OK, object->Init(L"A.BIN", L"\\Gone\\A.BIN", record, nullptr, ZAVTST_INT, 0, gone));
+
+    const auto pc = f.rig.PcPath(L"gone");
+    std::filesystem::create_directories(pc);
+    f.events.Clear();
+    EXPECT_EQ(kFolderError, file->Upload(CComBSTR(pc.wstring().c_str())));
+    EXPECT_EQ(kFolderError, file->UploadTo(CComBSTR((pc / L"a.bin").wstring().c_str())));
+    EXPECT_EQ(kFolderError, file->Delete());
+    EXPECT_EQ(kFolderError, file->OpenFile(fmRead));
+    EXPECT_TRUE(f.events.ids.empty());
+    EXPECT_EQ(kZavtOperationNone, f.rig.controlObject()->OperationKind());
+    EXPECT_TRUE(std::filesystem::is_empty(pc));
+    Bytes back;
+    ASSERT_EQ(S_OK, ReadAll(f.files[L"A.BIN"], 8192, &back)) << "the refused open claimed nothing";
+    EXPECT_EQ(f.contents.at(L"A.BIN"), back);
 }
 
 // A file not yet written has record id 0, which names no entry of its own: every call that would act
