@@ -9,7 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <type_traits>
+#include <string>
 
 // Raw addresses of the interface ("long" in the 32-bit library, 64 bits wide in the 64-bit one).
 #ifdef _WIN64
@@ -34,22 +34,6 @@ GUID ZavtNewSessionGuid();
 bool ZavtSessionEncrypt(const std::uint8_t* in, std::uint8_t* out, std::size_t length);
 bool ZavtSessionDecrypt(const std::uint8_t* in, std::uint8_t* out, std::size_t length);
 
-// Clears the thread's error information and answers E_NOTIMPL: the member needs the device context.
-HRESULT ZavtNeedsDevice();
-
-// The same, with the out-parameter cleared, so a caller never reads a stale value.
-template <class T>
-HRESULT ZavtNeedsDevice(T* out)
-{
-    if (out) {
-        if constexpr (std::is_pointer_v<T>)
-            *out = nullptr;
-        else
-            *out = T{};
-    }
-    return ZavtNeedsDevice();
-}
-
 // A raw address handed in by a client: null is refused in every build.
 inline HRESULT ZavtCheckAddress(ZavtUAddress address)
 {
@@ -60,6 +44,29 @@ inline HRESULT ZavtCheckAddress(ZavtUAddress address)
 inline std::uint8_t* ZavtBuffer(ZavtAddress address)
 {
     return reinterpret_cast<std::uint8_t*>(static_cast<std::uintptr_t>(static_cast<ZavtUAddress>(address)));
+}
+
+// A name a client may give a new or renamed entry: not empty, one component, no terminator inside,
+// neither "." nor "..".
+bool ZavtIsEntryName(BSTR name);
+
+// The path of an entry renamed to `name`: its last component replaced.
+std::wstring ZavtRenamedPath(const wchar_t* path, const wchar_t* name);
+
+// A new object of class T held through the interface `iid` (Itf); the object is freed again when that
+// interface cannot be had.
+template <class T, class Itf>
+HRESULT ZavtNewObject(CComObject<T>** object, CComPtr<Itf>& held, const IID& iid)
+{
+    HRESULT hr = CComObject<T>::CreateInstance(object);
+    if (FAILED(hr))
+        return hr;
+    hr = (*object)->QueryInterface(iid, reinterpret_cast<void**>(&held));
+    if (FAILED(hr)) {
+        delete *object;
+        *object = nullptr;
+    }
+    return hr;
 }
 
 class CZAVTControl;
