@@ -53,16 +53,10 @@ HRESULT CxSkinCtrl::ApplySection(const wchar_t* skinFile)
 BOOL CxSkinCtrl::SkinFileMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult)
 {
     switch (message) {
-    case WM_CREATE: {
+    case WM_CREATE:
         // The parent's skin file is applied at once; WM_CREATE itself goes on.
-        HWND parent = GetParent(hWnd);
-        wchar_t* file = nullptr;
-        if (parent != nullptr && SendMessageW(parent, CXM_GETSKINFILE, reinterpret_cast<WPARAM>(&file), 0) != 0 &&
-            file != nullptr && *file != L'\0' && !(m_flagsLow & CXFL_SKINREGION))
-            SendMessageW(hWnd, CXM_APPLYSKINFILE, reinterpret_cast<WPARAM>(file), 0);
-        CxFree(file);
+        CxApplyParentSkinFile(hWnd);
         return FALSE;
-    }
     case CXM_INITSKIN: {
         CxSkinPropEntries list;
         GetSkinProps(list);
