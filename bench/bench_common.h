@@ -64,6 +64,19 @@ struct Run {
     Phase up;
 };
 
+// Runs one phase's work against the player and keeps what it cost the player (from a reset of its
+// counters) and the calling thread's CPU time. The work's own answer: false when it failed.
+template <class Work>
+bool MeasurePhase(sim::TestPlayer& player, Phase& phase, Work&& work)
+{
+    player.ResetCost();
+    const double cpu = ThreadCpuSeconds();
+    const bool done = work();
+    phase.cpuSeconds = ThreadCpuSeconds() - cpu;
+    phase.cost = player.Cost();
+    return done;
+}
+
 // Reports a failed step of a workload on stderr; false.
 bool Fail(const char* client, const char* what, const char* workload, long code);
 

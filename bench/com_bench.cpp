@@ -181,28 +181,32 @@ bool PlugInRow(const Card& card)
         return fail("reading the card's volume", 0);
     const std::uint64_t floor = 64 + SpareFloorBytes(player.Player().Config()) + *volume * 512;
 
-    player.ResetCost();
-    const double cpu = ThreadCpuSeconds();
-    const DWORD wallStart = GetTickCount();
+    Phase plugIn;
+    HRESULT hr = S_OK;
+    const char* step = "identification and the card's storage";
     long entries = 0;
-    {
+    const DWORD wallStart = GetTickCount();
+    const bool listed = MeasurePhase(player, plugIn, [&] {
         Session session;
-        HRESULT hr = session.Open(1);
-        if (FAILED(hr))
-            return fail("identification and the card's storage", hr);
+        if (FAILED(hr = session.Open(1)))
+            return false;
         CComPtr<IZAVTFolderCollection> folders;
         CComPtr<IZAVTFileCollection> files;
         long n = 0;
+        step = "listing the root's folders";
         if (FAILED(hr = session.Root()->get_SubFolders(&folders)) || FAILED(hr = folders->get_Count(&n)))
-            return fail("listing the root's folders", hr);
+            return false;
         entries += n;
+        step = "listing the root's files";
         if (FAILED(hr = session.Root()->get_Files(&files)) || FAILED(hr = files->get_Count(&n)))
-            return fail("listing the root's files", hr);
+            return false;
         entries += n;
-    }
+        return true;
+    });
     const double wall = (GetTickCount() - wallStart) / 1e3;
-    const double cpuSeconds = ThreadCpuSeconds() - cpu;
-    const sim::RunCost cost = player.Cost();
+    if (!listed)
+        return fail(step, hr);
+    const sim::RunCost& cost = plugIn.cost;
     const sim::DeviceTime time = cost.Time();
     const double modelled = time.Microseconds() / 1e6;
     const double floorSeconds = static_cast<double>(floor) / static_cast<double>(sim::kUsbMostBytesPerSecond);
@@ -212,7 +216,7 @@ bool PlugInRow(const Card& card)
                 static_cast<unsigned long long>(cost.nand.spareReads),
                 static_cast<unsigned long long>(cost.nand.pageReads + cost.nand.cardSectorsRead),
                 static_cast<unsigned long long>(*volume), modelled, time.UsbMicroseconds() / 1e6, floorSeconds,
-                floorSeconds / modelled, cpuSeconds, wall);
+                floorSeconds / modelled, plugIn.cpuSeconds, wall);
     std::fflush(stdout);
     return true;
 }
@@ -269,15 +273,16 @@ bool RunComWorkload(Workload& w, const fs::path& temp, Run& run)
     if (payload == 0)
         return fail("writing a PC file", 0);
 
-    run.down.payload = payload;
-    player.ResetCost();
-    double cpu = ThreadCpuSeconds();
-    for (const PcFile& f : w.files) {
-        if (FAILED(hr = folders[f.folder]->Download(CComBSTR(f.Source(temp).wstring().c_str()))))
-            return fail("a download", hr);
-    }
-    run.down.cpuSeconds = ThreadCpuSeconds() - cpu;
-    run.down.cost = player.Cost();
+    run.down.payload = run.up.payload = payload;
+    const bool downloaded = MeasurePhase(player, run.down, [&] {
+        for (const PcFile& f : w.files) {
+            if (FAILED(hr = folders[f.folder]->Download(CComBSTR(f.Source(temp).wstring().c_str()))))
+                return false;
+        }
+        return true;
+    });
+    if (!downloaded)
+        return fail("a download", hr);
 
     // The file objects, listed folder by folder.
     std::map<std::wstring, std::map<std::wstring, CComPtr<IZAVTFile>>> files;
@@ -292,29 +297,29 @@ bool RunComWorkload(Workload& w, const fs::path& temp, Run& run)
 
     // Each file's own UploadTo; where the file object does not offer it, the device's upload by name
     // from the storage's current folder, which a listing of the file's folder selects.
-    run.up.payload = payload;
-    player.ResetCost();
-    cpu = ThreadCpuSeconds();
     bool byFileObject = true;
-    const std::wstring* current = nullptr;
-    for (const PcFile& f : w.files) {
-        const CComBSTR target(f.Upload(temp).wstring().c_str());
-        if (byFileObject && (hr = files[f.folder][f.name]->UploadTo(target)) == E_NOTIMPL)
-            byFileObject = false;
-        if (!byFileObject) {
-            if (!current || *current != f.folder) {
-                CComPtr<IZAVTFileCollection> list;
-                if (FAILED(hr = folders[f.folder]->get_Files(&list)))
-                    return fail("selecting a folder by its listing", hr);
-                current = &f.folder;
+    const bool uploaded = MeasurePhase(player, run.up, [&] {
+        const std::wstring* current = nullptr;
+        for (const PcFile& f : w.files) {
+            const CComBSTR target(f.Upload(temp).wstring().c_str());
+            if (byFileObject && (hr = files[f.folder][f.name]->UploadTo(target)) == E_NOTIMPL)
+                byFileObject = false;
+            if (!byFileObject) {
+                if (!current || *current != f.folder) {
+                    CComPtr<IZAVTFileCollection> list;
+                    if (FAILED(hr = folders[f.folder]->get_Files(&list)))
+                        return false;
+                    current = &f.folder;
+                }
+                hr = session.Device()->Upload(ZAVTST_INT, CComBSTR(f.name.c_str()), target);
             }
-            hr = session.Device()->Upload(ZAVTST_INT, CComBSTR(f.name.c_str()), target);
+            if (FAILED(hr))
+                return false;
         }
-        if (FAILED(hr))
-            return fail("an upload", hr);
-    }
-    run.up.cpuSeconds = ThreadCpuSeconds() - cpu;
-    run.up.cost = player.Cost();
+        return true;
+    });
+    if (!uploaded)
+        return fail("an upload", hr);
     g_uploadPath = byFileObject ? "IZAVTFile::UploadTo"
                                 : "IZAVTDevice::Upload by name (this build's IZAVTFile::UploadTo answers E_NOTIMPL), "
                                   "each folder selected by a listing of its files";

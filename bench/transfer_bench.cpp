@@ -108,30 +108,32 @@ bool RunEngineWorkload(Workload& w, const fs::path& temp, Run& run)
     if (payload == 0)
         return fail("writing a PC file", 0);
 
-    run.down.payload = payload;
-    player.ResetCost();
-    double cpu = ThreadCpuSeconds();
-    for (PcFile& f : w.files) {
-        if (const std::uint32_t status = folders.Of(f.folder)->DownloadFile(f.Source(temp).wstring().c_str()))
-            return fail("a download", status);
-    }
-    run.down.cpuSeconds = ThreadCpuSeconds() - cpu;
-    run.down.cost = player.Cost();
+    run.down.payload = run.up.payload = payload;
+    std::uint32_t status = 0;
+    const bool downloaded = MeasurePhase(player, run.down, [&] {
+        for (PcFile& f : w.files) {
+            if ((status = folders.Of(f.folder)->DownloadFile(f.Source(temp).wstring().c_str())) != 0)
+                return false;
+        }
+        return true;
+    });
+    if (!downloaded)
+        return fail("a download", status);
 
     for (PcFile& f : w.files) {
         if ((f.id = IdOf(*folders.Of(f.folder), f.name)) == 0)
             return fail("finding a downloaded file", 0);
     }
 
-    run.up.payload = payload;
-    player.ResetCost();
-    cpu = ThreadCpuSeconds();
-    for (PcFile& f : w.files) {
-        if (const std::uint32_t status = folders.Of(f.folder)->UploadFile(f.id, f.Upload(temp).wstring().c_str()))
-            return fail("an upload", status);
-    }
-    run.up.cpuSeconds = ThreadCpuSeconds() - cpu;
-    run.up.cost = player.Cost();
+    const bool uploaded = MeasurePhase(player, run.up, [&] {
+        for (PcFile& f : w.files) {
+            if ((status = folders.Of(f.folder)->UploadFile(f.id, f.Upload(temp).wstring().c_str())) != 0)
+                return false;
+        }
+        return true;
+    });
+    if (!uploaded)
+        return fail("an upload", status);
     return CheckUploads(w, temp) || fail("comparing an upload with its download", 0);
 }
 
@@ -177,38 +179,41 @@ int wmain()
     std::printf(
         "# limit = payload at the bus rate; efficiency = limit / modelled; CPU = the client's thread "
         "under Wine.\n");
-    std::printf("\n# Engine client: the engine's internal folder objects, linked into this program.\n");
-    PrintTransferHeading();
+    struct Client {
+        const char* heading;
+        bool (*run)(Workload&, const fs::path&, Run&);
+        std::vector<Run> runs;
+        std::vector<bool> done;
+    };
+    Client clients[] = {
+        {"# Engine client: the engine's internal folder objects, linked into this program.\n", RunEngineWorkload, {}, {}},
+        {"# COM client: ZAVTCTRL.dll in this process (its class object, no registration): the control, its\n"
+         "# device, the internal storage and its folder objects.\n",
+         RunComWorkload, {}, {}},
+    };
     std::vector<Workload> workloads = Workloads();
-    std::vector<Run> engineRuns(workloads.size()), comRuns(workloads.size());
-    std::vector<bool> engineDone(workloads.size()), comDone(workloads.size());
     bool ok = true;
-    for (std::size_t i = 0; i < workloads.size(); ++i) {
-        engineDone[i] = RunEngineWorkload(workloads[i], temp, engineRuns[i]);
-        if (engineDone[i]) {
-            PrintTransferRow(workloads[i].title, "down", engineRuns[i].down);
-            PrintTransferRow(workloads[i].title, "up", engineRuns[i].up);
+    for (Client& client : clients) {
+        std::printf("\n%s", client.heading);
+        if (client.run == RunComWorkload && !LoadServer()) {
+            fs::remove_all(temp, error);
+            return 1;
         }
-        std::fflush(stdout);
-        ok = ok && engineDone[i];
-    }
-
-    std::printf("\n# COM client: ZAVTCTRL.dll in this process (its class object, no registration): the control, its\n"
-                "# device, the internal storage and its folder objects.\n");
-    if (!LoadServer()) {
-        fs::remove_all(temp, error);
-        return 1;
-    }
-    PrintTransferHeading();
-    for (std::size_t i = 0; i < workloads.size(); ++i) {
-        comDone[i] = RunComWorkload(workloads[i], temp, comRuns[i]);
-        if (comDone[i]) {
-            PrintTransferRow(workloads[i].title, "down", comRuns[i].down);
-            PrintTransferRow(workloads[i].title, "up", comRuns[i].up);
+        PrintTransferHeading();
+        client.runs.resize(workloads.size());
+        client.done.resize(workloads.size());
+        for (std::size_t i = 0; i < workloads.size(); ++i) {
+            client.done[i] = client.run(workloads[i], temp, client.runs[i]);
+            if (client.done[i]) {
+                PrintTransferRow(workloads[i].title, "down", client.runs[i].down);
+                PrintTransferRow(workloads[i].title, "up", client.runs[i].up);
+            }
+            std::fflush(stdout);
+            ok = ok && client.done[i];
         }
-        std::fflush(stdout);
-        ok = ok && comDone[i];
     }
+    const Client& engine = clients[0];
+    const Client& com = clients[1];
 
     std::printf("# uploads: %s\n", ComUploadPath());
     std::printf("\n# What the COM client added to the engine client's phase.\n");
@@ -216,10 +221,10 @@ int wmain()
                 "transfers", "erases");
     std::printf("%-26s %-4s %9s %9s %9s %11s %9s %7s\n", "", "", "s", "s", "", "", "", "");
     for (std::size_t i = 0; i < workloads.size(); ++i) {
-        if (!engineDone[i] || !comDone[i])
+        if (!engine.done[i] || !com.done[i])
             continue;
-        PrintDifference(workloads[i].title, "down", engineRuns[i].down, comRuns[i].down);
-        PrintDifference(workloads[i].title, "up", engineRuns[i].up, comRuns[i].up);
+        PrintDifference(workloads[i].title, "down", engine.runs[i].down, com.runs[i].down);
+        PrintDifference(workloads[i].title, "up", engine.runs[i].up, com.runs[i].up);
     }
     std::fflush(stdout);
 

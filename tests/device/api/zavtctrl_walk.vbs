@@ -183,7 +183,7 @@ Set root = storage.RootFolder
 Check "the storage's root folder", Err.Number = 0 And root.IsRootFolder <> 0 And root.Path = "\"
 deep = device.Model <> 2 And device.Model <> 8
 
-Dim want, e, folder, file, pcPath, back, name
+Dim want, e, folder, listing, pcPath, back, name
 Set want = Expected(stepName, deep)
 Err.Clear
 Select Case stepName
@@ -281,8 +281,7 @@ For Each e In want.Keys
         back = pc & "\back-" & name
         If fso.FileExists(back) Then fso.DeleteFile back
         Err.Clear
-        Set folder = FolderAt(ParentPath(e))
-        Set file = folder.Files
+        Set listing = FolderAt(ParentPath(e)).Files
         device.Upload storageType, name, back
         Check "Upload " & e, Err.Number = 0
         Check "the bytes of " & e & " came back", fso.FileExists(back) And fso.GetFile(back).Size = FileSize(name)
