@@ -230,6 +230,11 @@ Select Case stepName
         ' Play order: the renamed folder placed first is then listed (and read by the player) first.
         Dim renamed, order, sub_
         If deep Then renamed = "Talks and lectures" Else renamed = "LECTURES"
+        ' A name in use is refused, with the server's error and message.
+        Err.Clear
+        FolderAt("MUSIC").Name = renamed
+        Check "renaming MUSIC to " & renamed & " fails with 789", Err.Number = &H80040315 And _
+              Err.Description = "Name already exist" And FolderAt("MUSIC").Name = "MUSIC"
         Err.Clear
         FolderAt(renamed).PlayIndex = 0
         Check "PlayIndex set on " & renamed, Err.Number = 0

@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -71,11 +72,13 @@ private:
     HANDLE h_ = nullptr;
 };
 
-// A file the child writes its standard output or error to.
+// A new file the child writes its standard output or error to. Every run gets a file of its own: a
+// process that inherited the handle of an earlier run's file (Wine's console host) may still hold it.
 HANDLE InheritableFile(const std::filesystem::path& path)
 {
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &sa,
+                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // Runs a program of the prefix to its end with its output in `output`; its exit code, -1 when it did not
@@ -174,12 +177,12 @@ class Registration : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        const long code = Run(L"regsvr32.exe /s \"" + WindowsPath(KWEP_ZAVTCTRL_PATH) + L"\"", temp_.File("regsvr32.txt"));
-        ASSERT_EQ(0, code) << "regsvr32 " << ReadText(temp_.File("regsvr32.txt"));
+        const long code = Run(L"regsvr32.exe /s \"" + WindowsPath(KWEP_ZAVTCTRL_PATH) + L"\"", temp_.File("register.txt"));
+        ASSERT_EQ(0, code) << "regsvr32 " << ReadText(temp_.File("register.txt"));
     }
     void TearDown() override
     {
-        EXPECT_EQ(0, Run(L"regsvr32.exe /s /u \"" + WindowsPath(KWEP_ZAVTCTRL_PATH) + L"\"", temp_.File("regsvr32.txt")));
+        EXPECT_EQ(0, Run(L"regsvr32.exe /s /u \"" + WindowsPath(KWEP_ZAVTCTRL_PATH) + L"\"", temp_.File("unregister.txt")));
     }
 
 private:
@@ -253,8 +256,10 @@ ScriptRun RunScript(const std::string& step, int storage, const std::filesystem:
     const std::string text = ReadText(output);
     std::cout << text;
     ScriptRun run;
-    if (code != 0 && code != 1)
-        run.failures.push_back("cscript ended with " + std::to_string(code));
+    if (code != 0 && code != 1) {
+        run.failures.push_back(code == -1 ? "cscript did not start" : "cscript ended with " + std::to_string(code));
+        return run;
+    }
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r')
@@ -300,12 +305,13 @@ TEST_P(ZavtctrlWalk, EveryStepLeavesWhatTheScriptExpects)
     const std::filesystem::path player = temp.File("player"), image = temp.File("card.img"), pc = temp.File("pc");
     std::filesystem::create_directories(pc);
     const bool card = c.storage == 1;
-    const std::wstring pipe = L"kwep-walk-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(c.model);
+    const std::wstring pipe = L"kwep-walk-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::wstring(c.name, c.name + std::strlen(c.name));
 
     for (std::size_t i = 0; i < std::size(kSteps); ++i) {
         const std::string step = kSteps[i];
         SCOPED_TRACE("step " + step);
-        PlayerSim sim(temp.File("playersim-errors.txt"));
+        PlayerSim sim(temp.File("playersim-" + step + ".txt"));
         std::wstring arguments = i == 0 ? L"--create " + Quoted(player) + L" --model " + std::to_wstring(c.model) +
                                               L" " + c.card
                                         : L"--open " + Quoted(player);
@@ -316,7 +322,7 @@ TEST_P(ZavtctrlWalk, EveryStepLeavesWhatTheScriptExpects)
         ASSERT_FALSE(path.empty()) << "playersim did not serve";
         SetEnvironmentVariableA("KWEP_SIMULATED_PLAYER", path.c_str());
 
-        const ScriptRun run = RunScript(step, c.storage, pc, temp.File("script.txt"));
+        const ScriptRun run = RunScript(step, c.storage, pc, temp.File("script-" + step + ".txt"));
         std::string errors;
         EXPECT_EQ(0, sim.Stop(&errors)) << "playersim: " << errors;
         EXPECT_EQ(std::string::npos, errors.find("noticed")) << errors;
