@@ -173,6 +173,13 @@ public:
     std::uint32_t ReadStream(std::uint32_t storage, std::uint8_t* buffer, std::uint32_t length, std::uint32_t* read);
     std::uint32_t CloseStream(std::uint32_t storage);
 
+    // ---- format ----
+    // Formats a storage under its lock: the card (1) by the engine's format of its kind, internal memory
+    // (0) with the player's system files read before the erase and written back after it. 0, or the
+    // code of the failing step (4 for any other storage, without a device, or when the engine throws).
+    // Every attempt that got the lock sets the media-changed flag.
+    std::uint32_t Format(std::uint32_t storage);
+
     // The process's storage locks.
     static DeviceLock& InternalLock();
     static DeviceLock& CardLock();
@@ -186,6 +193,8 @@ private:
     // A root folder object holds its own copy of the directory: after a system file was written behind
     // its back it is loaded again.
     void ReloadInternalRoot();
+    // The internal format proper, called with the internal lock held.
+    std::uint32_t FormatInternal();
 
     std::unique_ptr<engine::PlayerDevice> device_;
     std::unique_ptr<engine::StorageDispatch> dispatch_;

@@ -1,21 +1,18 @@
 // What the COM classes of ZAVTCTRL share.
 #include "device/api/zavt_common.h"
 
-namespace {
+#include "device/transport/engine_state.h"
 
-// Plain, without a lock: a client sets the build number before its first call.
-volatile long g_specialBuildNumber = 0;
-
-}  // namespace
-
+// The engine's copy is the one value: the player's recording folder is named by it too. Plain, without a
+// lock: a client sets the build number before its first call.
 long ZavtGetSpecialBuildNumber()
 {
-    return g_specialBuildNumber;
+    return engine::Engine.SpecialBuildNumber;
 }
 
 void ZavtSetSpecialBuildNumber(long value)
 {
-    g_specialBuildNumber = value;
+    engine::Engine.SpecialBuildNumber = static_cast<std::int32_t>(value);
 }
 
 HRESULT ZavtNeedsDevice()

@@ -165,13 +165,11 @@ STDMETHODIMP CZAVTStorage::get_RootFolder(IZAVTFolder** pVal)
 
 STDMETHODIMP CZAVTStorage::Download(BSTR srcPath, BSTR dstPath)
 {
-    if (type_ != ZAVTST_INT && type_ != ZAVTST_EXT)
-        return E_INVALIDARG;
     HRESULT hr = S_OK;
-    std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTStorage>(&hr);
+    std::shared_ptr<DeviceContext> context = OperationContext(&hr);
     if (!context)
         return hr;
-    const std::uint32_t storage = type_ == ZAVTST_EXT ? 1 : 0;
+    const std::uint32_t storage = StorageIndex();
     // No path the platform could not name is taken apart.
     const std::wstring dst = dstPath ? std::wstring(dstPath, SysStringLen(dstPath)) : std::wstring();
     if (!srcPath || SysStringLen(srcPath) >= MAX_PATH || dst.size() >= MAX_PATH ||
@@ -217,18 +215,138 @@ STDMETHODIMP CZAVTStorage::Download(BSTR srcPath, BSTR dstPath)
     }
 }
 
+std::shared_ptr<DeviceContext> CZAVTStorage::OperationContext(HRESULT* hr)
+{
+    if (type_ != ZAVTST_INT && type_ != ZAVTST_EXT) {
+        *hr = E_INVALIDARG;
+        return nullptr;
+    }
+    return ZavtReadyContext<CZAVTStorage>(hr);
+}
+
+HRESULT CZAVTStorage::FormatResult(std::uint32_t code)
+{
+    return code == engine::kStatusOk ? S_OK : Error(ErrorCodeToMessageId(code));
+}
+
+void CZAVTStorage::FireFormatEvent(bool start, HRESULT asyncFailure)
+{
+    CComPtr<IZAVTStorage> self;
+    if (FAILED(static_cast<IZAVTStorage*>(this)->QueryInterface(IID_IZAVTStorage, reinterpret_cast<void**>(&self))))
+        self.Release();
+    ZavtWithCurrentControl([&](CZAVTControl& control) {
+        if (start) {
+            if (self)
+                control.FireFormatStorageStart(self);
+            control.SetOperationKind(kZavtOperationFormat);
+            return;
+        }
+        // The kind goes first: an operation the client starts on the end event keeps its own.
+        control.SetOperationKind(kZavtOperationNone);
+        if (self) {
+            if (FAILED(asyncFailure))
+                control.FireHError(ECFormat, asyncFailure);
+            control.FireFormatStorageEnd(self);
+        }
+    });
+}
+
 STDMETHODIMP CZAVTStorage::Format()
 {
-    return ZavtNeedsDevice();
+    // A running FormatAsync owns the asynchronous result until its end.
+    if (!formatPending_.load())
+        asyncResult_ = S_OK;
+    HRESULT hr = S_OK;
+    std::shared_ptr<DeviceContext> context = OperationContext(&hr);
+    if (!context)
+        return hr;
+    const std::uint32_t storage = StorageIndex();
+    FireFormatEvent(true);
+    const std::uint32_t code = context->Format(storage);
+    FireFormatEvent(false);
+    context->SelectFolder(storage, 0);
+    return FormatResult(code);
 }
+
 STDMETHODIMP CZAVTStorage::Initialize()
 {
     return Format();
 }
+
 STDMETHODIMP CZAVTStorage::FormatAsync()
 {
-    return ZavtNeedsDevice();
+    HRESULT hr = S_OK;
+    std::shared_ptr<DeviceContext> context = OperationContext(&hr);
+    if (!context)
+        return hr;
+    const int present = type_ == ZAVTST_INT ? context->IsInternalPresent() : context->IsExternalPresent();
+    if (!present)
+        return Error(IDS_ERR_NO_DEVICE);
+    // One format at a time: a second start would take the running worker's fields from under it.
+    bool idle = false;
+    if (!formatPending_.compare_exchange_strong(idle, true))
+        return HRESULT_FROM_WIN32(ERROR_BUSY);
+    asyncResult_ = S_OK;
+    // The previous worker is past its end event; its thread only has to return.
+    if (HANDLE previous = pending_.ThreadHandle())
+        WaitForSingleObject(previous, INFINITE);
+
+    FireFormatEvent(true);
+    // The worker holds the object until its done callback has fired the end event.
+    static_cast<IZAVTStorage*>(this)->AddRef();
+    hr = pending_.Start(this, FormatWork, FormatCancel, FormatDone);
+    if (FAILED(hr)) {
+        FireFormatEvent(false);
+        formatPending_ = false;
+        static_cast<IZAVTStorage*>(this)->Release();
+    }
+    return hr;
 }
+
+HRESULT CZAVTStorage::FormatWork(void* context)
+{
+    auto* self = static_cast<CZAVTStorage*>(context);
+    if (!self)
+        return E_FAIL;
+    self->asyncResult_ = S_OK;
+    std::shared_ptr<DeviceContext> device = DeviceContext::Current();
+    if (!device) {
+        self->asyncResult_ = Error(IDS_ERR_NO_DEVICE);
+        return self->asyncResult_;
+    }
+    const std::uint32_t storage = self->StorageIndex();
+    self->formatWorking_ = true;
+    const std::uint32_t code = device->Format(storage);
+    self->formatWorking_ = false;
+    self->asyncResult_ = self->FormatResult(code);
+    device->SelectFolder(storage, 0);
+    return self->asyncResult_;
+}
+
+HRESULT CZAVTStorage::FormatCancel(void* context)
+{
+    auto* self = static_cast<CZAVTStorage*>(context);
+    if (!self)
+        return E_FAIL;
+    if (self->formatWorking_.load()) {
+        if (std::shared_ptr<DeviceContext> device = DeviceContext::Current())
+            device->CancelOperation();
+    }
+    return S_OK;
+}
+
+HRESULT CZAVTStorage::FormatDone(void* context)
+{
+    auto* self = static_cast<CZAVTStorage*>(context);
+    if (!self)
+        return E_FAIL;
+    self->FireFormatEvent(false, self->asyncResult_);
+    self->formatPending_ = false;
+    // The worker's reference: the object may go with it.
+    static_cast<IZAVTStorage*>(self)->Release();
+    return S_OK;
+}
+
 STDMETHODIMP CZAVTStorage::CancelOperation()
 {
     return ZavtCancelOperation<CZAVTStorage>();

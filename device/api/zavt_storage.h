@@ -1,8 +1,10 @@
 // The storage object of ZAVTCTRL: internal memory or the card of one device.
 #pragma once
 
+#include "device/api/async_operation.h"
 #include "device/api/zavt_common.h"
 
+#include <atomic>
 #include <memory>
 
 class DeviceContext;
@@ -39,12 +41,33 @@ public:
     // Whether a file of `size` bytes fits the storage's free bytes (read after a refresh when asked).
     bool HasFreeSpace(unsigned long long size, bool refresh);
 
+    // The three callbacks of FormatAsync's pending operation; the context is the storage object.
+    static HRESULT FormatWork(void* context);
+    static HRESULT FormatCancel(void* context);
+    static HRESULT FormatDone(void* context);
+
 private:
     enum class Figures { Total, Free, Unformatted, ReadOnly };
     HRESULT Figure(long* pVal, Figures which);
-    // The context of a call that needs a ready player: null (and *hr the error 769) when there is none.
+    // FormatStorageStart (true) or FormatStorageEnd with this storage (HError before it for a failed
+    // asynchronous format), and the operation kind that goes with it, on the current control.
+    void FireFormatEvent(bool start, HRESULT asyncFailure = S_OK);
+    // The context of an operation on the storage: null with *hr E_INVALIDARG for a storage of another
+    // type, or the error 769 without a ready player.
+    std::shared_ptr<DeviceContext> OperationContext(HRESULT* hr);
+    // The storage as the device context numbers them: 0 internal memory, 1 the card.
+    std::uint32_t StorageIndex() const { return type_ == ZAVTST_EXT ? 1 : 0; }
+    // The result of a format as the client sees it: S_OK, or the error of the engine's code.
+    HRESULT FormatResult(std::uint32_t code);
 
     CComBSTR name_;
     ZAVTStorageType type_ = ZAVTST_VOID;
     long deviceIndex_ = -1;
+    // Set from FormatAsync's start until its end event has gone out: a second start meanwhile is refused.
+    std::atomic<bool> formatPending_{false};
+    // While the worker's format runs, a cancel of the operation reaches the engine.
+    std::atomic<bool> formatWorking_{false};
+    HRESULT asyncResult_ = S_OK;
+    // Last: it is stopped first when the object goes.
+    CPendingOperation pending_;
 };

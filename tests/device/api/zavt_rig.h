@@ -54,9 +54,10 @@ inline std::pair<std::wstring, std::wstring> LastError()
     return {Text(description), Text(source)};
 }
 
-// Records the DISPIDs of the control's events and whether their object argument was null.
-class EventLog : public IDispatch {
+// A sink of the control's events kept by its test (no reference counting): each event goes to OnEvent.
+class EventSink : public IDispatch {
 public:
+    virtual ~EventSink() = default;
     STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override
     {
         *ppv = nullptr;
@@ -77,12 +78,23 @@ public:
     STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     STDMETHOD(Invoke)(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override
     {
-        ids.push_back(id);
-        const VARIANT* object = params->cArgs ? &params->rgvarg[params->cArgs - 1] : nullptr;
-        if (object && object->vt == VT_DISPATCH && object->pdispVal != nullptr)
-            objects = true;
+        OnEvent(id, *params);
         return S_OK;
     }
+
+protected:
+    // The event's first argument is an object, not null.
+    static bool CarriesObject(const DISPPARAMS& params)
+    {
+        const VARIANT* first = params.cArgs ? &params.rgvarg[params.cArgs - 1] : nullptr;
+        return first && first->vt == VT_DISPATCH && first->pdispVal != nullptr;
+    }
+    virtual void OnEvent(DISPID id, const DISPPARAMS& params) = 0;
+};
+
+// Records the DISPIDs of the control's events and whether their object argument was null.
+class EventLog : public EventSink {
+public:
     // The events without the DownloadFilePercent ones, which must each lie between a DownloadFileStart and
     // its DownloadFileEnd (a 0 in place of the first that does not).
     std::vector<DISPID> Outline() const
@@ -102,6 +114,13 @@ public:
     }
     std::vector<DISPID> ids;
     bool objects = false;
+
+protected:
+    void OnEvent(DISPID id, const DISPPARAMS& params) override
+    {
+        ids.push_back(id);
+        objects = objects || CarriesObject(params);
+    }
 };
 
 inline bool Holds(const std::vector<std::wstring>& names, const wchar_t* name)
@@ -123,11 +142,25 @@ inline bool MakeInternalRoot()
     return root.WriteNewDirectory() == engine::kStatusOk && root.Load() == engine::kStatusOk;
 }
 
+// A model with one small internal chip: identification reads every block's spare record, and a format
+// erases every block.
+inline sim::PlayerConfig SmallPlayer(int model)
+{
+    sim::PlayerConfig config = sim::DefaultConfig(model);
+    for (int i = 1; i < sim::ModelChipSlots(model); ++i)
+        config.nandIds[i] = {0, 0};
+    config.nandIds[0] = {0xEC, 0xE6};
+    return config;
+}
+
 // A control, its device and the player behind them.
 class DeviceRig {
 public:
     // card: 0 none, 1 (or true) a NAND-type card, 2 an MMC/SD card.
-    explicit DeviceRig(int model, int card = 0, bool internalRoot = false) : player_(sim::DefaultConfig(model))
+    explicit DeviceRig(int model, int card = 0, bool internalRoot = false)
+        : DeviceRig(sim::DefaultConfig(model), card, internalRoot)
+    {}
+    explicit DeviceRig(const sim::PlayerConfig& config, int card = 0, bool internalRoot = false) : player_(config)
     {
         _Module.Init(nullptr, GetModuleHandleW(nullptr));
         if (!player_.Ok())
@@ -196,5 +229,22 @@ private:
     CComPtr<IZAVTDevice> device_;
     bool ok_ = false;
 };
+
+// The device's storage of a type, or null.
+inline CComPtr<IZAVTStorage> StorageOf(DeviceRig& rig, ZAVTStorageType type)
+{
+    CComPtr<IZAVTStorageCollection> storages;
+    if (rig.device()->get_Storages(&storages) != S_OK)
+        return nullptr;
+    long count = 0;
+    storages->get_Count(&count);
+    for (long i = 1; i <= count; ++i) {
+        CComPtr<IZAVTStorage> storage;
+        ZAVTStorageType t = ZAVTST_VOID;
+        if (storages->get_Item(i, &storage) == S_OK && storage->get_Type(&t) == S_OK && t == type)
+            return storage;
+    }
+    return nullptr;
+}
 
 }  // namespace
