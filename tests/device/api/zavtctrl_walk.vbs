@@ -2,7 +2,7 @@
 ' the environment names (KWEP_SIMULATED_PLAYER). zavtctrl_walk_test.cpp runs the steps in turn, each
 ' against the same player served anew, and checks the card's image after each.
 ' Usage: cscript //nologo zavtctrl_walk.vbs STEP STORAGE PCFOLDER
-'   STEP      build, change or remove
+'   STEP      build, change, remove or format
 '   STORAGE   0 internal memory, 1 the card
 '   PCFOLDER  where the PC's copies of the files are made and uploaded to
 ' Output lines: "ok   CHECK" or "FAIL CHECK"; "expect PATH|SIZE" for every entry the storage holds after
@@ -66,8 +66,9 @@ Function ParentPath(path)
 End Function
 
 ' Folders are "DIR"; files their size. Deep trees on the models that nest folders; the flat store keeps
-' one level of folders and short names.
-Function Expected(stepName, deep)
+' one level of folders and short names. The format of a folder-object model's internal memory makes the
+' recording folder, which stays.
+Function Expected(stepName, deep, recording)
     Dim d, entries, e, notes, talks
     Set d = CreateObject("Scripting.Dictionary")
     If deep Then
@@ -80,10 +81,12 @@ Function Expected(stepName, deep)
                 talks = "Talks and lectures"
                 entries = Array("MUSIC", "MUSIC\ROCK", talks, talks & "\LIVE", "MUSIC\A.BIN", "MUSIC\ROCK\ONE.BIN", _
                                 "MUSIC\ROCK\TWO.BIN", talks & "\LIVE\LIVE.BIN", talks & "\" & notes)
-            Case Else
+            Case "remove"
                 talks = "Talks and lectures"
                 entries = Array("MUSIC", talks, talks & "\LIVE", "MUSIC\A.BIN", talks & "\LIVE\LIVE.BIN", _
                                 talks & "\" & notes)
+            Case Else
+                entries = Array()
         End Select
     Else
         Select Case stepName
@@ -91,10 +94,13 @@ Function Expected(stepName, deep)
                 entries = Array("MUSIC", "TALKS", "A.BIN", "MUSIC\ONE.BIN", "MUSIC\TWO.BIN", "TALKS\NOTES.TXT")
             Case "change"
                 entries = Array("MUSIC", "LECTURES", "MUSIC\A.BIN", "MUSIC\ONE.BIN", "MUSIC\TWO.BIN", "LECTURES\NOTES.TXT")
-            Case Else
+            Case "remove"
                 entries = Array("LECTURES", "LECTURES\NOTES.TXT")
+            Case Else
+                entries = Array()
         End Select
     End If
+    If recording Then d("KWEP RECORD") = "DIR"
     For Each e In entries
         If InStr(BaseName(e), ".") > 0 Then
             d(e) = CStr(FileSize(BaseName(e)))
@@ -107,7 +113,7 @@ End Function
 
 ' ---- the object model ----
 
-Dim control, devices, device, storage, root, s, found, deep
+Dim control, devices, device, storage, root, s, found, deep, recording
 
 ' Every entry below a folder, walked with For Each: path -> "DIR" or "FILE".
 Sub Walk(folder, prefix, d)
@@ -182,15 +188,16 @@ If Not found Then Finish
 Set root = storage.RootFolder
 Check "the storage's root folder", Err.Number = 0 And root.IsRootFolder <> 0 And root.Path = "\"
 deep = device.Model <> 2 And device.Model <> 8
+recording = deep And storageType = 0
 
 Dim want, e, folder, listing, pcPath, back, name
-Set want = Expected(stepName, deep)
+Set want = Expected(stepName, deep, recording)
 Err.Clear
 Select Case stepName
     Case "build"
         ' The folders, parents first, then the files downloaded into them.
         For Each e In want.Keys
-            If want(e) = "DIR" Then
+            If want(e) = "DIR" And e <> "KWEP RECORD" Then
                 Set folder = FolderAt(ParentPath(e))
                 Err.Clear
                 folder.CreateSubfolder BaseName(e)
@@ -227,8 +234,9 @@ Select Case stepName
         Err.Clear
         FolderAt("MUSIC").MoveFileInside FileAt("A.BIN")
         Check "MoveFileInside A.BIN", Err.Number = 0
-        ' Play order: the renamed folder placed first is then listed (and read by the player) first.
-        Dim renamed, order, sub_
+        ' Play order: the renamed folder placed first is then listed (and read by the player) first, the
+        ' others keeping their order.
+        Dim renamed, before, order, sub_
         If deep Then renamed = "Talks and lectures" Else renamed = "LECTURES"
         ' A name in use is refused, with the server's error and message.
         Err.Clear
@@ -236,15 +244,25 @@ Select Case stepName
         Check "renaming MUSIC to " & renamed & " fails with 789", Err.Number = &H80040315 And _
               Err.Description = "Name already exist" And FolderAt("MUSIC").Name = "MUSIC"
         Err.Clear
+        before = ""
+        For Each sub_ In root.SubFolders
+            If sub_.Name <> renamed Then before = before & sub_.Name & "|"
+        Next
         FolderAt(renamed).PlayIndex = 0
         Check "PlayIndex set on " & renamed, Err.Number = 0
         Check "PlayIndex of " & renamed & " read back", FolderAt(renamed).PlayIndex = 0 And Err.Number = 0
-        Check "PlayIndex of MUSIC after it", FolderAt("MUSIC").PlayIndex = 1 And Err.Number = 0
         order = ""
         For Each sub_ In root.SubFolders
             order = order & sub_.Name & "|"
         Next
-        Check "the root lists " & renamed & " first", order = renamed & "|MUSIC|"
+        Check "the root lists " & renamed & " first", order = renamed & "|" & before
+    Case "format"
+        ' An empty storage; the root folder object is made anew, as after any change of the player.
+        Err.Clear
+        storage.Format
+        Check "Format", Err.Number = 0
+        Set root = storage.RootFolder
+        Check "the root folder after the format", Err.Number = 0
     Case "remove"
         Err.Clear
         If deep Then
@@ -253,6 +271,11 @@ Select Case stepName
             FolderAt("MUSIC").Delete
         End If
         Check "Delete a folder with its files", Err.Number = 0
+        If recording Then
+            Err.Clear
+            FolderAt("KWEP RECORD").Delete
+            Check "Delete of the recording folder fails with 787", Err.Number = &H80040313
+        End If
     Case Else
         Check "known step " & stepName, False
         Finish
