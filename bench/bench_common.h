@@ -86,8 +86,9 @@ void PrintTransferRow(const char* title, const char* direction, const Phase& p);
 
 // The engine client: the workload through the internal folder objects of the engine.
 bool RunEngineWorkload(Workload& w, const fs::path& temp, Run& run);
-// Writes an empty internal root on the player served to this process, through the engine (the object
-// model formats no storage yet); an engine code, 0 when the root is there.
+// Writes an empty internal root on the player served to this process, through the engine: both clients
+// start from the same root (a format through the object model would also write the system files and
+// the recording folder). An engine code, 0 when the root is there.
 std::uint32_t WriteInternalRoot();
 // The COM client: the workload through ZAVTCTRL.dll's object model, in process.
 bool RunComWorkload(Workload& w, const fs::path& temp, Run& run);
