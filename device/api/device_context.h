@@ -184,6 +184,16 @@ public:
     static DeviceLock& InternalLock();
     static DeviceLock& CardLock();
 
+    // ---- stream owners (device_context_stream.cpp) ----
+    // A storage's open stream belongs to the object that opened it: only that owner reads, writes and
+    // closes it, and no second one opens until it is given up. The stores without folder objects keep
+    // one stream for both storages, so there a claim on either storage holds both.
+    // True when the claim is taken; false while a stream is claimed (by any owner, this one too).
+    bool ClaimStream(std::uint32_t storage, const void* owner);
+    bool OwnsStream(std::uint32_t storage, const void* owner);
+    // Gives the claim up; nothing when the owner holds none on the storage.
+    void ReleaseStream(std::uint32_t storage, const void* owner);
+
 private:
     static DeviceLock& LockFor(std::uint32_t storage) { return storage != 0 ? CardLock() : InternalLock(); }
     template <class Call>
@@ -216,4 +226,6 @@ private:
     std::array<std::uint8_t, kSystemDumpBytes> dump_{};
     SleepFunction sleep_;
     InitializationNotice notice_;
+    // The owner of each storage's stream (internal memory, card), null when none is claimed.
+    std::array<const void*, 2> streamOwners_{};
 };

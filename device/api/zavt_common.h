@@ -8,6 +8,7 @@
 #include "resources/zavtctrl_resource.h"
 
 #include <cstdint>
+#include <string>
 #include <type_traits>
 
 // Raw addresses of the interface ("long" in the 32-bit library, 64 bits wide in the 64-bit one).
@@ -44,6 +45,13 @@ inline HRESULT ZavtCheckAddress(ZavtUAddress address)
 {
     return address == 0 ? E_INVALIDARG : S_OK;
 }
+
+// A name a client may give a new or renamed entry: not empty, one component, no terminator inside,
+// neither "." nor "..".
+bool ZavtIsEntryName(BSTR name);
+
+// The path of an entry renamed to `name`: its last component replaced.
+std::wstring ZavtRenamedPath(const wchar_t* path, const wchar_t* name);
 
 class CZAVTControl;
 // The most recently constructed control, or null; events and progress go through it.

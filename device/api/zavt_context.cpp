@@ -2,7 +2,10 @@
 #include "device/api/zavt_context.h"
 
 #include "device/api/zavt_control.h"
+#include "device/api/zavt_storage.h"
 #include "device/fs/engine_status.h"
+
+#include <cstring>
 
 ZavtDownloadResult ZavtDownloadReplacing(DeviceContext& context, std::uint32_t storage, const wchar_t* fileName,
                                          const wchar_t* srcPath)
@@ -21,4 +24,86 @@ ZavtDownloadResult ZavtDownloadReplacing(DeviceContext& context, std::uint32_t s
     const std::uint32_t status = context.DownloadFile(storage, srcPath);
     ZavtFireDownloadEnd();
     return status == engine::kStatusOk ? ZavtDownloadResult::kDone : ZavtDownloadResult::kFailed;
+}
+
+// ---- entries ----
+
+std::wstring ZavtRecordName(const engine::DirRecord& record, bool wide)
+{
+    if (wide) {
+        const wchar_t* text = reinterpret_cast<const wchar_t*>(record.name);
+        std::size_t length = 0;
+        while (length < sizeof record.name / sizeof(wchar_t) && text[length] != 0)
+            ++length;
+        return std::wstring(text, length);
+    }
+    const char* text = reinterpret_cast<const char*>(record.name);
+    const int length = static_cast<int>(strnlen(text, sizeof record.name));
+    if (length == 0)
+        return {};
+    std::wstring out(static_cast<std::size_t>(length), L'\0');
+    const int n = MultiByteToWideChar(CP_ACP, 0, text, length, out.data(), length);
+    out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return out;
+}
+
+DATE ZavtRecordDate(const engine::DirRecord& record, bool created)
+{
+    int year = 0, month = 0, day = 0;
+    if (created)
+        DeviceContext::GetCreationDate(record, &year, &month, &day);
+    else
+        DeviceContext::GetWriteDate(record, &year, &month, &day);
+    static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1])
+        return 0;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (month == 2 && day == 29 && !leap)
+        return 0;
+    SYSTEMTIME time{};
+    time.wYear = static_cast<WORD>(year);
+    time.wMonth = static_cast<WORD>(month);
+    time.wDay = static_cast<WORD>(day);
+    DATE date = 0;
+    return SystemTimeToVariantTime(&time, &date) ? date : 0;
+}
+
+bool ZavtSelectFolder(DeviceContext& context, std::uint32_t storage, std::uint32_t id)
+{
+    std::uint32_t current = 0;
+    const bool known = context.GetCurrentFolderId(storage, &current) == 0;
+    // A folder object's root has id 1; the flat store's folder ids are its own, 0 the root.
+    if (known && context.UsesFolderObjects() && current == 1)
+        current = 0;
+    if (known && current == id)
+        return true;
+    return context.SelectFolder(storage, id) == engine::kStatusOk;
+}
+
+HRESULT ZavtNewStorage(DeviceContext& context, ZAVTStorageType type, long deviceIndex, IZAVTStorage** out)
+{
+    *out = nullptr;
+    const bool internal = type == ZAVTST_INT;
+    const bool present = internal ? context.IsInternalPresent() != 0
+                                  : type == ZAVTST_EXT ? context.IsExternalPresent() != 0 : false;
+    if (FAILED(context.Refresh()) || !context.IsReady() || !present)
+        return E_FAIL;
+    CComObject<CZAVTStorage>* storage = nullptr;
+    HRESULT hr = CComObject<CZAVTStorage>::CreateInstance(&storage);
+    if (FAILED(hr))
+        return hr;
+    CComPtr<IZAVTStorage> held;
+    hr = storage->QueryInterface(IID_IZAVTStorage, reinterpret_cast<void**>(&held));
+    if (FAILED(hr)) {
+        delete storage;
+        return hr;
+    }
+    wchar_t name[256] = {};
+    LoadStringW(_Module.GetResourceInstance(), internal ? IDS_INTERNAL_MEMORY : IDS_EXTERNAL_CARD, name,
+                static_cast<int>(std::size(name)));
+    hr = storage->Init(name, internal ? ZAVTST_INT : ZAVTST_EXT, deviceIndex);
+    if (FAILED(hr))
+        return hr;
+    *out = held.Detach();
+    return S_OK;
 }

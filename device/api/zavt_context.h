@@ -1,14 +1,17 @@
 // What the COM objects share over the device context: the context of a call that needs a ready player,
-// and a download by path into the storage's current folder.
+// a download by path into the storage's current folder, and what the folder and file objects do alike
+// to the entry they stand for (its folder made current, rename, play index, dates, storage object).
 #pragma once
 
 #include "device/api/device_context.h"
+#include "device/api/zavt_common.h"
 #include "resources/zavtctrl_resource.h"
 
 #include <windows.h>
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 // The context of a call that needs a ready player: null (and *hr the error 769 through T's error
 // information) when there is none, its refresh fails or the player is not ready.
@@ -43,3 +46,141 @@ enum class ZavtDownloadResult { kDone, kFailed, kNameIsFolder };
 // A failed look-up fails the download: downloading then could give the folder a second entry of the name.
 ZavtDownloadResult ZavtDownloadReplacing(DeviceContext& context, std::uint32_t storage, const wchar_t* fileName,
                                          const wchar_t* srcPath);
+
+// ---- entries: what the folder and file objects do alike ----
+
+// The record's name, bounded by its area: UTF-16 on the folder-object models, ANSI elsewhere.
+std::wstring ZavtRecordName(const engine::DirRecord& record, bool wide);
+
+// The record's write (or creation) date at 00:00:00; 0 for a zero or impossible date, which the
+// system conversion would carry into another month.
+DATE ZavtRecordDate(const engine::DirRecord& record, bool created);
+
+// Makes folder `id` (0 the root) the storage's current folder, unless it is already.
+bool ZavtSelectFolder(DeviceContext& context, std::uint32_t storage, std::uint32_t id);
+
+// Makes an entry's folder current on the folder-object models (the other stores work in their current
+// folder; an entry without a folder, a root, needs none): S_OK; E_FAIL when the folder's id cannot be
+// read; error 779 through T's error information when the folder cannot be made current.
+template <class T>
+HRESULT ZavtSelectParent(DeviceContext& context, std::uint32_t storage, IZAVTFolder* parent)
+{
+    if (!context.UsesFolderObjects() || !parent)
+        return S_OK;
+    long parentId = 0;
+    if (FAILED(parent->get_FileSystemID(&parentId)))
+        return E_FAIL;
+    if (!ZavtSelectFolder(context, storage, static_cast<std::uint32_t>(parentId)))
+        return T::Error(IDS_ERR_FOLDER);
+    return S_OK;
+}
+
+// The context of a call on an entry, with the entry's folder made current: null, with *hr the error of
+// ZavtReadyContext or ZavtSelectParent, when either fails.
+template <class T>
+std::shared_ptr<DeviceContext> ZavtEntryContext(std::uint32_t storage, IZAVTFolder* parent, HRESULT* hr)
+{
+    std::shared_ptr<DeviceContext> context = ZavtReadyContext<T>(hr);
+    if (!context)
+        return nullptr;
+    *hr = ZavtSelectParent<T>(*context, storage, parent);
+    return FAILED(*hr) ? nullptr : context;
+}
+
+// Renames entry `id` of the storage (0 names no entry, and a root has none) in its folder, and keeps
+// the object's name and path true. The same name is no change; the store's codes come back as their
+// messages through T's error information (a name the folder holds already: 789).
+template <class T>
+HRESULT ZavtRenameEntry(ZAVTStorageType type, IZAVTFolder* parent, std::uint32_t id, BSTR newName, CComBSTR& name,
+                        CComBSTR& path)
+{
+    const UINT length = SysStringLen(newName);
+    if (length == name.Length() && (length == 0 || std::wmemcmp(newName, name.get(), length) == 0))
+        return S_OK;
+    if (type != ZAVTST_INT && type != ZAVTST_EXT)
+        return E_INVALIDARG;
+    if (id == 0 || !ZavtIsEntryName(newName))
+        return E_INVALIDARG;
+    const std::uint32_t storage = type == ZAVTST_EXT ? 1 : 0;
+    HRESULT hr = S_OK;
+    std::shared_ptr<DeviceContext> context = ZavtEntryContext<T>(storage, parent, &hr);
+    if (!context)
+        return hr;
+    const std::uint32_t code = context->RenameEntry(storage, id, newName);
+    if (code != engine::kStatusOk)
+        return T::Error(ErrorCodeToMessageId(code));
+    CComBSTR renamed(newName), renamedPath(ZavtRenamedPath(path.get(), newName).c_str());
+    if (!renamed.get() || !renamedPath.get())
+        return E_OUTOFMEMORY;
+    name = std::move(renamed);
+    path = std::move(renamedPath);
+    return S_OK;
+}
+
+// Entry `id`'s place in its folder's play order (0 names no entry): *out -1 until it is known; error
+// 779 through T's error information when the store has no place for it.
+template <class T>
+HRESULT ZavtGetPlayIndex(std::uint32_t storage, IZAVTFolder* parent, std::uint32_t id, long* out)
+{
+    if (!out)
+        return E_INVALIDARG;
+    *out = -1;
+    if (id == 0)
+        return E_INVALIDARG;
+    HRESULT hr = S_OK;
+    std::shared_ptr<DeviceContext> context = ZavtEntryContext<T>(storage, parent, &hr);
+    if (!context)
+        return hr;
+    const std::int32_t index = context->GetPlayIndex(storage, id);
+    if (index == -1)
+        return T::Error(ErrorCodeToMessageId(engine::kStatusFolderError));
+    *out = index;
+    return S_OK;
+}
+
+template <class T>
+HRESULT ZavtPutPlayIndex(std::uint32_t storage, IZAVTFolder* parent, std::uint32_t id, long index)
+{
+    if (id == 0)
+        return E_INVALIDARG;
+    HRESULT hr = S_OK;
+    std::shared_ptr<DeviceContext> context = ZavtEntryContext<T>(storage, parent, &hr);
+    if (!context)
+        return hr;
+    if (context->SetPlayIndex(storage, id, static_cast<std::uint32_t>(index)) != 0)
+        return T::Error(ErrorCodeToMessageId(engine::kStatusFolderError));
+    return S_OK;
+}
+
+// A date getter of an entry: E_INVALIDARG for a null out; error 769 through T's error information
+// without a context; else S_OK with the record's date (0 for none).
+template <class T>
+HRESULT ZavtGetRecordDate(const engine::DirRecord& record, bool created, DATE* out)
+{
+    if (!out)
+        return E_INVALIDARG;
+    *out = 0;
+    if (!DeviceContext::Current())
+        return T::Error(IDS_ERR_NO_DEVICE);
+    *out = ZavtRecordDate(record, created);
+    return S_OK;
+}
+
+// A new storage object bound to the storage: S_OK; E_FAIL when the player is not ready or the storage
+// is not there; else the failing creation's result.
+HRESULT ZavtNewStorage(DeviceContext& context, ZAVTStorageType type, long deviceIndex, IZAVTStorage** out);
+
+// The Storage getter of an entry: error 769 through T's error information without a context, 770 when
+// the storage object cannot be had.
+template <class T>
+HRESULT ZavtGetStorage(ZAVTStorageType type, long deviceIndex, IZAVTStorage** out)
+{
+    if (!out)
+        return E_INVALIDARG;
+    *out = nullptr;
+    std::shared_ptr<DeviceContext> context = DeviceContext::Current();
+    if (!context)
+        return T::Error(IDS_ERR_NO_DEVICE);
+    const HRESULT hr = ZavtNewStorage(*context, type, deviceIndex, out);
+    return FAILED(hr) ? T::Error(IDS_ERR_STORAGE_INIT, hr) : S_OK;
+}

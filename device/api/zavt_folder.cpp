@@ -17,51 +17,6 @@ namespace {
 // Parent chains are walked at most this deep; a deeper chain is taken for a cycle.
 constexpr int kMaxFolderDepth = 4096;
 
-std::wstring LoadText(UINT id)
-{
-    wchar_t text[256] = {};
-    LoadStringW(_Module.GetResourceInstance(), id, text, static_cast<int>(std::size(text)));
-    return text;
-}
-
-bool IsSeparator(wchar_t c)
-{
-    return c == L'\\' || c == L'/';
-}
-
-// A name a client may give a new or renamed entry: not empty, one component, no terminator inside.
-bool IsEntryName(BSTR name)
-{
-    const UINT length = SysStringLen(name);
-    if (!name || length == 0 || length >= MAX_PATH)
-        return false;
-    for (UINT i = 0; i < length; ++i) {
-        if (IsSeparator(name[i]) || name[i] == 0)
-            return false;
-    }
-    return std::wcscmp(name, L".") != 0 && std::wcscmp(name, L"..") != 0;
-}
-
-// The record's name, bounded by its area: UTF-16 on the folder-object models, ANSI elsewhere.
-std::wstring RecordName(const engine::DirRecord& record, bool wide)
-{
-    if (wide) {
-        const wchar_t* text = reinterpret_cast<const wchar_t*>(record.name);
-        std::size_t length = 0;
-        while (length < sizeof record.name / sizeof(wchar_t) && text[length] != 0)
-            ++length;
-        return std::wstring(text, length);
-    }
-    const char* text = reinterpret_cast<const char*>(record.name);
-    const int length = static_cast<int>(strnlen(text, sizeof record.name));
-    if (length == 0)
-        return {};
-    std::wstring out(static_cast<std::size_t>(length), L'\0');
-    const int n = MultiByteToWideChar(CP_ACP, 0, text, length, out.data(), length);
-    out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-    return out;
-}
-
 void FireEvent(void (*fire)(CZAVTControl&))
 {
     ZavtWithCurrentControl([fire](CZAVTControl& control) { fire(control); });
@@ -118,30 +73,6 @@ HRESULT CZAVTFolder::Init(const wchar_t* name, const wchar_t* path, long root, c
     return S_OK;
 }
 
-bool CZAVTFolder::SelectFolder(DeviceContext& context, std::uint32_t id)
-{
-    std::uint32_t current = 0;
-    const bool known = context.GetCurrentFolderId(Storage(), &current) == 0;
-    // A folder object's root has id 1; the flat store's folder ids are its own, 0 the root.
-    if (known && context.UsesFolderObjects() && current == 1)
-        current = 0;
-    if (known && current == id)
-        return true;
-    return context.SelectFolder(Storage(), id) == engine::kStatusOk;
-}
-
-HRESULT CZAVTFolder::SelectParent(DeviceContext& context)
-{
-    if (!context.UsesFolderObjects() || !parent_ || root_)
-        return S_OK;
-    long parentId = 0;
-    if (FAILED(parent_->get_FileSystemID(&parentId)))
-        return E_FAIL;
-    if (!SelectFolder(context, static_cast<std::uint32_t>(parentId)))
-        return Error(IDS_ERR_FOLDER);
-    return S_OK;
-}
-
 STDMETHODIMP CZAVTFolder::get_Name(BSTR* pVal)
 {
     if (!pVal)
@@ -151,34 +82,7 @@ STDMETHODIMP CZAVTFolder::get_Name(BSTR* pVal)
 
 STDMETHODIMP CZAVTFolder::put_Name(BSTR newVal)
 {
-    const UINT length = SysStringLen(newVal);
-    if (length == name_.Length() && (length == 0 || std::wmemcmp(newVal, name_.get(), length) == 0))
-        return S_OK;
-    if (type_ != ZAVTST_INT && type_ != ZAVTST_EXT)
-        return E_INVALIDARG;
-    // A root has no entry of its own to rename; id 0 would name another entry.
-    if (root_ || !IsEntryName(newVal))
-        return E_INVALIDARG;
-    HRESULT hr = S_OK;
-    std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTFolder>(&hr);
-    if (!context)
-        return hr;
-    hr = SelectParent(*context);
-    if (FAILED(hr))
-        return hr;
-    const std::uint32_t code = context->RenameEntry(Storage(), FolderId(), newVal);
-    if (code != engine::kStatusOk)
-        return Error(ErrorCodeToMessageId(code));
-    // The path follows the name, so children listed later get true paths.
-    std::wstring path(path_.get() ? path_.get() : L"");
-    const std::size_t split = path.find_last_of(L'\\');
-    path = (split == std::wstring::npos ? std::wstring() : path.substr(0, split + 1)) + newVal;
-    CComBSTR newName(newVal), newPath(path.c_str());
-    if (!newName.get() || !newPath.get())
-        return E_OUTOFMEMORY;
-    name_ = std::move(newName);
-    path_ = std::move(newPath);
-    return S_OK;
+    return ZavtRenameEntry<CZAVTFolder>(type_, Parent(), FolderId(), newVal, name_, path_);
 }
 
 STDMETHODIMP CZAVTFolder::get_Path(BSTR* pVal)
@@ -190,34 +94,7 @@ STDMETHODIMP CZAVTFolder::get_Path(BSTR* pVal)
 
 STDMETHODIMP CZAVTFolder::get_Storage(IZAVTStorage** pVal)
 {
-    if (!pVal)
-        return E_INVALIDARG;
-    *pVal = nullptr;
-    std::shared_ptr<DeviceContext> context = DeviceContext::Current();
-    if (!context)
-        return Error(IDS_ERR_NO_DEVICE);
-    const bool present = type_ == ZAVTST_INT   ? context->IsInternalPresent() != 0
-                         : type_ == ZAVTST_EXT ? context->IsExternalPresent() != 0
-                                               : false;
-    if (FAILED(context->Refresh()) || !context->IsReady() || !present)
-        return Error(IDS_ERR_STORAGE_INIT, E_FAIL);
-    CComObject<CZAVTStorage>* storage = nullptr;
-    HRESULT hr = CComObject<CZAVTStorage>::CreateInstance(&storage);
-    if (FAILED(hr))
-        return Error(IDS_ERR_STORAGE_INIT, hr);
-    CComPtr<IZAVTStorage> held;
-    hr = storage->QueryInterface(IID_IZAVTStorage, reinterpret_cast<void**>(&held));
-    if (FAILED(hr)) {
-        delete storage;
-        return Error(IDS_ERR_STORAGE_INIT, hr);
-    }
-    const bool internal = type_ == ZAVTST_INT;
-    const std::wstring name = LoadText(internal ? IDS_INTERNAL_MEMORY : IDS_EXTERNAL_CARD);
-    hr = storage->Init(name.c_str(), internal ? ZAVTST_INT : ZAVTST_EXT, deviceIndex_);
-    if (FAILED(hr))
-        return Error(IDS_ERR_STORAGE_INIT, hr);
-    *pVal = held.Detach();
-    return S_OK;
+    return ZavtGetStorage<CZAVTFolder>(type_, deviceIndex_, pVal);
 }
 
 STDMETHODIMP CZAVTFolder::get_ParentFolder(IZAVTFolder** pVal)
@@ -260,7 +137,7 @@ HRESULT ListChildren(CZAVTFolder* self, DeviceContext& context, bool folders, st
     for (std::int32_t s = storage == 0 ? context.FindFirstInternal(&record) : context.FindFirstExternal(&record);
          s == 0; s = storage == 0 ? context.FindNextInternal(&record) : context.FindNextExternal(&record)) {
         const std::uint8_t a = record.attributes;
-        const std::wstring name = RecordName(record, wide);
+        const std::wstring name = ZavtRecordName(record, wide);
         bool take = false;
         if (folders)
             take = a == FILE_ATTRIBUTE_DIRECTORY && !(wide && !name.empty() && name[0] == L'.');
@@ -326,7 +203,7 @@ STDMETHODIMP CZAVTFolder::get_SubFolders(IZAVTFolderCollection** pVal)
     if (FAILED(hr))
         return Error(IDS_ERR_FILE_OBJECT, hr);
     if (context->SupportsFolders(Storage())) {
-        if (!SelectFolder(*context, FolderId()))
+        if (!ZavtSelectFolder(*context, Storage(), FolderId()))
             return Error(IDS_ERR_FILE_OBJECT, E_FAIL);
         CComPtr<IZAVTFolder> self(static_cast<IZAVTFolder*>(this));
         hr = ListChildren<CZAVTFolderCollection, IZAVTFolderCollection, CZAVTFolder, IZAVTFolder>(
@@ -353,7 +230,7 @@ STDMETHODIMP CZAVTFolder::get_Files(IZAVTFileCollection** pVal)
     hr = MakeCollection(&collection, held, IID_IZAVTFileCollection);
     if (FAILED(hr))
         return Error(IDS_ERR_FILE_OBJECT, hr);
-    if (context->SupportsFolders(Storage()) && !SelectFolder(*context, FolderId()))
+    if (context->SupportsFolders(Storage()) && !ZavtSelectFolder(*context, Storage(), FolderId()))
         return Error(IDS_ERR_FILE_OBJECT, E_FAIL);
     CComPtr<IZAVTFolder> self(static_cast<IZAVTFolder*>(this));
     hr = ListChildren<CZAVTFileCollection, IZAVTFileCollection, CZAVTFile, IZAVTFile>(
@@ -384,42 +261,13 @@ STDMETHODIMP CZAVTFolder::put_Attributes(ZAVTFileAttribute)
     return S_OK;
 }
 
-HRESULT CZAVTFolder::DateOf(DATE* pVal, bool created)
-{
-    if (!pVal)
-        return E_INVALIDARG;
-    *pVal = 0;
-    if (!DeviceContext::Current())
-        return Error(IDS_ERR_NO_DEVICE);
-    int year = 0, month = 0, day = 0;
-    if (created)
-        DeviceContext::GetCreationDate(record_, &year, &month, &day);
-    else
-        DeviceContext::GetWriteDate(record_, &year, &month, &day);
-    // A zero or impossible date is no date: the system conversion would carry it into another month.
-    static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1])
-        return S_OK;
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    if (month == 2 && day == 29 && !leap)
-        return S_OK;
-    SYSTEMTIME time{};
-    time.wYear = static_cast<WORD>(year);
-    time.wMonth = static_cast<WORD>(month);
-    time.wDay = static_cast<WORD>(day);
-    DATE date = 0;
-    if (SystemTimeToVariantTime(&time, &date))
-        *pVal = date;
-    return S_OK;
-}
-
 STDMETHODIMP CZAVTFolder::get_DateLastModified(DATE* pVal)
 {
-    return DateOf(pVal, false);
+    return ZavtGetRecordDate<CZAVTFolder>(record_, false, pVal);
 }
 STDMETHODIMP CZAVTFolder::get_DateCreated(DATE* pVal)
 {
-    return DateOf(pVal, true);
+    return ZavtGetRecordDate<CZAVTFolder>(record_, true, pVal);
 }
 
 STDMETHODIMP CZAVTFolder::get_SupportsFolders(long* pVal)
@@ -463,39 +311,12 @@ STDMETHODIMP CZAVTFolder::Delete()
 
 STDMETHODIMP CZAVTFolder::get_PlayIndex(long* pVal)
 {
-    if (!pVal)
-        return E_INVALIDARG;
-    *pVal = -1;
-    if (root_)
-        return E_INVALIDARG;
-    HRESULT hr = S_OK;
-    std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTFolder>(&hr);
-    if (!context)
-        return hr;
-    hr = SelectParent(*context);
-    if (FAILED(hr))
-        return hr;
-    const std::int32_t index = context->GetPlayIndex(Storage(), FolderId());
-    if (index == -1)
-        return Error(ErrorCodeToMessageId(engine::kStatusFolderError));
-    *pVal = index;
-    return S_OK;
+    return ZavtGetPlayIndex<CZAVTFolder>(Storage(), Parent(), FolderId(), pVal);
 }
 
 STDMETHODIMP CZAVTFolder::put_PlayIndex(long newVal)
 {
-    if (root_)
-        return E_INVALIDARG;
-    HRESULT hr = S_OK;
-    std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTFolder>(&hr);
-    if (!context)
-        return hr;
-    hr = SelectParent(*context);
-    if (FAILED(hr))
-        return hr;
-    if (context->SetPlayIndex(Storage(), FolderId(), static_cast<std::uint32_t>(newVal)) != 0)
-        return Error(ErrorCodeToMessageId(engine::kStatusFolderError));
-    return S_OK;
+    return ZavtPutPlayIndex<CZAVTFolder>(Storage(), Parent(), FolderId(), newVal);
 }
 
 STDMETHODIMP CZAVTFolder::CreateSubfolder(BSTR SubfolderName)
@@ -504,12 +325,12 @@ STDMETHODIMP CZAVTFolder::CreateSubfolder(BSTR SubfolderName)
     std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTFolder>(&hr);
     if (!context)
         return hr;
-    if (!IsEntryName(SubfolderName))
+    if (!ZavtIsEntryName(SubfolderName))
         return E_INVALIDARG;
     const int model = static_cast<int>(context->GetModel());
     if (((model == 2 || model == 8) && !root_) || !context->SupportsFolders(Storage()))
         return Error(ErrorCodeToMessageId(engine::kStatusFolderError));
-    if (!SelectFolder(*context, FolderId()))
+    if (!ZavtSelectFolder(*context, Storage(), FolderId()))
         return Error(ErrorCodeToMessageId(engine::kStatusFolderError));
     // The store would make a second entry of a name the folder holds.
     engine::DirRecord existing;
@@ -540,7 +361,7 @@ STDMETHODIMP CZAVTFolder::Download(BSTR srcPath)
     const wchar_t* fileName = engine::NamePart(srcPath);
     if (!fileName || !*fileName)
         return E_INVALIDARG;
-    if (context->SupportsFolders(Storage()) && !SelectFolder(*context, FolderId()))
+    if (context->SupportsFolders(Storage()) && !ZavtSelectFolder(*context, Storage(), FolderId()))
         return Error(IDS_ERR_FOLDER);
 
     // A failed look-up is no answer: downloading then could give the folder a second entry of the name.
@@ -630,7 +451,7 @@ HRESULT CZAVTFolder::MoveInside(IDispatch*, IZAVTFolder* sourceParent, IZAVTStor
     std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTFolder>(&hr);
     if (!context)
         return hr;
-    if (context->SupportsFolders(Storage()) && !SelectFolder(*context, FolderId()))
+    if (context->SupportsFolders(Storage()) && !ZavtSelectFolder(*context, Storage(), FolderId()))
         return Error(IDS_ERR_FOLDER);
     engine::DirRecord record;
     if (context->ResolvePath(Storage(), name, &record) == 0)
@@ -671,7 +492,7 @@ STDMETHODIMP CZAVTFolder::CreateNewFile(BSTR FileName, IZAVTFile** pNewFile)
     if (!pNewFile)
         return E_INVALIDARG;
     *pNewFile = nullptr;
-    if (!IsEntryName(FileName))
+    if (!ZavtIsEntryName(FileName))
         return E_INVALIDARG;
     CComObject<CZAVTFile>* file = nullptr;
     HRESULT hr = CComObject<CZAVTFile>::CreateInstance(&file);

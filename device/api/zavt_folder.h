@@ -53,11 +53,8 @@ public:
 private:
     std::uint32_t Storage() const { return type_ == ZAVTST_EXT ? 1 : 0; }
     std::uint32_t FolderId() const { return root_ ? 0 : record_.firstCluster; }
-    // Makes folder `id` the storage's current folder, unless it is already.
-    bool SelectFolder(DeviceContext& context, std::uint32_t id);
-    // Makes the parent current on the folder-object models (nothing for a root or elsewhere).
-    HRESULT SelectParent(DeviceContext& context);
-    HRESULT DateOf(DATE* pVal, bool created);
+    // The folder this one was listed in; none for a root.
+    IZAVTFolder* Parent() const { return root_ ? nullptr : static_cast<IZAVTFolder*>(parent_); }
     // Both moves: the moved entry's id, and its folder's id and root flag, after the checks.
     HRESULT MoveInside(IDispatch* moved, IZAVTFolder* sourceParent, IZAVTStorage* sourceStorage, const wchar_t* name,
                        std::uint32_t movedId, bool isFolder);
