@@ -2,13 +2,14 @@
 ' the environment names (KWEP_SIMULATED_PLAYER). zavtctrl_walk_test.cpp runs the steps in turn, each
 ' against the same player served anew, and checks the card's image after each.
 ' Usage: cscript //nologo zavtctrl_walk.vbs STEP STORAGE PCFOLDER
-'   STEP      build, change, remove or format
+'   STEP      build, change, files, remove or format
 '   STORAGE   0 internal memory, 1 the card
 '   PCFOLDER  where the PC's copies of the files are made and uploaded to
 ' Output lines: "ok   CHECK" or "FAIL CHECK"; "expect PATH|SIZE" for every entry the storage holds after
 ' the step (SIZE in bytes, DIR for a folder; PATH from the root with "\" between names); "date
 ' PATH|yyyy-mm-dd" for the write date the object model gives an entry; "order NAME" for the root's
-' folders in the order the object model lists them; "done" once the step has run.
+' folders in the order the object model lists them; "id PATH|N" for a file's record id; "audio
+' PATH|CHANNELS|SAMPLE RATE|BIT RATE" for what its file object reports; "done" once the step has run.
 Option Explicit
 
 Dim failures
@@ -42,9 +43,14 @@ Function Content(name, size)
     Content = Left(text, size)
 End Function
 
+' The name a file had when it was downloaded (the files step renames one).
+Function SourceName(name)
+    If name = "RENAMED.BIN" Then SourceName = "A.BIN" Else SourceName = name
+End Function
+
 ' The sizes of the files by name (names are unique over the tree).
 Function FileSize(name)
-    Select Case name
+    Select Case SourceName(name)
         Case "A.BIN": FileSize = 3000
         Case "ONE.BIN": FileSize = 20000
         Case "TWO.BIN": FileSize = 70000
@@ -81,10 +87,13 @@ Function Expected(stepName, deep, recording)
                 talks = "Talks and lectures"
                 entries = Array("MUSIC", "MUSIC\ROCK", talks, talks & "\LIVE", "MUSIC\A.BIN", "MUSIC\ROCK\ONE.BIN", _
                                 "MUSIC\ROCK\TWO.BIN", talks & "\LIVE\LIVE.BIN", talks & "\" & notes)
+            Case "files"
+                talks = "Talks and lectures"
+                entries = Array("MUSIC", "MUSIC\ROCK", talks, talks & "\LIVE", "MUSIC\RENAMED.BIN", _
+                                "MUSIC\ROCK\ONE.BIN", "MUSIC\ROCK\TWO.BIN", talks & "\" & notes)
             Case "remove"
                 talks = "Talks and lectures"
-                entries = Array("MUSIC", talks, talks & "\LIVE", "MUSIC\A.BIN", talks & "\LIVE\LIVE.BIN", _
-                                talks & "\" & notes)
+                entries = Array("MUSIC", talks, talks & "\LIVE", "MUSIC\RENAMED.BIN", talks & "\" & notes)
             Case Else
                 entries = Array()
         End Select
@@ -94,6 +103,8 @@ Function Expected(stepName, deep, recording)
                 entries = Array("MUSIC", "TALKS", "A.BIN", "MUSIC\ONE.BIN", "MUSIC\TWO.BIN", "TALKS\NOTES.TXT")
             Case "change"
                 entries = Array("MUSIC", "LECTURES", "MUSIC\A.BIN", "MUSIC\ONE.BIN", "MUSIC\TWO.BIN", "LECTURES\NOTES.TXT")
+            Case "files"
+                entries = Array("MUSIC", "LECTURES", "MUSIC\RENAMED.BIN", "MUSIC\TWO.BIN", "LECTURES\NOTES.TXT")
             Case "remove"
                 entries = Array("LECTURES", "LECTURES\NOTES.TXT")
             Case Else
@@ -115,11 +126,11 @@ End Function
 
 Dim control, devices, device, storage, root, s, found, deep, recording
 
-' Every entry below a folder, walked with For Each: path -> "DIR" or "FILE".
+' Every entry below a folder, walked with For Each: path -> "DIR" or the file's size.
 Sub Walk(folder, prefix, d)
     Dim f, sub_
     For Each f In folder.Files
-        d(prefix & f.Name) = "FILE"
+        d(prefix & f.Name) = CStr(f.Size)
     Next
     For Each sub_ In folder.SubFolders
         d(prefix & sub_.Name) = "DIR"
@@ -190,7 +201,7 @@ Check "the storage's root folder", Err.Number = 0 And root.IsRootFolder <> 0 And
 deep = device.Model <> 2 And device.Model <> 8
 recording = deep And storageType = 0
 
-Dim want, e, folder, listing, pcPath, back, name
+Dim want, e, folder, pcPath, back, name
 Set want = Expected(stepName, deep, recording)
 Err.Clear
 Select Case stepName
@@ -256,6 +267,44 @@ Select Case stepName
             order = order & sub_.Name & "|"
         Next
         Check "the root lists " & renamed & " first", order = renamed & "|" & before
+    Case "files"
+        Dim one, two, firstFile, file
+        Err.Clear
+        FileAt("MUSIC\A.BIN").Name = "RENAMED.BIN"
+        Check "rename file A.BIN", Err.Number = 0
+        If deep Then
+            one = "Talks and lectures\LIVE\LIVE.BIN"
+            two = "MUSIC\ROCK\TWO.BIN"
+        Else
+            one = "MUSIC\ONE.BIN"
+            two = "MUSIC\TWO.BIN"
+        End If
+        Err.Clear
+        FileAt(one).Delete
+        Check "Delete file " & one, Err.Number = 0
+        ' Play order: TWO.BIN takes the place of the first file of its folder and is then listed first. (A
+        ' position counts every entry of the folder, its own entries of a subfolder too.)
+        Dim firstIndex
+        Err.Clear
+        firstIndex = FolderAt(ParentPath(two)).Files.Item(1).PlayIndex
+        FileAt(two).PlayIndex = firstIndex
+        Check "PlayIndex set on " & two, Err.Number = 0
+        Check "PlayIndex of " & two & " read back", FileAt(two).PlayIndex = firstIndex And Err.Number = 0
+        firstFile = ""
+        For Each file In FolderAt(ParentPath(two)).Files
+            If firstFile = "" Then firstFile = file.Name
+        Next
+        Check "its folder lists " & two & " first", firstFile = BaseName(two)
+        ' Upload writes the PC file under the name of the file's record.
+        back = pc & "\RENAMED.BIN"
+        If fso.FileExists(back) Then fso.DeleteFile back
+        Err.Clear
+        FileAt("MUSIC\RENAMED.BIN").Upload pc
+        Check "Upload into a PC folder", Err.Number = 0 And fso.FileExists(back)
+        If fso.FileExists(back) Then
+            Check "the text of the upload into a PC folder", fso.OpenTextFile(back, 1).ReadAll = Content("A.BIN", 3000)
+            fso.DeleteFile back
+        End If
     Case "format"
         ' An empty storage; the root folder object is made anew, as after any change of the player.
         Err.Clear
@@ -292,9 +341,9 @@ For Each e In want.Keys
     If Not walked.Exists(e) Then
         same = False
         WScript.Echo "     missing from the walk: " & e
-    ElseIf (want(e) = "DIR") <> (walked(e) = "DIR") Then
+    ElseIf want(e) <> walked(e) Then
         same = False
-        WScript.Echo "     folder and file confused: " & e
+        WScript.Echo "     " & e & " walked as " & walked(e) & ", expected " & want(e)
     End If
 Next
 For Each e In walked.Keys
@@ -302,33 +351,36 @@ For Each e In walked.Keys
 Next
 Check "the walk lists what the " & stepName & " step leaves", same
 
-' Every file uploaded back (by name from its folder, which the listing makes current) and compared.
+' Every file uploaded back by its file object and compared; its record id and audio header reported.
+Dim item
 For Each e In want.Keys
     If want(e) <> "DIR" Then
         name = BaseName(e)
         back = pc & "\back-" & name
         If fso.FileExists(back) Then fso.DeleteFile back
         Err.Clear
-        Set listing = FolderAt(ParentPath(e)).Files
-        device.Upload storageType, name, back
-        Check "Upload " & e, Err.Number = 0
+        Set item = FileAt(e)
+        item.UploadTo back
+        Check "UploadTo " & e, Err.Number = 0
         Check "the bytes of " & e & " came back", fso.FileExists(back) And fso.GetFile(back).Size = FileSize(name)
         If fso.FileExists(back) Then
-            Check "the text of " & e & " came back", fso.OpenTextFile(back, 1).ReadAll = Content(name, FileSize(name))
+            Check "the text of " & e & " came back", _
+                  fso.OpenTextFile(back, 1).ReadAll = Content(SourceName(name), FileSize(name))
             fso.DeleteFile back
         End If
+        WScript.Echo "id " & e & "|" & item.FileSystemID
+        WScript.Echo "audio " & e & "|" & item.Channels & "|" & item.SampleRate & "|" & item.Bitrate
+        Check "the audio header of " & e, Err.Number = 0
     End If
 Next
 
-' The folders' write dates, for the image's listing to confirm.
+' The write dates, for the image's listing to confirm.
 Dim when
 For Each e In want.Keys
-    If want(e) = "DIR" Then
-        Err.Clear
-        when = FolderAt(e).DateLastModified
-        Check "DateLastModified of " & e, Err.Number = 0 And Year(when) >= 1980
-        WScript.Echo "date " & e & "|" & Year(when) & "-" & TwoDigits(Month(when)) & "-" & TwoDigits(Day(when))
-    End If
+    Err.Clear
+    If want(e) = "DIR" Then when = FolderAt(e).DateLastModified Else when = FileAt(e).DateLastModified
+    Check "DateLastModified of " & e, Err.Number = 0 And Year(when) >= 1980
+    WScript.Echo "date " & e & "|" & Year(when) & "-" & TwoDigits(Month(when)) & "-" & TwoDigits(Day(when))
 Next
 
 For Each e In want.Keys

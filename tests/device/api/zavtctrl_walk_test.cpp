@@ -3,6 +3,7 @@
 // anew for every step and saved in between; after each card step its card image is exported, fsck.fat
 // must find nothing to repair, and mdir must list exactly the entries the script expects, with the
 // write dates the object model gave for them.
+#include "sim/simulated_player.h"
 #include "tests/device/fs/card/external_fixture.h"
 #include "tests/support/unix_shell.h"
 
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -81,13 +83,18 @@ HANDLE InheritableFile(const std::filesystem::path& path)
                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// Runs a program of the prefix to its end with its output in `output`; its exit code, -1 when it did not
-// start.
-long Run(const std::wstring& commandLine, const std::filesystem::path& output)
+// How a program ran: started, and its exit code (else the error that kept it from starting).
+struct RunResult {
+    bool started = false;
+    DWORD code = 0;
+};
+
+// Runs a program of the prefix to its end with its output in `output`.
+RunResult Run(const std::wstring& commandLine, const std::filesystem::path& output)
 {
     Handle out(InheritableFile(output));
     if (!out.get())
-        return -1;
+        return {false, GetLastError()};
     STARTUPINFOW si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
@@ -97,12 +104,12 @@ long Run(const std::wstring& commandLine, const std::filesystem::path& output)
     PROCESS_INFORMATION pi{};
     std::wstring cmd = commandLine;
     if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
-        return -1;
+        return {false, GetLastError()};
     Handle process(pi.hProcess), thread(pi.hThread);
     WaitForSingleObject(process.get(), INFINITE);
-    DWORD code = 0;
-    GetExitCodeProcess(process.get(), &code);
-    return static_cast<long>(code);
+    RunResult result{true, 0};
+    GetExitCodeProcess(process.get(), &result.code);
+    return result;
 }
 
 // playersim.exe serving one player until Stop, which closes its standard input: it then saves the player
@@ -177,12 +184,14 @@ class Registration : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        const long code = Run(L"regsvr32.exe /s \"" + WindowsPath(KWEP_ZAVTCTRL_PATH) + L"\"", temp_.File("register.txt"));
-        ASSERT_EQ(0, code) << "regsvr32 " << ReadText(temp_.File("register.txt"));
+        const RunResult r = Run(L"regsvr32.exe /s \"" + WindowsPath(KWEP_ZAVTCTRL_PATH) + L"\"", temp_.File("register.txt"));
+        ASSERT_TRUE(r.started && r.code == 0) << "regsvr32: " << r.code << " " << ReadText(temp_.File("register.txt"));
     }
     void TearDown() override
     {
-        EXPECT_EQ(0, Run(L"regsvr32.exe /s /u \"" + WindowsPath(KWEP_ZAVTCTRL_PATH) + L"\"", temp_.File("unregister.txt")));
+        const RunResult r =
+            Run(L"regsvr32.exe /s /u \"" + WindowsPath(KWEP_ZAVTCTRL_PATH) + L"\"", temp_.File("unregister.txt"));
+        EXPECT_TRUE(r.started && r.code == 0) << "regsvr32 /u: " << r.code;
     }
 
 private:
@@ -243,6 +252,8 @@ struct ScriptRun {
     std::map<std::string, std::string> expected;  // path -> size or "DIR"
     std::map<std::string, std::string> dates;     // path -> yyyy-mm-dd
     std::vector<std::string> rootFolders;         // in the object model's order
+    std::map<std::string, std::uint16_t> ids;     // path -> record id
+    std::map<std::string, std::string> audio;     // path -> "channels|sample rate|bit rate"
     bool done = false;
 };
 
@@ -252,12 +263,14 @@ ScriptRun RunScript(const std::string& step, int storage, const std::filesystem:
     const std::wstring cmd = L"cscript.exe //nologo \"" + WindowsPath(KWEP_WALK_SCRIPT) + L"\" " +
                              std::wstring(step.begin(), step.end()) + L" " + std::to_wstring(storage) + L" " +
                              Quoted(pc);
-    const long code = Run(cmd, output);
+    const RunResult result = Run(cmd, output);
     const std::string text = ReadText(output);
     std::cout << text;
     ScriptRun run;
-    if (code != 0 && code != 1) {
-        run.failures.push_back(code == -1 ? "cscript did not start" : "cscript ended with " + std::to_string(code));
+    if (!result.started || result.code > 1) {
+        std::ostringstream why;
+        why << (result.started ? "cscript ended with 0x" : "cscript did not start: error 0x") << std::hex << result.code;
+        run.failures.push_back(why.str());
         return run;
     }
     std::istringstream in(text);
@@ -271,6 +284,10 @@ ScriptRun RunScript(const std::string& step, int storage, const std::filesystem:
             run.expected[line.substr(7, bar - 7)] = line.substr(bar + 1);
         else if (line.rfind("date ", 0) == 0 && bar != std::string::npos)
             run.dates[line.substr(5, bar - 5)] = line.substr(bar + 1);
+        else if (line.rfind("id ", 0) == 0 && bar != std::string::npos)
+            run.ids[line.substr(3, bar - 3)] = static_cast<std::uint16_t>(std::stoul(line.substr(bar + 1)));
+        else if (line.rfind("audio ", 0) == 0 && bar != std::string::npos)
+            run.audio[line.substr(6, bar - 6)] = line.substr(bar + 1);
         else if (line.rfind("order ", 0) == 0)
             run.rootFolders.push_back(line.substr(6));
         else if (line == "done")
@@ -291,11 +308,28 @@ struct WalkCase {
 // fresh internal memory holds no root until it is formatted); a NAND-type card on a folder-object
 // model; an MMC/SD card on a group model. Small cards keep the steps quick.
 const WalkCase kCases[] = {
-    {"InternalFlatStore", 8, L"--card none", 0, {"build", "change", "remove", "format"}},
-    {"InternalFolderObjects", 9, L"--card none", 0, {"format", "build", "change", "remove"}},
-    {"NandCard", 9, L"--card nand:8", 1, {"build", "change", "remove", "format"}},
-    {"SdCard", 10, L"--card sd:16", 1, {"build", "change", "remove", "format"}},
+    {"InternalFlatStore", 8, L"--card none", 0, {"build", "change", "files", "remove", "format"}},
+    {"InternalFolderObjects", 9, L"--card none", 0, {"format", "build", "change", "files", "remove"}},
+    {"NandCard", 9, L"--card nand:8", 1, {"build", "change", "files", "remove", "format"}},
+    {"SdCard", 10, L"--card sd:16", 1, {"build", "change", "files", "remove", "format"}},
 };
+
+// The audio header the player is given for the n-th file, and as the script prints it.
+sim::AudioHeader AudioFor(int storage, std::uint16_t id, std::size_t n)
+{
+    sim::AudioHeader a;
+    a.storage = static_cast<std::uint8_t>(storage);
+    a.recordId = id;
+    a.channels = static_cast<std::uint16_t>(1 + n % 2);
+    a.sampleRate = n % 2 ? 44100 : 22050;
+    a.bitRate = static_cast<std::uint32_t>(64000 + 32000 * n);
+    return a;
+}
+
+std::string AudioText(const sim::AudioHeader& a)
+{
+    return std::to_string(a.channels) + "|" + std::to_string(a.sampleRate) + "|" + std::to_string(a.bitRate);
+}
 
 class ZavtctrlWalk : public ::testing::TestWithParam<WalkCase> {};
 
@@ -309,6 +343,8 @@ TEST_P(ZavtctrlWalk, EveryStepLeavesWhatTheScriptExpects)
     const std::wstring pipe = L"kwep-walk-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                               std::wstring(c.name, c.name + std::strlen(c.name));
 
+    std::map<std::string, std::string> audio;  // what the player was given, by path
+    ScriptRun last;
     for (std::size_t i = 0; i < c.steps.size(); ++i) {
         const std::string& step = c.steps[i];
         SCOPED_TRACE("step " + step);
@@ -319,6 +355,19 @@ TEST_P(ZavtctrlWalk, EveryStepLeavesWhatTheScriptExpects)
         arguments += L" --pipe " + pipe;
         if (card)
             arguments += L" --export-card " + Quoted(image);
+        if (step == "files") {
+            // Every file gets an audio header of its own from the player, given while it is not served.
+            std::unique_ptr<sim::SimulatedPlayer> saved = sim::SimulatedPlayer::Open(player);
+            ASSERT_TRUE(saved);
+            std::size_t n = 0;
+            saved->EditConfig([&](sim::PlayerConfig& config) {
+                for (const auto& [file, id] : last.ids) {
+                    config.audioHeaders.push_back(AudioFor(c.storage, id, n++));
+                    audio[file] = AudioText(config.audioHeaders.back());
+                }
+            });
+            ASSERT_TRUE(saved->Save());
+        }
         const std::string path = sim.Start(arguments);
         ASSERT_FALSE(path.empty()) << "playersim did not serve";
         SetEnvironmentVariableA("KWEP_SIMULATED_PLAYER", path.c_str());
@@ -331,6 +380,19 @@ TEST_P(ZavtctrlWalk, EveryStepLeavesWhatTheScriptExpects)
             ADD_FAILURE() << failure;
         ASSERT_TRUE(run.done) << "the script stopped before the end of the step";
         EXPECT_TRUE(step == "format" || !run.expected.empty()) << "only a format leaves the storage empty";
+        if (step == "files") {
+            // A file keeps its record id through a rename, and with it its audio header.
+            std::map<std::string, std::string> given;
+            for (const auto& [file, id] : run.ids) {
+                for (const auto& [before, beforeId] : last.ids) {
+                    if (beforeId == id)
+                        given[file] = audio[before];
+                }
+            }
+            EXPECT_FALSE(given.empty());
+            EXPECT_EQ(given, run.audio) << "the audio headers the player was given, against the file objects'";
+        }
+        last = run;
         if (!card)
             continue;
 
