@@ -92,8 +92,6 @@ bool RunEngineWorkload(Workload& w, const fs::path& temp, Run& run);
 std::uint32_t WriteInternalRoot();
 // The COM client: the workload through ZAVTCTRL.dll's object model, in process.
 bool RunComWorkload(Workload& w, const fs::path& temp, Run& run);
-// How the COM client's uploads reached the files.
-const char* ComUploadPath();
 // The COM client's plug-in rows: identification, mount and the root's listing of each card kind and size.
 bool RunPlugInRows();
 // Loads ZAVTCTRL.dll; false (with the reason on stderr) when it cannot be loaded.

@@ -23,9 +23,6 @@ namespace {
 using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 GetClassObjectFn g_getClassObject = nullptr;
 
-// How the upload phase reached the files (printed under the COM table).
-const char* g_uploadPath = nullptr;
-
 std::wstring Text(const CComBSTR& s)
 {
     return s.get() ? std::wstring(s.get(), s.Length()) : std::wstring();
@@ -66,7 +63,6 @@ public:
             return E_FAIL;
         return storage_->get_RootFolder(&root_);
     }
-    IZAVTDevice* Device() { return device_; }
     IZAVTFolder* Root() { return root_; }
 
 private:
@@ -295,40 +291,16 @@ bool RunComWorkload(Workload& w, const fs::path& temp, Run& run)
             return fail(("finding " + Utf8(f.name)).c_str(), 0);
     }
 
-    // Each file's own UploadTo; where the file object does not offer it, the device's upload by name
-    // from the storage's current folder, which a listing of the file's folder selects.
-    bool byFileObject = true;
     const bool uploaded = MeasurePhase(player, run.up, [&] {
-        const std::wstring* current = nullptr;
         for (const PcFile& f : w.files) {
-            const CComBSTR target(f.Upload(temp).wstring().c_str());
-            if (byFileObject && (hr = files[f.folder][f.name]->UploadTo(target)) == E_NOTIMPL)
-                byFileObject = false;
-            if (!byFileObject) {
-                if (!current || *current != f.folder) {
-                    CComPtr<IZAVTFileCollection> list;
-                    if (FAILED(hr = folders[f.folder]->get_Files(&list)))
-                        return false;
-                    current = &f.folder;
-                }
-                hr = session.Device()->Upload(ZAVTST_INT, CComBSTR(f.name.c_str()), target);
-            }
-            if (FAILED(hr))
+            if (FAILED(hr = files[f.folder][f.name]->UploadTo(CComBSTR(f.Upload(temp).wstring().c_str()))))
                 return false;
         }
         return true;
     });
     if (!uploaded)
         return fail("an upload", hr);
-    g_uploadPath = byFileObject ? "IZAVTFile::UploadTo"
-                                : "IZAVTDevice::Upload by name (this build's IZAVTFile::UploadTo answers E_NOTIMPL), "
-                                  "each folder selected by a listing of its files";
     return CheckUploads(w, temp) || fail("comparing an upload with its download", 0);
-}
-
-const char* ComUploadPath()
-{
-    return g_uploadPath ? g_uploadPath : "none";
 }
 
 bool RunPlugInRows()

@@ -215,7 +215,6 @@ int wmain()
     const Client& engine = clients[0];
     const Client& com = clients[1];
 
-    std::printf("# uploads: %s\n", ComUploadPath());
     std::printf("\n# What the COM client added to the engine client's phase.\n");
     std::printf("%-26s %-4s %9s %9s %9s %11s %9s %7s\n", "workload", "dir", "engine", "COM", "modelled", "wire bytes",
                 "transfers", "erases");
