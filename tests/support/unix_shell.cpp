@@ -93,6 +93,29 @@ TempFolder::~TempFolder()
     std::filesystem::remove_all(path_, error);
 }
 
+namespace {
+
+std::wstring EnvironmentValue(const wchar_t* name)
+{
+    wchar_t value[MAX_PATH + 1] = {};
+    const DWORD n = GetEnvironmentVariableW(name, value, MAX_PATH + 1);
+    return n > 0 && n <= MAX_PATH ? std::wstring(value, n) : std::wstring();
+}
+
+}  // namespace
+
+PrivateTemp::PrivateTemp() : tmp_(EnvironmentValue(L"TMP")), temp_(EnvironmentValue(L"TEMP"))
+{
+    SetEnvironmentVariableW(L"TMP", folder_.Path().c_str());
+    SetEnvironmentVariableW(L"TEMP", folder_.Path().c_str());
+}
+
+PrivateTemp::~PrivateTemp()
+{
+    SetEnvironmentVariableW(L"TMP", tmp_.empty() ? nullptr : tmp_.c_str());
+    SetEnvironmentVariableW(L"TEMP", temp_.empty() ? nullptr : temp_.c_str());
+}
+
 ShellResult RunShell(const std::string& script, std::uint32_t timeoutMs)
 {
     ShellResult result;

@@ -49,4 +49,19 @@ private:
     std::filesystem::path path_;
 };
 
+// Gives the process a temporary folder of its own while it lives (TMP and TEMP point into it), so the
+// device API's temporary files (the system dump, Config.dat, ...) never meet those of another test
+// program, or another shard, running in the same Wine prefix.
+class PrivateTemp {
+public:
+    PrivateTemp();
+    ~PrivateTemp();
+    PrivateTemp(const PrivateTemp&) = delete;
+    PrivateTemp& operator=(const PrivateTemp&) = delete;
+
+private:
+    TempFolder folder_;
+    std::wstring tmp_, temp_;
+};
+
 }  // namespace test_support

@@ -32,6 +32,9 @@ using test_support::Bytes;
 using test_support::ReadFile;
 using test_support::WriteFile;
 
+// The system dump passes through the device API's temporary folder: each shard takes one of its own.
+[[maybe_unused]] const test_support::PrivateTemp kPrivateTemp;
+
 Bytes Pattern(std::size_t size, std::uint32_t seed)
 {
     Bytes b(size);

@@ -126,32 +126,9 @@ TEST(SystemFileResources, EveryChosenResourceIsPresentAndDistinct)
 
 // ---- the transfers ----
 
-// The device API's temporary folder lies in the system's temporary path, which other test programs in the
-// same Wine prefix share: this program takes a temporary path of its own, so no other one's Config.dat or
-// player.rom is taken for its own.
-class PrivateTempPath : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        wchar_t base[MAX_PATH + 1] = {};
-        const DWORD n = GetTempPathW(MAX_PATH + 1, base);
-        ASSERT_TRUE(n > 0 && n <= MAX_PATH);
-        path_ = std::filesystem::path(base) / ("kwep-system-files-" + std::to_string(GetCurrentProcessId()));
-        std::filesystem::create_directories(path_);
-        for (const wchar_t* name : {L"TMP", L"TEMP"})
-            ASSERT_TRUE(SetEnvironmentVariableW(name, path_.wstring().c_str()));
-    }
-    void TearDown() override
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-
-private:
-    std::filesystem::path path_;
-};
-[[maybe_unused]] ::testing::Environment* const kPrivateTempPath =
-    ::testing::AddGlobalTestEnvironment(new PrivateTempPath);
+// The device API's temporary folder lies in the system's temporary path: this program takes one of its
+// own, so no other program's Config.dat or player.rom is taken for its own.
+[[maybe_unused]] const test_support::PrivateTemp kPrivateTemp;
 
 // The windows path of a file the build made.
 std::wstring BuiltFile(const char* unixPath)

@@ -153,35 +153,6 @@ inline sim::PlayerConfig SmallPlayer(int model)
     return config;
 }
 
-// Gives the process a temporary folder of its own while it lives (TMP and TEMP point into it), so the
-// device API's temporary files never meet those of another test running in the same Wine prefix.
-class PrivateTemp {
-public:
-    PrivateTemp() : tmp_(Variable(L"TMP")), temp_(Variable(L"TEMP"))
-    {
-        SetEnvironmentVariableW(L"TMP", folder_.Path().c_str());
-        SetEnvironmentVariableW(L"TEMP", folder_.Path().c_str());
-    }
-    ~PrivateTemp()
-    {
-        SetEnvironmentVariableW(L"TMP", tmp_.empty() ? nullptr : tmp_.c_str());
-        SetEnvironmentVariableW(L"TEMP", temp_.empty() ? nullptr : temp_.c_str());
-    }
-    PrivateTemp(const PrivateTemp&) = delete;
-    PrivateTemp& operator=(const PrivateTemp&) = delete;
-
-private:
-    static std::wstring Variable(const wchar_t* name)
-    {
-        wchar_t value[MAX_PATH + 1] = {};
-        const DWORD n = GetEnvironmentVariableW(name, value, MAX_PATH + 1);
-        return n > 0 && n <= MAX_PATH ? std::wstring(value, n) : std::wstring();
-    }
-
-    test_support::TempFolder folder_;
-    std::wstring tmp_, temp_;
-};
-
 // A control, its device and the player behind them.
 class DeviceRig {
 public:
@@ -251,7 +222,7 @@ public:
     }
 
 private:
-    PrivateTemp temp_;
+    test_support::PrivateTemp temp_;
     sim::TestPlayer player_;
     test_support::TempFolder pc_;
     CComObject<CZAVTControl>* controlObject_ = nullptr;
