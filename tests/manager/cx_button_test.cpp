@@ -102,6 +102,8 @@ struct Host {
     // Popups shown, their first item, and where the menu window stood.
     std::vector<UINT> popupFirstItems;
     std::vector<RECT> menuWindows;
+    // Hover texts posted by the controls ("-" for a null text), with their flags.
+    std::vector<std::pair<std::wstring, LPARAM>> hoverTexts;
     HWND hWnd = nullptr;
 };
 Host* g_host = nullptr;
@@ -138,6 +140,12 @@ LRESULT CALLBACK HostProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
             EndMenu();
         }
         return 0;
+    case CXM_SETTEXT: {
+        auto* text = reinterpret_cast<wchar_t*>(wParam);
+        host->hoverTexts.emplace_back(text != nullptr ? text : L"-", lParam);
+        CxFree(text);
+        return 1;
+    }
     case WM_DRAWITEM:
         return TRUE;
     default:
@@ -377,6 +385,94 @@ TEST_F(CxSkinButtonTest, AControlWhoseIdTheParentDoesNotKnowKeepsItsTemplateLook
     SendMessageW(button.m_hWnd, BM_SETCHECK, 1, 0);
     EXPECT_EQ(button.NativeCheck(), 1);
     EXPECT_EQ(button.GetKeptCheck(), 0);
+}
+
+// ---- Hover and press ----
+
+TEST_F(CxSkinButtonTest, HoverTextsFollowTheMouseOverAPushButton)
+{
+    CxButton button;
+    const RECT rect{10, 10, 60, 40};
+    ASSERT_TRUE(button.Create(host.hWnd, rect, 140));
+    EXPECT_EQ(button.GetCursor(), LoadCursorW(nullptr, MAKEINTRESOURCEW(32649))) << "the hand cursor";
+    EXPECT_EQ(SendMessageW(button.m_hWnd, CXM_SETTOOLTIP, reinterpret_cast<WPARAM>(L"Tip"), 7), 1);
+    if (!MoveMouseOver(button.m_hWnd))
+        GTEST_SKIP() << "the display does not move the pointer";
+    auto move = [&] { SendMessageW(button.m_hWnd, WM_MOUSEMOVE, 0, MAKELPARAM(5, 5)); };
+
+    // Without the tooltip flag nothing is posted, but the mouse is followed.
+    move();
+    EXPECT_TRUE(button.GetLow() & CXFL_CAPTURED);
+    EXPECT_TRUE(button.GetLow() & CXFL_HOVER);
+    EXPECT_NE(button.GetTimer(), 0u);
+    EXPECT_EQ(GetCapture(), button.m_hWnd);
+    MoveMouseAway();
+    move();
+    EXPECT_FALSE(button.GetLow() & CXFL_CAPTURED);
+    EXPECT_NE(GetCapture(), button.m_hWnd);
+    Pump();
+    EXPECT_TRUE(host.hoverTexts.empty());
+
+    // With it: the text on the way in, a null text on the way out, whichever way the mouse leaves.
+    CxModifyFlagsParams tip{CXFL_HASTOOLTIP, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(SendMessageW(button.m_hWnd, CXM_MODIFYFLAGS, reinterpret_cast<WPARAM>(&tip), 0), 1);
+    struct Leave {
+        const char* name;
+        std::function<void()> step;
+    };
+    const Leave leaves[] = {
+        {"a move outside", [&] { MoveMouseAway(); move(); }},
+        {"gone without a move: the hover timer", [&] {
+             MoveMouseAway();
+             SendMessageW(button.m_hWnd, WM_TIMER, CX_HOVER_TIMER, 0);
+             EXPECT_FALSE(button.GetLow() & CXFL_HOVER);
+             EXPECT_EQ(button.GetTimer(), 0u);
+         }},
+        {"the window deactivated", [&] { SendMessageW(button.m_hWnd, WM_NCACTIVATE, FALSE, 0); }},
+        {"the button disabled", [&] { EnableWindow(button.m_hWnd, FALSE); }},
+    };
+    for (const Leave& leave : leaves) {
+        SCOPED_TRACE(leave.name);
+        EnableWindow(button.m_hWnd, TRUE);
+        host.hoverTexts.clear();
+        ASSERT_TRUE(MoveMouseOver(button.m_hWnd));
+        move();
+        // Still over: the timer keeps the capture.
+        EXPECT_EQ(SendMessageW(button.m_hWnd, WM_TIMER, CX_HOVER_TIMER, 0), 0);
+        EXPECT_TRUE(button.GetLow() & CXFL_CAPTURED);
+        leave.step();
+        // Away for good, so that a tick of the real hover timer finds nothing to do.
+        MoveMouseAway();
+        EXPECT_FALSE(button.GetLow() & CXFL_CAPTURED);
+        EXPECT_NE(GetCapture(), button.m_hWnd);
+        Pump();
+        ASSERT_EQ(host.hoverTexts.size(), 2u);
+        EXPECT_EQ(host.hoverTexts[0].first, L"Tip");
+        EXPECT_EQ(host.hoverTexts[0].second, 7);
+        EXPECT_EQ(host.hoverTexts[1].first, L"-");
+    }
+}
+
+TEST_F(CxSkinButtonTest, APressDraggedOutsideAndReleasedDoesNotClick)
+{
+    TestSkinButton button;
+    ASSERT_TRUE(button.Create(host.hWnd, kCheckBoxId, BS_AUTOCHECKBOX));
+    if (!MoveMouseOver(button.m_hWnd))
+        GTEST_SKIP() << "the display does not move the pointer";
+    const LPARAM inside = MAKELPARAM(kImageWidth * 3 / 4, kImageHeight / 2);
+    SendMessageW(button.m_hWnd, WM_MOUSEMOVE, 0, inside);
+    SendMessageW(button.m_hWnd, WM_LBUTTONDOWN, MK_LBUTTON, inside);
+    EXPECT_TRUE(button.GetLow() & CXFL_MOUSEPRESSED);
+    MoveMouseAway();
+    SendMessageW(button.m_hWnd, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(-80, -80));
+    EXPECT_FALSE(button.GetLow() & CXFL_HOVER) << "the hover timer stops while the button is held";
+    host.clickedChecks.clear();
+    SendMessageW(button.m_hWnd, WM_LBUTTONUP, 0, MAKELPARAM(-80, -80));
+    EXPECT_FALSE(button.GetLow() & (CXFL_MOUSEPRESSED | CXFL_CAPTURED));
+    EXPECT_NE(GetCapture(), button.m_hWnd);
+    EXPECT_EQ(SendMessageW(button.m_hWnd, BM_GETCHECK, 0, 0), 0);
+    EXPECT_TRUE(host.clickedChecks.empty());
+    EXPECT_EQ(button.GetImageList().m_state, 1);
 }
 
 // ---- The check state ----
