@@ -7,6 +7,7 @@
 #include "manager/controls/cx_skin_button.h"
 #include "manager/framework/cx_app.h"
 #include "manager/framework/cx_main_dlg.h"
+#include "manager/framework/cx_skin_file.h"
 #include "tests/manager/cx_test_pixels.h"
 #include "tests/support/unix_shell.h"
 
@@ -95,6 +96,8 @@ void WriteStateImage(const std::wstring& path, uint32_t colour)
 // The skin file and its images, and the window that holds the buttons and answers their questions.
 struct Host {
     std::wstring skinFile;
+    // The pack whose images stand in for those a skin file lacks; empty for none.
+    std::wstring packFile;
     std::map<int, const wchar_t*> sections;
     LRESULT noKeyClick = 0;
     // The check state the parent read when a button told it of a click.
@@ -122,6 +125,12 @@ LRESULT CALLBACK HostProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
     }
     case CXM_GETSKINFILE:
         return SUCCEEDED(CxStrDup(reinterpret_cast<wchar_t**>(wParam), host->skinFile.c_str())) ? 1 : 0;
+    case CXM_GETPACKFILE:
+        if (host->packFile.empty() || wParam == 0)
+            return 0;
+        return SUCCEEDED(reinterpret_cast<CxString*>(wParam)->Assign(host->packFile.c_str())) ? 1 : 0;
+    case CXM_ASKOWNER:
+        return 1;
     case CXM_DISABLEKEYCLICK:
         return host->noKeyClick;
     case WM_COMMAND:
@@ -372,6 +381,64 @@ TEST_F(CxSkinButtonTest, AStateWithoutAnImageKeepsTheImageShownBefore)
     EXPECT_EQ(button.GetStateIndex(), 5);
     EXPECT_EQ(button.GetImageList().m_state, 1);
     EXPECT_EQ(Painted(button.m_hWnd).At(kImageWidth / 2, kImageHeight / 2), kStateColours[1]);
+}
+
+// The image of a state as the built-in skin's resource holds it.
+cx_test::Pixels BuiltInImage(HWND window, UINT id)
+{
+    HBITMAP bitmap = nullptr;
+    EXPECT_EQ(CxLoadSkinImage(CX_IMAGE_RESOURCE, nullptr, id, L"IMG", window, nullptr, &bitmap), S_OK);
+    cx_test::Pixels pixels = cx_test::ReadBitmap(bitmap);
+    if (bitmap != nullptr)
+        DeleteObject(bitmap);
+    return pixels;
+}
+
+TEST_F(CxSkinButtonTest, TheBuiltInSkinDrawsTheArrowButtonsAndStandsInForAPackThatLacksThem)
+{
+    const std::wstring pack = folder.File(L"pack.ini").wstring();
+    const std::string packText = "[player.track.next]\r\nimg=" + folder.File(L"missing.bmp").string() +
+                                 "|missing.bmp|missing.bmp|missing.bmp\r\n";
+    WriteBytes(pack, std::vector<uint8_t>(packText.begin(), packText.end()));
+    struct Case {
+        const char* name;
+        const wchar_t* skinFile;
+        const wchar_t* section;
+        UINT firstImage;
+    };
+    const Case cases[] = {
+        {"previous track", CX_BUILTIN_SKIN_SPEC, L"player.track.previos", 1300},
+        {"next track", CX_BUILTIN_SKIN_SPEC, L"player.track.next", 1310},
+        {"move to the player", CX_BUILTIN_SKIN_SPEC, L"playlist.move2kwep", 1320},
+        {"a pack without the images", pack.c_str(), L"player.track.next", 1310},
+    };
+    host.packFile = CX_BUILTIN_SKIN_SPEC;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.skinFile = c.skinFile;
+        host.sections[kPushId] = c.section;
+        TestSkinButton button;
+        ASSERT_TRUE(button.Create(host.hWnd, kPushId, BS_PUSHBUTTON));
+        // Four images and four empty states: a plain button of the built-in skin is never checked.
+        ASSERT_EQ(button.GetImageList().GetCount(), 8);
+        for (int state = 4; state < 8; ++state) {
+            HBITMAP none = nullptr;
+            EXPECT_EQ(button.GetImageList().GetImage(state, &none, TRUE), E_FAIL) << "state " << state;
+        }
+        for (int state = 0; state < 4; ++state) {
+            HBITMAP image = nullptr;
+            ASSERT_EQ(button.GetImageList().GetImage(state, &image, TRUE), S_OK);
+            const cx_test::Pixels held = cx_test::ReadBitmap(image);
+            EXPECT_EQ(held.rgb, BuiltInImage(button.m_hWnd, c.firstImage + state).rgb) << "state " << state;
+        }
+        EXPECT_EQ(button.GetImageList().m_state, 1);
+        // The rounded corners are cut away.
+        HRGN region = CreateRectRgn(0, 0, 0, 0);
+        ASSERT_NE(GetWindowRgn(button.m_hWnd, region), ERROR);
+        EXPECT_FALSE(PtInRegion(region, 0, 0));
+        EXPECT_TRUE(PtInRegion(region, 20, 16));
+        DeleteObject(region);
+    }
 }
 
 TEST_F(CxSkinButtonTest, AControlWhoseIdTheParentDoesNotKnowKeepsItsTemplateLook)
