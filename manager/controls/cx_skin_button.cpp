@@ -341,7 +341,8 @@ void CxSkinButton::SwitchOwnerDraw(BOOL imageSet)
     const LONG type = style & kTypeMask;
     bool setOwnerDrawn = false;
     bool clearOwnerDrawn = false;
-    if (imageSet) {
+    // A second announcement finds the button owner-drawn already: its own type is kept from the first.
+    if (imageSet && !(m_flagsLow & CXFL_OWNERDRAWSET)) {
         if (type != BS_PUSHBUTTON && type != BS_DEFPUSHBUTTON)
             m_flagsLow &= ~CXFL_NOCHECKEMULATION;
         if (!(m_flagsLow & CXFL_NOCHECKEMULATION)) {
@@ -356,7 +357,7 @@ void CxSkinButton::SwitchOwnerDraw(BOOL imageSet)
             style = (style & ~kTypeMask) | BS_OWNERDRAW;
             setOwnerDrawn = true;
         }
-    } else {
+    } else if (!imageSet) {
         if (!(m_flagsLow & CXFL_NOCHECKEMULATION))
             style |= m_keptStyle;
         if (m_flagsLow & CXFL_OWNERDRAWSET) {

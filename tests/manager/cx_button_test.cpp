@@ -654,6 +654,11 @@ TEST_F(CxSkinButtonTest, StyleMessagesChangeTheKeptStyleOfCheckBoxesAndReachTheP
     ASSERT_TRUE(push.Create(host.hWnd, kPushId, BS_PUSHBUTTON));
     EXPECT_TRUE(push.GetLow() & CXFL_NOCHECKEMULATION);
     EXPECT_EQ(CxGetButtonStyle(push.m_hWnd), 0);
+    // Told again that an image is applied, it stays a push button.
+    EXPECT_EQ(SendMessageW(push.m_hWnd, CXM_FRAMEIMAGESET, 1, 0), 1);
+    EXPECT_TRUE(push.GetLow() & CXFL_NOCHECKEMULATION);
+    EXPECT_EQ(CxGetButtonStyle(push.m_hWnd), 0);
+    EXPECT_EQ(GetWindowLongW(push.m_hWnd, GWL_STYLE) & 0xF, BS_OWNERDRAW);
     SendMessageW(push.m_hWnd, BM_SETCHECK, 1, 0);
     EXPECT_EQ(push.GetKeptCheck(), 0);
     EXPECT_EQ(SendMessageW(push.m_hWnd, BM_GETCHECK, 0, 0), push.NativeCheck());
