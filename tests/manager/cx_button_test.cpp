@@ -187,6 +187,16 @@ public:
     }
     LRESULT NativeCheck() { return CWnd::WindowProc(BM_GETCHECK, 0, 0); }
     HBITMAP Background() const { return GetBackground(); }
+
+    // The messages that reached the native button.
+    std::vector<UINT> reachedNative;
+
+protected:
+    LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
+    {
+        reachedNative.push_back(message);
+        return CxSkinButton::DefWindowProc(message, wParam, lParam);
+    }
 };
 
 class TestMenuButton : public CxMenuButton {
@@ -664,6 +674,46 @@ TEST_F(CxSkinButtonTest, StyleMessagesChangeTheKeptStyleOfCheckBoxesAndReachTheP
     EXPECT_EQ(SendMessageW(push.m_hWnd, BM_GETCHECK, 0, 0), push.NativeCheck());
     SendMessageW(push.m_hWnd, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
     EXPECT_EQ(GetWindowLongW(push.m_hWnd, GWL_STYLE) & 0xF, BS_DEFPUSHBUTTON) << "the native button took it";
+}
+
+TEST_F(CxSkinButtonTest, WhatTheButtonHandlesNeverReachesTheNativeButton)
+{
+    struct Case {
+        const char* name;
+        DWORD type;
+        DWORD highFlags;
+        UINT message;
+        WPARAM wParam;
+        bool reaches;
+    };
+    const Case cases[] = {
+        {"check box: set check", BS_AUTOCHECKBOX, 0, BM_SETCHECK, 1, false},
+        {"check box: get check", BS_AUTOCHECKBOX, 0, BM_GETCHECK, 0, false},
+        {"check box: set style", BS_AUTOCHECKBOX, 0, BM_SETSTYLE, BS_PUSHLIKE, false},
+        {"check box: kept style", BS_AUTOCHECKBOX, 0, CXM_GETBUTTONSTYLE, 0, false},
+        {"check box: get state, asked underneath", BS_AUTOCHECKBOX, 0, BM_GETSTATE, 0, true},
+        {"push button: set check", BS_PUSHBUTTON, 0, BM_SETCHECK, 1, true},
+        {"push button: get check", BS_PUSHBUTTON, 0, BM_GETCHECK, 0, true},
+        {"push button: set style", BS_PUSHBUTTON, 0, BM_SETSTYLE, BS_DEFPUSHBUTTON, true},
+        {"Space", BS_AUTOCHECKBOX, 0, WM_KEYDOWN, VK_SPACE, true},
+        {"Space without key clicks", BS_AUTOCHECKBOX, CXFH_NOKEYCLICK, WM_KEYDOWN, VK_SPACE, false},
+        {"Enter without key clicks", BS_AUTOCHECKBOX, CXFH_NOKEYCLICK, WM_KEYUP, VK_RETURN, false},
+        {"Escape", BS_AUTOCHECKBOX, 0, WM_KEYDOWN, VK_ESCAPE, true},
+        {"Escape swallowed", BS_AUTOCHECKBOX, CXFH_SWALLOWESCAPE, WM_KEYDOWN, VK_ESCAPE, false},
+        {"Escape swallowed on release", BS_AUTOCHECKBOX, CXFH_SWALLOWESCAPE, WM_KEYUP, VK_ESCAPE, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestSkinButton button;
+        ASSERT_TRUE(button.Create(host.hWnd, kCheckBoxId, c.type));
+        button.ModifyFlags(0, c.highFlags, 0, 0);
+        button.reachedNative.clear();
+        SendMessageW(button.m_hWnd, c.message, c.wParam, 0);
+        bool reached = false;
+        for (UINT m : button.reachedNative)
+            reached = reached || m == c.message;
+        EXPECT_EQ(reached, c.reaches);
+    }
 }
 
 TEST_F(CxSkinButtonTest, OwnerDrawnTypesAreReplacedAndComeBackWithTheirCheck)
