@@ -40,6 +40,11 @@ HRESULT CxMainDlg::GetSkinProps(CxSkinPropEntries& list)
     return CxDialogEx::GetSkinProps(list);
 }
 
+const wchar_t* CxMainDlg::GetSkinSectionName(WPARAM)
+{
+    return nullptr;
+}
+
 void CxMainDlg::OnRebuildPacks()
 {
     BuildPackMenu(GetMenu(m_hWnd), -1);
@@ -101,6 +106,13 @@ BOOL CxMainDlg::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPA
     const UINT probe = CxWinApp::GetInstanceMessage();
     if (probe != 0 && message == probe) {
         lResult = static_cast<LRESULT>(probe);
+        return TRUE;
+    }
+    if (message == CXM_GETSKINSECTION) {
+        // The answer is the window's text, kept alive by it; nothing is stored without a place for it.
+        if (lParam != 0)
+            *reinterpret_cast<const wchar_t**>(lParam) = GetSkinSectionName(wParam);
+        lResult = lParam != 0;
         return TRUE;
     }
     return FALSE;

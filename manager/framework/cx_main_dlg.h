@@ -24,11 +24,15 @@ public:
     // Switches the application's tool tips (low flag 0x08000000 set = off) and tells this window and
     // every window below it (CXM_ENABLETOOLTIPS).
     void ToggleToolTips();
+    // The skin section of a control by its key (control id + 2), for CXM_GETSKINSECTION: the derived
+    // window answers the controls it knows and leaves the rest to this one, which names none, so such a
+    // control keeps its template look.
+    virtual const wchar_t* GetSkinSectionName(WPARAM key);
     BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) override;
 
 protected:
     // Map id 0: the skinned dialog with menus, the pack list, then the window part (the link's entries
-    // and the single-instance probe, answered with its own number).
+    // and the single-instance probe, answered with its own number) and the skin sections of controls.
     BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
                               DWORD mapId) override;
 
