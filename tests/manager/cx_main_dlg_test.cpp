@@ -325,7 +325,7 @@ TEST_F(CxMainDlgTest, ChildrenAskTheirParentForSkinAndPackTexts)
     EXPECT_EQ(SendMessageW(child.m_hWnd, CXM_GETPACKTEXT, reinterpret_cast<WPARAM>(&request),
                            reinterpret_cast<LPARAM>(&name)),
               1);
-    EXPECT_STREQ(name, L"Standard");
+    EXPECT_STREQ(name, L"Default");
     EXPECT_NE(SendMessageW(child.m_hWnd, CXM_ASKOWNER, reinterpret_cast<WPARAM>(L"main"), 0), 0);
     // A window without a parent answers nothing.
     ForwardingChild orphan;

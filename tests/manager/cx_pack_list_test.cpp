@@ -500,7 +500,7 @@ TEST_F(CxPackListTest, BuildsTheListWithTheBuiltInPackFirstAndTheMenuAgainOnEach
     AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(skins), L"Skins");
     EXPECT_EQ(SendMessageW(wnd.m_hWnd, CXM_BUILDPACKMENU, reinterpret_cast<WPARAM>(bar), -1), 0);
     std::vector<MenuItem> items = Items(skins);
-    const std::vector<std::wstring> sorted = {L"ALPHA", L"Blue", L"Standard", L"Upper", L"ZULU"};
+    const std::vector<std::wstring> sorted = {L"ALPHA", L"Blue", L"Default", L"Upper", L"ZULU"};
     EXPECT_EQ(Names(items), sorted);
     // The icons of a pack are its check marks.
     ASSERT_EQ(items[2].text, L"Blue");
@@ -525,7 +525,7 @@ TEST_F(CxPackListTest, BuildsTheListWithTheBuiltInPackFirstAndTheMenuAgainOnEach
     wnd.SetLow(CXFL_PINSECONDPACK, 0);
     EXPECT_EQ(wnd.GetPinnedPosition(), 0);
     SendMessageW(wnd.m_hWnd, CXM_BUILDPACKMENU, reinterpret_cast<WPARAM>(bar), -1);
-    EXPECT_EQ(Names(Items(skins)), (std::vector<std::wstring>{L"Standard", L"ALPHA", L"Blue", L"Upper", L"ZULU"}));
+    EXPECT_EQ(Names(Items(skins)), (std::vector<std::wstring>{L"Default", L"ALPHA", L"Blue", L"Upper", L"ZULU"}));
     wnd.SetLow(0, CXFL_PINSECONDPACK);
     EXPECT_EQ(wnd.GetPinnedPosition(), -1);
     DestroyMenu(bar);
@@ -648,7 +648,7 @@ TEST_F(CxPackListTest, AppliesAValidatedSkinToEveryDescendantAndThenToItself)
         SendMessageW(wnd.m_hWnd, CXM_GETFLAGS, reinterpret_cast<WPARAM>(flags), 0);
         EXPECT_EQ(flags[0] & CXFL_RESTOREPLACEMENT, 0u);
     }
-    EXPECT_EQ(wnd.GetCurrentPackId(), static_cast<int>(CX_ID_PACK_FIRST + 2));  // "Standard"
+    EXPECT_EQ(wnd.GetCurrentPackId(), static_cast<int>(CX_ID_PACK_FIRST + 2));  // "Default"
 
     // Without a built-in pack an invalid file changes nothing and nothing is sent.
     wnd.SetBuiltInPackFile(nullptr);
@@ -746,12 +746,12 @@ TEST(CxPackSkinTest, TheChosenSkinIsRememberedAcrossRunsAndReplacedWhenItsFileIs
     std::vector<std::string> names;
     for (const std::string& item : menu)
         names.push_back(item.substr(item.find(' ') + 1).substr(0, 12));
-    EXPECT_EQ(names, (std::vector<std::string>{"ALPHA", "Amber", "Bad numbers", "Blue", std::string(12, 'L'),
-                                               "Standard", "Upper", "ZULU"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"ALPHA", "Amber", "Bad numbers", "Blue", "Default",
+                                               std::string(12, 'L'), "Upper", "ZULU"}));
     EXPECT_EQ(menu.front().substr(0, 6), "60001 ");
     EXPECT_EQ(Prefixed(report, "language "), (std::vector<std::string>{"Deutsch"}));
     EXPECT_EQ(Prefixed(report, "current "), (std::vector<std::string>{"?139,INI", blue}));
-    EXPECT_EQ(Prefixed(report, "id "), (std::vector<std::string>{"60006", "60004"}));
+    EXPECT_EQ(Prefixed(report, "id "), (std::vector<std::string>{"60005", "60004"}));
     EXPECT_EQ(Prefixed(report, "probe "), (std::vector<std::string>{"", "11,12,13,14"}));
     EXPECT_EQ(report.back(), "exit");
     EXPECT_EQ(registry_tool::Query(toolKey, "Skin"), blue);
