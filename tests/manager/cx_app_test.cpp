@@ -3,6 +3,7 @@
 // of a small program on the base (checked from outside with xdotool).
 #include "manager/framework/cx_app.h"
 #include "tests/manager/registry_tool.h"
+#include "tests/manager/test_window_class.h"
 
 #include <gtest/gtest.h>
 
@@ -177,11 +178,7 @@ TEST_F(CxAppTest, SecondStartInTheSameProcessFrontsTheFirstWindow)
 {
     TestApp app;
     ASSERT_TRUE(app.InitInstance());
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = AnsweringProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"KwepAnsweringClass";
-    RegisterClassW(&wc);
+    RegisterTestWindowClass(L"KwepAnsweringClass", AnsweringProc);
     HWND first = CreateWindowExW(0, L"KwepAnsweringClass", L"first", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 200, 150,
                                  nullptr, nullptr, nullptr, nullptr);
     HWND other = CreateWindowExW(0, L"KwepAnsweringClass", L"other", WS_POPUP | WS_VISIBLE, 300, 10, 100, 100, nullptr,

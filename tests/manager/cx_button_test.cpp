@@ -10,6 +10,7 @@
 #include "manager/framework/cx_skin_file.h"
 #include "tests/manager/cx_test_pixels.h"
 #include "tests/support/unix_shell.h"
+#include "tests/manager/test_window_class.h"
 
 #include <gtest/gtest.h>
 
@@ -28,8 +29,7 @@ constexpr int kImageWidth = 24;
 constexpr int kImageHeight = 16;
 constexpr int kKeyColumns = 4;
 constexpr uint32_t kKey = 0xFF00FF;
-constexpr uint32_t kStateColours[8] = {0x404040, 0x2060A0, 0x30A050, 0xC03020,
-                                       0x808080, 0x1040F0, 0x10D0D0, 0xF0A000};
+constexpr uint32_t kStateColours[8] = {0x404040, 0x2060A0, 0x30A050, 0xC03020, 0x808080, 0x1040F0, 0x10D0D0, 0xF0A000};
 // Where the skin puts the centre of every button.
 constexpr POINT kCentre{100, 50};
 
@@ -164,15 +164,8 @@ LRESULT CALLBACK HostProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
 
 const wchar_t* HostClass()
 {
-    static const wchar_t* name = [] {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = HostProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));
-        wc.lpszClassName = L"KwepButtonTestHost";
-        RegisterClassW(&wc);
-        return L"KwepButtonTestHost";
-    }();
+    static const wchar_t* name =
+        RegisterTestWindowClass(L"KwepButtonTestHost", HostProc, nullptr, LoadCursorW(nullptr, IDC_ARROW));
     return name;
 }
 
@@ -204,8 +197,7 @@ public:
     bool Create(HWND parent, int id)
     {
         const RECT rect{5, 5, 35, 25};
-        return CxButton::Create(parent, rect, static_cast<UINT>(id),
-                                WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX) != FALSE;
+        return CxButton::Create(parent, rect, static_cast<UINT>(id), WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX) != FALSE;
     }
 };
 
@@ -223,8 +215,8 @@ protected:
             if (i < 4)
                 four += (i ? L"|" : L"") + spec;
         }
-        const std::wstring ini = L"[eight]\r\nimg=" + eight + L"\r\npos=100,50\r\n[four]\r\nimg=" + four +
-                                 L"\r\npos=100,50\r\n";
+        const std::wstring ini =
+            L"[eight]\r\nimg=" + eight + L"\r\npos=100,50\r\n[four]\r\nimg=" + four + L"\r\npos=100,50\r\n";
         host.skinFile = folder.File(L"skin.ini").wstring();
         WriteBytes(host.skinFile, std::vector<uint8_t>(ini.begin(), ini.end()));
         for (int id : {kCheckBoxId, kPushId, kRadioFirstId, kRadioFirstId + 1, kRadioFirstId + 2, kMenuButtonId})
@@ -475,7 +467,9 @@ TEST_F(CxSkinButtonTest, HoverTextsFollowTheMouseOverAPushButton)
     EXPECT_EQ(SendMessageW(button.m_hWnd, CXM_SETTOOLTIP, reinterpret_cast<WPARAM>(L"Tip"), 7), 1);
     if (!MoveMouseOver(button.m_hWnd))
         GTEST_SKIP() << "the display does not move the pointer";
-    auto move = [&] { SendMessageW(button.m_hWnd, WM_MOUSEMOVE, 0, MAKELPARAM(5, 5)); };
+    auto move = [&] {
+        SendMessageW(button.m_hWnd, WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+    };
 
     // Without the tooltip flag nothing is posted, but the mouse is followed.
     move();
@@ -498,15 +492,26 @@ TEST_F(CxSkinButtonTest, HoverTextsFollowTheMouseOverAPushButton)
         std::function<void()> step;
     };
     const Leave leaves[] = {
-        {"a move outside", [&] { MoveMouseAway(); move(); }},
-        {"gone without a move: the hover timer", [&] {
+        {"a move outside",
+         [&] {
+             MoveMouseAway();
+             move();
+         }},
+        {"gone without a move: the hover timer",
+         [&] {
              MoveMouseAway();
              SendMessageW(button.m_hWnd, WM_TIMER, CX_HOVER_TIMER, 0);
              EXPECT_FALSE(button.GetLow() & CXFL_HOVER);
              EXPECT_EQ(button.GetTimer(), 0u);
          }},
-        {"the window deactivated", [&] { SendMessageW(button.m_hWnd, WM_NCACTIVATE, FALSE, 0); }},
-        {"the button disabled", [&] { EnableWindow(button.m_hWnd, FALSE); }},
+        {"the window deactivated",
+         [&] {
+             SendMessageW(button.m_hWnd, WM_NCACTIVATE, FALSE, 0);
+         }},
+        {"the button disabled",
+         [&] {
+             EnableWindow(button.m_hWnd, FALSE);
+         }},
     };
     for (const Leave& leave : leaves) {
         SCOPED_TRACE(leave.name);
@@ -562,18 +567,16 @@ TEST_F(CxSkinButtonTest, ClicksAdvanceTheCheckStateByTheButtonType)
         int checks[3];  // after each of three clicks
     };
     const Case cases[] = {
-        {"push button", BS_PUSHBUTTON, {0, 0, 0}},
-        {"check box", BS_CHECKBOX, {1, 0, 1}},
-        {"auto check box", BS_AUTOCHECKBOX, {1, 0, 1}},
-        {"three-state box", BS_3STATE, {1, 2, 0}},
-        {"auto three-state box", BS_AUTO3STATE, {1, 2, 0}},
-        {"lone radio button", BS_AUTORADIOBUTTON, {1, 1, 1}},
+        {"push button", BS_PUSHBUTTON, {0, 0, 0}},          {"check box", BS_CHECKBOX, {1, 0, 1}},
+        {"auto check box", BS_AUTOCHECKBOX, {1, 0, 1}},     {"three-state box", BS_3STATE, {1, 2, 0}},
+        {"auto three-state box", BS_AUTO3STATE, {1, 2, 0}}, {"lone radio button", BS_AUTORADIOBUTTON, {1, 1, 1}},
     };
     enum class By { Message, Mouse, Keyboard };
     for (By by : {By::Message, By::Mouse, By::Keyboard}) {
         for (const Case& c : cases) {
-            SCOPED_TRACE(std::string(c.name) + (by == By::Message ? " by message" : by == By::Mouse ? " by mouse"
-                                                                                                   : " by keyboard"));
+            SCOPED_TRACE(std::string(c.name) + (by == By::Message ? " by message"
+                                                : by == By::Mouse ? " by mouse"
+                                                                  : " by keyboard"));
             TestSkinButton button;
             ASSERT_TRUE(button.Create(host.hWnd, kCheckBoxId, c.type));
             EXPECT_EQ(button.GetKeptStyle() & 0xF, c.type == BS_PUSHBUTTON ? 0 : static_cast<int>(c.type));
@@ -737,8 +740,8 @@ TEST_F(CxSkinButtonTest, ARadioGroupKeepsOneMemberChecked)
 {
     TestSkinButton radios[3];
     for (int i = 0; i < 3; ++i)
-        ASSERT_TRUE(radios[i].Create(host.hWnd, kRadioFirstId + i, BS_AUTORADIOBUTTON,
-                                     i == 0 ? WS_GROUP | WS_TABSTOP : 0));
+        ASSERT_TRUE(
+            radios[i].Create(host.hWnd, kRadioFirstId + i, BS_AUTORADIOBUTTON, i == 0 ? WS_GROUP | WS_TABSTOP : 0));
     // The next group starts here.
     TestSkinButton other;
     ASSERT_TRUE(other.Create(host.hWnd, kPushId, BS_AUTORADIOBUTTON, WS_GROUP));
@@ -842,8 +845,8 @@ TEST_F(CxSkinButtonTest, AMenuButtonDropsItsMenuAndUnchecksWhenItCloses)
 
 TEST(CxShowPopupMenuTest, RefusesADeadOwnerOrAnInvalidMenu)
 {
-    HWND owner = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                                 GetModuleHandleW(nullptr), nullptr);
+    HWND owner = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleW(nullptr),
+                                 nullptr);
     ASSERT_NE(owner, nullptr);
     HMENU menu = CreatePopupMenu();
     AppendMenuW(menu, MF_STRING, 1, L"item");

@@ -7,6 +7,7 @@
 #include "manager/framework/cx_app.h"
 #include "manager/framework/cx_platform.h"
 #include "tests/support/unix_shell.h"
+#include "tests/manager/test_window_class.h"
 
 #include <gtest/gtest.h>
 
@@ -30,15 +31,8 @@ LRESULT CALLBACK ClassProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam
 
 const wchar_t* TestClass()
 {
-    static const wchar_t* name = [] {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = ClassProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // the arrow
-        wc.lpszClassName = L"KwepCtrlTestClass";
-        RegisterClassW(&wc);
-        return L"KwepCtrlTestClass";
-    }();
+    static const wchar_t* name =
+        RegisterTestWindowClass(L"KwepCtrlTestClass", ClassProc, nullptr, LoadCursorW(nullptr, IDC_ARROW));
     return name;
 }
 
@@ -244,11 +238,7 @@ LRESULT CALLBACK HoverParentProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM 
 
 TEST(CxControlLayersTest, PostsHoverTextsOnlyWithATooltip)
 {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = HoverParentProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"KwepHoverParent";
-    RegisterClassW(&wc);
+    RegisterTestWindowClass(L"KwepHoverParent", HoverParentProc);
     HWND parent = CreateWindowExW(0, L"KwepHoverParent", L"", WS_POPUP, 0, 0, 100, 100, nullptr, nullptr,
                                   GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(parent, nullptr);
@@ -711,11 +701,7 @@ TEST(CxSkinCtrlTest, TakesItsPositionFromTheParentsSkinFile)
     WriteText(second, "[CTL]\r\npos=70,80,20,25|1,1,1,1\r\n");
     WriteText(broken, "[ctl]\r\npos=299,155\r\n");
 
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = SkinParentProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"KwepSkinCtrlParent";
-    RegisterClassW(&wc);
+    RegisterTestWindowClass(L"KwepSkinCtrlParent", SkinParentProc);
     SkinParent state{first, 0};
     HWND parent = CreateWindowExW(0, L"KwepSkinCtrlParent", L"", WS_POPUP | WS_VISIBLE, 0, 0, 300, 200, nullptr,
                                   nullptr, GetModuleHandleW(nullptr), nullptr);

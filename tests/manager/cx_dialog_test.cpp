@@ -6,6 +6,7 @@
 #include "manager/framework/cx_dialog.h"
 #include "tests/manager/cx_test_pixels.h"
 #include "tests/support/unix_shell.h"
+#include "tests/manager/test_window_class.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -19,14 +20,14 @@
 
 namespace {
 
+using cx_test::ArtefactFolder;
+using cx_test::Pixels;
+using cx_test::ReadBitmap;
 using test_support::RunShell;
 using test_support::ShellQuote;
 using test_support::ShellResult;
 using test_support::TempFolder;
 using test_support::UnixPath;
-using cx_test::ArtefactFolder;
-using cx_test::Pixels;
-using cx_test::ReadBitmap;
 
 constexpr char kPython[] = "/usr/bin/python3";
 constexpr char kScript[] = KWEP_STRETCH_SCRIPT;
@@ -53,8 +54,8 @@ std::string LineArg(const CxArray<CxSkinGridLine>& lines, bool vertical)
     std::string text;
     for (int i = 0; i < lines.GetCount(); ++i) {
         const CxSkinGridLine& l = lines.GetAt(i);
-        text += (i ? "," : "") + std::to_string(vertical ? l.skinX : l.skinY) + ":" +
-                std::to_string(vertical ? l.x : l.y);
+        text +=
+            (i ? "," : "") + std::to_string(vertical ? l.skinX : l.skinY) + ":" + std::to_string(vertical ? l.x : l.y);
     }
     return text.empty() ? "-" : text;
 }
@@ -64,9 +65,9 @@ Pixels Reference(const TempFolder& folder, const std::string& source, SIZE size,
                  const CxArray<CxSkinGridLine>& vertical, const CxArray<CxSkinGridLine>& horizontal)
 {
     const std::string out = folder.UnixFile(L"reference.rgb");
-    const ShellResult r = Python("stretch " + ShellQuote(source) + " " + ShellQuote(out) + " " + std::to_string(size.cx) +
-                                 " " + std::to_string(size.cy) + " " + LineArg(vertical, true) + " " +
-                                 LineArg(horizontal, false));
+    const ShellResult r =
+        Python("stretch " + ShellQuote(source) + " " + ShellQuote(out) + " " + std::to_string(size.cx) + " " +
+               std::to_string(size.cy) + " " + LineArg(vertical, true) + " " + LineArg(horizontal, false));
     Pixels p;
     if (!r.finished || r.exitCode != 0) {
         ADD_FAILURE() << "the reference script failed (python3-pil must be installed): " << r.err;
@@ -106,11 +107,7 @@ TEST(CxDialogStretchTest, SpreadLandsTheLastLineOnTheDelta)
     };
     const Case cases[] = {
         {10, {4, 7, 10}},  // 10 = 3 * 3 + 1: the remainder goes to the first line
-        {-5, {-3, -5}},
-        {9, {3, 6, 9}},
-        {2, {1, 2, 2}},
-        {-7, {-2, -4, -6, -7}},
-        {0, {0, 0}},
+        {-5, {-3, -5}},   {9, {3, 6, 9}}, {2, {1, 2, 2}}, {-7, {-2, -4, -6, -7}}, {0, {0, 0}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.delta);
@@ -133,9 +130,9 @@ protected:
         pattern = folder.UnixFile(L"pattern.bmp");
         const ShellResult r = Python("pattern " + ShellQuote(pattern) + " 100 60");
         ASSERT_TRUE(r.finished && r.exitCode == 0) << r.err;
-        ASSERT_EQ(CxLoadSkinImage(CX_IMAGE_FILE, folder.File(L"pattern.bmp").c_str(), 0, nullptr, nullptr, nullptr,
-                                  &image),
-                  S_OK);
+        ASSERT_EQ(
+            CxLoadSkinImage(CX_IMAGE_FILE, folder.File(L"pattern.bmp").c_str(), 0, nullptr, nullptr, nullptr, &image),
+            S_OK);
     }
     void TearDown() override { DeleteObject(image); }
 };
@@ -244,14 +241,7 @@ struct TextOwner {
     }
     TextOwner()
     {
-        static const wchar_t* cls = [] {
-            WNDCLASSW wc{};
-            wc.lpfnWndProc = Proc;
-            wc.hInstance = GetModuleHandleW(nullptr);
-            wc.lpszClassName = L"KwepTextOwner";
-            RegisterClassW(&wc);
-            return L"KwepTextOwner";
-        }();
+        static const wchar_t* cls = RegisterTestWindowClass(L"KwepTextOwner", Proc);
         hWnd = CreateWindowExW(0, cls, L"owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
         SetWindowLongPtrW(hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     }
@@ -493,9 +483,8 @@ TEST_F(CxDialogTest, LinesMoveWithTheirEdgesAndKeepTheirDistances)
     ASSERT_EQ(target.CreateDIB(SIZE{110, 66}, 32, RGB(0, 0, 0)), S_OK);
     ASSERT_EQ(dlg.OnPaintBackground(target.GetSafeHdc()), S_OK);
     EXPECT_FALSE(dlg.GetHigh() & CXFH_BKGNDSTALE);
-    ExpectSamePixels(ReadBitmap(dlg.GetBackground()),
-                     Reference(folder, folder.UnixFile(L"frame.bmp"), SIZE{110, 66}, dlg.GetVerticalLines(),
-                               dlg.GetHorizontalLines()));
+    ExpectSamePixels(ReadBitmap(dlg.GetBackground()), Reference(folder, folder.UnixFile(L"frame.bmp"), SIZE{110, 66},
+                                                                dlg.GetVerticalLines(), dlg.GetHorizontalLines()));
     // Now the background is the reference: shrinking back moves the lines home.
     RECT home = Grown(-10, -6);
     dlg.RepositionControls(CX_EDGE_RIGHT | CX_EDGE_BOTTOM, dlg.BaseRect(), home);
@@ -537,9 +526,8 @@ TEST_F(CxDialogTest, SpreadingMovesTheLastLineExactlyWithTheWindow)
     ASSERT_EQ(target.CreateDIB(SIZE{100, 60}, 32, RGB(0, 0, 0)), S_OK);
     ASSERT_EQ(dlg.OnPaintBackground(target.GetSafeHdc()), S_OK);
     EXPECT_EQ(Positions(dlg.GetVerticalLines(), true), (std::vector<int>{20, 40, 60}));
-    ExpectSamePixels(ReadBitmap(dlg.GetBackground()),
-                     Reference(folder, folder.UnixFile(L"frame.bmp"), SIZE{100, 60}, dlg.GetVerticalLines(),
-                               dlg.GetHorizontalLines()));
+    ExpectSamePixels(ReadBitmap(dlg.GetBackground()), Reference(folder, folder.UnixFile(L"frame.bmp"), SIZE{100, 60},
+                                                                dlg.GetVerticalLines(), dlg.GetHorizontalLines()));
     // CXM_REPOSITION lays out with every edge and spreading; a null rectangle does nothing.
     ASSERT_EQ(Apply(L"three"), S_OK);
     RECT shrunk = Grown(-5, 0);
@@ -559,15 +547,7 @@ public:
     static constexpr COLORREF kColour = RGB(0, 255, 0);
     Backdrop()
     {
-        static const wchar_t* cls = [] {
-            WNDCLASSW wc{};
-            wc.lpfnWndProc = DefWindowProcW;
-            wc.hInstance = GetModuleHandleW(nullptr);
-            wc.hbrBackground = CreateSolidBrush(kColour);
-            wc.lpszClassName = L"KwepBackdrop";
-            RegisterClassW(&wc);
-            return L"KwepBackdrop";
-        }();
+        static const wchar_t* cls = RegisterTestWindowClass(L"KwepBackdrop", DefWindowProcW, CreateSolidBrush(kColour));
         hWnd = CreateWindowExW(0, cls, L"backdrop", WS_POPUP | WS_VISIBLE, 0, 0, 1100, 800, nullptr, nullptr,
                                GetModuleHandleW(nullptr), nullptr);
         UpdateWindow(hWnd);
@@ -586,10 +566,10 @@ std::vector<uint32_t> Capture(const std::string& name, const std::string& window
     std::string args;
     for (const POINT& p : points)
         args += " " + std::to_string(p.x) + " " + std::to_string(p.y);
-    const std::string dump =
-        window.empty() ? "xwd -silent -root -out " + ShellQuote(xwd)
-                       : "id=$(xdotool search --onlyvisible --name " + ShellQuote(window) +
-                             " | head -n1) && test -n \"$id\" && xwd -silent -id \"$id\" -out " + ShellQuote(xwd);
+    const std::string dump = window.empty() ? "xwd -silent -root -out " + ShellQuote(xwd)
+                                            : "id=$(xdotool search --onlyvisible --name " + ShellQuote(window) +
+                                                  " | head -n1) && test -n \"$id\" && xwd -silent -id \"$id\" -out " +
+                                                  ShellQuote(xwd);
     const ShellResult r = RunShell(dump + " && " + ShellQuote(kPython) + " " + ShellQuote(kScript) + " xwd_probe " +
                                    ShellQuote(xwd) + " " + ShellQuote(png) + args);
     std::vector<uint32_t> colours;
@@ -627,10 +607,10 @@ void ExpectOnScreen(const std::string& name, HWND dialog, const TempFolder& fold
     ASSERT_EQ(frame.width, size.cx);
     const int w = size.cx, h = size.cy;
     // Corners, edges and caption, the status band, the grip and the middle.
-    const std::vector<POINT> local = {{0, 0},         {w - 1, 0},       {0, h - 1},      {w - 1, h - 1},
-                                      {2, 1},         {w / 2, 0},       {0, h / 2},      {w - 1, h / 2},
-                                      {w / 2, h - 1}, {w / 2, 30},      {20, 30},        {w / 2, 67},
-                                      {w / 2, h / 3}, {w - 10, h - 10}, {w - 7, h - 7},  {w / 2, h - 20}};
+    const std::vector<POINT> local = {{0, 0},         {w - 1, 0},       {0, h - 1},     {w - 1, h - 1},
+                                      {2, 1},         {w / 2, 0},       {0, h / 2},     {w - 1, h / 2},
+                                      {w / 2, h - 1}, {w / 2, 30},      {20, 30},       {w / 2, 67},
+                                      {w / 2, h / 3}, {w - 10, h - 10}, {w - 7, h - 7}, {w / 2, h - 20}};
     // The dialog's button is drawn over the frame (its top-left corner, inside its border).
     RECT button{};
     GetWindowRect(GetDlgItem(dialog, IDOK), &button);
@@ -676,13 +656,8 @@ LRESULT CALLBACK SkinOwnerProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lP
 
 TEST(CxDialogSkinFileTest, ADialogTakesItsOwnersSkinWhenCreated)
 {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = SkinOwnerProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"KwepSkinOwner";
-    RegisterClassW(&wc);
-    HWND owner = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                                 GetModuleHandleW(nullptr), nullptr);
+    HWND owner = CreateWindowExW(0, RegisterTestWindowClass(L"KwepSkinOwner", SkinOwnerProc), L"", WS_POPUP, 0, 0, 10,
+                                 10, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(owner, nullptr);
     const long blocks = CxAllocCount();
     {

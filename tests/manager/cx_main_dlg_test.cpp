@@ -4,6 +4,7 @@
 #include "manager/framework/cx_app.h"
 #include "manager/framework/cx_main_dlg.h"
 #include "tests/manager/registry_tool.h"
+#include "tests/manager/test_window_class.h"
 
 #include <gtest/gtest.h>
 
@@ -60,14 +61,7 @@ LRESULT CALLBACK ChildProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam
 
 const wchar_t* ChildClass()
 {
-    static const wchar_t* name = [] {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = ChildProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"KwepMainDlgChild";
-        RegisterClassW(&wc);
-        return L"KwepMainDlgChild";
-    }();
+    static const wchar_t* name = RegisterTestWindowClass(L"KwepMainDlgChild", ChildProc);
     return name;
 }
 

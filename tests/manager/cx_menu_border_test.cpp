@@ -2,6 +2,7 @@
 // half a text line above the client top, the rest of the frame outside the dialog), when it shows, and
 // that it asks its parent for the registry place of its values.
 #include "manager/controls/cx_menu_border.h"
+#include "tests/manager/test_window_class.h"
 
 #include <gtest/gtest.h>
 
@@ -23,14 +24,7 @@ LRESULT CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPara
 
 const wchar_t* DialogClass()
 {
-    static const wchar_t* name = [] {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = DialogProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"KwepMenuBorderDialog";
-        RegisterClassW(&wc);
-        return L"KwepMenuBorderDialog";
-    }();
+    static const wchar_t* name = RegisterTestWindowClass(L"KwepMenuBorderDialog", DialogProc);
     return name;
 }
 

@@ -5,6 +5,7 @@
 #include "manager/framework/cx_pack_list.h"
 #include "tests/manager/registry_tool.h"
 #include "tests/support/unix_shell.h"
+#include "tests/manager/test_window_class.h"
 
 #include <gtest/gtest.h>
 
@@ -172,14 +173,7 @@ LRESULT CALLBACK RecordingProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lP
 // The class of every test window: it records CXM_APPLYSKINFILE.
 const wchar_t* RecordingClass()
 {
-    static const wchar_t* name = [] {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = RecordingProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"KwepPackRecordingClass";
-        RegisterClassW(&wc);
-        return L"KwepPackRecordingClass";
-    }();
+    static const wchar_t* name = RegisterTestWindowClass(L"KwepPackRecordingClass", RecordingProc);
     return name;
 }
 
@@ -746,8 +740,8 @@ TEST(CxPackSkinTest, TheChosenSkinIsRememberedAcrossRunsAndReplacedWhenItsFileIs
     std::vector<std::string> names;
     for (const std::string& item : menu)
         names.push_back(item.substr(item.find(' ') + 1).substr(0, 12));
-    EXPECT_EQ(names, (std::vector<std::string>{"ALPHA", "Amber", "Bad numbers", "Blue", "Default",
-                                               std::string(12, 'L'), "Upper", "ZULU"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"ALPHA", "Amber", "Bad numbers", "Blue", "Default", std::string(12, 'L'),
+                                               "Upper", "ZULU"}));
     EXPECT_EQ(menu.front().substr(0, 6), "60001 ");
     EXPECT_EQ(Prefixed(report, "language "), (std::vector<std::string>{"Deutsch"}));
     EXPECT_EQ(Prefixed(report, "current "), (std::vector<std::string>{"?139,INI", blue}));

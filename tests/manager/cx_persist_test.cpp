@@ -3,6 +3,7 @@
 // the placement property, and values of child windows under their parent's key.
 #include "manager/framework/cx_persist.h"
 #include "tests/manager/registry_tool.h"
+#include "tests/manager/test_window_class.h"
 
 #include <gtest/gtest.h>
 
@@ -16,14 +17,7 @@ const char kRootTool[] = "HKCU\\software\\KwepTest\\Persist";
 
 const wchar_t* TestClass()
 {
-    static const wchar_t* name = [] {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = DefWindowProcW;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"KwepPersistTestClass";
-        RegisterClassW(&wc);
-        return L"KwepPersistTestClass";
-    }();
+    static const wchar_t* name = RegisterTestWindowClass(L"KwepPersistTestClass", DefWindowProcW);
     return name;
 }
 

@@ -5,6 +5,7 @@
 #include "manager/framework/cx_skin_file.h"
 #include "manager/framework/cx_skin_props.h"
 #include "tests/support/unix_shell.h"
+#include "tests/manager/test_window_class.h"
 
 #include <gtest/gtest.h>
 
@@ -417,14 +418,7 @@ LRESULT CALLBACK PlainProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam
 
 HWND MakeOwner()
 {
-    static const wchar_t* cls = [] {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = PlainProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"KwepSkinFileOwner";
-        RegisterClassW(&wc);
-        return L"KwepSkinFileOwner";
-    }();
+    static const wchar_t* cls = RegisterTestWindowClass(L"KwepSkinFileOwner", PlainProc);
     return CreateWindowExW(0, cls, L"owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleW(nullptr),
                            nullptr);
 }

@@ -5,6 +5,7 @@
 #include "manager/framework/cx_skin_image.h"
 #include "tests/manager/cx_test_pixels.h"
 #include "tests/support/unix_shell.h"
+#include "tests/manager/test_window_class.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -22,13 +23,13 @@
 
 namespace {
 
+using cx_test::Pixels;
+using cx_test::ReadBitmap;
 using test_support::RunShell;
 using test_support::ShellQuote;
 using test_support::ShellResult;
 using test_support::TempFolder;
 using test_support::UnixPath;
-using cx_test::Pixels;
-using cx_test::ReadBitmap;
 
 constexpr char kPython[] = "/usr/bin/python3";
 constexpr char kFixtureScript[] = KWEP_SKIN_FIXTURE_SCRIPT;
@@ -360,14 +361,7 @@ struct Owner {
 
     Owner()
     {
-        static const wchar_t* cls = [] {
-            WNDCLASSW wc{};
-            wc.lpfnWndProc = Proc;
-            wc.hInstance = GetModuleHandleW(nullptr);
-            wc.lpszClassName = L"KwepSkinImageOwner";
-            RegisterClassW(&wc);
-            return L"KwepSkinImageOwner";
-        }();
+        static const wchar_t* cls = RegisterTestWindowClass(L"KwepSkinImageOwner", Proc);
         hWnd = CreateWindowExW(0, cls, L"owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
         SetWindowLongPtrW(hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     }
@@ -675,12 +669,12 @@ protected:
 
 TEST_F(SkinFileTest, TheFrameBundleAppliesItsSectionsImage)
 {
-    std::ofstream(folder.File(L"frames.ini")) << "[panel]\nimg=" << folder.File(L"shape24.bmp").string()
-                                              << ",/cut\n[broken]\nimg=nosuch.bmp\n";
+    std::ofstream(folder.File(L"frames.ini"))
+        << "[panel]\nimg=" << folder.File(L"shape24.bmp").string() << ",/cut\n[broken]\nimg=nosuch.bmp\n";
     const std::wstring file = folder.File(L"frames.ini").wstring();
     FramedWnd wnd;
-    ASSERT_TRUE(wnd.CreateEx(0, AfxRegisterWndClass(0), L"framed", WS_POPUP | WS_CAPTION, 0, 0, 50, 40, nullptr,
-                             nullptr));
+    ASSERT_TRUE(
+        wnd.CreateEx(0, AfxRegisterWndClass(0), L"framed", WS_POPUP | WS_CAPTION, 0, 0, 50, 40, nullptr, nullptr));
     EXPECT_EQ(wnd.ApplySkinSection(file.c_str()), S_FALSE);  // no section
     ASSERT_EQ(wnd.SetSkinSection(L"panel"), S_OK);
     ASSERT_EQ(wnd.ApplySkinSection(file.c_str()), S_OK);

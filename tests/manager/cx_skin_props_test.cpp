@@ -3,6 +3,7 @@
 #include "manager/framework/cx_skin_file.h"
 #include "manager/framework/cx_skin_props.h"
 #include "tests/support/unix_shell.h"
+#include "tests/manager/test_window_class.h"
 
 #include <gtest/gtest.h>
 
@@ -53,14 +54,7 @@ LRESULT CALLBACK OwnerProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam
 
 const wchar_t* OwnerClass()
 {
-    static const wchar_t* name = [] {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = OwnerProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"KwepSkinOwner";
-        RegisterClassW(&wc);
-        return L"KwepSkinOwner";
-    }();
+    static const wchar_t* name = RegisterTestWindowClass(L"KwepSkinOwner", OwnerProc);
     return name;
 }
 
@@ -372,11 +366,7 @@ TEST_F(CxSkinPropsTest, PlacesTheWindowAtItsPositionPlusTheOffsets)
 {
     Owner owner;
     OwnerWindow parent(&owner);
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = ChildProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"KwepSkinPosChild";
-    RegisterClassW(&wc);
+    RegisterTestWindowClass(L"KwepSkinPosChild", ChildProc);
     PosWindow pos;
     pos.m_hWnd = CreateWindowExW(0, L"KwepSkinPosChild", L"", WS_CHILD | WS_VISIBLE, 5, 5, 20, 20, parent.hWnd, nullptr,
                                  GetModuleHandleW(nullptr), nullptr);

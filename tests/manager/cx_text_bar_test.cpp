@@ -4,6 +4,7 @@
 // text, and the skin colour against system colour changes.
 #include "manager/controls/cx_text_bar.h"
 #include "tests/support/unix_shell.h"
+#include "tests/manager/test_window_class.h"
 
 #include <gtest/gtest.h>
 
@@ -56,14 +57,7 @@ LRESULT CALLBACK ParentProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPara
 
 const wchar_t* ParentClass()
 {
-    static const wchar_t* name = [] {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = ParentProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"KwepTextBarParent";
-        RegisterClassW(&wc);
-        return L"KwepTextBarParent";
-    }();
+    static const wchar_t* name = RegisterTestWindowClass(L"KwepTextBarParent", ParentProc);
     return name;
 }
 

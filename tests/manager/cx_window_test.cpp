@@ -4,6 +4,7 @@
 #include "manager/framework/cx_string.h"
 #include "manager/framework/cx_wnd.h"
 #include "tests/platform/dialog_template.h"
+#include "tests/manager/test_window_class.h"
 
 #include <gtest/gtest.h>
 
@@ -27,14 +28,7 @@ LRESULT CALLBACK ClassProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam
 
 const wchar_t* TestClass()
 {
-    static const wchar_t* name = [] {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = ClassProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"KwepCxTestClass";
-        RegisterClassW(&wc);
-        return L"KwepCxTestClass";
-    }();
+    static const wchar_t* name = RegisterTestWindowClass(L"KwepCxTestClass", ClassProc);
     return name;
 }
 

@@ -9,6 +9,7 @@
 // after the start and again after a choice; "exit" last.
 #include "manager/framework/cx_pack_list.h"
 #include "tests/manager/utf8_text.h"
+#include "tests/manager/test_window_class.h"
 
 #include <shellapi.h>
 
@@ -16,16 +17,6 @@
 #include <string>
 
 namespace {
-
-const wchar_t* RegisterClassOnce(const wchar_t* name, WNDPROC proc)
-{
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = proc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = name;
-    RegisterClassW(&wc);
-    return name;
-}
 
 // The probe child reads "pos" of section "probe" from every skin file applied to it.
 std::wstring g_probe;
@@ -113,13 +104,13 @@ int Run(int argc, wchar_t** argv)
     wnd.skins = CreatePopupMenu();
     AppendMenuW(wnd.skins, MF_STRING, CX_ID_PACK_ANCHOR, L"&Refresh");
     AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(wnd.skins), L"&Skins");
-    if (!wnd.CreateEx(0, RegisterClassOnce(L"KwepPackApp", DefWindowProcW), L"packs", WS_OVERLAPPEDWINDOW, 20, 20, 300,
-                      200, nullptr, bar)) {
+    if (!wnd.CreateEx(0, RegisterTestWindowClass(L"KwepPackApp", DefWindowProcW), L"packs", WS_OVERLAPPEDWINDOW, 20, 20,
+                      300, 200, nullptr, bar)) {
         std::fclose(report);
         return 4;
     }
-    CreateWindowExW(0, RegisterClassOnce(L"KwepPackProbe", ProbeProc), L"", WS_CHILD, 0, 0, 10, 10, wnd.m_hWnd, nullptr,
-                    GetModuleHandleW(nullptr), nullptr);
+    CreateWindowExW(0, RegisterTestWindowClass(L"KwepPackProbe", ProbeProc), L"", WS_CHILD, 0, 0, 10, 10, wnd.m_hWnd,
+                    nullptr, GetModuleHandleW(nullptr), nullptr);
     wnd.SetBuiltInPackFile(CX_BUILTIN_SKIN_SPEC);
     wnd.AllowPersistence();
     wnd.Restore();
