@@ -171,58 +171,46 @@ HRESULT ListChildren(CZAVTFolder* self, DeviceContext& context, bool folders, st
 
 }  // namespace
 
-STDMETHODIMP CZAVTFolder::get_SubFolders(IZAVTFolderCollection** pVal)
+template <class Collection, class CollItf, class Child, class ChildItf>
+HRESULT CZAVTFolder::Listing(bool folders, CollItf** out, const IID& collectionIid, const IID& childIid)
 {
-    if (!pVal)
+    if (!out)
         return E_INVALIDARG;
-    *pVal = nullptr;
+    *out = nullptr;
     HRESULT hr = S_OK;
     std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTFolder>(&hr);
     if (!context)
         return hr;
-    CComObject<CZAVTFolderCollection>* collection = nullptr;
-    CComPtr<IZAVTFolderCollection> held;
-    hr = ZavtNewObject(&collection, held, IID_IZAVTFolderCollection);
+    CComObject<Collection>* collection = nullptr;
+    CComPtr<CollItf> held;
+    hr = ZavtNewObject(&collection, held, collectionIid);
     if (FAILED(hr))
         return Error(IDS_ERR_FILE_OBJECT, hr);
-    if (context->SupportsFolders(Storage())) {
-        if (!ZavtSelectFolder(*context, Storage(), FolderId()))
-            return Error(IDS_ERR_FILE_OBJECT, E_FAIL);
+    const bool supportsFolders = context->SupportsFolders(Storage());
+    if (supportsFolders && !ZavtSelectFolder(*context, Storage(), FolderId()))
+        return Error(IDS_ERR_FILE_OBJECT, E_FAIL);
+    if (supportsFolders || !folders) {
         CComPtr<IZAVTFolder> self(static_cast<IZAVTFolder*>(this));
-        hr = ListChildren<CZAVTFolderCollection, IZAVTFolderCollection, CZAVTFolder, IZAVTFolder>(
-            this, *context, true, Storage(), path_.get() ? path_.get() : L"", type_, deviceIndex_, self, collection,
-            IID_IZAVTFolder);
+        hr = ListChildren<Collection, CollItf, Child, ChildItf>(this, *context, folders, Storage(),
+                                                                path_.get() ? path_.get() : L"", type_, deviceIndex_,
+                                                                self, collection, childIid);
         if (FAILED(hr))
             return Error(IDS_ERR_FILE_OBJECT, hr);
     }
-    *pVal = held.Detach();
+    *out = held.Detach();
     return S_OK;
+}
+
+STDMETHODIMP CZAVTFolder::get_SubFolders(IZAVTFolderCollection** pVal)
+{
+    return Listing<CZAVTFolderCollection, IZAVTFolderCollection, CZAVTFolder, IZAVTFolder>(
+        true, pVal, IID_IZAVTFolderCollection, IID_IZAVTFolder);
 }
 
 STDMETHODIMP CZAVTFolder::get_Files(IZAVTFileCollection** pVal)
 {
-    if (!pVal)
-        return E_INVALIDARG;
-    *pVal = nullptr;
-    HRESULT hr = S_OK;
-    std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTFolder>(&hr);
-    if (!context)
-        return hr;
-    CComObject<CZAVTFileCollection>* collection = nullptr;
-    CComPtr<IZAVTFileCollection> held;
-    hr = ZavtNewObject(&collection, held, IID_IZAVTFileCollection);
-    if (FAILED(hr))
-        return Error(IDS_ERR_FILE_OBJECT, hr);
-    if (context->SupportsFolders(Storage()) && !ZavtSelectFolder(*context, Storage(), FolderId()))
-        return Error(IDS_ERR_FILE_OBJECT, E_FAIL);
-    CComPtr<IZAVTFolder> self(static_cast<IZAVTFolder*>(this));
-    hr = ListChildren<CZAVTFileCollection, IZAVTFileCollection, CZAVTFile, IZAVTFile>(
-        this, *context, false, Storage(), path_.get() ? path_.get() : L"", type_, deviceIndex_, self, collection,
-        IID_IZAVTFile);
-    if (FAILED(hr))
-        return Error(IDS_ERR_FILE_OBJECT, hr);
-    *pVal = held.Detach();
-    return S_OK;
+    return Listing<CZAVTFileCollection, IZAVTFileCollection, CZAVTFile, IZAVTFile>(false, pVal, IID_IZAVTFileCollection,
+                                                                                   IID_IZAVTFile);
 }
 
 STDMETHODIMP CZAVTFolder::get_Size(long* pVal)

@@ -60,6 +60,10 @@ private:
                        std::uint32_t movedId, bool isFolder);
     // Whether this folder is folder `id` or lies below it.
     HRESULT IsAtOrBelow(std::uint32_t id, bool* below);
+    // A new collection of the folder's subfolders (`folders`) or files; a store without folders has no
+    // subfolders to list.
+    template <class Collection, class CollItf, class Child, class ChildItf>
+    HRESULT Listing(bool folders, CollItf** out, const IID& collectionIid, const IID& childIid);
 
     CComBSTR name_;
     CComBSTR path_;
