@@ -426,7 +426,7 @@ TransportStatus DevicePipes::Transfer(PipeIndex index, void* data, std::size_t s
     if (ok || GetLastError() == ERROR_IO_PENDING) {
         // A player that stops answering must not hold the host for ever: the transfer is cancelled
         // and waited for, so the buffer is free again when this returns.
-        if (!ok && WaitForSingleObject(transferEvent_, kTransferWaitMs) != WAIT_OBJECT_0)
+        if (!ok && WaitForSingleObject(transferEvent_, transferWaitMs_) != WAIT_OBJECT_0)
             CancelIoEx(pipe, &op);
         ok = GetOverlappedResult(pipe, &op, &moved, TRUE);
     }

@@ -9,7 +9,7 @@
 // A sender that fails closes all three pipes but keeps the bracket; the next sender reopens the
 // pipe it needs.
 //
-// Every pipe read and write waits at most kTransferWaitMs; a transfer that does not complete by then
+// Every pipe read and write waits at most TransferWait() (kTransferWaitMs unless set); a transfer that does not complete by then
 // is cancelled and fails. Senders answer kTransportOk or kTransportFailed unless noted; the storage
 // engine turns a failed transfer into its USB error.
 #pragma once
@@ -71,6 +71,10 @@ public:
     void Release();
     bool IsOpen(PipeIndex index) const;
 
+    // The longest wait for one pipe read or write; tests shorten it to see a stalled player fail quickly.
+    DWORD TransferWait() const { return transferWaitMs_; }
+    void SetTransferWait(DWORD milliseconds) { transferWaitMs_ = milliseconds; }
+
     // True when the driver interface opens (it is closed again).
     bool IsPresent();
     // kProbeAttached when the driver interface opens, kProbeNoPlayer (the engine's USB error) when not.
@@ -128,7 +132,7 @@ private:
     void CloseAll();
     TransportStatus WriteOut(const void* data, std::size_t size);
     TransportStatus ReadIn(void* data, std::size_t size);
-    // One overlapped transfer on `pipe`, waited for at most kTransferWaitMs.
+    // One overlapped transfer on `pipe`, waited for at most TransferWait().
     TransportStatus Transfer(PipeIndex pipe, void* data, std::size_t size, bool write);
     TransportStatus SendBlock(const void* block);
     TransportStatus SendAndRead64(std::uint8_t opcode, std::span<std::uint8_t> out);
@@ -143,6 +147,7 @@ private:
     std::atomic<DWORD> bracketOwner_{0};
     std::uint32_t depth_ = 0;      // Opens and Holds of the owner not yet ended
     HANDLE playerLock_ = nullptr;  // the named lock the bracket holds
+    std::atomic<DWORD> transferWaitMs_{kTransferWaitMs};
 };
 
 // The one set of pipes of the process.

@@ -221,10 +221,28 @@ TEST(TwoHostsTest, HostThatDiedInItsBracketDoesNotBlockTheNext)
     EXPECT_EQ(static_cast<int>(device.GetModel()), twohosts::kModel);
 }
 
-// A player that takes a command and never answers: the host's read ends as a failed transfer (after
-// the transport's bounded wait), the pipes are closed, and the next exchange is served.
+// The transport's wait for one transfer, shortened for one test and put back after it.
+class ShortTransferWait {
+public:
+    explicit ShortTransferWait(DWORD milliseconds) : saved_(PlayerPipes.TransferWait())
+    {
+        PlayerPipes.SetTransferWait(milliseconds);
+    }
+    ~ShortTransferWait() { PlayerPipes.SetTransferWait(saved_); }
+    ShortTransferWait(const ShortTransferWait&) = delete;
+    ShortTransferWait& operator=(const ShortTransferWait&) = delete;
+
+private:
+    DWORD saved_;
+};
+
+// A player that takes a command and never answers: the host's read ends as a failed transfer once the
+// transport's bounded wait is over (not before), the pipes are closed, and the next exchange is served.
 TEST(StalledPlayerTest, ReadThatGetsNoReplyFails)
 {
+    EXPECT_EQ(PlayerPipes.TransferWait(), kTransferWaitMs);
+    constexpr DWORD kWaitMs = 400;
+    ShortTransferWait shortWait(kWaitMs);
     wiretest::RecordedPlayer player;
     ASSERT_TRUE(player.Ok());
     player.device.SetResponder([](std::span<const std::uint8_t> m, std::vector<sim::Message>& out) {
@@ -234,7 +252,10 @@ TEST(StalledPlayerTest, ReadThatGetsNoReplyFails)
     ScopedPipes bracket(PlayerPipes);
     DeviceInfoBlock info;
     std::memset(&info, 0xCC, sizeof info);
+    const ULONGLONG start = GetTickCount64();
     EXPECT_EQ(PlayerPipes.ReadDeviceInfo(info), kTransportFailed);
+    // The tick counter moves in steps of up to 16 ms.
+    EXPECT_GE(GetTickCount64() - start + 16, kWaitMs) << "the read failed without waiting for the player";
     EXPECT_FALSE(PlayerPipes.IsOpen(DevicePipes::kPipeOut));
     EXPECT_FALSE(PlayerPipes.IsOpen(DevicePipes::kPipeIn));
     EXPECT_EQ(info.modelId[0], 0);
