@@ -8,6 +8,7 @@
 #include "device/fs/internal/internal_folder.h"
 #include "device/fs/legacy/legacy_store.h"
 #include "device/transport/engine_state.h"
+#include "sim/sim_files.h"
 
 #include <memory>
 #include <string>
@@ -196,7 +197,7 @@ int wmain()
     for (Client& client : clients) {
         std::printf("\n%s", client.heading);
         if (client.run == RunComWorkload && !LoadServer()) {
-            fs::remove_all(temp, error);
+            sim::RemoveTree(temp);
             return 1;
         }
         PrintTransferHeading();
@@ -228,6 +229,6 @@ int wmain()
     std::fflush(stdout);
 
     ok = RunPlugInRows() && ok;
-    fs::remove_all(temp, error);
+    sim::RemoveTree(temp);
     return ok ? 0 : 1;
 }

@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <fstream>
+#include <string>
+#include <vector>
 
 namespace sim {
 
@@ -23,6 +26,96 @@ bool WriteFileReplacing(const std::filesystem::path& target, const std::function
         return true;
     DeleteFileW(temp.c_str());
     return false;
+}
+
+namespace {
+
+struct FolderId {
+    DWORD volume, indexHigh, indexLow;
+    bool operator==(const FolderId&) const = default;
+};
+
+bool ReadFolderId(const std::wstring& folder, FolderId& id)
+{
+    const HANDLE handle =
+        CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const BOOL read = GetFileInformationByHandle(handle, &info);
+    CloseHandle(handle);
+    if (!read)
+        return false;
+    id = FolderId{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    return true;
+}
+
+TreeRemoval Worse(TreeRemoval a, TreeRemoval b)
+{
+    return static_cast<int>(a) > static_cast<int>(b) ? a : b;
+}
+
+bool DeletePlainFile(const std::wstring& file, DWORD attributes)
+{
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        SetFileAttributesW(file.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    return DeleteFileW(file.c_str()) != FALSE;
+}
+
+// `entered`: the folders from the top down to this one's parent.
+TreeRemoval RemoveFolder(const std::wstring& folder, std::vector<FolderId>& entered)
+{
+    FolderId id{};
+    const bool known = ReadFolderId(folder, id);
+    if (known) {
+        if (std::find(entered.begin(), entered.end(), id) != entered.end())
+            return TreeRemoval::kLinksLeft;
+        entered.push_back(id);
+    }
+    TreeRemoval result = TreeRemoval::kRemoved;
+    WIN32_FIND_DATAW data{};
+    const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            data.cFileName[MAX_PATH - 1] = L'\0';
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const std::wstring path = folder + L"\\" + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                result = Worse(result, TreeRemoval::kLinksLeft);
+            else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                result = Worse(result, RemoveFolder(path, entered));
+            else if (!DeletePlainFile(path, data.dwFileAttributes))
+                result = Worse(result, TreeRemoval::kFailed);
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    if (known)
+        entered.pop_back();
+    if (result == TreeRemoval::kRemoved && !RemoveDirectoryW(folder.c_str()))
+        result = TreeRemoval::kFailed;
+    return result;
+}
+
+}  // namespace
+
+TreeRemoval RemoveTree(const std::filesystem::path& path)
+{
+    const std::wstring top = path.wstring();
+    const DWORD attributes = GetFileAttributesW(top.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? TreeRemoval::kRemoved
+                                                                               : TreeRemoval::kFailed;
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return TreeRemoval::kLinksLeft;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return DeletePlainFile(top, attributes) ? TreeRemoval::kRemoved : TreeRemoval::kFailed;
+    std::vector<FolderId> entered;
+    return RemoveFolder(top, entered);
 }
 
 }  // namespace sim

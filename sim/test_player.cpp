@@ -1,3 +1,4 @@
+#include "sim/sim_files.h"
 #include "sim/simulated_player.h"
 
 #include <windows.h>
@@ -61,8 +62,7 @@ TestPlayer::~TestPlayer()
     impl_->server->Stop();
     SetVariable(kPlayerPathVariable, impl_->previousPath);
     if (!impl_->folder.empty()) {
-        std::error_code ec;
-        std::filesystem::remove_all(impl_->folder, ec);
+        RemoveTree(impl_->folder);
     }
 }
 

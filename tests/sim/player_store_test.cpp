@@ -1,4 +1,5 @@
 // A simulated player kept in a folder: create, save, open again, and folders that cannot be opened.
+#include "sim/sim_files.h"
 #include "tests/sim/sim_blocks.h"
 
 #include <gtest/gtest.h>
@@ -17,8 +18,7 @@ public:
     TempFolder() : path_(std::filesystem::temp_directory_path() / sim::UniquePipeBaseName("kwep-simstore")) {}
     ~TempFolder()
     {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
+        sim::RemoveTree(path_);
     }
     const std::filesystem::path& path() const { return path_; }
 

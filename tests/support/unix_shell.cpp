@@ -1,5 +1,7 @@
 #include "tests/support/unix_shell.h"
 
+#include "sim/sim_files.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -89,8 +91,7 @@ TempFolder::TempFolder()
 
 TempFolder::~TempFolder()
 {
-    std::error_code error;
-    std::filesystem::remove_all(path_, error);
+    RemoveTree(path_);
 }
 
 namespace {
@@ -169,6 +170,24 @@ ShellResult RunShell(const std::string& script, std::uint32_t timeoutMs)
     result.out = ReadWholeFile(work.File("out"));
     result.err = ReadWholeFile(work.File("err"));
     return result;
+}
+
+bool RemoveTree(const std::filesystem::path& path)
+{
+    switch (sim::RemoveTree(path)) {
+    case sim::TreeRemoval::kRemoved:
+        return true;
+    case sim::TreeRemoval::kFailed:
+        return false;
+    case sim::TreeRemoval::kLinksLeft:
+        break;
+    }
+    // RunShell's own work folder holds no links, so this never comes back here.
+    const std::string unix = UnixPath(path);
+    if (unix.empty())
+        return false;
+    const ShellResult removed = RunShell("rm -rf -- " + ShellQuote(unix));
+    return removed.finished && removed.exitCode == 0;
 }
 
 bool HostHasProgram(const std::string& name)
