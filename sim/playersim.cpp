@@ -1,4 +1,5 @@
 // playersim.exe: serves a simulated player from its folder as a process of its own.
+#include "sim/factory_format.h"
 #include "sim/simulated_player.h"
 
 #include <windows.h>
@@ -13,13 +14,16 @@ namespace {
 
 constexpr wchar_t kUsage[] =
     L"Usage:\n"
-    L"  playersim --create FOLDER --model N [--firmware TEXT] [CARD OPTIONS] [--pipe NAME]\n"
+    L"  playersim --create FOLDER --model N [--firmware TEXT] [--blank] [CARD OPTIONS] [--pipe NAME]\n"
     L"  playersim --open FOLDER [CARD OPTIONS] [--pipe NAME]\n"
     L"  playersim --help\n"
     L"\n"
-    L"--create makes a fresh player of model number N (0 = an unknown model id, 1-16 the known models)\n"
-    L"in FOLDER, which must not hold a player yet; --firmware replaces the model's default firmware\n"
-    L"version (at most 4 characters; a leading N gives the family that sends its NAND ids complemented).\n"
+    L"--create makes a new player of model number N (0 = an unknown model id, 1-16 the known models)\n"
+    L"in FOLDER, which must not hold a player yet. It comes as a shipped player does: its internal memory\n"
+    L"formatted, with its system files, by the device API (ZAVTCTRL.dll beside this program) before it\n"
+    L"is served; --blank leaves every chip erased instead (always so for model 0, which the device API\n"
+    L"does not know). --firmware replaces the model's default firmware version (at most 4 characters;\n"
+    L"a leading N gives the family that sends its NAND ids complemented).\n"
     L"--open serves the player an earlier run left in FOLDER.\n"
     L"--pipe NAME serves the player as \\\\.\\pipe\\NAME (default: a name unique to this process).\n"
     L"\n"
@@ -120,12 +124,17 @@ int wmain(int argc, wchar_t** argv)
     std::optional<std::string> firmware, pipe;
     std::optional<CardChoice> card;
     std::optional<bool> writeProtect;
+    bool blank = false;
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = argv[i];
         const wchar_t* value = i + 1 < argc ? argv[i + 1] : nullptr;
         if (arg == L"--help" || arg == L"-h" || arg == L"/?") {
             std::wprintf(kUsage, sim::kPlayerPathVariable);
             return 0;
+        }
+        if (arg == L"--blank") {
+            blank = true;
+            continue;
         }
         if (!value)
             return Fail((L"missing value after " + arg).c_str());
@@ -181,8 +190,8 @@ int wmain(int argc, wchar_t** argv)
         if (!player)
             return Fail(L"cannot create the player folder");
     } else {
-        if (model || firmware)
-            return Fail(L"--model and --firmware go with --create only");
+        if (model || firmware || blank)
+            return Fail(L"--model, --firmware and --blank go with --create only");
         player = sim::SimulatedPlayer::Open(openFolder);
         if (!player)
             return Fail(L"no readable player in the folder");
@@ -205,6 +214,22 @@ int wmain(int argc, wchar_t** argv)
         player->EditConfig([&](sim::PlayerConfig& c) { c.cardWriteProtect = *writeProtect; });
     if (!importCard.empty() && !player->ImportCardFile(importCard))
         return Fail(L"cannot import the card image (no card, an unreadable file, or larger than the card)");
+    if (!createFolder.empty() && !blank && *model != 0) {
+        // Served on a pipe of its own for the format, so no client meets a player half made.
+        sim::WireServer factory(sim::UniquePipeBaseName("playersim-factory"), *player);
+        const std::wstring failure = factory.Start() ? playersim::FormatInternalMemory(factory.InterfacePath())
+                                                     : std::wstring(L"cannot create the pipes");
+        factory.Stop();
+        if (!failure.empty()) {
+            // The folder is left without a player rather than with one that was never formatted.
+            std::error_code ignored;
+            std::filesystem::remove(std::filesystem::path(createFolder) / "player.cfg", ignored);
+            return Fail((L"cannot format the new player's internal memory: " + failure +
+                         L" (--blank makes a player without)").c_str());
+        }
+        if (!player->Save())
+            return Fail(L"cannot save the formatted player");
+    }
 
     g_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     g_saved = CreateEventW(nullptr, TRUE, FALSE, nullptr);

@@ -1,11 +1,14 @@
 // The simulated player reached as the transport reaches it: CreateFileA on the interface path and its
 // pipes, WriteFile and ReadFile; in this process (TestPlayer) and as playersim.exe.
+#include "sim/sim_files.h"
+#include "sim/sim_nand.h"
 #include "tests/sim/sim_blocks.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 
@@ -172,7 +175,7 @@ std::wstring PlayersimPath()
 // playersim.exe with its standard input and output on pipes of ours.
 class Playersim {
 public:
-    explicit Playersim(const std::wstring& arguments)
+    explicit Playersim(const std::wstring& arguments, const std::wstring& program = PlayersimPath())
     {
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
         HANDLE childIn = nullptr, childOut = nullptr;
@@ -186,7 +189,7 @@ public:
         start.hStdInput = childIn;
         start.hStdOutput = childOut;
         start.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-        std::wstring command = L"\"" + PlayersimPath() + L"\" " + arguments;
+        std::wstring command = L"\"" + program + L"\" " + arguments;
         PROCESS_INFORMATION info{};
         if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &info)) {
             process_ = info.hProcess;
@@ -247,12 +250,11 @@ TEST(SimPipes, PlayersimServesAFolderAndSavesItWhenInputCloses)
         std::filesystem::temp_directory_path() / sim::UniquePipeBaseName("kwep-playersim");
     // Wine gives the first process of a fresh wineserver the same id every time: a run that failed
     // half-way may have left this folder behind.
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
+    sim::RemoveTree(folder);
     const std::string pipe = sim::UniquePipeBaseName("kwep-playersim-pipe");
     Bytes data;
     {
-        Playersim server(L"--create \"" + folder.wstring() + L"\" --model 3 --pipe " +
+        Playersim server(L"--create \"" + folder.wstring() + L"\" --model 3 --blank --pipe " +
                          std::wstring(pipe.begin(), pipe.end()));
         ASSERT_TRUE(server.Started());
         const std::string path = server.Line();
@@ -284,16 +286,80 @@ TEST(SimPipes, PlayersimServesAFolderAndSavesItWhenInputCloses)
         ASSERT_TRUE(refused.Started());
         EXPECT_EQ(refused.Exit(), 2);
     }
-    std::error_code ec;
-    std::filesystem::remove_all(folder, ec);
+    sim::RemoveTree(folder);
+}
+
+// Whether any sector of internal memory (the chip at position 0) holds something other than erased bytes.
+bool InternalMemoryWritten(const std::filesystem::path& folder)
+{
+    const std::unique_ptr<sim::SimulatedPlayer> player = sim::SimulatedPlayer::Open(folder);
+    if (!player)
+        return false;
+    const auto id = player->Config().nandIds[0];
+    const std::optional<sim::NandGeometry> geometry = sim::GeometryForId(id[0], id[1]);
+    if (!geometry)
+        return false;
+    for (std::uint32_t row = 0; row < geometry->rows; ++row) {
+        for (std::uint32_t sector = 0; sector < sim::kSectorsPerRow; ++sector) {
+            const auto page = player->PeekPage(0, row, sector);
+            if (std::any_of(page.begin(), page.end(), [](std::uint8_t b) { return b != 0xFF; }))
+                return true;
+        }
+    }
+    return false;
+}
+
+// A new player comes formatted by the device API beside playersim, or erased with --blank; without the
+// device API a player cannot be made formatted, and the folder is left without one.
+TEST(SimPipes, PlayersimFormatsANewPlayerUnlessBlank)
+{
+    const std::filesystem::path base =
+        std::filesystem::temp_directory_path() / sim::UniquePipeBaseName("kwep-playersim-factory");
+    sim::RemoveTree(base);  // left behind by a failed run of a process with this id
+    std::filesystem::create_directories(base / "alone");
+    const std::filesystem::path alone = base / "alone" / "playersim.exe";
+    ASSERT_TRUE(CopyFileW(PlayersimPath().c_str(), alone.c_str(), FALSE));
+
+    struct Case {
+        const wchar_t* name;
+        const wchar_t* options;
+        std::wstring program;
+        long exit;
+        bool player;   // a player is left in the folder
+        bool written;  // and its internal memory holds the format's writes
+    };
+    const Case cases[] = {
+        {L"formatted", L"--model 9", PlayersimPath(), 0, true, true},
+        {L"flat store", L"--model 8", PlayersimPath(), 0, true, true},
+        {L"blank", L"--model 9 --blank", PlayersimPath(), 0, true, false},
+        {L"unknown model", L"--model 0", PlayersimPath(), 0, true, false},
+        {L"no device API", L"--model 9", alone.wstring(), 2, false, false},
+        {L"no device API, blank", L"--model 9 --blank", alone.wstring(), 0, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::filesystem::path(c.name).string());
+        const std::filesystem::path folder = base / c.name;
+        {
+            Playersim server(L"--create \"" + folder.wstring() + L"\" " + c.options, c.program);
+            ASSERT_TRUE(server.Started());
+            if (c.exit == 0) {
+                EXPECT_EQ(server.Line().rfind("\\\\.\\pipe\\", 0), 0u);
+                server.CloseInput();
+            }
+            EXPECT_EQ(server.Exit(120000), c.exit);
+        }
+        EXPECT_EQ(std::filesystem::exists(folder / "player.cfg"), c.player);
+        if (c.player)
+            EXPECT_EQ(InternalMemoryWritten(folder), c.written);
+    }
+    sim::RemoveTree(base);
 }
 
 TEST(SimPipes, PlayersimCardOptions)
 {
     const std::filesystem::path base =
         std::filesystem::temp_directory_path() / sim::UniquePipeBaseName("kwep-playersim-card");
-    std::error_code ignored;
-    std::filesystem::remove_all(base, ignored);  // left behind by a failed run of a process with this id
+    sim::RemoveTree(base);  // left behind by a failed run of a process with this id
     std::filesystem::create_directories(base);
     auto quoted = [](const std::filesystem::path& p) {
         return L"\"" + p.wstring() + L"\"";
@@ -305,7 +371,7 @@ TEST(SimPipes, PlayersimCardOptions)
     const auto sd = base / "sd", nand = base / "nand";
     {
         // A formatted 2 MB sector card: present, changed, mountable; one cluster in one read.
-        Playersim server(L"--create " + quoted(sd) + L" --model 10 --card sd:2 --export-card " +
+        Playersim server(L"--create " + quoted(sd) + L" --model 10 --blank --card sd:2 --export-card " +
                          quoted(base / "sd.img"));
         ASSERT_TRUE(server.Started());
         {
@@ -347,7 +413,7 @@ TEST(SimPipes, PlayersimCardOptions)
 
     {
         // A formatted 8 MB NAND-type card at position 4 of a four-slot model, write-protected.
-        Playersim server(L"--create " + quoted(nand) + L" --model 1 --card nand:8 --write-protect on --export-card " +
+        Playersim server(L"--create " + quoted(nand) + L" --model 1 --blank --card nand:8 --write-protect on --export-card " +
                          quoted(base / "nand.img"));
         ASSERT_TRUE(server.Started());
         {
@@ -374,6 +440,5 @@ TEST(SimPipes, PlayersimCardOptions)
         ASSERT_TRUE(refused.Started());
         EXPECT_EQ(refused.Exit(), 2);
     }
-    std::error_code ec;
-    std::filesystem::remove_all(base, ec);
+    sim::RemoveTree(base);
 }

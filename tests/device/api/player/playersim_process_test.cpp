@@ -39,7 +39,7 @@ public:
         SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
         SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
         std::wstring command =
-            L"\"" + PlayersimPath() + L"\" --create \"" + folder + L"\" --model " + std::to_wstring(model);
+            L"\"" + PlayersimPath() + L"\" --create \"" + folder + L"\" --blank --model " + std::to_wstring(model);
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
