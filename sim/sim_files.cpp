@@ -51,11 +51,6 @@ bool ReadFolderId(const std::wstring& folder, FolderId& id)
     return true;
 }
 
-TreeRemoval Worse(TreeRemoval a, TreeRemoval b)
-{
-    return static_cast<int>(a) > static_cast<int>(b) ? a : b;
-}
-
 bool DeletePlainFile(const std::wstring& file, DWORD attributes)
 {
     if (attributes & FILE_ATTRIBUTE_READONLY)
@@ -64,16 +59,16 @@ bool DeletePlainFile(const std::wstring& file, DWORD attributes)
 }
 
 // `entered`: the folders from the top down to this one's parent.
-TreeRemoval RemoveFolder(const std::wstring& folder, std::vector<FolderId>& entered)
+bool RemoveFolder(const std::wstring& folder, std::vector<FolderId>& entered)
 {
     FolderId id{};
     const bool known = ReadFolderId(folder, id);
     if (known) {
         if (std::find(entered.begin(), entered.end(), id) != entered.end())
-            return TreeRemoval::kLinksLeft;
+            return false;
         entered.push_back(id);
     }
-    TreeRemoval result = TreeRemoval::kRemoved;
+    bool removed = true;
     WIN32_FIND_DATAW data{};
     const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
     if (find != INVALID_HANDLE_VALUE) {
@@ -84,36 +79,33 @@ TreeRemoval RemoveFolder(const std::wstring& folder, std::vector<FolderId>& ente
                 continue;
             const std::wstring path = folder + L"\\" + name;
             if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                result = Worse(result, TreeRemoval::kLinksLeft);
+                removed = false;
             else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                result = Worse(result, RemoveFolder(path, entered));
-            else if (!DeletePlainFile(path, data.dwFileAttributes))
-                result = Worse(result, TreeRemoval::kFailed);
+                removed = RemoveFolder(path, entered) && removed;
+            else
+                removed = DeletePlainFile(path, data.dwFileAttributes) && removed;
         } while (FindNextFileW(find, &data));
         FindClose(find);
     }
     if (known)
         entered.pop_back();
-    if (result == TreeRemoval::kRemoved && !RemoveDirectoryW(folder.c_str()))
-        result = TreeRemoval::kFailed;
-    return result;
+    return removed && RemoveDirectoryW(folder.c_str());
 }
 
 }  // namespace
 
-TreeRemoval RemoveTree(const std::filesystem::path& path)
+bool RemoveTree(const std::filesystem::path& path)
 {
     const std::wstring top = path.wstring();
     const DWORD attributes = GetFileAttributesW(top.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? TreeRemoval::kRemoved
-                                                                               : TreeRemoval::kFailed;
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     }
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        return TreeRemoval::kLinksLeft;
+        return false;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return DeletePlainFile(top, attributes) ? TreeRemoval::kRemoved : TreeRemoval::kFailed;
+        return DeletePlainFile(top, attributes);
     std::vector<FolderId> entered;
     return RemoveFolder(top, entered);
 }

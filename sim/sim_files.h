@@ -15,13 +15,9 @@ bool WriteFileReplacing(const std::filesystem::path& target, const std::function
 // Removes `path` and, for a folder, everything below it, never through a link: a folder marked as a
 // reparse point is neither entered nor removed, nor is a folder already entered on the way down (a
 // way back up that no mark gives away). Wine marks a symbolic link to a folder as a reparse point but
-// removes a link's target in its place, so links are left for the caller (the host's `rm` removes them
-// safely). A file link carries no mark under Wine, and deleting it deletes its target.
-enum class TreeRemoval {
-    kRemoved,    // nothing is left (or nothing was there)
-    kLinksLeft,  // the links and the folders that hold them are left; everything else is gone
-    kFailed,     // something else could not be removed
-};
-TreeRemoval RemoveTree(const std::filesystem::path& path);
+// removes a link's target in its place, so links are left, with the folders that hold them, for the
+// caller (the host's `rm` removes them safely). A file link carries no mark under Wine, and deleting
+// it deletes its target. True when nothing is left (or nothing was there).
+bool RemoveTree(const std::filesystem::path& path);
 
 }  // namespace sim

@@ -349,8 +349,9 @@ TEST(SimPipes, PlayersimFormatsANewPlayerUnlessBlank)
             EXPECT_EQ(server.Exit(120000), c.exit);
         }
         EXPECT_EQ(std::filesystem::exists(folder / "player.cfg"), c.player);
-        if (c.player)
+        if (c.player) {
             EXPECT_EQ(InternalMemoryWritten(folder), c.written);
+        }
     }
     sim::RemoveTree(base);
 }

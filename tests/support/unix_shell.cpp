@@ -174,19 +174,17 @@ ShellResult RunShell(const std::string& script, std::uint32_t timeoutMs)
 
 bool RemoveTree(const std::filesystem::path& path)
 {
-    switch (sim::RemoveTree(path)) {
-    case sim::TreeRemoval::kRemoved:
+    if (sim::RemoveTree(path))
         return true;
-    case sim::TreeRemoval::kFailed:
-        return false;
-    case sim::TreeRemoval::kLinksLeft:
-        break;
-    }
-    // RunShell's own work folder holds no links, so this never comes back here.
+    // What is left is links, or names Wine cannot remove (a dangling link): the host's rm removes them
+    // without following any. Not again for the shell's own work folder, should that be left too.
+    static thread_local bool removingOnHost = false;
     const std::string unix = UnixPath(path);
-    if (unix.empty())
+    if (removingOnHost || unix.empty())
         return false;
+    removingOnHost = true;
     const ShellResult removed = RunShell("rm -rf -- " + ShellQuote(unix));
+    removingOnHost = false;
     return removed.finished && removed.exitCode == 0;
 }
 

@@ -33,8 +33,8 @@ std::string ShellQuote(const std::string& text);
 // True when the host has the named program on PATH.
 bool HostHasProgram(const std::string& name);
 
-// Removes `path` with everything in it, never through a link (sim::RemoveTree); under Wine the links
-// that leaves, and the folders that hold them, go by the host's `rm -rf`, which never follows a link
+// Removes `path` with everything in it, never through a link (sim::RemoveTree); under Wine what that
+// leaves (links, and the folders that hold them) goes by the host's `rm -rf`, which never follows a link
 // either. False when anything is left.
 bool RemoveTree(const std::filesystem::path& path);
 
