@@ -304,9 +304,9 @@ struct WalkCase {
     std::vector<std::string> steps;
 };
 
-// Internal memory of the flat-store model with one folder level and of a folder-object model (whose
-// fresh internal memory holds no root until it is formatted); a NAND-type card on a folder-object
-// model; an MMC/SD card on a group model. Small cards keep the steps quick.
+// Internal memory of the flat-store model with one folder level and of a folder-object model (formatted
+// once more first, as a script may); a NAND-type card on a folder-object model; an MMC/SD card on a
+// group model. Small cards keep the steps quick.
 const WalkCase kCases[] = {
     {"InternalFlatStore", 8, L"--card none", 0, {"build", "change", "files", "remove", "format"}},
     {"InternalFolderObjects", 9, L"--card none", 0, {"format", "build", "change", "files", "remove"}},
