@@ -366,6 +366,31 @@ std::uint32_t Bytes(std::uint64_t units, std::uint32_t sectorsPerUnit)
 
 }  // namespace
 
+EngineStatus PlayerDevice::ReloadStorage(std::uint32_t storage)
+{
+    if (storage == 0) {
+        for (std::uint32_t i = 0; i < LegacyChipLimit(); ++i) {
+            if (NandChips[i].present && NandChips[i].LoadSpareTable() != kTransportOk)
+                return kStatusUsbError;
+        }
+        LegacyStore.root.clear();
+        LegacyStore.rootLoaded = 0;
+        LegacyStore.freeBlockCount = LegacyCountFreeBlocks();
+        return kStatusOk;
+    }
+    if (Engine.ModelGroupFlag) {
+        if (!Engine.CardPresent)
+            return kStatusOk;
+        // A card another process formatted mounts now; one it could not leave mountable stays unformatted.
+        cardUnformatted_ = MountSectorCardVolume() != kStatusOk;
+        return kStatusOk;
+    }
+    if (Engine.CardBlockCount == 0)
+        return kStatusOk;
+    CardChip.present = 1;
+    return MountNandCardVolume();
+}
+
 EngineStatus PlayerDevice::QueryStorageSizes(std::uint32_t& internalTotal, std::uint32_t& internalFree,
                                              std::uint32_t& externalTotal, std::uint32_t& externalFree)
 {
