@@ -194,8 +194,11 @@ protected:
     }
 
     // Every file of both hosts is there and reads back whole, and the free space counts them exactly.
+    // The player is identified afresh first, so that what is checked is what the hosts left on it.
     void ExpectWhole(const std::map<std::string, int>& hosts)
     {
+        ASSERT_EQ(context.Close(), S_OK);
+        ASSERT_EQ(context.Init(), S_OK);
         const auto files = Files();
         std::size_t expectedCount = 0;
         std::uint64_t used = 0;
