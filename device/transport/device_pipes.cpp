@@ -86,10 +86,16 @@ void CloseSection(PlayerLock& l)
     l.section = nullptr;
 }
 
+// The counts' section is named like the player lock.
+std::string CountsNameOf(const std::string& lockName)
+{
+    return kChangeCountsPrefix + lockName.substr(sizeof kTransportLockPrefix - 1);
+}
+
 // The section is made zeroed by the first process that names it.
 void OpenSection(PlayerLock& l)
 {
-    const std::string name = kChangeCountsPrefix + l.name.substr(sizeof kTransportLockPrefix - 1);
+    const std::string name = CountsNameOf(l.name);
     l.section = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(ChangeCounts), name.c_str());
     if (!l.section)
         return;
@@ -252,6 +258,11 @@ std::string TransportLockName(const char* interfacePath)
         name += tail;
     }
     return name;
+}
+
+std::string ChangeCountsName(const char* interfacePath)
+{
+    return CountsNameOf(TransportLockName(interfacePath));
 }
 
 // Holds the transport lock for one sender, so that a sender outside a bracket cannot cut into

@@ -56,6 +56,10 @@ inline constexpr std::uint32_t kCardChanges = 1;
 // long for an object name is cut and a hash of the whole path appended.
 std::string TransportLockName(const char* interfacePath);
 
+// The name of the section of the player's change counts (two 32-bit counts: internal memory, the
+// card), named like its lock.
+std::string ChangeCountsName(const char* interfacePath);
+
 class DevicePipes {
 public:
     enum PipeIndex : int { kPipeUnused = 0, kPipeOut = 1, kPipeIn = 2 };
