@@ -58,14 +58,15 @@ bool Take(HANDLE mutex)
     return r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
 }
 
-// The second level: the named mutex of the player, shared with every other process that drives it.
-// Handles stay open while a holder of this process uses them; a few unused ones are kept.
-// Used under ProcessMutex only.
-// Beside it, the player's shared change counts (see the header), and the counts this process last
-// took in; without the section every storage counts as changed elsewhere.
+// The player's change counts (see the header), in a section shared by every process.
 struct ChangeCounts {
     volatile LONG count[2];
 };
+
+// The second level: the named mutex of the player, shared with every other process that drives it.
+// Handles stay open while a holder of this process uses them; a few unused ones are kept. Beside it,
+// the change counts and those this process last took in; without the section every storage counts
+// as changed elsewhere. Used under PlayerLocksGuard.
 
 struct PlayerLock {
     std::string name;

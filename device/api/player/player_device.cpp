@@ -378,17 +378,19 @@ EngineStatus PlayerDevice::ReloadStorage(std::uint32_t storage)
         LegacyStore.freeBlockCount = LegacyCountFreeBlocks();
         return kStatusOk;
     }
+    if (Engine.ModelGroupFlag ? !Engine.CardPresent : Engine.CardBlockCount == 0)
+        return kStatusOk;
+    // A volume that no longer mounts is left unmounted, so nothing acts on the old copy; only a failed
+    // transfer leaves the reload to be tried again.
+    EngineStatus status = kStatusOk;
     if (Engine.ModelGroupFlag) {
-        if (!Engine.CardPresent)
-            return kStatusOk;
-        // A card another process formatted mounts now; one it could not leave mountable stays unformatted.
-        cardUnformatted_ = MountSectorCardVolume() != kStatusOk;
-        return kStatusOk;
+        status = MountSectorCardVolume();
+        cardUnformatted_ = status != kStatusOk && status != kStatusUsbError;
+    } else {
+        CardChip.present = 1;
+        status = MountNandCardVolume();
     }
-    if (Engine.CardBlockCount == 0)
-        return kStatusOk;
-    CardChip.present = 1;
-    return MountNandCardVolume();
+    return status == kStatusUsbError ? kStatusUsbError : kStatusOk;
 }
 
 EngineStatus PlayerDevice::QueryStorageSizes(std::uint32_t& internalTotal, std::uint32_t& internalFree,

@@ -63,8 +63,8 @@ public:
 
     // Reads again what the engine keeps of a storage that another process changed: internal memory's
     // spare records and free blocks (the flat store's root is read again at its next use), or the
-    // card's volume (with a NAND-type card's spare records). Called inside a bracket. kStatusOk, or
-    // the failing read's status (kStatusUsbError, a card mount's status).
+    // card's volume (with a NAND-type card's spare records; a volume that no longer mounts stays
+    // unmounted). Called inside a bracket. kStatusOk, or kStatusUsbError when a transfer failed.
     EngineStatus ReloadStorage(std::uint32_t storage);
 
     // Formatting. The MMC/SD card (quick: the data area is left as it is): kStatusOk, kStatusNoStorage,

@@ -8,6 +8,7 @@
 #include "device/transport/device_pipes.h"
 #include "device/transport/engine_state.h"
 #include "sim/simulated_player.h"
+#include "tests/device/api/internal_root.h"
 #include "sim/wire_server.h"
 #include "tests/support/pc_file_bytes.h"
 #include "tests/support/unix_shell.h"
@@ -91,21 +92,6 @@ sim::PlayerConfig OneChip(int model)
     for (int i = 1; i < sim::ModelChipSlots(model); ++i)
         config.nandIds[i] = {0, 0};
     return config;
-}
-
-// Writes an empty internal root directory on a fresh folder-object player, as a format would, so the
-// context finds a root to load.
-bool MakeInternalRoot()
-{
-    PlayerDevice device;
-    DeviceInfoBlock info{};
-    if (device.Initialize(info) != kStatusOk)
-        return false;
-    InternalFolder root(Engine.InternalRootEntries, 1, 1, 1);
-    if (root.Load() == kStatusOk)
-        return true;
-    LegacyStore.freeBlockCount = LegacyCountFreeBlocks();
-    return root.WriteNewDirectory() == kStatusOk && root.Load() == kStatusOk;
 }
 
 }  // namespace

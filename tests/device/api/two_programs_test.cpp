@@ -7,10 +7,10 @@
 
 #include "device/api/device_context.h"
 #include "device/fs/card/card_volume.h"
-#include "device/fs/internal/internal_folder.h"
 #include "device/fs/legacy/legacy_store.h"
 #include "device/transport/engine_state.h"
 #include "sim/simulated_player.h"
+#include "tests/device/api/internal_root.h"
 #include "tests/device/fs/card/external_fixture.h"
 #include "tests/support/host_process.h"
 #include "tests/support/pc_file_bytes.h"
@@ -71,20 +71,6 @@ sim::PlayerConfig Config(const StoreCase& c)
 std::wstring Widen(const std::string& s)
 {
     return std::wstring(s.begin(), s.end());
-}
-
-// Writes an empty internal root on a fresh folder-object player, as a format does.
-bool MakeInternalRoot()
-{
-    PlayerDevice device;
-    DeviceInfoBlock info{};
-    if (device.Initialize(info) != kStatusOk)
-        return false;
-    InternalFolder root(Engine.InternalRootEntries, 1, 1, 1);
-    if (root.Load() == kStatusOk)
-        return true;
-    LegacyStore.freeBlockCount = LegacyCountFreeBlocks();
-    return root.WriteNewDirectory() == kStatusOk && root.Load() == kStatusOk;
 }
 
 class Event {
