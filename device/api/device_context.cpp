@@ -3,6 +3,7 @@
 #include "device/fs/pc/ansi_text.h"
 #include "device/fs/pc/file_util.h"
 #include "device/transport/command_block.h"
+#include "device/transport/device_pipes.h"
 
 #include <cstdio>
 #include <cstring>
@@ -209,7 +210,11 @@ HRESULT DeviceContext::Refresh()
             }
         }
         if (ready_) {
-            if (device_->QueryStorageSizes(internalTotal_, internalFree_, externalTotal_, externalFree_) != kStatusOk)
+            // The sizes are counted from what is held of each storage.
+            ScopedPipes transport(PlayerPipes, ScopedPipes::kLockNow);
+            if (!TakeInChanges(0) || !TakeInChanges(1))
+                hr = E_FAIL;
+            else if (device_->QueryStorageSizes(internalTotal_, internalFree_, externalTotal_, externalFree_) != kStatusOk)
                 hr = E_FAIL;
             if (device_->CardUnformatted())
                 externalUnformatted_ = 1;
@@ -245,7 +250,13 @@ HRESULT DeviceContext::ReadDeviceInfo()
     DeviceInfoBlock info{};
     EngineStatus status = kStatusUsbError;
     try {
+        // Everything is read afresh: the changes of other processes up to now are in it.
+        ScopedPipes transport(PlayerPipes, ScopedPipes::kLockNow);
         status = device_->Initialize(info);
+        if (status == kStatusOk) {
+            PlayerPipes.AcceptChanges(0);
+            PlayerPipes.AcceptChanges(1);
+        }
     } catch (...) {
         status = kStatusUsbError;
     }
@@ -548,13 +559,29 @@ std::uint32_t DeviceContext::UpdateSystemDump(std::uint32_t offset, const std::u
 
 // ---- facades ----
 
+bool DeviceContext::TakeInChanges(std::uint32_t storage)
+{
+    if (!ready_ || !PlayerPipes.ChangedElsewhere(storage))
+        return true;
+    if (device_->ReloadStorage(storage) != kStatusOk)
+        return false;
+    dispatch_->ReloadFolder(storage);
+    PlayerPipes.AcceptChanges(storage);
+    return true;
+}
+
+// Every call holds the transport from the look at the change counts to its end, so no other process
+// changes the storage between what the call reads of it and what it writes.
 template <class Call>
 std::uint32_t DeviceContext::Facade(std::uint32_t storage, bool changesMedia, Call call)
 {
     CriticalSectionGuard hold(LockFor(storage));
     if (!device_ || !dispatch_)
         return kStatusUsbError;
+    ScopedPipes transport(PlayerPipes, ScopedPipes::kLockNow);
     try {
+        if (!TakeInChanges(storage))
+            return kStatusUsbError;
         const std::uint32_t result = static_cast<std::uint32_t>(call());
         if (changesMedia)
             mediaChanged_.store(1);
@@ -566,24 +593,43 @@ std::uint32_t DeviceContext::Facade(std::uint32_t storage, bool changesMedia, Ca
     }
 }
 
+// A walk only reads what is held, so it takes the transport only when that must be read again.
+template <class Call>
+std::int32_t DeviceContext::Walk(std::uint32_t storage, std::int32_t failure, Call call)
+{
+    CriticalSectionGuard hold(LockFor(storage));
+    if (!device_ || !dispatch_)
+        return failure;
+    try {
+        if (PlayerPipes.ChangedElsewhere(storage)) {
+            ScopedPipes transport(PlayerPipes, ScopedPipes::kLockNow);
+            if (!TakeInChanges(storage))
+                return failure;
+        }
+        return call();
+    } catch (...) {
+        return failure;
+    }
+}
+
 std::int32_t DeviceContext::FindFirstInternal(DirRecord* record)
 {
-    return static_cast<std::int32_t>(Facade(0, false, [&] { return dispatch_->FindFirstInternal(record); }));
+    return Walk(0, kStatusUsbError, [&] { return dispatch_->FindFirstInternal(record); });
 }
 
 std::int32_t DeviceContext::FindNextInternal(DirRecord* record)
 {
-    return static_cast<std::int32_t>(Facade(0, false, [&] { return dispatch_->FindNextInternal(record); }));
+    return Walk(0, kStatusUsbError, [&] { return dispatch_->FindNextInternal(record); });
 }
 
 std::int32_t DeviceContext::FindFirstExternal(DirRecord* record)
 {
-    return static_cast<std::int32_t>(Facade(1, false, [&] { return dispatch_->FindFirstExternal(record); }));
+    return Walk(1, kStatusUsbError, [&] { return dispatch_->FindFirstExternal(record); });
 }
 
 std::int32_t DeviceContext::FindNextExternal(DirRecord* record)
 {
-    return static_cast<std::int32_t>(Facade(1, false, [&] { return dispatch_->FindNextExternal(record); }));
+    return Walk(1, kStatusUsbError, [&] { return dispatch_->FindNextExternal(record); });
 }
 
 std::uint32_t DeviceContext::DeleteFile(std::uint32_t storage, std::uint32_t id)
@@ -633,14 +679,7 @@ std::uint32_t DeviceContext::SetPlayIndex(std::uint32_t storage, std::uint32_t i
 
 std::int32_t DeviceContext::GetPlayIndex(std::uint32_t storage, std::uint32_t id)
 {
-    CriticalSectionGuard hold(LockFor(storage));
-    if (!device_ || !dispatch_)
-        return -1;
-    try {
-        return dispatch_->GetPlayIndex(storage, id);
-    } catch (...) {
-        return -1;
-    }
+    return Walk(storage, -1, [&] { return dispatch_->GetPlayIndex(storage, id); });
 }
 
 std::uint32_t DeviceContext::DeleteFolder(std::uint32_t storage, std::uint32_t id)
@@ -668,6 +707,8 @@ std::int32_t DeviceContext::FindEntryByName(std::uint32_t storage, const wchar_t
 std::uint32_t DeviceContext::RenameEntry(std::uint32_t storage, std::uint32_t id, const wchar_t* name)
 {
     CriticalSectionGuard hold(LockFor(storage));
+    // No other process makes the name between the look-up and the rename.
+    ScopedPipes transport(PlayerPipes, ScopedPipes::kLockNow);
     if (ResolvePath(storage, name, nullptr) == 0)
         return kStatusNameExists;
     return Facade(storage, true, [&] { return dispatch_->RenameEntry(storage, id, name); });

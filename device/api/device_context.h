@@ -210,6 +210,14 @@ private:
     static DeviceLock& LockFor(std::uint32_t storage) { return storage != 0 ? CardLock() : InternalLock(); }
     template <class Call>
     std::uint32_t Facade(std::uint32_t storage, bool changesMedia, Call call);
+    // A walk of the current folder (`failure` without a device): the transport is taken only to reload
+    // what another process changed.
+    template <class Call>
+    std::int32_t Walk(std::uint32_t storage, std::int32_t failure, Call call);
+    // Called with the storage's lock and the transport held: when another process changed the storage,
+    // reloads what the engine keeps of it (volume, block state, the flat store's root) and the current
+    // folder object. False when that cannot be read again: nothing may then act on the old copy.
+    bool TakeInChanges(std::uint32_t storage);
     void ClearFigures();
     void Notice(bool start);
     // A root folder object holds its own copy of the directory: after a system file was written behind

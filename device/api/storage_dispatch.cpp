@@ -89,6 +89,12 @@ void StorageDispatch::DropFolders()
     external_.reset();
 }
 
+void StorageDispatch::ReloadFolder(std::uint32_t storage)
+{
+    if (const FatFolder* folder = CurrentFolder(storage))
+        SelectFolder(storage, folder->RootFlag() ? 0 : folder->FolderId());
+}
+
 // ---- walks ----
 
 std::int32_t StorageDispatch::FindFirstInternal(DirRecord* record)

@@ -79,6 +79,9 @@ public:
     FatFolder* CurrentFolder(std::uint32_t storage);
     // Drops both folder objects (the player is identified anew).
     void DropFolders();
+    // Loads the storage's current folder object again (its stream goes with it); a folder that no
+    // longer loads leaves the storage without a current folder.
+    void ReloadFolder(std::uint32_t storage);
 
 private:
     FileStream* Stream(std::uint32_t storage);

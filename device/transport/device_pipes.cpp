@@ -7,8 +7,10 @@
 #include <setupapi.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -32,6 +34,7 @@ constexpr std::size_t kSpareReadBytes = 64;
 constexpr std::size_t kReplyBytes = 64;
 
 constexpr char kTransportLockPrefix[] = "kwep-transport-";
+constexpr char kChangeCountsPrefix[] = "kwep-changes-";
 constexpr std::size_t kLockNameChars = 200;  // object names take MAX_PATH characters at most
 constexpr std::size_t kKeptPlayerLocks = 8;  // unused named-lock handles kept for the next bracket
 constexpr DWORD kInstancePollMs = 1;         // between looks for a pipe instance not yet made
@@ -55,14 +58,56 @@ bool Take(HANDLE mutex)
     return r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
 }
 
+// The player's change counts (see the header), in a section shared by every process.
+struct ChangeCounts {
+    volatile LONG count[2];
+};
+
 // The second level: the named mutex of the player, shared with every other process that drives it.
-// Handles stay open while a holder of this process uses them; a few unused ones are kept.
-// Used under ProcessMutex only.
+// Handles stay open while a holder of this process uses them; a few unused ones are kept. Beside it,
+// the change counts and those this process last took in; without the section every storage counts
+// as changed elsewhere. Used under PlayerLocksGuard.
+
 struct PlayerLock {
     std::string name;
     HANDLE handle;
     std::uint32_t users;
+    HANDLE section = nullptr;
+    ChangeCounts* counts = nullptr;
+    std::array<LONG, 2> seen{};
 };
+
+void CloseSection(PlayerLock& l)
+{
+    if (l.counts)
+        UnmapViewOfFile(const_cast<ChangeCounts*>(l.counts));
+    if (l.section)
+        CloseHandle(l.section);
+    l.counts = nullptr;
+    l.section = nullptr;
+}
+
+// The counts' section is named like the player lock.
+std::string CountsNameOf(const std::string& lockName)
+{
+    return kChangeCountsPrefix + lockName.substr(sizeof kTransportLockPrefix - 1);
+}
+
+// The section is made zeroed by the first process that names it.
+void OpenSection(PlayerLock& l)
+{
+    const std::string name = CountsNameOf(l.name);
+    l.section = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(ChangeCounts), name.c_str());
+    if (!l.section)
+        return;
+    l.counts = static_cast<ChangeCounts*>(MapViewOfFile(l.section, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(ChangeCounts)));
+    if (!l.counts) {
+        CloseSection(l);
+        return;
+    }
+    for (std::size_t s = 0; s < l.seen.size(); ++s)
+        l.seen[s] = l.counts->count[s];
+}
 
 std::vector<PlayerLock>& PlayerLocks()
 {
@@ -70,46 +115,93 @@ std::vector<PlayerLock>& PlayerLocks()
     return locks;
 }
 
+// Guards the list of named-lock handles and their change counts, so that a look at the counts does not
+// wait for another thread's bracket; taken inside ProcessMutex, never around a wait for the player lock.
+std::mutex& PlayerLocksGuard()
+{
+    static std::mutex guard;
+    return guard;
+}
+
+// The name of the player lock taken last: the player whose changes the process looks at.
+std::string& LastPlayerLockName()
+{
+    static std::string name;
+    return name;
+}
+
 HANDLE TakePlayerLock(const char* path)
 {
     std::vector<PlayerLock>& locks = PlayerLocks();
-    std::string name;
+    HANDLE h = nullptr;
     try {
-        name = TransportLockName(path);
+        std::string name = TransportLockName(path);
+        std::lock_guard<std::mutex> guard(PlayerLocksGuard());
         auto found = std::find_if(locks.begin(), locks.end(), [&](const PlayerLock& l) { return l.name == name; });
         if (found == locks.end()) {
             if (locks.size() >= kKeptPlayerLocks) {
-                std::erase_if(locks, [](const PlayerLock& l) {
+                std::erase_if(locks, [](PlayerLock& l) {
                     if (l.users != 0)
                         return false;
                     CloseHandle(l.handle);
+                    CloseSection(l);
                     return true;
                 });
             }
-            HANDLE h = CreateMutexA(nullptr, FALSE, name.c_str());
+            h = CreateMutexA(nullptr, FALSE, name.c_str());
             if (!h)
                 return nullptr;
             locks.push_back({std::move(name), h, 0});
             found = locks.end() - 1;
         }
+        if (!found->counts)
+            OpenSection(*found);
+        LastPlayerLockName() = found->name;
         ++found->users;
-        HANDLE h = found->handle;
-        if (Take(h))
-            return h;
-        --found->users;
-        return nullptr;
+        h = found->handle;
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
-}
-
-void GivePlayerLock(HANDLE h)
-{
-    ReleaseMutex(h);
-    for (PlayerLock& l : PlayerLocks()) {
+    if (Take(h))
+        return h;
+    std::lock_guard<std::mutex> guard(PlayerLocksGuard());
+    for (PlayerLock& l : locks) {
         if (l.handle == h && l.users != 0)
             --l.users;
     }
+    return nullptr;
+}
+
+// The entry of the player locked last, or null. Used under PlayerLocksGuard.
+PlayerLock* LastPlayerLock()
+{
+    std::vector<PlayerLock>& locks = PlayerLocks();
+    const std::string& name = LastPlayerLockName();
+    auto found = std::find_if(locks.begin(), locks.end(), [&](const PlayerLock& l) { return l.name == name; });
+    return found == locks.end() ? nullptr : &*found;
+}
+
+// Raises the count of every storage in `written` (cleared) before the lock goes. A process that was
+// current stays current; one that had not yet taken in another's change stays behind.
+void GivePlayerLock(HANDLE h, std::uint32_t& written)
+{
+    std::unique_lock<std::mutex> guard(PlayerLocksGuard());
+    for (PlayerLock& l : PlayerLocks()) {
+        if (l.handle != h)
+            continue;
+        for (std::size_t s = 0; s < l.seen.size() && l.counts; ++s) {
+            if ((written & (1u << s)) == 0)
+                continue;
+            const LONG now = InterlockedIncrement(&l.counts->count[s]);
+            if (l.seen[s] == now - 1)
+                l.seen[s] = now;
+        }
+        if (l.users != 0)
+            --l.users;
+    }
+    written = 0;
+    guard.unlock();
+    ReleaseMutex(h);
 }
 
 bool IsNamedPipePath(const char* path)
@@ -169,11 +261,16 @@ std::string TransportLockName(const char* interfacePath)
     return name;
 }
 
+std::string ChangeCountsName(const char* interfacePath)
+{
+    return CountsNameOf(TransportLockName(interfacePath));
+}
+
 // Holds the transport lock for one sender, so that a sender outside a bracket cannot cut into
 // another thread's or another process's bracket; inside this thread's bracket it holds nothing more.
 class TransportLock {
 public:
-    explicit TransportLock(DevicePipes& pipes)
+    explicit TransportLock(DevicePipes& pipes) : pipes_(pipes)
     {
         if (pipes.bracketOwner_.load() == GetCurrentThreadId()) {
             held_ = true;
@@ -191,7 +288,7 @@ public:
     ~TransportLock()
     {
         if (playerLock_)
-            GivePlayerLock(playerLock_);
+            GivePlayerLock(playerLock_, pipes_.written_);
         if (processHeld_)
             ReleaseMutex(ProcessMutex());
     }
@@ -200,6 +297,7 @@ public:
     bool Held() const { return held_; }
 
 private:
+    DevicePipes& pipes_;
     bool held_ = false;
     bool processHeld_ = false;
     HANDLE playerLock_ = nullptr;
@@ -324,7 +422,7 @@ DevicePipes::ProbeResult DevicePipes::Probe()
     return kProbeAttached;
 }
 
-void DevicePipes::BeginBracket(std::uint32_t depth)
+void DevicePipes::BeginBracket(std::uint32_t depth, bool lockOnly)
 {
     if (!Take(ProcessMutex()))
         return;  // no lock, no pipes: every transfer of this bracket fails
@@ -340,6 +438,9 @@ void DevicePipes::BeginBracket(std::uint32_t depth)
     bracketOwner_.store(GetCurrentThreadId());
     depth_ = depth;
     t_pendingHolds = 0;
+    written_ = 0;
+    if (lockOnly)
+        return;
     pipes_[kPipeUnused] = OpenPipe("PIPE02");
     pipes_[kPipeOut] = OpenPipe("PIPE00");
     pipes_[kPipeIn] = OpenPipe("PIPE01");
@@ -363,7 +464,7 @@ void DevicePipes::Close()
         bracketOwner_.store(0);
         HANDLE playerLock = playerLock_;
         playerLock_ = nullptr;
-        GivePlayerLock(playerLock);
+        GivePlayerLock(playerLock, written_);
         ReleaseMutex(ProcessMutex());
         return;
     }
@@ -393,6 +494,39 @@ void DevicePipes::Release()
         Close();
     else if (t_pendingHolds != 0)
         --t_pendingHolds;
+}
+
+void DevicePipes::Lock()
+{
+    if (bracketOwner_.load() == GetCurrentThreadId()) {
+        ++depth_;
+        return;
+    }
+    BeginBracket(t_pendingHolds + 1, true);
+}
+
+bool DevicePipes::ChangedElsewhere(std::uint32_t storage)
+{
+    const std::uint32_t s = storage != 0 ? kCardChanges : kInternalChanges;
+    std::lock_guard<std::mutex> guard(PlayerLocksGuard());
+    const PlayerLock* l = LastPlayerLock();
+    // No lock was ever taken for this player: nothing of it can have been read yet.
+    return l && (!l->counts || l->counts->count[s] != l->seen[s]);
+}
+
+void DevicePipes::AcceptChanges(std::uint32_t storage)
+{
+    const std::uint32_t s = storage != 0 ? kCardChanges : kInternalChanges;
+    if (bracketOwner_.load() != GetCurrentThreadId())
+        return;
+    std::lock_guard<std::mutex> guard(PlayerLocksGuard());
+    if (PlayerLock* l = LastPlayerLock(); l && l->counts)
+        l->seen[s] = l->counts->count[s];
+}
+
+void DevicePipes::NoteNandWrite(std::uint8_t mask)
+{
+    NoteWrite((mask >> std::min<std::uint32_t>(Engine.ChipCount, 7)) != 0 ? kCardChanges : kInternalChanges);
 }
 
 bool DevicePipes::IsOpen(PipeIndex index) const
@@ -512,6 +646,7 @@ TransportStatus DevicePipes::NandWritePage(std::uint8_t mask, std::uint8_t colum
     TransportLock lock(*this);
     if (!lock.Held())
         return kTransportFailed;
+    NoteNandWrite(mask);
     CommandBlock block = BuildNandPageWrite(mask, column, sector, row);
     if (SendBlock(&block) != kTransportOk)
         return kTransportFailed;
@@ -524,6 +659,7 @@ TransportStatus DevicePipes::NandEraseBlock(std::uint8_t mask, std::uint8_t colu
     TransportLock lock(*this);
     if (!lock.Held())
         return kTransportFailed;
+    NoteNandWrite(mask);
     CommandBlock block = BuildCommand(kOpNandEraseBlock, mask, column, sector, row);
     if (SendBlock(&block) != kTransportOk)
         return kTransportFailed;
@@ -585,6 +721,7 @@ TransportStatus DevicePipes::NandBeginWrite(std::uint8_t mask, std::uint8_t colu
     TransportLock lock(*this);
     if (!lock.Held())
         return kTransportFailed;
+    NoteNandWrite(mask);
     CommandBlock block = BuildBlockWriteHeader(large ? kOpNandLargePageWrite : kOpNandBlockWrite, mask, column, sector,
                                                row, static_cast<std::uint32_t>(bytes));
     return SendBlock(&block);
@@ -665,6 +802,7 @@ TransportStatus DevicePipes::CardWrite(std::uint8_t command, std::uint32_t secto
     TransportLock lock(*this);
     if (!lock.Held())
         return kTransportFailed;
+    NoteWrite(kCardChanges);
     CardCommandBlock block = BuildCardCommand(command, sector, crc);
     if (SendBlock(&block) != kTransportOk)
         return kTransportFailed;
@@ -699,6 +837,7 @@ TransportStatus DevicePipes::CardErase(std::uint32_t sector)
     TransportLock lock(*this);
     if (!lock.Held())
         return kTransportFailed;
+    NoteWrite(kCardChanges);
     CardCommandBlock block = BuildCardCommand(kCardErase, sector);
     return SendBlock(&block);
 }

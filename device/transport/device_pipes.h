@@ -9,6 +9,12 @@
 // A sender that fails closes all three pipes but keeps the bracket; the next sender reopens the
 // pipe it needs.
 //
+// What a process keeps in memory of a storage (volumes, folders, block state) is good only while no
+// other process has changed that storage. Each player has a count of changes per storage in a section
+// shared by every process (named like the lock): a bracket or sender that sent a write or erase raises
+// the count of its storage before it lets the lock go, and a process that finds a count other than
+// the one it last took in reloads what it holds of that storage before it acts on it.
+//
 // Every pipe read and write waits at most TransferWait() (kTransferWaitMs unless set); a transfer that does not complete by then
 // is cancelled and fails. Senders answer kTransportOk or kTransportFailed unless noted; the storage
 // engine turns a failed transfer into its USB error.
@@ -41,10 +47,18 @@ inline constexpr DWORD kPipeOpenWaitMs = 10000;
 // place of the driver enumeration. It is read at every enumeration.
 inline constexpr char kSimulatedPlayerVariable[] = "KWEP_SIMULATED_PLAYER";
 
+// Storages whose changes are counted: internal memory and the card.
+inline constexpr std::uint32_t kInternalChanges = 0;
+inline constexpr std::uint32_t kCardChanges = 1;
+
 // The name of the lock that spans processes for the player at `interfacePath`: the path without
 // backslashes (a backslash in a kernel object name names a namespace) and without case; a path too
 // long for an object name is cut and a hash of the whole path appended.
 std::string TransportLockName(const char* interfacePath);
+
+// The name of the section of the player's change counts (two 32-bit counts: internal memory, the
+// card), named like its lock.
+std::string ChangeCountsName(const char* interfacePath);
 
 class DevicePipes {
 public:
@@ -69,11 +83,22 @@ public:
     void Hold();
     void Need();
     void Release();
+    // A bracket that takes the transport lock now and opens each pipe at its first transfer (ended by
+    // Close): held around work that decides from what the process keeps in memory, which costs no
+    // exchange while that is current.
+    void Lock();
     bool IsOpen(PipeIndex index) const;
 
     // The longest wait for one pipe read or write; tests shorten it to see a stalled player fail quickly.
     DWORD TransferWait() const { return transferWaitMs_; }
     void SetTransferWait(DWORD milliseconds) { transferWaitMs_ = milliseconds; }
+    // Whether another process changed the storage (0 internal memory, any other value the card) since
+    // this process last took its changes in; always true when the changes cannot be counted. Only an
+    // answer taken inside a bracket lasts until the bracket ends.
+    bool ChangedElsewhere(std::uint32_t storage);
+    // Inside a bracket: what this process keeps of the storage has been read again, so the changes
+    // made elsewhere up to now are taken in.
+    void AcceptChanges(std::uint32_t storage);
 
     // True when the driver interface opens (it is closed again).
     bool IsPresent();
@@ -127,8 +152,12 @@ private:
     HANDLE OpenDriver();
     HANDLE OpenPipe(const char* name);
     bool StorePath(const char* path, std::size_t length);
-    // Takes both locks for this thread's new bracket and opens the pipes.
-    void BeginBracket(std::uint32_t depth);
+    // Takes both locks for this thread's new bracket and opens the pipes unless `lockOnly`.
+    void BeginBracket(std::uint32_t depth, bool lockOnly = false);
+    // A write or erase of the storage was sent (or begun) under the lock held now.
+    void NoteWrite(std::uint32_t storage) { written_ |= 1u << (storage != 0 ? kCardChanges : kInternalChanges); }
+    // The storage of a NAND command's chip-select mask: the chip after the internal ones is the card.
+    void NoteNandWrite(std::uint8_t mask);
     void CloseAll();
     TransportStatus WriteOut(const void* data, std::size_t size);
     TransportStatus ReadIn(void* data, std::size_t size);
@@ -148,6 +177,7 @@ private:
     std::uint32_t depth_ = 0;      // Opens and Holds of the owner not yet ended
     HANDLE playerLock_ = nullptr;  // the named lock the bracket holds
     std::atomic<DWORD> transferWaitMs_{kTransferWaitMs};
+    std::uint32_t written_ = 0;    // storages written under the lock held now, one bit each
 };
 
 // The one set of pipes of the process.
@@ -156,20 +186,22 @@ extern DevicePipes PlayerPipes;
 // The bracket for one scope, opened at once or at the scope's first exchange (DevicePipes::Need).
 class ScopedPipes {
 public:
-    enum Opening { kOpenNow, kOpenAtFirstExchange };
+    enum Opening { kOpenNow, kOpenAtFirstExchange, kLockNow };
     explicit ScopedPipes(DevicePipes& pipes, Opening opening = kOpenNow) : pipes_(pipes), opening_(opening)
     {
         if (opening_ == kOpenNow)
             pipes_.Open();
+        else if (opening_ == kLockNow)
+            pipes_.Lock();
         else
             pipes_.Hold();
     }
     ~ScopedPipes()
     {
-        if (opening_ == kOpenNow)
-            pipes_.Close();
-        else
+        if (opening_ == kOpenAtFirstExchange)
             pipes_.Release();
+        else
+            pipes_.Close();
     }
     ScopedPipes(const ScopedPipes&) = delete;
     ScopedPipes& operator=(const ScopedPipes&) = delete;

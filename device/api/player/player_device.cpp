@@ -366,6 +366,33 @@ std::uint32_t Bytes(std::uint64_t units, std::uint32_t sectorsPerUnit)
 
 }  // namespace
 
+EngineStatus PlayerDevice::ReloadStorage(std::uint32_t storage)
+{
+    if (storage == 0) {
+        for (std::uint32_t i = 0; i < LegacyChipLimit(); ++i) {
+            if (NandChips[i].present && NandChips[i].LoadSpareTable() != kTransportOk)
+                return kStatusUsbError;
+        }
+        LegacyStore.root.clear();
+        LegacyStore.rootLoaded = 0;
+        LegacyStore.freeBlockCount = LegacyCountFreeBlocks();
+        return kStatusOk;
+    }
+    if (Engine.ModelGroupFlag ? !Engine.CardPresent : Engine.CardBlockCount == 0)
+        return kStatusOk;
+    // A volume that no longer mounts is left unmounted, so nothing acts on the old copy; only a failed
+    // transfer leaves the reload to be tried again.
+    EngineStatus status = kStatusOk;
+    if (Engine.ModelGroupFlag) {
+        status = MountSectorCardVolume();
+        cardUnformatted_ = status != kStatusOk && status != kStatusUsbError;
+    } else {
+        CardChip.present = 1;
+        status = MountNandCardVolume();
+    }
+    return status == kStatusUsbError ? kStatusUsbError : kStatusOk;
+}
+
 EngineStatus PlayerDevice::QueryStorageSizes(std::uint32_t& internalTotal, std::uint32_t& internalFree,
                                              std::uint32_t& externalTotal, std::uint32_t& externalFree)
 {

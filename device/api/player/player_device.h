@@ -61,6 +61,12 @@ public:
     EngineStatus QueryStorageSizes(std::uint32_t& internalTotal, std::uint32_t& internalFree,
                                    std::uint32_t& externalTotal, std::uint32_t& externalFree);
 
+    // Reads again what the engine keeps of a storage that another process changed: internal memory's
+    // spare records and free blocks (the flat store's root is read again at its next use), or the
+    // card's volume (with a NAND-type card's spare records; a volume that no longer mounts stays
+    // unmounted). Called inside a bracket. kStatusOk, or kStatusUsbError when a transfer failed.
+    EngineStatus ReloadStorage(std::uint32_t storage);
+
     // Formatting. The MMC/SD card (quick: the data area is left as it is): kStatusOk, kStatusNoStorage,
     // kStatusWriteProtected, kStatusInvalidCard (a capacity too small for a volume), kStatusUsbError,
     // or the failing mount's status. The NAND-type card: kStatusOk, kStatusNoStorage (no card, or it left the

@@ -171,6 +171,14 @@ EngineStatus ExternalFolder::Load()
             longer_ = CardVolume.Medium().ReadCluster(cluster, buffer.get()) != kStatusOk || SlotInUse(buffer.get());
         }
     }
+    // A directory begins with its own "." entry: clusters of a folder that was deleted (by another
+    // program, or another object) and taken for something else are not written as this folder's.
+    const FatShortEntry& self = entries_[0].entry;
+    if (std::memcmp(entries_[0].raw, ".          ", 11) != 0 || (self.attributes & kAttrDirectory) == 0 ||
+        self.firstCluster != folderId_) {
+        std::memset(entries_.get(), 0, window);
+        return kStatusFolderError;
+    }
     if (!longer_)
         DropDeletedSlots(entries_.get(), capacity_);
     return kStatusOk;

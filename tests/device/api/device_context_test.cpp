@@ -5,8 +5,10 @@
 
 #include "device/fs/internal/internal_folder.h"
 #include "device/fs/legacy/legacy_store.h"
+#include "device/transport/device_pipes.h"
 #include "device/transport/engine_state.h"
 #include "sim/simulated_player.h"
+#include "tests/device/api/internal_root.h"
 #include "sim/wire_server.h"
 #include "tests/support/pc_file_bytes.h"
 #include "tests/support/unix_shell.h"
@@ -90,21 +92,6 @@ sim::PlayerConfig OneChip(int model)
     for (int i = 1; i < sim::ModelChipSlots(model); ++i)
         config.nandIds[i] = {0, 0};
     return config;
-}
-
-// Writes an empty internal root directory on a fresh folder-object player, as a format would, so the
-// context finds a root to load.
-bool MakeInternalRoot()
-{
-    PlayerDevice device;
-    DeviceInfoBlock info{};
-    if (device.Initialize(info) != kStatusOk)
-        return false;
-    InternalFolder root(Engine.InternalRootEntries, 1, 1, 1);
-    if (root.Load() == kStatusOk)
-        return true;
-    LegacyStore.freeBlockCount = LegacyCountFreeBlocks();
-    return root.WriteNewDirectory() == kStatusOk && root.Load() == kStatusOk;
 }
 
 }  // namespace
@@ -331,6 +318,55 @@ TEST(DeviceContextFacades, LookUpRenameAndMediaChanged)
     std::vector<std::wstring> names = rig.RootNames();
     std::sort(names.begin(), names.end());
     EXPECT_EQ((std::vector<std::wstring>{L"New.fon", L"Other.bin"}), names);
+}
+
+// What the context keeps of a storage costs nothing on the wire while no other process changed that
+// storage (its own writes included); a change elsewhere, told by the player's shared counts as another
+// process tells it, costs one reload of that storage only.
+TEST(DeviceContextChanges, OnlyAChangeElsewhereCostsAReload)
+{
+    Rig rig(1);
+    ASSERT_TRUE(rig.player.Ok());
+    ASSERT_EQ(S_OK, rig.context.Init());
+    WriteFile(rig.pc.File("One.bin"), Pattern(3000, 1));
+    ASSERT_EQ(0u, rig.context.DownloadFile(0, rig.pc.File("One.bin").wstring().c_str()));
+    // The flat store's listing reads its root from the player every time; its play order does not.
+    DirRecord one;
+    ASSERT_EQ(0, rig.context.ResolvePath(0, L"One.bin", &one));
+    WriteFile(rig.pc.File("Two.bin"), Pattern(100, 2));
+    ASSERT_EQ(0u, rig.context.DownloadFile(0, rig.pc.File("Two.bin").wstring().c_str()));
+
+    HANDLE section = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, ChangeCountsName(rig.player.InterfacePath().c_str()).c_str());
+    ASSERT_NE(section, nullptr);
+    auto* counts = static_cast<volatile LONG*>(MapViewOfFile(section, FILE_MAP_ALL_ACCESS, 0, 0, 2 * sizeof(LONG)));
+    ASSERT_NE(counts, nullptr);
+    const auto packets = [&] {
+        const sim::RunCost cost = rig.player.Cost();
+        return cost.wire.packetsOut + cost.wire.packetsIn;
+    };
+    struct Step {
+        const char* what;
+        int storageChanged;  // the count raised before the listing, or -1
+        bool reloads;
+    };
+    const Step steps[] = {
+        {"after its own write", -1, false},
+        {"after a change of internal memory elsewhere", 0, true},
+        {"once reloaded", -1, false},
+        {"after a change of the card elsewhere", 1, false},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        if (step.storageChanged >= 0)
+            InterlockedIncrement(&counts[step.storageChanged]);
+        rig.player.ResetCost();
+        EXPECT_EQ(0, rig.context.GetPlayIndex(0, one.firstCluster));
+        std::uint32_t id = 0;
+        EXPECT_EQ(0, rig.context.GetCurrentFolderId(0, &id));
+        EXPECT_EQ(step.reloads, packets() != 0);
+    }
+    UnmapViewOfFile(const_cast<LONG*>(counts));
+    CloseHandle(section);
 }
 
 TEST(DeviceContextFacades, ResolvePathStaysInTheCurrentFolder)

@@ -10,6 +10,7 @@
 #include "device/fs/legacy/legacy_store.h"
 #include "device/transport/engine_state.h"
 #include "sim/simulated_player.h"
+#include "tests/device/api/internal_root.h"
 #include "tests/support/pc_file_bytes.h"
 #include "tests/support/unix_shell.h"
 
@@ -126,20 +127,6 @@ protected:
 inline bool Holds(const std::vector<std::wstring>& names, const wchar_t* name)
 {
     return std::find(names.begin(), names.end(), name) != names.end();
-}
-
-// Writes an empty internal root on a fresh folder-object player, as a format would.
-inline bool MakeInternalRoot()
-{
-    engine::PlayerDevice device;
-    engine::DeviceInfoBlock info{};
-    if (device.Initialize(info) != engine::kStatusOk)
-        return false;
-    engine::InternalFolder root(engine::Engine.InternalRootEntries, 1, 1, 1);
-    if (root.Load() == engine::kStatusOk)
-        return true;
-    engine::LegacyStore.freeBlockCount = engine::LegacyCountFreeBlocks();
-    return root.WriteNewDirectory() == engine::kStatusOk && root.Load() == engine::kStatusOk;
 }
 
 // A model with one small internal chip: identification reads every block's spare record, and a format

@@ -11,6 +11,7 @@
 #include "device/transport/device_pipes.h"
 #include "sim/simulated_player.h"
 #include "tests/device/transport/recording_wire.h"
+#include "tests/support/host_process.h"
 #include "tests/support/unix_shell.h"
 
 #include <gtest/gtest.h>
@@ -35,63 +36,21 @@ std::wstring Widen(const std::string& s)
     return std::wstring(s.begin(), s.end());
 }
 
-// The build tree's path of the host program, as Wine sees it.
-std::wstring HostPath()
-{
-    std::string path = KWEP_TWO_HOSTS_HOST_PATH;
-    if (!path.empty() && path[0] == '/')
-        path = "Z:" + path;
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
-    return Widen(path);
-}
+// One host process of the build tree's host program.
+class HostProcess : public test_support::HostProcess {
+public:
+    explicit HostProcess(const std::wstring& arguments)
+        : test_support::HostProcess(test_support::BuildTreeProgram(KWEP_TWO_HOSTS_HOST_PATH), arguments)
+    {}
+};
 
 struct OwnedHandle {
     HANDLE h = nullptr;
-    OwnedHandle() = default;
-    explicit OwnedHandle(HANDLE handle) : h(handle) {}
     ~OwnedHandle()
     {
         if (h)
             CloseHandle(h);
     }
-    OwnedHandle(const OwnedHandle&) = delete;
-    OwnedHandle& operator=(const OwnedHandle&) = delete;
-};
-
-// One host process; it inherits the environment that points the transport at the player.
-class HostProcess {
-public:
-    explicit HostProcess(const std::wstring& arguments)
-    {
-        std::wstring command = L"\"" + HostPath() + L"\" " + arguments;
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION info{};
-        if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-            process_.h = info.hProcess;
-            CloseHandle(info.hThread);
-        }
-    }
-    ~HostProcess()
-    {
-        if (process_.h && WaitForSingleObject(process_.h, 0) != WAIT_OBJECT_0)
-            TerminateProcess(process_.h, 1);
-    }
-    bool Started() const { return process_.h != nullptr; }
-    HANDLE Handle() const { return process_.h; }
-    // The exit code once the process has ended, or STILL_ACTIVE.
-    DWORD Wait(DWORD milliseconds) const
-    {
-        DWORD code = STILL_ACTIVE;
-        if (WaitForSingleObject(process_.h, milliseconds) == WAIT_OBJECT_0)
-            GetExitCodeProcess(process_.h, &code);
-        return code;
-    }
-
-private:
-    OwnedHandle process_;
 };
 
 std::vector<std::uint8_t> ReadPcFile(const std::filesystem::path& path)

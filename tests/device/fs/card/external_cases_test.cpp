@@ -327,6 +327,25 @@ TEST_P(ExternalCasesTest, DeletingAFolderFreesItsWholeTree)
     ExpectClean();
 }
 
+// A folder object made for a folder that is gone, whose cluster a file took since, does not load (so
+// the storage's dispatch never installs it, and nothing writes a directory over the file).
+TEST_P(ExternalCasesTest, FolderWhoseClusterAFileTookDoesNotLoad)
+{
+    auto root = card.Open(0);
+    const std::uint32_t a = MakeFolder(*root, "Alpha");
+    ASSERT_EQ(card.Open(0)->DeleteFile(a), kStatusOk);
+    const Bytes content = RandomBytes(card.ClusterBytes(), 7);
+    const std::uint32_t file = Download(*card.Open(0), "file.bin", content.size());
+    ASSERT_EQ(file, a);
+
+    ExternalFolder gone(256, a, 1, 0);
+    EXPECT_EQ(gone.Load(), kStatusFolderError);
+    const std::filesystem::path back = card.Temp().File("back.bin");
+    ASSERT_EQ(card.Open(0)->UploadFile(file, back.wstring().c_str()), kStatusOk);
+    EXPECT_TRUE(ReadFile(back) == content);
+    ExpectClean();
+}
+
 TEST_P(ExternalCasesTest, MovesRefuseTheFolderItselfAndItsSubtree)
 {
     auto root = card.Open(0);
