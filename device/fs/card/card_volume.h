@@ -214,6 +214,9 @@ private:
     // At the end of a block the system area goes on in the next good block; writes the page after the
     // one written last.
     EngineStatus WriteFollowingPage(const std::uint8_t* data);
+    // The format's next block of the system area: the first good block of zone 0 from the cursor on,
+    // erased (blocks that fail to erase are retired): kStatusOk, kStatusInvalidCard or kStatusUsbError.
+    EngineStatus TakeGoodBlock();
 
     // Writes boot sector, both FAT copies and the root directory back: kStatusOk, kStatusUsbError when a
     // transfer or a needed block fails. New copies are written before the old ones are erased, so the

@@ -3,7 +3,6 @@
 #include "device/fs/card/card_volume.h"
 
 #include "device/fs/pc/pc_transfer.h"
-#include "device/flash/card_spare.h"
 #include "device/flash/card_translation.h"
 #include "device/fs/engine_status.h"
 #include "device/transport/device_pipes.h"
@@ -86,8 +85,8 @@ EngineStatus FatVolume::DownloadFileNandCard(const char* path)
     if (source.Open(clusterBytes) != kStatusOk)
         return kStatusFileError;
     VolumeSnapshot snapshot(*this);
-    std::unique_ptr<UsbTransferUnit[]> units(new (std::nothrow) UsbTransferUnit[s]);
-    if (!snapshot.Ok() || !units)
+    CardBlockImage image(s);
+    if (!snapshot.Ok() || !image.Ok())
         return kStatusStorageFull;
 
     ScopedPipes bracket(PlayerPipes);
@@ -125,22 +124,16 @@ EngineStatus FatVolume::DownloadFileNandCard(const char* path)
     for (std::uint32_t k = 0; k < clusters; ++k) {
         std::uint32_t logical = LogicalBlockOf(cluster);
         blockNumber_ = logical;
-        std::memset(units.get(), 0, sizeof(UsbTransferUnit) * s);
+        image.Fill(0xFF);
         for (std::uint32_t p = 0; p < s; ++p) {
-            std::uint8_t* data = units[p].data;
-            std::memset(data, 0xFF, kCardSectorBytes);
             // The new tag first, then the audio from the first frame on.
             const auto part = static_cast<std::uint32_t>(std::min<std::uint64_t>(kCardSectorBytes, source.Remaining()));
-            if (part > 0 && source.Read(data, part) != kStatusOk)
+            if (part > 0 && source.Read(image.Page(p), part) != kStatusOk)
                 return fail(kStatusFileError);  // the PC file is shorter than it was
-            BuildCardSpare(data, logical, units[p].spare);
         }
         // AllocateBlock left the cursor on the cluster's block.
-        if (card.BeginWrite() != kTransportOk ||
-            card.WriteData({reinterpret_cast<const std::uint8_t*>(units.get()), sizeof(UsbTransferUnit) * s}) !=
-                kTransportOk ||
-            card.EndWrite() != kTransportOk)
-            return fail(kStatusUsbError);
+        if (EngineStatus status = nandMedium_.ProgramBlock(logical, image); status != kStatusOk)
+            return fail(status);
 
         if (source.PieceStored()) {
             cancelled = true;
@@ -269,14 +262,10 @@ EngineStatus FatVolume::DeleteFile(std::uint16_t recordId)
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(clusters));
     for (std::size_t k = 0; k < chain.size(); ++k) {
         const std::uint32_t cluster = chain[k];
-        if (SeekCluster(cluster) == kCardBlockFound) {
-            std::uint8_t status = 0;
-            if (card.EraseBlock(status) != kTransportOk || ((status & 1) && !RetireCardBlock(card))) {
-                snapshot.Restore();
-                NotifyProgressEnd();
-                spareRecordsStale_ = true;
-                return kStatusUsbError;
-            }
+        if (nandMedium_.EraseCluster(cluster) != kStatusOk) {
+            snapshot.Restore();
+            NotifyProgressEnd();
+            return kStatusUsbError;
         }
         SetFatEntry(cluster, 0);
         if (k + 1 < chain.size())
