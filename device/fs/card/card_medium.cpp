@@ -29,10 +29,8 @@ bool IsDataCluster(const FatVolume& v, std::uint32_t cluster)
 
 // ---- NAND-type card ----
 
-CardBlockImage::CardBlockImage(std::uint32_t pages)
-    : pages_(pages), units_(new (std::nothrow) UsbTransferUnit[pages])
-{
-}
+CardBlockImage::CardBlockImage(std::uint32_t pages) : pages_(pages), units_(new (std::nothrow) UsbTransferUnit[pages])
+{}
 
 void CardBlockImage::Fill(std::uint8_t fill, const std::uint8_t* data, std::size_t bytes)
 {
@@ -86,9 +84,12 @@ EngineStatus NandCardMedium::EraseBlock(bool& erased)
     if (card.EraseBlock(status) != kTransportOk)
         return TransferFailed();
     erased = (status & 1) == 0;
-    if (!erased && !RetireCardBlock(card))
-        return TransferFailed();
-    return kStatusOk;
+    return erased ? kStatusOk : RetireBlock();
+}
+
+EngineStatus NandCardMedium::RetireBlock()
+{
+    return RetireCardBlock(volume_.card) ? kStatusOk : TransferFailed();
 }
 
 EngineStatus NandCardMedium::EraseBlock()

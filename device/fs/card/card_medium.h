@@ -84,6 +84,8 @@ public:
     // two apart: kStatusOk, or kStatusUsbError when a transfer failed.
     EngineStatus EraseBlock(bool& erased);
     EngineStatus EraseBlock();
+    // Retires the block at the cursor (its spare record marked bad): kStatusOk or kStatusUsbError.
+    EngineStatus RetireBlock();
     // Erases every block from chip address `from` up to row `endRow` that holds block `blockInZone` of
     // its zone, except the one at chip address `keep` (its new copy): kStatusOk or kStatusUsbError.
     EngineStatus EraseCopies(std::uint32_t blockInZone, std::uint32_t from, std::uint32_t endRow, std::uint32_t keep);

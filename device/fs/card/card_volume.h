@@ -205,7 +205,9 @@ private:
 
     void ReleaseVolume();  // drops the FAT and root, keeps the present flag
     std::int32_t WalkFrom(std::uint32_t first, DirRecord& record);
-    int FindRecord(std::uint16_t recordId) const;
+    // Root slot of the short entry of the file `recordId` names (the first entry with that first cluster);
+    // -1 when there is none or it is a folder or the volume label.
+    int FindFileRecord(std::uint16_t recordId) const;
     void RemoveEntrySet(std::uint32_t start, std::uint32_t shortSlot);
     // Cursor on the block holding system-area logical block n (searched from the card's first block).
     CardBlockSearch SeekSystemBlock(std::uint32_t n);

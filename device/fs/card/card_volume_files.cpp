@@ -35,7 +35,7 @@ bool HasMp3Extension(const char* name)
 
 }  // namespace
 
-int FatVolume::FindRecord(std::uint16_t recordId) const
+int FatVolume::FindFileRecord(std::uint16_t recordId) const
 {
     const FatDirSlot* slots = reinterpret_cast<const FatDirSlot*>(root_.data());
     for (std::uint32_t i = 0; i < kCardRootSlots; ++i) {
@@ -43,7 +43,7 @@ int FatVolume::FindRecord(std::uint16_t recordId) const
         if (s.raw[0] == kSlotFree || s.raw[0] == kSlotDeleted || s.raw[11] == kAttrLongName)
             continue;
         if (s.entry.firstCluster == recordId)
-            return static_cast<int>(i);
+            return (s.entry.attributes & (kAttrVolume | kAttrDirectory)) ? -1 : static_cast<int>(i);
     }
     return -1;
 }
@@ -166,12 +166,10 @@ EngineStatus FatVolume::UploadFile(std::uint16_t recordId, const char* path)
     if (!IsMounted() || sectorCard_)
         return kStatusNoStorage;
     Engine.CancelRequested = 0;
-    int index = FindRecord(recordId);
+    const int index = FindFileRecord(recordId);
     if (index < 0)
         return kStatusFileError;
     const FatShortEntry entry = RootSlotsPtr()[index].entry;
-    if (entry.attributes & (kAttrVolume | kAttrDirectory))
-        return kStatusFileError;
     const std::uint32_t clusterBytes = card.sectorsPerBlock * kCardSectorBytes;
     std::uint32_t remaining = entry.size;
     std::uint32_t clusters = static_cast<std::uint32_t>((std::uint64_t{remaining} + clusterBytes - 1) / clusterBytes);
@@ -239,12 +237,10 @@ EngineStatus FatVolume::DeleteFile(std::uint16_t recordId)
     if (!IsMounted() || sectorCard_)
         return kStatusNoStorage;
     Engine.CancelRequested = 0;
-    int index = FindRecord(recordId);
+    const int index = FindFileRecord(recordId);
     if (index < 0)
         return kStatusFileError;
     const FatShortEntry entry = RootSlotsPtr()[index].entry;
-    if (entry.attributes & (kAttrVolume | kAttrDirectory))
-        return kStatusFileError;
     const std::uint32_t clusterBytes = card.sectorsPerBlock * kCardSectorBytes;
     std::uint32_t clusters = static_cast<std::uint32_t>((std::uint64_t{entry.size} + clusterBytes - 1) / clusterBytes);
     // At most the clusters the size needs (one for a chain with a size of 0); a broken chain ends the
@@ -286,12 +282,10 @@ EngineStatus FatVolume::Rename(std::uint16_t recordId, const char* newName)
         return kStatusWriteProtected;
     if (!IsMounted() || sectorCard_)
         return kStatusNoStorage;
-    int index = FindRecord(recordId);
+    const int index = FindFileRecord(recordId);
     if (index < 0)
         return kStatusFileError;
     const FatDirSlot old = RootSlotsPtr()[index];
-    if (old.entry.attributes & (kAttrVolume | kAttrDirectory))
-        return kStatusFileError;
     std::uint32_t start = EntrySetStart(RootSlotsPtr(), static_cast<std::uint32_t>(index));
 
     ScopedPipes bracket(PlayerPipes);

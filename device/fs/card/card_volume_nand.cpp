@@ -179,14 +179,7 @@ EngineStatus FatVolume::MountNandCard()
         return fail(kStatusPartitionError);
 
     std::memcpy(bootSector_.data(), boot, kCardSectorBytes);
-    boot_.sectorsPerFat = f.sectorsPerFat;
-    boot_.sectorsPerTrack = f.sectorsPerTrack;
-    boot_.heads = f.heads;
-    boot_.reservedSectors = f.reservedSectors;
-    boot_.rootEntries = f.rootEntries;
-    boot_.totalSectors = f.totalSectors;
-    boot_.clusterCount = f.clusterCount;
-    boot_.fatType = f.fatType;
+    boot_ = f;
 
     fatBytes_ = std::size_t{boot_.sectorsPerFat} * kCardSectorBytes;
     fat_.reset(new (std::nothrow) std::uint8_t[fatBytes_]);
@@ -343,8 +336,7 @@ const NandPartitionRow* LookupNandPartition(std::uint32_t rows)
 
 }  // namespace
 
-// Puts the cursor on the first good block from the cursor on inside zone 0 (where the mount looks for
-// the system area) and erases it; blocks that fail to erase are retired and passed over.
+// Zone 0 is where the mount looks for the system area.
 EngineStatus FatVolume::TakeGoodBlock()
 {
     card.sector = static_cast<std::uint8_t>(card.sector - card.sector % card.sectorsPerBlock);
@@ -402,7 +394,7 @@ EngineStatus FatVolume::FormatNandTables()
     // Block 0 is always retired.
     card.Rewind();
     bool erased = false;
-    if (nandMedium_.EraseBlock(erased) != kStatusOk || (erased && !RetireCardBlock(card)))
+    if (nandMedium_.EraseBlock(erased) != kStatusOk || (erased && nandMedium_.RetireBlock() != kStatusOk))
         return kStatusUsbError;
 
     // The information structure, twice in its page, in the first two pages of the next good block.
