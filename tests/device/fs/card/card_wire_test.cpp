@@ -229,9 +229,13 @@ EngineStatus DownloadInRoot(WirePlayer& p)
     return CardVolume.DownloadFileNandCard(p.PcFile("A.BIN", kClusterBytes * 5 / 2).c_str());
 }
 
-std::uint16_t RootId(const char* name)
+// `op` on the file of that download (the download's messages dropped).
+EngineStatus AfterRootDownload(WirePlayer& p, const std::function<EngineStatus(std::uint16_t)>& op)
 {
-    return Walk().at(name).id;
+    if (DownloadInRoot(p) != kStatusOk)
+        return kStatusUsbError;
+    p.Log().Take();
+    return op(Walk().at("A.BIN").id);
 }
 
 void PrintTo(const WireCase& c, std::ostream* out)
@@ -262,30 +266,20 @@ const WireCase kWireCases[] = {
      {"W 0.80 L 3", "W 0.96 L 4", "W 0.112 L 5", "W 0.128 L 1", "W 0.144 L 2", "E 0.48-0.64"}},
     {"RootDelete",
      1,
-     [](WirePlayer& p) {
-         if (DownloadInRoot(p) != kStatusOk)
-             return kStatusUsbError;
-         p.Log().Take();
-         return CardVolume.DeleteFile(RootId("A.BIN"));
-     },
+     [](WirePlayer& p) { return AfterRootDownload(p, [](std::uint16_t id) { return CardVolume.DeleteFile(id); }); },
      {"E 0.80-0.112", "W 0.160 L 1", "W 0.176 L 2", "E 0.128-0.144"}},
     // A block that fails to erase is retired and the delete goes on.
     {"RootDeleteRetiringABlock",
      1,
      [](WirePlayer& p) {
-         if (DownloadInRoot(p) != kStatusOk || !p.FailErase(6))
-             return kStatusUsbError;
-         p.Log().Take();
-         return CardVolume.DeleteFile(RootId("A.BIN"));
+         return AfterRootDownload(
+             p, [&p](std::uint16_t id) { return p.FailErase(6) ? CardVolume.DeleteFile(id) : kStatusUsbError; });
      },
      {"E 0.80-0.96", "P 0.96 L bad", "E 0.112", "W 0.160 L 1", "W 0.176 L 2", "E 0.128-0.144"}},
     {"RootRename",
      1,
      [](WirePlayer& p) {
-         if (DownloadInRoot(p) != kStatusOk)
-             return kStatusUsbError;
-         p.Log().Take();
-         return CardVolume.Rename(RootId("A.BIN"), "B.BIN");
+         return AfterRootDownload(p, [](std::uint16_t id) { return CardVolume.Rename(id, "B.BIN"); });
      },
      {"W 0.160 L 1", "W 0.176 L 2", "E 0.128-0.144"}},
     // The erase of every unused block, block 0 retired, then page by page: the information structure
