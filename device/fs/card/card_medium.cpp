@@ -29,6 +29,75 @@ bool IsDataCluster(const FatVolume& v, std::uint32_t cluster)
 
 // ---- NAND-type card ----
 
+CardBlockImage::CardBlockImage(std::uint32_t pages) : pages_(pages), units_(new (std::nothrow) UsbTransferUnit[pages])
+{}
+
+void CardBlockImage::Fill(std::uint8_t fill, const std::uint8_t* data, std::size_t bytes)
+{
+    std::memset(units_.get(), 0, sizeof(UsbTransferUnit) * pages_);
+    for (std::uint32_t p = 0; p < pages_; ++p) {
+        std::memset(units_[p].data, fill, kCardSectorBytes);
+        const std::size_t at = std::size_t{p} * kCardSectorBytes;
+        if (at < bytes)
+            std::memcpy(units_[p].data, data + at, std::min(kCardSectorBytes, bytes - at));
+    }
+}
+
+EngineStatus NandCardMedium::TransferFailed()
+{
+    volume_.MarkSpareRecordsStale();
+    return kStatusUsbError;
+}
+
+EngineStatus NandCardMedium::ProgramBlock(std::uint32_t logical, CardBlockImage& image)
+{
+    NandChip& card = volume_.card;
+    if (image.Pages() != card.sectorsPerBlock)
+        return kStatusUsbError;
+    for (std::uint32_t p = 0; p < image.Pages(); ++p)
+        BuildCardSpare(image.units_[p].data, logical, image.units_[p].spare);
+    const std::span<const std::uint8_t> units{reinterpret_cast<const std::uint8_t*>(image.units_.get()),
+                                              sizeof(UsbTransferUnit) * image.Pages()};
+    if (card.BeginWrite() != kTransportOk || card.WriteData(units) != kTransportOk || card.EndWrite() != kTransportOk)
+        return TransferFailed();
+    return kStatusOk;
+}
+
+EngineStatus NandCardMedium::ProgramPage(std::uint32_t logical, const std::uint8_t* data)
+{
+    std::uint8_t spare[kUnitSpareBytes];
+    BuildCardSpare(data, logical, spare);
+    return ProgramPage(data, spare);
+}
+
+EngineStatus NandCardMedium::ProgramPage(const std::uint8_t* data, const std::uint8_t* spare)
+{
+    if (volume_.card.WritePage({data, kCardSectorBytes}, {spare, kUnitSpareBytes}) != kTransportOk)
+        return TransferFailed();
+    return kStatusOk;
+}
+
+EngineStatus NandCardMedium::EraseBlock(bool& erased)
+{
+    NandChip& card = volume_.card;
+    std::uint8_t status = 0;
+    if (card.EraseBlock(status) != kTransportOk)
+        return TransferFailed();
+    erased = (status & 1) == 0;
+    return erased ? kStatusOk : RetireBlock();
+}
+
+EngineStatus NandCardMedium::RetireBlock()
+{
+    return RetireCardBlock(volume_.card) ? kStatusOk : TransferFailed();
+}
+
+EngineStatus NandCardMedium::EraseBlock()
+{
+    bool erased = false;
+    return EraseBlock(erased);
+}
+
 EngineStatus NandCardMedium::ReadCluster(std::uint32_t cluster, std::uint8_t* out)
 {
     FatVolume& v = volume_;
@@ -37,10 +106,8 @@ EngineStatus NandCardMedium::ReadCluster(std::uint32_t cluster, std::uint8_t* ou
     // The search stays inside the cluster's zone; no block there means a damaged card.
     if (v.SeekCluster(cluster) != kCardBlockFound)
         return kStatusUsbError;
-    if (v.card.ReadBlock({out, ClusterBytesOf(v)}) != kTransportOk) {
-        v.MarkSpareRecordsStale();
-        return kStatusUsbError;
-    }
+    if (v.card.ReadBlock({out, ClusterBytesOf(v)}) != kTransportOk)
+        return TransferFailed();
     return kStatusOk;
 }
 
@@ -50,53 +117,42 @@ EngineStatus NandCardMedium::WriteCluster(std::uint32_t cluster, const std::uint
     FatVolume& v = volume_;
     if (!IsDataCluster(v, cluster) || bytes > ClusterBytesOf(v))
         return kStatusUsbError;
-    const std::uint32_t s = v.card.sectorsPerBlock;
-    std::unique_ptr<UsbTransferUnit[]> units(new (std::nothrow) UsbTransferUnit[s]);
-    if (!units)
+    CardBlockImage image(v.card.sectorsPerBlock);
+    if (!image.Ok())
         return kStatusStorageFull;
-    const std::uint32_t logical = LogicalBlockOfCluster(cluster, v.dataStartSector_, s);
+    image.Fill(fill, data, bytes);
+    const std::uint32_t logical = LogicalBlockOfCluster(cluster, v.dataStartSector_, v.card.sectorsPerBlock);
     v.blockNumber_ = logical;
-    std::memset(units.get(), 0, sizeof(UsbTransferUnit) * s);
-    for (std::uint32_t p = 0; p < s; ++p) {
-        std::uint8_t* unit = units[p].data;
-        std::memset(unit, fill, kCardSectorBytes);
-        std::uint32_t at = p * kCardSectorBytes;
-        if (at < bytes)
-            std::memcpy(unit, data + at, std::min<std::uint32_t>(kCardSectorBytes, bytes - at));
-        BuildCardSpare(unit, logical, units[p].spare);
-    }
     if (v.RefreshSpareRecords() != kStatusOk)
         return kStatusUsbError;
-    auto failed = [&v] {
-        v.MarkSpareRecordsStale();
-        return kStatusUsbError;
-    };
 
     // The new copy goes into an erased block of the zone before any old copy is erased, so a cut
     // leaves either the old or the new cluster on the card, never neither.
     const std::uint32_t zone = logical / kCardZoneBlocks;
-    const std::uint32_t endRow = ZoneEndRow(v.card, zone);
-    if (FindErasedCardBlock(v.card, ZoneSearchStart(zone), endRow) != kCardBlockFound) {
+    if (FindErasedCardBlock(v.card, ZoneSearchStart(zone), ZoneEndRow(v.card, zone)) != kCardBlockFound) {
         const CardBlockSearch r = v.AllocateBlock(cluster);  // no erased block left: the old copy is erased in place
         if (r == kCardBlockTransport)
-            return failed();
+            return TransferFailed();
         if (r != kCardBlockFound)
             return kStatusStorageFull;
     }
     const std::uint32_t written = v.card.GetAddress();
-    if (v.card.BeginWrite() != kTransportOk ||
-        v.card.WriteData({reinterpret_cast<const std::uint8_t*>(units.get()), sizeof(UsbTransferUnit) * s}) !=
-            kTransportOk ||
-        v.card.EndWrite() != kTransportOk)
-        return failed();
-    v.card.SetAddress(ZoneSearchStart(zone));
-    while (FindCardBlock(v.card, logical % kCardZoneBlocks, endRow) == kCardBlockFound) {
-        if (v.card.GetAddress() != written) {
-            std::uint8_t status = 0;
-            if (v.card.EraseBlock(status) != kTransportOk || ((status & 1) && !RetireCardBlock(v.card)))
-                return failed();
+    if (EngineStatus status = ProgramBlock(logical, image); status != kStatusOk)
+        return status;
+    return EraseCopies(logical % kCardZoneBlocks, ZoneSearchStart(zone), ZoneEndRow(v.card, zone), written);
+}
+
+EngineStatus NandCardMedium::EraseCopies(std::uint32_t blockInZone, std::uint32_t from, std::uint32_t endRow,
+                                         std::uint32_t keep)
+{
+    NandChip& card = volume_.card;
+    card.SetAddress(from);
+    while (FindCardBlock(card, blockInZone, endRow) == kCardBlockFound) {
+        if (card.GetAddress() != keep) {
+            if (EngineStatus status = EraseBlock(); status != kStatusOk)
+                return status;
         }
-        v.card.AdvanceBlock();
+        card.AdvanceBlock();
     }
     return kStatusOk;
 }
@@ -135,12 +191,7 @@ EngineStatus NandCardMedium::EraseCluster(std::uint32_t cluster)
     FatVolume& v = volume_;
     if (v.SeekCluster(cluster) != kCardBlockFound)
         return kStatusOk;  // no block holds it
-    std::uint8_t status = 0;
-    if (v.card.EraseBlock(status) != kTransportOk || ((status & 1) && !RetireCardBlock(v.card))) {
-        v.MarkSpareRecordsStale();
-        return kStatusUsbError;
-    }
-    return kStatusOk;
+    return EraseBlock();
 }
 
 EngineStatus NandCardMedium::Flush(bool rootFirst)

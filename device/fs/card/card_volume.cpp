@@ -359,14 +359,7 @@ EngineStatus FatVolume::ReadBootSector()
     if (ParseCardBootSector(bootSector_.data(), partition_.sectors, f) != kStatusOk)
         return kStatusPartitionError;
     card.sectorsPerBlock = f.sectorsPerCluster;
-    boot_.reservedSectors = f.reservedSectors;
-    boot_.rootEntries = f.rootEntries;
-    boot_.sectorsPerFat = f.sectorsPerFat;
-    boot_.sectorsPerTrack = f.sectorsPerTrack;
-    boot_.heads = f.heads;
-    boot_.fatType = f.fatType;
-    boot_.totalSectors = f.totalSectors;
-    boot_.clusterCount = f.clusterCount;
+    boot_ = f;
     return kStatusOk;
 }
 

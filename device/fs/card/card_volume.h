@@ -205,7 +205,9 @@ private:
 
     void ReleaseVolume();  // drops the FAT and root, keeps the present flag
     std::int32_t WalkFrom(std::uint32_t first, DirRecord& record);
-    int FindRecord(std::uint16_t recordId) const;
+    // Root slot of the short entry of the file `recordId` names (the first entry with that first cluster);
+    // -1 when there is none or it is a folder or the volume label.
+    int FindFileRecord(std::uint16_t recordId) const;
     void RemoveEntrySet(std::uint32_t start, std::uint32_t shortSlot);
     // Cursor on the block holding system-area logical block n (searched from the card's first block).
     CardBlockSearch SeekSystemBlock(std::uint32_t n);
@@ -214,6 +216,9 @@ private:
     // At the end of a block the system area goes on in the next good block; writes the page after the
     // one written last.
     EngineStatus WriteFollowingPage(const std::uint8_t* data);
+    // The format's next block of the system area: the first good block of zone 0 from the cursor on,
+    // erased (blocks that fail to erase are retired): kStatusOk, kStatusInvalidCard or kStatusUsbError.
+    EngineStatus TakeGoodBlock();
 
     // Writes boot sector, both FAT copies and the root directory back: kStatusOk, kStatusUsbError when a
     // transfer or a needed block fails. New copies are written before the old ones are erased, so the

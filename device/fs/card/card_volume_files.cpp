@@ -3,7 +3,6 @@
 #include "device/fs/card/card_volume.h"
 
 #include "device/fs/pc/pc_transfer.h"
-#include "device/flash/card_spare.h"
 #include "device/flash/card_translation.h"
 #include "device/fs/engine_status.h"
 #include "device/transport/device_pipes.h"
@@ -36,7 +35,7 @@ bool HasMp3Extension(const char* name)
 
 }  // namespace
 
-int FatVolume::FindRecord(std::uint16_t recordId) const
+int FatVolume::FindFileRecord(std::uint16_t recordId) const
 {
     const FatDirSlot* slots = reinterpret_cast<const FatDirSlot*>(root_.data());
     for (std::uint32_t i = 0; i < kCardRootSlots; ++i) {
@@ -44,7 +43,7 @@ int FatVolume::FindRecord(std::uint16_t recordId) const
         if (s.raw[0] == kSlotFree || s.raw[0] == kSlotDeleted || s.raw[11] == kAttrLongName)
             continue;
         if (s.entry.firstCluster == recordId)
-            return static_cast<int>(i);
+            return (s.entry.attributes & (kAttrVolume | kAttrDirectory)) ? -1 : static_cast<int>(i);
     }
     return -1;
 }
@@ -86,8 +85,8 @@ EngineStatus FatVolume::DownloadFileNandCard(const char* path)
     if (source.Open(clusterBytes) != kStatusOk)
         return kStatusFileError;
     VolumeSnapshot snapshot(*this);
-    std::unique_ptr<UsbTransferUnit[]> units(new (std::nothrow) UsbTransferUnit[s]);
-    if (!snapshot.Ok() || !units)
+    CardBlockImage image(s);
+    if (!snapshot.Ok() || !image.Ok())
         return kStatusStorageFull;
 
     ScopedPipes bracket(PlayerPipes);
@@ -125,22 +124,16 @@ EngineStatus FatVolume::DownloadFileNandCard(const char* path)
     for (std::uint32_t k = 0; k < clusters; ++k) {
         std::uint32_t logical = LogicalBlockOf(cluster);
         blockNumber_ = logical;
-        std::memset(units.get(), 0, sizeof(UsbTransferUnit) * s);
+        image.Fill(0xFF);
         for (std::uint32_t p = 0; p < s; ++p) {
-            std::uint8_t* data = units[p].data;
-            std::memset(data, 0xFF, kCardSectorBytes);
             // The new tag first, then the audio from the first frame on.
             const auto part = static_cast<std::uint32_t>(std::min<std::uint64_t>(kCardSectorBytes, source.Remaining()));
-            if (part > 0 && source.Read(data, part) != kStatusOk)
+            if (part > 0 && source.Read(image.Page(p), part) != kStatusOk)
                 return fail(kStatusFileError);  // the PC file is shorter than it was
-            BuildCardSpare(data, logical, units[p].spare);
         }
         // AllocateBlock left the cursor on the cluster's block.
-        if (card.BeginWrite() != kTransportOk ||
-            card.WriteData({reinterpret_cast<const std::uint8_t*>(units.get()), sizeof(UsbTransferUnit) * s}) !=
-                kTransportOk ||
-            card.EndWrite() != kTransportOk)
-            return fail(kStatusUsbError);
+        if (EngineStatus status = nandMedium_.ProgramBlock(logical, image); status != kStatusOk)
+            return fail(status);
 
         if (source.PieceStored()) {
             cancelled = true;
@@ -173,12 +166,10 @@ EngineStatus FatVolume::UploadFile(std::uint16_t recordId, const char* path)
     if (!IsMounted() || sectorCard_)
         return kStatusNoStorage;
     Engine.CancelRequested = 0;
-    int index = FindRecord(recordId);
+    const int index = FindFileRecord(recordId);
     if (index < 0)
         return kStatusFileError;
     const FatShortEntry entry = RootSlotsPtr()[index].entry;
-    if (entry.attributes & (kAttrVolume | kAttrDirectory))
-        return kStatusFileError;
     const std::uint32_t clusterBytes = card.sectorsPerBlock * kCardSectorBytes;
     std::uint32_t remaining = entry.size;
     std::uint32_t clusters = static_cast<std::uint32_t>((std::uint64_t{remaining} + clusterBytes - 1) / clusterBytes);
@@ -246,12 +237,10 @@ EngineStatus FatVolume::DeleteFile(std::uint16_t recordId)
     if (!IsMounted() || sectorCard_)
         return kStatusNoStorage;
     Engine.CancelRequested = 0;
-    int index = FindRecord(recordId);
+    const int index = FindFileRecord(recordId);
     if (index < 0)
         return kStatusFileError;
     const FatShortEntry entry = RootSlotsPtr()[index].entry;
-    if (entry.attributes & (kAttrVolume | kAttrDirectory))
-        return kStatusFileError;
     const std::uint32_t clusterBytes = card.sectorsPerBlock * kCardSectorBytes;
     std::uint32_t clusters = static_cast<std::uint32_t>((std::uint64_t{entry.size} + clusterBytes - 1) / clusterBytes);
     // At most the clusters the size needs (one for a chain with a size of 0); a broken chain ends the
@@ -269,14 +258,10 @@ EngineStatus FatVolume::DeleteFile(std::uint16_t recordId)
     NotifyProgress(kProgressBegin, static_cast<std::int32_t>(clusters));
     for (std::size_t k = 0; k < chain.size(); ++k) {
         const std::uint32_t cluster = chain[k];
-        if (SeekCluster(cluster) == kCardBlockFound) {
-            std::uint8_t status = 0;
-            if (card.EraseBlock(status) != kTransportOk || ((status & 1) && !RetireCardBlock(card))) {
-                snapshot.Restore();
-                NotifyProgressEnd();
-                spareRecordsStale_ = true;
-                return kStatusUsbError;
-            }
+        if (nandMedium_.EraseCluster(cluster) != kStatusOk) {
+            snapshot.Restore();
+            NotifyProgressEnd();
+            return kStatusUsbError;
         }
         SetFatEntry(cluster, 0);
         if (k + 1 < chain.size())
@@ -297,12 +282,10 @@ EngineStatus FatVolume::Rename(std::uint16_t recordId, const char* newName)
         return kStatusWriteProtected;
     if (!IsMounted() || sectorCard_)
         return kStatusNoStorage;
-    int index = FindRecord(recordId);
+    const int index = FindFileRecord(recordId);
     if (index < 0)
         return kStatusFileError;
     const FatDirSlot old = RootSlotsPtr()[index];
-    if (old.entry.attributes & (kAttrVolume | kAttrDirectory))
-        return kStatusFileError;
     std::uint32_t start = EntrySetStart(RootSlotsPtr(), static_cast<std::uint32_t>(index));
 
     ScopedPipes bracket(PlayerPipes);

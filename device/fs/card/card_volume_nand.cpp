@@ -179,14 +179,7 @@ EngineStatus FatVolume::MountNandCard()
         return fail(kStatusPartitionError);
 
     std::memcpy(bootSector_.data(), boot, kCardSectorBytes);
-    boot_.sectorsPerFat = f.sectorsPerFat;
-    boot_.sectorsPerTrack = f.sectorsPerTrack;
-    boot_.heads = f.heads;
-    boot_.reservedSectors = f.reservedSectors;
-    boot_.rootEntries = f.rootEntries;
-    boot_.totalSectors = f.totalSectors;
-    boot_.clusterCount = f.clusterCount;
-    boot_.fatType = f.fatType;
+    boot_ = f;
 
     fatBytes_ = std::size_t{boot_.sectorsPerFat} * kCardSectorBytes;
     fat_.reset(new (std::nothrow) std::uint8_t[fatBytes_]);
@@ -235,13 +228,9 @@ EngineStatus FatVolume::FlushNandSystemArea(bool rootFirst)
     const std::uint32_t systemBlocks = dataStartSector_ / s;
     const std::size_t areaBytes = std::size_t{dataStartSector_} * kCardSectorBytes;
     std::unique_ptr<std::uint8_t[]> area(new (std::nothrow) std::uint8_t[areaBytes]);
-    std::unique_ptr<UsbTransferUnit[]> units(new (std::nothrow) UsbTransferUnit[s]);
-    if (!area || !units)
+    CardBlockImage image(s);
+    if (!area || !image.Ok())
         return kStatusStorageFull;
-    auto transportFailed = [this] {
-        spareRecordsStale_ = true;
-        return kStatusUsbError;
-    };
     // Every block is chosen by the spare records: after a failed transfer the copy held here may call a
     // block erased that still holds data, and a program into it would spoil both.
     if (RefreshSpareRecords() != kStatusOk)
@@ -270,12 +259,8 @@ EngineStatus FatVolume::FlushNandSystemArea(bool rootFirst)
         oldAddress[n] = card.GetAddress();
     }
     for (std::uint32_t n = 1; n < systemBlocks; ++n) {
-        std::memset(units.get(), 0, sizeof(UsbTransferUnit) * s);
-        for (std::uint32_t p = 0; p < s; ++p) {
-            const std::uint8_t* data = area.get() + (std::size_t{n} * s + p) * kCardSectorBytes;
-            std::memcpy(units[p].data, data, kCardSectorBytes);
-            BuildCardSpare(data, n, units[p].spare);
-        }
+        const std::size_t blockBytes = std::size_t{s} * kCardSectorBytes;
+        image.Fill(0, area.get() + n * blockBytes, blockBytes);
         bool placed = false;
         if (hasOld[n]) {
             card.SetAddress(oldAddress[n]);
@@ -288,40 +273,24 @@ EngineStatus FatVolume::FlushNandSystemArea(bool rootFirst)
         if (!placed && hasOld[n]) {
             // No erased block left: rewrite the old copy in place.
             card.SetAddress(oldAddress[n]);
-            std::uint8_t status = 0;
-            if (card.EraseBlock(status) != kTransportOk)
-                return transportFailed();
-            if ((status & 1) == 0)
-                placed = true;
-            else if (!RetireCardBlock(card))
-                return transportFailed();
+            if (nandMedium_.EraseBlock(placed) != kStatusOk)
+                return kStatusUsbError;
             hasOld[n] = false;
         }
-        if (!placed)
-            return transportFailed();
+        if (!placed) {
+            spareRecordsStale_ = true;
+            return kStatusUsbError;
+        }
         newAddress[n] = card.GetAddress();
-        int header = card.BeginWrite();
-        int data =
-            header == kTransportOk
-                ? card.WriteData({reinterpret_cast<const std::uint8_t*>(units.get()), sizeof(UsbTransferUnit) * s})
-                : kTransportFailed;
-        int end = data == kTransportOk ? card.EndWrite() : kTransportFailed;
-        if (end != kTransportOk)
-            return transportFailed();
+        if (nandMedium_.ProgramBlock(n, image) != kStatusOk)
+            return kStatusUsbError;
     }
     // Then every other copy goes, the old ones and any left by an earlier interrupted rewrite.
     for (std::uint32_t k = 1; k < systemBlocks; ++k) {
         const std::uint32_t n = rootFirst ? systemBlocks - k : k;
         systemBlockAddress_[n] = newAddress[n];
-        card.Rewind();
-        while (FindCardBlock(card, n, zoneEnd) == kCardBlockFound) {
-            if (card.GetAddress() != newAddress[n]) {
-                std::uint8_t status = 0;
-                if (card.EraseBlock(status) != kTransportOk || ((status & 1) && !RetireCardBlock(card)))
-                    return transportFailed();
-            }
-            card.AdvanceBlock();
-        }
+        if (nandMedium_.EraseCopies(n, 0, zoneEnd, newAddress[n]) != kStatusOk)
+            return kStatusUsbError;
     }
     std::uint32_t rootStart = partition_.start + 1 + 2u * boot_.sectorsPerFat;
     bootLocation_ = NandLocation(partition_.start);
@@ -365,35 +334,24 @@ const NandPartitionRow* LookupNandPartition(std::uint32_t rows)
     return nullptr;
 }
 
-// Puts the cursor on the first good block from the cursor on inside zone 0 (where the mount looks for
-// the system area) and erases it; blocks that fail to erase are retired and passed over.
-EngineStatus TakeGoodBlock(NandChip& card)
+}  // namespace
+
+// Zone 0 is where the mount looks for the system area.
+EngineStatus FatVolume::TakeGoodBlock()
 {
     card.sector = static_cast<std::uint8_t>(card.sector - card.sector % card.sectorsPerBlock);
     const std::uint32_t zoneEnd = ZoneEndRow(card, 0);
     for (;;) {
-        if (!AdvanceToGoodBlock(card) || card.row >= zoneEnd)
+        if (!engine::AdvanceToGoodBlock(card) || card.row >= zoneEnd)
             return kStatusInvalidCard;
-        std::uint8_t status = 0;
-        if (card.EraseBlock(status) != kTransportOk)
+        bool erased = false;
+        if (nandMedium_.EraseBlock(erased) != kStatusOk)
             return kStatusUsbError;
-        if ((status & 1) == 0)
+        if (erased)
             return kStatusOk;
-        if (!RetireCardBlock(card))
-            return kStatusUsbError;
         card.AdvanceBlock();
     }
 }
-
-// Writes one page at the cursor: the data with the spare record of logical block `logical`.
-EngineStatus WriteSystemPage(NandChip& card, const std::uint8_t* data, std::uint32_t logical)
-{
-    std::uint8_t spare[kUnitSpareBytes];
-    BuildCardSpare(data, logical, spare);
-    return card.WritePage({data, kCardSectorBytes}, spare) == kTransportOk ? kStatusOk : kStatusUsbError;
-}
-
-}  // namespace
 
 // From the page written last to the next one, and writes it. At the end of a block the system area
 // goes on in the next good block (erased first) as the next logical block.
@@ -405,11 +363,11 @@ EngineStatus FatVolume::WriteFollowingPage(const std::uint8_t* data)
     } else {
         card.sector = static_cast<std::uint8_t>(card.sector - (s - 1));
         card.AdvanceBlock();
-        if (EngineStatus status = TakeGoodBlock(card); status != kStatusOk)
+        if (EngineStatus status = TakeGoodBlock(); status != kStatusOk)
             return status;
         ++blockNumber_;
     }
-    return WriteSystemPage(card, data, blockNumber_);
+    return nandMedium_.ProgramPage(blockNumber_, data);
 }
 
 EngineStatus FatVolume::FormatNandTables()
@@ -435,13 +393,13 @@ EngineStatus FatVolume::FormatNandTables()
 
     // Block 0 is always retired.
     card.Rewind();
-    std::uint8_t status = 0;
-    if (card.EraseBlock(status) != kTransportOk || !RetireCardBlock(card))
+    bool erased = false;
+    if (nandMedium_.EraseBlock(erased) != kStatusOk || (erased && nandMedium_.RetireBlock() != kStatusOk))
         return kStatusUsbError;
 
     // The information structure, twice in its page, in the first two pages of the next good block.
     card.AdvanceBlock();
-    if (EngineStatus taken = TakeGoodBlock(card); taken != kStatusOk)
+    if (EngineStatus taken = TakeGoodBlock(); taken != kStatusOk)
         return taken;
     std::uint8_t page[kCardSectorBytes] = {};
     std::memcpy(page, kCardInformationStructure, sizeof kCardInformationStructure);
@@ -453,15 +411,15 @@ EngineStatus FatVolume::FormatNandTables()
     ComputeEcc256(page, spare + kSpareEccLow);
     ComputeEcc256(page + kCardEccSpan, spare + kSpareEccHigh);
     for (int i = 0; i < 2; ++i) {
-        if (card.WritePage({page, sizeof page}, spare) != kTransportOk)
-            return kStatusUsbError;
+        if (EngineStatus written = nandMedium_.ProgramPage(page, spare); written != kStatusOk)
+            return written;
         ++card.sector;
     }
 
     // Logical block 0: the master boot record, then erased-looking sectors up to the partition.
     card.sector = static_cast<std::uint8_t>(card.sector - 2);
     card.AdvanceBlock();
-    if (EngineStatus taken = TakeGoodBlock(card); taken != kStatusOk)
+    if (EngineStatus taken = TakeGoodBlock(); taken != kStatusOk)
         return taken;
     mbrLocation_ = card.GetAddress();
     blockNumber_ = 0;
@@ -473,7 +431,7 @@ EngineStatus FatVolume::FormatNandTables()
     StoreLe32(entry + 12, partition_.sectors);
     page[510] = 0x55;
     page[511] = 0xAA;
-    if (EngineStatus written = WriteSystemPage(card, page, blockNumber_); written != kStatusOk)
+    if (EngineStatus written = nandMedium_.ProgramPage(blockNumber_, page); written != kStatusOk)
         return written;
     std::memset(page, 0xFF, sizeof page);
     for (std::uint32_t sector = 1; sector < partition_.start; ++sector) {

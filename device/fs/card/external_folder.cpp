@@ -51,6 +51,19 @@ bool SlotInUse(const std::uint8_t* slot)
 
 }  // namespace
 
+ExternalFolder::EntriesUndo::EntriesUndo(ExternalFolder& folder)
+    : folder_(folder), copy_(new (std::nothrow) FatDirSlot[folder.capacity_])
+{
+    if (copy_ && folder_.entries_)
+        std::memcpy(copy_.get(), folder_.entries_.get(), folder_.capacity_ * sizeof(FatDirSlot));
+}
+
+void ExternalFolder::EntriesUndo::Restore()
+{
+    if (copy_ && folder_.entries_)
+        std::memcpy(folder_.entries_.get(), copy_.get(), folder_.capacity_ * sizeof(FatDirSlot));
+}
+
 ExternalFolder::ExternalFolder(std::uint32_t capacity, std::uint32_t folderId, std::uint32_t flagWord,
                                std::uint32_t rootFlag)
     : FatFolder(capacity, folderId, flagWord, rootFlag)
@@ -372,17 +385,16 @@ EngineStatus ExternalFolder::RenameEntry(std::uint32_t id, const wchar_t* newNam
         return status;
     if (!entries_)
         return kStatusStorageFull;
-    std::unique_ptr<FatDirSlot[]> undo(new (std::nothrow) FatDirSlot[capacity_]);
-    if (!undo)
+    EntriesUndo undo(*this);
+    if (!undo.Ok())
         return kStatusStorageFull;
-    std::memcpy(undo.get(), entries_.get(), capacity_ * sizeof(FatDirSlot));
     FatDirSlot old{};
     if (RenameEntrySet(id, newName, &old) != kStatusOk)
         return kStatusFolderError;
 
     ScopedPipes bracket(PlayerPipes);
     auto undoRename = [&](EngineStatus status) {
-        std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+        undo.Restore();
         WriteBack();
         return status;
     };
@@ -454,13 +466,12 @@ EngineStatus ExternalFolder::DeleteFile(std::uint32_t id)
         return kStatusFileError;
     }
     VolumeSnapshot snapshot(CardVolume);
-    std::unique_ptr<FatDirSlot[]> undo(new (std::nothrow) FatDirSlot[capacity_]);
-    if (!snapshot.Ok() || !undo)
+    EntriesUndo undo(*this);
+    if (!snapshot.Ok() || !undo.Ok())
         return kStatusStorageFull;
-    std::memcpy(undo.get(), entries_.get(), capacity_ * sizeof(FatDirSlot));
     auto fail = [&](EngineStatus status) {
         snapshot.Restore();
-        std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+        undo.Restore();
         NotifyProgressEnd();
         return status;
     };
@@ -545,10 +556,9 @@ EngineStatus ExternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint32
         }))
         return walkStatus != kStatusOk ? walkStatus : kStatusFolderError;
 
-    std::unique_ptr<FatDirSlot[]> undo(new (std::nothrow) FatDirSlot[capacity_]);
-    if (!undo)
+    EntriesUndo undo(*this);
+    if (!undo.Ok())
         return kStatusStorageFull;
-    std::memcpy(undo.get(), entries_.get(), capacity_ * sizeof(FatDirSlot));
     // The set found above is the one copied: a lookup of id 0 in a subfolder of the root would
     // otherwise find "..".
     const std::uint32_t setStart = EntrySetStart(source->Entries(), std::uint32_t(sourceSlot));
@@ -573,7 +583,7 @@ EngineStatus ExternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint32
         if (run < 0 || MakeShortName(name, shortText, sizeof shortText) != 0 ||
             WriteRenamedEntrySet(std::uint32_t(run), count, name, shortText, moving) != 0 ||
             ShortNameTaken(entries_[run], std::uint32_t(run))) {
-            std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+            undo.Restore();
             return kStatusFolderError;
         }
         FatShortEntry& e = entries_[run].entry;
@@ -589,19 +599,19 @@ EngineStatus ExternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint32
     if (folder) {
         moved.reset(new (std::nothrow) ExternalFolder(kCardRootSlots, id, 1, 0));
         if (!moved || !moved->Entries()) {
-            std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+            undo.Restore();
             return kStatusStorageFull;
         }
         // A folder without ".." (made elsewhere) has nothing to follow; one that cannot be read stops
         // the move.
         if (EngineStatus status = moved->Load(); status != kStatusOk) {
-            std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+            undo.Restore();
             return status;
         }
         if ((oldParent = moved->ParentId()) >= 0) {
             moved->SetParentId(static_cast<std::uint16_t>(rootFlag_ ? 0 : folderId_));
             if (EngineStatus status = moved->StoreDirectory(false); status != kStatusOk) {
-                std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+                undo.Restore();
                 moved->SetParentId(static_cast<std::uint16_t>(oldParent));
                 moved->StoreDirectory(false);
                 return status;
@@ -615,14 +625,14 @@ EngineStatus ExternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint32
         }
     };
     if (EngineStatus status = RewriteDirectory(); status != kStatusOk) {
-        std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+        undo.Restore();
         WriteBack();
         undoParent();
         return status;
     }
     std::unique_ptr<FatDirSlot[]> sourceUndo(new (std::nothrow) FatDirSlot[source->Capacity()]);
     if (!sourceUndo) {
-        std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+        undo.Restore();
         WriteBack();
         undoParent();
         return kStatusStorageFull;
@@ -633,7 +643,7 @@ EngineStatus ExternalFolder::MoveEntry(std::uint32_t sourceFolderId, std::uint32
         // Back as it was: the source keeps the entry, this folder drops its copy.
         std::memcpy(source->Entries(), sourceUndo.get(), source->Capacity() * sizeof(FatDirSlot));
         source->WriteBack();
-        std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+        undo.Restore();
         WriteBack();
         undoParent();
         return status;
@@ -647,10 +657,9 @@ EngineStatus ExternalFolder::SetPlayIndex(std::uint32_t id, std::uint32_t positi
         return status;
     if (!entries_)
         return kStatusStorageFull;
-    std::unique_ptr<FatDirSlot[]> undo(new (std::nothrow) FatDirSlot[capacity_]);
-    if (!undo)
+    EntriesUndo undo(*this);
+    if (!undo.Ok())
         return kStatusStorageFull;
-    std::memcpy(undo.get(), entries_.get(), capacity_ * sizeof(FatDirSlot));
     // The entry is found as every lookup by id finds it ("." and ".." never match), and nothing goes in
     // front of a subfolder's "." and "..".
     const std::int32_t slot = FindEntryById(id);
@@ -662,7 +671,7 @@ EngineStatus ExternalFolder::SetPlayIndex(std::uint32_t id, std::uint32_t positi
     if (MoveToPosition(from, std::int32_t(position)) != kStatusOk)
         return kStatusFolderError;
     if (EngineStatus status = RewriteDirectory(); status != kStatusOk) {
-        std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+        undo.Restore();
         WriteBack();
         return status;
     }

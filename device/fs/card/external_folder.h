@@ -53,6 +53,19 @@ public:
     std::uint32_t GetFileSize() override;
 
 private:
+    // A copy of the folder's entries taken before an operation changes them, put back when it fails.
+    class EntriesUndo {
+    public:
+        explicit EntriesUndo(ExternalFolder& folder);
+        // False when the copy could not be had.
+        bool Ok() const { return copy_ != nullptr; }
+        void Restore();
+
+    private:
+        ExternalFolder& folder_;
+        std::unique_ptr<FatDirSlot[]> copy_;
+    };
+
     // kStatusOk when the card can be changed; kStatusWriteProtected or kStatusNoStorage.
     static EngineStatus CheckWritable();
     // The player takes an MMC/SD card (else a NAND-type card).

@@ -56,11 +56,10 @@ EngineStatus ExternalFolder::DownloadFile(const wchar_t* pcPath)
     if (source.Open(cb) != kStatusOk)
         return kStatusFileError;
     VolumeSnapshot snapshot(CardVolume);
-    std::unique_ptr<FatDirSlot[]> undo(new (std::nothrow) FatDirSlot[capacity_]);
+    EntriesUndo undo(*this);
     std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[cb]);
-    if (!snapshot.Ok() || !undo || !buffer)
+    if (!snapshot.Ok() || !undo.Ok() || !buffer)
         return kStatusStorageFull;
-    std::memcpy(undo.get(), entries_.get(), capacity_ * sizeof(FatDirSlot));
 
     ScopedPipes bracket(PlayerPipes);
     std::vector<std::uint32_t> taken;
@@ -71,7 +70,7 @@ EngineStatus ExternalFolder::DownloadFile(const wchar_t* pcPath)
         if (erase)
             ReleaseTaken(taken, true);
         snapshot.Restore();
-        std::memcpy(entries_.get(), undo.get(), capacity_ * sizeof(FatDirSlot));
+        undo.Restore();
         return status;
     };
     auto fail = [&](EngineStatus status) {
