@@ -1,6 +1,6 @@
 #include "manager/framework/cx_skin_file.h"
 
-#include "manager/device/util_file.h"
+#include "platform/win/util_file.h"
 #include "manager/framework/cx_platform.h"
 
 #include <objbase.h>

@@ -6,7 +6,7 @@
 #include "manager/controls/cx_popup_menu.h"
 #include "manager/controls/cx_skin_button.h"
 #include "manager/framework/cx_app.h"
-#include "manager/framework/cx_main_dlg.h"
+#include "manager/dialogs/cx_main_dlg.h"
 #include "manager/framework/cx_skin_file.h"
 #include "tests/manager/cx_test_pixels.h"
 #include "tests/support/unix_shell.h"

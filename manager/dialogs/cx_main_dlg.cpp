@@ -1,4 +1,4 @@
-#include "manager/framework/cx_main_dlg.h"
+#include "manager/dialogs/cx_main_dlg.h"
 
 #include "manager/framework/cx_app.h"
 

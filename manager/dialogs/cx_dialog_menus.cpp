@@ -1,4 +1,4 @@
-#include "manager/framework/cx_dialog_menus.h"
+#include "manager/dialogs/cx_dialog_menus.h"
 
 #include "manager/framework/cx_app.h"
 #include "manager/framework/cx_pack_list.h"

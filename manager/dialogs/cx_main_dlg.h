@@ -3,7 +3,7 @@
 // application's single-instance probe.
 #pragma once
 
-#include "manager/framework/cx_dialog_menus.h"
+#include "manager/dialogs/cx_dialog_menus.h"
 #include "manager/framework/cx_pack_list.h"
 
 class CxMainDlg : public CxDialogEx, public CxPackList {
