@@ -296,8 +296,7 @@ public:
     }
 
 protected:
-    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                              DWORD mapId) override
+    BOOL PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId) override
     {
         return CxSkinQueryForwarder::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId);
     }

@@ -514,8 +514,7 @@ public:
     int GetWantedState() override { return wanted; }
 
 protected:
-    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                              DWORD mapId) override
+    BOOL PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId) override
     {
         if (message == CXM_FRAMEIMAGESET)
             ++frameImageSet;
@@ -660,8 +659,7 @@ public:
     FramedWnd() { CxWndLink::Attach(&m_hWnd); }
 
 protected:
-    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                              DWORD mapId) override
+    BOOL PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId) override
     {
         return CxWndRegion::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId);
     }

@@ -75,15 +75,14 @@ public:
     }
 
 protected:
-    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                              DWORD mapId) override
+    BOOL PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId) override
     {
         if (message == CXM_GETSKINSECTION && wParam == kStatusBar + 2 && lParam != 0) {
             *reinterpret_cast<const wchar_t**>(lParam) = L"status";
             lResult = 1;
             return TRUE;
         }
-        return CxMainDlg::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId);
+        return CxMainDlg::PreMap(hWnd, message, wParam, lParam, lResult, mapId);
     }
 
     // A language item: its greeting goes to the status bar.
