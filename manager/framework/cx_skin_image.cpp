@@ -1,5 +1,6 @@
 #include "manager/framework/cx_skin_image.h"
 
+#include "manager/framework/cx_bitmap.h"
 #include "manager/framework/cx_platform.h"
 #include "manager/framework/cx_skin_file.h"
 #include "manager/framework/cx_skin_props.h"
@@ -51,11 +52,11 @@ HRESULT ReadSkinValue(const wchar_t* file, const wchar_t* section, const wchar_t
 }
 
 // A bitmap resource is a packed DIB: decoders want the file header in front. A new block holding the
-// header and the packed bytes.
+// header and the packed bytes; E_INVALIDARG for a DIB the layout check refuses.
 HRESULT PrependBitmapFileHeader(HGLOBAL packed, DWORD length, HGLOBAL* memory, DWORD* size)
 {
     constexpr DWORD prefix = sizeof(BITMAPFILEHEADER);
-    if (length == 0 || length > MAXDWORD - prefix)
+    if (length == 0 || length > MAXDWORD - prefix || length > GlobalSize(packed))
         return E_INVALIDARG;
     CxGlobalOwner block;
     *block.Receive() = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, length + prefix);
@@ -67,33 +68,68 @@ HRESULT PrependBitmapFileHeader(HGLOBAL packed, DWORD length, HGLOBAL* memory, D
         GlobalUnlock(block.Get());
         return E_OUTOFMEMORY;
     }
-    BITMAPFILEHEADER header{};
-    header.bfType = 0x4D42;
-    header.bfSize = length + prefix;
-    DWORD headerSize = 0;
-    if (length >= sizeof(DWORD))
-        std::memcpy(&headerSize, bytes, sizeof(DWORD));
-    DWORD table = 0;
-    if (headerSize >= sizeof(BITMAPINFOHEADER) && length >= sizeof(BITMAPINFOHEADER)) {
-        BITMAPINFOHEADER info;
-        std::memcpy(&info, bytes, sizeof(info));
-        const DWORD colors = info.biClrUsed != 0    ? info.biClrUsed
-                             : info.biBitCount <= 8 ? (1u << info.biBitCount)
-                                                    : 0;
-        table = colors * 4 + (headerSize == 40 && info.biCompression == BI_BITFIELDS ? 12 : 0);
-    } else if (headerSize == sizeof(BITMAPCOREHEADER) && length >= sizeof(BITMAPCOREHEADER)) {
-        BITMAPCOREHEADER core;
-        std::memcpy(&core, bytes, sizeof(core));
-        table = core.bcBitCount <= 8 ? (3u << core.bcBitCount) : 0;
+    DibLayout layout;
+    const bool valid = DibCheckLayout(bytes, length, &layout);
+    if (valid) {
+        BITMAPFILEHEADER header{};
+        header.bfType = 0x4D42;
+        header.bfSize = length + prefix;
+        header.bfOffBits = prefix + layout.bitsOffset;
+        std::memcpy(to, &header, sizeof(header));
+        std::memcpy(to + prefix, bytes, length);
     }
-    header.bfOffBits = prefix + headerSize + table;
-    std::memcpy(to, &header, sizeof(header));
-    std::memcpy(to + prefix, bytes, length);
     GlobalUnlock(packed);
     GlobalUnlock(block.Get());
+    if (!valid)
+        return E_INVALIDARG;
     *memory = block.Release();
     *size = length + prefix;
     return S_OK;
+}
+
+// The icon file's directory and the images it names lie inside the data.
+bool IsIconWithin(const BYTE* bytes, size_t size)
+{
+    constexpr size_t kDirectory = 6;
+    constexpr size_t kEntry = 16;
+    if (size < kDirectory)
+        return false;
+    WORD count = 0;
+    std::memcpy(&count, bytes + 4, sizeof(count));
+    if (count == 0 || size < kDirectory + kEntry * count)
+        return false;
+    for (size_t i = 0; i < count; ++i) {
+        const size_t entry = kDirectory + kEntry * i;
+        DWORD length = 0;
+        DWORD offset = 0;
+        std::memcpy(&length, bytes + entry + 8, sizeof(length));
+        std::memcpy(&offset, bytes + entry + 12, sizeof(offset));
+        if (length == 0 || offset < kDirectory + kEntry * count || offset > size || length > size - offset)
+            return false;
+    }
+    return true;
+}
+
+// What may reach OLE's picture loader, which trusts the headers it reads: a bitmap only when the DIB
+// reader's layout check passes, an icon only when its directory lies inside the data, GIF and JPEG by
+// their signatures (their decoders bound their own reads). Anything else is refused.
+bool IsPictureSafeToDecode(const BYTE* bytes, size_t size)
+{
+    static const BYTE kGif[] = {'G', 'I', 'F', '8'};
+    static const BYTE kJpeg[] = {0xFF, 0xD8, 0xFF};
+    static const BYTE kIcon[] = {0, 0, 1, 0};
+    auto startsWith = [&](const BYTE* signature, size_t length) {
+        return size >= length && std::memcmp(bytes, signature, length) == 0;
+    };
+    if (size > sizeof(BITMAPFILEHEADER) && bytes[0] == 'B' && bytes[1] == 'M') {
+        BITMAPFILEHEADER header;
+        std::memcpy(&header, bytes, sizeof(header));
+        DibLayout layout;
+        return DibCheckFileLayout(header, bytes + sizeof(header), size - sizeof(header), &layout);
+    }
+    if (startsWith(kIcon, sizeof(kIcon)))
+        return IsIconWithin(bytes, size);
+    return startsWith(kGif, sizeof(kGif)) || startsWith(kJpeg, sizeof(kJpeg));
 }
 
 }  // namespace
@@ -177,6 +213,15 @@ HRESULT CxLoadPicture(HGLOBAL memory, DWORD size, IPicture** picture)
         return E_POINTER;
     *picture = nullptr;
     if (memory == nullptr || memory == reinterpret_cast<HGLOBAL>(-1) || size == 0)
+        return E_INVALIDARG;
+    if (size > GlobalSize(memory))
+        return E_INVALIDARG;
+    const auto* bytes = static_cast<const BYTE*>(GlobalLock(memory));
+    if (bytes == nullptr)
+        return E_OUTOFMEMORY;
+    const bool safe = IsPictureSafeToDecode(bytes, size);
+    GlobalUnlock(memory);
+    if (!safe)
         return E_INVALIDARG;
     IStream* stream = nullptr;
     HRESULT hr = CreateStreamOnHGlobal(memory, FALSE, &stream);
@@ -784,9 +829,11 @@ HRESULT CxWndRegion::SetRegion(HRGN region, HWND leaveOut)
         return S_OK;
     }
     if (owned.Get() != nullptr) {
+        // The children's message carries a record holding the region they combine into.
+        HRGN record = owned.Get();
         for (HWND child = GetWindow(hWnd, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
             if (child != leaveOut)
-                SendMessageW(child, CXM_ADDCHILDREGION, reinterpret_cast<WPARAM>(owned.Get()), RGN_OR);
+                SendMessageW(child, CXM_ADDCHILDREGION, reinterpret_cast<WPARAM>(&record), RGN_OR);
         }
         HWND parent = GetParent(hWnd);
         if (parent != nullptr && IsWindow(parent) && (GetWindowLongW(hWnd, GWL_STYLE) & WS_POPUP) == 0) {
