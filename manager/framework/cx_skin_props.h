@@ -67,7 +67,7 @@ HRESULT CxSkinParseSize(const CxSkinValue& value);
 HRESULT CxSkinParseColor(const CxSkinValue& value);
 // "name", "dscr", "path", "icon" (target CxSkinTexts): the parts as they stand.
 HRESULT CxSkinParseText(const CxSkinValue& value);
-// The image list parser of "img" and "thumb" is CxSkinParseImage (cx_skin_image.h).
+// The image list parser of "img" and "thumb" is CxSkinParseImage (cx_image_spec.h).
 
 // ---- Registered keys ----
 

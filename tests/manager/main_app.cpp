@@ -163,10 +163,14 @@ void MainApp::Capture(const std::string& step)
     const int dx = origin.x - window.left;
     const int dy = origin.y - window.top;
     std::vector<POINT> points = {{dx + client.right / 2, dy + client.bottom / 2}};
+    // The bar's pixels inside the window (the dump holds no others), and no more of them than the probe's
+    // command takes: a skin may give the bar any size.
     RECT bar{};
     GetWindowRect(m_dlg.GetTextBar().m_hWnd, &bar);
-    for (int y = bar.top; y < bar.bottom; ++y) {
-        for (int x = bar.left; x < bar.right; ++x)
+    IntersectRect(&bar, &bar, &window);
+    constexpr size_t kMaxProbes = 1 << 16;
+    for (int y = bar.top; y < bar.bottom && points.size() < kMaxProbes; ++y) {
+        for (int x = bar.left; x < bar.right && points.size() < kMaxProbes; ++x)
             points.push_back(POINT{x - window.left, y - window.top});
     }
     std::string args;
