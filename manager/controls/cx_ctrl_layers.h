@@ -1,6 +1,5 @@
 // The layers a skinned control class is stacked from, over its afx control class T. Every layer family
-// has the same window procedure: the pre-map first (when it handles the message, T's map and the default
-// processing are skipped), then the post-map, whose result replaces theirs when it handles the message.
+// has the framework's window procedure (CxWindowProcT): the pre-map, T's map, then the post-map.
 #pragma once
 
 #include "manager/framework/cx_string.h"
@@ -8,48 +7,16 @@
 
 #include <cwchar>
 
-template <class T, bool kRunsPostMap>
-class CxCtrlLayerT : public T {
-public:
-    using T::T;
-
-protected:
-    // Map id 0 from the window procedure; layers chain the layer below and their components.
-    virtual BOOL PreMap(HWND, UINT, WPARAM, LPARAM, LRESULT&, DWORD) { return FALSE; }
-    // Called with a fresh result of 0 when the family runs a post-map.
-    virtual BOOL PostMap(HWND, UINT, WPARAM, LPARAM, LRESULT&, DWORD) { return FALSE; }
-
-    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
-    {
-        HWND hWnd = this->m_hWnd;
-        if (message == WM_NCDESTROY)
-            CxFreePostedTexts(hWnd);
-        LRESULT result = 0;
-        if (!PreMap(hWnd, message, wParam, lParam, result, CX_MAPID_CHAIN))
-            result = T::WindowProc(message, wParam, lParam);
-        // After WM_NCDESTROY the object may be gone.
-        if (kRunsPostMap && message != WM_NCDESTROY) {
-            LRESULT second = 0;
-            if (PostMap(hWnd, message, wParam, lParam, second, CX_MAPID_CHAIN))
-                result = second;
-        }
-        // A posted text has one owner: a receiver that takes it answers nonzero; otherwise it ends here.
-        if (message == CXM_SETTEXT && result == 0)
-            CxFree(reinterpret_cast<void*>(wParam));
-        return result;
-    }
-};
-
 // Buttons: PreMap, PostMap.
 template <class T>
-using CxButtonLayerT = CxCtrlLayerT<T, true>;
+using CxButtonLayerT = CxWindowProcT<T, true>;
 
 // Static-like controls (statics, progress bars): PreMap, NameFromId, CreateFont, PostMap; the innermost
 // layer of the family runs no post-map. Each layer holds a name made from the control id and a font.
 template <class T, bool kRunsPostMap = true>
-class CxStaticLayerT : public CxCtrlLayerT<T, kRunsPostMap> {
+class CxStaticLayerT : public CxWindowProcT<T, kRunsPostMap> {
 public:
-    using CxCtrlLayerT<T, kRunsPostMap>::CxCtrlLayerT;
+    using CxWindowProcT<T, kRunsPostMap>::CxWindowProcT;
 
     ~CxStaticLayerT() override
     {

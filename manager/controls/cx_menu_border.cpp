@@ -46,8 +46,7 @@ HRESULT CxMenuBorder::Create(HWND parent, BOOL show)
     return S_OK;
 }
 
-BOOL CxMenuBorder::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                                        DWORD mapId)
+BOOL CxMenuBorder::PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId)
 {
     return CxPersistChild::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId);
 }

@@ -24,6 +24,5 @@ public:
 
 protected:
     // The persisted-properties entries of a child window.
-    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                              DWORD mapId) override;
+    BOOL PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId) override;
 };

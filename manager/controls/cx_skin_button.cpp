@@ -29,7 +29,7 @@ const wchar_t* CxSkinImageCtrl::GetSectionName()
         return nullptr;
     const wchar_t* section = nullptr;
     ::SendMessageW(parent, CXM_GETSKINSECTION, static_cast<WPARAM>(::GetDlgCtrlID(hWnd) + 2),
-                 reinterpret_cast<LPARAM>(&section));
+                   reinterpret_cast<LPARAM>(&section));
     return section;
 }
 
@@ -162,6 +162,8 @@ BOOL CxSkinImageCtrl::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wPara
     if (run == CxMapRun::BaseAndOwn && CxWndLink::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId))
         return TRUE;
     const bool full = mapId != CX_MAPID_SKIN;
+    if (SkinFileMessage(message, wParam, lResult, [this](const wchar_t* file) { ApplySkinFile(file); }))
+        return TRUE;
     switch (message) {
     case WM_CREATE:
         LoadSkinOnce();
@@ -193,26 +195,12 @@ BOOL CxSkinImageCtrl::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wPara
         lResult = out != nullptr && SUCCEEDED(GetRegion(out));
         return TRUE;
     }
-    case CXM_INITSKIN: {
-        CxSkinPropEntries list;
-        GetSkinProps(list);
-        lResult = 1;
-        return TRUE;
-    }
     case CXM_GETSKINSECTION:
         // An image control holds no controls of its own.
         if (lParam != 0)
             *reinterpret_cast<const wchar_t**>(lParam) = nullptr;
         lResult = lParam != 0;
         return TRUE;
-    case CXM_APPLYSKINFILE: {
-        const auto* file = reinterpret_cast<const wchar_t*>(wParam);
-        if (file == nullptr || *file == L'\0')
-            return FALSE;
-        ApplySkinFile(file);
-        lResult = 1;
-        return TRUE;
-    }
     case CXM_FLAGSCHANGED:
         UpdateLook();
         lResult = 1;

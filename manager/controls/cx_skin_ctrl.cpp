@@ -52,30 +52,18 @@ HRESULT CxSkinCtrl::ApplySection(const wchar_t* skinFile)
 
 BOOL CxSkinCtrl::SkinFileMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult)
 {
+    if (SkinFileMessage(message, wParam, lResult, [this](const wchar_t* file) { ApplySection(file); }))
+        return TRUE;
     switch (message) {
     case WM_CREATE:
         // The parent's skin file is applied at once; WM_CREATE itself goes on.
         CxApplyParentSkinFile(hWnd);
         return FALSE;
-    case CXM_INITSKIN: {
-        CxSkinPropEntries list;
-        GetSkinProps(list);
-        lResult = 1;
-        return TRUE;
-    }
     case CXM_GETSKINSECTION:
         if (lParam != 0)
             *reinterpret_cast<const wchar_t**>(lParam) = SectionFromCtrlId(wParam);
         lResult = lParam != 0;
         return TRUE;
-    case CXM_APPLYSKINFILE: {
-        const auto* file = reinterpret_cast<const wchar_t*>(wParam);
-        if (file == nullptr || *file == L'\0')
-            return FALSE;
-        ApplySection(file);
-        lResult = 1;
-        return TRUE;
-    }
     default:
         return FALSE;
     }

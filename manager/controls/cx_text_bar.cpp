@@ -7,10 +7,6 @@
 
 namespace {
 
-struct HeapDeleter {
-    void operator()(void* block) const { CxFree(block); }
-};
-
 // The DC of a window for the length of a scope.
 class WindowDC {
 public:
@@ -54,7 +50,7 @@ int MeasureText(HDC dc, const wchar_t* text)
         return 0;
     if (CxIsNtPlatform())
         return LOWORD(GetTabbedTextExtentW(dc, text, length, 0, nullptr));
-    std::unique_ptr<char, HeapDeleter> ansi(CxW2ANew(text));
+    CxHeapPtr<char> ansi(CxW2ANew(text));
     if (!ansi)
         return 0;
     return LOWORD(GetTabbedTextExtentA(dc, ansi.get(), static_cast<int>(strlen(ansi.get())), 0, nullptr));
@@ -66,7 +62,7 @@ void DrawOneLine(HDC dc, const wchar_t* text, RECT& rect, UINT format)
         DrawTextW(dc, text, -1, &rect, format);
         return;
     }
-    std::unique_ptr<char, HeapDeleter> ansi(CxW2ANew(text));
+    CxHeapPtr<char> ansi(CxW2ANew(text));
     if (ansi)
         DrawTextA(dc, ansi.get(), -1, &rect, format);
 }

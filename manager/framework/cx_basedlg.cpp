@@ -136,8 +136,7 @@ BOOL CxBaseDlg::OnInitDialog()
     return TRUE;
 }
 
-BOOL CxBaseDlg::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                                     DWORD mapId)
+BOOL CxBaseDlg::PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId)
 {
     if (mapId != CX_MAPID_CHAIN)
         return FALSE;

@@ -139,6 +139,21 @@ bool DibCheckLayout(const void* dib, size_t size, DibLayout* layout)
     return true;
 }
 
+bool DibCheckFileLayout(const BITMAPFILEHEADER& header, const void* dib, size_t size, DibLayout* layout)
+{
+    DibLayout found;
+    if (header.bfType != 0x4D42 || !DibCheckLayout(dib, size, &found))
+        return false;
+    // An offset into the header or colour table, or one that leaves too few bytes for the pixels, is
+    // refused.
+    const unsigned long long offset = header.bfOffBits;
+    if (offset < kDibFileHeaderSize + static_cast<unsigned long long>(found.bitsOffset) ||
+        offset - kDibFileHeaderSize + found.imageSize > size)
+        return false;
+    *layout = found;
+    return true;
+}
+
 DWORD DibColorCount(HGLOBAL dib)
 {
     LockedDib locked(dib);
@@ -292,19 +307,12 @@ HGLOBAL DibReadFromFile(CFile& file)
     auto* data = static_cast<BYTE*>(GlobalLock(block));
     bool ok = data != nullptr && file.Read(data, rest) == rest;
     DibLayout layout;
-    ok = ok && DibCheckLayout(data, rest, &layout);
-    if (ok) {
-        // The pixels start where the file header says; a gap behind the colour table is closed so the
-        // block is a packed DIB. An offset into the header or colour table, or one that leaves too few
-        // bytes for the pixels, is refused.
-        const unsigned long long offset = header.bfOffBits;
-        if (offset < kDibFileHeaderSize + static_cast<unsigned long long>(layout.bitsOffset))
-            ok = false;
-        else if (offset - kDibFileHeaderSize + layout.imageSize > rest)
-            ok = false;
-        else if (offset - kDibFileHeaderSize > layout.bitsOffset)
-            std::memmove(data + layout.bitsOffset, data + (offset - kDibFileHeaderSize), layout.imageSize);
-    }
+    ok = ok && DibCheckFileLayout(header, data, rest, &layout);
+    // The pixels start where the file header says; a gap behind the colour table is closed so the block
+    // is a packed DIB.
+    const DWORD offset = header.bfOffBits - kDibFileHeaderSize;
+    if (ok && offset > layout.bitsOffset)
+        std::memmove(data + layout.bitsOffset, data + offset, layout.imageSize);
     if (data != nullptr)
         GlobalUnlock(block);
     if (!ok) {

@@ -29,6 +29,9 @@ struct DibLayout {
 
 // Checks a packed DIB of size bytes; false for anything the functions below refuse.
 bool DibCheckLayout(const void* dib, size_t size, DibLayout* layout);
+// Checks a ".bmp" file: the file header's "BM", the packed DIB of size bytes behind it, and that the
+// file header's pixel offset lies behind the colour table with every pixel byte inside the file.
+bool DibCheckFileLayout(const BITMAPFILEHEADER& header, const void* dib, size_t size, DibLayout* layout);
 
 // The colour table's entries: a nonzero used-colour count of an info header, else 2, 16 or 256 by the
 // bit count (0 otherwise). 0 for a null or refused DIB.

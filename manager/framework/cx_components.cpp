@@ -90,14 +90,7 @@ HRESULT CxPostHoverText(CxWndLink* component, HWND window, const wchar_t* text, 
 {
     if (component == nullptr || component->GetWnd() == nullptr || !(component->GetLow() & CXFL_HASTOOLTIP))
         return E_ACCESSDENIED;
-    wchar_t* copy = nullptr;
-    HRESULT hr = CxStrDup(&copy, text);
-    if (FAILED(hr))
-        return hr;
-    hr = CxPostMessage(window, CXM_SETTEXT, reinterpret_cast<WPARAM>(copy), lParam);
-    if (FAILED(hr))
-        CxFree(copy);
-    return hr;
+    return CxPostText(window, CXM_SETTEXT, text, lParam);
 }
 
 // ---- CxChildRegion ----

@@ -17,7 +17,9 @@ int Height(const RECT& r)
 // Sorts the lines by their image position, ascending; equal positions keep their order.
 void SortLines(CxArray<CxSkinGridLine>& lines, bool vertical)
 {
-    auto key = [vertical](const CxSkinGridLine& line) { return vertical ? line.skinX : line.skinY; };
+    auto key = [vertical](const CxSkinGridLine& line) {
+        return vertical ? line.skinX : line.skinY;
+    };
     for (int i = 1; i < lines.GetCount(); ++i) {
         for (int j = i; j > 0 && key(lines.GetAt(j - 1)) > key(lines.GetAt(j)); --j) {
             const CxSkinGridLine swap = lines.GetAt(j);
@@ -133,14 +135,8 @@ void CxStretchCells(const CxArray<CxSkinGridLine>& vertical, const CxArray<CxSki
         for (int c = 0; c < columns; ++c) {
             const int sx = edge(vertical, c, true, true, image.cx);
             const int tx = edge(vertical, c, true, false, target.cx);
-            const CxStretchCell cell{sx,
-                                     sy,
-                                     edge(vertical, c + 1, true, true, image.cx) - sx,
-                                     sh,
-                                     tx,
-                                     ty,
-                                     edge(vertical, c + 1, true, false, target.cx) - tx,
-                                     th};
+            const CxStretchCell cell{sx, sy, edge(vertical, c + 1, true, true, image.cx) - sx,   sh,
+                                     tx, ty, edge(vertical, c + 1, true, false, target.cx) - tx, th};
             if (!cells.Add(cell))
                 return;
         }
@@ -440,8 +436,7 @@ HRESULT CxDialog::GetRegion(HRGN* region)
     return S_OK;
 }
 
-BOOL CxDialog::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                                    DWORD mapId)
+BOOL CxDialog::PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId)
 {
     if (mapId != CX_MAPID_CHAIN)
         return FALSE;
@@ -458,27 +453,14 @@ BOOL CxDialog::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPAR
     default:
         break;
     }
-    if (CxSkinDlg::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId))
+    if (CxSkinDlg::PreMap(hWnd, message, wParam, lParam, lResult, mapId) ||
+        SkinFileMessage(message, wParam, lResult, [this](const wchar_t* file) { ApplySkinSection(file); }))
         return TRUE;
     switch (message) {
     case WM_CREATE:
         // A dialog made while a skin is in use takes it from its owner; WM_CREATE goes on.
         CxApplyParentSkinFile(hWnd);
         return FALSE;
-    case CXM_INITSKIN: {
-        CxSkinPropEntries list;
-        GetSkinProps(list);
-        lResult = 1;
-        return TRUE;
-    }
-    case CXM_APPLYSKINFILE: {
-        const auto* file = reinterpret_cast<const wchar_t*>(wParam);
-        if (file == nullptr || *file == L'\0')
-            return FALSE;
-        ApplySkinSection(file);
-        lResult = 1;
-        return TRUE;
-    }
     case CXM_FLAGSCHANGED:
         ApplyImage();
         lResult = 1;

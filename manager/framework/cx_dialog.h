@@ -83,8 +83,7 @@ protected:
     // Map id 0: CXM_PRESIZE and CXM_REPOSITION, the skin dialog's map, the skin-file messages (WM_CREATE
     // takes the owner's skin file), and CXM_FLAGSCHANGED (the frame image again, a no-op when the state
     // did not change).
-    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                              DWORD mapId) override;
+    BOOL PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId) override;
 
 private:
     void Construct();

@@ -251,38 +251,20 @@ std::wstring Bounded(const wchar_t* text, size_t limit)
     return s;
 }
 
-}  // namespace
-
-int ExtMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, DWORD helpContextId)
+// The caption given, else the module's string 0xE000, else "Error".
+std::wstring Caption(LPCWSTR caption)
 {
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof(metrics);
-    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
-    Font font(CreateFontIndirectW(&metrics.lfMessageFont));
+    if (caption != nullptr && *caption != 0)
+        return Bounded(caption, kMaxCaption);
+    wchar_t loaded[kMaxCaption + 1] = {};
+    if (LoadStringW(GetModuleHandleW(nullptr), 0xE000, loaded, kMaxCaption + 1) > 0)
+        return loaded;
+    return L"Error";
+}
 
-    if (owner == nullptr)
-        owner = GetDesktopWindow();
-    std::wstring title;
-    if (caption != nullptr && *caption != 0) {
-        title = Bounded(caption, kMaxCaption);
-    } else {
-        wchar_t loaded[kMaxCaption + 1] = {};
-        if (LoadStringW(GetModuleHandleW(nullptr), 0xE000, loaded, kMaxCaption + 1) > 0)
-            title = loaded;
-        else
-            title = L"Error";
-    }
-
-    const UINT buttonSet = style & 0x0000000F;
-    const UINT iconKind = style & 0x000000F0;
-    const bool systemModal = (style & MB_SYSTEMMODAL) != 0;
-    // The stop icon on a system-modal box is the system's own box; it is given only what it knows (the
-    // Continue/Abort set has no system equivalent and stays with this box).
-    if (iconKind == MB_ICONHAND && systemModal && buttonSet != CXMB_CONTINUEABORT)
-        return MessageBoxW(owner, text, title.c_str(), style & ~CXMB_EXTENSIONS);
-
-    // Button texts: translated, with the English text for any missing translation.
-    std::wstring texts[T_COUNT];
+// Button texts: translated, with the English text for any missing translation.
+void LoadTexts(UINT style, std::wstring (&texts)[T_COUNT])
+{
     CxWinApp* app = (style & CXMB_ENGLISH) ? nullptr : CxGetApp();
     for (int i = 0; i < T_COUNT; ++i) {
         CxString translated;
@@ -291,19 +273,19 @@ int ExtMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, DWORD h
         else
             texts[i] = kEnglish[i];
     }
+}
 
-    // The buttons of the set, in order.
-    struct Button {
-        int id;
-        int textIndex;
-    };
+struct Button {
+    int id;
+    int textIndex;
+};
+
+// The buttons of the style's set, in order, with Help last; notes in the state whether Cancel is among
+// them, whether OK stands alone, and which is the default.
+std::vector<Button> ChooseButtons(UINT style, BoxState& state)
+{
     std::vector<Button> buttons;
-    BoxState state;
-    state.style = style;
-    state.helpContextId = helpContextId;
-    state.font = font.Get();
-    const bool yesToAll = (style & CXMB_YESTOALL) != 0;
-    const bool noToAll = (style & CXMB_NOTOALL) != 0;
+    const UINT buttonSet = style & 0x0000000F;
     switch (buttonSet) {
     case MB_OKCANCEL:
         buttons = {{IDOK, T_OK}, {IDCANCEL, T_CANCEL}};
@@ -314,10 +296,10 @@ int ExtMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, DWORD h
     case MB_YESNOCANCEL:
     case MB_YESNO:
         buttons.push_back({IDYES, T_YES});
-        if (yesToAll)
+        if (style & CXMB_YESTOALL)
             buttons.push_back({CXID_YESTOALL, T_YESTOALL});
         buttons.push_back({IDNO, T_NO});
-        if (noToAll)
+        if (style & CXMB_NOTOALL)
             buttons.push_back({CXID_NOTOALL, T_NOTOALL});
         if (buttonSet == MB_YESNOCANCEL)
             buttons.push_back({IDCANCEL, T_CANCEL});
@@ -338,16 +320,26 @@ int ExtMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, DWORD h
         buttons.push_back({CXID_HELP, T_HELP});
     const size_t defaultIndex = (style & 0x00000F00) >> 8;
     state.defaultId = buttons[defaultIndex < buttons.size() ? defaultIndex : 0].id;
+    return buttons;
+}
 
-    int checkText = -1;
+// The text of the check box the style asks for (-1 for none); its style bit goes to the state.
+int ChooseCheckBox(UINT style, BoxState& state)
+{
     if (style & CXMB_DONTASKAGAIN) {
-        checkText = T_ASK;
         state.checkBit = CXMB_DONTASKAGAIN;
-    } else if (style & CXMB_DONTTELLAGAIN) {
-        checkText = T_TELL;
-        state.checkBit = CXMB_DONTTELLAGAIN;
+        return T_ASK;
     }
+    if (style & CXMB_DONTTELLAGAIN) {
+        state.checkBit = CXMB_DONTTELLAGAIN;
+        return T_TELL;
+    }
+    return -1;
+}
 
+// The system's icon of the style's icon kind; null for none.
+HICON LoadBoxIcon(UINT iconKind)
+{
     LPCWSTR iconName = nullptr;
     switch (iconKind) {
     case MB_ICONHAND:
@@ -365,16 +357,29 @@ int ExtMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, DWORD h
     default:
         break;
     }
-    state.icon = iconName != nullptr ? LoadIconW(nullptr, iconName) : nullptr;
+    return iconName != nullptr ? LoadIconW(nullptr, iconName) : nullptr;
+}
 
-    // Layout in pixels.
+// The controls in pixels and the client size that holds them.
+struct Layout {
+    std::vector<Control> controls;
+    int width = 0;
+    int height = 0;
+};
+
+// Icon and text on top, the button row under them and the check box under the row; the text is
+// measured word-wrapped within half the screen.
+Layout LayOut(const BoxState& state, const wchar_t* text, const std::vector<Button>& buttons,
+              const std::wstring (&texts)[T_COUNT], int checkText)
+{
+    Layout layout;
+    std::vector<Control>& controls = layout.controls;
     const int iconWidth = GetSystemMetrics(SM_CXICON);
     const int iconHeight = GetSystemMetrics(SM_CYICON);
     int maxTextWidth = GetSystemMetrics(SM_CXSCREEN) / 2 + 100;
     if (state.icon != nullptr)
         maxTextWidth -= iconWidth + 16;
-    const SIZE measured = Measure(font.Get(), text, std::max(maxTextWidth, 50));
-    std::vector<Control> controls;
+    const SIZE measured = Measure(state.font, text, std::max(maxTextWidth, 50));
     RECT textRect{16, 16, measured.cx + 12, measured.cy + 5};
     int lowest = 0;
     if (state.icon != nullptr) {
@@ -395,7 +400,7 @@ int ExtMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, DWORD h
     RECT checkRect{};
     if (checkText >= 0) {
         // As wide as its text, with room for the box itself.
-        const SIZE checkSize = Measure(font.Get(), texts[checkText].c_str(), 10000, DT_SINGLELINE);
+        const SIZE checkSize = Measure(state.font, texts[checkText].c_str(), 10000, DT_SINGLELINE);
         checkRect = RECT{17, rowTop + 42, checkSize.cx + GetSystemMetrics(SM_CXMENUCHECK) + 8,
                          std::max(static_cast<int>(checkSize.cy), GetSystemMetrics(SM_CYMENUCHECK)) + 4};
         clientWidth = std::max(clientWidth, static_cast<int>(checkRect.left + checkRect.right) + 16);
@@ -414,26 +419,29 @@ int ExtMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, DWORD h
     clientHeight = std::max(clientHeight, lowest + 16);
     if (static_cast<int>(controls.size()) > kMaxControls)
         controls.resize(kMaxControls);
+    layout.width = clientWidth;
+    layout.height = clientHeight;
+    return layout;
+}
 
-    if (!(style & CXMB_NOBEEP))
-        MessageBeep(iconKind);
-
-    // The template, sized from what it holds.
+// The dialog template of the layout, in dialog units.
+std::vector<BYTE> BuildTemplate(const std::wstring& title, const Layout& layout, bool systemModal)
+{
     const LONG base = GetDialogBaseUnits();
     const int baseX = std::max(1, static_cast<int>(LOWORD(base)));
     const int baseY = std::max(1, static_cast<int>(HIWORD(base)));
     TemplateWriter w;
     w.Dword(kDialogStyle | (systemModal ? DS_SYSMODAL : 0));
     w.Dword(0);
-    w.Word(static_cast<WORD>(controls.size()));
+    w.Word(static_cast<WORD>(layout.controls.size()));
     w.Word(0);
     w.Word(0);
-    w.Word(static_cast<WORD>(ToDluX(clientWidth, baseX)));
-    w.Word(static_cast<WORD>(ToDluY(clientHeight, baseY)));
+    w.Word(static_cast<WORD>(ToDluX(layout.width, baseX)));
+    w.Word(static_cast<WORD>(ToDluY(layout.height, baseY)));
     w.Word(0);  // no menu
     w.Word(0);  // the dialog class
     w.Text(title);
-    for (const Control& c : controls) {
+    for (const Control& c : layout.controls) {
         w.Align();
         w.Dword(c.style);
         w.Dword(0);
@@ -447,15 +455,56 @@ int ExtMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, DWORD h
         w.Text(c.text);
         w.Word(0);  // no creation data
     }
-    LocalBlock block(LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, w.Bytes().size() + 4));
+    return w.Bytes();
+}
+
+// Runs the box from a copy of the template in local memory; IDCANCEL when it could not be shown.
+int RunBox(HWND owner, const std::vector<BYTE>& bytes, BoxState& state)
+{
+    LocalBlock block(LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, bytes.size() + 4));
     void* memory = block.Get() != nullptr ? LocalLock(block.Get()) : nullptr;
     if (memory == nullptr) {
         MessageBoxW(owner, L"Memory allocation for dialog template failed.", L"Allocation Failure", MB_ICONEXCLAMATION);
         return IDCANCEL;
     }
-    std::memcpy(memory, w.Bytes().data(), w.Bytes().size());
+    std::memcpy(memory, bytes.data(), bytes.size());
     const INT_PTR result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), static_cast<LPCDLGTEMPLATEW>(memory),
                                                    owner, &BoxProc, reinterpret_cast<LPARAM>(&state));
     LocalUnlock(block.Get());
     return result == -1 || result == 0 ? IDCANCEL : static_cast<int>(result);
+}
+
+}  // namespace
+
+int ExtMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style, DWORD helpContextId)
+{
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof(metrics);
+    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
+    Font font(CreateFontIndirectW(&metrics.lfMessageFont));
+
+    if (owner == nullptr)
+        owner = GetDesktopWindow();
+    const std::wstring title = Caption(caption);
+    const UINT iconKind = style & 0x000000F0;
+    const bool systemModal = (style & MB_SYSTEMMODAL) != 0;
+    // The stop icon on a system-modal box is the system's own box; it is given only what it knows (the
+    // Continue/Abort set has no system equivalent and stays with this box).
+    if (iconKind == MB_ICONHAND && systemModal && (style & 0x0000000F) != CXMB_CONTINUEABORT)
+        return MessageBoxW(owner, text, title.c_str(), style & ~CXMB_EXTENSIONS);
+
+    std::wstring texts[T_COUNT];
+    LoadTexts(style, texts);
+    BoxState state;
+    state.style = style;
+    state.helpContextId = helpContextId;
+    state.font = font.Get();
+    const std::vector<Button> buttons = ChooseButtons(style, state);
+    const int checkText = ChooseCheckBox(style, state);
+    state.icon = LoadBoxIcon(iconKind);
+    const Layout layout = LayOut(state, text, buttons, texts, checkText);
+
+    if (!(style & CXMB_NOBEEP))
+        MessageBeep(iconKind);
+    return RunBox(owner, BuildTemplate(title, layout, systemModal), state);
 }

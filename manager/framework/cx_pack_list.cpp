@@ -10,12 +10,6 @@
 
 namespace {
 
-struct HeapDeleter {
-    void operator()(void* block) const { CxFree(block); }
-};
-template <class T>
-using HeapPtr = std::unique_ptr<T, HeapDeleter>;
-
 class FindHandle {
 public:
     explicit FindHandle(HANDLE handle) : m_handle(handle) {}
@@ -284,7 +278,7 @@ bool OddPlatform()
 
 HRESULT InsertPackItem(HMENU menu, UINT anchorId, UINT id, const wchar_t* text, HBITMAP unchecked, HBITMAP checked)
 {
-    HeapPtr<char> ansi(CxW2ANew(text != nullptr ? text : L""));
+    CxHeapPtr<char> ansi(CxW2ANew(text != nullptr ? text : L""));
     if (!ansi)
         return E_OUTOFMEMORY;
     MENUITEMINFOA item{};

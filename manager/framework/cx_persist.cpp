@@ -25,20 +25,6 @@ private:
     HKEY m_key = nullptr;
 };
 
-// A framework heap block freed when it goes.
-template <class T>
-class HeapText {
-public:
-    explicit HeapText(T* p) : m_p(p) {}
-    ~HeapText() { CxFree(m_p); }
-    HeapText(const HeapText&) = delete;
-    HeapText& operator=(const HeapText&) = delete;
-    T* Get() const { return m_p; }
-
-private:
-    T* m_p;
-};
-
 constexpr REGSAM kKeyAccess = KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VALUE;
 
 LONG CreateKey(HKEY parent, const wchar_t* component, HKEY* key)
@@ -46,23 +32,23 @@ LONG CreateKey(HKEY parent, const wchar_t* component, HKEY* key)
     const wchar_t* name = component != nullptr ? component : L"";
     if (CxIsNtPlatform())
         return RegCreateKeyExW(parent, name, 0, nullptr, 0, kKeyAccess, nullptr, key, nullptr);
-    HeapText<char> ansi(CxW2ANew(name));
-    if (ansi.Get() == nullptr)
+    CxHeapPtr<char> ansi(CxW2ANew(name));
+    if (ansi.get() == nullptr)
         return ERROR_OUTOFMEMORY;
-    return RegCreateKeyExA(parent, ansi.Get(), 0, nullptr, 0, kKeyAccess, nullptr, key, nullptr);
+    return RegCreateKeyExA(parent, ansi.get(), 0, nullptr, 0, kKeyAccess, nullptr, key, nullptr);
 }
 
 // Reads a string value into a terminated framework heap text; false when there is none to read.
 bool ReadStringValue(HKEY key, const wchar_t* name, CxString* value)
 {
     const bool wide = CxIsNtPlatform();
-    HeapText<char> ansiName(wide ? nullptr : CxW2ANew(name != nullptr ? name : L""));
-    if (!wide && ansiName.Get() == nullptr)
+    CxHeapPtr<char> ansiName(wide ? nullptr : CxW2ANew(name != nullptr ? name : L""));
+    if (!wide && ansiName.get() == nullptr)
         return false;
     DWORD type = 0;
     DWORD size = 0;
     LONG error = wide ? RegQueryValueExW(key, name, nullptr, &type, nullptr, &size)
-                      : RegQueryValueExA(key, ansiName.Get(), nullptr, &type, nullptr, &size);
+                      : RegQueryValueExA(key, ansiName.get(), nullptr, &type, nullptr, &size);
     // Only string values are taken: anything else may hold no terminator at all.
     if (error != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
         return false;
@@ -71,24 +57,24 @@ bool ReadStringValue(HKEY key, const wchar_t* name, CxString* value)
         return false;
     // Room for the value and a terminator of our own, whatever the stored data ends with.
     const DWORD room = size + 2 * sizeof(wchar_t);
-    HeapText<BYTE> data(static_cast<BYTE*>(CxAlloc(room)));
-    if (data.Get() == nullptr)
+    CxHeapPtr<BYTE> data(static_cast<BYTE*>(CxAlloc(room)));
+    if (data.get() == nullptr)
         return false;
-    ZeroMemory(data.Get(), room);
+    ZeroMemory(data.get(), room);
     DWORD read = size;
-    error = wide ? RegQueryValueExW(key, name, nullptr, &type, data.Get(), &read)
-                 : RegQueryValueExA(key, ansiName.Get(), nullptr, &type, data.Get(), &read);
+    error = wide ? RegQueryValueExW(key, name, nullptr, &type, data.get(), &read)
+                 : RegQueryValueExA(key, ansiName.get(), nullptr, &type, data.get(), &read);
     if (error != ERROR_SUCCESS || read > size || (type != REG_SZ && type != REG_EXPAND_SZ))
         return false;
     if (wide) {
-        reinterpret_cast<wchar_t*>(data.Get())[read / sizeof(wchar_t)] = 0;
-        return SUCCEEDED(value->Assign(reinterpret_cast<const wchar_t*>(data.Get())));
+        reinterpret_cast<wchar_t*>(data.get())[read / sizeof(wchar_t)] = 0;
+        return SUCCEEDED(value->Assign(reinterpret_cast<const wchar_t*>(data.get())));
     }
-    data.Get()[read] = 0;
-    HeapText<wchar_t> converted(CxA2WNew(reinterpret_cast<const char*>(data.Get())));
-    if (converted.Get() == nullptr)
+    data.get()[read] = 0;
+    CxHeapPtr<wchar_t> converted(CxA2WNew(reinterpret_cast<const char*>(data.get())));
+    if (converted.get() == nullptr)
         return false;
-    return SUCCEEDED(value->Assign(converted.Get()));
+    return SUCCEEDED(value->Assign(converted.get()));
 }
 
 bool IsBlank(const wchar_t* text)
@@ -160,18 +146,18 @@ HRESULT CxRegSetValue(HKEY root, const CxKeyPath& path, const wchar_t* name, con
         error = RegSetValueExW(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes);
         return error == ERROR_SUCCESS ? S_OK : E_ACCESSDENIED;
     }
-    HeapText<char> ansiName(CxW2ANew(name != nullptr ? name : L""));
-    if (ansiName.Get() == nullptr)
+    CxHeapPtr<char> ansiName(CxW2ANew(name != nullptr ? name : L""));
+    if (ansiName.get() == nullptr)
         return E_ACCESSDENIED;
     if (text == nullptr || *text == 0) {
-        error = RegDeleteValueA(key.Get(), ansiName.Get());
+        error = RegDeleteValueA(key.Get(), ansiName.get());
         return error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND ? S_OK : E_ACCESSDENIED;
     }
-    HeapText<char> ansiText(CxW2ANew(text));
-    if (ansiText.Get() == nullptr)
+    CxHeapPtr<char> ansiText(CxW2ANew(text));
+    if (ansiText.get() == nullptr)
         return E_ACCESSDENIED;
-    const DWORD bytes = static_cast<DWORD>(std::strlen(ansiText.Get()) + 1);
-    error = RegSetValueExA(key.Get(), ansiName.Get(), 0, REG_SZ, reinterpret_cast<const BYTE*>(ansiText.Get()), bytes);
+    const DWORD bytes = static_cast<DWORD>(std::strlen(ansiText.get()) + 1);
+    error = RegSetValueExA(key.Get(), ansiName.get(), 0, REG_SZ, reinterpret_cast<const BYTE*>(ansiText.get()), bytes);
     return error == ERROR_SUCCESS ? S_OK : E_ACCESSDENIED;
 }
 

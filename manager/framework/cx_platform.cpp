@@ -8,48 +8,9 @@
 
 namespace {
 
-std::atomic<bool> g_forced{false};
-std::atomic<DWORD> g_forcedCode{0};
 std::atomic<CxFatalErrorHook> g_fatalHook{nullptr};
 
-DWORD QueryPlatform()
-{
-    OSVERSIONINFOW info{};
-    info.dwOSVersionInfoSize = sizeof(info);
-    if (!GetVersionExW(&info))
-        return CX_PLATFORM_OTHER;
-    return CxPlatformFromVersion(info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion);
-}
-
 }  // namespace
-
-DWORD CxPlatformFromVersion(DWORD platformId, DWORD majorVersion, DWORD minorVersion)
-{
-    if (platformId == VER_PLATFORM_WIN32_NT)
-        return majorVersion <= 4 ? CX_PLATFORM_NT4 : CX_PLATFORM_NT5;
-    if (platformId == VER_PLATFORM_WIN32_WINDOWS)  // 4.0 is 95, 4.10 is 98, 4.90 is Me
-        return majorVersion == 4 && minorVersion < 10 ? CX_PLATFORM_WIN95 : CX_PLATFORM_WIN98;
-    return CX_PLATFORM_OTHER;
-}
-
-DWORD CxGetPlatform()
-{
-    if (g_forced.load())
-        return g_forcedCode.load();
-    static const DWORD code = QueryPlatform();
-    return code;
-}
-
-void CxForcePlatform(DWORD code)
-{
-    g_forcedCode.store(code);
-    g_forced.store(true);
-}
-
-void CxClearForcedPlatform()
-{
-    g_forced.store(false);
-}
 
 int CxW2ALength(const wchar_t* text)
 {

@@ -2,28 +2,39 @@
 // conversions between the two encodings, and the fatal stop on a programming error.
 #pragma once
 
+#include "platform/win/win_platform.h"
+
 #include <windows.h>
 
 // ---- Platform code ----
+// The decision is the one platform/win makes for everything built on it.
 
-constexpr DWORD CX_PLATFORM_OTHER = 0;
-constexpr DWORD CX_PLATFORM_WIN95 = 1;         // Windows 95
-constexpr DWORD CX_PLATFORM_WIN98 = 2;         // Windows 98 and Me
-constexpr DWORD CX_PLATFORM_NT4 = 0x80000001;  // NT family up to version 4
-constexpr DWORD CX_PLATFORM_NT5 = 0x80000002;  // NT 5 and later
+constexpr DWORD CX_PLATFORM_OTHER = WIN_PLATFORM_OTHER;
+constexpr DWORD CX_PLATFORM_WIN95 = WIN_PLATFORM_WIN95;
+constexpr DWORD CX_PLATFORM_WIN98 = WIN_PLATFORM_WIN98;
+constexpr DWORD CX_PLATFORM_NT4 = WIN_PLATFORM_NT4;
+constexpr DWORD CX_PLATFORM_NT5 = WIN_PLATFORM_NT5;
 
-// The code of a Windows version (the platform id, major and minor version of GetVersionEx).
-DWORD CxPlatformFromVersion(DWORD platformId, DWORD majorVersion, DWORD minorVersion);
-// The process's platform code, computed once from the system's version (or the forced one).
-DWORD CxGetPlatform();
-// NT family (negative code): the Unicode system calls; otherwise the ANSI ones after conversion.
+inline DWORD CxPlatformFromVersion(DWORD platformId, DWORD majorVersion, DWORD minorVersion)
+{
+    return WinPlatformFromVersion(platformId, majorVersion, minorVersion);
+}
+inline DWORD CxGetPlatform()
+{
+    return WinGetPlatform();
+}
 inline bool CxIsNtPlatform()
 {
-    return (CxGetPlatform() & 0x80000000) != 0;
+    return WinIsNtPlatform();
 }
-// Makes CxGetPlatform answer code, process-wide, until cleared (tests of the ANSI branches).
-void CxForcePlatform(DWORD code);
-void CxClearForcedPlatform();
+inline void CxForcePlatform(DWORD code)
+{
+    WinForcePlatform(code);
+}
+inline void CxClearForcedPlatform()
+{
+    WinClearForcedPlatform();
+}
 
 // ---- Conversions with the ANSI code page ----
 

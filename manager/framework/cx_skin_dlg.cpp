@@ -8,12 +8,11 @@ CxSkinDlg::CxSkinDlg(UINT nIDTemplate, CWnd* pParentWnd) : CxBaseDlg(nIDTemplate
 
 CxSkinDlg::CxSkinDlg(LPCWSTR lpszTemplateName, CWnd* pParentWnd) : CxBaseDlg(lpszTemplateName, pParentWnd) {}
 
-BOOL CxSkinDlg::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                                     DWORD mapId)
+BOOL CxSkinDlg::PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId)
 {
     if (mapId != CX_MAPID_CHAIN)
         return FALSE;
-    if (CxBaseDlg::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId))
+    if (CxBaseDlg::PreMap(hWnd, message, wParam, lParam, lResult, mapId))
         return TRUE;
     return CxWndRegion::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, CX_MAPID_OWN);
 }
@@ -42,12 +41,11 @@ BOOL CxSkinDlgEx::OnInitDialog()
     return TRUE;
 }
 
-BOOL CxSkinDlgEx::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                                       DWORD mapId)
+BOOL CxSkinDlgEx::PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId)
 {
     if (mapId != CX_MAPID_CHAIN)
         return FALSE;
-    if (CxSkinDlg::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId) ||
+    if (CxSkinDlg::PreMap(hWnd, message, wParam, lParam, lResult, mapId) ||
         CxCursor::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, CX_MAPID_OWN))
         return TRUE;
     if (message == CXM_SETTEXT) {

@@ -17,8 +17,7 @@ public:
 
 protected:
     // Map id 0: the base dialog's map, then the region component's; other ids handle nothing.
-    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                              DWORD mapId) override;
+    BOOL PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId) override;
 
     // Without a skin region the base dialog's erase (with its size grip); with one the skin background
     // is painted (not while a new bitmap is being stored) and the erase is done.
@@ -42,6 +41,5 @@ protected:
     // Map id 0 only: the skin dialog's map and the cursor; a hover text goes to the parent, and when the
     // parent does not take it (answer 0) the tooltip text component frees it. Either way the answer is
     // nonzero, so the text has been taken here.
-    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                              DWORD mapId) override;
+    BOOL PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId) override;
 };

@@ -1,6 +1,6 @@
 #include "manager/framework/cx_skin_file.h"
 
-#include "manager/device/util_file.h"
+#include "platform/win/util_file.h"
 #include "manager/framework/cx_platform.h"
 
 #include <objbase.h>
@@ -11,12 +11,6 @@
 #include <memory>
 
 namespace {
-
-struct HeapDeleter {
-    void operator()(void* block) const { CxFree(block); }
-};
-template <class T>
-using HeapPtr = std::unique_ptr<T, HeapDeleter>;
 
 class FileOwner {
 public:
@@ -96,7 +90,7 @@ HANDLE CreateFileByPlatform(const wchar_t* path, DWORD access, DWORD share, DWOR
 {
     if (CxIsNtPlatform())
         return CreateFileW(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    HeapPtr<char> ansi(CxW2ANew(path));
+    CxHeapPtr<char> ansi(CxW2ANew(path));
     if (!ansi)
         return INVALID_HANDLE_VALUE;
     return CreateFileA(ansi.get(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -108,7 +102,7 @@ void DeleteFileByPlatform(const wchar_t* path)
         DeleteFileW(path);
         return;
     }
-    HeapPtr<char> ansi(CxW2ANew(path));
+    CxHeapPtr<char> ansi(CxW2ANew(path));
     if (ansi)
         DeleteFileA(ansi.get());
 }
@@ -119,7 +113,7 @@ HRSRC FindResourceByPlatform(HMODULE module, const CxResourceSpec& spec)
         return FindResourceW(module, MAKEINTRESOURCEW(spec.id), spec.Type());
     if (spec.typeId != 0)
         return FindResourceA(module, MAKEINTRESOURCEA(spec.id), MAKEINTRESOURCEA(spec.typeId));
-    HeapPtr<char> type(CxW2ANew(spec.typeName));
+    CxHeapPtr<char> type(CxW2ANew(spec.typeName));
     if (!type)
         return nullptr;
     return FindResourceA(module, MAKEINTRESOURCEA(spec.id), type.get());
@@ -217,7 +211,7 @@ HMODULE CxFindSpecModule(const wchar_t* module)
         return GetModuleHandleW(nullptr);
     if (CxIsNtPlatform())
         return GetModuleHandleW(module);
-    HeapPtr<char> ansi(CxW2ANew(module));
+    CxHeapPtr<char> ansi(CxW2ANew(module));
     return ansi ? GetModuleHandleA(ansi.get()) : nullptr;
 }
 
@@ -402,7 +396,7 @@ HRESULT CxIniReadString(const wchar_t* file, const wchar_t* section, const wchar
         return E_INVALIDARG;
     value->Empty();
     if (CxIsNtPlatform()) {
-        HeapPtr<wchar_t> buffer(static_cast<wchar_t*>(CxAlloc(CX_INI_VALUE_CHARS * sizeof(wchar_t))));
+        CxHeapPtr<wchar_t> buffer(static_cast<wchar_t*>(CxAlloc(CX_INI_VALUE_CHARS * sizeof(wchar_t))));
         if (!buffer)
             return E_OUTOFMEMORY;
         GetPrivateProfileStringW(section, key, L"", buffer.get(), CX_INI_VALUE_CHARS, file);
@@ -410,10 +404,10 @@ HRESULT CxIniReadString(const wchar_t* file, const wchar_t* section, const wchar
         return value->Assign(buffer.get());
     }
     constexpr DWORD kBytes = 2 * CX_INI_VALUE_CHARS;
-    HeapPtr<char> buffer(static_cast<char*>(CxAlloc(kBytes)));
-    HeapPtr<char> ansiFile(CxW2ANew(file));
-    HeapPtr<char> ansiSection(CxW2ANew(section));
-    HeapPtr<char> ansiKey(CxW2ANew(key));
+    CxHeapPtr<char> buffer(static_cast<char*>(CxAlloc(kBytes)));
+    CxHeapPtr<char> ansiFile(CxW2ANew(file));
+    CxHeapPtr<char> ansiSection(CxW2ANew(section));
+    CxHeapPtr<char> ansiKey(CxW2ANew(key));
     if (!buffer || !ansiFile || (*section != L'\0' && !ansiSection) || (*key != L'\0' && !ansiKey))
         return E_OUTOFMEMORY;
     GetPrivateProfileStringA(ansiSection ? ansiSection.get() : "", ansiKey ? ansiKey.get() : "", "", buffer.get(),
@@ -421,7 +415,7 @@ HRESULT CxIniReadString(const wchar_t* file, const wchar_t* section, const wchar
     buffer.get()[kBytes - 1] = '\0';
     if (buffer.get()[0] == '\0')
         return S_OK;
-    HeapPtr<wchar_t> wide(CxA2WNew(buffer.get()));
+    CxHeapPtr<wchar_t> wide(CxA2WNew(buffer.get()));
     if (!wide)
         return E_OUTOFMEMORY;
     return value->Assign(wide.get());

@@ -1,138 +1,18 @@
-// Skin images and window regions: the loader that turns one image specification of a skin into a
-// bitmap (and, when asked, a window region cut out by the image's key colour), the per-state image
-// list, the background painter, the shaping component and the region component's message map.
+// Skin images and window regions: the window components that hold a window's image, paint its
+// background, shape it by the current state's image and share its region with parent and children.
+// Below them: decoding (cx_image_load.h), key-colour regions (cx_image_region.h), the per-state image
+// list (cx_image_list.h) and the image key's parser (cx_image_spec.h).
 #pragma once
 
-#include "manager/framework/cx_array.h"
 #include "manager/framework/cx_components.h"
+#include "manager/framework/cx_image_list.h"
+#include "manager/framework/cx_image_load.h"
+#include "manager/framework/cx_image_region.h"
+#include "manager/framework/cx_image_spec.h"
 #include "manager/framework/cx_memdc.h"
 #include "manager/framework/cx_skin_props.h"
 #include "manager/framework/cx_string.h"
 #include "manager/framework/cx_wnd.h"
-
-#include <climits>
-
-// ---- Image options ----
-
-// "/cut": cut the window region out of the image by its key colour.
-constexpr ULONGLONG CX_IMAGEOPT_CUT = 1;
-
-// Finds the options in the last of at most three ","-separated parts of the spec; with strip the spec
-// is cut at its last "," when any was found. S_OK when options were found, S_FALSE when none.
-HRESULT CxParseImageOptions(CxString& spec, ULONGLONG* options, BOOL strip);
-
-// ---- Decoding ----
-
-constexpr int CX_IMAGE_FILE = 1;
-constexpr int CX_IMAGE_RESOURCE = 2;
-
-// Reads a whole file into new movable memory: E_ACCESSDENIED when it cannot be opened, E_FAIL when its
-// size cannot be read, E_OUTOFMEMORY, E_ABORT for a short read.
-HRESULT CxReadFileToGlobal(const wchar_t* path, HGLOBAL* memory, DWORD* size, DWORD access, DWORD share,
-                           DWORD disposition);
-// Decodes an image (BMP, GIF, JPEG, icon) held in memory through OLE's picture loader; the memory
-// stays the caller's. E_INVALIDARG for a null handle or no bytes.
-HRESULT CxLoadPicture(HGLOBAL memory, DWORD size, IPicture** picture);
-HRESULT CxLoadPictureFromFile(const wchar_t* path, IPicture** picture);
-// A resource of a loaded module (null or empty name: the program); modules are never loaded for it.
-// A bitmap resource (type 2) is stored without its file header, which is put in front for decoding.
-HRESULT CxLoadPictureFromResource(const wchar_t* module, UINT id, const wchar_t* type, IPicture** picture);
-
-// Decodes the image of a file (source 1, name = path) or a module resource (source 2, name = module)
-// into a 32-bit DIB section compatible with the window; with a region out-parameter the key-colour
-// region is cut too. On any failure nothing is handed out.
-HRESULT CxLoadSkinImage(int source, const wchar_t* name, UINT id, const wchar_t* type, HWND hWnd, HRGN* region,
-                        HBITMAP* bitmap);
-
-// ---- Key-colour regions ----
-
-// One rectangle per horizontal run of non-key pixels, and their bounding rectangle.
-struct CxRunRects {
-    CxArray<RECT> rects{4096};
-    RECT bound{INT_MAX, INT_MAX, 0, 0};
-};
-// Runs of a bottom-up 32-bit pixel buffer whose key colour is the image's top-left pixel, the image's
-// top row first, each row right to left. E_INVALIDARG for a null buffer or an empty size.
-HRESULT CxRunRectsFromPixels(const DWORD* pixels, int width, int height, CxRunRects* runs);
-// Rectangles handed to the system at once when a region is built.
-constexpr int kCxRegionChunk = 4096;
-// The region of the rectangles, built in chunks combined with RGN_OR. E_INVALIDARG for no rectangles.
-HRESULT CxCreateRegionFromRects(const CxRunRects& runs, HRGN* region);
-// The key-colour region of a 32-bit DIB section; E_INVALIDARG when every pixel is the key.
-HRESULT CxRegionFromDibSection(const CxMemDC& dc, HRGN* region);
-
-// ---- The image list of one skin key ----
-
-struct CxSkinImageEntry {
-    HBITMAP bitmap;
-    HRGN region;
-};
-
-// Bitmaps and regions of a key's states; owns and deletes both. The state index is -1 after a reset.
-class CxSkinImageList {
-public:
-    CxSkinImageList() = default;
-    ~CxSkinImageList() { Reset(); }
-    CxSkinImageList(const CxSkinImageList&) = delete;
-    CxSkinImageList& operator=(const CxSkinImageList&) = delete;
-
-    void Reset();
-    // Takes over both handles (either may be null); on failure they are deleted here.
-    HRESULT Add(HBITMAP bitmap, HRGN region);
-    HRESULT RemoveLast();
-    void SetGrowBy(int n) { m_entries.SetGrowBy(n); }
-    int GetCount() const { return m_entries.GetCount(); }
-    // The state's bitmap, still owned by the list. E_INVALIDARG out of range; E_FAIL for a missing
-    // bitmap when it must exist.
-    HRESULT GetImage(int index, HBITMAP* bitmap, BOOL mustExist) const;
-    // The state's region, still owned by the list (null when it has none).
-    HRESULT GetRegionHandle(int index, HRGN* region) const;
-
-    int m_state = -1;
-
-private:
-    CxArray<CxSkinImageEntry> m_entries;
-};
-
-// ---- The image key's value parser ----
-
-// The record {key 2 ("path"), element, pack id, selector} of CXM_GETPACKTEXT.
-struct CxPackTextRequest {
-    int key;
-    int element;
-    int packId;
-    int selector;
-};
-constexpr int CX_PACKTEXT_PATH = 2;
-constexpr int CX_PACK_CURRENT = 1;
-constexpr int CX_PACK_BUILTIN = 2;
-
-// Reads the text of a key from a skin file (a path or a resource location) into value.
-using CxSkinValueReader = HRESULT (*)(const wchar_t* file, const wchar_t* section, const wchar_t* key, CxString* value);
-
-// What the skin reader hands the parser of an image key.
-struct CxSkinImageReader {
-    HWND owner = nullptr;           // the window the images are for; asked for pack paths and fallbacks
-    const wchar_t* file = nullptr;  // the skin file being read
-    const wchar_t* section = nullptr;
-    const wchar_t* key = nullptr;
-    int valueCount = 1;              // -1: as many as the value has, at least one
-    const wchar_t* value = nullptr;  // the key's text
-    CxSkinImageList* target = nullptr;
-    int packId = 0;
-    int packSelector = CX_PACK_CURRENT;
-    // Reads the built-in skin's value for the fallback; null reads the file or resource the owner names.
-    CxSkinValueReader readValue = nullptr;
-};
-
-// Loads every "|"-separated part of the value into the target list (padded with empty parts up to the
-// count); a part that fails falls back to the same part of the built-in skin. The last failure, else S_OK.
-HRESULT CxSkinParseImageList(CxSkinImageReader* reader);
-// The same as the skin reader's parser of "img" and "thumb" (target: a CxSkinImageList); the file compared
-// with the built-in skin is the spec given for a temporary copy.
-HRESULT CxSkinParseImage(const CxSkinValue& value);
-// Loads one spec and appends its entry (empty on failure).
-HRESULT CxLoadImageSpec(CxSkinImageReader* reader, const wchar_t* spec);
 
 // ---- Window components ----
 

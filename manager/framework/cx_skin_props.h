@@ -67,7 +67,7 @@ HRESULT CxSkinParseSize(const CxSkinValue& value);
 HRESULT CxSkinParseColor(const CxSkinValue& value);
 // "name", "dscr", "path", "icon" (target CxSkinTexts): the parts as they stand.
 HRESULT CxSkinParseText(const CxSkinValue& value);
-// The image list parser of "img" and "thumb" is CxSkinParseImage (cx_skin_image.h).
+// The image list parser of "img" and "thumb" is CxSkinParseImage (cx_image_spec.h).
 
 // ---- Registered keys ----
 
@@ -116,6 +116,28 @@ public:
     virtual HRESULT GetSkinProps(CxSkinPropEntries& list);
     // Replaces the registered keys by copies of the list's. E_OUTOFMEMORY leaves none registered.
     virtual HRESULT Build(const CxSkinPropEntries& list);
+
+    // The skin-file messages every skinned window answers alike: CXM_INITSKIN registers the keys
+    // (result 1); CXM_APPLYSKINFILE hands a non-empty skin file to apply (result 1), and leaves an empty
+    // one to the rest of the map. FALSE for every other message.
+    template <class Apply>
+    BOOL SkinFileMessage(UINT message, WPARAM wParam, LRESULT& lResult, Apply&& apply)
+    {
+        if (message == CXM_INITSKIN) {
+            CxSkinPropEntries list;
+            GetSkinProps(list);
+            lResult = 1;
+            return TRUE;
+        }
+        if (message != CXM_APPLYSKINFILE)
+            return FALSE;
+        const auto* file = reinterpret_cast<const wchar_t*>(wParam);
+        if (file == nullptr || *file == L'\0')
+            return FALSE;
+        apply(file);
+        lResult = 1;
+        return TRUE;
+    }
 
     const CxSkinPropRecords& GetSkinRecords() const { return m_records; }
 

@@ -6,6 +6,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <memory>
 
 // ---- Framework heap ----
 // Texts and conversions that change owner (CxString buffers, CxStrDup copies, posted texts) are
@@ -14,6 +15,12 @@ void* CxAlloc(size_t bytes);  // null on failure
 void CxFree(void* block);     // null is ignored
 // Blocks allocated and not yet freed, process-wide (ownership checks).
 long CxAllocCount();
+// Owns a framework heap block (texts, conversions, buffers) and frees it on every path.
+struct CxFreeDeleter {
+    void operator()(void* block) const { CxFree(block); }
+};
+template <class T>
+using CxHeapPtr = std::unique_ptr<T, CxFreeDeleter>;
 
 // ---- Wide-string helpers ----
 

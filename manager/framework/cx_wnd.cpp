@@ -41,13 +41,13 @@ HRESULT CxSendMessage(BOOL post, HWND hWnd, UINT message, WPARAM wParam, LPARAM 
     return SendMessageW(hWnd, message, wParam, lParam) != 0 ? S_OK : S_FALSE;
 }
 
-HRESULT CxPostText(HWND hWnd, UINT message, const wchar_t* text)
+HRESULT CxPostText(HWND hWnd, UINT message, const wchar_t* text, LPARAM lParam)
 {
     wchar_t* copy = nullptr;
     HRESULT hr = CxStrDup(&copy, text);
     if (FAILED(hr))
         return hr;
-    hr = CxPostMessage(hWnd, message, reinterpret_cast<WPARAM>(copy), 0);
+    hr = CxPostMessage(hWnd, message, reinterpret_cast<WPARAM>(copy), lParam);
     if (FAILED(hr))
         CxFree(copy);
     return hr;

@@ -5,6 +5,7 @@
 
 #include "platform/afx/afx.h"
 #include "manager/framework/cx_messages.h"
+#include "manager/framework/cx_string.h"
 
 // ---- Result codes and helpers ----
 
@@ -18,9 +19,9 @@ HRESULT CxIsWindow(HWND hWnd);
 HRESULT CxSendMessage(BOOL post, HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 // E_INVALIDARG for a dead window (also when it died before the post); S_OK once posted.
 HRESULT CxPostMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
-// Posts a framework heap copy of text (null for a null or empty text) as wParam; the receiver owns
-// it. When the post fails the copy is freed here.
-HRESULT CxPostText(HWND hWnd, UINT message, const wchar_t* text);
+// Posts a framework heap copy of text (null for a null or empty text) as wParam, with lParam; the
+// receiver owns it. When the post fails the copy is freed here.
+HRESULT CxPostText(HWND hWnd, UINT message, const wchar_t* text, LPARAM lParam = 0);
 // Frees the texts of CXM_SETTEXT messages still waiting for a window that is being destroyed.
 void CxFreePostedTexts(HWND hWnd);
 // Ends a dialog with the result: E_INVALIDARG unless wnd is a live CDialog.
@@ -115,20 +116,22 @@ protected:
 
 // ---- Framework window procedure ----
 
-// The window procedure of a framework window over an afx window class: the class's pre-map first (when
-// it handles the message, the afx map and default processing are skipped), then always the post-map,
-// whose result wins when it handles the message. Nothing is offered after WM_NCDESTROY, after which
-// the object may be gone; texts still posted to the dying window are freed.
-template <class TBase>
+// The window procedure of every framework window and skinned control over an afx window class: the
+// pre-map first (when it handles the message, the afx map and default processing are skipped), then
+// the post-map, whose result wins when it handles the message; a class without a post-map
+// (kRunsPostMap false) stops after the first step. Nothing is offered after WM_NCDESTROY, after which
+// the object may be gone; texts still posted to the dying window are freed, and so is a posted text
+// that no handler took (answered 0): it has one owner.
+template <class TBase, bool kRunsPostMap = true>
 class CxWindowProcT : public TBase {
 public:
     using TBase::TBase;
 
 protected:
-    // The pre-map, called with map id 0.
-    virtual BOOL ProcessWindowMessage(HWND, UINT, WPARAM, LPARAM, LRESULT&, DWORD) { return FALSE; }
+    // The pre-map, called with map id 0; classes chain the class below and their components.
+    virtual BOOL PreMap(HWND, UINT, WPARAM, LPARAM, LRESULT&, DWORD) { return FALSE; }
     // The post-map, called with map id 0 and a fresh result of 0.
-    virtual BOOL ProcessWindowMessagePost(HWND, UINT, WPARAM, LPARAM, LRESULT&, DWORD) { return FALSE; }
+    virtual BOOL PostMap(HWND, UINT, WPARAM, LPARAM, LRESULT&, DWORD) { return FALSE; }
 
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
     {
@@ -136,13 +139,15 @@ protected:
         if (message == WM_NCDESTROY)
             CxFreePostedTexts(hWnd);
         LRESULT result = 0;
-        if (!ProcessWindowMessage(hWnd, message, wParam, lParam, result, CX_MAPID_CHAIN))
+        if (!PreMap(hWnd, message, wParam, lParam, result, CX_MAPID_CHAIN))
             result = TBase::WindowProc(message, wParam, lParam);
-        if (message == WM_NCDESTROY)
-            return result;
-        LRESULT postResult = 0;
-        if (ProcessWindowMessagePost(hWnd, message, wParam, lParam, postResult, CX_MAPID_CHAIN))
-            result = postResult;
+        if (kRunsPostMap && message != WM_NCDESTROY) {
+            LRESULT postResult = 0;
+            if (PostMap(hWnd, message, wParam, lParam, postResult, CX_MAPID_CHAIN))
+                result = postResult;
+        }
+        if (message == CXM_SETTEXT && result == 0)
+            CxFree(reinterpret_cast<void*>(wParam));
         return result;
     }
 };

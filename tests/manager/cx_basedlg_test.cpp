@@ -85,12 +85,11 @@ public:
     HWND Item(int id) const { return GetDlgItem(m_hWnd, id); }
 
 protected:
-    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                              DWORD mapId) override
+    BOOL PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId) override
     {
         if (message >= CXM_FIRST && message <= CXM_LAST)
             seen.push_back(message);
-        return CxBaseDlg::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId);
+        return CxBaseDlg::PreMap(hWnd, message, wParam, lParam, lResult, mapId);
     }
 
     void OnHandled() { ++handledCalls; }

@@ -1,7 +1,8 @@
 // Packed DIBs: colour tables, palettes, the file round trip, painting (read back with GetDIBits and
 // compared with Pillow's decoding of the same files), and a corpus of malformed and damaged files that
-// must be refused or read inside their block.
+// must be refused or read inside their block, by the DIB reader and by the skin-image loader alike.
 #include "manager/framework/cx_bitmap.h"
+#include "manager/framework/cx_skin_image.h"
 #include "tests/support/unix_shell.h"
 
 #include <gtest/gtest.h>
@@ -457,6 +458,37 @@ TEST_F(DibCorpusTest, MalformedFilesAreRefusedAndNothingReadsPastTheBlock)
     EXPECT_EQ(refused, 39);
     // The damage leaves some files whole enough to read; the walk above painted them.
     EXPECT_GT(damagedTaken, 0);
+}
+
+// The skin-image loader hands files to OLE's picture loader only when the reader would take them: it
+// refuses every file the reader refuses, and loads the well-formed ones at their size.
+TEST_F(DibCorpusTest, TheSkinImageLoaderRefusesWhatTheReaderRefuses)
+{
+    int loaded = 0;
+    for (const CorpusEntry& e : entries) {
+        SCOPED_TRACE(e.name);
+        const std::wstring path = PathOf(e, ".bmp");
+        GlobalBlock dib(ReadDib(path));
+        HBITMAP bitmap = nullptr;
+        const HRESULT hr = CxLoadSkinImage(CX_IMAGE_FILE, path.c_str(), 0, nullptr, nullptr, nullptr, &bitmap);
+        if (dib.Get() == nullptr) {
+            EXPECT_EQ(hr, E_INVALIDARG);
+            EXPECT_EQ(bitmap, nullptr);
+            continue;
+        }
+        if (e.verdict == "accept") {
+            EXPECT_EQ(hr, S_OK);
+        }
+        if (FAILED(hr))
+            continue;
+        BITMAP info{};
+        ASSERT_NE(GetObjectW(bitmap, sizeof(info), &info), 0);
+        EXPECT_EQ(info.bmWidth, DibWidth(dib.Get()));
+        EXPECT_EQ(info.bmHeight, DibHeight(dib.Get()));
+        DeleteObject(bitmap);
+        ++loaded;
+    }
+    EXPECT_GE(loaded, 15);
 }
 
 }  // namespace

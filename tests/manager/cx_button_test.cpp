@@ -1,12 +1,15 @@
 // Skinned buttons with real windows: state images read back against the image files, the shape cut
 // from the image, the check state kept for owner-drawn check boxes, three-state boxes and radio groups
-// (by message, mouse and keyboard), the menu button's menu, the popup menu's refusals, and the main
-// dialog's answer for the skin sections of controls it does not know.
+// (by message, mouse and keyboard), the menu button's menu, the popup menu's refusals, the shapes
+// skinned controls add to a shaped dialog's region, and the main dialog's answer for the skin sections
+// of controls it does not know.
 #include "manager/controls/cx_menu_button.h"
 #include "manager/controls/cx_popup_menu.h"
 #include "manager/controls/cx_skin_button.h"
+#include "manager/controls/cx_text_bar.h"
 #include "manager/framework/cx_app.h"
-#include "manager/framework/cx_main_dlg.h"
+#include "manager/dialogs/cx_main_dlg.h"
+#include "manager/framework/cx_dialog.h"
 #include "manager/framework/cx_skin_file.h"
 #include "tests/manager/cx_test_pixels.h"
 #include "tests/support/unix_shell.h"
@@ -61,11 +64,11 @@ void WriteBytes(const std::wstring& path, const std::vector<uint8_t>& bytes)
     CloseHandle(file);
 }
 
-// A 24-bit bottom-up BMP of the state's image.
-void WriteStateImage(const std::wstring& path, uint32_t colour)
+// A 24-bit bottom-up BMP of width x height pixels, coloured by their place (top row first).
+void WriteImage(const std::wstring& path, int width, int height, const std::function<uint32_t(int, int)>& colourAt)
 {
-    const int stride = (kImageWidth * 3 + 3) & ~3;
-    const uint32_t bitsSize = static_cast<uint32_t>(stride * kImageHeight);
+    const int stride = (width * 3 + 3) & ~3;
+    const uint32_t bitsSize = static_cast<uint32_t>(stride * height);
     std::vector<uint8_t> bytes(14 + 40 + bitsSize, 0);
     auto put32 = [&](size_t at, uint32_t v) {
         for (int i = 0; i < 4; ++i)
@@ -76,14 +79,14 @@ void WriteStateImage(const std::wstring& path, uint32_t colour)
     put32(2, static_cast<uint32_t>(bytes.size()));
     put32(10, 54);
     put32(14, 40);
-    put32(18, kImageWidth);
-    put32(22, kImageHeight);
+    put32(18, static_cast<uint32_t>(width));
+    put32(22, static_cast<uint32_t>(height));
     bytes[26] = 1;
     bytes[28] = 24;
     put32(34, bitsSize);
-    for (int y = 0; y < kImageHeight; ++y) {
-        for (int x = 0; x < kImageWidth; ++x) {
-            const uint32_t c = x < kKeyColumns ? kKey : colour;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const uint32_t c = colourAt(x, height - 1 - y);
             uint8_t* p = &bytes[54 + static_cast<size_t>(y) * stride + x * 3];
             p[0] = static_cast<uint8_t>(c);
             p[1] = static_cast<uint8_t>(c >> 8);
@@ -91,6 +94,12 @@ void WriteStateImage(const std::wstring& path, uint32_t colour)
         }
     }
     WriteBytes(path, bytes);
+}
+
+// The state's image: the left columns in the key colour, the rest in the state's colour.
+void WriteStateImage(const std::wstring& path, uint32_t colour)
+{
+    WriteImage(path, kImageWidth, kImageHeight, [colour](int x, int) { return x < kKeyColumns ? kKey : colour; });
 }
 
 // The skin file and its images, and the window that holds the buttons and answers their questions.
@@ -861,6 +870,103 @@ TEST(CxShowPopupMenuTest, RefusesADeadOwnerOrAnInvalidMenu)
     // Nothing was changed on the refused menu.
     EXPECT_EQ(GetMenuDefaultItem(menu, TRUE, 0), static_cast<UINT>(-1));
     DestroyMenu(menu);
+}
+
+// ---- Skinned controls inside a shaped dialog ----
+
+constexpr UINT kShapedTemplate = 602;
+
+// A shaped dialog that names the skin file and the sections of its controls.
+class ShapedDialog : public CxDialog {
+public:
+    ShapedDialog() : CxDialog(kShapedTemplate, nullptr) {}
+    ~ShapedDialog() override
+    {
+        if (m_hWnd != nullptr)
+            DestroyWindow();
+    }
+    std::wstring skinFile;
+    std::map<int, const wchar_t*> sections;
+
+protected:
+    BOOL PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId) override
+    {
+        if (mapId == CX_MAPID_CHAIN && message == CXM_GETSKINSECTION && lParam != 0) {
+            auto found = sections.find(static_cast<int>(wParam) - 2);
+            *reinterpret_cast<const wchar_t**>(lParam) = found != sections.end() ? found->second : nullptr;
+            lResult = 1;
+            return TRUE;
+        }
+        if (mapId == CX_MAPID_CHAIN && message == CXM_GETSKINFILE) {
+            lResult = SUCCEEDED(CxStrDup(reinterpret_cast<wchar_t**>(wParam), skinFile.c_str())) ? 1 : 0;
+            return TRUE;
+        }
+        return CxDialog::PreMap(hWnd, message, wParam, lParam, lResult, mapId);
+    }
+};
+
+// The frame is cut by its key colour, with a hole in the middle where the controls sit: the dialog's
+// region is the frame and what its visible children add, each by its own shape.
+TEST(CxShapedDialogTest, SkinnedChildrenAddTheirShapesWhenTheFrameIsApplied)
+{
+    TempFolder folder;
+    constexpr int kWidth = 200, kHeight = 120;
+    constexpr RECT kHole{60, 30, 140, 90};
+    const std::wstring frame = folder.File(L"frame.bmp").wstring();
+    WriteImage(frame, kWidth, kHeight, [&](int x, int y) {
+        const POINT p{x, y};
+        return (x == 0 && y == 0) || PtInRect(&kHole, p) ? kKey : 0x406080u;
+    });
+    const std::wstring state = folder.File(L"state.bmp").wstring();
+    WriteStateImage(state, kStateColours[0]);
+    std::wstring states;
+    for (int i = 0; i < 8; ++i)
+        states += (i ? L"|" : L"") + state + L",/cut";
+    const std::wstring ini = L"[frame]\r\nimg=" + frame + L",/cut\r\n[button]\r\nimg=" + states + L"\r\npos=100,50\r\n";
+    ShapedDialog dlg;
+    dlg.skinFile = folder.File(L"skin.ini").wstring();
+    WriteBytes(dlg.skinFile, std::vector<uint8_t>(ini.begin(), ini.end()));
+    dlg.sections[kPushId] = L"button";
+    ASSERT_TRUE(dlg.Create(kShapedTemplate, nullptr));
+
+    TestSkinButton button;
+    ASSERT_TRUE(button.Create(dlg.m_hWnd, kPushId, BS_PUSHBUTTON));
+    ASSERT_TRUE(button.GetLow() & CXFL_SKINREGION) << "the button has no shape";
+    CxTextBarCtrl shown;
+    ASSERT_TRUE(shown.Create(dlg.m_hWnd, RECT{70, 70, 90, 80}, 300));
+    CxTextBarCtrl hidden;
+    ASSERT_TRUE(hidden.Create(dlg.m_hWnd, RECT{115, 70, 135, 80}, 301, WS_CHILD));
+
+    dlg.SetSkinSection(L"frame");
+    ASSERT_EQ(dlg.ApplySkinSection(dlg.skinFile.c_str()), S_OK);
+    ASSERT_TRUE(dlg.GetLow() & CXFL_SKINREGION);
+    HRGN region = CreateRectRgn(0, 0, 0, 0);
+    ASSERT_EQ(GetWindowRgn(dlg.m_hWnd, region), COMPLEXREGION);
+    RECT window{};
+    GetWindowRect(dlg.m_hWnd, &window);
+    // A point of a child, in the dialog's window coordinates.
+    auto inChild = [&](HWND child, int x, int y) {
+        RECT r{};
+        GetWindowRect(child, &r);
+        return POINT{r.left - window.left + x, r.top - window.top + y};
+    };
+    struct Case {
+        const char* what;
+        POINT at;
+        bool inside;
+    };
+    const Case cases[] = {
+        {"the frame", {10, 10}, true},
+        {"the frame's key corner", {0, 0}, false},
+        {"the hole", {kHole.left + 2, kHole.top + 2}, false},
+        {"the button's face", inChild(button.m_hWnd, kImageWidth - 2, kImageHeight / 2), true},
+        {"the button's key columns", inChild(button.m_hWnd, 1, kImageHeight / 2), false},
+        {"the shown bar", inChild(shown.m_hWnd, 5, 5), true},
+        {"the hidden bar", inChild(hidden.m_hWnd, 5, 5), false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(PtInRegion(region, c.at.x, c.at.y) != FALSE, c.inside) << c.what << " at " << c.at.x << "," << c.at.y;
+    DeleteObject(region);
 }
 
 // ---- The main dialog's skin sections ----

@@ -210,7 +210,7 @@ public:
     TestSkinDlgEx() : CxSkinDlgEx(kDialogTemplate, nullptr) {}
     BOOL Map(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, DWORD mapId)
     {
-        return ProcessWindowMessage(m_hWnd, message, wParam, lParam, result, mapId);
+        return PreMap(m_hWnd, message, wParam, lParam, result, mapId);
     }
     int skinPropsCalls = 0;
     HRESULT GetSkinProps(CxSkinPropEntries& list) override

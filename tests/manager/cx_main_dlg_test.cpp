@@ -2,7 +2,7 @@
 // status bar's one owner of every hover text, the border under the menu bar, item states from the
 // command handlers, the pack items and the tool-tip switch of every window.
 #include "manager/framework/cx_app.h"
-#include "manager/framework/cx_main_dlg.h"
+#include "manager/dialogs/cx_main_dlg.h"
 #include "tests/manager/registry_tool.h"
 #include "tests/manager/test_window_class.h"
 
@@ -296,8 +296,7 @@ public:
     }
 
 protected:
-    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                              DWORD mapId) override
+    BOOL PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId) override
     {
         return CxSkinQueryForwarder::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId);
     }

@@ -197,8 +197,7 @@ public:
     void SetLow(DWORD set, DWORD clear) { ModifyFlags(set, 0, clear, 0); }
 
 protected:
-    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                              DWORD mapId) override
+    BOOL PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId) override
     {
         if (message == CXM_PACKLISTBUILT && wParam != 0) {
             auto* files = reinterpret_cast<CxArray<CxString>*>(wParam);

@@ -60,8 +60,7 @@ public:
     void SetFlags(DWORD low, DWORD high) { ModifyFlags(low, high, ~low, ~high); }
 
 protected:
-    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                              DWORD mapId) override
+    BOOL PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId) override
     {
         if (message == CXM_APPLYPLACEMENT) {
             Applied a{wParam, lParam != 0, {}};
@@ -429,8 +428,7 @@ public:
     }
 
 protected:
-    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                              DWORD mapId) override
+    BOOL PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId) override
     {
         return CxPersistWnd::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId);
     }

@@ -1,6 +1,6 @@
 // Skin files: splitting values, location specs, resources copied to global memory and to temporary
 // files, and the INI reader compared with Python's configparser on the same fixture.
-#include "manager/device/util_file.h"
+#include "platform/win/util_file.h"
 #include "manager/framework/cx_platform.h"
 #include "manager/framework/cx_skin_file.h"
 #include "manager/framework/cx_skin_props.h"

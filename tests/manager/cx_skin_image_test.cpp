@@ -1,7 +1,7 @@
 // Skin images and regions: key-colour runs and regions (against an independent Python reading of the
 // same images), images decoded through OLE's picture loader (read back with GetDIBits and compared
-// with Pillow's decoding), image options, the image key's parser with its fallback to the built-in
-// skin, and the shaping and region components on a real window.
+// with Pillow's decoding) and the inconsistent files kept from it, image options, the image key's
+// parser with its fallback to the built-in skin, and the shaping and region components on a real window.
 #include "manager/framework/cx_skin_image.h"
 #include "tests/manager/cx_test_pixels.h"
 #include "tests/support/unix_shell.h"
@@ -309,6 +309,78 @@ TEST_F(SkinFileTest, FailuresHandNothingOut)
     EXPECT_EQ(CxLoadPicture(reinterpret_cast<HGLOBAL>(-1), 10, &picture), E_INVALIDARG);
 }
 
+// A ".bmp" file of an info header: width x height at the bit count, colours entries of the colour table,
+// the pixels filled with one byte value and cut to pixelBytes; the header size and the pixel offset as
+// given (0: what the layout says).
+std::string BmpFile(uint32_t headerSize, int32_t width, int32_t height, uint16_t bits, uint32_t colours,
+                    size_t pixelBytes, uint32_t offBits = 0)
+{
+    std::string bytes(14 + 40 + 4 * static_cast<size_t>(colours) + pixelBytes, '\0');
+    auto put = [&](size_t at, uint32_t v, int size) {
+        for (int i = 0; i < size; ++i)
+            bytes[at + i] = static_cast<char>(v >> (8 * i));
+    };
+    put(0, 'B' | 'M' << 8, 2);
+    put(2, static_cast<uint32_t>(bytes.size()), 4);
+    put(10, offBits != 0 ? offBits : static_cast<uint32_t>(14 + 40 + 4 * colours), 4);
+    put(14, headerSize, 4);
+    put(18, static_cast<uint32_t>(width), 4);
+    put(22, static_cast<uint32_t>(height), 4);
+    put(26, 1, 2);
+    put(28, bits, 2);
+    put(46, colours, 4);
+    for (size_t i = 14 + 40 + 4 * static_cast<size_t>(colours); i < bytes.size(); ++i)
+        bytes[i] = '\x66';
+    return bytes;
+}
+
+// What OLE's picture loader would read past its data (or trust blindly) never reaches it: the loader
+// refuses what the DIB reader's layout check refuses, and whole files still load with their own pixels.
+TEST_F(SkinFileTest, InconsistentFilesNeverReachTheDecoder)
+{
+    const size_t rows64x48 = 64 * 3 * 48;
+    // An icon directory of one entry whose image lies behind the end of the file.
+    std::string icon(
+        "\0\0\1\0\1\0"
+        "\x10\x10\0\0\1\0\x20\0"
+        "\x68\x04\0\0"
+        "\x16\0\0\0",
+        22);
+    icon += std::string(40, '\0');
+    struct Case {
+        const char* what;
+        std::string bytes;
+        HRESULT result;
+    };
+    const Case cases[] = {
+        {"a 1 x 1 8-bit file whose header size is 0x7FFFFFFF", BmpFile(0x7FFFFFFF, 1, 1, 8, 2, 4), E_INVALIDARG},
+        {"the header of a 64 x 48 image without its pixels", BmpFile(40, 64, 48, 24, 0, 0), E_INVALIDARG},
+        {"a 64 x 48 image cut short by one row", BmpFile(40, 64, 48, 24, 0, rows64x48 - 64 * 3), E_INVALIDARG},
+        {"a pixel offset past the end", BmpFile(40, 64, 48, 24, 0, rows64x48, 14 + 40 + rows64x48), E_INVALIDARG},
+        {"a colour table longer than the file", BmpFile(40, 4, 4, 8, 0, 16), E_INVALIDARG},
+        {"an icon whose image lies past its end", icon, E_INVALIDARG},
+        {"no image kind the loader knows", std::string("lt\0\0\x10\0\0\0") + std::string(16, 'x'), E_INVALIDARG},
+        {"a whole 64 x 48 image", BmpFile(40, 64, 48, 24, 0, rows64x48), S_OK},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::filesystem::path path = folder.File(L"case.bmp");
+        std::ofstream(path, std::ios::binary).write(c.bytes.data(), static_cast<std::streamsize>(c.bytes.size()));
+        HBITMAP bitmap = reinterpret_cast<HBITMAP>(1);
+        ASSERT_EQ(CxLoadSkinImage(CX_IMAGE_FILE, path.wstring().c_str(), 0, nullptr, nullptr, nullptr, &bitmap),
+                  c.result);
+        if (FAILED(c.result)) {
+            EXPECT_EQ(bitmap, nullptr);
+            continue;
+        }
+        const Pixels got = ReadBitmap(bitmap);
+        DeleteObject(bitmap);
+        ASSERT_EQ(got.width, 64);
+        ASSERT_EQ(got.height, 48);
+        EXPECT_EQ(std::count(got.rgb.begin(), got.rgb.end(), 0x666666u), 64 * 48);
+    }
+}
+
 TEST_F(SkinFileTest, TheBuiltInFrameLoadsFromTheProgramsResources)
 {
     HBITMAP bitmap = nullptr;
@@ -514,8 +586,7 @@ public:
     int GetWantedState() override { return wanted; }
 
 protected:
-    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                              DWORD mapId) override
+    BOOL PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId) override
     {
         if (message == CXM_FRAMEIMAGESET)
             ++frameImageSet;
@@ -660,8 +731,7 @@ public:
     FramedWnd() { CxWndLink::Attach(&m_hWnd); }
 
 protected:
-    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                              DWORD mapId) override
+    BOOL PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId) override
     {
         return CxWndRegion::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId);
     }

@@ -54,6 +54,7 @@ public:
     bool deleteItself = false;
     bool* deletedFlag = nullptr;
     std::vector<std::wstring> texts;
+    bool takesTexts = true;
 
     ~CxTestWnd() override
     {
@@ -66,8 +67,7 @@ public:
     bool Create() { return CreateEx(0, TestClass(), L"cx", WS_POPUP, 0, 0, 120, 100, nullptr, nullptr) != FALSE; }
 
 protected:
-    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                              DWORD mapId) override
+    BOOL PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId) override
     {
         if (message >= WM_APP && message < WM_APP + 100)
             g_log.push_back("pre");
@@ -80,16 +80,17 @@ protected:
             lResult = flagsChangedAnswer;
             return TRUE;
         }
-        if (message == CXM_SETTEXT) {
+        if (message == CXM_SETTEXT && takesTexts) {
             auto* text = reinterpret_cast<wchar_t*>(wParam);
             texts.push_back(text != nullptr ? text : L"<null>");
-            CxFree(text);  // the receiver owns the posted text
+            CxFree(text);  // the receiver owns the posted text and says so
+            lResult = 1;
             return TRUE;
         }
         return CxEndDialogLink::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId);
     }
 
-    BOOL ProcessWindowMessagePost(HWND, UINT message, WPARAM, LPARAM, LRESULT& lResult, DWORD) override
+    BOOL PostMap(HWND, UINT message, WPARAM, LPARAM, LRESULT& lResult, DWORD) override
     {
         if (deadFlag != nullptr && *deadFlag)
             ADD_FAILURE() << "post-map offered a message after PostNcDestroy";
@@ -147,8 +148,7 @@ public:
     }
 
 protected:
-    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                              DWORD mapId) override
+    BOOL PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId) override
     {
         return CxEndDialogLink::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId);
     }
@@ -523,6 +523,16 @@ TEST_F(CxWindowTest, PostedTextsAreOwnedAndNeverLeaked)
         EXPECT_EQ(CxAllocCount(), blocks + 1);
         PumpWaiting();
         EXPECT_EQ(wnd.texts, (std::vector<std::wstring>{L"hover", L"<null>"}));
+        EXPECT_EQ(CxAllocCount(), blocks);
+    }
+    // Delivered and taken by no handler: the window procedure frees it.
+    {
+        CxTestWnd wnd;
+        wnd.takesTexts = false;
+        ASSERT_TRUE(wnd.Create());
+        EXPECT_EQ(CxPostText(wnd.m_hWnd, CXM_SETTEXT, L"hover"), S_OK);
+        EXPECT_EQ(CxAllocCount(), blocks + 1);
+        PumpWaiting();
         EXPECT_EQ(CxAllocCount(), blocks);
     }
     // The target is dead: the copy is freed at once.

@@ -11,7 +11,7 @@
 // step "capture <step> <r g b of the client centre> <pixels of the status bar's skin colour in the bar>".
 // Its persisted values live below HKCU\software\KwepTest\MainApp.
 #include "manager/framework/cx_app.h"
-#include "manager/framework/cx_main_dlg.h"
+#include "manager/dialogs/cx_main_dlg.h"
 #include "tests/manager/utf8_text.h"
 #include "tests/support/unix_shell.h"
 
@@ -75,15 +75,14 @@ public:
     }
 
 protected:
-    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                              DWORD mapId) override
+    BOOL PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId) override
     {
         if (message == CXM_GETSKINSECTION && wParam == kStatusBar + 2 && lParam != 0) {
             *reinterpret_cast<const wchar_t**>(lParam) = L"status";
             lResult = 1;
             return TRUE;
         }
-        return CxMainDlg::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId);
+        return CxMainDlg::PreMap(hWnd, message, wParam, lParam, lResult, mapId);
     }
 
     // A language item: its greeting goes to the status bar.
@@ -164,10 +163,14 @@ void MainApp::Capture(const std::string& step)
     const int dx = origin.x - window.left;
     const int dy = origin.y - window.top;
     std::vector<POINT> points = {{dx + client.right / 2, dy + client.bottom / 2}};
+    // The bar's pixels inside the window (the dump holds no others), and no more of them than the probe's
+    // command takes: a skin may give the bar any size.
     RECT bar{};
     GetWindowRect(m_dlg.GetTextBar().m_hWnd, &bar);
-    for (int y = bar.top; y < bar.bottom; ++y) {
-        for (int x = bar.left; x < bar.right; ++x)
+    IntersectRect(&bar, &bar, &window);
+    constexpr size_t kMaxProbes = 1 << 16;
+    for (int y = bar.top; y < bar.bottom && points.size() < kMaxProbes; ++y) {
+        for (int x = bar.left; x < bar.right && points.size() < kMaxProbes; ++x)
             points.push_back(POINT{x - window.left, y - window.top});
     }
     std::string args;

@@ -63,8 +63,7 @@ public:
     bool settled = false;
 
 protected:
-    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                              DWORD mapId) override
+    BOOL PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId) override
     {
         // The menu commands of the skin packs post the choice, as the main window does.
         if (message == WM_COMMAND && LOWORD(wParam) >= CX_ID_PACK_FIRST && LOWORD(wParam) <= CX_ID_PACK_LAST) {

@@ -1,4 +1,4 @@
-#include "manager/framework/cx_dialog_menus.h"
+#include "manager/dialogs/cx_dialog_menus.h"
 
 #include "manager/framework/cx_app.h"
 #include "manager/framework/cx_pack_list.h"
@@ -131,12 +131,11 @@ void CxDialogEx::OnInitMenuPopup(HMENU popup, BOOL systemMenu)
     }
 }
 
-BOOL CxDialogEx::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                                      DWORD mapId)
+BOOL CxDialogEx::PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId)
 {
     if (mapId != CX_MAPID_CHAIN)
         return FALSE;
-    if (CxDialog::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId))
+    if (CxDialog::PreMap(hWnd, message, wParam, lParam, lResult, mapId))
         return TRUE;
     switch (message) {
     case CXM_SETTEXT: {
@@ -162,10 +161,9 @@ BOOL CxDialogEx::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LP
     return CxToolTipText::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, CX_MAPID_OWN);
 }
 
-BOOL CxDialogEx::ProcessWindowMessagePost(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                                          DWORD mapId)
+BOOL CxDialogEx::PostMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId)
 {
     if (message == WM_INITMENUPOPUP)
         OnInitMenuPopup(reinterpret_cast<HMENU>(wParam), HIWORD(lParam));
-    return CxDialog::ProcessWindowMessagePost(hWnd, message, wParam, lParam, lResult, mapId);
+    return CxDialog::PostMap(hWnd, message, wParam, lParam, lResult, mapId);
 }

@@ -1,4 +1,4 @@
-#include "manager/framework/cx_main_dlg.h"
+#include "manager/dialogs/cx_main_dlg.h"
 
 #include "manager/framework/cx_app.h"
 
@@ -94,12 +94,11 @@ BOOL CxMainDlg::OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* 
     return CxDialogEx::OnCmdMsg(nID, nCode, pExtra, pHandlerInfo);
 }
 
-BOOL CxMainDlg::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                                     DWORD mapId)
+BOOL CxMainDlg::PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId)
 {
     if (mapId != CX_MAPID_CHAIN)
         return FALSE;
-    if (CxDialogEx::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId))
+    if (CxDialogEx::PreMap(hWnd, message, wParam, lParam, lResult, mapId))
         return TRUE;
     if (CxPackList::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, CX_MAPID_OWN))
         return TRUE;

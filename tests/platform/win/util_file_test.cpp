@@ -1,7 +1,7 @@
 // The manager's temporary path: where it lies, that the folder is made once, and that the caller's
 // buffer length is honoured on both platform families.
-#include "manager/device/util_file.h"
-#include "manager/framework/cx_platform.h"
+#include "platform/win/util_file.h"
+#include "platform/win/win_platform.h"
 
 #include <gtest/gtest.h>
 
@@ -14,8 +14,8 @@ namespace {
 
 class PlatformScope {
 public:
-    explicit PlatformScope(DWORD code) { CxForcePlatform(code); }
-    ~PlatformScope() { CxClearForcedPlatform(); }
+    explicit PlatformScope(DWORD code) { WinForcePlatform(code); }
+    ~PlatformScope() { WinClearForcedPlatform(); }
 };
 
 std::wstring ExpectedFolder()
@@ -85,13 +85,13 @@ TEST_P(UtilTempPathTest, HonoursTheBufferLength)
 // The ANSI calls build at most MAX_PATH bytes: a longer name is refused, even in a larger buffer.
 TEST(UtilTempPathAnsiTest, RefusesPathsLongerThanTheAnsiCallsTake)
 {
-    PlatformScope platform(CX_PLATFORM_WIN98);
+    PlatformScope platform(WIN_PLATFORM_WIN98);
     const std::wstring name(MAX_PATH, L'n');
     std::vector<wchar_t> buffer(4 * MAX_PATH, L'#');
     EXPECT_EQ(UtilGetTempFilePath(static_cast<DWORD>(buffer.size()), buffer.data(), name.c_str()),
               HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
 }
 
-INSTANTIATE_TEST_SUITE_P(Platforms, UtilTempPathTest, ::testing::Values(CX_PLATFORM_NT5, CX_PLATFORM_WIN98));
+INSTANTIATE_TEST_SUITE_P(Platforms, UtilTempPathTest, ::testing::Values(WIN_PLATFORM_NT5, WIN_PLATFORM_WIN98));
 
 }  // namespace

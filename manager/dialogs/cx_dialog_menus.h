@@ -72,12 +72,10 @@ protected:
     // Map id 0: the skinned dialog's map, then CXM_SETTEXT (taken: shown in the status bar and freed,
     // answer 1), CXM_FRAMEIMAGESET (hides the border while a frame image shapes the dialog), the menu
     // prompt of WM_MENUSELECT (the message goes on) and the tooltip text map.
-    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                              DWORD mapId) override;
+    BOOL PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId) override;
     // After the default handling of WM_INITMENUPOPUP: every item of a popup that is not the system menu
     // is offered to the update handlers; an item without a handler is disabled.
-    BOOL ProcessWindowMessagePost(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                                  DWORD mapId) override;
+    BOOL PostMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId) override;
 
     // Posts the prompt of the item to the dialog itself (no prompt: a null text).
     void OnMenuSelect(UINT id, UINT flags);

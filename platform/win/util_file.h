@@ -1,4 +1,4 @@
-// Small PC file helpers of the manager's device client.
+// Small PC file helpers shared by the programs built on the platform layer.
 #pragma once
 
 #include <windows.h>

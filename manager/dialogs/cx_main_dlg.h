@@ -3,7 +3,7 @@
 // application's single-instance probe.
 #pragma once
 
-#include "manager/framework/cx_dialog_menus.h"
+#include "manager/dialogs/cx_dialog_menus.h"
 #include "manager/framework/cx_pack_list.h"
 
 class CxMainDlg : public CxDialogEx, public CxPackList {
@@ -33,8 +33,7 @@ public:
 protected:
     // Map id 0: the skinned dialog with menus, the pack list, then the window part (the link's entries
     // and the single-instance probe, answered with its own number) and the skin sections of controls.
-    BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                              DWORD mapId) override;
+    BOOL PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId) override;
 
     void OnRebuildPacks();
     void OnToolTips();

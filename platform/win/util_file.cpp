@@ -1,18 +1,16 @@
-#include "manager/device/util_file.h"
+#include "platform/win/util_file.h"
 
-#include "manager/framework/cx_platform.h"
-#include "manager/framework/cx_string.h"
+#include "platform/win/win_platform.h"
 
 #include <cwchar>
-#include <memory>
 
 namespace {
 
-struct CxFreeDeleter {
-    void operator()(void* block) const { CxFree(block); }
-};
-template <class T>
-using CxHeapPtr = std::unique_ptr<T, CxFreeDeleter>;
+// The ANSI copy of a path, which the ANSI calls take in at most MAX_PATH bytes. False when it does not fit.
+bool AnsiPath(const wchar_t* path, char (&ansi)[MAX_PATH])
+{
+    return WideCharToMultiByte(CP_ACP, 0, path, -1, ansi, MAX_PATH, nullptr, nullptr) > 0;
+}
 
 // The manager folder's name: the program's string, else the default.
 void TempFolderName(wchar_t (&name)[MAX_PATH])
@@ -26,7 +24,7 @@ void TempFolderName(wchar_t (&name)[MAX_PATH])
 bool SystemTempFolder(wchar_t (&folder)[MAX_PATH + 1])
 {
     folder[0] = L'\0';
-    if (CxIsNtPlatform()) {
+    if (WinIsNtPlatform()) {
         const DWORD n = GetTempPathW(MAX_PATH + 1, folder);
         return n != 0 && n <= MAX_PATH;
     }
@@ -40,13 +38,13 @@ bool SystemTempFolder(wchar_t (&folder)[MAX_PATH + 1])
 bool FolderExists(const wchar_t* path)
 {
     DWORD attributes;
-    if (CxIsNtPlatform()) {
+    if (WinIsNtPlatform()) {
         attributes = GetFileAttributesW(path);
     } else {
-        CxHeapPtr<char> ansi(CxW2ANew(path));
-        if (!ansi)
+        char ansi[MAX_PATH];
+        if (!AnsiPath(path, ansi))
             return false;
-        attributes = GetFileAttributesA(ansi.get());
+        attributes = GetFileAttributesA(ansi);
     }
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
@@ -56,11 +54,11 @@ bool MakeFolder(const wchar_t* path)
     if (FolderExists(path))
         return true;
     BOOL made;
-    if (CxIsNtPlatform()) {
+    if (WinIsNtPlatform()) {
         made = CreateDirectoryW(path, nullptr);
     } else {
-        CxHeapPtr<char> ansi(CxW2ANew(path));
-        made = ansi && CreateDirectoryA(ansi.get(), nullptr);
+        char ansi[MAX_PATH];
+        made = AnsiPath(path, ansi) && CreateDirectoryA(ansi, nullptr);
     }
     // Another process may have made it in between.
     return made || FolderExists(path);
@@ -87,7 +85,7 @@ HRESULT UtilGetTempFilePath(DWORD length, wchar_t* buffer, const wchar_t* name)
     if (total + 1 > length)
         return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
     // The ANSI calls take at most MAX_PATH bytes of path.
-    if (!CxIsNtPlatform() && total + 1 > MAX_PATH)
+    if (!WinIsNtPlatform() && total + 1 > MAX_PATH)
         return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
 
     wcscpy(buffer, folder);
