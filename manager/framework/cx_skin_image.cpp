@@ -762,6 +762,30 @@ HRESULT CxSkinShape::ApplyToWindow(HBITMAP bitmap, HRGN region)
     return S_OK;
 }
 
+namespace {
+
+// The menu bar of a top-level window, in window coordinates: the rows between the frame above the client
+// area (caption and border, as the styles give them) and the client area, as wide as the client area;
+// false for a window without one.
+bool MenuBarRect(HWND hWnd, RECT* bar)
+{
+    const DWORD style = static_cast<DWORD>(GetWindowLongW(hWnd, GWL_STYLE));
+    if ((style & WS_CHILD) || GetMenu(hWnd) == nullptr)
+        return false;
+    RECT above{0, 0, 0, 0};
+    RECT window{};
+    RECT client{};
+    POINT origin{0, 0};
+    if (!AdjustWindowRectEx(&above, style, FALSE, static_cast<DWORD>(GetWindowLongW(hWnd, GWL_EXSTYLE))) ||
+        !GetWindowRect(hWnd, &window) || !GetClientRect(hWnd, &client) || !ClientToScreen(hWnd, &origin))
+        return false;
+    const int left = origin.x - window.left;
+    *bar = RECT{left, -above.top, left + client.right, origin.y - window.top};
+    return !IsRectEmpty(bar);
+}
+
+}  // namespace
+
 CxWndRegion::~CxWndRegion()
 {
     if (m_hWaitingRegion != nullptr)
@@ -794,6 +818,14 @@ HRESULT CxWndRegion::SetRegion(HRGN region, HWND leaveOut)
             if (FAILED(hr))
                 return hr;
         }
+    }
+    // The frame image covers the client area; a menu bar above it stays part of the window, shown and
+    // reachable by the mouse.
+    RECT bar{};
+    if (owned.Get() != nullptr && MenuBarRect(hWnd, &bar)) {
+        CxGdiOwner<HRGN> strip(CreateRectRgnIndirect(&bar));
+        if (strip.Get() == nullptr || CombineRgn(owned.Get(), owned.Get(), strip.Get(), RGN_OR) == ERROR)
+            return E_OUTOFMEMORY;
     }
     if (!SetWindowRgn(hWnd, owned.Get(), TRUE))
         return E_UNEXPECTED;
@@ -873,11 +905,14 @@ BOOL CxWndRegion::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, L
         if (m_flagsLow & CXFL_APPLYSHAPEONCREATE)
             SendMessageW(hWnd, CXM_APPLYSHAPE, 0, 0);
         return FALSE;
-    case WM_NCPAINT:
-        if ((m_flagsHigh & CXFH_SYSTEMNCPAINT) || (m_flagsLow & CXFL_SKINREGION) == 0)
+    case WM_NCPAINT: {
+        // A shaped window has no frame to paint, only its menu bar if it has one.
+        RECT bar{};
+        if ((m_flagsHigh & CXFH_SYSTEMNCPAINT) || (m_flagsLow & CXFL_SKINREGION) == 0 || MenuBarRect(hWnd, &bar))
             return FALSE;
         lResult = 0;
         return TRUE;
+    }
     case CXM_APPLYSHAPE:
         lResult = (m_pShape == nullptr || FAILED(m_pShape->ApplyImage())) ? 2 : 1;
         return TRUE;
