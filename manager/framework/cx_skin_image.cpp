@@ -786,6 +786,37 @@ bool MenuBarRect(HWND hWnd, RECT* bar)
 
 }  // namespace
 
+void CxWndRegion::OutlineMenuBar(HWND hWnd, const RECT& bar)
+{
+    HBITMAP background = m_pShape != nullptr ? m_pShape->GetBackground() : nullptr;
+    BITMAP info{};
+    if (background == nullptr || GetObjectW(background, sizeof(info), &info) == 0 || info.bmHeight <= 0)
+        return;
+    // The outline's colour: the frame's left edge halfway down.
+    CxMemDC memory(hWnd);
+    HGDIOBJ old = SelectObject(memory.GetSafeHdc(), background);
+    if (old == nullptr || old == HGDI_ERROR)
+        return;
+    const COLORREF edge = GetPixel(memory.GetSafeHdc(), 0, info.bmHeight / 2);
+    SelectObject(memory.GetSafeHdc(), old);
+    HDC dc = GetWindowDC(hWnd);
+    if (dc == nullptr || edge == CLR_INVALID) {
+        if (dc != nullptr)
+            ReleaseDC(hWnd, dc);
+        return;
+    }
+    HBRUSH brush = CreateSolidBrush(edge);
+    if (brush != nullptr) {
+        const RECT lines[] = {{bar.left, bar.top, bar.right, bar.top + 1},
+                              {bar.left, bar.top, bar.left + 1, bar.bottom},
+                              {bar.right - 1, bar.top, bar.right, bar.bottom}};
+        for (const RECT& line : lines)
+            FillRect(dc, &line, brush);
+        DeleteObject(brush);
+    }
+    ReleaseDC(hWnd, dc);
+}
+
 CxWndRegion::~CxWndRegion()
 {
     if (m_hWaitingRegion != nullptr)
@@ -906,11 +937,16 @@ BOOL CxWndRegion::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, L
             SendMessageW(hWnd, CXM_APPLYSHAPE, 0, 0);
         return FALSE;
     case WM_NCPAINT: {
-        // A shaped window has no frame to paint, only its menu bar if it has one.
-        RECT bar{};
-        if ((m_flagsHigh & CXFH_SYSTEMNCPAINT) || (m_flagsLow & CXFL_SKINREGION) == 0 || MenuBarRect(hWnd, &bar))
+        if ((m_flagsHigh & CXFH_SYSTEMNCPAINT) || (m_flagsLow & CXFL_SKINREGION) == 0)
             return FALSE;
+        // A shaped window has no frame to paint, only its menu bar if it has one: the system paints the
+        // bar, and the frame's outline goes on around it.
         lResult = 0;
+        RECT bar{};
+        if (MenuBarRect(hWnd, &bar)) {
+            lResult = DefWindowProcW(hWnd, WM_NCPAINT, wParam, lParam);
+            OutlineMenuBar(hWnd, bar);
+        }
         return TRUE;
     }
     case CXM_APPLYSHAPE:

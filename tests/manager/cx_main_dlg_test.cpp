@@ -97,12 +97,6 @@ public:
     {
         ModifyFlags(setLow, setHigh, clearLow, clearHigh);
     }
-    // Whether the window's maps keep WM_NCPAINT from the system's painting.
-    bool SwallowsNcPaint()
-    {
-        LRESULT result = 0;
-        return ProcessWindowMessage(m_hWnd, WM_NCPAINT, 1, 0, result, CX_MAPID_CHAIN) != FALSE;
-    }
     int handled = 0;
 
 protected:
@@ -248,7 +242,24 @@ TEST_F(CxMainDlgTest, AShapedDialogKeepsItsMenuBarAndItsCaptionButtons)
     DeleteObject(region);
     EXPECT_EQ(WindowFromPoint(onBar), dlg.m_hWnd);
     EXPECT_EQ(SendMessageW(dlg.m_hWnd, WM_NCHITTEST, 0, MAKELPARAM(onBar.x, onBar.y)), HTMENU);
-    EXPECT_FALSE(dlg.SwallowsNcPaint());
+    // The system paints the bar, and the frame's outline (its left edge, in the client area) runs on
+    // along its sides and top.
+    RedrawWindow(dlg.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW);
+    SendMessageW(dlg.m_hWnd, WM_NCPAINT, 1, 0);
+    GdiFlush();
+    HDC dc = GetWindowDC(dlg.m_hWnd);
+    const int menu = GetSystemMetrics(SM_CYMENU);
+    const COLORREF edge = GetPixel(dc, 0, menu + 100);
+    const COLORREF left = GetPixel(dc, 0, menu / 2);
+    const COLORREF top = GetPixel(dc, 300, 0);
+    const COLORREF right = GetPixel(dc, window.right - window.left - 1, menu / 2);
+    const COLORREF inside = GetPixel(dc, window.right - window.left - 40, menu / 2);  // right of the items
+    ReleaseDC(dlg.m_hWnd, dc);
+    EXPECT_EQ(left, edge);
+    EXPECT_EQ(top, edge);
+    EXPECT_EQ(right, edge);
+    EXPECT_TRUE(inside == GetSysColor(COLOR_MENU) || inside == GetSysColor(COLOR_MENUBAR))
+        << std::hex << inside << " " << GetSysColor(COLOR_MENU) << " " << GetSysColor(COLOR_MENUBAR);
 
     // The built-in frame's boxes: x counted from the client's right edge (minimize 72,4,30,22, close
     // 38,4,30,22).
