@@ -249,7 +249,9 @@ HRESULT CxTextBarCtrl::Paint(HDC target)
     if (size.cx <= 0 || size.cy <= 0)
         return S_FALSE;
     CxMemDC memory(hWnd);
-    HRESULT hr = memory.CreateDIB(size, 32, RGB(0, 0, 0));
+    // Where the parent paints no skin background (no skin yet), the bar shows the system's face, on
+    // which the system's text colour reads.
+    HRESULT hr = memory.CreateDIB(size, 32, GetSysColor(COLOR_3DFACE));
     if (FAILED(hr))
         return hr;
     HDC dc = memory.GetSafeHdc();

@@ -210,6 +210,7 @@ void CxDialog::ResetFrame()
     m_vertical.RemoveAll();
     m_horizontal.RemoveAll();
     m_grip = CxSkinGrip{0, -100, -100};
+    m_captionButtons[0] = m_captionButtons[1] = CxSkinPosition{};
     m_flagsHigh &= ~CXFH_BKGNDSTALE;
     if (m_hStretchRegion != nullptr) {
         DeleteObject(m_hStretchRegion);
@@ -223,7 +224,9 @@ HRESULT CxDialog::GetSkinProps(CxSkinPropEntries& list)
         HWND owner = GetWnd();
         if (!list.Add(CxSkinPropEntry{m_section, L"img", 1, owner, CxSkinParseImage}) ||
             !list.Add(CxSkinPropEntry{m_section, L"grip", 1, owner, CxSkinParseSize}) ||
-            !list.Add(CxSkinPropEntry{m_section, L"grid", -1, owner, CxSkinParsePos}))
+            !list.Add(CxSkinPropEntry{m_section, L"grid", -1, owner, CxSkinParsePos}) ||
+            !list.Add(CxSkinPropEntry{m_section, L"minimize", 1, owner, CxSkinParsePos}) ||
+            !list.Add(CxSkinPropEntry{m_section, L"close", 1, owner, CxSkinParsePos}))
             return E_OUTOFMEMORY;
     }
     return CxSkinProps::GetSkinProps(list);
@@ -237,9 +240,15 @@ HRESULT CxDialog::ApplySkinSection(const wchar_t* skinFile)
     RegisterSkinProps();
     CxSkinSizes grips{1};
     CxSkinPositions grid{4};
-    void* targets[] = {&GetImageList(), &grips, &grid};
+    CxSkinPositions minimize{1};
+    CxSkinPositions close{1};
+    void* targets[] = {&GetImageList(), &grips, &grid, &minimize, &close};
     // A key that is missing or malformed leaves its part unset; the frame image decides the result.
-    CxIniReadSection(GetSkinRecords(), m_section, skinFile, targets, 3, 0, nullptr);
+    CxIniReadSection(GetSkinRecords(), m_section, skinFile, targets, 5, 0, nullptr);
+    if (minimize.GetCount() > 0)
+        m_captionButtons[0] = minimize.GetAt(0);
+    if (close.GetCount() > 0)
+        m_captionButtons[1] = close.GetAt(0);
     if (grips.GetCount() > 0 && grips.GetAt(0).set)
         m_grip = CxSkinGrip{1, grips.GetAt(0).cx, grips.GetAt(0).cy};
     if (m_grip.set) {
@@ -465,7 +474,36 @@ BOOL CxDialog::PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRE
         ApplyImage();
         lResult = 1;
         return TRUE;
+    case WM_LBUTTONDOWN: {
+        // A press on a caption button of the frame is that button's system command, not a drag.
+        const POINT point{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+        const UINT command = CaptionButtonAt(point);
+        if (command == 0)
+            return FALSE;
+        ::PostMessageW(hWnd, WM_SYSCOMMAND, command, 0);
+        lResult = 0;
+        return TRUE;
+    }
     default:
         return FALSE;
     }
+}
+
+UINT CxDialog::CaptionButtonAt(POINT client) const
+{
+    HWND hWnd = GetWnd();
+    RECT area{};
+    if (hWnd == nullptr || !GetClientRect(hWnd, &area))
+        return 0;
+    static constexpr UINT kCommands[] = {SC_MINIMIZE, SC_CLOSE};
+    for (int i = 0; i < 2; ++i) {
+        const CxSkinPosition& box = m_captionButtons[i];
+        if (!box.set || box.w <= 0 || box.h <= 0)
+            continue;
+        // The box's x counts from the client's right edge, so it follows the frame as that grows.
+        const RECT rect{area.right - box.x, box.y, area.right - box.x + box.w, box.y + box.h};
+        if (PtInRect(&rect, client))
+            return kCommands[i];
+    }
+    return 0;
 }

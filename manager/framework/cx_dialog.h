@@ -54,8 +54,9 @@ public:
     CxDialog(LPCWSTR lpszTemplateName, CWnd* pParentWnd);
     ~CxDialog() override;
 
-    // "img" (the frame image, one part), "grip" (one) and "grid" (at least one) of the dialog's section
-    // (SetSkinSection), then the base keys.
+    // "img" (the frame image, one part), "grip" (one), "grid" (at least one), and the caption buttons
+    // "minimize" and "close" (one each: x, y, w, h, with x counted leftwards from the frame's right edge)
+    // of the dialog's section (SetSkinSection), then the base keys.
     HRESULT GetSkinProps(CxSkinPropEntries& list) override;
     // Reads the frame image, the grip and the stretch lines from the skin file and applies the image.
     HRESULT ApplySkinSection(const wchar_t* skinFile) override;
@@ -78,6 +79,9 @@ public:
     const CxArray<CxSkinGridLine>& GetHorizontalLines() const { return m_horizontal; }
     const CxSkinGrip& GetGrip() const { return m_grip; }
     SIZE GetRequestedFrameSize() const { return m_requested; }
+    // The system command of the frame's caption button under a client point (SC_MINIMIZE, SC_CLOSE), or
+    // 0 when there is none: a press there sends it instead of dragging the window.
+    UINT CaptionButtonAt(POINT client) const;
 
 protected:
     // Map id 0: CXM_PRESIZE and CXM_REPOSITION, the skin dialog's map, the skin-file messages (WM_CREATE
@@ -95,6 +99,7 @@ private:
     CxArray<CxSkinGridLine> m_vertical{4};
     CxArray<CxSkinGridLine> m_horizontal{4};
     CxSkinGrip m_grip{0, -100, -100};
+    CxSkinPosition m_captionButtons[2]{};  // minimize, close
     SIZE m_requested{0, 0};
     UINT m_lastEdges = 0;
     SIZE m_lastClient{0, 0};

@@ -97,6 +97,8 @@ protected:
 
 private:
     HRESULT ShareWithParent(HWND hWnd, HRGN region);
+    // Draws the frame's outline colour along the top and sides of a shaped window's menu bar.
+    void OutlineMenuBar(HWND hWnd, const RECT& bar);
 
     CxSkinShape* m_pShape = nullptr;
     HRGN m_hWaitingRegion = nullptr;

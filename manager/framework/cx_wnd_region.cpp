@@ -4,6 +4,61 @@
 
 #include <cstring>
 
+namespace {
+
+// The menu bar of a top-level window, in window coordinates: the rows between the frame above the client
+// area (caption and border, as the styles give them) and the client area, as wide as the client area;
+// false for a window without one.
+bool MenuBarRect(HWND hWnd, RECT* bar)
+{
+    const DWORD style = static_cast<DWORD>(GetWindowLongW(hWnd, GWL_STYLE));
+    if ((style & WS_CHILD) || GetMenu(hWnd) == nullptr)
+        return false;
+    RECT above{0, 0, 0, 0};
+    RECT window{};
+    RECT client{};
+    POINT origin{0, 0};
+    if (!AdjustWindowRectEx(&above, style, FALSE, static_cast<DWORD>(GetWindowLongW(hWnd, GWL_EXSTYLE))) ||
+        !GetWindowRect(hWnd, &window) || !GetClientRect(hWnd, &client) || !ClientToScreen(hWnd, &origin))
+        return false;
+    const int left = origin.x - window.left;
+    *bar = RECT{left, -above.top, left + client.right, origin.y - window.top};
+    return !IsRectEmpty(bar);
+}
+
+}  // namespace
+
+void CxWndRegion::OutlineMenuBar(HWND hWnd, const RECT& bar)
+{
+    HBITMAP background = m_pShape != nullptr ? m_pShape->GetBackground() : nullptr;
+    BITMAP info{};
+    if (background == nullptr || GetObjectW(background, sizeof(info), &info) == 0 || info.bmHeight <= 0)
+        return;
+    // The outline's colour: the frame's left edge halfway down.
+    CxMemDC memory(hWnd);
+    HGDIOBJ old = SelectObject(memory.GetSafeHdc(), background);
+    if (old == nullptr || old == HGDI_ERROR)
+        return;
+    const COLORREF edge = GetPixel(memory.GetSafeHdc(), 0, info.bmHeight / 2);
+    SelectObject(memory.GetSafeHdc(), old);
+    HDC dc = GetWindowDC(hWnd);
+    if (dc == nullptr || edge == CLR_INVALID) {
+        if (dc != nullptr)
+            ReleaseDC(hWnd, dc);
+        return;
+    }
+    HBRUSH brush = CreateSolidBrush(edge);
+    if (brush != nullptr) {
+        const RECT lines[] = {{bar.left, bar.top, bar.right, bar.top + 1},
+                              {bar.left, bar.top, bar.left + 1, bar.bottom},
+                              {bar.right - 1, bar.top, bar.right, bar.bottom}};
+        for (const RECT& line : lines)
+            FillRect(dc, &line, brush);
+        DeleteObject(brush);
+    }
+    ReleaseDC(hWnd, dc);
+}
+
 CxWndRegion::~CxWndRegion()
 {
     if (m_hWaitingRegion != nullptr)
@@ -38,6 +93,14 @@ HRESULT CxWndRegion::SetRegion(HRGN region, HWND leaveOut)
             if (FAILED(hr))
                 return hr;
         }
+    }
+    // The frame image covers the client area; a menu bar above it stays part of the window, shown and
+    // reachable by the mouse.
+    RECT bar{};
+    if (owned.Get() != nullptr && MenuBarRect(hWnd, &bar)) {
+        CxGdiOwner<HRGN> strip(CreateRectRgnIndirect(&bar));
+        if (strip.Get() == nullptr || CombineRgn(owned.Get(), owned.Get(), strip.Get(), RGN_OR) == ERROR)
+            return E_OUTOFMEMORY;
     }
     if (!SetWindowRgn(hWnd, owned.Get(), TRUE))
         return E_UNEXPECTED;
@@ -117,11 +180,19 @@ BOOL CxWndRegion::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, L
         if (m_flagsLow & CXFL_APPLYSHAPEONCREATE)
             SendMessageW(hWnd, CXM_APPLYSHAPE, 0, 0);
         return FALSE;
-    case WM_NCPAINT:
+    case WM_NCPAINT: {
         if ((m_flagsHigh & CXFH_SYSTEMNCPAINT) || (m_flagsLow & CXFL_SKINREGION) == 0)
             return FALSE;
+        // A shaped window has no frame to paint, only its menu bar if it has one: the system paints the
+        // bar, and the frame's outline goes on around it.
         lResult = 0;
+        RECT bar{};
+        if (MenuBarRect(hWnd, &bar)) {
+            lResult = DefWindowProcW(hWnd, WM_NCPAINT, wParam, lParam);
+            OutlineMenuBar(hWnd, bar);
+        }
         return TRUE;
+    }
     case CXM_APPLYSHAPE:
         lResult = (m_pShape == nullptr || FAILED(m_pShape->ApplyImage())) ? 2 : 1;
         return TRUE;

@@ -1,87 +1,177 @@
 #!/usr/bin/env python3
-"""Draws the built-in skin's images from skin.json with Pillow.
+"""Draws the built-in skin from skin.json with Pillow.
 
 make_skin.py DESCRIPTION OUTDIR [BASE_INI] writes into OUTDIR: the images (24-bit BMP), skin_images.rc
 (one IMG resource per image, by the ids of the description) and skin_images.ini (the skin keys that name
 them, one section per window element). With BASE_INI it also writes skin_resource.ini, the built-in
-skin's INI as the program carries it: BASE_INI with the image keys put into their sections (a key of the
-description replaces the base's key of the same name; a section the base lacks is appended). Frames are drawn so that their stretch lines repeat plain pixel rows
-and columns, and their outline is cut by the key colour (the top-left pixel).
+skin's INI as the program carries it: BASE_INI with its colour values taken from the palette (@name
+stands for the palette entry "name") and the image keys put into their sections (a key of the
+description replaces the base's key of the same name; a section the base lacks is appended).
+
+Every colour of the images and the INI comes from the description's one palette. Frames are drawn so
+that their stretch lines repeat plain pixel rows and columns, and their outline is cut by the key colour
+(the top-left pixel); text is drawn in the description's TrueType font.
 """
 import json
+import re
 import sys
 from pathlib import Path
 
-from PIL import Image, ImageDraw, ImageFont
+from PIL import Image, ImageChops, ImageDraw, ImageFilter, ImageFont
 
 STATES = ("normal", "hover", "pressed", "disabled")
+PALETTE_REF = re.compile(r"@([a-z_]+)")
 
 
 def mix(a, b, t):
     return tuple(round(x + (y - x) * t) for x, y in zip(a, b))
 
 
-def draw_frame(spec, c):
+def cut_outline(image, radius, top_radius, key):
+    """Puts the key colour outside a rounded outline: everything drawn so far is cut by it."""
+    w, h = image.size
+    mask = Image.new("L", (w, h), 0)
+    ImageDraw.Draw(mask).rounded_rectangle((0, 0, w - 1, h - 1), radius=radius, fill=255)
+    if top_radius != radius:
+        # The top corners get their own rounding (a frame under a menu bar keeps them nearly square).
+        top = Image.new("L", (w, radius + 1), 0)
+        ImageDraw.Draw(top).rounded_rectangle((0, 0, w - 1, 2 * radius), radius=max(top_radius, 1), fill=255)
+        mask.paste(top, (0, 0))
+        mask.putpixel((0, 0), 0)
+        mask.putpixel((w - 1, 0), 0)
+    image.paste(Image.new("RGB", (w, h), key), (0, 0), Image.eval(mask, lambda v: 255 - v))
+    return mask
+
+
+def window_button(d, box, kind, c):
+    """A caption button of the frame: a faint plate with its glyph (a bar, or a cross)."""
+    x0, y0, x1, y1 = box
+    d.rounded_rectangle(box, radius=4, fill=mix(c["caption"], c["caption_low"], 0.5),
+                        outline=mix(c["caption_low"], c["caption_glyph"], 0.25))
+    cx, cy = (x0 + x1) // 2, (y0 + y1) // 2
+    if kind == "minimize":
+        d.rectangle((cx - 5, cy + 3, cx + 5, cy + 4), fill=c["caption_glyph"])
+    else:
+        d.line((cx - 5, cy - 5, cx + 5, cy + 5), fill=c["caption_glyph"], width=2)
+        d.line((cx - 5, cy + 5, cx + 5, cy - 5), fill=c["caption_glyph"], width=2)
+
+
+def draw_frame(spec, c, font_path):
     w, h = spec["size"]
-    image = Image.new("RGB", (w, h), c["key"])
-    d = ImageDraw.Draw(image)
     r = spec["corner"]
     caption, footer = spec["caption"], spec["footer"]
-    d.rounded_rectangle((0, 0, w - 1, h - 1), radius=r, fill=c["edge"])
-    d.rounded_rectangle((1, 1, w - 2, h - 2), radius=r - 1, fill=c["face"])
-    # Caption: a vertical gradient, plain along x so the width can stretch.
-    for y in range(1, caption):
-        row = mix(c["caption"], c["caption_low"], y / max(caption - 1, 1))
-        d.line((1, y, w - 2, y), fill=row)
-    # Round the caption's top corners again over the gradient.
-    mask = Image.new("L", (w, h), 0)
-    ImageDraw.Draw(mask).rounded_rectangle((0, 0, w - 1, h - 1), radius=r, fill=255)
-    image.paste(Image.new("RGB", (w, h), c["key"]), (0, 0), Image.eval(mask, lambda v: 255 - v))
+    image = Image.new("RGB", (w, h), c["face"])
     d = ImageDraw.Draw(image)
-    d.line((0, caption - 2, w - 1, caption - 2), fill=c["accent"])
+    # Caption: a vertical gradient, plain along x so the width can stretch, closed by an accent line.
+    for y in range(caption):
+        d.line((0, y, w - 1, y), fill=mix(c["caption"], c["caption_low"], y / max(caption - 1, 1)))
     d.line((0, caption - 1, w - 1, caption - 1), fill=c["accent"])
-    font = ImageFont.load_default()
-    d.text((r + 8, max((caption - 11) // 2 - 1, 2)), spec["title"], fill=c["title"], font=font)
+    size = max(min(caption - 14, 15), 10)
+    font = ImageFont.truetype(font_path, size)
+    top = (caption - size) // 2 - 1
+    d.text((r + 8, top), spec["title"], fill=c["title"], font=font)
+    for kind, (right, y, bw, bh) in spec.get("window_buttons", {}).items():
+        window_button(d, (w - right, y, w - right + bw - 1, y + bh - 1), kind, c)
     # Footer band (the status line), below the last stretch row.
     if footer < h:
-        d.rectangle((1, footer, w - 2, h - 2), fill=c["status"])
-        d.line((1, footer, w - 2, footer), fill=c["rule"])
-    # The outer edge drawn last, so every border pixel is the edge colour.
-    d.rounded_rectangle((0, 0, w - 1, h - 1), radius=r, outline=c["edge"])
+        d.rectangle((0, footer, w - 1, h - 1), fill=c["footer"])
+        d.line((0, footer, w - 1, footer), fill=c["rule"])
     gw, gh = spec["grip"]
     if gw and gh:
         # Three diagonal ridges in the bottom-right corner, inside the rounding.
-        x0, y0 = w - 3, h - 3
+        x0, y0 = w - 4, h - 4
         for k in (4, 8, 12):
             if k < min(gw, gh):
                 d.line((x0 - k, y0, x0, y0 - k), fill=c["grip"])
                 d.line((x0 - k + 1, y0, x0, y0 - k + 1), fill=c["panel"])
+    # The outline last: the key colour outside it, the edge colour on its outermost pixels (those of the
+    # shape that touch the outside, found by eroding the shape with the outside around it).
+    mask = cut_outline(image, spec["corner"], spec.get("top_corner", r), c["key"])
+    padded = Image.new("L", (w + 2, h + 2), 0)
+    padded.paste(mask, (1, 1))
+    inner = padded.filter(ImageFilter.MinFilter(3)).crop((1, 1, w + 1, h + 1))
+    edge = ImageChops.subtract(mask, inner)
+    image.paste(Image.new("RGB", (w, h), c["edge"]), (0, 0), edge)
     return image
+    return True
+
+
+def arrow(d, tip, base, centre, half, shaft, colour, vertical):
+    """A thick arrow from base to tip along one axis through centre: a shaft and a head of half-width half."""
+    step = 1 if tip > base else -1
+    neck = tip - step * (half + 1)
+    if vertical:
+        cx = centre
+        d.rectangle((cx - shaft, min(base, neck), cx + shaft, max(base, neck)), fill=colour)
+        d.polygon([(cx - half, neck), (cx + half, neck), (cx, tip)], fill=colour)
+    else:
+        cy = centre
+        d.rectangle((min(base, neck), cy - shaft, max(base, neck), cy + shaft), fill=colour)
+        d.polygon([(neck, cy - half), (neck, cy + half), (tip, cy)], fill=colour)
 
 
 def draw_symbol(d, symbol, box, colour):
+    """One symbol per command, drawn in the box: each command its own."""
     x0, y0, x1, y1 = box
     cx, cy = (x0 + x1) // 2, (y0 + y1) // 2
-    if symbol == "arrow_right":
-        d.rectangle((x0 + 4, cy - 2, cx, cy + 2), fill=colour)
-        d.polygon([(cx, cy - 7), (x1 - 4, cy), (cx, cy + 7)], fill=colour)
+    if symbol in ("upload", "download"):
+        # A tray with an arrow leaving it upwards (to the PC) or coming down into it (to the player).
+        d.rectangle((cx - 8, y1 - 2, cx + 8, y1), fill=colour)
+        d.rectangle((cx - 8, y1 - 6, cx - 7, y1), fill=colour)
+        d.rectangle((cx + 7, y1 - 6, cx + 8, y1), fill=colour)
+        if symbol == "upload":
+            arrow(d, y0, y1 - 5, cx, 6, 2, colour, True)
+        else:
+            arrow(d, y1 - 5, y0, cx, 6, 2, colour, True)
+    elif symbol in ("previous", "next"):
+        # A bar and two triangles pointing at it: skip to the track before or after.
+        sign = 1 if symbol == "next" else -1
+        edge = cx + sign * 8
+        d.rectangle((min(edge, edge + sign * 2), cy - 6, max(edge, edge + sign * 2), cy + 6), fill=colour)
+        for start in (cx - sign * 9, cx - sign * 1):
+            d.polygon([(start, cy - 6), (start, cy + 6), (start + sign * 8, cy)], fill=colour)
+    elif symbol == "move_to_player":
+        # Three list lines, and an arrow from them into a small player.
+        for k in range(3):
+            d.rectangle((x0 + 1, cy - 6 + 5 * k, x0 + 9, cy - 5 + 5 * k), fill=colour)
+        arrow(d, x1 - 8, x0 + 11, cy, 4, 1, colour, False)
+        d.rounded_rectangle((x1 - 6, cy - 7, x1, cy + 7), radius=2, outline=colour, width=2)
     else:
-        d.rectangle((cx, cy - 2, x1 - 4, cy + 2), fill=colour)
-        d.polygon([(cx, cy - 7), (x0 + 4, cy), (cx, cy + 7)], fill=colour)
+        raise SystemExit(f"make_skin.py: unknown symbol {symbol!r}")
 
 
 def draw_button(spec, c, state):
     w, h = spec["size"]
     image = Image.new("RGB", (w, h), c["key"])
     d = ImageDraw.Draw(image)
-    fill = {"normal": c["panel"], "hover": mix(c["panel"], c["accent"], 0.18),
-            "pressed": mix(c["panel"], c["accent"], 0.35), "disabled": c["face"]}[state]
+    fill = {"normal": c["panel"], "hover": mix(c["panel"], c["accent"], 0.12),
+            "pressed": mix(c["panel"], c["accent"], 0.28), "disabled": c["face"]}[state]
     outline = c["accent"] if state in ("hover", "pressed") else c["rule"]
     d.rounded_rectangle((0, 0, w - 1, h - 1), radius=6, fill=fill, outline=outline)
     shift = 1 if state == "pressed" else 0
-    colour = c["rule"] if state == "disabled" else c["caption"]
-    draw_symbol(d, spec["symbol"], (8 + shift, 4 + shift, w - 8 + shift, h - 4 + shift), colour)
+    colour = c["glyph_disabled"] if state == "disabled" else c["glyph"]
+    draw_symbol(d, spec["symbol"], (10 + shift, 7 + shift, w - 11 + shift, h - 8 + shift), colour)
     return image
+
+
+def frame_keys(spec):
+    """The skin keys of an image: those the description gives, and a frame's caption buttons."""
+    keys = dict(spec["keys"])
+    for kind, box in spec.get("window_buttons", {}).items():
+        keys[kind] = ",".join(str(v) for v in box)
+    return keys
+
+
+def resolve_palette(text, palette):
+    """The INI text with every @name of a key line replaced by the palette entry's r,g,b (comments stay as
+    they are); an unknown name is an error."""
+    def colour(match):
+        name = match.group(1)
+        if name not in palette:
+            raise SystemExit(f"make_skin.py: the palette has no colour @{name}")
+        return ",".join(str(v) for v in palette[name])
+    return "\n".join(line if line.lstrip().startswith(";") else PALETTE_REF.sub(colour, line)
+                     for line in text.splitlines())
 
 
 def merge_ini(base_text, sections):
@@ -123,26 +213,26 @@ def main():
     description = json.loads(Path(sys.argv[1]).read_text())
     out = Path(sys.argv[2])
     out.mkdir(parents=True, exist_ok=True)
-    c = {k: tuple(v) for k, v in description["colours"].items()}
+    c = {k: tuple(v) for k, v in description["palette"].items()}
     rc = ["// Made by make_skin.py from skin.json; do not edit.\n"]
     ini = ["; Made by make_skin.py from skin.json: the keys of the built-in skin that name its images.\n"]
     for spec in description["images"]:
         if spec["kind"] == "frame":
-            drawn = [(spec["id"], spec["file"], draw_frame(spec, c))]
+            drawn = [(spec["id"], spec["file"], draw_frame(spec, c, description["font"]))]
         else:
             drawn = [(spec["id"] + i, spec["file"] % i, draw_button(spec, c, state)) for i, state in enumerate(STATES)]
         for rid, name, image in drawn:
             image.save(out / name, format="BMP")
             rc.append(f'{rid} IMG "{(out / name).as_posix()}"\n')
         ini.append(f"\n[{spec['section']}]\n")
-        for key, value in spec["keys"].items():
+        for key, value in frame_keys(spec).items():
             ini.append(f"{key}={value}\n")
     (out / "skin_images.rc").write_text("".join(rc))
     (out / "skin_images.ini").write_text("".join(ini))
     if len(sys.argv) > 3:
-        sections = {spec["section"]: spec["keys"] for spec in description["images"]}
-        merged = merge_ini(Path(sys.argv[3]).read_text(), sections)
-        (out / "skin_resource.ini").write_bytes(merged.encode("ascii"))
+        sections = {spec["section"]: frame_keys(spec) for spec in description["images"]}
+        base = resolve_palette(Path(sys.argv[3]).read_text(), c)
+        (out / "skin_resource.ini").write_bytes(merge_ini(base, sections).encode("ascii"))
 
 
 if __name__ == "__main__":

@@ -214,6 +214,96 @@ TEST_F(CxMainDlgTest, TheBorderHidesWhileAFrameImageShapesTheDialog)
     EXPECT_TRUE(GetWindowLongW(border, GWL_STYLE) & WS_VISIBLE);
 }
 
+// Shaped by the built-in frame, the dialog keeps its menu bar: inside the window's region, under the
+// mouse, and painted by the system. A press on a caption button of the frame is that button's system
+// command, and the buttons follow the frame's right edge when the window grows.
+TEST_F(CxMainDlgTest, AShapedDialogKeepsItsMenuBarAndItsCaptionButtons)
+{
+    dlg.GetStatusBar()->DestroyWindow();  // the frame's region is checked here, not what children add to it
+    dlg.SetSkinSection(L"main");
+    ASSERT_EQ(SendMessageW(dlg.m_hWnd, CXM_APPLYSKINFILE, reinterpret_cast<WPARAM>(CX_BUILTIN_SKIN_SPEC), 0), 1);
+    ASSERT_TRUE(dlg.GetLow() & CXFL_SKINREGION);
+    SetWindowPos(dlg.m_hWnd, HWND_TOP, 60, 50, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+    Pump();
+
+    // The caption and borders are gone: the menu bar is all there is above the client area.
+    RECT window{};
+    GetWindowRect(dlg.m_hWnd, &window);
+    POINT client{0, 0};
+    ClientToScreen(dlg.m_hWnd, &client);
+    ASSERT_EQ(client.x, window.left);
+    ASSERT_EQ(client.y - window.top, GetSystemMetrics(SM_CYMENU));
+    const POINT onBar{window.left + 40, window.top + GetSystemMetrics(SM_CYMENU) / 2};
+    HRGN region = CreateRectRgn(0, 0, 0, 0);
+    ASSERT_NE(GetWindowRgn(dlg.m_hWnd, region), ERROR);
+    EXPECT_TRUE(PtInRegion(region, onBar.x - window.left, onBar.y - window.top));
+    EXPECT_FALSE(PtInRegion(region, client.x - window.left, client.y - window.top));  // the frame's cut corner
+    EXPECT_TRUE(PtInRegion(region, client.x - window.left + 100, client.y - window.top + 100));
+    DeleteObject(region);
+    EXPECT_EQ(WindowFromPoint(onBar), dlg.m_hWnd);
+    EXPECT_EQ(SendMessageW(dlg.m_hWnd, WM_NCHITTEST, 0, MAKELPARAM(onBar.x, onBar.y)), HTMENU);
+    // The system paints the bar, and the frame's outline (its left edge, in the client area) runs on
+    // along its sides and top.
+    RedrawWindow(dlg.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW);
+    SendMessageW(dlg.m_hWnd, WM_NCPAINT, 1, 0);
+    GdiFlush();
+    HDC dc = GetWindowDC(dlg.m_hWnd);
+    const int menu = GetSystemMetrics(SM_CYMENU);
+    const COLORREF edge = GetPixel(dc, 0, menu + 100);
+    const COLORREF left = GetPixel(dc, 0, menu / 2);
+    const COLORREF top = GetPixel(dc, 300, 0);
+    const COLORREF right = GetPixel(dc, window.right - window.left - 1, menu / 2);
+    const COLORREF inside = GetPixel(dc, window.right - window.left - 40, menu / 2);  // right of the items
+    ReleaseDC(dlg.m_hWnd, dc);
+    EXPECT_EQ(left, edge);
+    EXPECT_EQ(top, edge);
+    EXPECT_EQ(right, edge);
+    EXPECT_TRUE(inside == GetSysColor(COLOR_MENU) || inside == GetSysColor(COLOR_MENUBAR))
+        << std::hex << inside << " " << GetSysColor(COLOR_MENU) << " " << GetSysColor(COLOR_MENUBAR);
+
+    // The built-in frame's boxes: x counted from the client's right edge (minimize 72,4,30,22, close
+    // 38,4,30,22).
+    struct Case {
+        const char* what;
+        int fromRight;
+        int y;
+        UINT command;
+    };
+    const Case cases[] = {
+        {"close, middle", 38 - 15, 15, SC_CLOSE},
+        {"close, top-left pixel", 38, 4, SC_CLOSE},
+        {"close, just past its right edge", 38 - 30, 15, 0},
+        {"minimize, middle", 72 - 15, 15, SC_MINIMIZE},
+        {"minimize, bottom-right pixel", 72 - 29, 25, SC_MINIMIZE},
+        {"between them", 40, 15, 0},
+        {"below them", 38 - 15, 27, 0},
+        {"the caption's title", 600, 15, 0},
+    };
+    for (int grow : {0, 100}) {
+        SetWindowPos(dlg.m_hWnd, nullptr, 0, 0, window.right - window.left + grow, window.bottom - window.top,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        RECT area{};
+        GetClientRect(dlg.m_hWnd, &area);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << c.what << ", grown by " << grow);
+            EXPECT_EQ(dlg.CaptionButtonAt(POINT{area.right - c.fromRight, c.y}), c.command);
+        }
+    }
+    // A press on the close box posts the command (taken from the queue here, so the window stays).
+    RECT area{};
+    GetClientRect(dlg.m_hWnd, &area);
+    SendMessageW(dlg.m_hWnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(area.right - 23, 15));
+    MSG msg{};
+    ASSERT_TRUE(PeekMessageW(&msg, dlg.m_hWnd, WM_SYSCOMMAND, WM_SYSCOMMAND, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, static_cast<WPARAM>(SC_CLOSE));
+
+    // A skin whose section names no boxes has none.
+    dlg.SetSkinSection(L"waiting");
+    ASSERT_EQ(SendMessageW(dlg.m_hWnd, CXM_APPLYSKINFILE, reinterpret_cast<WPARAM>(CX_BUILTIN_SKIN_SPEC), 0), 1);
+    GetClientRect(dlg.m_hWnd, &area);
+    EXPECT_EQ(dlg.CaptionButtonAt(POINT{area.right - 23, 15}), 0u);
+}
+
 TEST_F(CxMainDlgTest, MenuItemsFollowTheirHandlers)
 {
     TestApp app;

@@ -107,8 +107,8 @@ int CharHeight(HFONT font)
     return tm.tmHeight - tm.tmInternalLeading;
 }
 
-// The columns of a painted bar that hold text pixels (any pixel that is not the background).
-std::set<int> TextColumns(CxTextBarCtrl& bar)
+// The pixels a bar paints (0xRRGGBB, top row first).
+std::vector<DWORD> Painted(CxTextBarCtrl& bar)
 {
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
@@ -122,18 +122,32 @@ std::set<int> TextColumns(CxTextBarCtrl& bar)
     HGDIOBJ old = SelectObject(dc, target);
     EXPECT_EQ(bar.Paint(dc), S_OK);
     GdiFlush();
-    std::set<int> columns;
     const auto* pixels = static_cast<const DWORD*>(bits);
-    for (int y = 0; y < kBarHeight; ++y) {
-        for (int x = 0; x < kBarWidth; ++x) {
-            const DWORD p = pixels[y * kBarWidth + x] & 0xFFFFFF;
-            if (p != ((GetRValue(kBackground) << 16) | (GetGValue(kBackground) << 8) | GetBValue(kBackground)))
-                columns.insert(x);
-        }
-    }
+    std::vector<DWORD> out(pixels, pixels + kBarWidth * kBarHeight);
+    for (DWORD& p : out)
+        p &= 0xFFFFFF;
     SelectObject(dc, old);
     DeleteDC(dc);
     DeleteObject(target);
+    return out;
+}
+
+DWORD Rgb(COLORREF colour)
+{
+    return (GetRValue(colour) << 16) | (GetGValue(colour) << 8) | GetBValue(colour);
+}
+
+// The columns of a painted bar that hold text pixels (any pixel that is not the background).
+std::set<int> TextColumns(CxTextBarCtrl& bar, COLORREF background = kBackground)
+{
+    const std::vector<DWORD> pixels = Painted(bar);
+    std::set<int> columns;
+    for (int y = 0; y < kBarHeight; ++y) {
+        for (int x = 0; x < kBarWidth; ++x) {
+            if (pixels[y * kBarWidth + x] != Rgb(background))
+                columns.insert(x);
+        }
+    }
     return columns;
 }
 
@@ -374,6 +388,30 @@ TEST_F(TextBarTest, AHoverTextPostedToTheBarIsFreedOnce)
     EXPECT_EQ(SendMessageW(bar.m_hWnd, CXM_SETTEXT, reinterpret_cast<WPARAM>(text), 0), 0);
     EXPECT_EQ(CxAllocCount(), before);
     EXPECT_STREQ(bar.GetShownText(), nullptr);
+}
+
+// A bar whose parent paints no skin background (before a skin is applied) shows the system's face with
+// its text in the system's text colour, never black on black.
+TEST_F(TextBarTest, WithoutASkinBackgroundTheBarShowsTheSystemFace)
+{
+    HWND plain = CreateWindowExW(0, RegisterTestWindowClass(L"KwepPlainParent", DefWindowProcW), L"plain",
+                                 WS_OVERLAPPEDWINDOW, 30, 30, 400, 300, nullptr, nullptr, GetModuleHandleW(nullptr),
+                                 nullptr);
+    ASSERT_NE(plain, nullptr);
+    {
+        CxTextBarCtrl bar;
+        const RECT rect{10, 20, 10 + kBarWidth, 20 + kBarHeight};
+        ASSERT_TRUE(bar.Create(plain, rect, 300));
+        ASSERT_EQ(bar.SetText(L"Ready", FALSE), S_OK);
+        EXPECT_EQ(bar.GetTextColor(), GetSysColor(COLOR_WINDOWTEXT));
+        const std::vector<DWORD> pixels = Painted(bar);
+        EXPECT_EQ(pixels.front(), Rgb(GetSysColor(COLOR_3DFACE)));
+        EXPECT_EQ(pixels.back(), Rgb(GetSysColor(COLOR_3DFACE)));
+        const std::set<int> text = TextColumns(bar, GetSysColor(COLOR_3DFACE));
+        EXPECT_GT(text.size(), 10u);
+        EXPECT_LT(*text.rbegin(), kBarWidth / 2);  // "Ready" at the left, the rest face
+    }
+    DestroyWindow(plain);
 }
 
 }  // namespace

@@ -244,7 +244,10 @@ BOOL MainApp::InitInstance()
                              ? "answered"
                              : "unanswered");
     if (drive) {
+        // The built-in skin's status line, as the capture shows it; gone again before the skin changes.
+        m_dlg.GetTextBar().SetText(L"Ready", FALSE);
         Capture("start");
+        m_dlg.GetTextBar().SetText(L"", FALSE);
         Report("%s\n", Choose(0, L"Blue") ? "chose Blue" : "no Blue");
         Report("skin %s\n", Utf8(m_dlg.GetCurrentSkinFile()));
         Capture("skin");
