@@ -3,6 +3,7 @@
 #include "device/fs/pc/ansi_text.h"
 #include "device/fs/pc/file_util.h"
 #include "device/transport/command_block.h"
+#include "resources/zavtctrl_resource.h"
 
 #include <cstdio>
 #include <cstring>
@@ -13,10 +14,22 @@ using namespace engine;
 
 UINT ErrorCodeToMessageId(std::uint32_t code)
 {
-    static constexpr UINT kIds[] = {779, 774, 780, 781, 773, 782, 783, 784, 785, 786, 787, 789};
-    if (code >= 1 && code <= std::size(kIds))
-        return kIds[code - 1];
-    return 788;
+    static constexpr struct {
+        EngineStatus status;
+        UINT message;
+    } kMessages[] = {
+        {kStatusFolderError, IDS_ERR_FOLDER},          {kStatusFileError, IDS_ERR_FILE_NOT_FOUND},
+        {kStatusStorageFull, IDS_ERR_STORAGE_FULL},    {kStatusUsbError, IDS_ERR_USB},
+        {kStatusNoStorage, IDS_ERR_STORAGE_NOT_FOUND}, {kStatusMbrError, IDS_ERR_MBR},
+        {kStatusPartitionError, IDS_ERR_PARTITION},    {kStatusWriteProtected, IDS_ERR_WRITE_PROTECTED},
+        {kStatusNotSupported, IDS_ERR_NOT_SUPPORTED},  {kStatusInvalidCard, IDS_ERR_INVALID_CARD},
+        {kStatusRecordFolder, IDS_ERR_RECORD_FOLDER},  {kStatusNameExists, IDS_ERR_NAME_EXISTS},
+    };
+    for (const auto& row : kMessages) {
+        if (row.status == code)
+            return row.message;
+    }
+    return IDS_ERR_UNSPECIFIED;
 }
 
 // ---- locks ----
@@ -466,7 +479,7 @@ bool WriteDumpFile(const wchar_t* path, const std::uint8_t* data)
 
 }  // namespace
 
-std::uint32_t DeviceContext::ReadSystemDump()
+EngineStatus DeviceContext::ReadSystemDump()
 {
     dump_.fill(0);
     wchar_t temp[MAX_PATH] = {};
@@ -489,7 +502,7 @@ std::uint32_t DeviceContext::ReadSystemDump()
     return kStatusOk;
 }
 
-std::uint32_t DeviceContext::WriteSystemDump()
+EngineStatus DeviceContext::WriteSystemDump()
 {
     const std::uint32_t magic = kSystemDumpMagic;
     std::memcpy(dump_.data(), &magic, sizeof magic);
@@ -534,7 +547,7 @@ std::uint32_t DeviceContext::WriteSystemDump()
     return kStatusUsbError;
 }
 
-std::uint32_t DeviceContext::UpdateSystemDump(std::uint32_t offset, const std::uint8_t* data, std::uint32_t size)
+EngineStatus DeviceContext::UpdateSystemDump(std::uint32_t offset, const std::uint8_t* data, std::uint32_t size)
 {
     if (data == nullptr || offset > kSystemDumpBytes || size > kSystemDumpBytes - offset)
         return kStatusUsbError;
@@ -549,84 +562,91 @@ std::uint32_t DeviceContext::UpdateSystemDump(std::uint32_t offset, const std::u
 // ---- facades ----
 
 template <class Call>
-std::uint32_t DeviceContext::Facade(std::uint32_t storage, bool changesMedia, Call call)
+auto DeviceContext::Facade(std::uint32_t storage, bool changesMedia, Call call) -> decltype(call())
 {
+    using Result = decltype(call());
     CriticalSectionGuard hold(LockFor(storage));
     if (!device_ || !dispatch_)
-        return kStatusUsbError;
+        return static_cast<Result>(kStatusUsbError);
     try {
-        const std::uint32_t result = static_cast<std::uint32_t>(call());
+        const Result result = call();
         if (changesMedia)
             mediaChanged_.store(1);
         return result;
     } catch (...) {
         if (changesMedia)
             mediaChanged_.store(1);
-        return kStatusUsbError;
+        return static_cast<Result>(kStatusUsbError);
     }
 }
 
 std::int32_t DeviceContext::FindFirstInternal(DirRecord* record)
 {
-    return static_cast<std::int32_t>(Facade(0, false, [&] { return dispatch_->FindFirstInternal(record); }));
+    return Facade(0, false, [&] { return dispatch_->FindFirstInternal(record); });
 }
 
 std::int32_t DeviceContext::FindNextInternal(DirRecord* record)
 {
-    return static_cast<std::int32_t>(Facade(0, false, [&] { return dispatch_->FindNextInternal(record); }));
+    return Facade(0, false, [&] { return dispatch_->FindNextInternal(record); });
 }
 
 std::int32_t DeviceContext::FindFirstExternal(DirRecord* record)
 {
-    return static_cast<std::int32_t>(Facade(1, false, [&] { return dispatch_->FindFirstExternal(record); }));
+    return Facade(1, false, [&] { return dispatch_->FindFirstExternal(record); });
 }
 
 std::int32_t DeviceContext::FindNextExternal(DirRecord* record)
 {
-    return static_cast<std::int32_t>(Facade(1, false, [&] { return dispatch_->FindNextExternal(record); }));
+    return Facade(1, false, [&] { return dispatch_->FindNextExternal(record); });
 }
 
-std::uint32_t DeviceContext::DeleteFile(std::uint32_t storage, std::uint32_t id)
+EngineStatus DeviceContext::DeleteFile(std::uint32_t storage, std::uint32_t id)
 {
     return Facade(storage, true, [&] { return dispatch_->DeleteFile(storage, id); });
 }
 
-std::uint32_t DeviceContext::DownloadFile(std::uint32_t storage, const wchar_t* path)
+EngineStatus DeviceContext::DownloadFile(std::uint32_t storage, const wchar_t* path)
 {
     return Facade(storage, true, [&] { return dispatch_->DownloadFile(storage, path); });
 }
 
-std::uint32_t DeviceContext::UploadFile(std::uint32_t storage, std::uint32_t id, const wchar_t* path)
+EngineStatus DeviceContext::UploadFile(std::uint32_t storage, std::uint32_t id, const wchar_t* path)
 {
     return Facade(storage, false, [&] { return dispatch_->UploadFile(storage, id, path); });
 }
 
-std::uint32_t DeviceContext::SupportsFolders(std::uint32_t storage)
+bool DeviceContext::SupportsFolders(std::uint32_t storage)
 {
-    return Facade(storage, false, [&] { return dispatch_->SupportsFolders(storage); });
+    CriticalSectionGuard hold(LockFor(storage));
+    if (!device_ || !dispatch_)
+        return false;
+    try {
+        return dispatch_->SupportsFolders(storage) != 0;
+    } catch (...) {
+        return false;
+    }
 }
 
 std::int32_t DeviceContext::GetCurrentFolderId(std::uint32_t storage, std::uint32_t* id)
 {
     if (id)
         *id = 0;
-    return static_cast<std::int32_t>(
-        Facade(storage, false, [&] { return dispatch_->GetCurrentFolderId(storage, id); }));
+    return Facade(storage, false, [&] { return dispatch_->GetCurrentFolderId(storage, id); });
 }
 
-std::uint32_t DeviceContext::SelectFolder(std::uint32_t storage, std::uint32_t id)
+EngineStatus DeviceContext::SelectFolder(std::uint32_t storage, std::uint32_t id)
 {
     return Facade(storage, false, [&] { return dispatch_->SelectFolder(storage, id); });
 }
 
-std::uint32_t DeviceContext::CreateFolder(std::uint32_t storage, const wchar_t* name, std::uint32_t* id)
+EngineStatus DeviceContext::CreateFolder(std::uint32_t storage, const wchar_t* name, std::uint32_t* id)
 {
     if (id)
         *id = 0;
     return Facade(storage, true, [&] { return dispatch_->CreateFolder(storage, name, id); });
 }
 
-std::uint32_t DeviceContext::SetPlayIndex(std::uint32_t storage, std::uint32_t id, std::uint32_t index)
+EngineStatus DeviceContext::SetPlayIndex(std::uint32_t storage, std::uint32_t id, std::uint32_t index)
 {
     return Facade(storage, false, [&] { return dispatch_->SetPlayIndex(storage, id, index); });
 }
@@ -643,29 +663,28 @@ std::int32_t DeviceContext::GetPlayIndex(std::uint32_t storage, std::uint32_t id
     }
 }
 
-std::uint32_t DeviceContext::DeleteFolder(std::uint32_t storage, std::uint32_t id)
+EngineStatus DeviceContext::DeleteFolder(std::uint32_t storage, std::uint32_t id)
 {
     return Facade(storage, true, [&] { return dispatch_->DeleteFolder(storage, id); });
 }
 
-std::uint32_t DeviceContext::MoveEntryInside(std::uint32_t storage, std::uint32_t id, std::uint32_t sourceFolderId,
-                                             std::uint32_t sourceIsRoot)
+EngineStatus DeviceContext::MoveEntryInside(std::uint32_t storage, std::uint32_t id, std::uint32_t sourceFolderId,
+                                            std::uint32_t sourceIsRoot)
 {
     return Facade(storage, true, [&] { return dispatch_->MoveEntryInside(storage, id, sourceFolderId, sourceIsRoot); });
 }
 
-std::uint32_t DeviceContext::LegacyDownload(std::uint32_t storage, const char* path, std::uint32_t folderId)
+EngineStatus DeviceContext::LegacyDownload(std::uint32_t storage, const char* path, std::uint32_t folderId)
 {
     return Facade(storage, true, [&] { return device_->LegacyDownload(storage, path, folderId); });
 }
 
 std::int32_t DeviceContext::FindEntryByName(std::uint32_t storage, const wchar_t* name, DirRecord* record)
 {
-    return static_cast<std::int32_t>(
-        Facade(storage, false, [&] { return dispatch_->FindEntryByName(storage, name, record); }));
+    return Facade(storage, false, [&] { return dispatch_->FindEntryByName(storage, name, record); });
 }
 
-std::uint32_t DeviceContext::RenameEntry(std::uint32_t storage, std::uint32_t id, const wchar_t* name)
+EngineStatus DeviceContext::RenameEntry(std::uint32_t storage, std::uint32_t id, const wchar_t* name)
 {
     CriticalSectionGuard hold(LockFor(storage));
     if (ResolvePath(storage, name, nullptr) == 0)
@@ -680,8 +699,8 @@ void DeviceContext::ReloadInternalRoot()
         dispatch_->SelectFolder(0, 0);
 }
 
-std::uint32_t DeviceContext::WriteSystemFile(std::uint32_t storage, const char* path, std::uint32_t size,
-                                             const std::uint8_t* data, std::uint32_t fileId)
+EngineStatus DeviceContext::WriteSystemFile(std::uint32_t storage, const char* path, std::uint32_t size,
+                                            const std::uint8_t* data, std::uint32_t fileId)
 {
     return Facade(storage, false, [&] {
         const EngineStatus status = device_->WriteSystemFile(path, size, data, fileId);
@@ -690,8 +709,8 @@ std::uint32_t DeviceContext::WriteSystemFile(std::uint32_t storage, const char* 
     });
 }
 
-std::uint32_t DeviceContext::WriteFontFile(std::uint32_t storage, const char* path, std::uint32_t size,
-                                           const std::uint8_t* data)
+EngineStatus DeviceContext::WriteFontFile(std::uint32_t storage, const char* path, std::uint32_t size,
+                                          const std::uint8_t* data)
 {
     return Facade(storage, true, [&] {
         const EngineStatus status = device_->WriteFontFile(path, size, data);
@@ -700,7 +719,7 @@ std::uint32_t DeviceContext::WriteFontFile(std::uint32_t storage, const char* pa
     });
 }
 
-std::uint32_t DeviceContext::QueryFileHeader(std::uint32_t storage, std::uint32_t id, std::uint8_t* header)
+EngineStatus DeviceContext::QueryFileHeader(std::uint32_t storage, std::uint32_t id, std::uint8_t* header)
 {
     if (id > 0xFFFF)
         return kStatusFileError;
@@ -710,33 +729,33 @@ std::uint32_t DeviceContext::QueryFileHeader(std::uint32_t storage, std::uint32_
 
 int DeviceContext::QueryStatusByte()
 {
-    return static_cast<int>(Facade(0, false, [&] { return device_->QueryStatusByte(); }));
+    return Facade(0, false, [&] { return device_->QueryStatusByte(); });
 }
 
-std::uint32_t DeviceContext::OpenStreamRead(std::uint32_t storage, std::uint32_t id)
+EngineStatus DeviceContext::OpenStreamRead(std::uint32_t storage, std::uint32_t id)
 {
     return Facade(storage, false, [&] { return dispatch_->OpenStreamRead(storage, id); });
 }
 
-std::uint32_t DeviceContext::OpenStreamWrite(std::uint32_t storage, const wchar_t* name)
+EngineStatus DeviceContext::OpenStreamWrite(std::uint32_t storage, const wchar_t* name)
 {
     return Facade(storage, false, [&] { return dispatch_->OpenStreamWrite(storage, name); });
 }
 
-std::uint32_t DeviceContext::WriteStream(std::uint32_t storage, const std::uint8_t* data, std::uint32_t length)
+EngineStatus DeviceContext::WriteStream(std::uint32_t storage, const std::uint8_t* data, std::uint32_t length)
 {
     return Facade(storage, false, [&] { return dispatch_->WriteStream(storage, data, length); });
 }
 
-std::uint32_t DeviceContext::ReadStream(std::uint32_t storage, std::uint8_t* buffer, std::uint32_t length,
-                                        std::uint32_t* read)
+EngineStatus DeviceContext::ReadStream(std::uint32_t storage, std::uint8_t* buffer, std::uint32_t length,
+                                       std::uint32_t* read)
 {
     if (read)
         *read = 0;
     return Facade(storage, false, [&] { return dispatch_->ReadStream(storage, buffer, length, read); });
 }
 
-std::uint32_t DeviceContext::CloseStream(std::uint32_t storage)
+EngineStatus DeviceContext::CloseStream(std::uint32_t storage)
 {
     return Facade(storage, true, [&] { return dispatch_->CloseStream(storage); });
 }
