@@ -56,8 +56,8 @@ bool ReadWholeFile(const wchar_t* path, std::uint32_t limit, std::vector<std::ui
     return low == 0 || ReadExactly(file.get(), out->data(), low);
 }
 
-// Writes a CONFIG resource of the module into the temporary PC file of a player file: 0, 4 without a
-// temporary path, `missing` when the resource cannot be written.
+// Writes a CONFIG resource of the module into the temporary PC file of a player file: kStatusOk,
+// kStatusUsbError without a temporary path, `missing` when the resource cannot be written.
 EngineStatus StageResource(const wchar_t* name, std::uint32_t resource, EngineStatus missing, wchar_t (&path)[MAX_PATH])
 {
     if (FAILED(UtilMakeTempFilePath(MAX_PATH, path, name)))
