@@ -4,6 +4,7 @@
 #include "device/fs/pc/file_util.h"
 #include "device/transport/command_block.h"
 #include "device/transport/device_pipes.h"
+#include "resources/zavtctrl_resource.h"
 
 #include <cstdio>
 #include <cstring>
@@ -14,10 +15,22 @@ using namespace engine;
 
 UINT ErrorCodeToMessageId(std::uint32_t code)
 {
-    static constexpr UINT kIds[] = {779, 774, 780, 781, 773, 782, 783, 784, 785, 786, 787, 789};
-    if (code >= 1 && code <= std::size(kIds))
-        return kIds[code - 1];
-    return 788;
+    static constexpr struct {
+        EngineStatus status;
+        UINT message;
+    } kMessages[] = {
+        {kStatusFolderError, IDS_ERR_FOLDER},          {kStatusFileError, IDS_ERR_FILE_NOT_FOUND},
+        {kStatusStorageFull, IDS_ERR_STORAGE_FULL},    {kStatusUsbError, IDS_ERR_USB},
+        {kStatusNoStorage, IDS_ERR_STORAGE_NOT_FOUND}, {kStatusMbrError, IDS_ERR_MBR},
+        {kStatusPartitionError, IDS_ERR_PARTITION},    {kStatusWriteProtected, IDS_ERR_WRITE_PROTECTED},
+        {kStatusNotSupported, IDS_ERR_NOT_SUPPORTED},  {kStatusInvalidCard, IDS_ERR_INVALID_CARD},
+        {kStatusRecordFolder, IDS_ERR_RECORD_FOLDER},  {kStatusNameExists, IDS_ERR_NAME_EXISTS},
+    };
+    for (const auto& row : kMessages) {
+        if (row.status == code)
+            return row.message;
+    }
+    return IDS_ERR_UNSPECIFIED;
 }
 
 // ---- locks ----
@@ -477,7 +490,7 @@ bool WriteDumpFile(const wchar_t* path, const std::uint8_t* data)
 
 }  // namespace
 
-std::uint32_t DeviceContext::ReadSystemDump()
+EngineStatus DeviceContext::ReadSystemDump()
 {
     dump_.fill(0);
     wchar_t temp[MAX_PATH] = {};
@@ -500,7 +513,7 @@ std::uint32_t DeviceContext::ReadSystemDump()
     return kStatusOk;
 }
 
-std::uint32_t DeviceContext::WriteSystemDump()
+EngineStatus DeviceContext::WriteSystemDump()
 {
     const std::uint32_t magic = kSystemDumpMagic;
     std::memcpy(dump_.data(), &magic, sizeof magic);
@@ -545,7 +558,7 @@ std::uint32_t DeviceContext::WriteSystemDump()
     return kStatusUsbError;
 }
 
-std::uint32_t DeviceContext::UpdateSystemDump(std::uint32_t offset, const std::uint8_t* data, std::uint32_t size)
+EngineStatus DeviceContext::UpdateSystemDump(std::uint32_t offset, const std::uint8_t* data, std::uint32_t size)
 {
     if (data == nullptr || offset > kSystemDumpBytes || size > kSystemDumpBytes - offset)
         return kStatusUsbError;
@@ -573,23 +586,24 @@ bool DeviceContext::TakeInChanges(std::uint32_t storage)
 // Every call holds the transport from the look at the change counts to its end, so no other process
 // changes the storage between what the call reads of it and what it writes.
 template <class Call>
-std::uint32_t DeviceContext::Facade(std::uint32_t storage, bool changesMedia, Call call)
+auto DeviceContext::Facade(std::uint32_t storage, bool changesMedia, Call call) -> decltype(call())
 {
+    using Result = decltype(call());
     CriticalSectionGuard hold(LockFor(storage));
     if (!device_ || !dispatch_)
-        return kStatusUsbError;
+        return static_cast<Result>(kStatusUsbError);
     ScopedPipes transport(PlayerPipes, ScopedPipes::kLockNow);
     try {
         if (!TakeInChanges(storage))
-            return kStatusUsbError;
-        const std::uint32_t result = static_cast<std::uint32_t>(call());
+            return static_cast<Result>(kStatusUsbError);
+        const Result result = call();
         if (changesMedia)
             mediaChanged_.store(1);
         return result;
     } catch (...) {
         if (changesMedia)
             mediaChanged_.store(1);
-        return kStatusUsbError;
+        return static_cast<Result>(kStatusUsbError);
     }
 }
 
@@ -632,47 +646,53 @@ std::int32_t DeviceContext::FindNextExternal(DirRecord* record)
     return Walk(1, kStatusUsbError, [&] { return dispatch_->FindNextExternal(record); });
 }
 
-std::uint32_t DeviceContext::DeleteFile(std::uint32_t storage, std::uint32_t id)
+EngineStatus DeviceContext::DeleteFile(std::uint32_t storage, std::uint32_t id)
 {
     return Facade(storage, true, [&] { return dispatch_->DeleteFile(storage, id); });
 }
 
-std::uint32_t DeviceContext::DownloadFile(std::uint32_t storage, const wchar_t* path)
+EngineStatus DeviceContext::DownloadFile(std::uint32_t storage, const wchar_t* path)
 {
     return Facade(storage, true, [&] { return dispatch_->DownloadFile(storage, path); });
 }
 
-std::uint32_t DeviceContext::UploadFile(std::uint32_t storage, std::uint32_t id, const wchar_t* path)
+EngineStatus DeviceContext::UploadFile(std::uint32_t storage, std::uint32_t id, const wchar_t* path)
 {
     return Facade(storage, false, [&] { return dispatch_->UploadFile(storage, id, path); });
 }
 
-std::uint32_t DeviceContext::SupportsFolders(std::uint32_t storage)
+bool DeviceContext::SupportsFolders(std::uint32_t storage)
 {
-    return Facade(storage, false, [&] { return dispatch_->SupportsFolders(storage); });
+    CriticalSectionGuard hold(LockFor(storage));
+    if (!device_ || !dispatch_)
+        return false;
+    try {
+        return dispatch_->SupportsFolders(storage) != 0;
+    } catch (...) {
+        return false;
+    }
 }
 
 std::int32_t DeviceContext::GetCurrentFolderId(std::uint32_t storage, std::uint32_t* id)
 {
     if (id)
         *id = 0;
-    return static_cast<std::int32_t>(
-        Facade(storage, false, [&] { return dispatch_->GetCurrentFolderId(storage, id); }));
+    return Facade(storage, false, [&] { return dispatch_->GetCurrentFolderId(storage, id); });
 }
 
-std::uint32_t DeviceContext::SelectFolder(std::uint32_t storage, std::uint32_t id)
+EngineStatus DeviceContext::SelectFolder(std::uint32_t storage, std::uint32_t id)
 {
     return Facade(storage, false, [&] { return dispatch_->SelectFolder(storage, id); });
 }
 
-std::uint32_t DeviceContext::CreateFolder(std::uint32_t storage, const wchar_t* name, std::uint32_t* id)
+EngineStatus DeviceContext::CreateFolder(std::uint32_t storage, const wchar_t* name, std::uint32_t* id)
 {
     if (id)
         *id = 0;
     return Facade(storage, true, [&] { return dispatch_->CreateFolder(storage, name, id); });
 }
 
-std::uint32_t DeviceContext::SetPlayIndex(std::uint32_t storage, std::uint32_t id, std::uint32_t index)
+EngineStatus DeviceContext::SetPlayIndex(std::uint32_t storage, std::uint32_t id, std::uint32_t index)
 {
     return Facade(storage, false, [&] { return dispatch_->SetPlayIndex(storage, id, index); });
 }
@@ -682,29 +702,28 @@ std::int32_t DeviceContext::GetPlayIndex(std::uint32_t storage, std::uint32_t id
     return Walk(storage, -1, [&] { return dispatch_->GetPlayIndex(storage, id); });
 }
 
-std::uint32_t DeviceContext::DeleteFolder(std::uint32_t storage, std::uint32_t id)
+EngineStatus DeviceContext::DeleteFolder(std::uint32_t storage, std::uint32_t id)
 {
     return Facade(storage, true, [&] { return dispatch_->DeleteFolder(storage, id); });
 }
 
-std::uint32_t DeviceContext::MoveEntryInside(std::uint32_t storage, std::uint32_t id, std::uint32_t sourceFolderId,
-                                             std::uint32_t sourceIsRoot)
+EngineStatus DeviceContext::MoveEntryInside(std::uint32_t storage, std::uint32_t id, std::uint32_t sourceFolderId,
+                                            std::uint32_t sourceIsRoot)
 {
     return Facade(storage, true, [&] { return dispatch_->MoveEntryInside(storage, id, sourceFolderId, sourceIsRoot); });
 }
 
-std::uint32_t DeviceContext::LegacyDownload(std::uint32_t storage, const char* path, std::uint32_t folderId)
+EngineStatus DeviceContext::LegacyDownload(std::uint32_t storage, const char* path, std::uint32_t folderId)
 {
     return Facade(storage, true, [&] { return device_->LegacyDownload(storage, path, folderId); });
 }
 
 std::int32_t DeviceContext::FindEntryByName(std::uint32_t storage, const wchar_t* name, DirRecord* record)
 {
-    return static_cast<std::int32_t>(
-        Facade(storage, false, [&] { return dispatch_->FindEntryByName(storage, name, record); }));
+    return Facade(storage, false, [&] { return dispatch_->FindEntryByName(storage, name, record); });
 }
 
-std::uint32_t DeviceContext::RenameEntry(std::uint32_t storage, std::uint32_t id, const wchar_t* name)
+EngineStatus DeviceContext::RenameEntry(std::uint32_t storage, std::uint32_t id, const wchar_t* name)
 {
     CriticalSectionGuard hold(LockFor(storage));
     // No other process makes the name between the look-up and the rename.
@@ -721,8 +740,8 @@ void DeviceContext::ReloadInternalRoot()
         dispatch_->SelectFolder(0, 0);
 }
 
-std::uint32_t DeviceContext::WriteSystemFile(std::uint32_t storage, const char* path, std::uint32_t size,
-                                             const std::uint8_t* data, std::uint32_t fileId)
+EngineStatus DeviceContext::WriteSystemFile(std::uint32_t storage, const char* path, std::uint32_t size,
+                                            const std::uint8_t* data, std::uint32_t fileId)
 {
     return Facade(storage, false, [&] {
         const EngineStatus status = device_->WriteSystemFile(path, size, data, fileId);
@@ -731,8 +750,8 @@ std::uint32_t DeviceContext::WriteSystemFile(std::uint32_t storage, const char* 
     });
 }
 
-std::uint32_t DeviceContext::WriteFontFile(std::uint32_t storage, const char* path, std::uint32_t size,
-                                           const std::uint8_t* data)
+EngineStatus DeviceContext::WriteFontFile(std::uint32_t storage, const char* path, std::uint32_t size,
+                                          const std::uint8_t* data)
 {
     return Facade(storage, true, [&] {
         const EngineStatus status = device_->WriteFontFile(path, size, data);
@@ -741,7 +760,7 @@ std::uint32_t DeviceContext::WriteFontFile(std::uint32_t storage, const char* pa
     });
 }
 
-std::uint32_t DeviceContext::QueryFileHeader(std::uint32_t storage, std::uint32_t id, std::uint8_t* header)
+EngineStatus DeviceContext::QueryFileHeader(std::uint32_t storage, std::uint32_t id, std::uint8_t* header)
 {
     if (id > 0xFFFF)
         return kStatusFileError;
@@ -751,33 +770,33 @@ std::uint32_t DeviceContext::QueryFileHeader(std::uint32_t storage, std::uint32_
 
 int DeviceContext::QueryStatusByte()
 {
-    return static_cast<int>(Facade(0, false, [&] { return device_->QueryStatusByte(); }));
+    return Facade(0, false, [&] { return device_->QueryStatusByte(); });
 }
 
-std::uint32_t DeviceContext::OpenStreamRead(std::uint32_t storage, std::uint32_t id)
+EngineStatus DeviceContext::OpenStreamRead(std::uint32_t storage, std::uint32_t id)
 {
     return Facade(storage, false, [&] { return dispatch_->OpenStreamRead(storage, id); });
 }
 
-std::uint32_t DeviceContext::OpenStreamWrite(std::uint32_t storage, const wchar_t* name)
+EngineStatus DeviceContext::OpenStreamWrite(std::uint32_t storage, const wchar_t* name)
 {
     return Facade(storage, false, [&] { return dispatch_->OpenStreamWrite(storage, name); });
 }
 
-std::uint32_t DeviceContext::WriteStream(std::uint32_t storage, const std::uint8_t* data, std::uint32_t length)
+EngineStatus DeviceContext::WriteStream(std::uint32_t storage, const std::uint8_t* data, std::uint32_t length)
 {
     return Facade(storage, false, [&] { return dispatch_->WriteStream(storage, data, length); });
 }
 
-std::uint32_t DeviceContext::ReadStream(std::uint32_t storage, std::uint8_t* buffer, std::uint32_t length,
-                                        std::uint32_t* read)
+EngineStatus DeviceContext::ReadStream(std::uint32_t storage, std::uint8_t* buffer, std::uint32_t length,
+                                       std::uint32_t* read)
 {
     if (read)
         *read = 0;
     return Facade(storage, false, [&] { return dispatch_->ReadStream(storage, buffer, length, read); });
 }
 
-std::uint32_t DeviceContext::CloseStream(std::uint32_t storage)
+EngineStatus DeviceContext::CloseStream(std::uint32_t storage)
 {
     return Facade(storage, true, [&] { return dispatch_->CloseStream(storage); });
 }

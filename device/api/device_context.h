@@ -128,69 +128,74 @@ public:
     // Asks the running operation to stop; takes no lock.
     void CancelOperation();
 
-    // The system dump: 0, or 4 (nothing read, or nothing written). A missing file reads as all zero.
-    std::uint32_t ReadSystemDump();
+    // The system dump: kStatusOk, or kStatusUsbError (nothing read, or nothing written). A missing file
+    // reads as all zero.
+    engine::EngineStatus ReadSystemDump();
     // Writes the block as it stands. The old file goes only once its bytes are known, and when the new
     // one cannot be written the old one is put back.
-    std::uint32_t WriteSystemDump();
+    engine::EngineStatus WriteSystemDump();
     // Reads the dump, changes one field and writes it back, so the other fields stay as the player
     // holds them; nothing is written when the read fails.
-    std::uint32_t UpdateSystemDump(std::uint32_t offset, const std::uint8_t* data, std::uint32_t size);
+    engine::EngineStatus UpdateSystemDump(std::uint32_t offset, const std::uint8_t* data, std::uint32_t size);
     const std::array<std::uint8_t, kSystemDumpBytes>& SystemDump() const { return dump_; }
 
-    // Facades: each takes the lock of its storage (the card's for any non-zero storage), answers 4
-    // without a device or when the engine throws, and calls the dispatch. Those that change a storage
-    // set the media-changed flag.
+    // Facades: each takes the lock of its storage (the card's for any non-zero storage), answers
+    // kStatusUsbError without a device or when the engine throws, and calls the dispatch. Those that
+    // change a storage set the media-changed flag.
     std::int32_t FindFirstInternal(engine::DirRecord* record);
     std::int32_t FindNextInternal(engine::DirRecord* record);
     std::int32_t FindFirstExternal(engine::DirRecord* record);
     std::int32_t FindNextExternal(engine::DirRecord* record);
-    std::uint32_t DeleteFile(std::uint32_t storage, std::uint32_t id);
-    std::uint32_t DownloadFile(std::uint32_t storage, const wchar_t* path);
-    std::uint32_t UploadFile(std::uint32_t storage, std::uint32_t id, const wchar_t* path);
-    std::uint32_t SupportsFolders(std::uint32_t storage);
+    engine::EngineStatus DeleteFile(std::uint32_t storage, std::uint32_t id);
+    engine::EngineStatus DownloadFile(std::uint32_t storage, const wchar_t* path);
+    engine::EngineStatus UploadFile(std::uint32_t storage, std::uint32_t id, const wchar_t* path);
+    // False also without a device.
+    bool SupportsFolders(std::uint32_t storage);
     std::int32_t GetCurrentFolderId(std::uint32_t storage, std::uint32_t* id);
-    std::uint32_t SelectFolder(std::uint32_t storage, std::uint32_t id);
-    std::uint32_t CreateFolder(std::uint32_t storage, const wchar_t* name, std::uint32_t* id);
-    std::uint32_t SetPlayIndex(std::uint32_t storage, std::uint32_t id, std::uint32_t index);
-    // -1 (not 4) without a device.
+    engine::EngineStatus SelectFolder(std::uint32_t storage, std::uint32_t id);
+    engine::EngineStatus CreateFolder(std::uint32_t storage, const wchar_t* name, std::uint32_t* id);
+    engine::EngineStatus SetPlayIndex(std::uint32_t storage, std::uint32_t id, std::uint32_t index);
+    // -1 (not kStatusUsbError) without a device.
     std::int32_t GetPlayIndex(std::uint32_t storage, std::uint32_t id);
-    std::uint32_t DeleteFolder(std::uint32_t storage, std::uint32_t id);
-    std::uint32_t MoveEntryInside(std::uint32_t storage, std::uint32_t id, std::uint32_t sourceFolderId,
-                                  std::uint32_t sourceIsRoot);
-    std::uint32_t LegacyDownload(std::uint32_t storage, const char* path, std::uint32_t folderId);
+    engine::EngineStatus DeleteFolder(std::uint32_t storage, std::uint32_t id);
+    engine::EngineStatus MoveEntryInside(std::uint32_t storage, std::uint32_t id, std::uint32_t sourceFolderId,
+                                         std::uint32_t sourceIsRoot);
+    engine::EngineStatus LegacyDownload(std::uint32_t storage, const char* path, std::uint32_t folderId);
     std::int32_t FindEntryByName(std::uint32_t storage, const wchar_t* name, engine::DirRecord* record);
-    // 12 (name exists) without renaming when the new name is in the folder already.
-    std::uint32_t RenameEntry(std::uint32_t storage, std::uint32_t id, const wchar_t* name);
-    std::uint32_t WriteSystemFile(std::uint32_t storage, const char* path, std::uint32_t size, const std::uint8_t* data,
-                                  std::uint32_t fileId);
-    std::uint32_t WriteFontFile(std::uint32_t storage, const char* path, std::uint32_t size, const std::uint8_t* data);
-    std::uint32_t QueryFileHeader(std::uint32_t storage, std::uint32_t id, std::uint8_t* header);
+    // kStatusNameExists without renaming when the new name is in the folder already.
+    engine::EngineStatus RenameEntry(std::uint32_t storage, std::uint32_t id, const wchar_t* name);
+    engine::EngineStatus WriteSystemFile(std::uint32_t storage, const char* path, std::uint32_t size,
+                                         const std::uint8_t* data, std::uint32_t fileId);
+    engine::EngineStatus WriteFontFile(std::uint32_t storage, const char* path, std::uint32_t size,
+                                       const std::uint8_t* data);
+    engine::EngineStatus QueryFileHeader(std::uint32_t storage, std::uint32_t id, std::uint8_t* header);
     int QueryStatusByte();
-    std::uint32_t OpenStreamRead(std::uint32_t storage, std::uint32_t id);
-    std::uint32_t OpenStreamWrite(std::uint32_t storage, const wchar_t* name);
-    std::uint32_t WriteStream(std::uint32_t storage, const std::uint8_t* data, std::uint32_t length);
-    std::uint32_t ReadStream(std::uint32_t storage, std::uint8_t* buffer, std::uint32_t length, std::uint32_t* read);
-    std::uint32_t CloseStream(std::uint32_t storage);
+    engine::EngineStatus OpenStreamRead(std::uint32_t storage, std::uint32_t id);
+    engine::EngineStatus OpenStreamWrite(std::uint32_t storage, const wchar_t* name);
+    engine::EngineStatus WriteStream(std::uint32_t storage, const std::uint8_t* data, std::uint32_t length);
+    engine::EngineStatus ReadStream(std::uint32_t storage, std::uint8_t* buffer, std::uint32_t length,
+                                    std::uint32_t* read);
+    engine::EngineStatus CloseStream(std::uint32_t storage);
 
     // ---- system files (device_context_system.cpp) ----
     // Makes the root folder of internal memory current (on the flat store: folder id 0).
-    std::uint32_t SelectInternalRoot();
-    // Removes the file of this name from the current folder of internal memory when it is there: 0 when
-    // it is gone or was never there; 12 (name exists) for a folder of that name, which is left alone;
+    engine::EngineStatus SelectInternalRoot();
+    // Removes the file of this name from the current folder of internal memory when it is there: kStatusOk
+    // when it is gone or was never there; kStatusNameExists for a folder of that name, which is left alone;
     // else the look-up's or the delete's failure.
-    std::uint32_t RemoveInternalFile(const wchar_t* name);
+    engine::EngineStatus RemoveInternalFile(const wchar_t* name);
     // Writes a 1024-byte system file of an id (`data`, or all zero bytes when null) into the root of
-    // internal memory, named "sysdum<id>.du<id>" after its temporary PC file; 2 (file error) when that PC
+    // internal memory, named "sysdum<id>.du<id>" after its temporary PC file; kStatusFileError when that PC
     // file cannot be made, else the write's code.
-    std::uint32_t WriteDumpSystemFile(std::uint32_t fileId, const std::uint8_t* data = nullptr);
+    engine::EngineStatus WriteDumpSystemFile(std::uint32_t fileId, const std::uint8_t* data = nullptr);
 
     // ---- format ----
     // Formats a storage under its lock: the card (1) by the engine's format of its kind, internal memory
-    // (0) with the player's system files read before the erase and written back after it. 0, or the
-    // code of the failing step (4 for any other storage, without a device, or when the engine throws).
+    // (0) with the player's system files read before the erase and written back after it. kStatusOk, or
+    // the code of the failing step (kStatusUsbError for any other storage, without a device, or when the
+    // engine throws).
     // Every attempt that got the lock sets the media-changed flag.
-    std::uint32_t Format(std::uint32_t storage);
+    engine::EngineStatus Format(std::uint32_t storage);
 
     // The process's storage locks.
     static DeviceLock& InternalLock();
@@ -208,8 +213,10 @@ public:
 
 private:
     static DeviceLock& LockFor(std::uint32_t storage) { return storage != 0 ? CardLock() : InternalLock(); }
+    // The call's result under the storage's lock; kStatusUsbError as that result's type without a device
+    // or when the engine throws.
     template <class Call>
-    std::uint32_t Facade(std::uint32_t storage, bool changesMedia, Call call);
+    auto Facade(std::uint32_t storage, bool changesMedia, Call call) -> decltype(call());
     // A walk of the current folder (`failure` without a device): the transport is taken only to reload
     // what another process changed.
     template <class Call>
@@ -224,7 +231,7 @@ private:
     // its back it is loaded again.
     void ReloadInternalRoot();
     // The internal format proper, called with the internal lock held.
-    std::uint32_t FormatInternal();
+    engine::EngineStatus FormatInternal();
 
     std::unique_ptr<engine::PlayerDevice> device_;
     std::unique_ptr<engine::StorageDispatch> dispatch_;

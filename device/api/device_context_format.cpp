@@ -56,10 +56,9 @@ bool ReadWholeFile(const wchar_t* path, std::uint32_t limit, std::vector<std::ui
     return low == 0 || ReadExactly(file.get(), out->data(), low);
 }
 
-// Writes a CONFIG resource of the module into the temporary PC file of a player file: 0, 4 without a
-// temporary path, `missing` when the resource cannot be written.
-std::uint32_t StageResource(const wchar_t* name, std::uint32_t resource, std::uint32_t missing,
-                            wchar_t (&path)[MAX_PATH])
+// Writes a CONFIG resource of the module into the temporary PC file of a player file: kStatusOk,
+// kStatusUsbError without a temporary path, `missing` when the resource cannot be written.
+EngineStatus StageResource(const wchar_t* name, std::uint32_t resource, EngineStatus missing, wchar_t (&path)[MAX_PATH])
 {
     if (FAILED(UtilMakeTempFilePath(MAX_PATH, path, name)))
         return kStatusUsbError;
@@ -69,10 +68,10 @@ std::uint32_t StageResource(const wchar_t* name, std::uint32_t resource, std::ui
 
 }  // namespace
 
-std::uint32_t DeviceContext::Format(std::uint32_t storage)
+EngineStatus DeviceContext::Format(std::uint32_t storage)
 {
     CriticalSectionGuard hold(LockFor(storage));
-    std::uint32_t code = kStatusUsbError;
+    EngineStatus code = kStatusUsbError;
     try {
         if (device_ && dispatch_ && storage == 0) {
             code = FormatInternal();
@@ -99,7 +98,7 @@ std::uint32_t DeviceContext::Format(std::uint32_t storage)
     return code;
 }
 
-std::uint32_t DeviceContext::FormatInternal()
+EngineStatus DeviceContext::FormatInternal()
 {
     const PlayerModel model = device_->GetModel();
     const bool folderObjects = device_->UsesFolderObjects();
@@ -130,7 +129,7 @@ std::uint32_t DeviceContext::FormatInternal()
     }
 
     // The identity dump: an absent file reads as zeros, a failed read stops the format here.
-    std::uint32_t dumpRead = kStatusUsbError;
+    EngineStatus dumpRead = kStatusUsbError;
     {
         const QuietProgress quiet;
         dumpRead = ReadSystemDump();
@@ -180,7 +179,7 @@ std::uint32_t DeviceContext::FormatInternal()
     const ConfigResourceIds resources =
         SelectConfigResources(static_cast<int>(model), Engine.SpecialBuildNumber, HasLargePages());
     wchar_t configPath[MAX_PATH] = {};
-    if (const std::uint32_t code = StageResource(L"Config.dat", resources[0], kStatusFileError, configPath))
+    if (const EngineStatus code = StageResource(L"Config.dat", resources[0], kStatusFileError, configPath))
         return code;
     if (folderObjects) {
         SelectFolder(0, 0);
@@ -189,7 +188,7 @@ std::uint32_t DeviceContext::FormatInternal()
             CreateFolder(0, RecordFolderName(Engine.SpecialBuildNumber), &id);
         }
     }
-    if (const std::uint32_t code = DownloadFile(0, configPath))
+    if (const EngineStatus code = DownloadFile(0, configPath))
         return code;
 
     if (model == PlayerModel::TN540 || model == PlayerModel::TN550) {
@@ -199,9 +198,9 @@ std::uint32_t DeviceContext::FormatInternal()
         };
         for (const Extra extra : {Extra{L"image.dat", resources[1]}, Extra{L"csound.mta", resources[2]}}) {
             wchar_t path[MAX_PATH] = {};
-            if (const std::uint32_t code = StageResource(extra.name, extra.resource, kStatusUsbError, path))
+            if (const EngineStatus code = StageResource(extra.name, extra.resource, kStatusUsbError, path))
                 return code;
-            if (const std::uint32_t code = DownloadFile(0, path))
+            if (const EngineStatus code = DownloadFile(0, path))
                 return code;
         }
     }

@@ -9,29 +9,30 @@
 #include <cwchar>
 
 using engine::DirRecord;
+using engine::EngineStatus;
 using engine::kStatusFileError;
 using engine::kStatusNameExists;
 using engine::kStatusOk;
 
-std::uint32_t DeviceContext::SelectInternalRoot()
+EngineStatus DeviceContext::SelectInternalRoot()
 {
     return SelectFolder(0, 0);
 }
 
-std::uint32_t DeviceContext::RemoveInternalFile(const wchar_t* name)
+EngineStatus DeviceContext::RemoveInternalFile(const wchar_t* name)
 {
     DirRecord record;
     const int found = LookUp(0, name, &record);
     if (found == -1)
         return kStatusOk;
     if (found != 0)
-        return static_cast<std::uint32_t>(found);
+        return static_cast<EngineStatus>(found);
     if (record.attributes & FILE_ATTRIBUTE_DIRECTORY)
         return kStatusNameExists;
     return DeleteFile(0, record.firstCluster);
 }
 
-std::uint32_t DeviceContext::WriteDumpSystemFile(std::uint32_t fileId, const std::uint8_t* data)
+EngineStatus DeviceContext::WriteDumpSystemFile(std::uint32_t fileId, const std::uint8_t* data)
 {
     if (fileId > 9)
         return kStatusFileError;

@@ -1,9 +1,11 @@
 // What the COM classes of ZAVTCTRL share.
 #include "device/api/zavt_common.h"
 
+#include "device/fs/entry_name.h"
 #include "device/transport/engine_state.h"
 
 #include <cwchar>
+#include <iterator>
 
 // The engine's copy is the one value: the player's recording folder is named by it too. Plain, without a
 // lock: a client sets the build number before its first call.
@@ -19,14 +21,26 @@ void ZavtSetSpecialBuildNumber(long value)
 
 bool ZavtIsEntryName(BSTR name)
 {
-    const UINT length = SysStringLen(name);
-    if (!name || length == 0 || length >= MAX_PATH)
-        return false;
-    for (UINT i = 0; i < length; ++i) {
-        if (name[i] == L'\\' || name[i] == L'/' || name[i] == 0)
-            return false;
-    }
-    return std::wcscmp(name, L".") != 0 && std::wcscmp(name, L"..") != 0;
+    return engine::IsEntryName(name, SysStringLen(name));
+}
+
+std::wstring ZavtFailureText(HRESULT hr)
+{
+    wchar_t text[512] = {};
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                  static_cast<DWORD>(hr), 0, text, static_cast<DWORD>(std::size(text)), nullptr);
+    // A failure of a system call, as HRESULT_FROM_WIN32 wraps it, has its text under the call's code.
+    if (length == 0 && HRESULT_FACILITY(hr) == FACILITY_WIN32)
+        length =
+            FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           static_cast<DWORD>(HRESULT_CODE(hr)), 0, text, static_cast<DWORD>(std::size(text)), nullptr);
+    while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' || text[length - 1] == L' '))
+        --length;
+    if (length > 0)
+        return std::wstring(text, length);
+    wchar_t fallback[256] = {};
+    LoadStringW(_Module.GetResourceInstance(), IDS_ERR_UNSPECIFIED, fallback, static_cast<int>(std::size(fallback)));
+    return fallback;
 }
 
 std::wstring ZavtRenamedPath(const wchar_t* path, const wchar_t* name)

@@ -6,24 +6,102 @@
 #include "device/fs/engine_status.h"
 
 #include <cstring>
+#include <string>
+#include <vector>
+
+bool ZavtFits(DeviceContext& context, std::uint32_t storage, unsigned long long size, bool refresh)
+{
+    if (refresh && FAILED(context.Refresh()))
+        return false;
+    return size <= (storage == 0 ? context.GetInternalFreeBytes() : context.GetExternalFreeBytes());
+}
 
 ZavtDownloadResult ZavtDownloadReplacing(DeviceContext& context, std::uint32_t storage, const wchar_t* fileName,
-                                         const wchar_t* srcPath)
+                                         const wchar_t* srcPath, engine::EngineStatus* status)
 {
     engine::DirRecord existing;
     const int found = context.LookUp(storage, fileName, &existing);
+    *status = static_cast<engine::EngineStatus>(found);
     if (found != 0 && found != -1)
         return ZavtDownloadResult::kFailed;
     if (found == 0) {
         if (existing.attributes & FILE_ATTRIBUTE_DIRECTORY)
             return ZavtDownloadResult::kNameIsFolder;
-        if (context.DeleteFile(storage, existing.firstCluster) != engine::kStatusOk)
+        *status = context.DeleteFile(storage, existing.firstCluster);
+        if (*status != engine::kStatusOk)
             return ZavtDownloadResult::kFailed;
     }
     ZavtFireDownloadStart();
-    const std::uint32_t status = context.DownloadFile(storage, srcPath);
+    *status = context.DownloadFile(storage, srcPath);
     ZavtFireDownloadEnd();
-    return status == engine::kStatusOk ? ZavtDownloadResult::kDone : ZavtDownloadResult::kFailed;
+    return *status == engine::kStatusOk ? ZavtDownloadResult::kDone : ZavtDownloadResult::kFailed;
+}
+
+namespace {
+
+bool IsSeparator(wchar_t c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+}  // namespace
+
+ZavtDownloadResult ZavtSelectDestination(DeviceContext& context, std::uint32_t storage, BSTR dstPath,
+                                         engine::EngineStatus* status)
+{
+    *status = engine::kStatusFolderError;
+    const std::wstring path = dstPath ? std::wstring(dstPath, SysStringLen(dstPath)) : std::wstring();
+    if (path.size() >= MAX_PATH)
+        return ZavtDownloadResult::kBadName;
+    // Every name is checked before anything is made.
+    std::size_t split = path.size();
+    while (split > 0 && !IsSeparator(path[split - 1]))
+        --split;
+    std::vector<std::wstring> folders;
+    for (std::size_t start = 0, i = 0; i <= split; ++i) {
+        if (i < split && !IsSeparator(path[i]))
+            continue;
+        if (i > start)
+            folders.push_back(path.substr(start, i - start));
+        start = i + 1;
+    }
+    if (folders.empty() && split < path.size())
+        folders.push_back(path.substr(split));
+    for (const std::wstring& folder : folders) {
+        if (!engine::IsEntryName(folder.c_str(), folder.size()))
+            return ZavtDownloadResult::kBadName;
+    }
+    if (!context.SupportsFolders(storage))
+        return ZavtDownloadResult::kDone;
+
+    const bool fromRoot = folders.empty() || (!path.empty() && IsSeparator(path.front()));
+    if (fromRoot && !ZavtSelectFolder(context, storage, 0))
+        return ZavtDownloadResult::kFailed;
+    for (const std::wstring& folder : folders) {
+        engine::DirRecord record;
+        std::uint32_t id = 0;
+        if (context.FindEntryByName(storage, folder.c_str(), &record) == 0) {
+            id = record.firstCluster;
+        } else {
+            // A name the folder holds in another case, or as a file, never gets a second entry.
+            const int found = context.LookUp(storage, folder.c_str(), &record);
+            if (found == 0 && !(record.attributes & FILE_ATTRIBUTE_DIRECTORY))
+                return ZavtDownloadResult::kNameIsFile;
+            if (found == 0) {
+                id = record.firstCluster;
+            } else if (found != -1) {
+                *status = static_cast<engine::EngineStatus>(found);
+                return ZavtDownloadResult::kFailed;
+            } else if ((*status = context.CreateFolder(storage, folder.c_str(), &id)) != engine::kStatusOk) {
+                return ZavtDownloadResult::kFailed;
+            }
+        }
+        *status = context.SelectFolder(storage, id);
+        if (*status != engine::kStatusOk)
+            return ZavtDownloadResult::kFailed;
+    }
+    *status = engine::kStatusOk;
+    return ZavtDownloadResult::kDone;
 }
 
 // ---- entries ----

@@ -5,11 +5,14 @@
 
 #include "device/api/device_context.h"
 #include "device/api/zavt_common.h"
+#include "device/fs/entry_name.h"
+#include "device/fs/pc/file_util.h"
 #include "resources/zavtctrl_resource.h"
 
 #include <windows.h>
 
 #include <cstdint>
+#include <cwchar>
 #include <memory>
 #include <string>
 
@@ -27,6 +30,14 @@ std::shared_ptr<DeviceContext> ZavtReadyContext(HRESULT* hr)
     return context;
 }
 
+// An engine result as a call's result: S_OK, or the error of the code's message through T's error
+// information, with the message's own HRESULT or, when given, `failure`.
+template <class T>
+HRESULT ZavtStatusResult(engine::EngineStatus status, HRESULT failure = 0)
+{
+    return status == engine::kStatusOk ? S_OK : T::Error(ErrorCodeToMessageId(status), failure);
+}
+
 // Asks the running operation of the current context to stop; error 769 (through T's error information)
 // when there is no context.
 template <class T>
@@ -39,28 +50,80 @@ HRESULT ZavtCancelOperation()
     return S_OK;
 }
 
-enum class ZavtDownloadResult { kDone, kFailed, kNameIsFolder };
+// Whether `size` bytes fit the free bytes of storage 0 (internal memory) or the card, read after a
+// refresh of the context when asked; false when that refresh fails.
+bool ZavtFits(DeviceContext& context, std::uint32_t storage, unsigned long long size, bool refresh);
+
+enum class ZavtDownloadResult { kDone, kFailed, kNameIsFolder, kBadName, kNameIsFile };
+
+// Makes the folder a download by path goes into current, from its destination path: the names of the
+// path's folder part or, when it has none, its last component as the one folder, each looked up
+// (without regard to case) and made when absent. A leading separator starts at the root, and so does a
+// destination that names no folder ("" or "\"); otherwise the first name is looked up in the current
+// folder. A store without folders selects nothing. kBadName for a name no entry may carry or a path
+// past the platform's limit, kNameIsFile when a file holds a folder's name, kFailed when a folder
+// cannot be made or selected; kDone once the target is current.
+// *status is the failing engine call's code (kStatusFolderError for a name of the other kind).
+ZavtDownloadResult ZavtSelectDestination(DeviceContext& context, std::uint32_t storage, BSTR dstPath,
+                                         engine::EngineStatus* status);
 
 // Downloads a PC file into the storage's current folder under the given name, replacing a file of that
 // name (a folder of that name is never taken for it), with the control's DownloadFile events around it.
 // A failed look-up fails the download: downloading then could give the folder a second entry of the name.
+// *status is the failing engine call's code.
 ZavtDownloadResult ZavtDownloadReplacing(DeviceContext& context, std::uint32_t storage, const wchar_t* fileName,
-                                         const wchar_t* srcPath);
+                                         const wchar_t* srcPath, engine::EngineStatus* status);
 
-// ZavtDownloadReplacing as a call's result: S_OK, error 789 (name exists, through T's error information)
-// when a folder holds the name, E_FAIL for any other failure.
+// A download step's result as a call's result, through T's error information: S_OK; E_INVALIDARG for
+// a bad name; error 789 (name exists) with E_FAIL when an entry of the other kind holds the name; E_FAIL
+// with the message of the failing engine call's code for any other failure.
+template <class T>
+HRESULT ZavtDownloadStepResult(ZavtDownloadResult result, engine::EngineStatus status)
+{
+    switch (result) {
+    case ZavtDownloadResult::kDone:
+        return S_OK;
+    case ZavtDownloadResult::kBadName:
+        return ZavtFail<T>(E_INVALIDARG);
+    case ZavtDownloadResult::kNameIsFolder:
+    case ZavtDownloadResult::kNameIsFile:
+        return T::Error(IDS_ERR_NAME_EXISTS, E_FAIL);
+    default:
+        return T::Error(ErrorCodeToMessageId(status), E_FAIL);
+    }
+}
+
+// ZavtDownloadReplacing as a call's result (ZavtDownloadStepResult).
 template <class T>
 HRESULT ZavtDownloadReplacingResult(DeviceContext& context, std::uint32_t storage, const wchar_t* fileName,
                                     const wchar_t* srcPath)
 {
-    switch (ZavtDownloadReplacing(context, storage, fileName, srcPath)) {
-    case ZavtDownloadResult::kDone:
-        return S_OK;
-    case ZavtDownloadResult::kNameIsFolder:
-        return T::Error(IDS_ERR_NAME_EXISTS, E_FAIL);
-    default:
-        return E_FAIL;
-    }
+    engine::EngineStatus status = engine::kStatusOk;
+    return ZavtDownloadStepResult<T>(ZavtDownloadReplacing(context, storage, fileName, srcPath, &status), status);
+}
+
+// A download by path (the device's and the storage's): the size checked against the storage's free
+// bytes, the destination made current, then the file downloaded there as ZavtDownloadReplacing does.
+// E_FAIL when the source's size cannot be read, E_OUTOFMEMORY when it does not fit, else as
+// ZavtDownloadStepResult; every failure described through T's error information.
+template <class T>
+HRESULT ZavtDownloadByPath(DeviceContext& context, std::uint32_t storage, BSTR srcPath, BSTR dstPath)
+{
+    if (!srcPath || SysStringLen(srcPath) >= MAX_PATH)
+        return ZavtFail<T>(E_INVALIDARG);
+    DWORD low = 0, high = 0;
+    if (!engine::UtilGetFileSize(srcPath, &low, &high))
+        return T::Error(IDS_ERR_FILE_NOT_FOUND, E_FAIL);
+    if (!ZavtFits(context, storage, (static_cast<unsigned long long>(high) << 32) | low, true))
+        return T::Error(IDS_ERR_STORAGE_FULL, E_OUTOFMEMORY);
+    const wchar_t* fileName = engine::NamePart(srcPath);
+    if (!fileName || !engine::IsEntryName(fileName, std::wcslen(fileName)))
+        return ZavtFail<T>(E_INVALIDARG);
+    engine::EngineStatus status = engine::kStatusOk;
+    ZavtDownloadResult result = ZavtSelectDestination(context, storage, dstPath, &status);
+    if (result == ZavtDownloadResult::kDone)
+        result = ZavtDownloadReplacing(context, storage, fileName, srcPath, &status);
+    return ZavtDownloadStepResult<T>(result, status);
 }
 
 // ---- entries: what the folder and file objects do alike ----
@@ -116,15 +179,15 @@ HRESULT ZavtRenameEntry(ZAVTStorageType type, IZAVTFolder* parent, std::uint32_t
     if (type != ZAVTST_INT && type != ZAVTST_EXT)
         return E_INVALIDARG;
     if (id == 0 || !ZavtIsEntryName(newName))
-        return E_INVALIDARG;
+        return ZavtFail<T>(E_INVALIDARG);
     const std::uint32_t storage = type == ZAVTST_EXT ? 1 : 0;
     HRESULT hr = S_OK;
     std::shared_ptr<DeviceContext> context = ZavtEntryContext<T>(storage, parent, &hr);
     if (!context)
         return hr;
-    const std::uint32_t code = context->RenameEntry(storage, id, newName);
-    if (code != engine::kStatusOk)
-        return T::Error(ErrorCodeToMessageId(code));
+    hr = ZavtStatusResult<T>(context->RenameEntry(storage, id, newName));
+    if (FAILED(hr))
+        return hr;
     CComBSTR renamed(newName), renamedPath(ZavtRenamedPath(path.get(), newName).c_str());
     if (!renamed.get() || !renamedPath.get())
         return E_OUTOFMEMORY;
@@ -149,7 +212,7 @@ HRESULT ZavtGetPlayIndex(std::uint32_t storage, IZAVTFolder* parent, std::uint32
         return hr;
     const std::int32_t index = context->GetPlayIndex(storage, id);
     if (index == -1)
-        return T::Error(ErrorCodeToMessageId(engine::kStatusFolderError));
+        return T::Error(IDS_ERR_FOLDER);
     *out = index;
     return S_OK;
 }
@@ -164,7 +227,7 @@ HRESULT ZavtPutPlayIndex(std::uint32_t storage, IZAVTFolder* parent, std::uint32
     if (!context)
         return hr;
     if (context->SetPlayIndex(storage, id, static_cast<std::uint32_t>(index)) != 0)
-        return T::Error(ErrorCodeToMessageId(engine::kStatusFolderError));
+        return T::Error(IDS_ERR_FOLDER);
     return S_OK;
 }
 

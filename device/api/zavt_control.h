@@ -28,7 +28,7 @@ DISPID ZavtPercentEventOf(long kind);
 
 class CZAVTControl : public CComObjectRootEx,
                      public CComCoClass<CZAVTControl, &CLSID_ZAVTControl>,
-                     public IDispatchImpl<CZAVTControl, IZAVTControl>,
+                     public ZavtDispatchImpl<CZAVTControl, IZAVTControl>,
                      public ISupportErrorInfoImpl<IZAVTControl>,
                      public IConnectionPointContainerImpl<CZAVTControl>,
                      public IConnectionPointImpl<CZAVTControl, &DIID__IZAVTControlEvents>,

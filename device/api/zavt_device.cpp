@@ -40,34 +40,6 @@ bool BareNameBuild()
     return build == 3 || build == 4;
 }
 
-bool IsSeparator(wchar_t c)
-{
-    return c == L'\\' || c == L'/';
-}
-
-// The folder a device-level download goes into, from its destination path: the path's folder part
-// without its leading and trailing separator or, when that is empty, its last component. One name
-// only: a folder part of two levels is refused (false), so no player name ever holds a separator.
-bool DestinationFolder(const wchar_t* dstPath, std::wstring* folder)
-{
-    const std::wstring path = dstPath ? dstPath : L"";
-    std::size_t split = path.size();
-    while (split > 0 && !IsSeparator(path[split - 1]))
-        --split;
-    std::wstring dir = path.substr(0, split);
-    const std::wstring name = path.substr(split);
-    if (!dir.empty() && IsSeparator(dir.front()))
-        dir.erase(0, 1);
-    if (!dir.empty() && IsSeparator(dir.back()))
-        dir.pop_back();
-    *folder = dir.empty() ? name : dir;
-    for (wchar_t c : *folder) {
-        if (IsSeparator(c))
-            return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 HRESULT ZavtMakeDeviceCollection(IZAVTDeviceCollection** out)
@@ -147,10 +119,7 @@ HRESULT CZAVTDevice::Init(const wchar_t* name, long index, ZAVTDeviceModelType m
 bool CZAVTDevice::HasFreeSpace(bool external, unsigned long long size, bool refresh)
 {
     std::shared_ptr<DeviceContext> context = DeviceContext::Current();
-    if (!context || (refresh && FAILED(context->Refresh())))
-        return false;
-    const unsigned long long free = external ? context->GetExternalFreeBytes() : context->GetInternalFreeBytes();
-    return size <= free;
+    return context && ZavtFits(*context, external ? 1 : 0, size, refresh);
 }
 
 STDMETHODIMP CZAVTDevice::get_Name(BSTR* pVal)
@@ -226,50 +195,18 @@ STDMETHODIMP CZAVTDevice::get_DeviceID(long* pVal)
 STDMETHODIMP CZAVTDevice::Download(ZAVTStorageType stStorage, BSTR srcPath, BSTR dstPath)
 {
     if (stStorage != ZAVTST_INT && stStorage != ZAVTST_EXT)
-        return E_INVALIDARG;
+        return ZavtFail<CZAVTDevice>(E_INVALIDARG);
     HRESULT hr = S_OK;
     std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTDevice>(&hr);
     if (!context)
         return hr;
-    const std::uint32_t storage = stStorage == ZAVTST_EXT ? 1 : 0;
-
-    DWORD low = 0, high = 0;
-    if (!srcPath || !engine::UtilGetFileSize(srcPath, &low, &high))
-        return E_FAIL;
-    if (!HasFreeSpace(storage == 1, (static_cast<unsigned long long>(high) << 32) | low, true))
-        return E_OUTOFMEMORY;
-
-    const wchar_t* fileName = engine::NamePart(srcPath);
-    std::wstring folder;
-    if (!fileName || !*fileName || !DestinationFolder(dstPath, &folder))
-        return E_INVALIDARG;
-
-    if (context->SupportsFolders(storage)) {
-        std::uint32_t current = 0;
-        context->GetCurrentFolderId(storage, &current);
-        // A folder object's root has id 1; the flat store's folder ids are its own, 0 the root.
-        if (context->UsesFolderObjects() && current == 1)
-            current = 0;
-        std::uint32_t target = 0;
-        if (!folder.empty()) {
-            engine::DirRecord record;
-            if (context->FindEntryByName(storage, folder.c_str(), &record) == 0) {
-                target = record.firstCluster;
-            } else if (context->CreateFolder(storage, folder.c_str(), &target) != engine::kStatusOk) {
-                return E_FAIL;
-            }
-        }
-        if (target != current && context->SelectFolder(storage, target) != engine::kStatusOk)
-            return E_FAIL;
-    }
-
-    return ZavtDownloadReplacingResult<CZAVTDevice>(*context, storage, fileName, srcPath);
+    return ZavtDownloadByPath<CZAVTDevice>(*context, stStorage == ZAVTST_EXT ? 1 : 0, srcPath, dstPath);
 }
 
 STDMETHODIMP CZAVTDevice::Upload(ZAVTStorageType stStorage, BSTR srcPath, BSTR dstPath)
 {
     if (stStorage != ZAVTST_INT && stStorage != ZAVTST_EXT)
-        return E_INVALIDARG;
+        return ZavtFail<CZAVTDevice>(E_INVALIDARG);
     HRESULT hr = S_OK;
     std::shared_ptr<DeviceContext> context = ZavtReadyContext<CZAVTDevice>(&hr);
     if (!context)
@@ -280,10 +217,13 @@ STDMETHODIMP CZAVTDevice::Upload(ZAVTStorageType stStorage, BSTR srcPath, BSTR d
     if (!fileName || !*fileName || context->ResolvePath(storage, fileName, &record) != 0)
         return Error(IDS_ERR_FILE_NOT_FOUND);
     if (!dstPath || !*dstPath)
-        return E_INVALIDARG;
+        return ZavtFail<CZAVTDevice>(E_INVALIDARG);
+    // A path that names a device is no file at all: what the player holds never goes there.
+    if (engine::UtilPathNamesDevice(dstPath))
+        return Error(IDS_ERR_FILE_NOT_FOUND, HRESULT_FROM_WIN32(ERROR_INVALID_NAME));
     engine::UtilDeleteFile(dstPath);
     // Any code but success is a failure, whatever its sign.
-    return context->UploadFile(storage, record.firstCluster, dstPath) != engine::kStatusOk ? E_FAIL : S_OK;
+    return ZavtStatusResult<CZAVTDevice>(context->UploadFile(storage, record.firstCluster, dstPath), E_FAIL);
 }
 
 STDMETHODIMP CZAVTDevice::ForceUpdate()

@@ -15,7 +15,7 @@ class DeviceContext;
 
 class CZAVTDevice : public CComObjectRootEx,
                     public CComCoClass<CZAVTDevice, &CLSID_ZAVTDevice>,
-                    public IDispatchImpl<CZAVTDevice, IZAVTDevice>,
+                    public ZavtDispatchImpl<CZAVTDevice, IZAVTDevice>,
                     public ISupportErrorInfoImpl<IZAVTDevice>,
                     public IConnectionPointContainerImpl<CZAVTDevice>,
                     public IConnectionPointImpl<CZAVTDevice, &DIID__IZAVTDeviceEvents> {

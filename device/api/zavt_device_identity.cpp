@@ -65,9 +65,9 @@ HRESULT GetDumpField(ZavtAddress address, std::uint32_t offset, std::uint32_t si
     return WithDump(
         address,
         [&](DeviceContext& context) {
-            const std::uint32_t code = context.ReadSystemDump();
+            const engine::EngineStatus code = context.ReadSystemDump();
             std::memcpy(out, context.SystemDump().data() + offset, size);
-            return code == engine::kStatusOk ? S_OK : E_FAIL;
+            return ZavtStatusResult<CZAVTDevice>(code, E_FAIL);
         },
         [&] {
             std::memset(out, 0, size);
@@ -82,7 +82,7 @@ HRESULT PutDumpField(ZavtAddress address, std::uint32_t offset, std::uint32_t si
     return WithDump(
         address,
         [&](DeviceContext& context) {
-            return context.UpdateSystemDump(offset, in, size) == engine::kStatusOk ? S_OK : E_FAIL;
+            return ZavtStatusResult<CZAVTDevice>(context.UpdateSystemDump(offset, in, size), E_FAIL);
         },
         [] { return E_FAIL; });
 }
@@ -165,10 +165,10 @@ STDMETHODIMP CZAVTDevice::GetMarkID(ZavtAddress lpcMarkID)
     return WithDump(
         lpcMarkID,
         [&](DeviceContext& context) {
-            const std::uint32_t code = context.ReadSystemDump();
+            const engine::EngineStatus code = context.ReadSystemDump();
             if (!copyOut(context.SystemDump().data() + kDumpMarkIdOffset))
                 return E_FAIL;
-            return code == engine::kStatusOk ? S_OK : E_FAIL;
+            return ZavtStatusResult<CZAVTDevice>(code, E_FAIL);
         },
         [&] {
             const std::uint8_t zeros[kDumpMarkIdBytes] = {};
@@ -190,8 +190,8 @@ STDMETHODIMP CZAVTDevice::PutMarkID(ZavtAddress lpcMarkID)
             const GUID session = ZavtSessionGuid();
             if (std::memcmp(record + kDumpMarkIdBytes, &session, sizeof session) != 0)
                 return E_ACCESSDENIED;
-            const std::uint32_t code = context.UpdateSystemDump(kDumpMarkIdOffset, record, kDumpMarkIdBytes);
-            return code == engine::kStatusOk ? S_OK : E_FAIL;
+            const engine::EngineStatus code = context.UpdateSystemDump(kDumpMarkIdOffset, record, kDumpMarkIdBytes);
+            return ZavtStatusResult<CZAVTDevice>(code, E_FAIL);
         },
         [] { return E_FAIL; });
 }

@@ -140,9 +140,9 @@ private:
 };
 
 // The font and the blank dump that shares its file id go from the internal root (made current).
-std::uint32_t RemoveFontFiles(DeviceContext& context)
+engine::EngineStatus RemoveFontFiles(DeviceContext& context)
 {
-    std::uint32_t code = context.SelectInternalRoot();
+    engine::EngineStatus code = context.SelectInternalRoot();
     if (code == kStatusOk)
         code = context.RemoveInternalFile(kFontName);
     if (code == kStatusOk)
@@ -152,9 +152,9 @@ std::uint32_t RemoveFontFiles(DeviceContext& context)
 
 // The font erase on the player: the font and the dump gone, a blank sysdum4.du4 in their place, the root
 // current again. The engine's code.
-std::uint32_t EraseFontFiles(DeviceContext& context)
+engine::EngineStatus EraseFontFiles(DeviceContext& context)
 {
-    std::uint32_t code = RemoveFontFiles(context);
+    engine::EngineStatus code = RemoveFontFiles(context);
     if (code == kStatusOk)
         code = context.WriteDumpSystemFile(kFontDumpId);
     if (code == kStatusOk)
@@ -295,7 +295,7 @@ STDMETHODIMP CZAVTDevice::DownloadFont(ZAVTFontType tFont, BSTR srcPath)
     const HRESULT hr = PrepareFontWrite(tFont, srcPath, &context, &image);
     if (FAILED(hr))
         return hr;
-    std::uint32_t code = kStatusOk;
+    engine::EngineStatus code = kStatusOk;
     {
         const OperationEvents events(Operation::kDownload);
         code = context->WriteFontFile(0, kFontWritePath, image.size, image.bytes.get());
@@ -347,9 +347,9 @@ HRESULT CZAVTDevice::DownloadFontWork(void* self)
     if (!context) {
         hr = Error(IDS_ERR_NO_DEVICE);
     } else {
-        const std::uint32_t code =
+        const engine::EngineStatus code =
             context->WriteFontFile(0, kFontWritePath, device->fontImage_.size, device->fontImage_.bytes.get());
-        hr = code != kStatusOk ? Error(ErrorCodeToMessageId(code)) : S_OK;
+        hr = ZavtStatusResult<CZAVTDevice>(code);
         context->SelectInternalRoot();
     }
     device->fontImage_ = FontImage{};
@@ -400,8 +400,8 @@ HRESULT CZAVTDevice::EraseFontWork(void* self)
     if (context) {
         context->SelectInternalRoot();
         FireOperationStart(Operation::kDelete);
-        const std::uint32_t code = EraseFontFiles(*context);
-        hr = code != kStatusOk ? Error(ErrorCodeToMessageId(code)) : S_OK;
+        const engine::EngineStatus code = EraseFontFiles(*context);
+        hr = ZavtStatusResult<CZAVTDevice>(code);
     }
     device->asyncResult_ = hr;
     return hr;
@@ -578,7 +578,7 @@ STDMETHODIMP CZAVTDevice::FirmwareUpgrade(BSTR srcPath)
 
     const OperationEvents events(Operation::kDownload);
     for (const TempFile* file : {&firmware, &upgrade}) {
-        std::uint32_t code = kStatusOk;
+        engine::EngineStatus code = kStatusOk;
         if (folderObjects) {
             code = context->DownloadFile(0, file->path());
         } else {

@@ -5,6 +5,7 @@
 #include "device/api/zavt_context.h"
 #include "device/api/zavt_control.h"
 #include "device/fs/engine_status.h"
+#include "device/fs/pc/file_util.h"
 
 #include <cstring>
 #include <cwchar>
@@ -174,9 +175,9 @@ STDMETHODIMP CZAVTFile::Delete()
     if (!context)
         return hr;
     Fire(&CZAVTControl::FireDeleteFileStart, kZavtOperationDelete);
-    const std::uint32_t code = context->DeleteFile(Storage(), Id());
+    const engine::EngineStatus code = context->DeleteFile(Storage(), Id());
     Fire(&CZAVTControl::FireDeleteFileEnd, kZavtOperationNone);
-    return code == engine::kStatusOk ? S_OK : Error(ErrorCodeToMessageId(code));
+    return ZavtStatusResult<CZAVTFile>(code);
 }
 
 STDMETHODIMP CZAVTFile::Upload(BSTR dstPath)
@@ -207,17 +208,21 @@ HRESULT CZAVTFile::CopyToPc(BSTR path, bool intoFolder)
             return Error(IDS_ERR_FILE_NOT_FOUND, HRESULT_FROM_WIN32(ERROR_INVALID_NAME));
         target += L"\\" + name;
     }
+    // A path the platform cannot name is one the engine could not open; one that names a device is no
+    // file at all.
     if (!IsPcPath(target))
-        return E_INVALIDARG;
+        return Error(IDS_ERR_FILE_NOT_FOUND);
+    if (engine::UtilPathNamesDevice(target.c_str()))
+        return Error(IDS_ERR_FILE_NOT_FOUND, HRESULT_FROM_WIN32(ERROR_INVALID_NAME));
     // The parent is made current before UploadFileStart, so a failed selection leaves no start without
     // its end and no operation kind behind.
     hr = ZavtSelectParent<CZAVTFile>(*context, Storage(), parent_);
     if (FAILED(hr))
         return hr;
     Fire(&CZAVTControl::FireUploadFileStart, kZavtOperationUpload);
-    const std::uint32_t code = context->UploadFile(Storage(), Id(), target.c_str());
+    const engine::EngineStatus code = context->UploadFile(Storage(), Id(), target.c_str());
     Fire(&CZAVTControl::FireUploadFileEnd, kZavtOperationNone);
-    return code == engine::kStatusOk ? S_OK : Error(ErrorCodeToMessageId(code));
+    return ZavtStatusResult<CZAVTFile>(code);
 }
 
 STDMETHODIMP CZAVTFile::get_PlayIndex(long* pVal)
@@ -304,7 +309,7 @@ STDMETHODIMP CZAVTFile::OpenFile(ZAVTFileMode fmMode)
         context->ReleaseStream(Storage(), this);
         return hr;
     }
-    std::uint32_t code = engine::kStatusOk;
+    engine::EngineStatus code = engine::kStatusOk;
     if (fmMode == fmRead) {
         Fire(&CZAVTControl::FireUploadFileStart, kZavtOperationUpload);
         code = context->OpenStreamRead(Storage(), Id());
@@ -315,7 +320,7 @@ STDMETHODIMP CZAVTFile::OpenFile(ZAVTFileMode fmMode)
     // Open even when the store failed: CloseFile ends what was started.
     mode_ = fmMode;
     streamContext_ = context;
-    return code == engine::kStatusOk ? S_OK : Error(ErrorCodeToMessageId(code));
+    return ZavtStatusResult<CZAVTFile>(code);
 }
 
 HRESULT CZAVTFile::StreamContext(ZAVTFileMode mode, std::shared_ptr<DeviceContext>* context)
@@ -346,12 +351,12 @@ STDMETHODIMP CZAVTFile::CloseFile()
         }
         return hr;
     }
-    const std::uint32_t code = context->CloseStream(Storage());
+    const engine::EngineStatus code = context->CloseStream(Storage());
     context->ReleaseStream(Storage(), this);
     Fire(mode_ == fmRead ? &CZAVTControl::FireUploadFileEnd : &CZAVTControl::FireDownloadFileEnd, kZavtOperationNone);
     mode_ = fmNormal;
     streamContext_.reset();
-    return code == engine::kStatusOk ? S_OK : Error(ErrorCodeToMessageId(code));
+    return ZavtStatusResult<CZAVTFile>(code);
 }
 
 STDMETHODIMP CZAVTFile::Write(ZavtUAddress lpData, ULONG dwSize)
@@ -362,8 +367,8 @@ STDMETHODIMP CZAVTFile::Write(ZavtUAddress lpData, ULONG dwSize)
     const HRESULT hr = StreamContext(fmWrite, &context);
     if (FAILED(hr))
         return hr;
-    const std::uint32_t code = context->WriteStream(Storage(), BufferAt(lpData), dwSize);
-    return code == engine::kStatusOk ? S_OK : Error(ErrorCodeToMessageId(code));
+    const engine::EngineStatus code = context->WriteStream(Storage(), BufferAt(lpData), dwSize);
+    return ZavtStatusResult<CZAVTFile>(code);
 }
 
 STDMETHODIMP CZAVTFile::Read(ZavtUAddress lpData, ULONG dwSize, ULONG* pdwSizeRead)
@@ -377,7 +382,7 @@ STDMETHODIMP CZAVTFile::Read(ZavtUAddress lpData, ULONG dwSize, ULONG* pdwSizeRe
     if (FAILED(hr))
         return hr;
     std::uint32_t count = 0;
-    const std::uint32_t code = context->ReadStream(Storage(), BufferAt(lpData), dwSize, &count);
+    const engine::EngineStatus code = context->ReadStream(Storage(), BufferAt(lpData), dwSize, &count);
     *pdwSizeRead = count;
-    return code == engine::kStatusOk ? S_OK : Error(ErrorCodeToMessageId(code));
+    return ZavtStatusResult<CZAVTFile>(code);
 }

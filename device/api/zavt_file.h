@@ -13,7 +13,7 @@ class CZAVTControl;
 
 class CZAVTFile : public CComObjectRootEx,
                   public CComCoClass<CZAVTFile, &CLSID_ZAVTFile>,
-                  public IDispatchImpl<CZAVTFile, IZAVTFile>,
+                  public ZavtDispatchImpl<CZAVTFile, IZAVTFile>,
                   public ISupportErrorInfoImpl<IZAVTFile> {
 public:
     DECLARE_REGISTRY_RESOURCEID(IDR_ZAVTFILE)

@@ -10,6 +10,7 @@
 #include "device/fs/pc/file_util.h"
 
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -264,7 +265,7 @@ STDMETHODIMP CZAVTFolder::Delete()
     if (!context)
         return hr;
     FireEvent([](CZAVTControl& control) { control.FireDeleteFileStart(nullptr); });
-    std::uint32_t code = 0;
+    engine::EngineStatus code = engine::kStatusOk;
     if (!context->UsesFolderObjects()) {
         code = context->DeleteFolder(Storage(), FolderId());
     } else {
@@ -277,7 +278,7 @@ STDMETHODIMP CZAVTFolder::Delete()
         code = context->DeleteFile(Storage(), FolderId());
     }
     FireEvent([](CZAVTControl& control) { control.FireDeleteFileEnd(nullptr); });
-    return code == engine::kStatusOk ? S_OK : Error(ErrorCodeToMessageId(code));
+    return ZavtStatusResult<CZAVTFolder>(code);
 }
 
 STDMETHODIMP CZAVTFolder::get_PlayIndex(long* pVal)
@@ -297,19 +298,19 @@ STDMETHODIMP CZAVTFolder::CreateSubfolder(BSTR SubfolderName)
     if (!context)
         return hr;
     if (!ZavtIsEntryName(SubfolderName))
-        return E_INVALIDARG;
+        return ZavtFail<CZAVTFolder>(E_INVALIDARG);
     const int model = static_cast<int>(context->GetModel());
     if (((model == 2 || model == 8) && !root_) || !context->SupportsFolders(Storage()))
-        return Error(ErrorCodeToMessageId(engine::kStatusFolderError));
+        return Error(IDS_ERR_FOLDER);
     if (!ZavtSelectFolder(*context, Storage(), FolderId()))
-        return Error(ErrorCodeToMessageId(engine::kStatusFolderError));
+        return Error(IDS_ERR_FOLDER);
     // The store would make a second entry of a name the folder holds.
     engine::DirRecord existing;
     if (context->ResolvePath(Storage(), SubfolderName, &existing) == 0)
         return Error(IDS_ERR_NAME_EXISTS);
     std::uint32_t id = 0;
-    const std::uint32_t code = context->CreateFolder(Storage(), SubfolderName, &id);
-    return code == engine::kStatusOk ? S_OK : Error(ErrorCodeToMessageId(code));
+    const engine::EngineStatus code = context->CreateFolder(Storage(), SubfolderName, &id);
+    return ZavtStatusResult<CZAVTFolder>(code);
 }
 
 STDMETHODIMP CZAVTFolder::Download(BSTR srcPath)
@@ -321,17 +322,16 @@ STDMETHODIMP CZAVTFolder::Download(BSTR srcPath)
     if (!context)
         return hr;
     if (!srcPath || SysStringLen(srcPath) >= MAX_PATH)
-        return E_INVALIDARG;
+        return ZavtFail<CZAVTFolder>(E_INVALIDARG);
     DWORD low = 0, high = 0;
     if (!engine::UtilGetFileSize(srcPath, &low, &high))
-        return E_FAIL;
+        return Error(IDS_ERR_FILE_NOT_FOUND, E_FAIL);
     const unsigned long long size = (static_cast<unsigned long long>(high) << 32) | low;
-    if (FAILED(context->Refresh()) ||
-        size > (Storage() == 0 ? context->GetInternalFreeBytes() : context->GetExternalFreeBytes()))
-        return Error(ErrorCodeToMessageId(engine::kStatusStorageFull));
+    if (!ZavtFits(*context, Storage(), size, true))
+        return Error(IDS_ERR_STORAGE_FULL);
     const wchar_t* fileName = engine::NamePart(srcPath);
-    if (!fileName || !*fileName)
-        return E_INVALIDARG;
+    if (!fileName || !engine::IsEntryName(fileName, std::wcslen(fileName)))
+        return ZavtFail<CZAVTFolder>(E_INVALIDARG);
     if (context->SupportsFolders(Storage()) && !ZavtSelectFolder(*context, Storage(), FolderId()))
         return Error(IDS_ERR_FOLDER);
 
@@ -344,13 +344,13 @@ STDMETHODIMP CZAVTFolder::Download(BSTR srcPath)
         return Error(IDS_ERR_NAME_EXISTS);
 
     ZavtFireDownloadStart();
-    std::uint32_t code = engine::kStatusOk;
+    engine::EngineStatus code = engine::kStatusOk;
     if (found == 0)
         code = context->DeleteFile(Storage(), existing.firstCluster);
     if (code == engine::kStatusOk)
         code = context->DownloadFile(Storage(), srcPath);
     ZavtFireDownloadEnd();
-    return code == engine::kStatusOk ? S_OK : Error(ErrorCodeToMessageId(code));
+    return ZavtStatusResult<CZAVTFolder>(code);
 }
 
 STDMETHODIMP CZAVTFolder::get_FileSystemID(long* pVal)
@@ -433,9 +433,9 @@ HRESULT CZAVTFolder::MoveInside(IDispatch*, IZAVTFolder* sourceParent, IZAVTStor
         hr = sourceParent->get_IsRootFolder(&parentRoot);
     if (FAILED(hr))
         return hr;
-    const std::uint32_t code =
+    const engine::EngineStatus code =
         context->MoveEntryInside(Storage(), movedId, static_cast<std::uint32_t>(parentId), parentRoot ? 1 : 0);
-    return code == engine::kStatusOk ? S_OK : Error(ErrorCodeToMessageId(code));
+    return ZavtStatusResult<CZAVTFolder>(code);
 }
 
 STDMETHODIMP CZAVTFolder::MoveFolderInside(IZAVTFolder* pVal)
@@ -464,7 +464,7 @@ STDMETHODIMP CZAVTFolder::CreateNewFile(BSTR FileName, IZAVTFile** pNewFile)
         return E_INVALIDARG;
     *pNewFile = nullptr;
     if (!ZavtIsEntryName(FileName))
-        return E_INVALIDARG;
+        return ZavtFail<CZAVTFolder>(E_INVALIDARG);
     CComObject<CZAVTFile>* file = nullptr;
     CComPtr<IZAVTFile> held;
     HRESULT hr = ZavtNewObject(&file, held, IID_IZAVTFile);

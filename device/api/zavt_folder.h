@@ -11,7 +11,7 @@ class DeviceContext;
 
 class CZAVTFolder : public CComObjectRootEx,
                     public CComCoClass<CZAVTFolder, &CLSID_ZAVTFolder>,
-                    public IDispatchImpl<CZAVTFolder, IZAVTFolder>,
+                    public ZavtDispatchImpl<CZAVTFolder, IZAVTFolder>,
                     public ISupportErrorInfoImpl<IZAVTFolder> {
 public:
     DECLARE_REGISTRY_RESOURCEID(IDR_ZAVTFOLDER)

@@ -8,44 +8,20 @@
 #include "device/fs/engine_status.h"
 #include "device/fs/pc/file_util.h"
 
+#include <algorithm>
+#include <climits>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace {
 
-bool IsSeparator(wchar_t c)
+// A size in bytes as the interface's long carries it: never negative. A storage of 2 GiB or more (an
+// MMC/SD card, or a size register that says 4 GiB) reads as the largest long, 2 GiB less one byte;
+// what is below that is exact.
+long SizeAsLong(std::uint32_t bytes)
 {
-    return c == L'\\' || c == L'/';
-}
-
-// The folders a download by path goes into, from its destination: every name of the path's folder
-// part or, when it has none, its last component as the one folder. False for a name no folder may
-// carry ("." or ".."). `absolute` tells whether the walk starts at the root.
-bool DestinationFolders(const std::wstring& path, std::vector<std::wstring>* folders, bool* absolute)
-{
-    folders->clear();
-    *absolute = !path.empty() && IsSeparator(path.front());
-    std::size_t split = path.size();
-    while (split > 0 && !IsSeparator(path[split - 1]))
-        --split;
-    std::wstring name;
-    for (std::size_t i = 0; i < split; ++i) {
-        if (!IsSeparator(path[i])) {
-            name += path[i];
-            continue;
-        }
-        if (!name.empty())
-            folders->push_back(std::move(name));
-        name.clear();
-    }
-    if (folders->empty() && split < path.size())
-        folders->push_back(path.substr(split));
-    for (const std::wstring& folder : *folders) {
-        if (folder == L"." || folder == L"..")
-            return false;
-    }
-    return true;
+    return static_cast<long>(std::min<std::uint32_t>(bytes, LONG_MAX));
 }
 
 }  // namespace
@@ -74,13 +50,12 @@ HRESULT CZAVTStorage::Figure(long* pVal, Figures which)
     const bool internal = type_ == ZAVTST_INT;
     if (!internal && type_ != ZAVTST_EXT)
         return S_OK;
-    // The figures are the interface's longs: a card above 2 GiB reads as the bits it has.
     switch (which) {
     case Figures::Total:
-        *pVal = static_cast<long>(internal ? context->GetInternalTotalBytes() : context->GetExternalTotalBytes());
+        *pVal = SizeAsLong(internal ? context->GetInternalTotalBytes() : context->GetExternalTotalBytes());
         break;
     case Figures::Free:
-        *pVal = static_cast<long>(internal ? context->GetInternalFreeBytes() : context->GetExternalFreeBytes());
+        *pVal = SizeAsLong(internal ? context->GetInternalFreeBytes() : context->GetExternalFreeBytes());
         break;
     case Figures::Unformatted:
         *pVal = internal ? context->IsInternalUnformatted() : context->IsExternalUnformatted();
@@ -90,16 +65,6 @@ HRESULT CZAVTStorage::Figure(long* pVal, Figures which)
         break;
     }
     return S_OK;
-}
-
-bool CZAVTStorage::HasFreeSpace(unsigned long long size, bool refresh)
-{
-    std::shared_ptr<DeviceContext> context = DeviceContext::Current();
-    if (!context || (refresh && FAILED(context->Refresh())))
-        return false;
-    const unsigned long long free =
-        type_ == ZAVTST_INT ? context->GetInternalFreeBytes() : context->GetExternalFreeBytes();
-    return size <= free;
 }
 
 STDMETHODIMP CZAVTStorage::get_Name(BSTR* pVal)
@@ -169,43 +134,7 @@ STDMETHODIMP CZAVTStorage::Download(BSTR srcPath, BSTR dstPath)
     std::shared_ptr<DeviceContext> context = OperationContext(&hr);
     if (!context)
         return hr;
-    const std::uint32_t storage = StorageIndex();
-    // No path the platform could not name is taken apart.
-    const std::wstring dst = dstPath ? std::wstring(dstPath, SysStringLen(dstPath)) : std::wstring();
-    if (!srcPath || SysStringLen(srcPath) >= MAX_PATH || dst.size() >= MAX_PATH ||
-        dst.find(L'\0') != std::wstring::npos)
-        return E_INVALIDARG;
-
-    DWORD low = 0, high = 0;
-    if (!engine::UtilGetFileSize(srcPath, &low, &high))
-        return E_FAIL;
-    if (!HasFreeSpace((static_cast<unsigned long long>(high) << 32) | low, true))
-        return E_OUTOFMEMORY;
-
-    const wchar_t* fileName = engine::NamePart(srcPath);
-    std::vector<std::wstring> folders;
-    bool absolute = false;
-    if (!fileName || !*fileName || !DestinationFolders(dst, &folders, &absolute))
-        return E_INVALIDARG;
-
-    // The target folder is made current before the name is looked up, so only a file of that folder
-    // is ever replaced.
-    if (context->SupportsFolders(storage)) {
-        if ((absolute || folders.empty()) && context->SelectFolder(storage, 0) != engine::kStatusOk)
-            return E_FAIL;
-        for (const std::wstring& name : folders) {
-            engine::DirRecord record;
-            std::uint32_t id = 0;
-            if (context->FindEntryByName(storage, name.c_str(), &record) == 0)
-                id = record.firstCluster;
-            else if (context->CreateFolder(storage, name.c_str(), &id) != engine::kStatusOk)
-                return E_FAIL;
-            if (context->SelectFolder(storage, id) != engine::kStatusOk)
-                return E_FAIL;
-        }
-    }
-
-    return ZavtDownloadReplacingResult<CZAVTStorage>(*context, storage, fileName, srcPath);
+    return ZavtDownloadByPath<CZAVTStorage>(*context, StorageIndex(), srcPath, dstPath);
 }
 
 std::shared_ptr<DeviceContext> CZAVTStorage::OperationContext(HRESULT* hr)
@@ -215,11 +144,6 @@ std::shared_ptr<DeviceContext> CZAVTStorage::OperationContext(HRESULT* hr)
         return nullptr;
     }
     return ZavtReadyContext<CZAVTStorage>(hr);
-}
-
-HRESULT CZAVTStorage::FormatResult(std::uint32_t code)
-{
-    return code == engine::kStatusOk ? S_OK : Error(ErrorCodeToMessageId(code));
 }
 
 void CZAVTStorage::FireFormatEvent(bool start, HRESULT asyncFailure)
@@ -255,10 +179,10 @@ STDMETHODIMP CZAVTStorage::Format()
         return hr;
     const std::uint32_t storage = StorageIndex();
     FireFormatEvent(true);
-    const std::uint32_t code = context->Format(storage);
+    const engine::EngineStatus code = context->Format(storage);
     FireFormatEvent(false);
     context->SelectFolder(storage, 0);
-    return FormatResult(code);
+    return ZavtStatusResult<CZAVTStorage>(code);
 }
 
 STDMETHODIMP CZAVTStorage::Initialize()
@@ -309,9 +233,9 @@ HRESULT CZAVTStorage::FormatWork(void* context)
     }
     const std::uint32_t storage = self->StorageIndex();
     self->formatWorking_ = true;
-    const std::uint32_t code = device->Format(storage);
+    const engine::EngineStatus code = device->Format(storage);
     self->formatWorking_ = false;
-    self->asyncResult_ = self->FormatResult(code);
+    self->asyncResult_ = ZavtStatusResult<CZAVTStorage>(code);
     device->SelectFolder(storage, 0);
     return self->asyncResult_;
 }

@@ -11,7 +11,7 @@ class DeviceContext;
 
 class CZAVTStorage : public CComObjectRootEx,
                      public CComCoClass<CZAVTStorage, &CLSID_ZAVTStorage>,
-                     public IDispatchImpl<CZAVTStorage, IZAVTStorage>,
+                     public ZavtDispatchImpl<CZAVTStorage, IZAVTStorage>,
                      public ISupportErrorInfoImpl<IZAVTStorage> {
 public:
     DECLARE_REGISTRY_RESOURCEID(IDR_ZAVTSTORAGE)
@@ -38,9 +38,6 @@ public:
     // The storage's name, its type (internal memory or card) and the index of its device.
     HRESULT Init(const wchar_t* name, ZAVTStorageType type, long deviceIndex);
 
-    // Whether a file of `size` bytes fits the storage's free bytes (read after a refresh when asked).
-    bool HasFreeSpace(unsigned long long size, bool refresh);
-
     // The three callbacks of FormatAsync's pending operation; the context is the storage object.
     static HRESULT FormatWork(void* context);
     static HRESULT FormatCancel(void* context);
@@ -57,8 +54,6 @@ private:
     std::shared_ptr<DeviceContext> OperationContext(HRESULT* hr);
     // The storage as the device context numbers them: 0 internal memory, 1 the card.
     std::uint32_t StorageIndex() const { return type_ == ZAVTST_EXT ? 1 : 0; }
-    // The result of a format as the client sees it: S_OK, or the error of the engine's code.
-    HRESULT FormatResult(std::uint32_t code);
 
     CComBSTR name_;
     ZAVTStorageType type_ = ZAVTST_VOID;

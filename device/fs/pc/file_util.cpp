@@ -4,6 +4,7 @@
 #include "device/fs/pc/platform_family.h"
 
 #include <cstring>
+#include <cwchar>
 #include <new>
 #include <string>
 #include <string_view>
@@ -127,6 +128,38 @@ const wchar_t* NamePart(const wchar_t* path)
 const char* NamePart(const char* path)
 {
     return LastComponent(path);
+}
+
+bool UtilIsDeviceName(const wchar_t* component, std::size_t length)
+{
+    std::size_t stem = 0;
+    while (stem < length && component[stem] != L'.' && component[stem] != L':')
+        ++stem;
+    while (stem > 0 && component[stem - 1] == L' ')
+        --stem;
+    auto is = [&](const wchar_t* name) {
+        return stem == std::wcslen(name) && _wcsnicmp(component, name, stem) == 0;
+    };
+    if (is(L"CON") || is(L"PRN") || is(L"AUX") || is(L"NUL"))
+        return true;
+    return stem == 4 && (_wcsnicmp(component, L"COM", 3) == 0 || _wcsnicmp(component, L"LPT", 3) == 0) &&
+           component[3] >= L'1' && component[3] <= L'9';
+}
+
+bool UtilPathNamesDevice(const wchar_t* path)
+{
+    if (!path)
+        return false;
+    const wchar_t* start = path;
+    for (const wchar_t* p = path;; ++p) {
+        if (*p == L'\\' || *p == L'/' || *p == 0) {
+            if (UtilIsDeviceName(start, static_cast<std::size_t>(p - start)))
+                return true;
+            if (*p == 0)
+                return false;
+            start = p + 1;
+        }
+    }
 }
 
 HRESULT UtilCheckOSVersion()

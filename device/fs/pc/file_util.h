@@ -54,6 +54,12 @@ bool WriteExactly(HANDLE file, const std::uint8_t* data, std::uint32_t bytes);
 const wchar_t* NamePart(const wchar_t* path);
 const char* NamePart(const char* path);
 
+// A path component Windows opens as a device, not a file: CON, PRN, AUX, NUL, COM1-COM9 or LPT1-LPT9
+// in any case, alone or before an extension or a colon (blanks before them count for nothing).
+bool UtilIsDeviceName(const wchar_t* component, std::size_t length);
+// Whether any component of the path is such a name; false for a null path.
+bool UtilPathNamesDevice(const wchar_t* path);
+
 // Re-reads the system version and records the family: S_OK, or E_FAIL (family unchanged).
 HRESULT UtilCheckOSVersion();
 // True on the NT family (wide calls).

@@ -287,11 +287,16 @@ TEST_F(ZavtDeviceTest, DownloadDestinationFolders)
         }
         EXPECT_TRUE(Holds(rig.Names(), L"Song.bin")) << row.dst;
     }
-    // No player name with a separator in it, and a path of two folder levels is refused.
+    // No player name with a separator in it; a path of two folder levels is walked, as the storage's.
     ASSERT_EQ(0u, context->SelectFolder(0, 0));
     for (const std::wstring& name : rig.Names())
         EXPECT_EQ(std::wstring::npos, name.find(L'\\')) << std::string(name.begin(), name.end());
-    EXPECT_EQ(E_INVALIDARG, device->Download(ZAVTST_INT, src, CComBSTR(L"\\A\\B\\C")));
+    ASSERT_EQ(S_OK, device->Download(ZAVTST_INT, src, CComBSTR(L"\\A\\B\\C")));
+    EXPECT_TRUE(Holds(rig.Names(), L"Song.bin")) << "in A\\B, left current";
+    ASSERT_EQ(0u, context->SelectFolder(0, 0));
+    const std::uint32_t a = folderId(L"A");
+    ASSERT_EQ(0u, context->SelectFolder(0, a));
+    EXPECT_NE(0u, folderId(L"B"));
 
     // A download never takes a folder of the same name for the file it replaces.
     CComBSTR named = rig.Pc(L"MUSIC", Pattern(100, 9));

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -719,6 +720,81 @@ TEST_F(ZavtFileTest, HostileNamesNeverReachThePc)
         EXPECT_TRUE(std::filesystem::is_empty(inner)) << s.what;
         EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(top), std::filesystem::directory_iterator()))
             << "the folder above holds only the target folder";
+    }
+}
+
+// A name Windows opens as a device (from the player's record, or in the path a client gives) is never
+// written to: Upload, UploadTo and the device's Upload refuse it as they refuse a name that leads out
+// of the folder, before anything starts; names that only look like one are copied. A target path the
+// platform cannot name is the store's file error (774).
+TEST_F(ZavtFileTest, DeviceNamesNeverReachThePc)
+{
+    const HRESULT kInvalidName = HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
+    struct Row {
+        const char* name;
+        bool device;
+    };
+    const Row rows[] = {
+        {"NUL", true},      {"nul.mp3", true},  {"Con", true},       {"AUX.bin", true},       {"COM1", true},
+        {"lpt9.wav", true}, {"PRN ", true},     {"NULL.BIN", false}, {"CONSOLE.mp3", false}, {"COM10", false},
+    };
+    for (const Setting& s : {kSettings[0], kSettings[3]}) {
+        SCOPED_TRACE(s.what);
+        FileRig f(s);
+        ASSERT_TRUE(f.ok());
+        long id = 0;
+        ASSERT_EQ(S_OK, f.files[L"A.BIN"]->get_FileSystemID(&id));
+        const auto pc = f.rig.PcPath(L"pc");
+        std::filesystem::create_directories(pc);
+        const bool wide = s.model >= 9;
+        std::set<std::wstring> written;
+        for (const Row& row : rows) {
+            const std::wstring name(row.name, row.name + std::strlen(row.name));
+            engine::DirRecord record{};
+            record.firstCluster = static_cast<std::uint16_t>(id);
+            record.size = 5000;
+            for (std::size_t i = 0; row.name[i]; ++i) {
+                if (wide)
+                    reinterpret_cast<wchar_t*>(record.name)[i] = static_cast<wchar_t>(row.name[i]);
+                else
+                    record.name[i] = static_cast<std::uint8_t>(row.name[i]);
+            }
+            CComObject<CZAVTFile>* object = nullptr;
+            ASSERT_EQ(S_OK, CComObject<CZAVTFile>::CreateInstance(&object));
+            CComPtr<IZAVTFile> file(static_cast<IZAVTFile*>(object));
+            ASSERT_EQ(S_OK, object->Init(name.c_str(), L"\\X", record, nullptr, s.storage, 0, f.folder));
+            const std::wstring into = pc.wstring() + L"\\" + name;
+            const std::wstring below = pc.wstring() + L"\\" + name + L"\\x.bin";
+            f.events.Clear();
+            if (row.device) {
+                EXPECT_EQ(kInvalidName, file->Upload(CComBSTR(pc.wstring().c_str()))) << row.name;
+                EXPECT_EQ(L"File not found or I/O Error.", LastError().first);
+                EXPECT_EQ(kInvalidName, file->UploadTo(CComBSTR(into.c_str()))) << row.name;
+                EXPECT_EQ(kInvalidName, f.files[L"B.BIN"]->UploadTo(CComBSTR(below.c_str()))) << row.name;
+                // The device's Upload takes the name from the current folder.
+                ASSERT_EQ(0u, f.rig.Context()->SelectFolder(f.storage, f.folderId));
+                EXPECT_EQ(kInvalidName, f.rig.device()->Upload(s.storage, CComBSTR(L"A.BIN"), CComBSTR(into.c_str())))
+                    << row.name;
+                EXPECT_TRUE(f.events.ids.empty()) << row.name;
+            } else {
+                EXPECT_EQ(S_OK, file->Upload(CComBSTR(pc.wstring().c_str()))) << row.name;
+                EXPECT_EQ(f.contents.at(L"A.BIN"), ReadFile(pc / name)) << row.name;
+                written.insert(name);
+            }
+        }
+        std::set<std::wstring> found;
+        for (const auto& entry : std::filesystem::directory_iterator(pc))
+            found.insert(entry.path().filename().wstring());
+        EXPECT_EQ(written, found);
+
+        // Paths the platform cannot name.
+        const std::wstring tooLong = pc.wstring() + L"\\" + std::wstring(300, L'x');
+        for (const std::wstring& odd : {std::wstring(), std::wstring(L"a\0b", 3), tooLong}) {
+            CComBSTR path;
+            path.Attach(SysAllocStringLen(odd.data(), static_cast<UINT>(odd.size())));
+            EXPECT_EQ(kFileError, f.files[L"A.BIN"]->UploadTo(path)) << odd.size();
+            EXPECT_EQ(L"File not found or I/O Error.", LastError().first);
+        }
     }
 }
 

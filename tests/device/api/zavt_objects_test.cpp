@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
+#include <cwchar>
 #include <map>
 #include <string>
 #include <vector>
@@ -515,5 +518,209 @@ TEST_F(ZavtObjectsTest, FoldersOfTheOlderStores)
         ASSERT_EQ(S_OK, root->Download(rig.Pc(L"A.BIN", Pattern(800, 6))));
         EXPECT_TRUE(SubFolders(root).empty());
         EXPECT_EQ((std::map<std::wstring, std::wstring>{{L"A.BIN", L"\\A.BIN"}}), Files(root));
+    }
+}
+
+// Sizes go through the interface's long and are never negative: what a long holds is exact, a storage
+// of 2 GiB or more reads as the largest long. Unformatted MMC/SD cards report the size their register
+// tells (the host reads it in 32 bits, a register of 4 GiB as 4 GiB less one byte).
+TEST_F(ZavtObjectsTest, StorageSizesAreNeverNegative)
+{
+    struct Row {
+        const char* what;
+        std::uint32_t sectors;
+        bool registerSaysFourGiB;
+        std::uint32_t contextTotal;  // the figure the context holds, as the engine reads the card
+        long total;
+    };
+    const Row rows[] = {
+        {"unformatted 64 MiB card", 131072, false, 67108864u, 67108864},
+        {"unformatted 2 GiB card", 4194304, false, 0x80000000u, LONG_MAX},
+        {"card whose size register says 4 GiB", 4194304, true, 0xFFFFFFFFu, LONG_MAX},
+    };
+    DeviceRig rig(SmallPlayer(10), 2, true);
+    ASSERT_TRUE(rig.ok());
+    auto context = rig.Context();
+    // A new card is a media change: the refresh's pauses are no part of this test.
+    context->SetSleep([](DWORD) {});
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_TRUE(rig.player().Player().InsertSectorCard(row.sectors, false));
+        if (row.registerSaysFourGiB) {
+            // READ_BL_LEN, bits 80-83 of the register (bits 16-19 of its second word): 2048-byte blocks
+            // double the size the other fields give.
+            rig.player().Player().EditConfig([](sim::PlayerConfig& config) {
+                config.csd[6] = static_cast<std::uint8_t>((config.csd[6] & 0xF0) | 11);
+            });
+        }
+        ASSERT_EQ(S_OK, context->ReadDeviceInfo());
+        CComPtr<IZAVTStorage> card = StorageOf(rig, ZAVTST_EXT);
+        ASSERT_TRUE(card);
+        long total = -1, free = -1, unformatted = 0;
+        ASSERT_EQ(S_OK, card->get_TotalSize(&total));
+        ASSERT_EQ(S_OK, card->get_FreeSize(&free));
+        ASSERT_EQ(S_OK, card->get_Unformatted(&unformatted));
+        ASSERT_EQ(row.contextTotal, context->GetExternalTotalBytes());
+        EXPECT_EQ(row.total, total);
+        EXPECT_EQ(0, free);
+        EXPECT_EQ(1, unformatted);
+    }
+    // A free figure above what a long holds is clamped the same way: a formatted 2 GiB card.
+    ASSERT_TRUE(rig.player().Player().InsertSectorCard(4194304, true));
+    ASSERT_EQ(S_OK, context->ReadDeviceInfo());
+    CComPtr<IZAVTStorage> card = StorageOf(rig, ZAVTST_EXT);
+    ASSERT_TRUE(card);
+    long total = -1, free = -1;
+    ASSERT_EQ(S_OK, card->get_TotalSize(&total));
+    ASSERT_EQ(S_OK, card->get_FreeSize(&free));
+    EXPECT_EQ(static_cast<long>(std::min<std::uint32_t>(context->GetExternalTotalBytes(), LONG_MAX)), total);
+    EXPECT_EQ(static_cast<long>(std::min<std::uint32_t>(context->GetExternalFreeBytes(), LONG_MAX)), free);
+    EXPECT_GT(free, 0);
+    EXPECT_LE(free, total);
+}
+
+namespace {
+
+// Names FAT long names forbid: each refused character, control characters, and the ends Windows drops.
+const wchar_t* const kBadNames[] = {L"C:D", L"G*H",       L"Why?", L"say \"hi\"", L"a<b", L"a>b",
+                                    L"a|b", L"tab\there", L"dot.", L"space ",     L"x/y", L"x\\y"};
+
+// A store with a folder KEEP (where it has folders) and a file keep.bin in its root.
+struct NameStore {
+    const char* what;
+    int model;
+    int card;
+    ZAVTStorageType storage;
+};
+
+}  // namespace
+
+// Every operation that names a new entry refuses what FAT long names forbid, on every store, with the
+// error it gives for a bad name (E_INVALIDARG) and a description, and changes nothing.
+TEST_F(ZavtObjectsTest, NamesFatForbidsAreRefusedOnEveryStore)
+{
+    const NameStore stores[] = {
+        {"folder objects, internal memory", 9, 0, ZAVTST_INT}, {"folder objects, NAND-type card", 9, 1, ZAVTST_EXT},
+        {"folder objects, MMC/SD card", 10, 2, ZAVTST_EXT},    {"one folder level, internal memory", 2, 0, ZAVTST_INT},
+        {"flat store, internal memory", 1, 0, ZAVTST_INT},     {"flat store, NAND-type card", 1, 1, ZAVTST_EXT},
+    };
+    for (const NameStore& s : stores) {
+        SCOPED_TRACE(s.what);
+        DeviceRig rig(SmallPlayer(s.model), s.card, s.model >= 9);
+        ASSERT_TRUE(rig.ok());
+        const std::uint32_t st = s.storage == ZAVTST_EXT ? 1 : 0;
+        CComPtr<IZAVTStorage> storage = StorageOf(rig, s.storage);
+        CComPtr<IZAVTFolder> root = RootOf(storage);
+        ASSERT_TRUE(root);
+        long folders = 0;
+        ASSERT_EQ(S_OK, root->get_SupportsFolders(&folders));
+        if (folders) {
+            ASSERT_EQ(S_OK, root->CreateSubfolder(CComBSTR(L"KEEP")));
+        }
+        ASSERT_EQ(S_OK, root->Download(rig.Pc(L"keep.bin", Pattern(500, 1))));
+        CComPtr<IZAVTFolder> keep = folders ? Child(root, L"KEEP") : nullptr;
+        CComPtr<IZAVTFile> file = FileIn(root, L"keep.bin");
+        ASSERT_TRUE(file);
+        ASSERT_TRUE(!folders || keep);
+        // A PC file whose name Windows opens without its last dot or blank.
+        const CComBSTR song = rig.Pc(L"Song", Pattern(300, 2));
+        const std::wstring songPath(song.get());
+        ASSERT_EQ(0u, rig.Context()->SelectFolder(st, 0));
+        const std::vector<std::wstring> before = rig.Names(st);
+
+        auto refused = [&](const char* operation, const std::wstring& name, HRESULT hr) {
+            EXPECT_EQ(E_INVALIDARG, hr) << operation << " " << std::string(name.begin(), name.end());
+            EXPECT_FALSE(LastError().first.empty()) << operation << " carries a description";
+        };
+        for (const wchar_t* bad : kBadNames) {
+            const std::wstring name(bad);
+            refused("CreateSubfolder", name, root->CreateSubfolder(CComBSTR(bad)));
+            if (keep)
+                refused("folder rename", name, keep->put_Name(CComBSTR(bad)));
+            refused("file rename", name, file->put_Name(CComBSTR(bad)));
+            CComPtr<IZAVTFile> made;
+            refused("CreateNewFile", name, root->CreateNewFile(CComBSTR(bad), &made));
+            if (name.find_first_of(L"\\/") == std::wstring::npos) {
+                const CComBSTR into((L"\\" + name + L"\\").c_str());
+                refused("storage Download into", name, storage->Download(song, into));
+                refused("device Download into", name, rig.device()->Download(s.storage, song, into));
+            }
+        }
+        for (const wchar_t* end : {L".", L" "}) {
+            const CComBSTR src((songPath + end).c_str());
+            refused("folder Download of", src.get(), root->Download(src));
+            refused("storage Download of", src.get(), storage->Download(src, CComBSTR(L"")));
+            refused("device Download of", src.get(), rig.device()->Download(s.storage, src, CComBSTR(L"")));
+        }
+        ASSERT_EQ(0u, rig.Context()->SelectFolder(st, 0));
+        EXPECT_EQ(before, rig.Names(st)) << "nothing was made or renamed";
+        // The same operations with good names still work.
+        ASSERT_EQ(S_OK, file->put_Name(CComBSTR(L"KEPT.BIN")));
+        ASSERT_EQ(S_OK, root->Download(song));
+    }
+}
+
+// The device's and the storage's downloads by path follow one rule: the folder part's names are walked
+// (made when absent) from the root when the path begins with a separator, from the current folder
+// otherwise; a path naming no folder is the root; a name held by a file, or by a folder in another
+// case, never gets a second entry.
+TEST_F(ZavtObjectsTest, DownloadsByPathFollowOneRule)
+{
+    struct Row {
+        const wchar_t* dst;
+        bool fromMusic;                    // MUSIC is current before the download
+        std::vector<std::wstring> folder;  // where the file lands, from the root
+    };
+    const Row rows[] = {
+        {L"", true, {}},
+        {L"\\", true, {}},
+        {L"\\MUSIC", false, {L"MUSIC"}},
+        {L"\\music\\", false, {L"MUSIC"}},
+        {L"\\A\\B\\", false, {L"A", L"B"}},
+        {L"\\A\\B\\x.mp3", true, {L"A", L"B"}},
+        {L"C\\", true, {L"MUSIC", L"C"}},
+        {L"D", true, {L"MUSIC", L"D"}},
+    };
+    DeviceRig rig(SmallPlayer(9), 0, true);
+    ASSERT_TRUE(rig.ok());
+    auto context = rig.Context();
+    CComPtr<IZAVTStorage> storage = StorageOf(rig, ZAVTST_INT);
+    ASSERT_TRUE(storage);
+    ASSERT_EQ(S_OK, RootOf(storage)->CreateSubfolder(CComBSTR(L"MUSIC")));
+    engine::DirRecord music;
+    ASSERT_EQ(0u, context->SelectFolder(0, 0));
+    ASSERT_EQ(0, context->FindEntryByName(0, L"MUSIC", &music));
+    int n = 0;
+    for (const Row& row : rows) {
+        for (const bool byDevice : {false, true}) {
+            const std::string what =
+                std::string(byDevice ? "device " : "storage ") + std::string(row.dst, row.dst + std::wcslen(row.dst));
+            const Bytes data = Pattern(700, static_cast<std::uint32_t>(++n));
+            const std::wstring name = L"F" + std::to_wstring(n) + L".BIN";
+            CComBSTR src = rig.Pc(name.c_str(), data);
+            ASSERT_EQ(0u, context->SelectFolder(0, row.fromMusic ? music.firstCluster : 0));
+            const HRESULT hr = byDevice ? rig.device()->Download(ZAVTST_INT, src, CComBSTR(row.dst))
+                                        : storage->Download(src, CComBSTR(row.dst));
+            ASSERT_EQ(S_OK, hr) << what;
+            EXPECT_EQ(data, PlayerFile(rig, 0, row.folder, name.c_str())) << what;
+        }
+    }
+    // One MUSIC, one A below the root.
+    ASSERT_EQ(0u, context->SelectFolder(0, 0));
+    std::vector<std::wstring> names = rig.Names(0);
+    EXPECT_EQ(1, std::count(names.begin(), names.end(), L"MUSIC"));
+    EXPECT_EQ(1, std::count(names.begin(), names.end(), L"A"));
+
+    // A file holds the name: refused with 789, nothing made.
+    ASSERT_EQ(S_OK, storage->Download(rig.Pc(L"TAKEN", Pattern(10, 99)), CComBSTR(L"")));
+    for (const bool byDevice : {false, true}) {
+        CComBSTR src = rig.Pc(L"G.BIN", Pattern(10, 98));
+        const HRESULT hr = byDevice ? rig.device()->Download(ZAVTST_INT, src, CComBSTR(L"\\TAKEN\\"))
+                                    : storage->Download(src, CComBSTR(L"\\TAKEN\\"));
+        EXPECT_EQ(E_FAIL, hr) << byDevice;
+        EXPECT_EQ(L"Name already exist", LastError().first);
+        ASSERT_EQ(0u, context->SelectFolder(0, 0));
+        names = rig.Names(0);
+        EXPECT_EQ(1, std::count(names.begin(), names.end(), L"TAKEN"));
     }
 }

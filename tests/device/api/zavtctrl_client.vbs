@@ -92,6 +92,18 @@ Check "sectors per cluster", device.SectorsPerClusterInternal = 32
 Set storages = device.Storages
 Check "one storage without a card", storages.Count = 1
 Set storage = storages.Item(1)
+' A failure the server has no message of its own for still carries a description: an item past a
+' collection's end, a root folder deleted (under the folder's ProgID), a storage out of range.
+Err.Clear
+Set text = storages.Item(2)
+Check "Item 2 of one storage fails with a description", Err.Number <> 0 And Err.Description <> ""
+Err.Clear
+storage.RootFolder.Delete
+Check "Delete of a root fails with a description", Err.Number <> 0 And Err.Description <> "" And _
+      Err.Source = "ZAVTCTRL.ZAVTFolder.1"
+Err.Clear
+device.Download 7, "C:\x.bin", ""
+Check "Download to storage 7 fails with a description", Err.Number <> 0 And Err.Description <> ""
 Check "the storage is internal memory", storage.Type = 0 And storage.Name = "INTERNAL MEMORY"
 Set storage = Nothing
 Set storages = Nothing

@@ -220,6 +220,18 @@ Select Case stepName
             FolderAt("MUSIC").CreateSubfolder "DEEPER"
             Check "CreateSubfolder below the one folder level fails with 779", Err.Number = &H8004030B
         End If
+        ' Every failure a script sees carries a description: a name FAT forbids, a PC file that is not
+        ' there, an item past a collection's end.
+        Err.Clear
+        root.CreateSubfolder "G*H"
+        Check "CreateSubfolder G*H fails with a description", Err.Number <> 0 And Err.Description <> ""
+        Err.Clear
+        storage.Download pc & "\absent.bin", ""
+        Check "Download of an absent PC file fails with a description", Err.Number <> 0 And Err.Description <> ""
+        Err.Clear
+        Set back = devices.Item(2)
+        Check "Item 2 of one device fails with a description", Err.Number <> 0 And Err.Description <> ""
+        Err.Clear
         For Each e In want.Keys
             If want(e) <> "DIR" Then
                 name = BaseName(e)
@@ -295,6 +307,11 @@ Select Case stepName
             If firstFile = "" Then firstFile = file.Name
         Next
         Check "its folder lists " & two & " first", firstFile = BaseName(two)
+        ' A target the PC cannot name is the store's file error, described.
+        Err.Clear
+        FileAt("MUSIC\RENAMED.BIN").UploadTo ""
+        Check "UploadTo """" fails with 774", Err.Number = &H80040306 And _
+              Err.Description = "File not found or I/O Error."
         ' Upload writes the PC file under the name of the file's record.
         back = pc & "\RENAMED.BIN"
         If fso.FileExists(back) Then fso.DeleteFile back

@@ -1,4 +1,5 @@
 // Short names, slot counts, entry-set layout, dates and the ANSI builders.
+#include "device/fs/entry_name.h"
 #include "device/fs/fat_entry.h"
 #include "tests/device/fs/memory_folder.h"
 
@@ -54,6 +55,46 @@ std::uint16_t TodayFatDate()
 {
     const std::tm now = FatLocalTime(std::time(nullptr));
     return Date(now.tm_year + 1900, now.tm_mon + 1, now.tm_mday);
+}
+
+// The names an entry may take on every store: what FAT long names allow, every refused character on
+// its own and inside a name, and the ends a name may not have.
+TEST(FsEntryName, WhatFatLongNamesAllow)
+{
+    struct Case {
+        std::wstring name;
+        bool allowed;
+    };
+    std::vector<Case> cases = {
+        {L"A", true},
+        {L"Song.mp3", true},
+        {L"Talks and lectures", true},
+        {L".hidden", true},
+        {L"a.b.c", true},
+        {L" leading blank", true},
+        {L"\u00e9t\u00e9 \u4e2d", true},
+        {L"x+y,z;w=v[1]", true},
+        {L"", false},
+        {L".", false},
+        {L"..", false},
+        {L"NAME.", false},
+        {L"NAME ", false},
+        {L"NAME. ", false},
+        {std::wstring(kMaxEntryNameChars, L'x'), true},
+        {std::wstring(kMaxEntryNameChars + 1, L'x'), false},
+    };
+    for (wchar_t c : std::wstring(L"\\/:*?\"<>|"))
+        cases.push_back({std::wstring(L"A") + c + L"B", false});
+    for (wchar_t c = 1; c < 0x20; ++c)
+        cases.push_back({std::wstring(L"A") + c + L"B", false});
+    cases.push_back({std::wstring(L"A\0B", 3), false});
+    for (const Case& c : cases) {
+        std::string shown;
+        for (wchar_t ch : c.name)
+            shown += ch >= 0x20 && ch < 0x7F ? static_cast<char>(ch) : '?';
+        EXPECT_EQ(c.allowed, IsEntryName(c.name.c_str(), c.name.size())) << shown << " (" << c.name.size() << ")";
+    }
+    EXPECT_FALSE(IsEntryName(nullptr, 0));
 }
 
 TEST(FsFatEntry, SlotCountForNames)

@@ -410,6 +410,39 @@ TEST(FileUtilNames, RecordFolderName)
     EXPECT_STREQ(RecordFolderName(-1), L"KWEP RECORD");
 }
 
+// The names Windows opens as devices, as a path's last component or any other, against names that only
+// look like them.
+TEST(FileUtilNames, DeviceNames)
+{
+    struct Case {
+        const wchar_t* path;
+        bool device;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {L"NUL", true}, {L"nul", true}, {L"Con", true}, {L"PRN", true}, {L"aux", true},
+        {L"COM1", true}, {L"com9", true}, {L"LPT1", true}, {L"Lpt9", true},
+        {L"NUL.txt", true}, {L"con.tar.gz", true}, {L"NUL ", true}, {L"NUL .mp3", true}, {L"nul:", true},
+        {L"C:\\music\\NUL", true}, {L"C:\\NUL\\song.mp3", true}, {L"\\\\.\\COM2", true},
+        {L"C:/x/aux.bin", true},
+        {L"NULL", false}, {L"CONSOLE", false}, {L"COM0", false}, {L"COM10", false}, {L"LPT", false},
+        {L"xNUL", false}, {L"NU L", false}, {L".NUL", false}, {L"C:\\music\\song.mp3", false},
+        {L"", false}, {L"C:\\", false}, {L"C:", false},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        const std::string path(c.path, c.path + wcslen(c.path));
+        EXPECT_EQ(c.device, UtilPathNamesDevice(c.path)) << path;
+        // A path of one component is the name itself.
+        if (!wcschr(c.path, L'\\') && !wcschr(c.path, L'/')) {
+            EXPECT_EQ(c.device, UtilIsDeviceName(c.path, wcslen(c.path))) << path;
+        }
+    }
+    EXPECT_FALSE(UtilPathNamesDevice(nullptr));
+    // Only the characters given count: "NULL" cut to three is "NUL".
+    EXPECT_TRUE(UtilIsDeviceName(L"NULL", 3));
+}
+
 TEST(PlatformFamily, SystemAnswerAndOverride)
 {
     // Wine reports the NT family.
