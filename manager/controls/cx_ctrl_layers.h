@@ -2,8 +2,8 @@
 // has the framework's window procedure (CxWindowProcT): the pre-map, T's map, then the post-map.
 #pragma once
 
-#include "manager/framework/cx_string.h"
-#include "manager/framework/cx_wnd.h"
+#include "manager/framework/windows/cx_string.h"
+#include "manager/framework/windows/cx_wnd.h"
 
 #include <cwchar>
 

@@ -2,8 +2,8 @@
 // keys it registers, the answer to its parent's skin file, and its share of the parent's region.
 #pragma once
 
-#include "manager/framework/cx_components.h"
-#include "manager/framework/cx_skin_props.h"
+#include "manager/framework/skin/cx_components.h"
+#include "manager/framework/skin/cx_skin_props.h"
 
 class CxSkinCtrl : public virtual CxSkinPos, public virtual CxSkinProps, public virtual CxChildRegion {
 public:

@@ -1,7 +1,7 @@
 #include "manager/dialogs/cx_dialog_menus.h"
 
-#include "manager/framework/cx_app.h"
-#include "manager/framework/cx_pack_list.h"
+#include "manager/framework/packs/cx_pack_list.h"
+#include "manager/framework/windows/cx_app.h"
 
 UINT CxMenuPromptId(UINT id, UINT flags, DWORD highFlags)
 {

@@ -2,9 +2,9 @@
 // under the menu bar, and menu items enabled and checked by the dialog's command handlers.
 #pragma once
 
-#include "manager/controls/cx_menu_border.h"
-#include "manager/controls/cx_text_bar.h"
-#include "manager/framework/cx_dialog.h"
+#include "manager/controls/bars/cx_menu_border.h"
+#include "manager/controls/bars/cx_text_bar.h"
+#include "manager/framework/skin/cx_dialog.h"
 
 // The prompt shown when a menu closes.
 constexpr UINT CX_IDS_IDLEMESSAGE = 0xE001;

@@ -1,6 +1,6 @@
 #include "manager/dialogs/cx_main_dlg.h"
 
-#include "manager/framework/cx_app.h"
+#include "manager/framework/windows/cx_app.h"
 
 namespace {
 

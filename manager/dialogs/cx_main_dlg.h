@@ -4,7 +4,7 @@
 #pragma once
 
 #include "manager/dialogs/cx_dialog_menus.h"
-#include "manager/framework/cx_pack_list.h"
+#include "manager/framework/packs/cx_pack_list.h"
 
 class CxMainDlg : public CxDialogEx, public CxPackList {
 public:

@@ -1,7 +1,7 @@
 // The application base: the instance name, the start-up steps, the "ToolTips" property in the
 // registry, help, and the single-instance guard both inside this process and with two real processes
 // of a small program on the base (checked from outside with xdotool).
-#include "manager/framework/cx_app.h"
+#include "manager/framework/windows/cx_app.h"
 #include "tests/manager/registry_tool.h"
 #include "tests/manager/test_window_class.h"
 

@@ -1,6 +1,6 @@
 // The framework's growable array: growth by the step, copies of its own elements, size changes that
 // destroy what they drop, and the fatal range error.
-#include "manager/framework/cx_array.h"
+#include "manager/framework/windows/cx_array.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The base dialog with real dialogs: placement kept under the dialog's key, translated tooltips,
 // idle command-UI update, accelerators in the modal loop, dragging and end-by-click, the size grip,
 // and the anchored layout with its minimum-size clamp.
-#include "manager/framework/cx_app.h"
-#include "manager/framework/cx_basedlg.h"
+#include "manager/framework/windows/cx_app.h"
+#include "manager/framework/windows/cx_basedlg.h"
 #include "tests/manager/registry_tool.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // Packed DIBs: colour tables, palettes, the file round trip, painting (read back with GetDIBits and
 // compared with Pillow's decoding of the same files), and a corpus of malformed and damaged files that
 // must be refused or read inside their block, by the DIB reader and by the skin-image loader alike.
-#include "manager/framework/cx_bitmap.h"
-#include "manager/framework/cx_skin_image.h"
+#include "manager/framework/images/cx_bitmap.h"
+#include "manager/framework/images/cx_skin_image.h"
 #include "tests/support/unix_shell.h"
 
 #include <gtest/gtest.h>

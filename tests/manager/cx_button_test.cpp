@@ -3,17 +3,18 @@
 // (by message, mouse and keyboard), the menu button's menu, the popup menu's refusals, the shapes
 // skinned controls add to a shaped dialog's region, and the main dialog's answer for the skin sections
 // of controls it does not know.
-#include "manager/controls/cx_menu_button.h"
-#include "manager/controls/cx_popup_menu.h"
-#include "manager/controls/cx_skin_button.h"
-#include "manager/controls/cx_text_bar.h"
-#include "manager/framework/cx_app.h"
+#include "manager/controls/bars/cx_text_bar.h"
+#include "manager/controls/buttons/cx_menu_button.h"
+#include "manager/controls/buttons/cx_popup_menu.h"
+#include "manager/controls/buttons/cx_skin_button.h"
 #include "manager/dialogs/cx_main_dlg.h"
-#include "manager/framework/cx_dialog.h"
-#include "manager/framework/cx_skin_file.h"
+#include "manager/framework/skin/cx_dialog.h"
+#include "manager/framework/skin/cx_skin_file.h"
+#include "manager/framework/windows/cx_app.h"
 #include "tests/manager/cx_test_pixels.h"
-#include "tests/support/unix_shell.h"
+#include "tests/manager/pointer.h"
 #include "tests/manager/test_window_class.h"
+#include "tests/support/unix_shell.h"
 
 #include <gtest/gtest.h>
 
@@ -248,18 +249,14 @@ protected:
     {
         RECT r{};
         GetWindowRect(host.hWnd, &r);
-        SetCursorPos(r.right + 50, r.bottom + 50);
+        MovePointerTo({r.right + 50, r.bottom + 50});
     }
     // The mouse over the button's middle; false when the display does not move the pointer.
     bool MoveMouseOver(HWND button)
     {
         RECT r{};
         GetWindowRect(button, &r);
-        const POINT at{r.left + kImageWidth * 3 / 4, (r.top + r.bottom) / 2};
-        SetCursorPos(at.x, at.y);
-        POINT now{};
-        GetCursorPos(&now);
-        return now.x == at.x && now.y == at.y;
+        return MovePointerTo({r.left + kImageWidth * 3 / 4, (r.top + r.bottom) / 2});
     }
     void MouseClick(HWND button)
     {

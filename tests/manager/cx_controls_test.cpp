@@ -1,13 +1,14 @@
 // Skinned control layers and components with real windows: the order of the maps and whose result wins,
 // who owns a posted text, tooltips of dialog items, the cursor and the hit test, the child region, the
 // frame metrics, the static layer's name and font, and the control skin bundle.
-#include "manager/framework/cx_components.h"
 #include "manager/controls/cx_ctrl_layers.h"
 #include "manager/controls/cx_skin_ctrl.h"
-#include "manager/framework/cx_app.h"
-#include "manager/framework/cx_platform.h"
-#include "tests/support/unix_shell.h"
+#include "manager/framework/skin/cx_components.h"
+#include "manager/framework/windows/cx_app.h"
+#include "manager/framework/windows/cx_platform.h"
+#include "tests/manager/pointer.h"
 #include "tests/manager/test_window_class.h"
+#include "tests/support/unix_shell.h"
 
 #include <gtest/gtest.h>
 
@@ -478,10 +479,7 @@ TEST(CxControlComponentsTest, SetsItsCursorWhileTheMouseIsOver)
     EXPECT_EQ(button.UseHandCursor(), S_OK);
     POINT inside{30, 20};
     ClientToScreen(parent.hWnd, &inside);
-    SetCursorPos(inside.x, inside.y);
-    POINT now{};
-    GetCursorPos(&now);
-    if (now.x != inside.x || now.y != inside.y)
+    if (!MovePointerTo(inside))
         GTEST_SKIP() << "the display does not move the pointer";
     EXPECT_EQ(SendMessageW(button.m_hWnd, WM_SETCURSOR, reinterpret_cast<WPARAM>(button.m_hWnd),
                            MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)),
@@ -490,7 +488,7 @@ TEST(CxControlComponentsTest, SetsItsCursorWhileTheMouseIsOver)
     EXPECT_EQ(button.Apply(), S_OK);
     POINT outside{200, 150};
     ClientToScreen(parent.hWnd, &outside);
-    SetCursorPos(outside.x, outside.y);
+    ASSERT_TRUE(MovePointerTo(outside));
     EXPECT_EQ(SendMessageW(button.m_hWnd, WM_SETCURSOR, reinterpret_cast<WPARAM>(button.m_hWnd),
                            MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)),
               unhandled);  // left to the default handling

@@ -3,10 +3,10 @@
 // stretch lines moved by the layout, the background stretched on them (compared pixel for pixel with what
 // Pillow computes by the same cell rules), and a shaped dialog with the built-in skin captured from the X
 // display and checked for its outline and frame.
-#include "manager/framework/cx_dialog.h"
+#include "manager/framework/skin/cx_dialog.h"
 #include "tests/manager/cx_test_pixels.h"
-#include "tests/support/unix_shell.h"
 #include "tests/manager/test_window_class.h"
+#include "tests/support/unix_shell.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

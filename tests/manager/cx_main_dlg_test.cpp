@@ -1,8 +1,8 @@
 // The skinned dialog with menus and the main dialog base, on a dialog with a menu bar: menu prompts, the
 // status bar's one owner of every hover text, the border under the menu bar, item states from the
 // command handlers, the pack items and the tool-tip switch of every window.
-#include "manager/framework/cx_app.h"
 #include "manager/dialogs/cx_main_dlg.h"
+#include "manager/framework/windows/cx_app.h"
 #include "tests/manager/registry_tool.h"
 #include "tests/manager/test_window_class.h"
 

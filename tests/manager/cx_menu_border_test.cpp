@@ -1,7 +1,7 @@
 // The line under a menu bar: where the group box lies against its dialog's client area (its top edge
 // half a text line above the client top, the rest of the frame outside the dialog), when it shows, and
 // that it asks its parent for the registry place of its values.
-#include "manager/controls/cx_menu_border.h"
+#include "manager/controls/bars/cx_menu_border.h"
 #include "tests/manager/test_window_class.h"
 
 #include <gtest/gtest.h>

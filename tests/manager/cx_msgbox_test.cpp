@@ -1,8 +1,8 @@
 // The framework's message box, shown for real on a thread of its own while this thread reads the
 // created dialog back (styles, ids, classes, positions), presses its buttons, and keeps a capture of it
 // from the X display (xwd) beside the test's output.
-#include "manager/framework/cx_app.h"
-#include "manager/framework/cx_msgbox.h"
+#include "manager/framework/windows/cx_app.h"
+#include "manager/framework/windows/cx_msgbox.h"
 #include "tests/manager/cx_test_pixels.h"
 #include "tests/support/unix_shell.h"
 

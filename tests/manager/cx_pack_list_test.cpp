@@ -2,10 +2,10 @@
 // `find` (nesting, case variants, a link loop, the depth limit), the pack descriptions read from real and
 // broken files, the sorted pack menu, the pack queries, validation and the skin broadcast, and the "Skin"
 // value across two runs of a program placed beside its own SKINS folder (read back with Wine's reg tool).
-#include "manager/framework/cx_pack_list.h"
+#include "manager/framework/packs/cx_pack_list.h"
 #include "tests/manager/registry_tool.h"
-#include "tests/support/unix_shell.h"
 #include "tests/manager/test_window_class.h"
+#include "tests/support/unix_shell.h"
 
 #include <gtest/gtest.h>
 

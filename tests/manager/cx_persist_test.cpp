@@ -1,7 +1,7 @@
 // Persisted properties with real windows and the real registry: the save and load gates, what lands in
 // the registry (read back with Wine's reg tool), malformed values planted before a load, the branches of
 // the placement property, and values of child windows under their parent's key.
-#include "manager/framework/cx_persist.h"
+#include "manager/framework/windows/cx_persist.h"
 #include "tests/manager/registry_tool.h"
 #include "tests/manager/test_window_class.h"
 

@@ -1,6 +1,6 @@
 // The platform code for each Windows version, the forced code, and the ANSI conversions.
-#include "manager/framework/cx_platform.h"
-#include "manager/framework/cx_string.h"
+#include "manager/framework/windows/cx_platform.h"
+#include "manager/framework/windows/cx_string.h"
 
 #include <gtest/gtest.h>
 

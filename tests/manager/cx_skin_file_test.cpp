@@ -1,11 +1,11 @@
 // Skin files: splitting values, location specs, resources copied to global memory and to temporary
 // files, and the INI reader compared with Python's configparser on the same fixture.
+#include "manager/framework/skin/cx_skin_file.h"
+#include "manager/framework/skin/cx_skin_props.h"
+#include "manager/framework/windows/cx_platform.h"
 #include "platform/win/util_file.h"
-#include "manager/framework/cx_platform.h"
-#include "manager/framework/cx_skin_file.h"
-#include "manager/framework/cx_skin_props.h"
-#include "tests/support/unix_shell.h"
 #include "tests/manager/test_window_class.h"
+#include "tests/support/unix_shell.h"
 
 #include <gtest/gtest.h>
 

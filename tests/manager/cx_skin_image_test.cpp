@@ -2,10 +2,10 @@
 // same images), images decoded through OLE's picture loader (read back with GetDIBits and compared
 // with Pillow's decoding) and the inconsistent files kept from it, image options, the image key's
 // parser with its fallback to the built-in skin, and the shaping and region components on a real window.
-#include "manager/framework/cx_skin_image.h"
+#include "manager/framework/images/cx_skin_image.h"
 #include "tests/manager/cx_test_pixels.h"
-#include "tests/support/unix_shell.h"
 #include "tests/manager/test_window_class.h"
+#include "tests/support/unix_shell.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

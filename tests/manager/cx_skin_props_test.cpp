@@ -1,9 +1,9 @@
 // Skin properties with real windows: registered keys read section by section, the parsers' per-state
 // values and their fallback to the pack file, and the position component moving a child window.
-#include "manager/framework/cx_skin_file.h"
-#include "manager/framework/cx_skin_props.h"
-#include "tests/support/unix_shell.h"
+#include "manager/framework/skin/cx_skin_file.h"
+#include "manager/framework/skin/cx_skin_props.h"
 #include "tests/manager/test_window_class.h"
+#include "tests/support/unix_shell.h"
 
 #include <gtest/gtest.h>
 

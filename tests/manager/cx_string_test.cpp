@@ -1,5 +1,5 @@
 // Framework strings: the wide-string helpers as tables, and CxString's ownership and formatting.
-#include "manager/framework/cx_string.h"
+#include "manager/framework/windows/cx_string.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // plain background: the marquee driven tick by tick (the timer message is sent, never waited for), its
 // copies found in the painted pixels, the font fitted to the bar, placement under a buddy, the override
 // text, and the skin colour against system colour changes.
-#include "manager/controls/cx_text_bar.h"
-#include "tests/support/unix_shell.h"
+#include "manager/controls/bars/cx_text_bar.h"
 #include "tests/manager/test_window_class.h"
+#include "tests/support/unix_shell.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The Cx window core with real windows: flags through ModifyFlags and the private messages, the
 // component map ids, dragging, ending dialogs, the framework window procedure's order, and the
 // send and post helpers with the texts they carry.
-#include "manager/framework/cx_string.h"
-#include "manager/framework/cx_wnd.h"
-#include "tests/platform/dialog_template.h"
+#include "manager/framework/windows/cx_string.h"
+#include "manager/framework/windows/cx_wnd.h"
 #include "tests/manager/test_window_class.h"
+#include "tests/platform/dialog_template.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // A small program on the framework's application base, started twice by the single-instance test:
 // its main window answers the instance query, and it signals "KwepInstanceReady-<tag>" once its
 // window is up (tag = the command line). A start refused by the guard ends with exit code 2.
-#include "manager/framework/cx_app.h"
+#include "manager/framework/windows/cx_app.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 // the window answers the single-instance probe with its number, and per captured
 // step "capture <step> <r g b of the client centre> <pixels of the status bar's skin colour in the bar>".
 // Its persisted values live below HKCU\software\KwepTest\MainApp.
-#include "manager/framework/cx_app.h"
 #include "manager/dialogs/cx_main_dlg.h"
+#include "manager/framework/windows/cx_app.h"
 #include "tests/manager/utf8_text.h"
 #include "tests/support/unix_shell.h"
 

@@ -7,9 +7,9 @@
 // Report lines: "menu <id> <text>" per pack item, "language <name>" per language pack,
 // "current <skin file>", "id <current pack id>" and "probe <pos of section probe in the applied file>"
 // after the start and again after a choice; "exit" last.
-#include "manager/framework/cx_pack_list.h"
-#include "tests/manager/utf8_text.h"
+#include "manager/framework/packs/cx_pack_list.h"
 #include "tests/manager/test_window_class.h"
+#include "tests/manager/utf8_text.h"
 
 #include <shellapi.h>
 

@@ -1,0 +1,195 @@
+// Skin properties: the keys a skinned window reads from its skin section, the value parsers that turn
+// per-state values into positions, sizes, colours and texts, the section reader, and the position
+// component that places a window from its "pos" key.
+#pragma once
+
+#include "manager/framework/skin/cx_skin_file.h"
+#include "manager/framework/windows/cx_array.h"
+#include "manager/framework/windows/cx_string.h"
+#include "manager/framework/windows/cx_wnd.h"
+
+// ---- Values and parsers ----
+
+// One key's value as the reader hands it to a parser.
+struct CxSkinValue {
+    const wchar_t* section;
+    const wchar_t* key;
+    int count;             // per-state values wanted; -1: as many as the value has, at least one
+    HWND owner;            // the window the value is for; asked for the pack fallback
+    const wchar_t* file;   // the file read
+    const wchar_t* given;  // the spec given when file is a temporary copy of a resource, else null
+    const wchar_t* value;  // the value text
+    void* target;          // the list the parser appends to
+};
+// Appends one element per state value to the target. The last failure of an element, else S_OK.
+using CxSkinParser = HRESULT (*)(const CxSkinValue& value);
+
+// Splits a value at "|" into at most count parts and pads it with empty parts up to count (at least
+// one). Parsers of other keys (the image list's among them) start with this.
+HRESULT CxSkinSplitValue(const wchar_t* text, int count, CxArray<CxString>& parts);
+// The part at index of the same key in the owner's pack file, when the owner names a pack file
+// (CXM_GETPACKFILE) other than the file being read and agrees (CXM_ASKOWNER). E_ACCESSDENIED when there
+// is no such file or the owner refuses, E_NOTIMPL when that value has fewer parts, else the reading's
+// failure.
+HRESULT CxSkinReadFallbackPart(const CxSkinValue& value, int index, CxString* part);
+
+// "x,y,w,h": set when all four numbers were read.
+struct CxSkinPosition {
+    int x;
+    int y;
+    int w;
+    int h;
+    BOOL set;
+};
+// "w,h" (also the "x,y" point of image controls): set when both numbers were read.
+struct CxSkinSize {
+    int cx;
+    int cy;
+    BOOL set;
+};
+// "r,g,b", each 0-255.
+struct CxSkinColor {
+    COLORREF color;
+    BOOL set;
+};
+
+using CxSkinPositions = CxArray<CxSkinPosition>;
+using CxSkinSizes = CxArray<CxSkinSize>;
+using CxSkinColors = CxArray<CxSkinColor>;
+using CxSkinTexts = CxArray<CxString>;
+
+// "pos" and "grid" (target CxSkinPositions): at most four numbers; numbers beyond the fourth are
+// ignored, fewer leave the element unset (a failure).
+HRESULT CxSkinParsePos(const CxSkinValue& value);
+// "grip" and the point of image controls (target CxSkinSizes): the first two numbers.
+HRESULT CxSkinParseSize(const CxSkinValue& value);
+// "frgnd", "bkgnd", "status", "frame" (target CxSkinColors).
+HRESULT CxSkinParseColor(const CxSkinValue& value);
+// "name", "dscr", "path", "icon" (target CxSkinTexts): the parts as they stand.
+HRESULT CxSkinParseText(const CxSkinValue& value);
+// The image list parser of "img" and "thumb" is CxSkinParseImage (cx_image_spec.h).
+
+// ---- Registered keys ----
+
+// A key as a window's GetSkinProps declares it.
+struct CxSkinPropEntry {
+    const wchar_t* section;
+    const wchar_t* key;
+    int count;
+    HWND owner;
+    CxSkinParser parser;
+};
+// The registered copy: it owns its names.
+struct CxSkinPropRecord {
+    CxString section;
+    CxString key;
+    int count = 1;
+    HWND owner = nullptr;
+    CxSkinParser parser = nullptr;
+};
+using CxSkinPropEntries = CxArray<CxSkinPropEntry>;
+using CxSkinPropRecords = CxArray<CxSkinPropRecord>;
+
+// Reads one key and, with a parser, parses it into target. E_INVALIDARG for an empty file, section or
+// key; E_ACCESSDENIED when the parser fails; S_FALSE without a parser; raw receives the text when given.
+HRESULT CxIniRead(const wchar_t* file, const wchar_t* section, const wchar_t* key, CxString* raw, CxSkinParser parser,
+                  HWND owner, int count, void* target, const wchar_t* given);
+// Reads the registered keys of section from the skin file (a path or a resource spec), each into the
+// next target from firstTarget on; keyFilter, when given, limits the walk to that key. E_INVALIDARG
+// without targets or with an empty section or file; 0x8000000A with no registered key; E_ABORT when the
+// targets run out; otherwise the last failure of a key, else S_FALSE.
+HRESULT CxIniReadSection(const CxSkinPropRecords& entries, const wchar_t* section, const wchar_t* skinFile,
+                         void* const* targets, int targetCount, int firstTarget, const wchar_t* keyFilter);
+
+// A window being created takes its parent's skin file: asks the parent (CXM_GETSKINFILE) and, when it
+// names one and the window has no skin region yet (L:0x20), sends itself CXM_APPLYSKINFILE with it.
+// S_FALSE when nothing was applied.
+HRESULT CxApplyParentSkinFile(HWND hWnd);
+
+// The registered keys of a window.
+class CxSkinProps : public virtual CxWndFlags {
+public:
+    CxSkinProps(const CxSkinProps&) = delete;
+    CxSkinProps& operator=(const CxSkinProps&) = delete;
+
+    // Each class appends its entries and calls the base, which builds them.
+    virtual HRESULT GetSkinProps(CxSkinPropEntries& list);
+    // Replaces the registered keys by copies of the list's. E_OUTOFMEMORY leaves none registered.
+    virtual HRESULT Build(const CxSkinPropEntries& list);
+
+    // The skin-file messages every skinned window answers alike: CXM_INITSKIN registers the keys
+    // (result 1); CXM_APPLYSKINFILE hands a non-empty skin file to apply (result 1), and leaves an empty
+    // one to the rest of the map. FALSE for every other message.
+    template <class Apply>
+    BOOL SkinFileMessage(UINT message, WPARAM wParam, LRESULT& lResult, Apply&& apply)
+    {
+        if (message == CXM_INITSKIN) {
+            CxSkinPropEntries list;
+            GetSkinProps(list);
+            lResult = 1;
+            return TRUE;
+        }
+        if (message != CXM_APPLYSKINFILE)
+            return FALSE;
+        const auto* file = reinterpret_cast<const wchar_t*>(wParam);
+        if (file == nullptr || *file == L'\0')
+            return FALSE;
+        apply(file);
+        lResult = 1;
+        return TRUE;
+    }
+
+    const CxSkinPropRecords& GetSkinRecords() const { return m_records; }
+
+protected:
+    CxSkinProps() = default;
+    virtual ~CxSkinProps() = default;
+
+private:
+    CxSkinPropRecords m_records{4};
+};
+
+// ---- Positions ----
+
+// Offsets a layout adds to a window's skin position.
+class CxSkinRefRect : public virtual CxWndFlags {
+public:
+    void ZeroOffsets() { m_dx = m_dy = m_dw = m_dh = 0; }
+    // CXM_ADDOFFSETS: wParam -> POINT {dx, dy}, lParam -> SIZE {dw, dh}; either may be null.
+    void AddOffsets(const POINT* move, const SIZE* size);
+
+    int m_dx = 0;
+    int m_dy = 0;
+    int m_dw = 0;
+    int m_dh = 0;
+
+protected:
+    CxSkinRefRect() = default;
+    ~CxSkinRefRect() = default;
+};
+
+// Places a window from its "pos" key: the positions parsed, one per state, and which applied last.
+class CxSkinPos : public virtual CxSkinRefRect, public virtual CxWndLink {
+public:
+    // Moves the window to the current index's position plus the offsets. S_FALSE when the index did not
+    // change (with onlyIfChanged) or the window is already there; E_ABORT with no positions; E_FAIL when
+    // that position is not set; E_UNEXPECTED when the move fails. A failure keeps the index applied before.
+    virtual HRESULT Apply(BOOL onlyIfChanged);
+    // E_INVALIDARG past the end (or without out), E_FAIL when required and the position is not set.
+    virtual HRESULT GetPos(int index, CxSkinPosition* position, BOOL required);
+    // The index of the position that applies now.
+    virtual int GetPosIndex() = 0;
+
+    // Forgets the positions and the index applied last.
+    void ForgetPositions();
+    CxSkinPositions& GetPositions() { return m_positions; }
+    int GetAppliedIndex() const { return m_applied; }
+
+protected:
+    CxSkinPos() = default;
+    ~CxSkinPos() override = default;
+
+private:
+    CxSkinPositions m_positions{1};
+    int m_applied = -1;
+};
