@@ -96,7 +96,7 @@ private:
 // The sink connected to the rig's control for the scope.
 class Connected {
 public:
-    Connected(DeviceRig& rig, IDispatch* sink)
+    Connected(DeviceRig& rig, EventSink* sink) : sink_(sink)
     {
         if (SUCCEEDED(rig.controlObject()->FindConnectionPoint(DIID__IZAVTControlEvents, &cp_)))
             ok_ = SUCCEEDED(cp_->Advise(sink, &cookie_));
@@ -105,10 +105,13 @@ public:
     {
         if (ok_)
             cp_->Unadvise(cookie_);
+        // The end event comes on the worker, which releases the sink after the call: the sink goes after.
+        sink_->WaitUntilReleased();
     }
     bool ok() const { return ok_; }
 
 private:
+    EventSink* sink_;
     CComPtr<IConnectionPoint> cp_;
     DWORD cookie_ = 0;
     bool ok_ = false;

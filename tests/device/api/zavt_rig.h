@@ -15,6 +15,7 @@
 #include "tests/support/unix_shell.h"
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -68,8 +69,16 @@ public:
         }
         return E_NOINTERFACE;
     }
-    STDMETHOD_(ULONG, AddRef)() override { return 2; }
-    STDMETHOD_(ULONG, Release)() override { return 1; }
+    // Counted, not owned: the test keeps the sink, but the control's own references (the advise, and the
+    // one it takes around each call on a worker) must be gone before the sink may go.
+    STDMETHOD_(ULONG, AddRef)() override { return static_cast<ULONG>(++held_) + 1; }
+    STDMETHOD_(ULONG, Release)() override { return static_cast<ULONG>(--held_) + 1; }
+    // After the unadvise: waits out a worker that has called the sink and not yet released it.
+    void WaitUntilReleased() const
+    {
+        while (held_.load() > 0)
+            SwitchToThread();
+    }
     STDMETHOD(GetTypeInfoCount)(UINT* n) override
     {
         *n = 0;
@@ -91,6 +100,9 @@ protected:
         return first && first->vt == VT_DISPATCH && first->pdispVal != nullptr;
     }
     virtual void OnEvent(DISPID id, const DISPPARAMS& params) = 0;
+
+private:
+    std::atomic<long> held_{0};
 };
 
 // Records the DISPIDs of the control's events and whether their object argument was null.
