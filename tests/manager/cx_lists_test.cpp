@@ -6,6 +6,7 @@
 #include "manager/controls/lists/cx_list_view.h"
 #include "manager/controls/lists/cx_tree_view.h"
 #include "manager/framework/windows/cx_platform.h"
+#include "manager/framework/windows/cx_string.h"
 #include "tests/manager/test_window_class.h"
 #include "tests/support/host_process.h"
 #include "tests/support/unix_shell.h"
@@ -453,7 +454,9 @@ TEST(CxListViewCtrlTest, MenuCopiesHoldEveryTextWholeUnderEachPlatformFamily)
         SCOPED_TRACE("platform " + std::to_string(platform));
         ForcedPlatform forced(platform);
         HMENU copy = CreatePopupMenu();
+        const long blocks = CxAllocCount();
         EXPECT_EQ(CxCopyMenuItems(copy, source), S_OK);
+        EXPECT_EQ(CxAllocCount(), blocks);  // every text buffer freed
         ExpectSameItems(ReadMenu(copy), expected);
         DestroyMenu(copy);
     }
@@ -487,6 +490,17 @@ TEST(CxListViewCtrlTest, SetContextMenuHoldsACopyOfTheResourceAndFreesTheMenuItR
     EXPECT_TRUE(FAILED(list.SetContextMenu(999)));
     EXPECT_EQ(list.GetContextMenu(), second);
     EXPECT_TRUE(IsMenu(second));
+
+    // The list's menu goes with the list.
+    HMENU held = nullptr;
+    {
+        RecordingList other;
+        ASSERT_TRUE(other.Create(window.host.hWnd, RECT{5, 210, 300, 300}, kListId + 1));
+        ASSERT_EQ(other.SetContextMenu(kSmallMenu), S_OK);
+        held = other.GetContextMenu();
+        ASSERT_TRUE(IsMenu(held));
+    }
+    EXPECT_FALSE(IsMenu(held));
 }
 
 // ---- A real right click ----
