@@ -33,6 +33,7 @@ constexpr UINT kStartMsg = WM_APP + 1;    // 0 / StartRequest*   -> Start's resu
 constexpr UINT kStopMsg = WM_APP + 2;     // 0 / FolderMonitor*
 constexpr UINT kHoldMsg = WM_APP + 3;     // 1 holds the answers, 0 gives the held ones / 0
 constexpr UINT kFlushMsg = WM_APP + 4;    // posted: every message posted before it has been handled
+constexpr UINT kBusyStopMsg = WM_APP + 5; // shell script / FolderMonitor*  -> 1 when a message came
 
 struct StartRequest {
     FolderMonitor* monitor;
@@ -159,6 +160,8 @@ private:
             monitor->Stop();
             return 0;
         }
+        case kBusyStopMsg:
+            return BusyStop(reinterpret_cast<const std::string*>(wParam), reinterpret_cast<FolderMonitor*>(lParam));
         case kHoldMsg:
             holding_ = wParam != 0;
             if (!holding_) {
@@ -179,6 +182,20 @@ private:
         default:
             return DefWindowProcW(hWnd, message, wParam, lParam);
         }
+    }
+
+    // Busy as a refreshing window is, this thread runs the script, waits until the monitor has a message
+    // for it, and stops the monitor before handling anything (as the main window replaces its monitor).
+    LRESULT BusyStop(const std::string* script, FolderMonitor* monitor)
+    {
+        const ShellResult made = RunShell(*script);
+        bool came = made.finished && made.exitCode == 0;
+        constexpr DWORD kTypes = QS_POSTMESSAGE | QS_SENDMESSAGE;
+        while (came && (HIWORD(GetQueueStatus(kTypes)) & kTypes) == 0)
+            came = MsgWaitForMultipleObjects(0, nullptr, FALSE, 60000, kTypes) == WAIT_OBJECT_0;
+        std::erase_if(monitors_, [&](const auto& entry) { return entry.second == monitor; });
+        monitor->Stop();
+        return came ? 1 : 0;
     }
 
     // A watch that has been stopped or replaced is not answered.
@@ -319,8 +336,9 @@ TEST_F(FolderMonitorTest, SiblingChangeDoesNotReachTheWatchedFolder)
     window_.Stop(sibling);
 }
 
-// A hundred files made while the window is busy with the first message give that one message; once it
-// is answered, the rest of the burst comes as a few more, not one per file.
+// A hundred files made while the window is busy with the first message give that one message; a change
+// made after it signals the watch renewed before posting, so it is not lost, and comes as one more once
+// the window has answered.
 TEST_F(FolderMonitorTest, BurstGivesFewMessages)
 {
     Folders folders;
@@ -330,11 +348,11 @@ TEST_F(FolderMonitorTest, BurstGivesFewMessages)
     const ShellResult made = Shell(folders, "for i in $(seq 1 100); do touch \"$W/f$i.txt\"; done");
     ASSERT_TRUE(made.finished && made.exitCode == 0) << made.err;
     ASSERT_TRUE(window_.WaitForCount(7, 1));
+    ASSERT_EQ(Shell(folders, "touch \"$W/after.txt\"").exitCode, 0);
     ASSERT_TRUE(window_.Flush());
     EXPECT_EQ(window_.Count(7), 1) << "posted again before the window answered";
 
     window_.Hold(false);
-    // The changes after the first message signalled the renewed watch: one more message follows.
     ASSERT_TRUE(window_.WaitForCount(7, 2));
     window_.Stop(monitor);
     ASSERT_TRUE(window_.Flush());
@@ -385,6 +403,22 @@ TEST_F(FolderMonitorTest, StopEndsTheThreadWhileChangesKeepComing)
     }
 }
 
+// The window's thread, busy when the change comes, stops the monitor while the monitor's message waits for
+// it: the thread still ends by itself.
+TEST_F(FolderMonitorTest, StopOnTheBusyWindowThread)
+{
+    Folders folders;
+    FolderMonitor monitor;
+    ASSERT_TRUE(window_.Start(monitor, folders.watched, 250));
+    const std::string script = "touch " + ShellQuote(UnixPath(folders.watched / L"busy.txt"));
+    EXPECT_EQ(SendMessageW(window_.Handle(), kBusyStopMsg, reinterpret_cast<WPARAM>(&script),
+                           reinterpret_cast<LPARAM>(&monitor)),
+              1);
+    EXPECT_EQ(monitor.ThreadResult(), FolderMonitor::kStopped);
+    ASSERT_TRUE(window_.Flush());
+    EXPECT_EQ(window_.Count(250), 1);
+}
+
 // Stop twice, and destruction after Stop, close nothing again: handles made in between take the numbers
 // that Stop freed, and stay open. The same after a Start that failed on a missing folder.
 TEST_F(FolderMonitorTest, RepeatedStopClosesNothingTwice)
@@ -433,7 +467,8 @@ TEST_F(FolderMonitorTest, GoneWindowHearsNothing)
 }
 
 // On the ANSI platforms the path goes to the ANSI call; one the code page cannot hold is refused rather
-// than watched under another name. The wide call takes it.
+// than watched under another name (a best-fit letter would name the folder beside it). The wide call
+// takes it.
 TEST_F(FolderMonitorTest, AnsiAndWidePaths)
 {
     struct PathCase {
@@ -444,7 +479,9 @@ TEST_F(FolderMonitorTest, AnsiAndWidePaths)
     } cases[] = {
         {"ANSI, code page name", WIN_PLATFORM_WIN98, L"caf\u00e9", true},
         {"ANSI, name outside the code page", WIN_PLATFORM_WIN98, L"\u0416\u0443\u043a", false},
+        {"ANSI, best-fit letter", WIN_PLATFORM_WIN98, L"caf\u0101", false},
         {"wide, name outside the code page", WIN_PLATFORM_NT5, L"\u0416\u0443\u043a", true},
+        {"wide, best-fit letter", WIN_PLATFORM_NT5, L"caf\u0101", true},
     };
     UINT_PTR watch = 400;
     for (const PathCase& c : cases) {
@@ -452,6 +489,7 @@ TEST_F(FolderMonitorTest, AnsiAndWidePaths)
         TempFolder root;
         const std::filesystem::path folder = root.File(c.folder);
         std::filesystem::create_directory(folder);
+        std::filesystem::create_directory(root.File(L"cafa"));
         FolderMonitor monitor;
         WinForcePlatform(c.platform);
         const BOOL started = window_.Start(monitor, folder, ++watch);
