@@ -24,6 +24,7 @@ constexpr UINT kTemplate = 301;
 constexpr int kFirstButton = 401;
 constexpr int kSecondButton = 402;
 constexpr int kBarId = 403;
+constexpr int kLateButton = 404;
 
 // Solid images: the pack's frame and faces, and the face of the pack values fall back to.
 constexpr uint32_t kFrame = 0x305070;
@@ -106,6 +107,7 @@ public:
     {
         switch (static_cast<int>(key) - 2) {
         case kFirstButton:
+        case kLateButton:
             return L"b1";
         case kSecondButton:
             return L"b2";
@@ -288,6 +290,9 @@ TEST(CxSkinSwitchTest, ThePackDataGoesDownOnceAndTheWindowsShowTheSame)
         {"button 2 centre x", 150},
         {"button 2 centre y", 60},
         {"bar colour", RGB(10, 20, 30)},
+        // The bar's own readers ask the bar, which answers nothing: its bad point keeps the template's.
+        {"bar left", 0},
+        {"bar top", 100},
     };
     for (const Expected& e : expected)
         EXPECT_EQ(Fact(switched, e.what), e.value) << e.what;
@@ -303,6 +308,15 @@ TEST(CxSkinSwitchTest, ThePackDataGoesDownOnceAndTheWindowsShowTheSame)
     EXPECT_GT(dlg.askOwners, 0);
     EXPECT_EQ(LookOf(dlg, buttons), switched);
 
+    // A window made after the switch reads the skin on its own and asks.
+    dlg.ResetCounts();
+    TestSkinButton late;
+    ASSERT_TRUE(late.Create(dlg.m_hWnd, kLateButton));
+    EXPECT_GT(dlg.Queries(), 0);
+    EXPECT_EQ(MiddlePixel(late.GetImageList(), 0), kOne);
+    EXPECT_EQ(MiddlePixel(late.GetImageList(), 1), kBase);
+
+    late.DestroyWindow();
     buttons[0].DestroyWindow();
     buttons[1].DestroyWindow();
     dlg.DestroyWindow();
