@@ -43,7 +43,8 @@ HRESULT CxSkinCtrl::ApplySection(const wchar_t* skinFile)
     if (section == nullptr || *section == L'\0')
         return S_FALSE;  // the control keeps its template look
     void* targets[] = {&GetPositions()};
-    const HRESULT hr = CxIniReadSection(GetSkinRecords(), section, skinFile, targets, 1, 0, nullptr, GetPackData(GetWnd()));
+    const HRESULT hr =
+        CxIniReadSection(GetSkinRecords(), section, skinFile, targets, 1, 0, nullptr, GetPackData(GetWnd()));
     ZeroOffsets();
     if (FAILED(hr))
         return hr;

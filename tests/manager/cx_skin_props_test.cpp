@@ -282,9 +282,9 @@ TEST_F(CxSkinPropsTest, PackDataStandsInForTheOwnersAnswers)
         };
         data.context = &permission;
         CxSkinPositions list;
-        EXPECT_EQ(CxIniRead(file.c_str(), L"ctl", L"holes", nullptr, CxSkinParsePos, window.hWnd, -1, &list, nullptr,
-                            &data),
-                  c.hr);
+        EXPECT_EQ(
+            CxIniRead(file.c_str(), L"ctl", L"holes", nullptr, CxSkinParsePos, window.hWnd, -1, &list, nullptr, &data),
+            c.hr);
         EXPECT_EQ(Positions(list), c.positions);
         // Asked once for each of the two parts that fail.
         const std::vector<std::wstring> asked{L"ctl/holes", L"ctl/holes"};

@@ -170,7 +170,9 @@ RECT PlaceInParent(HWND wnd)
 Look LookOf(SwitchDlg& dlg, TestSkinButton (&buttons)[2])
 {
     Look look;
-    auto add = [&look](const std::string& what, long long value) { look.emplace_back(what, value); };
+    auto add = [&look](const std::string& what, long long value) {
+        look.emplace_back(what, value);
+    };
     add("frame image", MiddlePixel(dlg.GetImageTarget(), 0));
     add("grip set", dlg.GetGrip().set);
     add("grip cx", dlg.GetGrip().cx);
@@ -218,28 +220,28 @@ void ApplyAskingOwner(HWND dlg, const std::wstring& file)
     SendMessageW(dlg, CXM_APPLYSKINFILE, reinterpret_cast<WPARAM>(file.c_str()), 0);
 }
 
-const std::string kEightBase = "base.bmp|base.bmp|base.bmp|base.bmp|base.bmp|base.bmp|base.bmp|base.bmp";
-
 TEST(CxSkinSwitchTest, ThePackDataGoesDownOnceAndTheWindowsShowTheSame)
 {
     TempFolder folder;
     // The chosen pack: relative images in its folder, values that fail and fall back to the base pack.
     const std::filesystem::path packIni = folder.File("switch") / "switch.ini";
-    WriteText(packIni, "[common]\nname=Switch\npath=img\n"
-                       "[main]\nimg=frame.bmp\ngrip=bad\n"
-                       "[b1]\nimg=one.bmp|gone.bmp|one.bmp|one.bmp|one.bmp|one.bmp|one.bmp|one.bmp\npos=bad\n"
-                       "[b2]\nimg=two.bmp\npos=150,60\n"
-                       "[bar]\npos=bad\nfrgnd=10,20,30\n");
+    WriteText(packIni,
+              "[common]\nname=Switch\npath=img\n"
+              "[main]\nimg=frame.bmp\ngrip=bad\n"
+              "[b1]\nimg=one.bmp|gone.bmp|one.bmp|one.bmp|one.bmp|one.bmp|one.bmp|one.bmp\npos=bad\n"
+              "[b2]\nimg=two.bmp\npos=150,60\n"
+              "[bar]\npos=bad\nfrgnd=10,20,30\n");
     WriteSolidImage(folder.File("switch") / "img" / "frame.bmp", 200, 120, kFrame);
     WriteSolidImage(folder.File("switch") / "img" / "one.bmp", 20, 12, kOne);
     WriteSolidImage(folder.File("switch") / "img" / "two.bmp", 20, 12, kTwo);
     // The pack the values fall back to, with its images in a folder of its own.
     const std::filesystem::path baseIni = folder.File("base") / "base.ini";
-    WriteText(baseIni, "[common]\nname=Base\npath=art\n"
-                       "[main]\ngrip=12,14\n"
-                       "[b1]\nimg=" + kEightBase + "\npos=40,30\n"
-                       "[b2]\nimg=" + kEightBase + "\npos=1,1\n"
-                       "[bar]\npos=5,5,50,10\n");
+    WriteText(baseIni,
+              "[common]\nname=Base\npath=art\n"
+              "[main]\ngrip=12,14\n"
+              "[b1]\nimg=base.bmp|base.bmp|base.bmp|base.bmp|base.bmp|base.bmp|base.bmp|base.bmp\npos=40,30\n"
+              "[b2]\nimg=base.bmp|base.bmp|base.bmp|base.bmp|base.bmp|base.bmp|base.bmp|base.bmp\npos=1,1\n"
+              "[bar]\npos=5,5,50,10\n");
     WriteSolidImage(folder.File("base") / "art" / "base.bmp", 20, 12, kBase);
     const std::filesystem::path emptyIni = folder.File("empty.ini");
     WriteText(emptyIni, "[other]\nkey=1\n");
@@ -276,17 +278,17 @@ TEST(CxSkinSwitchTest, ThePackDataGoesDownOnceAndTheWindowsShowTheSame)
         long long value;
     };
     const Expected expected[] = {
-        {"frame image", kFrame},           // relative to the chosen pack's folder
-        {"grip set", 1},                   // from the base pack
+        {"frame image", kFrame},  // relative to the chosen pack's folder
+        {"grip set", 1},          // from the base pack
         {"grip cx", 12},
         {"grip cy", 14},
         {"button 1 images", 8},
         {"button 1 image 0", kOne},
-        {"button 1 image 1", kBase},       // a missing file falls back, relative to the base pack's folder
-        {"button 1 centre x", 40},         // a bad point falls back
+        {"button 1 image 1", kBase},  // a missing file falls back, relative to the base pack's folder
+        {"button 1 centre x", 40},    // a bad point falls back
         {"button 1 centre y", 30},
         {"button 2 image 0", kTwo},
-        {"button 2 image 7", kBase},       // missing parts fall back
+        {"button 2 image 7", kBase},  // missing parts fall back
         {"button 2 centre x", 150},
         {"button 2 centre y", 60},
         {"bar colour", RGB(10, 20, 30)},

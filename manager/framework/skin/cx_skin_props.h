@@ -15,8 +15,8 @@
 // asking again for every value. Valid for the call. A window whose pack queries would not reach `owner`
 // does not use it and asks as before.
 struct CxSkinPackData {
-    UINT size = sizeof(CxSkinPackData);  // a record of another size is not used
-    HWND owner = nullptr;                // the window whose answers these are
+    UINT size = sizeof(CxSkinPackData);      // a record of another size is not used
+    HWND owner = nullptr;                    // the window whose answers these are
     const wchar_t* currentFolder = nullptr;  // CXM_GETPACKTEXT: the folder of the current pack
     const wchar_t* secondFolder = nullptr;   // CXM_GETPACKTEXT: the folder of the second pack
     const wchar_t* packFile = nullptr;       // CXM_GETPACKFILE: the pack file to fall back to; null for none
@@ -40,7 +40,8 @@ struct CxSkinValue {
     const wchar_t* given;  // the spec given when file is a temporary copy of a resource, else null
     const wchar_t* value;  // the value text
     void* target;          // the list the parser appends to
-    const CxSkinPackData* pack = nullptr;  // the owner's answers to the pack queries; null: ask the owner
+    // The owner's answers to the pack queries, handed down with a skin switch; null: ask the owner.
+    const CxSkinPackData* pack = nullptr;
 };
 // Appends one element per state value to the target. The last failure of an element, else S_OK.
 using CxSkinParser = HRESULT (*)(const CxSkinValue& value);
