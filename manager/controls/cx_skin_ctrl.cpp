@@ -43,7 +43,8 @@ HRESULT CxSkinCtrl::ApplySection(const wchar_t* skinFile)
     if (section == nullptr || *section == L'\0')
         return S_FALSE;  // the control keeps its template look
     void* targets[] = {&GetPositions()};
-    const HRESULT hr = CxIniReadSection(GetSkinRecords(), section, skinFile, targets, 1, 0, nullptr);
+    const HRESULT hr =
+        CxIniReadSection(GetSkinRecords(), section, skinFile, targets, 1, 0, nullptr, GetPackData(GetWnd()));
     ZeroOffsets();
     if (FAILED(hr))
         return hr;
@@ -52,7 +53,7 @@ HRESULT CxSkinCtrl::ApplySection(const wchar_t* skinFile)
 
 BOOL CxSkinCtrl::SkinFileMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult)
 {
-    if (SkinFileMessage(message, wParam, lResult, [this](const wchar_t* file) { ApplySection(file); }))
+    if (SkinFileMessage(message, wParam, lParam, lResult, [this](const wchar_t* file) { ApplySection(file); }))
         return TRUE;
     switch (message) {
     case WM_CREATE:

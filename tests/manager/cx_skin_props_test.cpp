@@ -243,6 +243,63 @@ TEST_F(CxSkinPropsTest, TakesFailedPartsFromThePackFile)
     EXPECT_EQ(CxSkinReadFallbackPart(fromBuiltIn, 0, &part), E_ACCESSDENIED);
 }
 
+// Pack data handed down with a skin file stands in for the owner's answers: the owner, which names no
+// pack file and would refuse, is not asked, and the values are those the answers give.
+TEST_F(CxSkinPropsTest, PackDataStandsInForTheOwnersAnswers)
+{
+    struct Permission {
+        BOOL agree;
+        std::vector<std::wstring> asked;
+    };
+    struct Case {
+        const char* name;
+        const wchar_t* packFile;
+        BOOL agree;
+        HRESULT hr;
+        const wchar_t* positions;
+        bool asked;
+    };
+    const wchar_t* kUnset = L"0,0,0,0?;3,4,5,6;0,0,0,0?";
+    const Case cases[] = {
+        {"pack agrees", pack.c_str(), TRUE, S_OK, L"21,22,23,24;3,4,5,6;41,42,43,44", true},
+        {"pack refuses", pack.c_str(), FALSE, E_ACCESSDENIED, kUnset, true},
+        {"no pack file", nullptr, TRUE, E_ACCESSDENIED, kUnset, false},
+        {"the same file", file.c_str(), TRUE, E_ACCESSDENIED, kUnset, false},
+    };
+    Owner owner;
+    owner.agree = 0;
+    OwnerWindow window(&owner);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Permission permission{c.agree, {}};
+        CxSkinPackData data;
+        data.owner = window.hWnd;
+        data.packFile = c.packFile;
+        data.allowFallback = [](void* context, const wchar_t* section, const wchar_t* key) -> BOOL {
+            auto* p = static_cast<Permission*>(context);
+            p->asked.push_back(Text(section) + L"/" + Text(key));
+            return p->agree;
+        };
+        data.context = &permission;
+        CxSkinPositions list;
+        EXPECT_EQ(
+            CxIniRead(file.c_str(), L"ctl", L"holes", nullptr, CxSkinParsePos, window.hWnd, -1, &list, nullptr, &data),
+            c.hr);
+        EXPECT_EQ(Positions(list), c.positions);
+        // Asked once for each of the two parts that fail.
+        const std::vector<std::wstring> asked{L"ctl/holes", L"ctl/holes"};
+        EXPECT_EQ(permission.asked, c.asked ? asked : std::vector<std::wstring>{});
+        EXPECT_TRUE(owner.asked.empty());
+    }
+
+    // Only a record of its own size is taken from a message.
+    CxSkinPackData data;
+    EXPECT_EQ(CxSkinPackDataFrom(reinterpret_cast<LPARAM>(&data)), &data);
+    EXPECT_EQ(CxSkinPackDataFrom(0), nullptr);
+    data.size = sizeof(data) - 1;
+    EXPECT_EQ(CxSkinPackDataFrom(reinterpret_cast<LPARAM>(&data)), nullptr);
+}
+
 class Keys : public CxSkinProps {
 public:
     HRESULT Register(std::initializer_list<CxSkinPropEntry> entries)

@@ -299,7 +299,8 @@ HRESULT CxTextBarCtrl::ApplySection(const wchar_t* skinFile)
         return S_FALSE;  // the bar keeps its template look
     CxSkinColors colours;
     void* targets[] = {&GetPositions(), &colours};
-    const HRESULT hr = CxIniReadSection(GetSkinRecords(), section, skinFile, targets, 2, 0, nullptr);
+    const HRESULT hr =
+        CxIniReadSection(GetSkinRecords(), section, skinFile, targets, 2, 0, nullptr, GetPackData(GetWnd()));
     ZeroOffsets();
     ModifyFlags(0, CXFH_SKINCOLOURS, 0, 0);
     const bool coloured = colours.GetCount() > 0 && colours.ElementAt(0).set;

@@ -79,7 +79,10 @@ HRESULT CxSkinImageCtrl::ApplySkinFile(const wchar_t* skinFile)
             return hr;
     }
     void* targets[] = {&GetImageList(), &m_points};
-    const HRESULT hr = CxIniReadSection(GetSkinRecords(), section, skinFile, targets, 2, 0, nullptr);
+    // The control's pack queries go to its parent, so the parent's answers stand in for them.
+    HWND hWnd = GetWnd();
+    const CxSkinPackData* pack = hWnd != nullptr ? GetPackData(GetParent(hWnd)) : nullptr;
+    const HRESULT hr = CxIniReadSection(GetSkinRecords(), section, skinFile, targets, 2, 0, nullptr, pack);
     ZeroOffsets();
     const HRESULT shown = UpdateLook();
     return FAILED(hr) ? hr : shown;
@@ -162,7 +165,7 @@ BOOL CxSkinImageCtrl::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wPara
     if (run == CxMapRun::BaseAndOwn && CxWndLink::ProcessWindowMessage(hWnd, message, wParam, lParam, lResult, mapId))
         return TRUE;
     const bool full = mapId != CX_MAPID_SKIN;
-    if (SkinFileMessage(message, wParam, lResult, [this](const wchar_t* file) { ApplySkinFile(file); }))
+    if (SkinFileMessage(message, wParam, lParam, lResult, [this](const wchar_t* file) { ApplySkinFile(file); }))
         return TRUE;
     switch (message) {
     case WM_CREATE:

@@ -51,6 +51,19 @@ HRESULT ReadSkinValue(const wchar_t* file, const wchar_t* section, const wchar_t
         &request);
 }
 
+// The folder of the reader's pack: from the pack data for the current and the second pack, else
+// asked of the owner (CXM_GETPACKTEXT).
+HRESULT GetPackFolder(const CxSkinImageReader& reader, CxString* folder)
+{
+    if (reader.pack != nullptr && reader.packSelector == CX_PACK_CURRENT)
+        return folder->Assign(reader.pack->currentFolder);
+    if (reader.pack != nullptr && reader.packSelector == CX_PACK_BUILTIN)
+        return folder->Assign(reader.pack->secondFolder);
+    CxPackTextRequest request{CX_PACKTEXT_PATH, 0, reader.packId, reader.packSelector};
+    SendMessageW(reader.owner, CXM_GETPACKTEXT, reinterpret_cast<WPARAM>(&request), reinterpret_cast<LPARAM>(folder));
+    return S_OK;
+}
+
 }  // namespace
 
 // ---- Options ----
@@ -111,10 +124,12 @@ HRESULT CxLoadImageSpec(CxSkinImageReader* reader, const wchar_t* spec)
         std::wstring expanded;
         if (SUCCEEDED(ExpandEnvironment(location, &expanded)) && CxIsRelativeFilePath(expanded.c_str()) &&
             IsWindow(reader->owner)) {
-            CxPackTextRequest request{CX_PACKTEXT_PATH, 0, reader->packId, reader->packSelector};
             CxString folder;
-            SendMessageW(reader->owner, CXM_GETPACKTEXT, reinterpret_cast<WPARAM>(&request),
-                         reinterpret_cast<LPARAM>(&folder));
+            const HRESULT known = GetPackFolder(*reader, &folder);
+            if (FAILED(known)) {
+                hr = known;
+                break;
+            }
             if (!folder.IsEmpty())
                 location = std::wstring(folder) + L"\\" + location;
         }
@@ -152,16 +167,11 @@ namespace {
 // Loads the same part of the built-in skin in place of the failed last entry.
 HRESULT FallBackToBuiltIn(CxSkinImageReader* reader, int index)
 {
-    if (!IsWindow(reader->owner))
-        return E_ACCESSDENIED;
     CxString builtIn;
-    if (SendMessageW(reader->owner, CXM_GETPACKFILE, reinterpret_cast<WPARAM>(&builtIn), 0) == 0 || builtIn.IsEmpty())
-        return E_ACCESSDENIED;
-    if (reader->file != nullptr && CxStrCompare(builtIn, reader->file, 1) == 0)
-        return E_ACCESSDENIED;
-    if (SendMessageW(reader->owner, CXM_ASKOWNER, reinterpret_cast<WPARAM>(reader->section),
-                     reinterpret_cast<LPARAM>(reader->key)) == 0)
-        return E_ACCESSDENIED;
+    const HRESULT allowed =
+        CxGetFallbackPackFile(reader->owner, reader->pack, reader->file, reader->section, reader->key, &builtIn);
+    if (FAILED(allowed))
+        return allowed;
     if (reader->target == nullptr || reader->target->GetCount() == 0)
         return E_NOTIMPL;
     CxString value;
@@ -215,5 +225,6 @@ HRESULT CxSkinParseImage(const CxSkinValue& value)
     reader.valueCount = value.count;
     reader.value = value.value;
     reader.target = static_cast<CxSkinImageList*>(value.target);
+    reader.pack = value.pack;
     return CxSkinParseImageList(&reader);
 }

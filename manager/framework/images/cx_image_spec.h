@@ -46,6 +46,8 @@ struct CxSkinImageReader {
     int packSelector = CX_PACK_CURRENT;
     // Reads the built-in skin's value for the fallback; null reads the file or resource the owner names.
     CxSkinValueReader readValue = nullptr;
+    // The owner's answers to the pack queries, handed down with a skin switch; null: ask the owner.
+    const CxSkinPackData* pack = nullptr;
 };
 
 // Loads every "|"-separated part of the value into the target list (padded with empty parts up to the

@@ -164,6 +164,6 @@ HRESULT CxSkinFrame::ApplySkinSection(const wchar_t* skinFile)
     RegisterSkinProps();
     void* targets[] = {&GetImageList()};
     // A missing image leaves the list empty, and the apply keeps the window as it is.
-    CxIniReadSection(GetSkinRecords(), m_section, skinFile, targets, 1, 0, L"img");
+    CxIniReadSection(GetSkinRecords(), m_section, skinFile, targets, 1, 0, L"img", GetPackData(GetWnd()));
     return ApplyImage();
 }

@@ -679,19 +679,36 @@ HRESULT CxPackList::ApplySelectedSkin(const wchar_t* text, int packId)
     HWND wnd = GetWnd();
     if (file.IsEmpty() || wnd == nullptr)
         return S_OK;
-    // The local copy stays valid whatever a receiver does with the current skin file.
+    // What every window's reader would ask this one goes down with the file, taken once. The local
+    // copies stay valid whatever a receiver does with the current skin file or the packs.
+    CxString currentFolder;
+    CxString secondFolder;
+    CxString packFile;
+    const bool copied = SUCCEEDED(GetPackText({CX_PACKTEXT_PATH, 0, -1, CX_PACK_CURRENT}, &currentFolder)) &&
+                        SUCCEEDED(GetPackText({CX_PACKTEXT_PATH, 0, -1, CX_PACK_BUILTIN}, &secondFolder)) &&
+                        SUCCEEDED(packFile.Assign(m_builtInFile));
+    CxSkinPackData pack;
+    pack.owner = wnd;
+    pack.currentFolder = currentFolder;
+    pack.secondFolder = secondFolder;
+    pack.packFile = packFile;
+    pack.allowFallback = &CxPackList::AllowFallbackFor;
+    pack.context = this;
     struct Broadcast {
         const wchar_t* file;
+        const CxSkinPackData* pack;
         static BOOL CALLBACK Send(HWND child, LPARAM lParam)
         {
-            SendMessageW(child, CXM_APPLYSKINFILE, reinterpret_cast<WPARAM>(reinterpret_cast<Broadcast*>(lParam)->file),
-                         0);
+            const auto* broadcast = reinterpret_cast<const Broadcast*>(lParam);
+            SendMessageW(child, CXM_APPLYSKINFILE, reinterpret_cast<WPARAM>(broadcast->file),
+                         reinterpret_cast<LPARAM>(broadcast->pack));
             return TRUE;
         }
-    } broadcast{file};
+    } broadcast{file, copied ? &pack : nullptr};  // without the copies every window asks as before
     EnumChildWindows(wnd, &Broadcast::Send, reinterpret_cast<LPARAM>(&broadcast));
     if (IsWindow(wnd))
-        SendMessageW(wnd, CXM_APPLYSKINFILE, reinterpret_cast<WPARAM>(static_cast<const wchar_t*>(file)), 0);
+        SendMessageW(wnd, CXM_APPLYSKINFILE, reinterpret_cast<WPARAM>(static_cast<const wchar_t*>(file)),
+                     reinterpret_cast<LPARAM>(broadcast.pack));
     return S_OK;
 }
 
@@ -709,28 +726,37 @@ void CxPackList::OnPackListBuilt(CxArray<CxString>* files)
     }
 }
 
+HRESULT CxPackList::GetPackText(const CxPackTextRequest& request, CxString* text) const
+{
+    text->Empty();
+    int id = request.packId;
+    if (request.selector == CX_PACK_CURRENT)
+        id = m_currentId;
+    else if (request.selector == CX_PACK_BUILTIN)
+        id = m_secondPack;
+    if (id == -1)
+        return S_FALSE;
+    for (int i = 0; i < m_packs.GetCount(); ++i) {
+        const CxPackEntry& pack = m_packs.ElementAt(i);
+        if (pack.id == id)
+            return text->Assign(pack.Text(request.key, request.element));
+    }
+    return S_FALSE;
+}
+
 LRESULT CxPackList::OnGetPackText(const CxPackTextRequest* request, CxString* text)
 {
     if (text == nullptr)
         return 1;
     text->Empty();
-    if (request == nullptr)
-        return 1;
-    int id = request->packId;
-    if (request->selector == CX_PACK_CURRENT)
-        id = m_currentId;
-    else if (request->selector == CX_PACK_BUILTIN)
-        id = m_secondPack;
-    if (id == -1)
-        return 1;
-    for (int i = 0; i < m_packs.GetCount(); ++i) {
-        const CxPackEntry& pack = m_packs.ElementAt(i);
-        if (pack.id == id) {
-            text->Assign(pack.Text(request->key, request->element));
-            break;
-        }
-    }
+    if (request != nullptr)
+        GetPackText(*request, text);
     return 1;
+}
+
+BOOL CxPackList::AllowFallbackFor(void* context, const wchar_t* section, const wchar_t* key)
+{
+    return static_cast<CxPackList*>(context)->AllowBuiltInFallback(section, key);
 }
 
 BOOL CxPackList::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,

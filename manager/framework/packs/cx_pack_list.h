@@ -133,7 +133,8 @@ public:
     HRESULT BuildPackMenu(HMENU menu, int pinned);
     // The skin file given, or the INI path of the pack with the id when the text is empty, validated,
     // stored as the current skin file and sent with CXM_APPLYSKINFILE to every descendant and then to
-    // the window itself. The validation's failure, else S_OK.
+    // the window itself, with the window's answers to the pack queries (CxSkinPackData) so that no
+    // reader asks them again. The validation's failure, else S_OK.
     HRESULT ApplySelectedSkin(const wchar_t* text, int packId);
 
     // CXM_BUILDPACKMENU .. CXM_GETPACKFILE, for map ids 0 (the link's entries first) and -1.
@@ -158,7 +159,12 @@ protected:
     ~CxPackList() override = default;
 
 private:
+    // Element of a key text of the pack the request names (after its selector); empty and S_FALSE when
+    // there is no such pack.
+    HRESULT GetPackText(const CxPackTextRequest& request, CxString* text) const;
     LRESULT OnGetPackText(const CxPackTextRequest* request, CxString* text);
+    // The fallback permission of the pack data a skin switch hands down (context: the pack list).
+    static BOOL AllowFallbackFor(void* context, const wchar_t* section, const wchar_t* key);
     void OnPackListBuilt(CxArray<CxString>* files);
     void UpdateCurrentId();
 

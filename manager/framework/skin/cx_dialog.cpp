@@ -244,7 +244,7 @@ HRESULT CxDialog::ApplySkinSection(const wchar_t* skinFile)
     CxSkinPositions close{1};
     void* targets[] = {&GetImageList(), &grips, &grid, &minimize, &close};
     // A key that is missing or malformed leaves its part unset; the frame image decides the result.
-    CxIniReadSection(GetSkinRecords(), m_section, skinFile, targets, 5, 0, nullptr);
+    CxIniReadSection(GetSkinRecords(), m_section, skinFile, targets, 5, 0, nullptr, GetPackData(GetWnd()));
     if (minimize.GetCount() > 0)
         m_captionButtons[0] = minimize.GetAt(0);
     if (close.GetCount() > 0)
@@ -463,7 +463,7 @@ BOOL CxDialog::PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRE
         break;
     }
     if (CxSkinDlg::PreMap(hWnd, message, wParam, lParam, lResult, mapId) ||
-        SkinFileMessage(message, wParam, lResult, [this](const wchar_t* file) { ApplySkinSection(file); }))
+        SkinFileMessage(message, wParam, lParam, lResult, [this](const wchar_t* file) { ApplySkinSection(file); }))
         return TRUE;
     switch (message) {
     case WM_CREATE:

@@ -147,6 +147,7 @@ struct SectionWalk {
     int targetCount;
     int firstTarget;
     const wchar_t* keyFilter;
+    const CxSkinPackData* pack;
 };
 
 HRESULT WalkSection(const CxResolvedFile& file)
@@ -163,7 +164,7 @@ HRESULT WalkSection(const CxResolvedFile& file)
         if (next >= walk->targetCount)
             return E_ABORT;
         const HRESULT hr = CxIniRead(file.path, entry.section, entry.key, nullptr, entry.parser, entry.owner,
-                                     entry.count, walk->targets[next++], file.given);
+                                     entry.count, walk->targets[next++], file.given, walk->pack);
         if (FAILED(hr))
             result = hr;
     }
@@ -182,24 +183,54 @@ HRESULT CxSkinSplitValue(const wchar_t* text, int count, CxArray<CxString>& part
     return CxArraySetMinCount(parts, count < 1 ? -1 : count);
 }
 
+const CxSkinPackData* CxSkinPackDataFrom(LPARAM lParam)
+{
+    const auto* pack = reinterpret_cast<const CxSkinPackData*>(lParam);
+    return pack != nullptr && pack->size == sizeof(CxSkinPackData) ? pack : nullptr;
+}
+
+HRESULT CxGetFallbackPackFile(HWND owner, const CxSkinPackData* pack, const wchar_t* reading, const wchar_t* section,
+                              const wchar_t* key, CxString* packFile)
+{
+    if (packFile == nullptr)
+        return E_INVALIDARG;
+    packFile->Empty();
+    if (FAILED(CxIsWindow(owner)))
+        return E_ACCESSDENIED;
+    if (pack != nullptr) {
+        if (FAILED(packFile->Assign(pack->packFile)))
+            return E_OUTOFMEMORY;
+    } else if (SendMessageW(owner, CXM_GETPACKFILE, reinterpret_cast<WPARAM>(packFile), 0) == 0) {
+        packFile->Empty();
+        return E_ACCESSDENIED;
+    }
+    if (packFile->IsEmpty() || CxStrCompare(*packFile, reading, 1) == 0) {
+        packFile->Empty();
+        return E_ACCESSDENIED;
+    }
+    const BOOL agreed =
+        pack != nullptr
+            ? pack->allowFallback != nullptr && pack->allowFallback(pack->context, section, key)
+            : SendMessageW(owner, CXM_ASKOWNER, reinterpret_cast<WPARAM>(section), reinterpret_cast<LPARAM>(key)) != 0;
+    if (!agreed) {
+        packFile->Empty();
+        return E_ACCESSDENIED;
+    }
+    return S_OK;
+}
+
 HRESULT CxSkinReadFallbackPart(const CxSkinValue& value, int index, CxString* part)
 {
     if (part == nullptr || index < 0)
         return E_INVALIDARG;
     part->Empty();
-    if (FAILED(CxIsWindow(value.owner)))
-        return E_ACCESSDENIED;
     CxString pack;
-    if (SendMessageW(value.owner, CXM_GETPACKFILE, reinterpret_cast<WPARAM>(&pack), 0) == 0 || pack.IsEmpty())
-        return E_ACCESSDENIED;
     const wchar_t* reading = value.given != nullptr ? value.given : value.file;
-    if (CxStrCompare(pack, reading, 1) == 0)
-        return E_ACCESSDENIED;
-    if (SendMessageW(value.owner, CXM_ASKOWNER, reinterpret_cast<WPARAM>(value.section),
-                     reinterpret_cast<LPARAM>(value.key)) == 0)
-        return E_ACCESSDENIED;
+    HRESULT hr = CxGetFallbackPackFile(value.owner, value.pack, reading, value.section, value.key, &pack);
+    if (FAILED(hr))
+        return hr;
     FallbackRead read{value.section, value.key, CxString()};
-    HRESULT hr = CxWithResolvedFile(pack, ReadFallbackKey, &read);
+    hr = CxWithResolvedFile(pack, ReadFallbackKey, &read);
     if (FAILED(hr))
         return hr;
     CxArray<CxString> parts;
@@ -234,7 +265,7 @@ HRESULT CxSkinParseText(const CxSkinValue& value)
 // ---- Reading ----
 
 HRESULT CxIniRead(const wchar_t* file, const wchar_t* section, const wchar_t* key, CxString* raw, CxSkinParser parser,
-                  HWND owner, int count, void* target, const wchar_t* given)
+                  HWND owner, int count, void* target, const wchar_t* given, const CxSkinPackData* pack)
 {
     if (raw != nullptr)
         raw->Empty();
@@ -246,7 +277,7 @@ HRESULT CxIniRead(const wchar_t* file, const wchar_t* section, const wchar_t* ke
         return hr;
     HRESULT result = S_FALSE;
     if (parser != nullptr) {
-        const CxSkinValue value{section, key, count, owner, file, given, text, target};
+        const CxSkinValue value{section, key, count, owner, file, given, text, target, pack};
         result = parser(value);
         if (FAILED(result))
             result = E_ACCESSDENIED;
@@ -257,13 +288,14 @@ HRESULT CxIniRead(const wchar_t* file, const wchar_t* section, const wchar_t* ke
 }
 
 HRESULT CxIniReadSection(const CxSkinPropRecords& entries, const wchar_t* section, const wchar_t* skinFile,
-                         void* const* targets, int targetCount, int firstTarget, const wchar_t* keyFilter)
+                         void* const* targets, int targetCount, int firstTarget, const wchar_t* keyFilter,
+                         const CxSkinPackData* pack)
 {
     if (targets == nullptr || targetCount <= 0 || firstTarget < 0 || CxStrLen(section) == 0 || CxStrLen(skinFile) == 0)
         return E_INVALIDARG;
     if (entries.GetCount() == 0)
         return CX_E_NOTREGISTERED;
-    SectionWalk walk{&entries, section, targets, targetCount, firstTarget, keyFilter};
+    SectionWalk walk{&entries, section, targets, targetCount, firstTarget, keyFilter, pack};
     return CxWithResolvedFile(skinFile, WalkSection, &walk);
 }
 
