@@ -323,12 +323,10 @@ HRESULT CxFileMaskComboBox::SetFilters(const CxArray<CxFileMaskFilter>& filters)
     if (GetWnd() == nullptr)
         return E_ACCESSDENIED;
     if (m_imageList.m_hImageList == nullptr &&
-        !m_imageList.Create(GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), ILC_MASK | ILC_COLOR32,
-                            count, count))
+        !m_imageList.Create(GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), ILC_MASK | ILC_COLOR32, count,
+                            count))
         return E_OUTOFMEMORY;
     CxArray<int> images(count);
-    if (!images.SetSize(count))
-        return E_OUTOFMEMORY;
     HRESULT result = S_OK;
     for (int i = 0; i < count; ++i) {
         int image = -1;
@@ -341,7 +339,8 @@ HRESULT CxFileMaskComboBox::SetFilters(const CxArray<CxFileMaskFilter>& filters)
         }
         if (image < 0)
             result = S_FALSE;
-        images.GetAt(i) = image;
+        if (!images.Add(image))
+            return E_OUTOFMEMORY;  // nothing inserted yet; the icons stay in the list for a later call
     }
     ::SendMessageW(m_hWnd, CBEM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_imageList.m_hImageList));
     for (int i = 0; i < count; ++i) {
@@ -396,8 +395,7 @@ LRESULT CxFileMaskComboBox::WindowProc(UINT message, WPARAM wParam, LPARAM lPara
     return result;
 }
 
-BOOL CxFileMaskComboBox::PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                                DWORD mapId)
+BOOL CxFileMaskComboBox::PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD mapId)
 {
     if (mapId != CX_MAPID_CHAIN)
         return FALSE;
