@@ -57,6 +57,56 @@ wchar_t* CxA2WNew(const char* text, int characters)
     return buffer;
 }
 
+HRESULT CxReadModulePath(CxString* path)
+{
+    if (path == nullptr)
+        return E_INVALIDARG;
+    path->Empty();
+    constexpr DWORD kRoom = 1024;
+    if (CxIsNtPlatform()) {
+        CxHeapPtr<wchar_t> buffer(static_cast<wchar_t*>(CxAlloc(kRoom * sizeof(wchar_t))));
+        if (!buffer)
+            return E_OUTOFMEMORY;
+        const DWORD length = GetModuleFileNameW(nullptr, buffer.get(), kRoom);
+        if (length == 0 || length >= kRoom)
+            return E_UNEXPECTED;
+        buffer.get()[length] = 0;
+        path->Attach(buffer.release());
+        return S_OK;
+    }
+    CxHeapPtr<char> buffer(static_cast<char*>(CxAlloc(kRoom)));
+    if (!buffer)
+        return E_OUTOFMEMORY;
+    const DWORD length = GetModuleFileNameA(nullptr, buffer.get(), kRoom);
+    if (length == 0 || length >= kRoom)
+        return E_UNEXPECTED;
+    buffer.get()[length] = 0;
+    wchar_t* wide = CxA2WNew(buffer.get());
+    if (wide == nullptr)
+        return E_OUTOFMEMORY;
+    path->Attach(wide);
+    return S_OK;
+}
+
+HRESULT CxKeptReading::Copy(CxString* out)
+{
+    if (out == nullptr)
+        return E_INVALIDARG;
+    std::call_once(m_once, [this] { m_result = m_reader != nullptr ? m_reader(&m_text) : E_UNEXPECTED; });
+    out->Empty();
+    if (FAILED(m_result))
+        return m_result;
+    return out->Assign(m_text);
+}
+
+HRESULT CxGetModuleFolder(CxString* path)
+{
+    if (path == nullptr)
+        return E_INVALIDARG;
+    static CxKeptReading kept(CxReadModulePath);
+    return kept.Copy(path);
+}
+
 const wchar_t* CxRangeErrorFormat()
 {
     return L"index [%d] is out of range [0-%d]\n\n";

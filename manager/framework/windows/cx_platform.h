@@ -2,9 +2,12 @@
 // conversions between the two encodings, and the fatal stop on a programming error.
 #pragma once
 
+#include "manager/framework/windows/cx_string.h"
 #include "platform/win/win_platform.h"
 
 #include <windows.h>
+
+#include <mutex>
 
 // ---- Platform code ----
 // The decision is the one platform/win makes for everything built on it.
@@ -45,6 +48,34 @@ int CxW2ALength(const wchar_t* text);
 char* CxW2ANew(const wchar_t* text, int bytes = -1);
 // The wide copy of an ANSI text, in a buffer of the given characters (computed when -1); null as above.
 wchar_t* CxA2WNew(const char* text, int characters = -1);
+
+// ---- The program's path ----
+
+// The full path of the program file: 1024 characters through the wide call on the NT family, 1024 bytes
+// through the ANSI call otherwise (then converted). E_UNEXPECTED when it cannot be read or does not fit
+// (a cut path is no path), E_OUTOFMEMORY.
+HRESULT CxReadModulePath(CxString* path);
+
+// A text read at the first Copy only and kept with the result of that reading, a failure included.
+class CxKeptReading {
+public:
+    using Reader = HRESULT (*)(CxString* text);
+    explicit CxKeptReading(Reader reader) : m_reader(reader) {}
+    CxKeptReading(const CxKeptReading&) = delete;
+    CxKeptReading& operator=(const CxKeptReading&) = delete;
+
+    // The kept text; the kept failure (with out emptied), or E_OUTOFMEMORY when the copy cannot be made.
+    HRESULT Copy(CxString* out);
+
+private:
+    std::once_flag m_once;
+    Reader m_reader;
+    HRESULT m_result = E_UNEXPECTED;
+    CxString m_text;
+};
+
+// The program's path (CxReadModulePath), read once per process; E_INVALIDARG for a null out.
+HRESULT CxGetModuleFolder(CxString* path);
 
 // ---- Fatal stop ----
 
