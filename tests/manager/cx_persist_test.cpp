@@ -223,6 +223,15 @@ TEST_F(CxPersistTest, StringValuesAreReadTerminatedAndBounded)
     EXPECT_EQ(CxRegQueryValue(HKEY_CURRENT_USER, path, L"Absent", nullptr, &value), S_FALSE);
     EXPECT_TRUE(value.IsEmpty());
 
+    // A query of a key that is not there answers the default and leaves no key behind.
+    CxKeyPath missing;
+    for (const wchar_t* c : {L"software", L"KwepTest", L"Persist", L"never", L"made"})
+        CxKeyPathAdd(missing, c);
+    EXPECT_EQ(CxRegQueryValue(HKEY_CURRENT_USER, missing, L"x", L"d", &value), S_FALSE);
+    EXPECT_STREQ(value, L"d");
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"software\\KwepTest\\Persist\\never", 0, KEY_READ, &key),
+              ERROR_FILE_NOT_FOUND);
+
     CxKeyPath empty;
     EXPECT_EQ(CxRegOpenKeyPath(HKEY_CURRENT_USER, empty, &key), E_INVALIDARG);
     EXPECT_EQ(CxRegSetValue(HKEY_CURRENT_USER, empty, L"x", L"y"), E_INVALIDARG);

@@ -38,6 +38,18 @@ LONG CreateKey(HKEY parent, const wchar_t* component, HKEY* key)
     return RegCreateKeyExA(parent, ansi.get(), 0, nullptr, 0, kKeyAccess, nullptr, key, nullptr);
 }
 
+// Opens an existing key for reading only: a query creates nothing and needs no write access.
+LONG OpenKeyToRead(HKEY parent, const wchar_t* component, HKEY* key)
+{
+    const wchar_t* name = component != nullptr ? component : L"";
+    if (CxIsNtPlatform())
+        return RegOpenKeyExW(parent, name, 0, KEY_READ, key);
+    CxHeapPtr<char> ansi(CxW2ANew(name));
+    if (ansi.get() == nullptr)
+        return ERROR_OUTOFMEMORY;
+    return RegOpenKeyExA(parent, ansi.get(), 0, KEY_READ, key);
+}
+
 // Reads a string value into a terminated framework heap text; false when there is none to read.
 bool ReadStringValue(HKEY key, const wchar_t* name, CxString* value)
 {
@@ -98,7 +110,11 @@ HRESULT CxKeyPathAdd(CxKeyPath& path, const wchar_t* component)
 
 // ---- Registry helpers ----
 
-HRESULT CxRegOpenKeyPath(HKEY root, const CxKeyPath& path, HKEY* key)
+namespace {
+
+// Walks the path's components with `open`, closing the keys on the way; the last one is the caller's.
+template <typename Open>
+HRESULT WalkKeyPath(HKEY root, const CxKeyPath& path, HKEY* key, Open open)
 {
     if (key == nullptr)
         return E_INVALIDARG;
@@ -108,7 +124,7 @@ HRESULT CxRegOpenKeyPath(HKEY root, const CxKeyPath& path, HKEY* key)
     HKEY current = root;
     for (int i = 0; i < path.GetCount(); ++i) {
         HKEY next = nullptr;
-        const LONG error = CreateKey(current, path.GetAt(i), &next);
+        const LONG error = open(current, path.GetAt(i), &next);
         if (current != root)
             RegCloseKey(current);
         if (error != ERROR_SUCCESS)
@@ -119,13 +135,20 @@ HRESULT CxRegOpenKeyPath(HKEY root, const CxKeyPath& path, HKEY* key)
     return S_OK;
 }
 
+}  // namespace
+
+HRESULT CxRegOpenKeyPath(HKEY root, const CxKeyPath& path, HKEY* key)
+{
+    return WalkKeyPath(root, path, key, CreateKey);
+}
+
 HRESULT CxRegQueryValue(HKEY root, const CxKeyPath& path, const wchar_t* name, const wchar_t* defaultText,
                         CxString* value)
 {
     if (value == nullptr)
         return E_INVALIDARG;
     RegKey key;
-    if (SUCCEEDED(CxRegOpenKeyPath(root, path, key.Address())) && ReadStringValue(key.Get(), name, value))
+    if (SUCCEEDED(WalkKeyPath(root, path, key.Address(), OpenKeyToRead)) && ReadStringValue(key.Get(), name, value))
         return S_OK;
     return SUCCEEDED(value->Assign(defaultText)) ? S_FALSE : E_OUTOFMEMORY;
 }

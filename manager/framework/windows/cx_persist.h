@@ -19,7 +19,8 @@ HRESULT CxKeyPathAdd(CxKeyPath& path, const wchar_t* component);
 // handed to the caller, who closes it. E_INVALIDARG for an empty path, E_ABORT when a key cannot be
 // created or opened, E_OUTOFMEMORY.
 HRESULT CxRegOpenKeyPath(HKEY root, const CxKeyPath& path, HKEY* key);
-// The value's text: S_OK when a string value was read, S_FALSE when the default was used (no key, no
+// The value's text, the keys opened for reading only (a query creates nothing and needs no write access):
+// S_OK when a string value was read, S_FALSE when the default was used (no key, no
 // value, not a string value, or an unreasonably long one). The text read is always terminated.
 HRESULT CxRegQueryValue(HKEY root, const CxKeyPath& path, const wchar_t* name, const wchar_t* defaultText,
                         CxString* value);
