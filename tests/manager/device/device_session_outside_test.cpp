@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <regex>
@@ -287,6 +288,19 @@ TEST_P(DeviceSessionOutsideTest, TheScriptAndMtoolsReadWhatTheSessionHolds)
             test_support::WriteFile(file, test_support::Bytes(s ? 70000 : 1234, 0x5A));
             ASSERT_EQ(S_OK, root->Download(CComBSTR(file.c_str())));
             ASSERT_EQ(S_OK, root->CreateSubfolder(CComBSTR(L"ALBUMS")));
+            CComPtr<IZAVTFolderCollection> folders;
+            long count = 0;
+            ASSERT_EQ(S_OK, root->get_SubFolders(&folders));
+            ASSERT_EQ(S_OK, folders->get_Count(&count));
+            for (long n = 1; n <= count; ++n) {
+                CComPtr<IZAVTFolder> folder;
+                CComBSTR name;
+                ASSERT_EQ(S_OK, folders->get_Item(n, &folder));
+                ASSERT_EQ(S_OK, folder->get_Name(&name));
+                if (Text(name) == L"ALBUMS") {
+                    ASSERT_EQ(S_OK, folder->CreateSubfolder(CComBSTR(L"2004")));
+                }
+            }
         }
         ASSERT_EQ(1, PollOnWorker(session));
         for (int s : {kStorageInternal, kStorageCard}) {
@@ -331,6 +345,8 @@ TEST_P(DeviceSessionOutsideTest, TheScriptAndMtoolsReadWhatTheSessionHolds)
             const auto listed = view.entries.find(e.index);
             ASSERT_NE(view.entries.end(), listed);
             EXPECT_EQ(SessionEntries(roots[e.index - 1]), listed->second);
+            EXPECT_NE(listed->second.end(),
+                      std::find(listed->second.begin(), listed->second.end(), "folder|ALBUMS|\\ALBUMS|0|1"));
         }
         EXPECT_EQ(S_OK, session.Close());
     }
