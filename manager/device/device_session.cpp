@@ -24,6 +24,17 @@ private:
     bool first_;
 };
 
+// Appends without letting an allocation failure leave the session as an exception.
+bool Append(std::vector<CFileItem>* items, CFileItem&& item)
+{
+    try {
+        items->push_back(std::move(item));
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 HRESULT FindEventsPoint(IZAVTControl* control, IConnectionPoint** point)
 {
     CComPtr<IConnectionPointContainer> container;
@@ -448,7 +459,8 @@ HRESULT CDeviceSession::ReadFolderItems(IZAVTFolder* folder, std::vector<CFileIt
             return hr;
         item.information.size = static_cast<std::uint32_t>(size);
         item.hasSubfolders = inner != 0;
-        items->push_back(std::move(item));
+        if (!Append(items, std::move(item)))
+            return E_OUTOFMEMORY;
     }
     CComPtr<IZAVTFileCollection> files;
     if (FAILED(hr = folder->get_Files(&files)))
@@ -469,7 +481,8 @@ HRESULT CDeviceSession::ReadFolderItems(IZAVTFolder* folder, std::vector<CFileIt
             FAILED(hr = item.file->get_Path(&item.path)))
             return hr;
         item.information.size = static_cast<std::uint32_t>(size);
-        items->push_back(std::move(item));
+        if (!Append(items, std::move(item)))
+            return E_OUTOFMEMORY;
     }
     return S_OK;
 }
@@ -591,7 +604,11 @@ HRESULT CDeviceSession::GetFolderItems(int storage, std::vector<CFileItem>* item
         return E_INVALIDARG;
     Lock hold(lock_);
     const std::vector<CFileItem>& source = storage == kStorageInternal ? internalItems_ : cardItems_;
-    items->insert(items->end(), source.begin(), source.end());
+    try {
+        items->insert(items->end(), source.begin(), source.end());
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
     return S_OK;
 }
 
