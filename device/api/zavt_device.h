@@ -1,7 +1,7 @@
 // The device object of ZAVTCTRL: one connected player.
 #pragma once
 
-#include "device/api/async_operation.h"
+#include "platform/win/pending_operation.h"
 #include "device/api/zavt_common.h"
 
 #include <atomic>

@@ -1,7 +1,7 @@
 // The storage object of ZAVTCTRL: internal memory or the card of one device.
 #pragma once
 
-#include "device/api/async_operation.h"
+#include "platform/win/pending_operation.h"
 #include "device/api/zavt_common.h"
 
 #include <atomic>

@@ -1,6 +1,6 @@
 // One operation run on a worker thread of its own: the work, then a done callback on that thread, with a
 // cancel request and a bounded stop. The device API's format and font operations hold one each; the
-// manager's workers use the same class with their own parameters.
+// manager's transfer and poll runners use the same class with their own parameters.
 #pragma once
 
 #include <windows.h>
@@ -15,9 +15,12 @@ using PendingCallback = HRESULT (*)(void* context);
 struct PendingOperationParams {
     DWORD stopWaitMs;             // how long Stop waits for the work to return before ending the thread
     bool cancelOnlyWhileRunning;  // Stop calls cancel only when the work has not returned yet
+    // Stop answers messages sent to the calling thread while it waits (the manager's workers send to the
+    // user-interface thread that stops them); posted messages, timers and input stay queued.
+    bool answerSentMessages = false;
 };
-inline constexpr PendingOperationParams kDeviceApiPendingParams{2000, false};
-inline constexpr PendingOperationParams kManagerPendingParams{10000, true};
+inline constexpr PendingOperationParams kDeviceApiPendingParams{2000, false, false};
+inline constexpr PendingOperationParams kManagerPendingParams{10000, true, true};
 
 // The system calls that make an operation's event and thread; tests put failing ones in their place.
 struct PendingOperationSystem {
@@ -68,6 +71,8 @@ private:
 
     static DWORD WINAPI ThreadProc(void* param);
     void CloseEndedRun();
+    // Waits for the handle; with answerSentMessages, messages sent to this thread are answered meanwhile.
+    DWORD WaitFor(HANDLE handle, DWORD milliseconds) const;
 
     const PendingOperationParams params_;
     const PendingOperationSystem& system_;

@@ -1,5 +1,5 @@
 // The worker thread of one pending operation.
-#include "device/api/async_operation.h"
+#include "platform/win/pending_operation.h"
 
 namespace {
 
@@ -83,13 +83,34 @@ HRESULT CPendingOperation::Start(void* context, PendingCallback work, PendingCal
     return S_OK;
 }
 
+DWORD CPendingOperation::WaitFor(HANDLE handle, DWORD milliseconds) const
+{
+    if (!params_.answerSentMessages)
+        return WaitForSingleObject(handle, milliseconds);
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        // Only sent messages are taken: a posted message, a timer or input never re-enters the caller's
+        // windows from inside Stop.
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        DWORD remaining = INFINITE;
+        if (milliseconds != INFINITE) {
+            const ULONGLONG elapsed = GetTickCount64() - start;
+            remaining = elapsed >= milliseconds ? 0 : static_cast<DWORD>(milliseconds - elapsed);
+        }
+        const DWORD result = MsgWaitForMultipleObjectsEx(1, &handle, remaining, QS_SENDMESSAGE, 0);
+        if (result != WAIT_OBJECT_0 + 1)
+            return result;
+    }
+}
+
 HRESULT CPendingOperation::Stop()
 {
     stopFlag_ = 1;
     if (cancel_ && !(params_.cancelOnlyWhileRunning && Finished()))
         cancel_(context_);
     if (event_ && thread_ && state_.load() == kWorking)
-        WaitForSingleObject(event_, params_.stopWaitMs);  // the outcome is settled with the worker below
+        WaitFor(event_, params_.stopWaitMs);  // the outcome is settled with the worker below
     if (thread_) {
         // Called from a callback on the worker itself, it can neither wait for nor end its own thread.
         const bool onWorker = GetCurrentThreadId() == threadId_;
@@ -99,11 +120,11 @@ HRESULT CPendingOperation::Stop()
             // callback even if its work returns before it is ended.
             if (!onWorker) {
                 TerminateThread(thread_, kPendingThreadEnded);
-                WaitForSingleObject(thread_, INFINITE);
+                WaitFor(thread_, INFINITE);
             }
         } else if (!onWorker) {
             // The work has returned: the done callback is let run to its end.
-            WaitForSingleObject(thread_, INFINITE);
+            WaitFor(thread_, INFINITE);
         }
     }
     CloseEndedRun();

@@ -1,7 +1,8 @@
 // The pending-operation runner: work then done on a worker thread of its own, cancel by the parameter
-// set, the bounded stop, start failures and a busy start, and the handles of ended runs. Every wait is
-// for an event the callbacks set, never for a time.
-#include "device/api/async_operation.h"
+// set, the bounded stop, start failures and a busy start, the handles of ended runs, and the manager's
+// stop that answers what its workers send to the stopping thread. Every wait is for an event the
+// callbacks set, never for a time.
+#include "platform/win/pending_operation.h"
 
 #include <gtest/gtest.h>
 
@@ -434,6 +435,129 @@ TEST(PendingOperation, DestroyingTheOwnerOfARunningOperationStopsIt)
     EXPECT_EQ(1, p.cancelCalls.load());
     EXPECT_TRUE(p.doneReturned.load());
     EXPECT_EQ(0u, p.WorkerExitCode());
+}
+
+// A window of the stopping thread that the worker sends to, as the manager's workers send to its
+// user-interface thread; it counts what it was given.
+struct Receiver {
+    static constexpr UINT kSent = WM_APP + 1;
+    static constexpr UINT kPosted = WM_APP + 2;
+    static inline std::atomic<int> sent{0};
+    static inline std::atomic<int> posted{0};
+    HWND hwnd = nullptr;
+
+    static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
+    {
+        if (msg == kSent) {
+            ++sent;
+            return 42;
+        }
+        if (msg == kPosted) {
+            ++posted;
+            return 0;
+        }
+        return DefWindowProcW(hwnd, msg, wp, lp);
+    }
+    Receiver()
+    {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = Proc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"PendingOperationReceiver";
+        RegisterClassW(&wc);
+        hwnd = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+        sent = 0;
+        posted = 0;
+    }
+    ~Receiver() { DestroyWindow(hwnd); }
+};
+
+struct SendingProbe {
+    CPendingOperation* op = nullptr;
+    HWND target = nullptr;
+    bool sendFromDone = false;  // else the work sends once Stop has asked it to cancel
+    UniqueHandle entered{ManualEvent()};
+    UniqueHandle cancelled{ManualEvent()};
+    UniqueHandle doneEntered{ManualEvent()};
+    UniqueHandle releaseDone{ManualEvent()};
+    UniqueHandle worker;
+    LRESULT answer = 0;
+    std::atomic<bool> doneReturned{false};
+};
+
+HRESULT SendingWork(void* context)
+{
+    auto* p = static_cast<SendingProbe*>(context);
+    HANDLE h = nullptr;
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &h, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    p->worker.Reset(h);
+    SetEvent(p->entered.get());
+    if (!p->sendFromDone) {
+        WaitForSingleObject(p->cancelled.get(), INFINITE);
+        p->answer = SendMessageW(p->target, Receiver::kSent, 0, 0);
+    }
+    return S_OK;
+}
+
+HRESULT SendingCancel(void* context)
+{
+    SetEvent(static_cast<SendingProbe*>(context)->cancelled.get());
+    return S_OK;
+}
+
+HRESULT SendingDone(void* context)
+{
+    auto* p = static_cast<SendingProbe*>(context);
+    if (p->sendFromDone) {
+        // The done step starts before Stop: Stop waits for it while it sends.
+        SetEvent(p->doneEntered.get());
+        WaitForSingleObject(p->releaseDone.get(), INFINITE);
+        p->answer = SendMessageW(p->target, Receiver::kSent, 0, 0);
+    }
+    p->doneReturned = true;
+    return S_OK;
+}
+
+TEST(PendingOperation, TheManagersStopAnswersSentMessagesAndLeavesPostedOnesQueued)
+{
+    struct Case {
+        const char* name;
+        bool sendFromDone;
+    };
+    const Case cases[] = {
+        {"the work sends while Stop waits for it", false},
+        {"the done step sends while Stop waits for it", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Receiver receiver;
+        ASSERT_NE(nullptr, receiver.hwnd);
+        CPendingOperation op(kManagerPendingParams);
+        SendingProbe p;
+        p.op = &op;
+        p.target = receiver.hwnd;
+        p.sendFromDone = c.sendFromDone;
+        ASSERT_EQ(S_OK, op.Start(&p, SendingWork, SendingCancel, SendingDone));
+        Await(c.sendFromDone ? p.doneEntered.get() : p.entered.get());
+        ASSERT_TRUE(PostMessageW(receiver.hwnd, Receiver::kPosted, 0, 0));
+        if (c.sendFromDone)
+            SetEvent(p.releaseDone.get());
+        EXPECT_EQ(S_OK, op.Stop());
+        // Answered on this thread inside Stop: the worker was never ended and finished its done step.
+        EXPECT_EQ(1, Receiver::sent.load());
+        EXPECT_EQ(42, p.answer);
+        EXPECT_TRUE(p.doneReturned.load());
+        Await(p.worker.get());
+        DWORD code = kPendingThreadEnded;
+        EXPECT_TRUE(GetExitCodeThread(p.worker.get(), &code));
+        EXPECT_EQ(0u, code);
+        // The posted message is still waiting for the caller's own loop.
+        EXPECT_EQ(0, Receiver::posted.load());
+        MSG msg;
+        ASSERT_TRUE(PeekMessageW(&msg, receiver.hwnd, Receiver::kPosted, Receiver::kPosted, PM_REMOVE));
+        DispatchMessageW(&msg);
+        EXPECT_EQ(1, Receiver::posted.load());
+    }
 }
 
 }  // namespace
