@@ -580,6 +580,8 @@ bool DeviceContext::TakeInChanges(std::uint32_t storage)
         return false;
     dispatch_->ReloadFolder(storage);
     PlayerPipes.AcceptChanges(storage);
+    // Another program wrote to the storage: to this process's clients that is a change like its own.
+    mediaChanged_.store(1);
     return true;
 }
 

@@ -322,7 +322,7 @@ TEST(DeviceContextFacades, LookUpRenameAndMediaChanged)
 
 // What the context keeps of a storage costs nothing on the wire while no other process changed that
 // storage (its own writes included); a change elsewhere, told by the player's shared counts as another
-// process tells it, costs one reload of that storage only.
+// process tells it, costs one reload of that storage only, and is recorded as a change for the next poll.
 TEST(DeviceContextChanges, OnlyAChangeElsewhereCostsAReload)
 {
     Rig rig(1);
@@ -355,6 +355,7 @@ TEST(DeviceContextChanges, OnlyAChangeElsewhereCostsAReload)
         {"once reloaded", -1, false},
         {"after a change of the card elsewhere", 1, false},
     };
+    rig.context.ClearMediaChanged();
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
         if (step.storageChanged >= 0)
@@ -364,6 +365,9 @@ TEST(DeviceContextChanges, OnlyAChangeElsewhereCostsAReload)
         std::uint32_t id = 0;
         EXPECT_EQ(0, rig.context.GetCurrentFolderId(0, &id));
         EXPECT_EQ(step.reloads, packets() != 0);
+        // A poll (ForceUpdate) tells its client of the other program's write as of one of its own.
+        EXPECT_EQ(step.reloads, rig.context.IsMediaChanged() != 0);
+        rig.context.ClearMediaChanged();
     }
     UnmapViewOfFile(const_cast<LONG*>(counts));
     CloseHandle(section);
