@@ -10,7 +10,8 @@ description replaces the base's key of the same name; a section the base lacks i
 
 Every colour of the images and the INI comes from the description's one palette. Frames are drawn so
 that their stretch lines repeat plain pixel rows and columns, and their outline is cut by the key colour
-(the top-left pixel); text is drawn in the description's TrueType font.
+(the top-left pixel); text is drawn in the description's TrueType font. Indicator lamps get an off and a
+lit image, track bars four state images of their shape and four of their thumb.
 """
 import json
 import re
