@@ -10,7 +10,8 @@ description replaces the base's key of the same name; a section the base lacks i
 
 Every colour of the images and the INI comes from the description's one palette. Frames are drawn so
 that their stretch lines repeat plain pixel rows and columns, and their outline is cut by the key colour
-(the top-left pixel); text is drawn in the description's TrueType font.
+(the top-left pixel); text is drawn in the description's TrueType font. Indicator lamps get an off and a
+lit image, track bars four state images of their shape and four of their thumb.
 """
 import json
 import re
@@ -154,6 +155,82 @@ def draw_button(spec, c, state):
     return image
 
 
+# ---- Indicator lamps and track bars ----
+# A lamp has two images, off (shown while its control is disabled) and lit; a track bar has four state
+# images that give it its shape (normal, hover, pressed, disabled, as the buttons) and four of its thumb.
+BAR_KINDS = ("indicator", "track")
+
+
+def draw_lamp_symbol(d, symbol, box, colour):
+    """One symbol per lamp, small enough for a lamp of 20 x 14."""
+    x0, y0, x1, y1 = box
+    cx, cy = (x0 + x1) // 2, (y0 + y1) // 2
+    if symbol == "shuffle":
+        # Two crossing paths, each ending in an arrow head on the right.
+        d.line((x0, y0 + 1, x1 - 3, y1 - 1), fill=colour, width=1)
+        d.line((x0, y1 - 1, x1 - 3, y0 + 1), fill=colour, width=1)
+        for y in (y0 + 1, y1 - 1):
+            d.polygon([(x1 - 3, y - 2), (x1 - 3, y + 2), (x1, y)], fill=colour)
+    elif symbol == "repeat":
+        # A loop with an arrow head on its top run.
+        d.rectangle((x0 + 1, y0 + 1, x1 - 1, y1 - 1), outline=colour)
+        d.polygon([(cx - 1, y0 - 1), (cx - 1, y0 + 3), (cx + 2, y0 + 1)], fill=colour)
+    elif symbol == "mute":
+        # A loudspeaker and a cross.
+        d.rectangle((x0, cy - 1, x0 + 2, cy + 1), fill=colour)
+        d.polygon([(x0 + 2, cy - 1), (x0 + 6, y0), (x0 + 6, y1), (x0 + 2, cy + 1)], fill=colour)
+        d.line((x1 - 5, cy - 2, x1 - 1, cy + 2), fill=colour)
+        d.line((x1 - 5, cy + 2, x1 - 1, cy - 2), fill=colour)
+    elif symbol == "stereo":
+        # Two overlapping rings.
+        r = (y1 - y0) // 2
+        d.ellipse((cx - 2 * r + 1, cy - r, cx + 1, cy + r), outline=colour)
+        d.ellipse((cx - 1, cy - r, cx + 2 * r - 1, cy + r), outline=colour)
+    else:
+        raise SystemExit(f"make_skin.py: unknown lamp symbol {symbol!r}")
+
+
+def draw_lamp(spec, c, lit):
+    w, h = spec["size"]
+    image = Image.new("RGB", (w, h), c["key"])
+    d = ImageDraw.Draw(image)
+    plate = c["accent"] if lit else c["face"]
+    d.rounded_rectangle((0, 0, w - 1, h - 1), radius=4, fill=plate, outline=c["accent"] if lit else c["rule"])
+    colour = c["text_on_accent"] if lit else c["glyph_disabled"]
+    draw_lamp_symbol(d, spec["symbol"], (4, 3, w - 5, h - 4), colour)
+    return image
+
+
+def draw_track(spec, c, state):
+    """The slider's plate: a rounded band whose outline the key colour cuts; the slider paints its channel
+    and thumb over it in colours of its own."""
+    w, h = spec["size"]
+    image = Image.new("RGB", (w, h), c["key"])
+    d = ImageDraw.Draw(image)
+    outline = {"normal": c["rule"], "hover": c["accent"], "pressed": c["accent"], "disabled": c["face"]}[state]
+    d.rounded_rectangle((0, 0, w - 1, h - 1), radius=h // 2, fill=c["caption"], outline=outline)
+    return image
+
+
+def draw_thumb(spec, c, state):
+    w, h = spec["thumb_size"]
+    image = Image.new("RGB", (w, h), c["key"])
+    d = ImageDraw.Draw(image)
+    fill = {"normal": c["bar"], "hover": c["bar_low"], "pressed": c["accent"], "disabled": c["rule"]}[state]
+    d.rounded_rectangle((0, 0, w - 1, h - 1), radius=min(w, h) // 3, fill=fill, outline=c["edge"])
+    return image
+
+
+def draw_bar_images(spec, c):
+    """(resource id, file name, image) of every image of a lamp or a track bar."""
+    if spec["kind"] == "indicator":
+        return [(spec["id"] + i, spec["file"] % i, draw_lamp(spec, c, lit)) for i, lit in enumerate((False, True))]
+    drawn = [(spec["id"] + i, spec["file"] % i, draw_track(spec, c, state)) for i, state in enumerate(STATES)]
+    drawn += [(spec["thumb_id"] + i, spec["thumb_file"] % i, draw_thumb(spec, c, state))
+              for i, state in enumerate(STATES)]
+    return drawn
+
+
 def frame_keys(spec):
     """The skin keys of an image: those the description gives, and a frame's caption buttons."""
     keys = dict(spec["keys"])
@@ -186,10 +263,14 @@ def merge_ini(base_text, sections):
         stripped = line.strip()
         if stripped.startswith("[") and stripped.endswith("]"):
             if current is not None:
-                while out and not out[-1].strip():
-                    out.pop()
+                # The section's new keys go after its last key, before the comments of the next section.
+                tail = []
+                while out and (not out[-1].strip() or out[-1].lstrip().startswith(";")) and \
+                        not out[-1].strip().startswith("["):
+                    tail.insert(0, out.pop())
                 flush()
                 out.append("")
+                out.extend(tail[next((i for i, t in enumerate(tail) if t.strip()), len(tail)):])
             current = stripped[1:-1]
             out.append(line)
             continue
@@ -219,6 +300,8 @@ def main():
     for spec in description["images"]:
         if spec["kind"] == "frame":
             drawn = [(spec["id"], spec["file"], draw_frame(spec, c, description["font"]))]
+        elif spec["kind"] in BAR_KINDS:
+            drawn = draw_bar_images(spec, c)
         else:
             drawn = [(spec["id"] + i, spec["file"] % i, draw_button(spec, c, state)) for i, state in enumerate(STATES)]
         for rid, name, image in drawn:

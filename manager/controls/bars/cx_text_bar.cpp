@@ -1,46 +1,12 @@
 #include "manager/controls/bars/cx_text_bar.h"
 
+#include "manager/controls/bars/cx_bar_drawing.h"
 #include "manager/framework/images/cx_memdc.h"
 #include "manager/framework/windows/cx_platform.h"
 
 #include <memory>
 
 namespace {
-
-// The DC of a window for the length of a scope.
-class WindowDC {
-public:
-    explicit WindowDC(HWND hWnd) : m_hWnd(hWnd), m_hDC(GetDC(hWnd)) {}
-    ~WindowDC()
-    {
-        if (m_hDC != nullptr)
-            ReleaseDC(m_hWnd, m_hDC);
-    }
-    WindowDC(const WindowDC&) = delete;
-    WindowDC& operator=(const WindowDC&) = delete;
-    HDC Get() const { return m_hDC; }
-
-private:
-    HWND m_hWnd;
-    HDC m_hDC;
-};
-
-// Selects an object into a DC for the length of a scope.
-class Selection {
-public:
-    Selection(HDC dc, HGDIOBJ object) : m_hDC(dc), m_hOld(object != nullptr ? SelectObject(dc, object) : nullptr) {}
-    ~Selection()
-    {
-        if (m_hOld != nullptr && m_hOld != HGDI_ERROR)
-            SelectObject(m_hDC, m_hOld);
-    }
-    Selection(const Selection&) = delete;
-    Selection& operator=(const Selection&) = delete;
-
-private:
-    HDC m_hDC;
-    HGDIOBJ m_hOld;
-};
 
 // The width of a text in the DC's font, by the tabbed-text measure with no tab stops.
 int MeasureText(HDC dc, const wchar_t* text)
@@ -54,17 +20,6 @@ int MeasureText(HDC dc, const wchar_t* text)
     if (!ansi)
         return 0;
     return LOWORD(GetTabbedTextExtentA(dc, ansi.get(), static_cast<int>(strlen(ansi.get())), 0, nullptr));
-}
-
-void DrawOneLine(HDC dc, const wchar_t* text, RECT& rect, UINT format)
-{
-    if (CxIsNtPlatform()) {
-        DrawTextW(dc, text, -1, &rect, format);
-        return;
-    }
-    CxHeapPtr<char> ansi(CxW2ANew(text));
-    if (ansi)
-        DrawTextA(dc, ansi.get(), -1, &rect, format);
 }
 
 }  // namespace
@@ -140,12 +95,12 @@ HRESULT CxTextBarCtrl::StartScroll()
     if (font == nullptr)
         font = reinterpret_cast<HFONT>(::SendMessageW(hWnd, WM_GETFONT, 0, 0));
     {
-        WindowDC screen(hWnd);
+        CxWindowDC screen(hWnd);
         HDC dc = CreateCompatibleDC(screen.Get());
         if (dc == nullptr)
             return E_FAIL;
         {
-            Selection selected(dc, font);
+            CxDcSelection selected(dc, font);
             m_textWidth = MeasureText(dc, GetShownText());
         }
         DeleteDC(dc);
@@ -185,11 +140,11 @@ HRESULT CxTextBarCtrl::FitFont()
         return CX_E_NOTREGISTERED;
     TEXTMETRICW metrics{};
     {
-        WindowDC dc(hWnd);
+        CxWindowDC dc(hWnd);
         if (dc.Get() == nullptr)
             return E_UNEXPECTED;
         SetMapMode(dc.Get(), MM_TEXT);
-        Selection selected(dc.Get(), GetFont());
+        CxDcSelection selected(dc.Get(), GetFont());
         if (!GetTextMetricsW(dc.Get(), &metrics))
             return E_UNEXPECTED;
     }
@@ -265,14 +220,14 @@ HRESULT CxTextBarCtrl::Paint(HDC target)
     }
     const wchar_t* text = GetShownText();
     if (CxStrLen(text) != 0) {
-        Selection selected(dc, GetFont());
+        CxDcSelection selected(dc, GetFont());
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, m_textColor);
         const bool scrolling = (m_flagsHigh & CXFH_TEXTSCROLLS) != 0;
         const int step = m_textWidth + CX_TEXTBAR_GAP;
         for (int left = m_offset; left < size.cx; left += step) {
             RECT rect{left, -1, size.cx, size.cy};
-            DrawOneLine(dc, text, rect, m_format | DT_NOPREFIX);
+            CxDrawTextLine(dc, text, rect, m_format | DT_NOPREFIX);
             if (!scrolling || step <= 0)
                 break;
         }
