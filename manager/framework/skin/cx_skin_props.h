@@ -172,13 +172,6 @@ public:
         lResult = 1;
         return TRUE;
     }
-    // The same without the message's lParam: the file is applied without pack data.
-    template <class Apply>
-    BOOL SkinFileMessage(UINT message, WPARAM wParam, LRESULT& lResult, Apply&& apply)
-    {
-        return SkinFileMessage(message, wParam, 0, lResult, static_cast<Apply&&>(apply));
-    }
-
     // While a skin file is applied: its pack data when it holds the answers of `answering` (the window
     // this window's pack queries go to), else null, and the readers ask.
     const CxSkinPackData* GetPackData(HWND answering) const
