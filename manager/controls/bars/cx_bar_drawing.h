@@ -1,5 +1,5 @@
-// Drawing helpers the bars share: a window's DC and a selected GDI object held for a scope, and one
-// line of text drawn with the call of the platform family.
+// Drawing helpers the bars share: a window's DC and a selected GDI object held for a scope, one line of
+// text drawn with the call of the platform family, the answer to WM_PAINT and the parent's font.
 #pragma once
 
 #include "manager/framework/windows/cx_platform.h"
@@ -52,4 +52,22 @@ inline void CxDrawTextLine(HDC dc, const wchar_t* text, RECT& rect, UINT format)
     CxHeapPtr<char> ansi(CxW2ANew(text));
     if (ansi)
         DrawTextA(dc, ansi.get(), -1, &rect, format);
+}
+
+// WM_PAINT: the update region painted by paint(dc) between BeginPaint and EndPaint.
+template <class Paint>
+void CxPaintUpdate(HWND hWnd, Paint&& paint)
+{
+    PAINTSTRUCT ps{};
+    HDC dc = BeginPaint(hWnd, &ps);
+    if (dc != nullptr)
+        paint(dc);
+    EndPaint(hWnd, &ps);
+}
+
+// The font of the window's parent (WM_GETFONT); null when there is no parent or it has no font.
+inline HFONT CxParentFont(HWND hWnd)
+{
+    HWND parent = hWnd != nullptr ? GetParent(hWnd) : nullptr;
+    return parent != nullptr ? reinterpret_cast<HFONT>(::SendMessageW(parent, WM_GETFONT, 0, 0)) : nullptr;
 }

@@ -1,5 +1,7 @@
 #include "manager/controls/bars/cx_indicator.h"
 
+#include "manager/controls/bars/cx_bar_drawing.h"
+
 CxIndicatorCtrl::CxIndicatorCtrl()
 {
     CxWndLink::Attach(&m_hWnd);
@@ -28,10 +30,8 @@ HRESULT CxIndicatorCtrl::LoadSkinOnce()
     if (m_flagsLow & CXFL_SKINLOADED)
         return S_FALSE;
     HWND hWnd = GetWnd();
-    if (hWnd != nullptr && (m_flagsHigh & CXFH_PARENTFONT)) {
-        HWND parent = GetParent(hWnd);
-        CreateFont(parent != nullptr ? reinterpret_cast<HFONT>(::SendMessageW(parent, WM_GETFONT, 0, 0)) : nullptr);
-    }
+    if (hWnd != nullptr && (m_flagsHigh & CXFH_PARENTFONT))
+        CreateFont(CxParentFont(hWnd));
     return CxSkinImageCtrl::LoadSkinOnce();
 }
 

@@ -271,10 +271,8 @@ HRESULT CxProgressBarCtrl::LoadSkinOnce()
     if (m_flagsLow & CXFL_SKINLOADED)
         return S_FALSE;
     HWND hWnd = GetWnd();
-    if (hWnd != nullptr && (m_flagsHigh & CXFH_PARENTFONT)) {
-        HWND parent = GetParent(hWnd);
-        CreateFont(parent != nullptr ? reinterpret_cast<HFONT>(::SendMessageW(parent, WM_GETFONT, 0, 0)) : nullptr);
-    }
+    if (hWnd != nullptr && (m_flagsHigh & CXFH_PARENTFONT))
+        CreateFont(CxParentFont(hWnd));
     return CxSkinCtrl::LoadSkinOnce();
 }
 
@@ -295,15 +293,10 @@ BOOL CxProgressBarCtrl::PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lP
             Repaint(true);
         }
         break;
-    case WM_PAINT: {
-        PAINTSTRUCT ps{};
-        HDC dc = BeginPaint(hWnd, &ps);
-        if (dc != nullptr)
-            Paint(dc);
-        EndPaint(hWnd, &ps);
+    case WM_PAINT:
+        CxPaintUpdate(hWnd, [this](HDC dc) { Paint(dc); });
         lResult = 0;
         return TRUE;
-    }
     default:
         break;
     }

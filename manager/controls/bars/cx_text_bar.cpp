@@ -273,9 +273,7 @@ HRESULT CxTextBarCtrl::LoadSkinOnce()
         return S_FALSE;
     HWND hWnd = GetWnd();
     if (hWnd != nullptr && (m_flagsHigh & CXFH_PARENTFONT)) {
-        HWND parent = GetParent(hWnd);
-        HFONT font = parent != nullptr ? reinterpret_cast<HFONT>(::SendMessageW(parent, WM_GETFONT, 0, 0)) : nullptr;
-        SetFont(font);
+        SetFont(CxParentFont(hWnd));
         if (m_flagsHigh & CXFH_SCROLLPENDING) {
             ModifyFlags(0, 0, 0, CXFH_SCROLLPENDING);
             StartScroll();
@@ -301,15 +299,10 @@ BOOL CxTextBarCtrl::PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam
             Repaint();
         }
         break;
-    case WM_PAINT: {
-        PAINTSTRUCT ps{};
-        HDC dc = BeginPaint(hWnd, &ps);
-        if (dc != nullptr)
-            Paint(dc);
-        EndPaint(hWnd, &ps);
+    case WM_PAINT:
+        CxPaintUpdate(hWnd, [this](HDC dc) { Paint(dc); });
         lResult = 0;
         return TRUE;
-    }
     case WM_TIMER:
         if (wParam != CX_TEXTBAR_TIMER)
             break;

@@ -1,5 +1,7 @@
 #include "manager/controls/bars/cx_track_bar.h"
 
+#include "manager/controls/bars/cx_bar_drawing.h"
+
 #include <commctrl.h>
 
 namespace {
@@ -148,15 +150,10 @@ BOOL CxSkinTrackBarCtrl::PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM l
         lResult = TRUE;
         return TRUE;
     }
-    case WM_PAINT: {
-        PAINTSTRUCT ps{};
-        HDC dc = BeginPaint(hWnd, &ps);
-        if (dc != nullptr)
-            Paint(dc);
-        EndPaint(hWnd, &ps);
+    case WM_PAINT:
+        CxPaintUpdate(hWnd, [this](HDC dc) { Paint(dc); });
         lResult = 0;
         return TRUE;
-    }
     default:
         break;
     }

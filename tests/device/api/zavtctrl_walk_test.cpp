@@ -5,6 +5,7 @@
 // write dates the object model gave for them.
 #include "sim/simulated_player.h"
 #include "tests/device/fs/card/external_fixture.h"
+#include "tests/support/served_player.h"
 #include "tests/support/unix_shell.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +26,7 @@
 
 namespace {
 
+using test_support::InheritableFile;
 using test_support::RunShell;
 using test_support::ShellQuote;
 using test_support::TempFolder;
@@ -50,39 +52,6 @@ std::string ReadText(const std::filesystem::path& path)
     return text.str();
 }
 
-class Handle {
-public:
-    Handle() = default;
-    explicit Handle(HANDLE h) : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
-    ~Handle() { Close(); }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return h_; }
-    HANDLE* put()
-    {
-        Close();
-        return &h_;
-    }
-    void Close()
-    {
-        if (h_)
-            CloseHandle(h_);
-        h_ = nullptr;
-    }
-
-private:
-    HANDLE h_ = nullptr;
-};
-
-// A new file the child writes its standard output or error to. Every run gets a file of its own: a
-// process that inherited the handle of an earlier run's file (Wine's console host) may still hold it.
-HANDLE InheritableFile(const std::filesystem::path& path)
-{
-    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &sa,
-                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
 // How a program ran: started, and its exit code (else the error that kept it from starting).
 struct RunResult {
     bool started = false;
@@ -92,7 +61,7 @@ struct RunResult {
 // Runs a program of the prefix to its end with its output in `output`.
 RunResult Run(const std::wstring& commandLine, const std::filesystem::path& output)
 {
-    Handle out(InheritableFile(output));
+    test_support::OwnedHandle out(InheritableFile(output));
     if (!out.get())
         return {false, GetLastError()};
     STARTUPINFOW si{};
@@ -105,79 +74,12 @@ RunResult Run(const std::wstring& commandLine, const std::filesystem::path& outp
     std::wstring cmd = commandLine;
     if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
         return {false, GetLastError()};
-    Handle process(pi.hProcess), thread(pi.hThread);
+    test_support::OwnedHandle process(pi.hProcess), thread(pi.hThread);
     WaitForSingleObject(process.get(), INFINITE);
     RunResult result{true, 0};
     GetExitCodeProcess(process.get(), &result.code);
     return result;
 }
-
-// playersim.exe serving one player until Stop, which closes its standard input: it then saves the player
-// (and exports the card) and ends.
-class PlayerSim {
-public:
-    explicit PlayerSim(const std::filesystem::path& errors) : errors_(errors) {}
-    ~PlayerSim()
-    {
-        if (process_.get()) {
-            input_.Close();
-            WaitForSingleObject(process_.get(), INFINITE);
-        }
-    }
-
-    // Starts it with the arguments and reads the interface path it serves (empty on failure).
-    std::string Start(const std::wstring& arguments)
-    {
-        SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-        Handle inRead, outWrite, err(InheritableFile(errors_));
-        if (!CreatePipe(inRead.put(), input_.put(), &sa, 0) || !CreatePipe(output_.put(), outWrite.put(), &sa, 0) ||
-            !err.get())
-            return {};
-        SetHandleInformation(input_.get(), HANDLE_FLAG_INHERIT, 0);
-        SetHandleInformation(output_.get(), HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOW si{};
-        si.cb = sizeof si;
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = inRead.get();
-        si.hStdOutput = outWrite.get();
-        si.hStdError = err.get();
-        PROCESS_INFORMATION pi{};
-        std::wstring cmd = L"\"" + WindowsPath(KWEP_PLAYERSIM_PATH) + L"\" " + arguments;
-        if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
-            return {};
-        *process_.put() = pi.hProcess;
-        CloseHandle(pi.hThread);
-        outWrite.Close();
-        std::string line;
-        char c = 0;
-        DWORD got = 0;
-        while (ReadFile(output_.get(), &c, 1, &got, nullptr) && got == 1 && c != '\n')
-            line += c;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        return line;
-    }
-
-    // Ends serving; the exit code (0: saved and exported) and what it wrote to standard error.
-    long Stop(std::string* errors)
-    {
-        input_.Close();
-        char buffer[256];
-        DWORD got = 0;
-        while (ReadFile(output_.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
-        }
-        WaitForSingleObject(process_.get(), INFINITE);
-        DWORD code = 0;
-        GetExitCodeProcess(process_.get(), &code);
-        process_.Close();
-        *errors = ReadText(errors_);
-        return static_cast<long>(code);
-    }
-
-private:
-    std::filesystem::path errors_;
-    Handle process_, input_, output_;
-};
 
 // The server registered for the scripts of this program, unregistered at the end.
 class Registration : public ::testing::Environment {
@@ -348,7 +250,7 @@ TEST_P(ZavtctrlWalk, EveryStepLeavesWhatTheScriptExpects)
     for (std::size_t i = 0; i < c.steps.size(); ++i) {
         const std::string& step = c.steps[i];
         SCOPED_TRACE("step " + step);
-        PlayerSim sim(temp.File("playersim-" + step + ".txt"));
+        test_support::ServedPlayer sim(WindowsPath(KWEP_PLAYERSIM_PATH), temp.File("playersim-" + step + ".txt"));
         std::wstring arguments = i == 0 ? L"--create " + Quoted(player) + L" --model " + std::to_wstring(c.model) +
                                               L" " + c.card
                                         : L"--open " + Quoted(player);

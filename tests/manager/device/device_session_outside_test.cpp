@@ -5,6 +5,7 @@
 // must equal what minfo and mdir report), on MMC/SD cards of 64 and 2048 MB.
 #include "tests/manager/device/session_rig.h"
 #include "tests/support/pc_file_bytes.h"
+#include "tests/support/served_player.h"
 #include "tests/support/unix_shell.h"
 
 #include <gtest/gtest.h>
@@ -39,90 +40,6 @@ std::string Narrow(const std::wstring& text)
         out += c < 0x80 ? static_cast<char>(c) : '?';
     return out;
 }
-
-class Handle {
-public:
-    Handle() = default;
-    ~Handle() { Close(); }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return h_; }
-    HANDLE* put()
-    {
-        Close();
-        return &h_;
-    }
-    void Close()
-    {
-        if (h_ && h_ != INVALID_HANDLE_VALUE)
-            CloseHandle(h_);
-        h_ = nullptr;
-    }
-
-private:
-    HANDLE h_ = nullptr;
-};
-
-// playersim.exe serving one player until Stop closes its standard input; it then saves the player and
-// exports the card.
-class PlayerSim {
-public:
-    ~PlayerSim()
-    {
-        if (process_.get()) {
-            input_.Close();
-            WaitForSingleObject(process_.get(), INFINITE);
-        }
-    }
-    // The interface path it serves (the first line it prints), empty on failure.
-    std::string Start(const std::wstring& arguments)
-    {
-        SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-        Handle inRead, outWrite;
-        if (!CreatePipe(inRead.put(), input_.put(), &sa, 0) || !CreatePipe(output_.put(), outWrite.put(), &sa, 0))
-            return {};
-        SetHandleInformation(input_.get(), HANDLE_FLAG_INHERIT, 0);
-        SetHandleInformation(output_.get(), HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOW si{};
-        si.cb = sizeof si;
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = inRead.get();
-        si.hStdOutput = outWrite.get();
-        si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-        PROCESS_INFORMATION pi{};
-        std::wstring cmd = L"\"" + WindowsPath(KWEP_PLAYERSIM_PATH) + L"\" " + arguments;
-        if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
-            return {};
-        *process_.put() = pi.hProcess;
-        CloseHandle(pi.hThread);
-        outWrite.Close();
-        std::string line;
-        char c = 0;
-        DWORD got = 0;
-        while (ReadFile(output_.get(), &c, 1, &got, nullptr) && got == 1 && c != '\n')
-            line += c;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        return line;
-    }
-    // Ends serving; its exit code (0: saved and exported).
-    long Stop()
-    {
-        input_.Close();
-        char buffer[256];
-        DWORD got = 0;
-        while (ReadFile(output_.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
-        }
-        WaitForSingleObject(process_.get(), INFINITE);
-        DWORD code = 0;
-        GetExitCodeProcess(process_.get(), &code);
-        process_.Close();
-        return static_cast<long>(code);
-    }
-
-private:
-    Handle process_, input_, output_;
-};
 
 std::vector<std::string> Split(const std::string& line)
 {
@@ -264,7 +181,7 @@ TEST_P(DeviceSessionOutsideTest, TheScriptAndMtoolsReadWhatTheSessionHolds)
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
     TempFolder temp;
     const std::filesystem::path image = temp.File("card.img");
-    PlayerSim sim;
+    test_support::ServedPlayer sim(WindowsPath(KWEP_PLAYERSIM_PATH));
     const std::string pipe = "kwep-session-outside-" + std::to_string(GetCurrentProcessId());
     const std::string path =
         sim.Start(L"--create \"" + temp.File("player").wstring() + L"\" --model 10 --card " + GetParam().card +
