@@ -45,10 +45,9 @@ protected:
     bool NtFamily() const { return GetParam(); }
 };
 
-INSTANTIATE_TEST_SUITE_P(Families, DeviceFileUtil, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                             return info.param ? "NtFamily" : "Windows95Family";
-                         });
+INSTANTIATE_TEST_SUITE_P(Families, DeviceFileUtil, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& info) {
+    return info.param ? "NtFamily" : "Windows95Family";
+});
 
 TEST_P(DeviceFileUtil, TempFilePath)
 {
