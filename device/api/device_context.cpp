@@ -1,9 +1,10 @@
 #include "device/api/device_context.h"
 
-#include "device/fs/pc/ansi_text.h"
-#include "device/fs/pc/file_util.h"
+#include "device/fs/pc/device_file_util.h"
 #include "device/transport/command_block.h"
 #include "device/transport/device_pipes.h"
+#include "platform/win/ansi_text.h"
+#include "platform/win/file_util.h"
 #include "resources/zavtctrl_resource.h"
 
 #include <cstdio>

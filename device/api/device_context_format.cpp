@@ -5,9 +5,10 @@
 #include "device/api/device_context.h"
 
 #include "device/api/config_resources.h"
-#include "device/fs/pc/ansi_text.h"
-#include "device/fs/pc/file_util.h"
+#include "device/fs/pc/device_file_util.h"
 #include "device/transport/engine_state.h"
+#include "platform/win/ansi_text.h"
+#include "platform/win/file_util.h"
 
 #include <new>
 #include <vector>

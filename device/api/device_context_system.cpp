@@ -2,8 +2,9 @@
 // system files of the dump's size.
 #include "device/api/device_context.h"
 
-#include "device/fs/pc/ansi_text.h"
-#include "device/fs/pc/file_util.h"
+#include "device/fs/pc/device_file_util.h"
+#include "platform/win/ansi_text.h"
+#include "platform/win/file_util.h"
 
 #include <array>
 #include <cwchar>
@@ -43,10 +44,10 @@ EngineStatus DeviceContext::WriteDumpSystemFile(std::uint32_t fileId, const std:
     if (FAILED(engine::UtilMakeTempFilePath(MAX_PATH, temp, name)))
         return kStatusFileError;
     // A missing file is what a first run finds: only the new file's write decides.
-    engine::UtilDeleteFileForce(temp);
+    UtilDeleteFileForce(temp);
     if (!engine::UtilWriteBlankBlockFile(temp))
         return kStatusFileError;
-    const engine::AnsiPath ansiTemp(temp);
+    const AnsiPath ansiTemp(temp);
     if (!ansiTemp.ok())
         return kStatusFileError;
     static const std::array<std::uint8_t, kSystemDumpBytes> zeros{};

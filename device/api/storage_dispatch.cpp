@@ -5,9 +5,9 @@
 #include "device/fs/file_stream.h"
 #include "device/fs/internal/internal_folder.h"
 #include "device/fs/legacy/legacy_store.h"
-#include "device/fs/pc/ansi_text.h"
 #include "device/transport/device_pipes.h"
 #include "device/transport/engine_state.h"
+#include "platform/win/ansi_text.h"
 
 #include <cstring>
 #include <cwchar>

@@ -6,7 +6,7 @@
 #include "device/api/device_context.h"
 #include "device/api/zavt_common.h"
 #include "device/fs/entry_name.h"
-#include "device/fs/pc/file_util.h"
+#include "platform/win/file_util.h"
 #include "resources/zavtctrl_resource.h"
 
 #include <windows.h>
@@ -112,11 +112,11 @@ HRESULT ZavtDownloadByPath(DeviceContext& context, std::uint32_t storage, BSTR s
     if (!srcPath || SysStringLen(srcPath) >= MAX_PATH)
         return ZavtFail<T>(E_INVALIDARG);
     DWORD low = 0, high = 0;
-    if (!engine::UtilGetFileSize(srcPath, &low, &high))
+    if (!UtilGetFileSize(srcPath, &low, &high))
         return T::Error(IDS_ERR_FILE_NOT_FOUND, E_FAIL);
     if (!ZavtFits(context, storage, (static_cast<unsigned long long>(high) << 32) | low, true))
         return T::Error(IDS_ERR_STORAGE_FULL, E_OUTOFMEMORY);
-    const wchar_t* fileName = engine::NamePart(srcPath);
+    const wchar_t* fileName = NamePart(srcPath);
     if (!fileName || !engine::IsEntryName(fileName, std::wcslen(fileName)))
         return ZavtFail<T>(E_INVALIDARG);
     engine::EngineStatus status = engine::kStatusOk;

@@ -5,7 +5,7 @@
 #include "device/api/zavt_context.h"
 #include "device/api/zavt_control.h"
 #include "device/api/zavt_storage.h"
-#include "device/fs/pc/file_util.h"
+#include "platform/win/file_util.h"
 
 #include <memory>
 #include <string>
@@ -212,16 +212,16 @@ STDMETHODIMP CZAVTDevice::Upload(ZAVTStorageType stStorage, BSTR srcPath, BSTR d
     if (!context)
         return hr;
     const std::uint32_t storage = stStorage == ZAVTST_EXT ? 1 : 0;
-    const wchar_t* fileName = srcPath ? engine::NamePart(srcPath) : nullptr;
+    const wchar_t* fileName = srcPath ? NamePart(srcPath) : nullptr;
     engine::DirRecord record;
     if (!fileName || !*fileName || context->ResolvePath(storage, fileName, &record) != 0)
         return Error(IDS_ERR_FILE_NOT_FOUND);
     if (!dstPath || !*dstPath)
         return ZavtFail<CZAVTDevice>(E_INVALIDARG);
     // A path that names a device is no file at all: what the player holds never goes there.
-    if (engine::UtilPathNamesDevice(dstPath))
+    if (UtilPathNamesDevice(dstPath))
         return Error(IDS_ERR_FILE_NOT_FOUND, HRESULT_FROM_WIN32(ERROR_INVALID_NAME));
-    engine::UtilDeleteFile(dstPath);
+    UtilDeleteFile(dstPath);
     // Any code but success is a failure, whatever its sign.
     return ZavtStatusResult<CZAVTDevice>(context->UploadFile(storage, record.firstCluster, dstPath), E_FAIL);
 }

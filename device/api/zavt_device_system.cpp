@@ -8,9 +8,10 @@
 #include "device/api/zavt_context.h"
 #include "device/api/zavt_control.h"
 #include "device/fs/engine_status.h"
-#include "device/fs/pc/ansi_text.h"
-#include "device/fs/pc/file_util.h"
+#include "device/fs/pc/device_file_util.h"
 #include "fontdata/kwepsys.h"
+#include "platform/win/ansi_text.h"
+#include "platform/win/file_util.h"
 
 #include <new>
 #include <utility>
@@ -55,7 +56,7 @@ bool FontLibraryPath(std::wstring* path)
     }
     if (folder.empty()) {
         wchar_t dir[MAX_PATH] = {};
-        if (!engine::UtilGetModuleDirPath(_Module.GetModuleInstance(), dir, MAX_PATH))
+        if (!UtilGetModuleDirPath(_Module.GetModuleInstance(), dir, MAX_PATH))
             return false;
         folder = dir;
     } else if (folder.back() != L'\\') {
@@ -165,7 +166,7 @@ engine::EngineStatus EraseFontFiles(DeviceContext& context)
 // A PC file's name is the player file's name, without regard to case.
 bool NamedAs(const wchar_t* path, const wchar_t* name)
 {
-    const wchar_t* part = engine::NamePart(path);
+    const wchar_t* part = NamePart(path);
     return part && lstrcmpiW(part, name) == 0;
 }
 
@@ -176,7 +177,7 @@ public:
     ~TempFile()
     {
         if (remove_)
-            engine::UtilDeleteFile(path_);
+            UtilDeleteFile(path_);
     }
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
@@ -186,7 +187,7 @@ public:
         const HRESULT hr = engine::UtilMakeTempFilePath(MAX_PATH, path_, name);
         if (FAILED(hr))
             return hr;
-        engine::UtilDeleteFileForce(path_);
+        UtilDeleteFileForce(path_);
         remove_ = removeAtEnd;
         return S_OK;
     }
@@ -216,15 +217,15 @@ HRESULT CZAVTDevice::LoadFontImage(ZAVTFontType tFont, BSTR srcPath, FontImage* 
     if (tFont == FontUserDefined) {
         DWORD low = 0, high = 0;
         // The engine writes at most 4 GiB less one byte; a bigger file is no font.
-        if (!engine::UtilGetFileSize(srcPath, &low, &high) || low == 0 || high != 0)
+        if (!UtilGetFileSize(srcPath, &low, &high) || low == 0 || high != 0)
             return E_FAIL;
-        engine::HandleOwner file(engine::UtilOpenOrCreateFile(srcPath, false));
+        HandleOwner file(UtilOpenOrCreateFile(srcPath, false));
         if (!file.valid())
             return Error(IDS_ERR_FILE_NOT_FOUND);
         std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[low]);
         if (!bytes)
             return E_OUTOFMEMORY;
-        if (!engine::ReadExactly(file.get(), bytes.get(), low))
+        if (!ReadExactly(file.get(), bytes.get(), low))
             return Error(IDS_ERR_FILE_NOT_FOUND);
         image->bytes = std::move(bytes);
         image->size = low;
@@ -237,7 +238,7 @@ HRESULT CZAVTDevice::LoadFontImage(ZAVTFontType tFont, BSTR srcPath, FontImage* 
     if (!FontLibraryPath(&path))
         return Error(IDS_ERR_FONT_LIBRARY);
     // Unloaded as soon as the copy is made, whatever the outcome.
-    const LibraryOwner library(engine::UtilLoadLibrary(path.c_str()));
+    const LibraryOwner library(UtilLoadLibrary(path.c_str()));
     if (!library.get())
         return Error(IDS_ERR_FONT_LIBRARY);
     const auto getFontSize = library.Bind<fontdata::GetFontSizeProc>(fontdata::kGetFontSizeOrdinal);
@@ -463,9 +464,9 @@ HRESULT CZAVTDevice::DownloadRootFile(const wchar_t* playerName, BSTR srcPath, i
                                       context->HasLargePages());
             const std::uint32_t id = ids[static_cast<std::size_t>(defaultIndex)];
             // A model without an image resource has no default image.
-            if (id == 0 || !engine::UtilWriteResourceToFile(id, kConfigResourceType, staged.path()))
+            if (id == 0 || !UtilWriteResourceToFile(id, kConfigResourceType, staged.path()))
                 return E_FAIL;
-        } else if (!engine::UtilCopyFile(srcPath, staged.path())) {
+        } else if (!UtilCopyFile(srcPath, staged.path())) {
             return E_FAIL;
         }
         source = staged.path();
@@ -549,7 +550,7 @@ STDMETHODIMP CZAVTDevice::FirmwareUpgrade(BSTR srcPath)
     if (loader == 0)
         return Error(IDS_ERR_NO_FIRMWARE_UPGRADE);
     DWORD low = 0, high = 0;
-    if (!engine::UtilGetFileSize(srcPath, &low, &high) || (low == 0 && high == 0))
+    if (!UtilGetFileSize(srcPath, &low, &high) || (low == 0 && high == 0))
         return E_FAIL;
 
     // The root on every model: the flat store's files are looked up in its current folder.
@@ -569,8 +570,8 @@ STDMETHODIMP CZAVTDevice::FirmwareUpgrade(BSTR srcPath)
         hr = upgrade.Make(kLoaderName, true);
     if (FAILED(hr))
         return hr;
-    if (!engine::UtilCopyFile(srcPath, firmware.path()) ||
-        !engine::UtilWriteResourceToFile(loader, kUpgradeResourceType, upgrade.path()))
+    if (!UtilCopyFile(srcPath, firmware.path()) ||
+        !UtilWriteResourceToFile(loader, kUpgradeResourceType, upgrade.path()))
         return E_FAIL;
     // The refresh of the room check may have loaded the folders again.
     if (folderObjects && context->SelectInternalRoot() != kStatusOk)
@@ -582,7 +583,7 @@ STDMETHODIMP CZAVTDevice::FirmwareUpgrade(BSTR srcPath)
         if (folderObjects) {
             code = context->DownloadFile(0, file->path());
         } else {
-            const engine::AnsiPath ansi(file->path());
+            const AnsiPath ansi(file->path());
             code = ansi.ok() ? context->LegacyDownload(0, ansi.c_str(), 0) : engine::kStatusFileError;
         }
         if (code != kStatusOk) {

@@ -5,7 +5,7 @@
 #include "device/api/zavt_context.h"
 #include "device/api/zavt_control.h"
 #include "device/fs/engine_status.h"
-#include "device/fs/pc/file_util.h"
+#include "platform/win/file_util.h"
 
 #include <cstring>
 #include <cwchar>
@@ -212,7 +212,7 @@ HRESULT CZAVTFile::CopyToPc(BSTR path, bool intoFolder)
     // file at all.
     if (!IsPcPath(target))
         return Error(IDS_ERR_FILE_NOT_FOUND);
-    if (engine::UtilPathNamesDevice(target.c_str()))
+    if (UtilPathNamesDevice(target.c_str()))
         return Error(IDS_ERR_FILE_NOT_FOUND, HRESULT_FROM_WIN32(ERROR_INVALID_NAME));
     // The parent is made current before UploadFileStart, so a failed selection leaves no start without
     // its end and no operation kind behind.

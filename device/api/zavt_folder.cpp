@@ -7,7 +7,7 @@
 #include "device/api/zavt_file.h"
 #include "device/api/zavt_storage.h"
 #include "device/fs/engine_status.h"
-#include "device/fs/pc/file_util.h"
+#include "platform/win/file_util.h"
 
 #include <cstring>
 #include <cwchar>
@@ -324,12 +324,12 @@ STDMETHODIMP CZAVTFolder::Download(BSTR srcPath)
     if (!srcPath || SysStringLen(srcPath) >= MAX_PATH)
         return ZavtFail<CZAVTFolder>(E_INVALIDARG);
     DWORD low = 0, high = 0;
-    if (!engine::UtilGetFileSize(srcPath, &low, &high))
+    if (!UtilGetFileSize(srcPath, &low, &high))
         return Error(IDS_ERR_FILE_NOT_FOUND, E_FAIL);
     const unsigned long long size = (static_cast<unsigned long long>(high) << 32) | low;
     if (!ZavtFits(*context, Storage(), size, true))
         return Error(IDS_ERR_STORAGE_FULL);
-    const wchar_t* fileName = engine::NamePart(srcPath);
+    const wchar_t* fileName = NamePart(srcPath);
     if (!fileName || !engine::IsEntryName(fileName, std::wcslen(fileName)))
         return ZavtFail<CZAVTFolder>(E_INVALIDARG);
     if (context->SupportsFolders(Storage()) && !ZavtSelectFolder(*context, Storage(), FolderId()))

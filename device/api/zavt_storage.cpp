@@ -6,7 +6,7 @@
 #include "device/api/zavt_control.h"
 #include "device/api/zavt_folder.h"
 #include "device/fs/engine_status.h"
-#include "device/fs/pc/file_util.h"
+#include "platform/win/file_util.h"
 
 #include <algorithm>
 #include <climits>

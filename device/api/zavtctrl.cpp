@@ -4,7 +4,7 @@
 #include "device/api/zavt_file.h"
 #include "device/api/zavt_folder.h"
 #include "device/api/zavt_storage.h"
-#include "device/fs/pc/file_util.h"
+#include "platform/win/file_util.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ END_OBJECT_MAP()
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
     // The choice between the wide and the ANSI file calls is made again on every call.
-    engine::UtilCheckOSVersion();
+    UtilCheckOSVersion();
     if (reason == DLL_PROCESS_ATTACH) {
         _Module.Init(g_objectMap, instance, &LIBID_ZAVTCTRLLib);
         DisableThreadLibraryCalls(instance);

@@ -5,7 +5,7 @@
 
 #include "device/fs/dir_record.h"
 #include "device/fs/engine_status.h"
-#include "device/fs/pc/ansi_text.h"
+#include "platform/win/ansi_text.h"
 
 #include <cstddef>
 #include <cstdint>

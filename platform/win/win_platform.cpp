@@ -6,15 +6,9 @@ namespace {
 
 std::atomic<bool> g_forced{false};
 std::atomic<DWORD> g_forcedCode{0};
-
-DWORD QueryPlatform()
-{
-    OSVERSIONINFOW info{};
-    info.dwOSVersionInfoSize = sizeof(info);
-    if (!GetVersionExW(&info))
-        return WIN_PLATFORM_OTHER;
-    return WinPlatformFromVersion(info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion);
-}
+// Not a platform code: the version has not been read yet.
+constexpr DWORD kUndecided = 0xFFFFFFFF;
+std::atomic<DWORD> g_detected{kUndecided};
 
 }  // namespace
 
@@ -27,12 +21,24 @@ DWORD WinPlatformFromVersion(DWORD platformId, DWORD majorVersion, DWORD minorVe
     return WIN_PLATFORM_OTHER;
 }
 
+bool WinDetectPlatform()
+{
+    OSVERSIONINFOW info{};
+    info.dwOSVersionInfoSize = sizeof(info);
+    if (!GetVersionExW(&info))
+        return false;
+    g_detected.store(WinPlatformFromVersion(info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion));
+    return true;
+}
+
 DWORD WinGetPlatform()
 {
     if (g_forced.load())
         return g_forcedCode.load();
-    static const DWORD code = QueryPlatform();
-    return code;
+    // No version to go by: the ANSI calls exist on both families.
+    if (g_detected.load() == kUndecided && !WinDetectPlatform())
+        return WIN_PLATFORM_OTHER;
+    return g_detected.load();
 }
 
 void WinForcePlatform(DWORD code)

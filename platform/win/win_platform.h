@@ -12,8 +12,11 @@ constexpr DWORD WIN_PLATFORM_NT5 = 0x80000002;  // NT 5 and later
 
 // The code of a Windows version (the platform id, major and minor version of GetVersionEx).
 DWORD WinPlatformFromVersion(DWORD platformId, DWORD majorVersion, DWORD minorVersion);
-// The process's platform code, computed once from the system's version (or the forced one).
+// The process's platform code, read from the system's version on first use (or the forced one).
 DWORD WinGetPlatform();
+// Re-reads the system's version and records the code. False, with the code unchanged, when the version
+// cannot be read.
+bool WinDetectPlatform();
 // NT family (negative code): the Unicode system calls; otherwise the ANSI ones after conversion.
 inline bool WinIsNtPlatform()
 {

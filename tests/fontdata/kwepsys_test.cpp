@@ -1,9 +1,9 @@
 // Kwepsys.dll as the device API uses it: loaded from its path by the wide or the ANSI call, bound by
 // ordinal, asked for the size and made to fill a buffer, which is compared with the image recomputed
 // here from the pattern that fontdata/kwepsys.h documents.
-#include "device/fs/pc/file_util.h"
-#include "device/fs/pc/platform_family.h"
 #include "fontdata/kwepsys.h"
+#include "platform/win/file_util.h"
+#include "platform/win/win_platform.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,6 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -142,15 +141,15 @@ TEST_F(KwepsysTest, OrdinalsAreTheNamedExportsAndThereAreNoOthers)
 // unloads.
 class KwepsysFamilyLoad : public ::testing::TestWithParam<bool> {
 protected:
-    void SetUp() override { engine::ForceNtFamilyForTesting(GetParam()); }
-    void TearDown() override { engine::ForceNtFamilyForTesting(std::nullopt); }
+    void SetUp() override { WinForcePlatform(GetParam() ? WIN_PLATFORM_NT5 : WIN_PLATFORM_WIN98); }
+    void TearDown() override { WinClearForcedPlatform(); }
 };
 
 TEST_P(KwepsysFamilyLoad, LoadsBindsByOrdinalAndUnloads)
 {
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE("load " + std::to_string(round + 1));
-        Library lib(engine::UtilLoadLibrary(DllPath().c_str()));
+        Library lib(UtilLoadLibrary(DllPath().c_str()));
         ASSERT_NE(nullptr, lib.get()) << GetLastError();
         const auto getFontSize = lib.Bind<GetFontSizeProc>(kGetFontSizeOrdinal);
         const auto copyFontData = lib.Bind<CopyFontDataProc>(kCopyFontDataOrdinal);

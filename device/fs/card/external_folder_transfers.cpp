@@ -2,12 +2,12 @@
 // back, and the block stream, one cluster per block.
 #include "device/fs/card/external_folder.h"
 
-#include "device/fs/pc/file_util.h"
 #include "device/fs/pc/pc_transfer.h"
 #include "device/fs/card/card_volume.h"
 #include "device/fs/engine_status.h"
 #include "device/transport/device_pipes.h"
 #include "device/transport/engine_state.h"
+#include "platform/win/file_util.h"
 
 #include <windows.h>
 

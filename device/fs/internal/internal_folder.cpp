@@ -1,11 +1,12 @@
 #include "device/fs/internal/internal_folder.h"
 
-#include "device/fs/pc/file_util.h"
+#include "device/fs/pc/device_file_util.h"
 #include "device/fs/pc/pc_transfer.h"
 #include "device/flash/nand_chip.h"
 #include "device/fs/engine_status.h"
 #include "device/transport/device_pipes.h"
 #include "device/transport/engine_state.h"
+#include "platform/win/file_util.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,5 @@
 #include "device/fs/legacy/legacy_files.h"
 
-#include "device/fs/pc/file_util.h"
 #include "device/fs/pc/pc_transfer.h"
 #include "device/flash/nand_chip.h"
 #include "device/fs/engine_status.h"
@@ -8,6 +7,7 @@
 #include "device/fs/legacy/legacy_store.h"
 #include "device/transport/device_pipes.h"
 #include "device/transport/engine_state.h"
+#include "platform/win/file_util.h"
 
 #include <algorithm>
 #include <cstring>

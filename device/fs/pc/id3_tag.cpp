@@ -1,7 +1,7 @@
 #include "device/fs/pc/id3_tag.h"
 
-#include "device/fs/pc/ansi_text.h"
-#include "device/fs/pc/platform_family.h"
+#include "platform/win/ansi_text.h"
+#include "platform/win/win_platform.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -39,7 +39,7 @@ int OpenForReading(const wchar_t* path)
     if (path == nullptr) {
         return -1;
     }
-    if (IsNtFamily()) {
+    if (WinIsNtPlatform()) {
         return _wopen(path, _O_RDONLY | _O_BINARY);
     }
     const AnsiPath ansi(path);

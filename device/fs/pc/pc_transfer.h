@@ -9,7 +9,7 @@
 #pragma once
 
 #include "device/fs/engine_status.h"
-#include "device/fs/pc/file_util.h"
+#include "platform/win/file_util.h"
 
 #include <cstdint>
 #include <ctime>

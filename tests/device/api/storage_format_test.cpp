@@ -7,8 +7,9 @@
 // reference.
 #include "device/api/config_resources.h"
 #include "device/api/zavt_storage.h"
-#include "device/fs/pc/ansi_text.h"
-#include "device/fs/pc/file_util.h"
+#include "device/fs/pc/device_file_util.h"
+#include "platform/win/ansi_text.h"
+#include "platform/win/file_util.h"
 #include "tests/device/api/zavt_rig.h"
 #include "tests/device/fs/card/card_fixture.h"
 
@@ -157,7 +158,7 @@ Bytes Resource(std::uint32_t id)
 {
     std::unique_ptr<std::uint8_t[]> data;
     DWORD size = 0;
-    if (!engine::UtilLoadResourceData(id, kConfigResourceType, &data, &size))
+    if (!UtilLoadResourceData(id, kConfigResourceType, &data, &size))
         return {};
     return Bytes(data.get(), data.get() + size);
 }
@@ -212,7 +213,7 @@ TEST_F(StorageFormatTest, InternalFormatRestoresTheSystemFiles)
         const auto identity = GiveIdentity(rig);
         const Bytes fm = Pattern(1500, 7);
         if (c.fmConfig) {
-            const engine::AnsiPath name(TempCopy(L"FMCONFIG.DAT").wstring().c_str());
+            const AnsiPath name(TempCopy(L"FMCONFIG.DAT").wstring().c_str());
             ASSERT_EQ(0u,
                       context->WriteSystemFile(0, name.c_str(), static_cast<std::uint32_t>(fm.size()), fm.data(), 5));
         }

@@ -3,8 +3,9 @@
 // configuration, image, memo and firmware transfers, their events, the asynchronous font operations and
 // their errors.
 #include "device/api/config_resources.h"
-#include "device/fs/pc/file_util.h"
+#include "device/fs/pc/device_file_util.h"
 #include "fontdata/kwepsys.h"
+#include "platform/win/file_util.h"
 #include "tests/device/api/zavt_rig.h"
 
 #include <gtest/gtest.h>
@@ -103,7 +104,7 @@ TEST(SystemFileResources, EveryChosenResourceIsPresentAndDistinct)
     auto load = [&](std::uint32_t id, const char* type) {
         std::unique_ptr<std::uint8_t[]> data;
         DWORD size = 0;
-        ASSERT_TRUE(engine::UtilLoadResourceData(id, type, &data, &size)) << type << " " << id;
+        ASSERT_TRUE(UtilLoadResourceData(id, type, &data, &size)) << type << " " << id;
         const std::string name = std::string(type) + " " + std::to_string(id);
         const auto [it, added] = seen.emplace(std::vector<std::uint8_t>(data.get(), data.get() + size), name);
         EXPECT_TRUE(added || it->second == name) << name << " has the bytes of " << it->second;
@@ -163,7 +164,7 @@ Bytes ResourceBytes(const char* type, std::uint32_t id)
 {
     std::unique_ptr<std::uint8_t[]> data;
     DWORD size = 0;
-    if (!engine::UtilLoadResourceData(id, type, &data, &size))
+    if (!UtilLoadResourceData(id, type, &data, &size))
         return {};
     return Bytes(data.get(), data.get() + size);
 }
@@ -406,7 +407,7 @@ TEST_F(SystemFilesTest, FontFailuresBeforeTheWrite)
     const CComBSTR empty = rig->Pc(L"empty.fnt", {});
     const CComBSTR missing(rig->PcPath(L"none.fnt").wstring().c_str());
     const CComBSTR locked = rig->Pc(L"locked.fnt", UserFont());
-    const engine::HandleOwner lock(
+    const HandleOwner lock(
         CreateFileW(locked, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(lock.valid());
     struct UserCase {

@@ -2,8 +2,8 @@
 // mutagen (an independent ID3 implementation, run as a Linux program), hostile tags built here, and
 // mutagen reading back what we build.
 #include "device/fs/pc/id3_tag.h"
-#include "device/fs/pc/platform_family.h"
-#include "tests/device/fs/pc/unicode_file_names.h"
+#include "platform/win/win_platform.h"
+#include "tests/platform/win/unicode_file_names.h"
 #include "tests/support/unix_shell.h"
 
 #include <gtest/gtest.h>
@@ -103,8 +103,8 @@ Bytes ReadBytes(const std::wstring& path)
 // Test-side family override, undone at the end of the scope.
 class ScopedFamily {
 public:
-    explicit ScopedFamily(bool ntFamily) { ForceNtFamilyForTesting(ntFamily); }
-    ~ScopedFamily() { ForceNtFamilyForTesting(std::nullopt); }
+    explicit ScopedFamily(bool ntFamily) { WinForcePlatform(ntFamily ? WIN_PLATFORM_NT5 : WIN_PLATFORM_WIN98); }
+    ~ScopedFamily() { WinClearForcedPlatform(); }
 };
 
 // MPEG Layer III frames of silence, in the forms whose sync the search accepts.

@@ -3,8 +3,8 @@
 // path kinds (UTF-16 and ANSI) run through the same cases.
 #include "device/fs/pc/pc_transfer.h"
 
-#include "device/fs/pc/file_util.h"
 #include "device/transport/engine_state.h"
+#include "platform/win/file_util.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

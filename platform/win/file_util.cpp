@@ -1,7 +1,7 @@
-#include "device/fs/pc/file_util.h"
+#include "platform/win/file_util.h"
 
-#include "device/fs/pc/ansi_text.h"
-#include "device/fs/pc/platform_family.h"
+#include "platform/win/ansi_text.h"
+#include "platform/win/win_platform.h"
 
 #include <cstring>
 #include <cwchar>
@@ -9,12 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace engine {
-
 namespace {
-
-// The folder of the device side's temporary files under the system temporary path.
-constexpr wchar_t kTempFolderName[] = L"ZAVTCTRL";
 
 HMODULE OwnModule()
 {
@@ -22,65 +17,6 @@ HMODULE OwnModule()
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        reinterpret_cast<LPCWSTR>(&OwnModule), &module);
     return module;
-}
-
-// Copies text and its terminator into buffer when it fits in size characters; otherwise leaves an
-// empty string (when there is room for one) and fails.
-HRESULT CopyOut(std::wstring_view text, wchar_t* buffer, DWORD size)
-{
-    if (text.size() >= size) {
-        if (size > 0) {
-            buffer[0] = L'\0';
-        }
-        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-    }
-    text.copy(buffer, text.size());
-    buffer[text.size()] = L'\0';
-    return S_OK;
-}
-
-HRESULT MakeTempFilePathWide(DWORD size, wchar_t* buffer, const wchar_t* name)
-{
-    wchar_t temp[MAX_PATH + 1];
-    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
-    if (length == 0 || length > MAX_PATH) {
-        return E_FAIL;
-    }
-    std::wstring path(temp, length);
-    path += kTempFolderName;
-    // An existing folder is fine; any other failure shows when the file is made.
-    CreateDirectoryW(path.c_str(), nullptr);
-    path += L'\\';
-    path += name;
-    return CopyOut(path, buffer, size);
-}
-
-HRESULT MakeTempFilePathAnsi(DWORD size, wchar_t* buffer, const wchar_t* name)
-{
-    char temp[MAX_PATH];
-    const DWORD length = GetTempPathA(MAX_PATH, temp);
-    if (length == 0 || length >= MAX_PATH) {
-        return E_FAIL;
-    }
-    const AnsiPath ansiName(name);
-    if (!ansiName.ok()) {
-        return E_FAIL;
-    }
-    std::string path(temp, length);
-    for (const wchar_t* c = kTempFolderName; *c != L'\0'; ++c) {
-        path += static_cast<char>(*c);
-    }
-    CreateDirectoryA(path.c_str(), nullptr);
-    path += '\\';
-    path += ansiName.c_str();
-    // The A calls take no longer path.
-    if (path.size() >= MAX_PATH) {
-        if (size > 0) {
-            buffer[0] = L'\0';
-        }
-        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-    }
-    return CopyOut(AnsiToWide(path), buffer, size);
 }
 
 template <typename Char>
@@ -95,6 +31,19 @@ const Char* LastComponent(const Char* path)
 }
 
 }  // namespace
+
+HRESULT UtilCopyText(std::wstring_view text, wchar_t* buffer, DWORD size)
+{
+    if (text.size() >= size) {
+        if (size > 0) {
+            buffer[0] = L'\0';
+        }
+        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    }
+    text.copy(buffer, text.size());
+    buffer[text.size()] = L'\0';
+    return S_OK;
+}
 
 bool ReadExactly(HANDLE file, std::uint8_t* out, std::uint32_t bytes)
 {
@@ -164,20 +113,12 @@ bool UtilPathNamesDevice(const wchar_t* path)
 
 HRESULT UtilCheckOSVersion()
 {
-    return DetectNtFamily() ? S_OK : E_FAIL;
+    return WinDetectPlatform() ? S_OK : E_FAIL;
 }
 
 bool UtilIsUnicodeOS()
 {
-    return IsNtFamily();
-}
-
-HRESULT UtilMakeTempFilePath(DWORD size, wchar_t* buffer, const wchar_t* name)
-{
-    if (buffer == nullptr || name == nullptr) {
-        return E_INVALIDARG;
-    }
-    return IsNtFamily() ? MakeTempFilePathWide(size, buffer, name) : MakeTempFilePathAnsi(size, buffer, name);
+    return WinIsNtPlatform();
 }
 
 bool UtilDeleteFile(const wchar_t* path)
@@ -185,7 +126,7 @@ bool UtilDeleteFile(const wchar_t* path)
     if (path == nullptr) {
         return false;
     }
-    if (IsNtFamily()) {
+    if (WinIsNtPlatform()) {
         return DeleteFileW(path);
     }
     const AnsiPath ansi(path);
@@ -212,7 +153,7 @@ DWORD UtilGetFileAttributes(const wchar_t* path)
     if (path == nullptr) {
         return 0;
     }
-    if (IsNtFamily()) {
+    if (WinIsNtPlatform()) {
         return GetFileAttributesW(path);
     }
     const AnsiPath ansi(path);
@@ -224,7 +165,7 @@ bool UtilSetFileAttributes(const wchar_t* path, DWORD attributes)
     if (path == nullptr) {
         return false;
     }
-    if (IsNtFamily()) {
+    if (WinIsNtPlatform()) {
         return SetFileAttributesW(path, attributes);
     }
     const AnsiPath ansi(path);
@@ -236,7 +177,7 @@ bool UtilMoveFile(const wchar_t* from, const wchar_t* to)
     if (from == nullptr || to == nullptr) {
         return false;
     }
-    if (IsNtFamily()) {
+    if (WinIsNtPlatform()) {
         return MoveFileW(from, to);
     }
     const AnsiPath ansiFrom(from);
@@ -249,7 +190,7 @@ bool UtilCopyFile(const wchar_t* from, const wchar_t* to)
     if (from == nullptr || to == nullptr) {
         return false;
     }
-    if (IsNtFamily()) {
+    if (WinIsNtPlatform()) {
         return CopyFileW(from, to, FALSE);
     }
     const AnsiPath ansiFrom(from);
@@ -265,7 +206,7 @@ HANDLE UtilOpenOrCreateFile(const wchar_t* path, bool write)
     const DWORD access = write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
     const DWORD share = write ? 0 : FILE_SHARE_READ;
     const DWORD disposition = write ? CREATE_ALWAYS : OPEN_EXISTING;
-    if (IsNtFamily()) {
+    if (WinIsNtPlatform()) {
         return CreateFileW(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     }
     const AnsiPath ansi(path);
@@ -281,7 +222,7 @@ bool UtilStatFile(const wchar_t* path, UtilStatRecord* record)
         return false;
     }
     UtilStatRecord status{};
-    if (IsNtFamily()) {
+    if (WinIsNtPlatform()) {
         if (_wstat64(path, &status) != 0) {
             return false;
         }
@@ -308,19 +249,6 @@ bool UtilGetFileSize(const wchar_t* path, DWORD* low, DWORD* high)
     *low = static_cast<DWORD>(size);
     *high = static_cast<DWORD>(size >> 32);
     return true;
-}
-
-bool UtilWriteBlankBlockFile(const wchar_t* path)
-{
-    const HandleOwner file(UtilOpenOrCreateFile(path, true));
-    if (!file.valid()) {
-        return false;
-    }
-    std::uint8_t block[1024];
-    for (std::uint8_t& b : block) {
-        b = 0xFF;
-    }
-    return WriteExactly(file.get(), block, sizeof(block));
 }
 
 bool UtilLoadResourceData(UINT id, const char* type, std::unique_ptr<std::uint8_t[]>* data, DWORD* size)
@@ -367,7 +295,7 @@ HMODULE UtilLoadLibrary(const wchar_t* path)
     if (path == nullptr) {
         return nullptr;
     }
-    if (IsNtFamily()) {
+    if (WinIsNtPlatform()) {
         return LoadLibraryW(path);
     }
     const AnsiPath ansi(path);
@@ -380,7 +308,7 @@ bool UtilGetModuleDirPath(HMODULE module, wchar_t* buffer, DWORD size)
         return false;
     }
     std::wstring path;
-    if (IsNtFamily()) {
+    if (WinIsNtPlatform()) {
         wchar_t name[MAX_PATH];
         const DWORD length = GetModuleFileNameW(module, name, MAX_PATH);
         if (length == 0 || length >= MAX_PATH) {
@@ -402,7 +330,7 @@ bool UtilGetModuleDirPath(HMODULE module, wchar_t* buffer, DWORD size)
     }
     path.resize(slash);
     path += L'\\';
-    return SUCCEEDED(CopyOut(path, buffer, size));
+    return SUCCEEDED(UtilCopyText(path, buffer, size));
 }
 
 bool UtilGetFileExtension(const wchar_t* path, std::wstring* extension)
@@ -450,17 +378,3 @@ bool UtilIsSupportedAudioFile(const wchar_t* name, bool recordingCheck)
     }
     return false;
 }
-
-const wchar_t* RecordFolderName(long specialBuildNumber)
-{
-    switch (specialBuildNumber) {
-    case 3:
-        return L"BRIX Record";
-    case 4:
-        return L"VOICE RECORD";
-    default:
-        return L"KWEP RECORD";
-    }
-}
-
-}  // namespace engine

@@ -1,5 +1,5 @@
-// Conversions between UTF-16 and the system's ANSI code page (CP_ACP), shared by the file helpers and
-// the tag reader and the directory entries.
+// Conversions between UTF-16 and the system's ANSI code page (CP_ACP), for the file helpers and the
+// programs built on the platform layer.
 #pragma once
 
 #include <array>
@@ -7,8 +7,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-namespace engine {
 
 // A UTF-16 path in the ANSI code page, for one A call. The A calls take at most MAX_PATH characters,
 // so a fixed buffer serves (two bytes a character covers the double-byte code pages); a path that does
@@ -35,5 +33,3 @@ std::uint32_t WideToAnsi(const wchar_t* text, char* out, std::uint32_t outBytes)
 
 // ANSI text to UTF-16; empty when the conversion fails.
 std::wstring AnsiToWide(std::string_view text);
-
-}  // namespace engine

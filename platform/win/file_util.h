@@ -1,6 +1,6 @@
-// PC file helpers of the device side (and of the manager). They take UTF-16 paths and call the wide
+// PC file helpers of the programs built on the platform layer. They take UTF-16 paths and call the wide
 // system functions on the NT family, or the ANSI ones with the path converted to the system code page
-// on the Windows 95 family (IsNtFamily). None of them throws or shows a message: failure is in the
+// on the Windows 95 family (WinIsNtPlatform). None of them throws or shows a message: failure is in the
 // result alone.
 #pragma once
 
@@ -11,8 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-
-namespace engine {
+#include <string_view>
 
 // The C run-time file status record filled by UtilStatFile (64-bit size and times).
 using UtilStatRecord = struct _stat64;
@@ -60,16 +59,14 @@ bool UtilIsDeviceName(const wchar_t* component, std::size_t length);
 // Whether any component of the path is such a name; false for a null path.
 bool UtilPathNamesDevice(const wchar_t* path);
 
+// Copies text and its terminator into buffer when it fits in size characters; otherwise leaves an
+// empty string (when there is room for one) and fails with HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER).
+HRESULT UtilCopyText(std::wstring_view text, wchar_t* buffer, DWORD size);
+
 // Re-reads the system version and records the family: S_OK, or E_FAIL (family unchanged).
 HRESULT UtilCheckOSVersion();
 // True on the NT family (wide calls).
 bool UtilIsUnicodeOS();
-
-// buffer = system temporary path + "ZAVTCTRL\" + name, the folder created when missing. E_INVALIDARG for
-// a null buffer or name; E_FAIL when the system has no temporary path;
-// HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER) when the path with its terminator does not fit in `size`
-// characters (the buffer then holds an empty string). Nothing is written past `size` characters.
-HRESULT UtilMakeTempFilePath(DWORD size, wchar_t* buffer, const wchar_t* name);
 
 bool UtilDeleteFile(const wchar_t* path);
 // Clears the read-only bit, then deletes; false when the attributes cannot be read (a missing file).
@@ -91,9 +88,6 @@ bool UtilGetFileSize(const wchar_t* path, DWORD* low, DWORD* high);
 // The C run-time status of the path; the record is untouched on failure.
 bool UtilStatFile(const wchar_t* path, UtilStatRecord* record);
 
-// Creates the file with 1024 bytes of 0xFF; true only when all of them were written.
-bool UtilWriteBlankBlockFile(const wchar_t* path);
-
 // A resource of the module this code is linked into, found by numeric id and type name. Its size goes
 // to *size; with `data`, *data receives a copy of the bytes. False when the resource is missing, cannot
 // be loaded, is empty, or the copy cannot be allocated.
@@ -114,9 +108,3 @@ bool UtilGetFileExtension(const wchar_t* path, std::wstring* extension);
 // Whether the player plays a file of this name. With recordingCheck, the player's own recordings
 // (RADIOn..., MUSICn..., VOICEn... .mp3) and .wav files are refused.
 bool UtilIsSupportedAudioFile(const wchar_t* name, bool recordingCheck);
-
-// The name of the player's recording folder for a build variant: 3 "BRIX Record", 4 "VOICE RECORD",
-// any other "KWEP RECORD".
-const wchar_t* RecordFolderName(long specialBuildNumber);
-
-}  // namespace engine

@@ -1,8 +1,8 @@
 // The PC file helpers, run once with the wide calls (NT family) and once with the ANSI calls forced
 // through the platform flag (Windows 95 family).
-#include "device/fs/pc/file_util.h"
-#include "device/fs/pc/platform_family.h"
-#include "tests/device/fs/pc/unicode_file_names.h"
+#include "platform/win/file_util.h"
+#include "platform/win/win_platform.h"
+#include "tests/platform/win/unicode_file_names.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -10,11 +10,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
-
-using namespace engine;
 
 namespace {
 
@@ -69,7 +66,7 @@ class FileUtil : public ::testing::TestWithParam<bool> {
 protected:
     void SetUp() override
     {
-        ForceNtFamilyForTesting(GetParam());
+        WinForcePlatform(GetParam() ? WIN_PLATFORM_NT5 : WIN_PLATFORM_WIN98);
         folder_ = TempPath() + L"kwep-file-util-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                   std::to_wstring(counter_++);
         ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
@@ -77,7 +74,7 @@ protected:
 
     void TearDown() override
     {
-        ForceNtFamilyForTesting(std::nullopt);
+        WinClearForcedPlatform();
         WIN32_FIND_DATAW found;
         const HANDLE search = FindFirstFileW((folder_ + L"\\*").c_str(), &found);
         if (search != INVALID_HANDLE_VALUE) {
@@ -109,58 +106,6 @@ TEST_P(FileUtil, FlagFollowsTheOverride)
     EXPECT_EQ(UtilIsUnicodeOS(), NtFamily());
     EXPECT_EQ(UtilCheckOSVersion(), S_OK);
     EXPECT_EQ(UtilIsUnicodeOS(), NtFamily()) << "a version check does not undo the test's choice";
-}
-
-TEST_P(FileUtil, TempFilePath)
-{
-    const std::wstring folder = TempPath() + L"ZAVTCTRL";
-    RemoveDirectoryW(folder.c_str());  // absent unless another run left files in it
-
-    for (const std::wstring name : {L"sysdum0.du0", L"Caf\u00e9.dat"}) {
-        SCOPED_TRACE(std::string(name.begin(), name.end()));
-        wchar_t buffer[MAX_PATH];
-        ASSERT_EQ(UtilMakeTempFilePath(MAX_PATH, buffer, name.c_str()), S_OK);
-        EXPECT_EQ(std::wstring(buffer), folder + L"\\" + name);
-        const DWORD attributes = GetFileAttributesW(folder.c_str());
-        ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
-        EXPECT_NE(attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
-    }
-
-    // The caller's size bounds every write: one character short fails and leaves an empty string,
-    // nothing past the size is touched, and the exact size is enough.
-    const std::wstring expected = folder + L"\\sysdum4.du4";
-    const auto exact = static_cast<DWORD>(expected.size() + 1);
-    struct Case {
-        DWORD size;
-        bool fits;
-    };
-    for (const Case c : {Case{exact, true}, Case{exact - 1, false}, Case{1, false}, Case{0, false}}) {
-        SCOPED_TRACE("size " + std::to_string(c.size));
-        std::vector<wchar_t> buffer(exact + 16, L'#');
-        const HRESULT hr = UtilMakeTempFilePath(c.size, buffer.data(), L"sysdum4.du4");
-        if (c.fits) {
-            EXPECT_EQ(hr, S_OK);
-            EXPECT_EQ(std::wstring(buffer.data()), expected);
-        } else {
-            EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
-            if (c.size > 0) {
-                EXPECT_EQ(buffer[0], L'\0');
-            }
-        }
-        for (std::size_t i = c.size; i < buffer.size(); ++i) {
-            ASSERT_EQ(buffer[i], L'#') << "written past the size at " << i;
-        }
-    }
-
-    // A path longer than the ANSI calls take: the wide calls have no such limit.
-    const std::wstring longName(300, L'n');
-    std::vector<wchar_t> big(1024, L'#');
-    const HRESULT hr = UtilMakeTempFilePath(static_cast<DWORD>(big.size()), big.data(), longName.c_str());
-    EXPECT_EQ(hr, NtFamily() ? S_OK : HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
-
-    wchar_t buffer[MAX_PATH];
-    EXPECT_EQ(UtilMakeTempFilePath(MAX_PATH, nullptr, L"x"), E_INVALIDARG);
-    EXPECT_EQ(UtilMakeTempFilePath(MAX_PATH, buffer, nullptr), E_INVALIDARG);
 }
 
 // Each helper on an ASCII name and on a name with characters of the ANSI code page beyond ASCII.
@@ -231,10 +176,6 @@ TEST_P(FileUtil, FilesByName)
         status.st_size = 77;
         EXPECT_FALSE(UtilStatFile(path.c_str(), &status));
         EXPECT_EQ(status.st_size, 77);
-
-        const std::wstring blank = File(name + L" blank.bin");
-        EXPECT_TRUE(UtilWriteBlankBlockFile(blank.c_str()));
-        EXPECT_EQ(ReadAll(blank), Bytes(1024, 0xFF));
     }
 }
 
@@ -281,7 +222,6 @@ TEST_P(FileUtil, NullArguments)
         {"UtilGetFileSize", [&] { return UtilGetFileSize(nullptr, &low, &high); }},
         {"UtilStatFile path", [&] { return UtilStatFile(nullptr, &status); }},
         {"UtilStatFile record", [&] { return UtilStatFile(path.c_str(), nullptr); }},
-        {"UtilWriteBlankBlockFile", [] { return UtilWriteBlankBlockFile(nullptr); }},
         {"UtilWriteResourceToFile", [] { return UtilWriteResourceToFile(kResource, kResourceType, nullptr); }},
         {"UtilGetModuleDirPath", [] { return UtilGetModuleDirPath(nullptr, nullptr, MAX_PATH); }},
         {"UtilGetFileExtension", [&] { return UtilGetFileExtension(nullptr, &extension); }},
@@ -401,15 +341,6 @@ TEST(FileUtilNames, SupportedAudioFiles)
     }
 }
 
-TEST(FileUtilNames, RecordFolderName)
-{
-    EXPECT_STREQ(RecordFolderName(0), L"KWEP RECORD");
-    EXPECT_STREQ(RecordFolderName(1), L"KWEP RECORD");
-    EXPECT_STREQ(RecordFolderName(3), L"BRIX Record");
-    EXPECT_STREQ(RecordFolderName(4), L"VOICE RECORD");
-    EXPECT_STREQ(RecordFolderName(-1), L"KWEP RECORD");
-}
-
 // The names Windows opens as devices, as a path's last component or any other, against names that only
 // look like them.
 TEST(FileUtilNames, DeviceNames)
@@ -446,13 +377,13 @@ TEST(FileUtilNames, DeviceNames)
 TEST(PlatformFamily, SystemAnswerAndOverride)
 {
     // Wine reports the NT family.
-    ForceNtFamilyForTesting(std::nullopt);
+    WinClearForcedPlatform();
     EXPECT_EQ(UtilCheckOSVersion(), S_OK);
-    EXPECT_TRUE(IsNtFamily());
-    ForceNtFamilyForTesting(false);
-    EXPECT_FALSE(IsNtFamily());
+    EXPECT_TRUE(WinIsNtPlatform());
+    WinForcePlatform(WIN_PLATFORM_WIN98);
+    EXPECT_FALSE(WinIsNtPlatform());
     EXPECT_FALSE(UtilIsUnicodeOS());
-    ForceNtFamilyForTesting(std::nullopt);
+    WinClearForcedPlatform();
     EXPECT_TRUE(UtilIsUnicodeOS());
 }
 

@@ -1,12 +1,10 @@
-#include "device/fs/pc/ansi_text.h"
+#include "platform/win/ansi_text.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <climits>
 #include <string>
-
-namespace engine {
 
 AnsiPath::AnsiPath(const wchar_t* path)
 {
@@ -68,5 +66,3 @@ std::wstring AnsiToWide(std::string_view text)
     }
     return result;
 }
-
-}  // namespace engine
