@@ -3,7 +3,7 @@
 #include "manager/framework/skin/cx_skin_file.h"
 #include "manager/framework/skin/cx_skin_props.h"
 #include "manager/framework/windows/cx_platform.h"
-#include "platform/win/util_file.h"
+#include "platform/win/temp_file_path.h"
 #include "tests/manager/test_window_class.h"
 #include "tests/support/unix_shell.h"
 

@@ -1,7 +1,7 @@
 #include "manager/framework/skin/cx_skin_file.h"
 
 #include "manager/framework/windows/cx_platform.h"
-#include "platform/win/util_file.h"
+#include "platform/win/temp_file_path.h"
 
 #include <objbase.h>
 

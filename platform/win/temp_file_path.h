@@ -1,4 +1,4 @@
-// Small PC file helpers shared by the programs built on the platform layer.
+// The manager's temporary files: a path under its own folder of the system temporary folder.
 #pragma once
 
 #include <windows.h>

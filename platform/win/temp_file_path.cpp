@@ -1,4 +1,4 @@
-#include "platform/win/util_file.h"
+#include "platform/win/temp_file_path.h"
 
 #include "platform/win/win_platform.h"
 

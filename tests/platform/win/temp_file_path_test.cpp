@@ -1,6 +1,6 @@
 // The manager's temporary path: where it lies, that the folder is made once, and that the caller's
 // buffer length is honoured on both platform families.
-#include "platform/win/util_file.h"
+#include "platform/win/temp_file_path.h"
 #include "platform/win/win_platform.h"
 
 #include <gtest/gtest.h>
