@@ -65,42 +65,11 @@ void WriteBytes(const std::wstring& path, const std::vector<uint8_t>& bytes)
     CloseHandle(file);
 }
 
-// A 24-bit bottom-up BMP of width x height pixels, coloured by their place (top row first).
-void WriteImage(const std::wstring& path, int width, int height, const std::function<uint32_t(int, int)>& colourAt)
-{
-    const int stride = (width * 3 + 3) & ~3;
-    const uint32_t bitsSize = static_cast<uint32_t>(stride * height);
-    std::vector<uint8_t> bytes(14 + 40 + bitsSize, 0);
-    auto put32 = [&](size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            bytes[at + i] = static_cast<uint8_t>(v >> (8 * i));
-    };
-    bytes[0] = 'B';
-    bytes[1] = 'M';
-    put32(2, static_cast<uint32_t>(bytes.size()));
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, static_cast<uint32_t>(width));
-    put32(22, static_cast<uint32_t>(height));
-    bytes[26] = 1;
-    bytes[28] = 24;
-    put32(34, bitsSize);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const uint32_t c = colourAt(x, height - 1 - y);
-            uint8_t* p = &bytes[54 + static_cast<size_t>(y) * stride + x * 3];
-            p[0] = static_cast<uint8_t>(c);
-            p[1] = static_cast<uint8_t>(c >> 8);
-            p[2] = static_cast<uint8_t>(c >> 16);
-        }
-    }
-    WriteBytes(path, bytes);
-}
-
 // The state's image: the left columns in the key colour, the rest in the state's colour.
 void WriteStateImage(const std::wstring& path, uint32_t colour)
 {
-    WriteImage(path, kImageWidth, kImageHeight, [colour](int x, int) { return x < kKeyColumns ? kKey : colour; });
+    cx_test::WriteBmp24(path, kImageWidth, kImageHeight,
+                        [colour](int x, int) { return x < kKeyColumns ? kKey : colour; });
 }
 
 // The skin file and its images, and the window that holds the buttons and answers their questions.
@@ -910,7 +879,7 @@ TEST(CxShapedDialogTest, SkinnedChildrenAddTheirShapesWhenTheFrameIsApplied)
     constexpr int kWidth = 200, kHeight = 120;
     constexpr RECT kHole{60, 30, 140, 90};
     const std::wstring frame = folder.File(L"frame.bmp").wstring();
-    WriteImage(frame, kWidth, kHeight, [&](int x, int y) {
+    cx_test::WriteBmp24(frame, kWidth, kHeight, [&](int x, int y) {
         const POINT p{x, y};
         return (x == 0 && y == 0) || PtInRect(&kHole, p) ? kKey : 0x406080u;
     });

@@ -57,31 +57,7 @@ void WriteText(const std::filesystem::path& path, const std::string& text)
 // A 24-bit BMP of one colour.
 void WriteSolidImage(const std::filesystem::path& path, int width, int height, uint32_t colour)
 {
-    const int stride = (width * 3 + 3) & ~3;
-    std::string bytes(static_cast<size_t>(54 + stride * height), '\0');
-    auto put32 = [&](size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            bytes[at + i] = static_cast<char>(v >> (8 * i));
-    };
-    bytes[0] = 'B';
-    bytes[1] = 'M';
-    put32(2, static_cast<uint32_t>(bytes.size()));
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, static_cast<uint32_t>(width));
-    put32(22, static_cast<uint32_t>(height));
-    bytes[26] = 1;
-    bytes[28] = 24;
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const size_t at = 54 + static_cast<size_t>(y) * stride + static_cast<size_t>(x) * 3;
-            bytes[at] = static_cast<char>(colour);
-            bytes[at + 1] = static_cast<char>(colour >> 8);
-            bytes[at + 2] = static_cast<char>(colour >> 16);
-        }
-    }
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
+    cx_test::WriteBmp24(path, width, height, [colour](int, int) { return colour; });
 }
 
 // The main dialog of the test: it offers the test's pack besides its built-in one, names the sections

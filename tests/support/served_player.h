@@ -51,8 +51,7 @@ public:
     // test's own).
     ServedPlayer(std::wstring program, std::filesystem::path errors = {})
         : program_(std::move(program)), errors_(std::move(errors))
-    {
-    }
+    {}
     ~ServedPlayer()
     {
         if (process_.get()) {
