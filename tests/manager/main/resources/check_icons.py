@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """The manager's generated icons, read back by icoutils.
 
-check_icons.py DESCRIPTION RES_DIR: for every icon of the description, icotool lists one 32-bit image
-per size of the description and nothing else, extracts each as PNG with the same pixels the drawing
-script wrote (alpha exact, colour wherever a pixel is not clear), and the resource script names each
-icon once under its id. The overlay must leave the folder under it visible (mostly clear, its mark
+check_icons.py DESCRIPTION RES_DIR MODULE: for every icon of the description, icotool lists one 32-bit
+image per size of the description and nothing else, extracts each as PNG with the same pixels the
+drawing script wrote (alpha exact, colour wherever a pixel is not clear), the resource script names
+each icon once under its id, and the module compiled from that script (read with pefile) holds an
+icon group of that id with the same images. The overlay must leave the folder under it visible (mostly clear, its mark
 in one corner), and the two expander states must differ.
 """
 import json
@@ -14,6 +15,7 @@ import sys
 import tempfile
 from pathlib import Path
 
+import pefile
 from PIL import Image
 
 failures = []
@@ -42,6 +44,22 @@ def extracted(ico, index, work):
     return Image.open(png).convert("RGBA")
 
 
+def module_groups(path):
+    """{icon group id: [(width, height, bits)]} of a module."""
+    pe = pefile.PE(path)
+    groups = {}
+    for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if kind.id != 14:
+            continue
+        for name in kind.directory.entries:
+            entry = name.directory.entries[0].data.struct
+            data = pe.get_data(entry.OffsetToData, entry.Size)
+            count = int.from_bytes(data[4:6], "little")
+            groups[name.id] = [(data[6 + 14 * i] or 256, data[7 + 14 * i] or 256,
+                                int.from_bytes(data[12 + 14 * i:14 + 14 * i], "little")) for i in range(count)]
+    return groups
+
+
 def same_pixels(a, b):
     if a.size != b.size:
         return False
@@ -57,6 +75,7 @@ def main():
     sizes = description["sizes"]
     script = (res / "manager_icons.rc").read_text()
     named = re.findall(r'^(\d+)\s+ICON\s+"([^"]+)"\s*$', script, re.M)
+    groups = module_groups(sys.argv[3])
     images = {}
     with tempfile.TemporaryDirectory() as work:
         for icon in description["icons"]:
@@ -65,6 +84,8 @@ def main():
             check([p for i, p in named if int(i) == ident] == [ico.as_posix()],
                   f"{ident}: the resource script does not name {ico} once")
             entries = listed(ico)
+            check(groups.get(ident) == [(s, s, 32) for s in sizes],
+                  f"{ident}: the module's icon group is {groups.get(ident)}")
             check([(w, h, d) for _, w, h, d in entries] == [(s, s, 32) for s in sizes],
                   f"{ident}: icotool lists {entries}, expected 32-bit images of {sizes}")
             for index, width, _, _ in entries:
