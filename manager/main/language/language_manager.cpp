@@ -164,7 +164,7 @@ BOOL IsSafeTranslation(UINT id, const wchar_t* builtIn, const wchar_t* pack)
 }
 
 CLanguageManager::CLanguageManager(CLanguageHost& host)
-    : m_host(host), m_tables(new(std::nothrow) CLanguageTables), m_packs(new(std::nothrow) CxPackEntries)
+    : m_host(host), m_tables(new (std::nothrow) CLanguageTables), m_packs(new (std::nothrow) CxPackEntries)
 {
     InitializeCriticalSection(&m_lock);
 }
@@ -599,8 +599,8 @@ BOOL CLanguageManager::ProcessLanguageMessage(UINT message, WPARAM wParam, LPARA
         lResult = SelectLanguage(reinterpret_cast<const wchar_t*>(wParam), static_cast<int>(lParam));
         return TRUE;
     case CXM_GETLANGUAGETEXT:
-        lResult = OnGetLanguageText(reinterpret_cast<const CxPackTextRequest*>(wParam),
-                                    reinterpret_cast<CxString*>(lParam));
+        lResult =
+            OnGetLanguageText(reinterpret_cast<const CxPackTextRequest*>(wParam), reinterpret_cast<CxString*>(lParam));
         return TRUE;
     case CXM_TRANSLATE:
         OnTranslate(reinterpret_cast<const wchar_t*>(wParam));
@@ -634,8 +634,9 @@ BOOL CLanguageManager::OnLanguageCmdMsg(UINT id, int code, void* extra, void* ha
 
 CxPersistEntry CLanguageManager::LanguageEntry(HWND hWnd)
 {
-    return CxPersistEntry{L"Language", L"%s", 1, nullptr, &CLanguageManager::LanguageGet, hWnd,
-                          L"",         &CLanguageManager::LanguageSet, hWnd, nullptr};
+    return CxPersistEntry{
+        L"Language", L"%s",  1, nullptr, &CLanguageManager::LanguageGet, hWnd, L"", &CLanguageManager::LanguageSet,
+        hWnd,        nullptr};
 }
 
 HRESULT CLanguageManager::LanguageGet(CxPersistCall& call)

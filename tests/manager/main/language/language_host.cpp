@@ -152,7 +152,8 @@ public:
     {
         // The child first: the remembered language is restored during the base's set-up.
         const wchar_t* cls = RegisterTestWindowClass(L"KwepLanguageProbe", &Probe::Proc);
-        HWND probe = CreateWindowExW(0, cls, L"", WS_CHILD, 0, 0, 1, 1, m_hWnd, nullptr, GetModuleHandleW(nullptr), nullptr);
+        HWND probe =
+            CreateWindowExW(0, cls, L"", WS_CHILD, 0, 0, 1, 1, m_hWnd, nullptr, GetModuleHandleW(nullptr), nullptr);
         SetWindowLongPtrW(probe, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&m_probe));
         return CxMainDlg::OnInitDialog();
     }
@@ -302,8 +303,8 @@ void HostApp::Ask(const std::wstring& request)
         return;
     }
     CxString text;
-    const LRESULT hr = SendMessageW(m_dlg.m_hWnd, CXM_GETLANGUAGETEXT, reinterpret_cast<WPARAM>(&r),
-                                    reinterpret_cast<LPARAM>(&text));
+    const LRESULT hr =
+        SendMessageW(m_dlg.m_hWnd, CXM_GETLANGUAGETEXT, reinterpret_cast<WPARAM>(&r), reinterpret_cast<LPARAM>(&text));
     char code[16];
     std::snprintf(code, sizeof code, "%08lx", static_cast<unsigned long>(hr));
     Line(std::string("ask ") + code + " " + Hex(text));

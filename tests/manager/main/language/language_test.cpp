@@ -223,14 +223,14 @@ TEST(LanguageFormatTest, APackFormatIsTakenOnlyWithTheBuiltInConversions)
         {62320, L"%d of %d files", L"%s von %d", FALSE},
         {62320, L"%d of %d files", L"%d von %d (100%%)", TRUE},
         {62530, L"%lu KB", L"%u KB", FALSE},
-        {62530, L"%lu KB", L"%-8lu KB", FALSE},  // conversions compared as written
+        {62530, L"%lu KB", L"%-8lu KB", FALSE},              // conversions compared as written
         {62521, L"no conversion in English", L"%s", FALSE},  // a named format id
         {62521, L"no conversion in English", L"keine", TRUE},
         {1000, L"%d files", L"%d Dateien", TRUE},  // any id whose built-in text is a format
         {1000, L"%d files", L"%s Dateien", FALSE},
-        {1000, L"%d files", L"% Dateien", FALSE},  // an unfinished conversion
+        {1000, L"%d files", L"% Dateien", FALSE},     // an unfinished conversion
         {1000, L"plain text", L"100% sicher", TRUE},  // a plain text may hold a '%'
-        {1000, nullptr, L"%s", FALSE},  // no built-in text to compare with
+        {1000, nullptr, L"%s", FALSE},                // no built-in text to compare with
         {1000, nullptr, L"frei", TRUE},
     };
     for (const auto& c : cases)
@@ -256,7 +256,7 @@ TEST_F(MenuTest, PopupsAreCountedDepthFirst)
 {
     ASSERT_NE(m_menu, nullptr);
     const wchar_t* names[] = {L"File", L"New Folder", L"Memory", L"Tools", L"Option",
-                              L"Skin", L"Language", L"Layout", L"Help"};
+                              L"Skin", L"Language",   L"Layout", L"Help"};
     for (int i = 0; i < 9; ++i) {
         int position = -1;
         HMENU holder = CLanguageManager::FindPopupByIndex(m_menu, i, &position);
@@ -411,7 +411,7 @@ TEST(LanguageManagerTest, WithoutPacksTheLanguageMenuHoldsTheBuiltInFile)
         {{CX_PACKKEY_NAME, 0, -1, 0}, E_INVALIDARG, nullptr},
         {{CX_PACKKEY_NAME, 0, 60300, 0}, S_FALSE, nullptr},
         {{CX_PACKKEY_NAME, 0, -1, 1}, S_OK, L"English (U.K.)"},  // the current language's
-        {{CX_PACKKEY_NAME, 0, -1, 2}, S_FALSE, nullptr},  // the built-in index, 0: no pack has that id
+        {{CX_PACKKEY_NAME, 0, -1, 2}, S_FALSE, nullptr},         // the built-in index, 0: no pack has that id
         {{CX_PACKKEY_PATH, 1, static_cast<int>(CX_ID_LANGUAGE_FIRST), 0}, S_OK, language.GetBuiltInLanguage()},
     };
     for (const auto& a : asks) {
@@ -539,10 +539,10 @@ protected:
         ASSERT_FALSE(lines.empty());
         const std::filesystem::path file = m_folder.Path() / L"dump.txt";
         std::ofstream(file, std::ios::binary) << lines;
-        const ShellResult r = RunShell(ShellQuote(kPython) + " " + ShellQuote(KWEP_LANGUAGE_CHECK_SCRIPT) + " " +
-                                       ShellQuote(KWEP_LANGUAGE_ENGLISH_INI) + " " +
-                                       (pack.empty() ? std::string("-") : ShellQuote(UnixPath(pack))) + " " +
-                                       ShellQuote(UnixPath(file)));
+        const ShellResult r =
+            RunShell(ShellQuote(kPython) + " " + ShellQuote(KWEP_LANGUAGE_CHECK_SCRIPT) + " " +
+                     ShellQuote(KWEP_LANGUAGE_ENGLISH_INI) + " " +
+                     (pack.empty() ? std::string("-") : ShellQuote(UnixPath(pack))) + " " + ShellQuote(UnixPath(file)));
         ASSERT_TRUE(r.finished) << r.err;
         EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
         EXPECT_NE(r.out.find("rows 377 differing 0"), std::string::npos) << r.out;
@@ -652,10 +652,34 @@ TEST_F(LanguageHostTest, ARememberedValueThatIsNoLanguageFileGivesTheBuiltInLang
     }
 }
 
+TEST_F(LanguageHostTest, TheMenuOffersAtMost255LanguagesTheBuiltInAmongThem)
+{
+    const ShellResult r = RunShell(ShellQuote(kPython) + " " + ShellQuote(KWEP_LANGUAGE_PACKS_SCRIPT) + " packs " +
+                                   ShellQuote(UnixPath(m_folder.Path())) + " 300");
+    ASSERT_TRUE(r.finished && r.exitCode == 0) << r.err;
+    const std::vector<std::string> report = Run(L"dump");
+    ASSERT_FALSE(report.empty());
+    ASSERT_EQ(report.back(), "exit");
+    const std::vector<std::string> menu = Prefixed(report, "langmenu ");
+    ASSERT_EQ(menu.size(), 257u);
+    int checked = 0;
+    for (int i = 0; i < 255; ++i) {
+        EXPECT_EQ(menu[static_cast<size_t>(i)].substr(0, 6), std::to_string(60258 + i) + " ");
+        if (menu[static_cast<size_t>(i)].substr(6, 2) == "1 ") {
+            ++checked;
+            EXPECT_EQ(menu[static_cast<size_t>(i)].substr(10), Hex("English (U.K.)"));
+        }
+    }
+    EXPECT_EQ(checked, 1) << "the built-in language is offered and checked";
+    EXPECT_EQ(menu[255], "60513 sep");
+    EXPECT_EQ(menu[256].substr(0, 6), "60257 ");
+}
+
 TEST_F(LanguageHostTest, LockedMenusDisableTheLanguageItemsAndRequestsAreAnswered)
 {
-    const std::vector<std::string> report = Run(L"lock dump ask 0,0,-1,0 ask 0,0,60258,0 ask 1,0,-1,1 "
-                                                L"ask 0,0,60400,0 string 5000 string 62319 string 7777");
+    const std::vector<std::string> report =
+        Run(L"lock dump ask 0,0,-1,0 ask 0,0,60258,0 ask 1,0,-1,1 "
+            L"ask 0,0,60400,0 string 5000 string 62319 string 7777");
     ASSERT_FALSE(report.empty());
     ASSERT_EQ(report.back(), "exit");
     const std::vector<std::string> menu = Prefixed(report, "langmenu ");
@@ -665,9 +689,8 @@ TEST_F(LanguageHostTest, LockedMenusDisableTheLanguageItemsAndRequestsAreAnswere
     EXPECT_EQ(Prefixed(report, "ask "),
               (std::vector<std::string>{"80070057 -", "00000000 " + Hex("Deutsch"),
                                         "00000000 " + Hex("The built-in language"), "00000001 -"}));
-    EXPECT_EQ(Prefixed(report, "string "),
-              (std::vector<std::string>{"5000 " + Hex("From the string table"), "62319 " + Hex("Copying %s to %s"),
-                                        "7777 -"}));
+    EXPECT_EQ(Prefixed(report, "string "), (std::vector<std::string>{"5000 " + Hex("From the string table"),
+                                                                     "62319 " + Hex("Copying %s to %s"), "7777 -"}));
 }
 
 TEST_F(LanguageHostTest, WorkerLookupsWhileLanguagesLoadAndTheMenuIsRebuiltGetWholeTexts)

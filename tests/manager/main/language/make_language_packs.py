@@ -2,7 +2,8 @@
 """Writes the language files of the language tests.
 
 Usage: make_language_packs.py english OUTFILE   the test host's built-in language file (resource 140)
-       make_language_packs.py packs OUTDIR      OUTDIR/LANGUAGES with the fixture packs
+       make_language_packs.py packs OUTDIR [N]  OUTDIR/LANGUAGES with the fixture packs, and N more packs
+                                                in LANGUAGES/Many (more than a menu offers)
 
 The built-in file holds every key of the translation group (a text naming the key, a few real ones) and
 the menu groups. "Deutsch" overlays all groups, with the awkward values: escapes, a path, a tab, CR LF
@@ -155,7 +156,7 @@ def write(path, text, crlf):
 
 
 def main():
-    if len(sys.argv) != 3 or sys.argv[1] not in ("english", "packs"):
+    if len(sys.argv) not in (3, 4) or sys.argv[1] not in ("english", "packs"):
         sys.exit(__doc__)
     if sys.argv[1] == "english":
         write(Path(sys.argv[2]), english_ini(), True)
@@ -164,6 +165,8 @@ def main():
     write(languages / "Deutsch" / "DEUTSCH.INI", deutsch_ini(), True)
     write(languages / "MENUS.INI", menus_only_ini(), False)  # line feeds only
     write(languages / "NOPACK.INI", "[translation]\n1=not a pack\n", False)
+    for n in range(int(sys.argv[3]) if len(sys.argv) == 4 else 0):
+        write(languages / "Many" / ("P%03d.INI" % n), "[common]\nname=Pack %03d\n" % n, False)
 
 
 if __name__ == "__main__":
