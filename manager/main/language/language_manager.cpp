@@ -280,6 +280,8 @@ int CLanguageManager::SelectLanguage(const wchar_t* location, int command)
 
 void CLanguageManager::OnTranslate(const wchar_t* location)
 {
+    if (CxStrLen(location) == 0)
+        return;
     const HRESULT hr = TranslateMainMenu(location);
     if (FAILED(hr) && CxStrCompare(location, m_builtIn, 1) != 0 && !m_builtIn.IsEmpty()) {
         // An unreadable pack: the built-in file instead.
@@ -440,9 +442,10 @@ HRESULT CLanguageManager::LoadLanguageFile(const wchar_t* location, const CLangu
     HRESULT hr = CopyTables(*work);
     if (FAILED(hr))
         return hr;
-    const bool builtIn = m_builtIn.IsEmpty() || CxStrCompare(location, m_builtIn, 1) == 0;
+    // Without a built-in file to compare with, a pack's formats are refused (the reference is empty).
+    const bool builtIn = !m_builtIn.IsEmpty() && CxStrCompare(location, m_builtIn, 1) == 0;
     CxArray<CTranslationEntry> reference(64);
-    if (!builtIn) {
+    if (!builtIn && !m_builtIn.IsEmpty()) {
         hr = LoadInto(m_builtIn, keys, *work, nullptr, &reference);
         if (hr == E_OUTOFMEMORY)
             return hr;

@@ -626,6 +626,23 @@ TEST_F(LanguageHostTest, ADeletedPackGivesTheBuiltInLanguageWithItsItemChecked)
     EXPECT_EQ(registry_tool::Query(kToolKey, "Language"), english);
 }
 
+TEST_F(LanguageHostTest, APackTooLargeToReadGivesTheBuiltInLanguage)
+{
+    {
+        std::ofstream out(m_folder.Path() / L"LANGUAGES\\HUGE.INI", std::ios::binary);
+        out << "[common]\r\nname=Huge\r\n[translation]\r\n62622=" << std::string(kIniMaxFileBytes, 'x') << "\r\n";
+    }
+    const std::vector<std::string> report = Run(L"choose Huge dump");
+    ASSERT_FALSE(report.empty());
+    ASSERT_EQ(report.back(), "exit");
+    EXPECT_EQ(Prefixed(report, "chose "), (std::vector<std::string>{"Huge"}));
+    const std::string english = Narrow(m_exe.wstring()) + "?140,INI";
+    EXPECT_EQ(Prefixed(report, "current "), (std::vector<std::string>{english}));
+    EXPECT_EQ(Prefixed(report, "command "), (std::vector<std::string>{"60259"}));
+    EXPECT_EQ(Prefixed(report, "title "), (std::vector<std::string>{"KWEP Manager 2"}));
+    EXPECT_EQ(registry_tool::Query(kToolKey, "Language"), english);
+}
+
 TEST_F(LanguageHostTest, ARememberedValueThatIsNoLanguageFileGivesTheBuiltInLanguage)
 {
     const std::string folder = Narrow(m_folder.Path().wstring());
