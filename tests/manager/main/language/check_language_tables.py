@@ -6,7 +6,7 @@ Usage: check_language_tables.py ENGLISH_INI PACK_INI|- DUMP
 
 The expected table is the built-in file overlaid by the pack, read by configparser(interpolation=None)
 after allowing for the language reader's own rules: blanks around a value are kept, the first of two
-equal keys wins, an empty or over-long value is missing, and a value with a backslash-n or backslash-t
+equal keys wins, lines starting with ";" or "#" say nothing, an empty or over-long value is missing, and a value with a backslash-n or backslash-t
 escape is unescaped (every other backslash then escapes the character after it). Pack texts the fixture
 names in KEPT_ENGLISH (conversions that do not match the built-in format) keep their English text.
 DUMP lines: "text ID HEX", "menu MENU ITEM HEX" (ITEM "popup:N" for a popup), HEX the UTF-8 bytes of the
@@ -64,7 +64,7 @@ def unescape(value):
 
 def read(path):
     raw = Path(path).read_bytes().decode(fixture.ENCODING).replace("\r", "\n")
-    parser = configparser.ConfigParser(interpolation=None, delimiters=("=",), comment_prefixes=(),
+    parser = configparser.ConfigParser(interpolation=None, delimiters=("=",), comment_prefixes=(";", "#"),
                                        empty_lines_in_values=False)
     parser.optionxform = str
     parser.read_string(keep_reader_rules(raw))

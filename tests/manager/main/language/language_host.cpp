@@ -1,5 +1,6 @@
-// The language test host: a main dialog with the test main menu that owns a CLanguageManager,
-// registered as the application's text lookup, wired as the manager's main window wires it. The tests
+// The language test host: a main dialog with menu 133 that owns a CLanguageManager, registered as the
+// application's text lookup, wired as the manager's main window wires it. Built twice: with the tests'
+// own menus and built-in file (language_host), and with the manager's (language_host_res). The tests
 // start a copy of it placed beside a LANGUAGES fixture folder.
 // Command line: REPORT STEP... (each step one argument, or two for the steps that take a value)
 //   dump           the state and every table (lines below)
@@ -114,7 +115,7 @@ public:
                 continue;
             if (m_loadedMenus[i] == nullptr)
                 m_loadedMenus[i] = LoadMenuW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(menuId));
-            return m_loadedMenus[i] != nullptr ? GetSubMenu(m_loadedMenus[i], 0) : nullptr;
+            return m_loadedMenus[i];
         }
         return nullptr;
     }

@@ -322,7 +322,7 @@ public:
             return nullptr;
         if (m_context == nullptr)
             m_context = LoadMenuW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kPlayListMenuId));
-        return GetSubMenu(m_context, 0);
+        return m_context;
     }
     BOOL AreMenusLocked() override { return FALSE; }
     void TranslateWindowTexts() override { m_order += L"w"; }
@@ -395,10 +395,9 @@ TEST(LanguageManagerTest, WithoutPacksTheLanguageMenuHoldsTheBuiltInFile)
     EXPECT_STREQ(item, L"KWEP\t&Internal Memory");
     GetMenuStringW(holder, static_cast<UINT>(position), item, 63, MF_BYPOSITION);
     EXPECT_STREQ(item, L"&Language");
-    HMENU volume = GetSubMenu(host.GetLanguageMenu(kPlayListMenuId), 1);
-    ASSERT_NE(volume, nullptr);
+    ASSERT_NE(GetSubMenu(host.GetLanguageMenu(kPlayListMenuId), 1), nullptr);
     GetMenuStringW(host.GetLanguageMenu(kPlayListMenuId), 1, item, 63, MF_BYPOSITION);
-    EXPECT_STREQ(item, L"&Volume") << "popup 0 of a context menu is its first submenu";
+    EXPECT_STREQ(item, L"&Volume") << "popup 0 of a context menu";
 
     // The pack text request.
     const struct {
@@ -500,19 +499,24 @@ protected:
             (std::filesystem::path(self).parent_path() / KWEP_LANGUAGE_HOST_RELATIVE).lexically_normal();
         m_exe = m_folder.Path() / source.filename();
         ASSERT_TRUE(CopyFileW(source.c_str(), m_exe.c_str(), TRUE));
+        const std::filesystem::path resSource =
+            (std::filesystem::path(self).parent_path() / KWEP_LANGUAGE_HOST_RES_RELATIVE).lexically_normal();
+        m_exeRes = m_folder.Path() / resSource.filename();
+        ASSERT_TRUE(CopyFileW(resSource.c_str(), m_exeRes.c_str(), TRUE));
     }
     void TearDown() override { registry_tool::DeleteTree(HKEY_CURRENT_USER, kKey); }
 
     // Runs the host with the steps and returns its report lines; the last is "exit" when it ended well.
-    std::vector<std::string> Run(const std::wstring& steps)
+    std::vector<std::string> Run(const std::wstring& steps) { return Run(steps, m_exe); }
+    std::vector<std::string> Run(const std::wstring& steps, const std::filesystem::path& exe)
     {
         const std::filesystem::path report = m_folder.Path() / L"report.txt";
         DeleteFileW(report.c_str());
-        std::wstring commandLine = L"\"" + m_exe.wstring() + L"\" \"" + report.wstring() + L"\" " + steps;
+        std::wstring commandLine = L"\"" + exe.wstring() + L"\" \"" + report.wstring() + L"\" " + steps;
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION info{};
-        if (!CreateProcessW(m_exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+        if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                             &info))
             return {};
         CloseHandle(info.hThread);
@@ -526,7 +530,8 @@ protected:
     }
 
     // The tables of the report's dump number `which` against configparser's reading of the files.
-    void CheckTables(const std::vector<std::string>& report, int which, const std::wstring& pack)
+    void CheckTables(const std::vector<std::string>& report, int which, const std::wstring& pack,
+                     const char* english = KWEP_LANGUAGE_ENGLISH_INI)
     {
         int dump = -1;
         std::string lines;
@@ -539,10 +544,9 @@ protected:
         ASSERT_FALSE(lines.empty());
         const std::filesystem::path file = m_folder.Path() / L"dump.txt";
         std::ofstream(file, std::ios::binary) << lines;
-        const ShellResult r =
-            RunShell(ShellQuote(kPython) + " " + ShellQuote(KWEP_LANGUAGE_CHECK_SCRIPT) + " " +
-                     ShellQuote(KWEP_LANGUAGE_ENGLISH_INI) + " " +
-                     (pack.empty() ? std::string("-") : ShellQuote(UnixPath(pack))) + " " + ShellQuote(UnixPath(file)));
+        const ShellResult r = RunShell(
+            ShellQuote(kPython) + " " + ShellQuote(KWEP_LANGUAGE_CHECK_SCRIPT) + " " + ShellQuote(english) + " " +
+            (pack.empty() ? std::string("-") : ShellQuote(UnixPath(pack))) + " " + ShellQuote(UnixPath(file)));
         ASSERT_TRUE(r.finished) << r.err;
         EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
         EXPECT_NE(r.out.find("rows 377 differing 0"), std::string::npos) << r.out;
@@ -550,6 +554,7 @@ protected:
 
     TempFolder m_folder;
     std::filesystem::path m_exe;
+    std::filesystem::path m_exeRes;
     std::wstring m_deutsch;
     std::wstring m_menus;
 };
@@ -607,6 +612,24 @@ TEST_F(LanguageHostTest, PacksAreListedChosenTranslatedAndRemembered)
     EXPECT_EQ(popupsNow[17], "8 " + Hex("&Help")) << "the built-in text, not the last pack's";
     EXPECT_EQ(Prefixed(report, "title "), (std::vector<std::string>{"KWEP Verwalter 2", "KWEP Manager 2"}));
     EXPECT_EQ(registry_tool::Query(kToolKey, "Language"), Narrow(m_menus));
+}
+
+// The manager's own menus and built-in file (resources/manager), read by the manager and by configparser.
+TEST_F(LanguageHostTest, TheManagersBuiltInFileAndMenusAreReadAsConfigparserReadsThem)
+{
+    const std::vector<std::string> report = Run(L"dump choose \"Menus Only\" dump", m_exeRes);
+    ASSERT_FALSE(report.empty());
+    ASSERT_EQ(report.back(), "exit");
+    EXPECT_EQ(Prefixed(report, "chose "), (std::vector<std::string>{"Menus Only"}));
+    EXPECT_EQ(Prefixed(report, "title "), (std::vector<std::string>{"KWEP Manager 2", "KWEP Manager 2"}));
+    CheckTables(report, 0, L"", KWEP_MANAGER_ENGLISH_INI);
+    CheckTables(report, 1, m_menus, KWEP_MANAGER_ENGLISH_INI);
+    const std::vector<std::string> popups = Prefixed(report, "popup ");
+    ASSERT_EQ(popups.size(), 18u);
+    EXPECT_EQ(popups[6], "6 " + Hex("&Language"));
+    EXPECT_EQ(popups[9], "0 " + Hex("&Fichier"));
+    EXPECT_EQ(popups[15], "6 " + Hex("Lan&gues"));
+    EXPECT_EQ(popups[17], "8 " + Hex("&Help"));
 }
 
 TEST_F(LanguageHostTest, ADeletedPackGivesTheBuiltInLanguageWithItsItemChecked)
