@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -664,6 +665,24 @@ TEST_F(LanguageHostTest, APackTooLargeToReadGivesTheBuiltInLanguage)
     EXPECT_EQ(Prefixed(report, "command "), (std::vector<std::string>{"60259"}));
     EXPECT_EQ(Prefixed(report, "title "), (std::vector<std::string>{"KWEP Manager 2"}));
     EXPECT_EQ(registry_tool::Query(kToolKey, "Language"), english);
+}
+
+TEST_F(LanguageHostTest, ARememberedPackIsFoundWhateverTheCaseOfItsPath)
+{
+    std::string upper = Narrow(m_deutsch);
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    ASSERT_NE(upper, Narrow(m_deutsch));
+    ASSERT_TRUE(registry_tool::Add(kToolKey, "Language", "REG_SZ", upper));
+    const std::vector<std::string> report = Run(L"dump");
+    ASSERT_FALSE(report.empty());
+    ASSERT_EQ(report.back(), "exit");
+    EXPECT_EQ(Prefixed(report, "current "), (std::vector<std::string>{upper}));
+    EXPECT_EQ(Prefixed(report, "command "), (std::vector<std::string>{"60258"}));
+    EXPECT_EQ(Prefixed(report, "title "), (std::vector<std::string>{"KWEP Verwalter 2"}));
+    const std::vector<std::string> menu = Prefixed(report, "langmenu ");
+    ASSERT_EQ(menu.size(), 5u);
+    EXPECT_EQ(menu[0], LangItem(60258, true, "Deutsch"));
 }
 
 TEST_F(LanguageHostTest, ARememberedValueThatIsNoLanguageFileGivesTheBuiltInLanguage)
