@@ -53,6 +53,49 @@ CxSkinColor Parsed(CxSkinColors& colours, int index)
     return colours.IsValidIndex(index) ? colours.ElementAt(index) : CxSkinColor{RGB(255, 255, 255), FALSE};
 }
 
+// The left and right edges of a column in the list's client area, from the header's columns in their
+// shown order, with the width a header notification reports for its column (which neither the header nor
+// the list may hold yet).
+bool StatusColumnEdges(HWND list, int column, const NMHEADERW& change, LONG* left, LONG* right)
+{
+    HWND header = reinterpret_cast<HWND>(::SendMessageW(list, LVM_GETHEADER, 0, 0));
+    if (header == nullptr)
+        return false;
+    constexpr int kMaxColumns = 64;
+    const auto count = static_cast<int>(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+    int order[kMaxColumns];
+    if (count <= column || count > kMaxColumns ||
+        ::SendMessageW(header, HDM_GETORDERARRAY, static_cast<WPARAM>(count), reinterpret_cast<LPARAM>(order)) == 0)
+        return false;
+    RECT first{};
+    if (::SendMessageW(header, HDM_GETITEMRECT, static_cast<WPARAM>(order[0]), reinterpret_cast<LPARAM>(&first)) == 0)
+        return false;
+    const bool reported = change.pitem != nullptr && (change.pitem->mask & HDI_WIDTH) != 0;
+    POINT edges[2] = {{first.left, 0}, {first.left, 0}};
+    for (int position = 0; position < count; ++position) {
+        const int index = order[position];
+        int width = 0;
+        if (reported && index == change.iItem) {
+            width = change.pitem->cxy;
+        } else {
+            HDITEMW item{};
+            item.mask = HDI_WIDTH;
+            if (::SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item)) == 0)
+                return false;
+            width = item.cxy;
+        }
+        if (index == column) {
+            edges[1].x = edges[0].x + width;
+            ::MapWindowPoints(header, list, edges, 2);
+            *left = edges[0].x;
+            *right = edges[1].x;
+            return true;
+        }
+        edges[0].x += width;
+    }
+    return false;
+}
+
 SIZE SmallIconSize(CPaneImages* images)
 {
     if (images != nullptr)
@@ -208,7 +251,7 @@ HRESULT CFileListViewCtrl::ShowItemProgressBar(int row, BOOL show)
     return 0;
 }
 
-HRESULT CFileListViewCtrl::PlaceProgressBar(Place how)
+HRESULT CFileListViewCtrl::PlaceProgressBar(Place how, const NMHEADERW* change)
 {
     const int row = m_progressRow.load();
     if (row == -1)
@@ -219,6 +262,8 @@ HRESULT CFileListViewCtrl::PlaceProgressBar(Place how)
     cell.left = LVIR_LABEL;
     if (m_hWnd == nullptr ||
         ::SendMessageW(m_hWnd, LVM_GETSUBITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&cell)) == 0)
+        return E_UNEXPECTED;
+    if (change != nullptr && !StatusColumnEdges(m_hWnd, m_statusColumn, *change, &cell.left, &cell.right))
         return E_UNEXPECTED;
     UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
     if (how == Place::Move)
@@ -231,10 +276,11 @@ HRESULT CFileListViewCtrl::PlaceProgressBar(Place how)
     return S_OK;
 }
 
-LRESULT CFileListViewCtrl::DefaultThenPlace(UINT message, WPARAM wParam, LPARAM lParam, Place how)
+LRESULT CFileListViewCtrl::DefaultThenPlace(UINT message, WPARAM wParam, LPARAM lParam, Place how,
+                                            const NMHEADERW* change)
 {
     const LRESULT result = CxListViewCtrl::WindowProc(message, wParam, lParam);
-    PlaceProgressBar(how);
+    PlaceProgressBar(how, change);
     return result;
 }
 
@@ -457,8 +503,9 @@ void CFileListViewCtrl::DrawCell(NMLVCUSTOMDRAW* draw)
         HICON rowIcon = ImageList_GetIcon(system, image, ILD_NORMAL);
         HICON overlayIcon = overlay ? m_images->FolderOverlayIcon() : nullptr;
         if (rowIcon != nullptr && overlayIcon != nullptr) {
+            // Masked, without an alpha channel: Wine's image lists draw no overlay over images with alpha.
             if (m_overlayImages.m_hImageList == nullptr)
-                m_overlayImages.Create(icon.cx, icon.cy, ILC_COLOR32 | ILC_MASK, 2, 1);
+                m_overlayImages.Create(icon.cx, icon.cy, ILC_COLOR24 | ILC_MASK, 2, 1);
             HIMAGELIST scratch = m_overlayImages.m_hImageList;
             if (scratch != nullptr) {
                 ImageList_Remove(scratch, -1);
@@ -558,10 +605,11 @@ BOOL CFileListViewCtrl::PreMap(HWND hWnd, UINT message, WPARAM wParam, LPARAM lP
         case HDN_ITEMCHANGINGA:
         case HDN_DIVIDERDBLCLICKW:
         case HDN_DIVIDERDBLCLICKA:
-        // Only once the list has taken the new width does the cell have its new place.
+        // The list may take the new width only after the header's report of it.
         case HDN_ITEMCHANGEDW:
         case HDN_ITEMCHANGEDA:
-            lResult = DefaultThenPlace(message, wParam, lParam, Place::MoveAndSize);
+            lResult = DefaultThenPlace(message, wParam, lParam, Place::MoveAndSize,
+                                       reinterpret_cast<const NMHEADERW*>(lParam));
             return TRUE;
         default:
             return FALSE;

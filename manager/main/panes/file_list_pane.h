@@ -142,11 +142,13 @@ protected:
 private:
     // How a bar placement changes the bar.
     enum class Place { Move, MoveAndSize, Show };
-    // 1 without a progress row, E_UNEXPECTED when the row's cell cannot be read, E_FAIL when the bar
-    // cannot be placed.
-    HRESULT PlaceProgressBar(Place how);
+    // Over the status cell of the progress row; with a header's change, the cell's edges come from the
+    // header's columns with the reported width. 1 without a progress row, E_UNEXPECTED when the row's
+    // cell cannot be read, E_FAIL when the bar cannot be placed.
+    HRESULT PlaceProgressBar(Place how, const NMHEADERW* change = nullptr);
     // The default handling of the message, then the bar moved (and sized).
-    LRESULT DefaultThenPlace(UINT message, WPARAM wParam, LPARAM lParam, Place how);
+    LRESULT DefaultThenPlace(UINT message, WPARAM wParam, LPARAM lParam, Place how,
+                             const NMHEADERW* change = nullptr);
     void SetSystemColours();
     int ColourState(int row) const;
     LRESULT OnCustomDraw(NMLVCUSTOMDRAW* draw);
