@@ -45,6 +45,12 @@ public:
     const wchar_t* GetShownText() const { return m_override.IsEmpty() ? m_text : m_override; }
     const wchar_t* GetMainText() const { return m_text; }
     UINT GetFormat() const { return m_format; }
+    // The DrawText flags the text is drawn with (the owner's option word); repaints a live bar.
+    void SetFormat(UINT format)
+    {
+        m_format = format;
+        Repaint();
+    }
     int GetScrollOffset() const { return m_offset; }
     int GetTextWidth() const { return m_textWidth; }
     COLORREF GetTextColor() const { return m_textColor; }
