@@ -6,6 +6,7 @@
 #include "manager/main/language/text_lookup.h"
 #include "manager/framework/windows/cx_msgbox.h"
 #include "manager/framework/windows/cx_platform.h"
+#include "tests/manager/registry_tool.h"
 #include "tests/manager/test_window_class.h"
 
 #include <gtest/gtest.h>
@@ -573,6 +574,74 @@ TEST(KwepAppTest, PlayerMutexRefusesASecondHolder)
     ASSERT_NE(mutex, nullptr);
     EXPECT_NE(error, static_cast<DWORD>(ERROR_ALREADY_EXISTS));
     CloseHandle(mutex);
+}
+
+// ---- Start-up ----
+
+// What the main dialog found when it came up; it then posts the quit message with the code the main
+// dialog gives when the device API is missing.
+struct MainDialogSeen {
+    int dialogs = 0;
+    bool isMainWindow = false;
+    bool playerHeld = false;
+    HRESULT comState = E_FAIL;
+};
+thread_local MainDialogSeen* t_mainSeen = nullptr;
+
+LRESULT CALLBACK MainDialogHook(int code, WPARAM wParam, LPARAM lParam)
+{
+    const auto* msg = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+    if (code == HC_ACTION && msg->message == WM_INITDIALOG && t_mainSeen != nullptr) {
+        MainDialogSeen& seen = *t_mainSeen;
+        ++seen.dialogs;
+        CWnd* main = AfxGetMainWnd();
+        seen.isMainWindow = main != nullptr && main->m_hWnd == msg->hwnd;
+        HANDLE player = OpenMutexW(SYNCHRONIZE, FALSE, KWEP_PLAYER_MUTEX);
+        seen.playerHeld = player != nullptr;
+        if (player != nullptr)
+            CloseHandle(player);
+        // S_FALSE: the thread's apartment is set up already.
+        seen.comState = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        if (SUCCEEDED(seen.comState))
+            CoUninitialize();
+        PostQuitMessage(-777);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST(KwepAppTest, StartUpRunsTheMainDialogAndEndsWithItsQuitCode)
+{
+    const wchar_t profileKey[] = L"Software\\Orvande\\KWEP Manager 2";
+    registry_tool::DeleteTree(HKEY_CURRENT_USER, profileKey);
+    {
+        CKwepManagerApp app;
+        ASSERT_EQ(AfxGetApp(), &app);
+        MainDialogSeen seen;
+        t_mainSeen = &seen;
+        HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROCRET, &MainDialogHook, nullptr, GetCurrentThreadId());
+        ASSERT_NE(hook, nullptr);
+        EXPECT_FALSE(app.InitInstance());
+        UnhookWindowsHookEx(hook);
+        t_mainSeen = nullptr;
+        EXPECT_EQ(seen.dialogs, 1);
+        EXPECT_TRUE(seen.isMainWindow);
+        EXPECT_TRUE(seen.playerHeld);
+        EXPECT_EQ(seen.comState, S_FALSE);
+        EXPECT_EQ(AfxGetMainWnd(), nullptr);
+        // The modal loop handed the quit message on; its code is the program's.
+        EXPECT_EQ(app.ExitInstance(), -777);
+        // No quit message left for the loops of later cases.
+        MSG quit;
+        PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+        // The player is free again once the application has ended.
+        HANDLE player = OpenMutexW(SYNCHRONIZE, FALSE, KWEP_PLAYER_MUTEX);
+        EXPECT_EQ(player, nullptr);
+        if (player != nullptr)
+            CloseHandle(player);
+    }
+    // The registry key is "Orvande" and the profile "KWEP Manager 2".
+    EXPECT_EQ(registry_tool::Query("HKCU\\Software\\Orvande\\KWEP Manager 2", "ToolTips"), "0");
+    registry_tool::DeleteTree(HKEY_CURRENT_USER, profileKey);
 }
 
 }  // namespace
