@@ -5,11 +5,12 @@
 #include "manager/dialogs/cx_main_dlg.h"
 
 constexpr UINT IDD_KWEP_MAIN = 102;
-constexpr UINT IDR_KWEP_MAIN_MENU = 133;
-constexpr UINT IDR_KWEP_MAIN_ICON = 128;
 
 class CKwepManagerDlg : public CxMainDlg {
 public:
     CKwepManagerDlg();
     ~CKwepManagerDlg() override;
+
+    // The dialog's set-up, then the warning about an old system or old common controls.
+    BOOL OnInitDialog() override;
 };

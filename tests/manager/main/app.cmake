@@ -4,10 +4,10 @@
 kwep_add_test(kwep_app_tests
   SOURCES app/app_test.cpp app/app_test.rc
   LIBS kwep_main kwep_test_support)
-add_dependencies(kwep_app_tests kwep_skin_images)
+# The test program holds the program's own resources.
+add_dependencies(kwep_app_tests kwep_skin_images kwep_manager_icons)
 set_source_files_properties(app/app_test.rc PROPERTIES
-  INCLUDE_DIRECTORIES "${PROJECT_SOURCE_DIR}/manager/main/app;${KWEP_SKIN_DIR}"
-  OBJECT_DEPENDS "${KWEP_SKIN_DIR}/skin_images.rc;${KWEP_SKIN_DIR}/skin_resource.ini;${PROJECT_SOURCE_DIR}/manager/main/app/kwep_manager.rc")
+  INCLUDE_DIRECTORIES "${KWEP_MANAGER_RC_INCLUDES}" OBJECT_DEPENDS "${KWEP_MANAGER_RC_DEPENDS}")
 
 kwep_add_test(kwep_program_tests
   SOURCES app/program_test.cpp

@@ -578,13 +578,16 @@ TEST(KwepAppTest, PlayerMutexRefusesASecondHolder)
 
 // ---- Start-up ----
 
-// What the main dialog found when it came up; it then posts the quit message with the code the main
-// dialog gives when the device API is missing.
+// What the main dialog found when it came up, and the boxes it showed while it came up (answered OK);
+// once up, it posts the quit message with the code the main dialog gives when the device API is missing.
 struct MainDialogSeen {
     int dialogs = 0;
     bool isMainWindow = false;
+    HWND main = nullptr;
     bool playerHeld = false;
     HRESULT comState = E_FAIL;
+    std::vector<std::wstring> boxTexts;
+    std::vector<HWND> boxOwners;
 };
 thread_local MainDialogSeen* t_mainSeen = nullptr;
 
@@ -593,9 +596,18 @@ LRESULT CALLBACK MainDialogHook(int code, WPARAM wParam, LPARAM lParam)
     const auto* msg = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
     if (code == HC_ACTION && msg->message == WM_INITDIALOG && t_mainSeen != nullptr) {
         MainDialogSeen& seen = *t_mainSeen;
-        ++seen.dialogs;
         CWnd* main = AfxGetMainWnd();
-        seen.isMainWindow = main != nullptr && main->m_hWnd == msg->hwnd;
+        if (main == nullptr || main->m_hWnd != msg->hwnd) {
+            wchar_t text[256] = {};
+            GetDlgItemTextW(msg->hwnd, CXID_TEXT, text, 256);
+            seen.boxTexts.push_back(text);
+            seen.boxOwners.push_back(GetWindow(msg->hwnd, GW_OWNER));
+            PostMessageW(msg->hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            return CallNextHookEx(nullptr, code, wParam, lParam);
+        }
+        ++seen.dialogs;
+        seen.isMainWindow = true;
+        seen.main = msg->hwnd;
         HANDLE player = OpenMutexW(SYNCHRONIZE, FALSE, KWEP_PLAYER_MUTEX);
         seen.playerHeld = player != nullptr;
         if (player != nullptr)
@@ -616,15 +628,22 @@ TEST(KwepAppTest, StartUpRunsTheMainDialogAndEndsWithItsQuitCode)
     {
         CKwepManagerApp app;
         ASSERT_EQ(AfxGetApp(), &app);
+        // As on Windows 95: the main dialog's set-up warns, owning the box.
+        TestLookup lookup({{IDS_KWEP_OLD_PLATFORM, L"needs Windows 98 or 2000"}});
+        Registered registered(app, lookup);
+        CxForcePlatform(CX_PLATFORM_WIN95);
         MainDialogSeen seen;
         t_mainSeen = &seen;
         HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROCRET, &MainDialogHook, nullptr, GetCurrentThreadId());
         ASSERT_NE(hook, nullptr);
         EXPECT_FALSE(app.InitInstance());
         UnhookWindowsHookEx(hook);
+        CxClearForcedPlatform();
         t_mainSeen = nullptr;
         EXPECT_EQ(seen.dialogs, 1);
         EXPECT_TRUE(seen.isMainWindow);
+        EXPECT_EQ(seen.boxTexts, std::vector<std::wstring>{L"needs Windows 98 or 2000"});
+        EXPECT_EQ(seen.boxOwners, std::vector<HWND>{seen.main});
         EXPECT_TRUE(seen.playerHeld);
         EXPECT_EQ(seen.comState, S_FALSE);
         EXPECT_EQ(AfxGetMainWnd(), nullptr);
