@@ -112,7 +112,6 @@ END_MESSAGE_MAP()
 
 void CKwepManagerApp::InitComModule()
 {
-    m_playerMutex = nullptr;
     m_oleInitialised = SUCCEEDED(OleInitialize(nullptr));
     _Module.Init(nullptr, m_hInstance != nullptr ? m_hInstance : GetModuleHandleW(nullptr));
     WinDetectPlatform();
