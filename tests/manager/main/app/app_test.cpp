@@ -469,6 +469,10 @@ TEST(KwepAppTest, Msimg32LoadedOnceAndFreed)
 
     HMODULE none = nullptr;
     EXPECT_EQ(CxFreeLibrary(none), E_INVALIDARG);
+    // A handle of no loaded module: the failure is reported, and the handle is forgotten all the same.
+    HMODULE stale = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x10000));
+    EXPECT_EQ(CxFreeLibrary(stale), E_UNEXPECTED);
+    EXPECT_EQ(stale, nullptr);
     EXPECT_EQ(CxLoadLibrary(nullptr), nullptr);
 }
 
