@@ -5,7 +5,9 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -41,11 +43,83 @@ constexpr wchar_t kUsage[] =
     L"environment variable %hs. The player is served until standard input closes or\n"
     L"Ctrl+C, Ctrl+Break or closing the console; it is then saved to FOLDER. A process that is killed\n"
     L"keeps nothing of what was written since it started.\n"
+    L"\n"
+    L"While it serves, each line on standard input is a command, answered by one line on standard output\n"
+    L"(\"ok: COMMAND\" or \"error: REASON\"):\n"
+    L"  unplug | plug       pulls the player's cable out or puts it back\n"
+    L"  card out | card in  takes the card out of the slot or pushes it back\n"
+    L"  pace MS             every data transfer waits MS milliseconds (0 to %u; 0 = full speed)\n"
     L"Exit codes: 0 saved (and exported), 1 the save or the export failed, 2 bad arguments or the player\n"
     L"could not be made, opened, given its card or served.\n";
 
 HANDLE g_stop = nullptr;   // set to end serving
 HANDLE g_saved = nullptr;  // set once the player is saved
+
+// What the commands on standard input act on; cleared under the lock before serving ends, so that the
+// reader thread (blocked in its read, never joined) touches nothing that is gone.
+struct CommandTarget {
+    std::mutex lock;
+    sim::WireServer* server = nullptr;
+    sim::SimulatedPlayer* player = nullptr;
+};
+CommandTarget g_target;
+
+std::string RunCommand(const std::string& line)
+{
+    std::lock_guard g(g_target.lock);
+    if (!g_target.server || !g_target.player)
+        return "error: not serving";
+    if (line == "unplug") {
+        g_target.server->Unplug();
+    } else if (line == "plug") {
+        g_target.server->Plug();
+    } else if (line == "card out" || line == "card in") {
+        if (!g_target.player->SetCardInserted(line == "card in"))
+            return "error: this player has no card";
+    } else if (line.rfind("pace ", 0) == 0) {
+        const std::string value = line.substr(5);
+        char* end = nullptr;
+        const unsigned long ms = std::strtoul(value.c_str(), &end, 10);
+        if (value.empty() || value[0] == '-' || *end != 0 || ms > sim::WireServer::kMaxPaceMs ||
+            !g_target.server->SetPace(static_cast<std::uint32_t>(ms)))
+            return "error: pace takes milliseconds from 0 to " + std::to_string(sim::WireServer::kMaxPaceMs);
+    } else {
+        return "error: unknown command \"" + line + "\" (unplug, plug, card out, card in, pace MS)";
+    }
+    return "ok: " + line;
+}
+
+// Reads commands line by line until standard input ends, then stops serving.
+void ReadCommands(HANDLE input)
+{
+    constexpr std::size_t kLongestLine = 256;  // longer lines are refused whole
+    std::string line;
+    bool overlong = false;
+    char buffer[256];
+    DWORD got = 0;
+    while (ReadFile(input, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        for (DWORD i = 0; i < got; ++i) {
+            const char c = buffer[i];
+            if (c != '\n') {
+                if (line.size() < kLongestLine)
+                    line += c;
+                else
+                    overlong = true;
+                continue;
+            }
+            while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+                line.pop_back();
+            if (overlong || !line.empty()) {
+                const std::string answer = overlong ? std::string("error: line too long") : RunCommand(line);
+                std::printf("%s\n", answer.c_str());
+                std::fflush(stdout);
+            }
+            line.clear();
+            overlong = false;
+        }
+    }
+    SetEvent(g_stop);
+}
 
 BOOL WINAPI OnConsoleControl(DWORD)
 {
@@ -129,7 +203,7 @@ int wmain(int argc, wchar_t** argv)
         const std::wstring arg = argv[i];
         const wchar_t* value = i + 1 < argc ? argv[i + 1] : nullptr;
         if (arg == L"--help" || arg == L"-h" || arg == L"/?") {
-            std::wprintf(kUsage, sim::kPlayerPathVariable);
+            std::wprintf(kUsage, sim::kPlayerPathVariable, sim::WireServer::kMaxPaceMs);
             return 0;
         }
         if (arg == L"--blank") {
@@ -246,18 +320,21 @@ int wmain(int argc, wchar_t** argv)
                  config.firmware.c_str());
 
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-    // Standard input is watched on a thread of its own; its end (or an error) stops the player.
-    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    if (input && input != INVALID_HANDLE_VALUE) {
-        std::thread([input] {
-            char buffer[256];
-            DWORD got = 0;
-            while (ReadFile(input, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-            }
-            SetEvent(g_stop);
-        }).detach();
+    {
+        std::lock_guard g(g_target.lock);
+        g_target.server = &server;
+        g_target.player = player.get();
     }
+    // Commands come on standard input, read on a thread of its own; its end (or an error) stops the player.
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    if (input && input != INVALID_HANDLE_VALUE)
+        std::thread(ReadCommands, input).detach();
     WaitForSingleObject(g_stop, INFINITE);
+    {
+        std::lock_guard g(g_target.lock);
+        g_target.server = nullptr;
+        g_target.player = nullptr;
+    }
 
     server.Stop();
     const bool saved = player->Save();

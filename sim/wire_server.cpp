@@ -30,6 +30,8 @@ constexpr int Listeners(Role r)
 
 // The longest message a host sends: a command block's data of 32 units of 576 bytes.
 constexpr DWORD kLongestHostMessage = 18432;
+// Commands, status answers and spare records travel in one packet; anything longer carries data.
+constexpr std::size_t kCommandBlockBytes = kUsbPacketBytes;
 
 struct Event {
     HANDLE h = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -140,6 +142,7 @@ struct WireServer::Impl {
     FaultKind faultKind = FaultKind::Fail;
     std::uint64_t faultCountdown = 0;  // 0: no fault pending
     std::size_t faultBytes = 0;
+    std::atomic<std::uint32_t> paceMs{0};
 
     Impl(std::string b, WireDevice& d) : base(std::move(b)), device(d) {}
 
@@ -318,9 +321,22 @@ struct WireServer::Impl {
         }
         std::vector<Message> answer;
         device.HostWrite(msg, answer);
+        Pace(msg, answer);
         for (auto& m : answer)
             replies.push_back(std::move(m));
         inst.Arm();
+    }
+
+    void Pace(const Message& written, const std::vector<Message>& answer)
+    {
+        const std::uint32_t ms = paceMs.load();
+        if (ms == 0)
+            return;
+        bool data = written.size() > kCommandBlockBytes;
+        for (const Message& m : answer)
+            data = data || m.size() > kCommandBlockBytes;
+        if (data)
+            WaitForSingleObject(stop.h, ms);  // a stop ends the wait at once
     }
 
     // Reads the message that waits whole in the pipe: one read of the longest message a host sends, and
@@ -613,6 +629,14 @@ void WireServer::Unplug()
 void WireServer::Plug()
 {
     impl_->Call([this] { impl_->SetPlugged(true); });
+}
+
+bool WireServer::SetPace(std::uint32_t milliseconds)
+{
+    if (milliseconds > kMaxPaceMs)
+        return false;
+    impl_->paceMs = milliseconds;
+    return true;
 }
 
 bool WireServer::Plugged() const

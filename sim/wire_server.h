@@ -86,6 +86,12 @@ public:
     void Plug();
     bool Plugged() const;
 
+    // Pace: every data transfer (a host write or a reply longer than a command block) waits this long on
+    // the server's thread before it is answered, so that a person can watch a transfer; 0 turns it off.
+    // At most kMaxPaceMs, well inside the host's wait for a transfer.
+    static constexpr std::uint32_t kMaxPaceMs = 2000;
+    bool SetPace(std::uint32_t milliseconds);
+
     // Transfers the host has completed since the start or the last ResetCounters.
     WireCounters Counters() const;
     void ResetCounters();

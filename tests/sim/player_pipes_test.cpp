@@ -222,6 +222,13 @@ public:
             line.pop_back();
         return line;
     }
+    bool Write(const std::string& text)
+    {
+        DWORD n = 0;
+        return WriteFile(input_, text.data(), static_cast<DWORD>(text.size()), &n, nullptr) && n == text.size();
+    }
+    // One command line on its standard input: its answer line.
+    std::string Command(const std::string& line) { return Write(line + "\n") ? Line() : "(not written)"; }
     void CloseInput()
     {
         if (input_)
@@ -354,6 +361,70 @@ TEST(SimPipes, PlayersimFormatsANewPlayerUnlessBlank)
         }
     }
     sim::RemoveTree(base);
+}
+
+// Commands on playersim's standard input act on the player while it serves.
+TEST(SimPipes, PlayersimTakesCommandsWhileServing)
+{
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / sim::UniquePipeBaseName("kwep-playersim-commands");
+    sim::RemoveTree(folder);  // left behind by a failed run of a process with this id
+    Playersim server(L"--create \"" + folder.wstring() + L"\" --model 10 --blank --card sd:2");
+    ASSERT_TRUE(server.Started());
+    const std::string path = server.Line();
+    // The information block: the card's presence (byte 58) as the host sees it now.
+    auto cardPresent = [&path]() -> int {
+        Pipes pipes(path);
+        Bytes info;
+        if (!pipes.Open() || !pipes.Write(Signed(0x01)) || pipes.Read(info, 64) != 64)
+            return -1;
+        return info[58];
+    };
+    ASSERT_EQ(cardPresent(), 1);
+
+    struct Step {
+        const char* command;
+        const char* answer;
+        int card;  // -1: the player cannot be reached
+    };
+    const Step steps[] = {
+        {"card out", "ok: card out", 0},
+        {"card in", "ok: card in", 1},
+        {"unplug", "ok: unplug", -1},
+        {"plug", "ok: plug", 1},
+        {"pace 5", "ok: pace 5", 1},
+        {"pace 0", "ok: pace 0", 1},
+        {"pace 99999", "error: pace takes milliseconds from 0 to 2000", 1},
+        {"pace -1", "error: pace takes milliseconds from 0 to 2000", 1},
+        {"eject", "error: unknown command \"eject\" (unplug, plug, card out, card in, pace MS)", 1},
+        {"card in\r", "ok: card in", 1},  // a line ended by CR LF
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.command);
+        EXPECT_EQ(server.Command(step.command), step.answer);
+        EXPECT_EQ(cardPresent(), step.card);
+    }
+    // Blank lines get no answer: the next answer is the next command's.
+    ASSERT_TRUE(server.Write("\n  \r\n"));
+    EXPECT_EQ(server.Command("card out"), "ok: card out");
+    // A paced data transfer arrives whole, and no sooner than the pace (a lower bound holds however
+    // loaded the machine is).
+    ASSERT_EQ(server.Command("card in"), "ok: card in");
+    EXPECT_EQ(server.Command("pace 50"), "ok: pace 50");
+    {
+        Pipes pipes(path);
+        ASSERT_TRUE(pipes.Open());
+        Bytes read(64, 0), cluster;
+        read[0] = 18;
+        read[4] = 100;
+        const ULONGLONG start = GetTickCount64();
+        ASSERT_TRUE(pipes.Write(read));
+        EXPECT_EQ(pipes.Read(cluster, 16 * 512), 16 * 512);
+        EXPECT_GE(GetTickCount64() - start, 40u);  // the tick's own grain allowed for
+    }
+    server.CloseInput();
+    EXPECT_EQ(server.Exit(), 0);
+    sim::RemoveTree(folder);
 }
 
 TEST(SimPipes, PlayersimCardOptions)
