@@ -42,6 +42,13 @@ std::wstring FolderOf(const std::wstring& path)
     return HasDrive(path) ? path.substr(0, 2) : std::wstring();
 }
 
+// A folder or a read-only file in the target's place is never replaced.
+bool Replaceable(DWORD attributes)
+{
+    return attributes == INVALID_FILE_ATTRIBUTES ||
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0;
+}
+
 // A name beside the target that no file has yet: "<target>.<process id>-<n>.tmp". Only this process
 // makes names with its id, so the check before the create cannot race another program.
 bool CreateTemporaryBeside(const std::wstring& target, std::wstring* name, HANDLE* handle)
@@ -68,10 +75,9 @@ bool CreateTemporaryBeside(const std::wstring& target, std::wstring* name, HANDL
 bool PutInPlace(const std::wstring& temporary, const std::wstring& target, bool* keepTemporary)
 {
     *keepTemporary = false;
-    // A list made read-only since Open stays as it is (not every system refuses to replace it).
+    // Checked again: the list may have become read-only since Open, and not every system refuses it.
     const DWORD attributes = UtilGetFileAttributes(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0)
+    if (!Replaceable(attributes))
         return false;
     if (WinIsNtPlatform())
         return MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
@@ -121,9 +127,7 @@ int CPlaylistFile::Open(const wchar_t* path, int mode)
             text_ = std::move(text);
         } else {
             std::wstring target(path);
-            const DWORD attributes = UtilGetFileAttributes(path);
-            if (attributes != INVALID_FILE_ATTRIBUTES &&
-                (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0)
+            if (!Replaceable(UtilGetFileAttributes(path)))
                 return 0;
             if (!CreateTemporaryBeside(target, &temporary_, &handle_))
                 return 0;
