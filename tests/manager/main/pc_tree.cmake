@@ -10,7 +10,7 @@ add_executable(pc_tree_host pc_tree/pc_tree_host.cpp)
 target_compile_options(pc_tree_host PRIVATE ${KWEP_WARNINGS})
 target_link_options(pc_tree_host PRIVATE -municode)
 target_link_libraries(pc_tree_host PRIVATE kwep_main)
-kwep_add_test(pc_tree_tests COST 15
+kwep_add_test(pc_tree_tests COST 20
   SOURCES pc_tree/pc_tree_test.cpp pc_tree/pc_tree_test.rc
   LIBS kwep_main kwep_test_support shlwapi)
 add_dependencies(pc_tree_tests pc_tree_probe pc_tree_host kwep_skin_images kwep_manager_icons)

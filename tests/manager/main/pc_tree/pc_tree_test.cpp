@@ -466,10 +466,12 @@ std::vector<std::string> ShellOrder(const std::wstring& folderPath, const std::v
 
 // ---- Display names in every form the shell may give them ----
 
-// Records the blocks freed through the task allocator while it is registered.
+// Records the blocks freed through the task allocator while it is registered, and the blocks allocated
+// meanwhile that are still there.
 class FreeSpy : public IMallocSpy {
 public:
     std::set<void*> freed;
+    std::set<void*> live;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override
     {
@@ -483,19 +485,31 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
     SIZE_T STDMETHODCALLTYPE PreAlloc(SIZE_T request) override { return request; }
-    void* STDMETHODCALLTYPE PostAlloc(void* actual) override { return actual; }
+    void* STDMETHODCALLTYPE PostAlloc(void* actual) override
+    {
+        if (actual != nullptr)
+            live.insert(actual);
+        return actual;
+    }
     void* STDMETHODCALLTYPE PreFree(void* request, BOOL) override
     {
         freed.insert(request);
+        live.erase(request);
         return request;
     }
     void STDMETHODCALLTYPE PostFree(BOOL) override {}
     SIZE_T STDMETHODCALLTYPE PreRealloc(void* request, SIZE_T size, void** newRequest, BOOL) override
     {
+        live.erase(request);
         *newRequest = request;
         return size;
     }
-    void* STDMETHODCALLTYPE PostRealloc(void* actual, BOOL) override { return actual; }
+    void* STDMETHODCALLTYPE PostRealloc(void* actual, BOOL) override
+    {
+        if (actual != nullptr)
+            live.insert(actual);
+        return actual;
+    }
     void* STDMETHODCALLTYPE PreGetSize(void* request, BOOL) override { return request; }
     SIZE_T STDMETHODCALLTYPE PostGetSize(SIZE_T actual, BOOL) override { return actual; }
     void* STDMETHODCALLTYPE PreDidAlloc(void* request, BOOL) override { return request; }
@@ -503,6 +517,16 @@ public:
     void STDMETHODCALLTYPE PreHeapMinimize() override {}
     void STDMETHODCALLTYPE PostHeapMinimize() override {}
 };
+
+// One spy for the process: a spy still holding blocks when it is revoked stays registered until they go,
+// so it must outlive the test that registered it.
+FreeSpy& TheSpy()
+{
+    static FreeSpy spy;
+    spy.freed.clear();
+    spy.live.clear();
+    return spy;
+}
 
 // A folder whose only answer is a display name in the form it is given.
 class NameFolder : public IShellFolder {
@@ -581,7 +605,7 @@ TEST(PcTree, DisplayNamesInEveryFormAndTheShellsTextsFreed)
         {"the shell fails", kShellFails, nullptr, 0, E_FAIL, L""},
     };
     const std::wstring longName(5000, L'n');
-    FreeSpy spy;
+    FreeSpy& spy = TheSpy();
     ASSERT_EQ(CoRegisterMallocSpy(&spy), S_OK);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -826,6 +850,37 @@ TEST(PcTree, DesktopReportsItsPathANamespaceFolderNone)
     pane.tree->GetSelectedFolder(&folder);
     ASSERT_NE(folder, nullptr);
     folder->Release();
+}
+
+TEST(PcTree, ReadingALevelAgainLeavesNothingBehind)
+{
+    Fixture fixture;
+    ASSERT_TRUE(fixture.made);
+    TreePane pane;
+    pane.Select(PersistedPath(fixture.root));
+    const HTREEITEM dir = pane.Caret();
+    ASSERT_NE(dir, nullptr);
+    const size_t shown = pane.Children(dir).size();
+    ASSERT_GE(shown, 10u);
+    // Every item's records and the shell's names go with the items they were read for: reading the level
+    // again and again leaves less behind than one reading holds (a cache of the shell may keep a little).
+    FreeSpy& spy = TheSpy();
+    ASSERT_EQ(CoRegisterMallocSpy(&spy), S_OK);
+    EXPECT_EQ(pane.tree->ReloadItem(dir), 1);
+    const size_t afterOne = spy.live.size();
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(pane.tree->ReloadItem(dir), 1);
+    const size_t afterSix = spy.live.size();
+    EXPECT_EQ(pane.Children(dir).size(), shown);
+    // Deleting the items frees what they held.
+    SendMessageW(pane.Tree(), TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(dir));
+    const size_t afterDelete = spy.live.size();
+    // Refused while a block made under the spy is still there (the spy then goes when the block does).
+    const HRESULT revoked = CoRevokeMallocSpy();
+    EXPECT_TRUE(revoked == S_OK || revoked == E_ACCESSDENIED) << revoked;
+    EXPECT_LT(afterSix - std::min(afterSix, afterOne), shown) << afterOne << " " << afterSix;
+    EXPECT_LT(afterDelete, shown) << afterDelete;
+    EXPECT_EQ(pane.tree->ReloadItem(nullptr), 0);
 }
 
 TEST(PcTree, PersistedPathsOpenTheDeepestFolderThatExists)
