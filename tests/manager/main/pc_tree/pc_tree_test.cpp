@@ -781,6 +781,13 @@ TEST(PcTree, FixtureFoldersAsFindAndWinepathSeeThem)
     shown = ProbeChildren(pane.Tree(), gamma, fixture.folder, &code);
     ASSERT_EQ(code, 0u);
     EXPECT_EQ(Sorted(Names(shown)), FoldersByFind(fixture.unixRoot + "/Gamma"));
+    // Return on a selected folder reads it as opening it does (Zulu has no subfolders).
+    const HTREEITEM zulu = pane.tree->FindChildByName(dir, L"Zulu");
+    ASSERT_NE(zulu, nullptr);
+    EXPECT_EQ(pane.ChildCount(zulu), 1);
+    SendMessageW(pane.Tree(), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(zulu));
+    SendMessageW(pane.Tree(), WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_EQ(pane.ChildCount(zulu), 0);
     // The link in Gamma back to the root is a loop: opened, it shows the root's folders again, one level
     // at a time.
     const HTREEITEM up = pane.tree->FindChildByName(gamma, L"up");
