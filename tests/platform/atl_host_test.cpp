@@ -223,6 +223,40 @@ private:
     }
 };
 
+// An object with a number for its default value, which Automation's conversion would read.
+class ValueObject : public IDispatch {
+public:
+    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override
+    {
+        *ppv = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IDispatch)
+            return E_NOINTERFACE;
+        *ppv = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHOD_(ULONG, AddRef)() override { return static_cast<ULONG>(InterlockedIncrement(&refs)); }
+    STDMETHOD_(ULONG, Release)() override { return static_cast<ULONG>(InterlockedDecrement(&refs)); }
+    STDMETHOD(GetTypeInfoCount)(UINT* n) override
+    {
+        *n = 0;
+        return S_OK;
+    }
+    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHOD(Invoke)(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override
+    {
+        ++reads;
+        if (id != DISPID_VALUE || !result)
+            return DISP_E_MEMBERNOTFOUND;
+        result->vt = VT_I4;
+        result->lVal = 7;
+        return S_OK;
+    }
+    LONG refs = 1;
+    int reads = 0;
+};
+
 // Variants of the event arguments.
 CComVariant I4(long v)
 {
@@ -548,6 +582,7 @@ TEST_F(AtlHostTest, EventsReachTheirHandlersWithConvertedArgumentsOrAreRefused)
         desc.sWeight = FW_NORMAL;
         ASSERT_EQ(S_OK, OleCreateFontIndirect(&desc, IID_IDispatch, reinterpret_cast<void**>(&item)));
     }
+    ValueObject valued;
     long byRef = 9;
     const struct {
         DISPID id;
@@ -572,7 +607,7 @@ TEST_F(AtlHostTest, EventsReachTheirHandlersWithConvertedArgumentsOrAreRefused)
         {5101, {}, DISP_E_BADPARAMCOUNT, nullptr},
         {5101, {Str(L"abc")}, DISP_E_TYPEMISMATCH, nullptr},
         {5101, {Typed(VT_NULL, 0)}, DISP_E_TYPEMISMATCH, nullptr},
-        {5101, {Disp(item)}, DISP_E_TYPEMISMATCH, nullptr},  // no number is read from an object
+        {5101, {Disp(&valued)}, DISP_E_TYPEMISMATCH, nullptr},  // no number is read from an object
         {5101, {Typed(VT_BYREF | VT_I4, 0)}, DISP_E_TYPEMISMATCH, nullptr},
         {5101, {Typed(VT_BYREF | VT_VARIANT, 0)}, DISP_E_TYPEMISMATCH, nullptr},
         {5802, {I4(5)}, DISP_E_TYPEMISMATCH, nullptr},
@@ -588,6 +623,7 @@ TEST_F(AtlHostTest, EventsReachTheirHandlersWithConvertedArgumentsOrAreRefused)
         else
             EXPECT_TRUE(owner.got.empty()) << owner.got.front();
     }
+    EXPECT_EQ(0, valued.reads) << "no object is asked for its value";
     owner.lastItem.Release();
     ASSERT_EQ(S_OK, Fire(control, 5802, {Disp(item)}));
     EXPECT_EQ(item.get(), owner.lastItem.get()) << "the object itself reaches the handler";
