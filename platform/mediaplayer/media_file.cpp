@@ -577,48 +577,52 @@ MediaOpenResult ParseMediaBytes(const std::uint8_t* data, std::size_t size, Medi
     return r;
 }
 
-MediaOpenResult MappedFile::Open(const wchar_t* path)
+MediaOpenResult MediaFileBytes::Open(const wchar_t* path)
 {
     Close();
-    file_ = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file_ == INVALID_HANDLE_VALUE)
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
         return Fail(kErrFileOpen, L"The file cannot be opened: it does not exist or cannot be read.");
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file_, &size)) {
-        Close();
-        return Fail(kErrFileOpen, L"The file cannot be opened: its size cannot be read.");
+    MediaOpenResult r{S_OK, {}};
+    if (!GetFileSizeEx(file, &size))
+        r = Fail(kErrFileOpen, L"The file cannot be opened: its size cannot be read.");
+    else if (size.QuadPart == 0)
+        r = Fail(kErrEmptyFile, L"The file is empty.");
+    else if (static_cast<std::uint64_t>(size.QuadPart) > kMaxMediaFileSize)
+        r = Fail(kErrTooLarge, L"The file is too large to be played (more than 1 GB).");
+    if (SUCCEEDED(r.hr)) {
+        const auto total = static_cast<std::size_t>(size.QuadPart);
+        data_.reset(new (std::nothrow) std::uint8_t[total]);
+        if (!data_)
+            r = Fail(E_OUTOFMEMORY, L"Not enough memory to open the file.");
+        // Read in pieces; a file that shrank meanwhile is read as far as it goes.
+        std::size_t done = 0;
+        while (SUCCEEDED(r.hr) && done < total) {
+            const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(total - done, 1u << 24));
+            DWORD got = 0;
+            if (!ReadFile(file, data_.get() + done, piece, &got, nullptr)) {
+                r = Fail(kErrFileOpen, L"The file cannot be read.");
+                break;
+            }
+            if (got == 0)
+                break;
+            done += got;
+        }
+        size_ = done;
+        if (SUCCEEDED(r.hr) && size_ == 0)
+            r = Fail(kErrEmptyFile, L"The file is empty.");
     }
-    if (size.QuadPart == 0) {
+    CloseHandle(file);
+    if (FAILED(r.hr))
         Close();
-        return Fail(kErrEmptyFile, L"The file is empty.");
-    }
-    if (static_cast<std::uint64_t>(size.QuadPart) > kMaxMediaFileSize) {
-        Close();
-        return Fail(kErrTooLarge, L"The file is too large to be played (more than 1 GB).");
-    }
-    mapping_ = CreateFileMappingW(file_, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    if (mapping_)
-        view_ = static_cast<const std::uint8_t*>(MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 0));
-    if (!view_) {
-        Close();
-        return Fail(kErrFileOpen, L"The file cannot be read into memory.");
-    }
-    size_ = static_cast<std::size_t>(size.QuadPart);
-    return MediaOpenResult{S_OK, {}};
+    return r;
 }
 
-void MappedFile::Close()
+void MediaFileBytes::Close()
 {
-    if (view_)
-        UnmapViewOfFile(view_);
-    view_ = nullptr;
-    if (mapping_)
-        CloseHandle(mapping_);
-    mapping_ = nullptr;
-    if (file_ != INVALID_HANDLE_VALUE)
-        CloseHandle(file_);
-    file_ = INVALID_HANDLE_VALUE;
+    data_.reset();
     size_ = 0;
 }
 

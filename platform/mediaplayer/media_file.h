@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,7 @@ constexpr HRESULT kErrNoOutput = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x03
 constexpr HRESULT kErrOutput = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x030A);
 constexpr HRESULT kErrTooLarge = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x030B);
 
-// The largest file opened: frame tables and mappings stay within what a 32-bit process can hold.
+// The largest file opened: its bytes and frame table stay within what a 32-bit process can hold.
 constexpr std::uint64_t kMaxMediaFileSize = 1024ull * 1024 * 1024;
 
 // One MPEG audio frame header, decoded.
@@ -79,23 +80,17 @@ struct MediaOpenResult {
 // Reads what the player needs from the bytes of a whole file.
 MediaOpenResult ParseMediaBytes(const std::uint8_t* data, std::size_t size, MediaInfo* info);
 
-// A read-only view of a whole file, kept while it plays.
-class MappedFile {
+// The bytes of a whole file, read into memory when it is opened: no handle stays open on it while it
+// plays, so other programs may rename, rewrite or delete it meanwhile.
+class MediaFileBytes {
 public:
-    MappedFile() = default;
-    ~MappedFile() { Close(); }
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-
     MediaOpenResult Open(const wchar_t* path);
     void Close();
-    const std::uint8_t* Data() const { return view_; }
+    const std::uint8_t* Data() const { return data_.get(); }
     std::size_t Size() const { return size_; }
 
 private:
-    HANDLE file_ = INVALID_HANDLE_VALUE;
-    HANDLE mapping_ = nullptr;
-    const std::uint8_t* view_ = nullptr;
+    std::unique_ptr<std::uint8_t[]> data_;
     std::size_t size_ = 0;
 };
 

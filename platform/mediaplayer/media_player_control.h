@@ -207,7 +207,7 @@ private:
     long volume_ = 100;
     bool mute_ = false;
 
-    MappedFile file_;
+    MediaFileBytes file_;
     MediaInfo info_;
     bool mediaOpen_ = false;
     CComPtr<IWMPMedia> media_;

@@ -3,9 +3,10 @@
 // advises an event sink, opens one file, and plays it to its end in a message loop, waiting for the
 // control's events. What it saw goes to standard output, one "key=value" line each (UTF-8).
 //
-//   media_host.exe DLL FILE [--volume N] [--mute] [--seek SECONDS] [--pause]
+//   media_host.exe DLL FILE [--volume N] [--mute] [--seek SECONDS] [--pause] [--release]
 //
-// --pause pauses the playback on its first playing state and resumes it on the paused state.
+// --pause pauses the playback on its first playing state and resumes it on the paused state; --release
+// lets the control go (every reference) as soon as it plays.
 // Exit code 0 when the run went as the events said (played to its end, or an error event came), 2 when
 // the control could not be made, 3 when no event came within the safety limit.
 #include "platform/mediaplayer/mediaplayer.h"
@@ -52,6 +53,7 @@ struct Options {
     bool mute = false;
     double seek = -1;
     bool pause = false;
+    bool release = false;  // let the control go while it plays
 };
 
 // The event sink: records every event and decides what the host does next.
@@ -64,6 +66,7 @@ public:
     bool ended = false;
     bool ready = false;
     bool pausedOnce = false;
+    bool playing = false;
     DWORD thread = GetCurrentThreadId();
     bool wrongThread = false;
 
@@ -117,6 +120,8 @@ public:
         IWMPControls* controls = nullptr;
         if (state == 10)
             ready = true;
+        if (state == 3)
+            playing = true;
         if (state == 3 && options.pause && !pausedOnce && SUCCEEDED(player->get_controls(&controls))) {
             pausedOnce = true;
             controls->pause();
@@ -261,8 +266,18 @@ int Run(const wchar_t* dll, const wchar_t* file, const Options& options)
             controls->put_currentPosition(options.seek);
         std::snprintf(hr, sizeof hr, "%08lX", static_cast<unsigned long>(controls->play()));
         Line("play", hr);
-        if (!Pump([&] { return sink.ended || sink.errorSeen; }))
+        if (!Pump([&] { return sink.ended || sink.errorSeen || (options.release && sink.playing); }))
             code = 3;
+        if (options.release && sink.playing) {
+            // Every reference goes while the playback thread runs: the control must end it and go.
+            controls->Release();
+            settings->Release();
+            point->Unadvise(cookie);
+            point->Release();
+            const ULONG left = player->Release();
+            Line("released", std::to_string(left));
+            return code;
+        }
         WMPPlayState state = wmppsUndefined;
         player->get_playState(&state);
         Line("final_state", std::to_string(static_cast<int>(state)));
@@ -303,6 +318,8 @@ int main()
             options.seek = std::wcstod(argv[++i], nullptr);
         else if (std::wcscmp(argv[i], L"--pause") == 0)
             options.pause = true;
+        else if (std::wcscmp(argv[i], L"--release") == 0)
+            options.release = true;
     }
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
         return 2;

@@ -474,6 +474,98 @@ TEST_F(MediaPlayerTest, OpenedFilesReportWhatMutagenReads)
     }
 }
 
+std::wstring ReadString(HKEY root, const std::wstring& key, const wchar_t* name)
+{
+    wchar_t value[MAX_PATH * 2] = {};
+    DWORD size = sizeof value - sizeof(wchar_t);
+    if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+        return L"<none>";
+    return value;
+}
+
+using DllEntry = HRESULT(WINAPI*)();
+
+DllEntry Export(const char* name)
+{
+    HMODULE module = LoadLibraryW(test_support::BuildTreeProgram(KWEP_MEDIAPLAYER_DLL).c_str());
+    return module ? reinterpret_cast<DllEntry>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
+}
+
+// Registration writes the class under the player's id, in place of what was there, and removal takes
+// every key it wrote. Run against a private key standing in for HKEY_CLASSES_ROOT, so the prefix's own
+// classes stay as they are.
+TEST_F(MediaPlayerTest, RegistersTheClassInPlaceOfTheSystemsAndRemovesIt)
+{
+    const std::wstring base = L"Software\\KwepMediaPlayerTest\\" + std::to_wstring(GetCurrentProcessId());
+    HKEY root = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, base.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                             &root, nullptr));
+    const std::wstring clsid = L"CLSID\\{6BF52A52-394A-11D3-B153-00C04F79FAA6}";
+    // What the system's player left: replaced whole.
+    HKEY old = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, (clsid + L"\\ProgID").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &old, nullptr));
+    RegCloseKey(old);
+    DllEntry reg = Export("DllRegisterServer");
+    DllEntry unreg = Export("DllUnregisterServer");
+    ASSERT_TRUE(reg && unreg);
+
+    ASSERT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_CLASSES_ROOT, root));
+    const HRESULT registered = reg();
+    RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+    EXPECT_EQ(S_OK, registered);
+    EXPECT_EQ(test_support::BuildTreeProgram(KWEP_MEDIAPLAYER_DLL), ReadString(root, clsid + L"\\InprocServer32", nullptr));
+    EXPECT_EQ(L"Apartment", ReadString(root, clsid + L"\\InprocServer32", L"ThreadingModel"));
+    EXPECT_EQ(L"131473", ReadString(root, clsid + L"\\MiscStatus\\1", nullptr));
+    HKEY probe = nullptr;
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(root, (clsid + L"\\Control").c_str(), 0, KEY_READ, &probe));
+    if (probe)
+        RegCloseKey(probe);
+    probe = nullptr;
+    EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(root, (clsid + L"\\ProgID").c_str(), 0, KEY_READ, &probe));
+    if (probe)
+        RegCloseKey(probe);
+    // No type library is registered: the interface keys stay the system's.
+    probe = nullptr;
+    EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(root, L"TypeLib", 0, KEY_READ, &probe));
+    if (probe)
+        RegCloseKey(probe);
+
+    ASSERT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_CLASSES_ROOT, root));
+    const HRESULT removed = unreg();
+    RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+    EXPECT_EQ(S_OK, removed);
+    probe = nullptr;
+    EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(root, clsid.c_str(), 0, KEY_READ, &probe));
+    if (probe)
+        RegCloseKey(probe);
+    RegCloseKey(root);
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\KwepMediaPlayerTest");
+}
+
+// Registered in the prefix (as its set-up does), the class id string gives this control: the system's
+// has no IWMPPlayer2.
+TEST_F(MediaPlayerTest, TheRegisteredClassIdMakesThisControl)
+{
+    // regsvr32 takes any argument that begins with "/" as a switch: the DLL goes by its Windows path.
+    const test_support::ShellResult r =
+        RunShell("WINEDEBUG=-all /usr/lib/wine/wine64 regsvr32 /s " +
+                 ShellQuote(Utf8(test_support::BuildTreeProgram(KWEP_MEDIAPLAYER_DLL))));
+    ASSERT_TRUE(r.finished && r.exitCode == 0) << r.err;
+    CLSID clsid{};
+    ASSERT_EQ(S_OK, CLSIDFromString(L"{6BF52A52-394A-11D3-B153-00C04F79FAA6}", &clsid));
+    IWMPPlayer2* player = nullptr;
+    ASSERT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IWMPPlayer2),
+                                     reinterpret_cast<void**>(&player)));
+    IWMPSettings* settings = nullptr;
+    EXPECT_EQ(S_OK, player->get_settings(&settings));
+    long volume = 0;
+    EXPECT_EQ(S_OK, settings->get_volume(&volume));
+    EXPECT_EQ(100, volume);
+    settings->Release();
+    player->Release();
+}
+
 // ---- whole playbacks, heard through ALSA's file plugin ----
 
 struct HostRun {
@@ -651,6 +743,15 @@ TEST_F(MediaPlaybackTest, WavPlaysItsOwnSamples)
         ASSERT_EQ(k.expected->size(), heard.size());
         EXPECT_TRUE(*k.expected == heard);
     }
+}
+
+// The last reference going while the file plays ends the playback thread with the control.
+TEST_F(MediaPlaybackTest, ReleasedWhilePlayingEndsCleanly)
+{
+    const HostRun run = PlayInHost("tone16.wav", "--release");
+    ASSERT_TRUE(run.ran) << run.why;
+    EXPECT_EQ("0", run.lines.at("released"));
+    EXPECT_EQ(0u, run.lines.count("final_state"));
 }
 
 // With no output device the play fails with its own error item and event.
