@@ -3,7 +3,8 @@
 // advises an event sink, opens one file, and plays it to its end in a message loop, waiting for the
 // control's events. What it saw goes to standard output, one "key=value" line each (UTF-8).
 //
-//   media_host.exe DLL FILE [--volume N] [--mute] [--seek SECONDS] [--pause] [--release]
+//   media_host.exe DLL FILE [--volume N] [--mute] [--seek SECONDS] [--seek-while-playing SECONDS] [--pause]
+//                  [--release]
 //
 // --pause pauses the playback on its first playing state and resumes it on the paused state; --release
 // lets the control go (every reference) as soon as it plays.
@@ -54,6 +55,7 @@ struct Options {
     double seek = -1;
     bool pause = false;
     bool release = false;  // let the control go while it plays
+    double seekPlaying = -1;  // seek there on the first playing state
 };
 
 // The event sink: records every event and decides what the host does next.
@@ -120,6 +122,11 @@ public:
         IWMPControls* controls = nullptr;
         if (state == 10)
             ready = true;
+        if (state == 3 && options.seekPlaying >= 0 && !playing && SUCCEEDED(player->get_controls(&controls))) {
+            controls->put_currentPosition(options.seekPlaying);
+            controls->Release();
+            controls = nullptr;
+        }
         if (state == 3)
             playing = true;
         if (state == 3 && options.pause && !pausedOnce && SUCCEEDED(player->get_controls(&controls))) {
@@ -320,6 +327,8 @@ int main()
             options.pause = true;
         else if (std::wcscmp(argv[i], L"--release") == 0)
             options.release = true;
+        else if (std::wcscmp(argv[i], L"--seek-while-playing") == 0 && i + 1 < argc)
+            options.seekPlaying = std::wcstod(argv[++i], nullptr);
     }
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
         return 2;

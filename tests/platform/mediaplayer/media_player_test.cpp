@@ -745,6 +745,27 @@ TEST_F(MediaPlaybackTest, WavPlaysItsOwnSamples)
     }
 }
 
+// A seek while the file plays goes on from there. The control reopens the device for it, and ALSA's file
+// plugin starts its file afresh on every open: the file holds the rest of the file from the seek on.
+TEST_F(MediaPlaybackTest, SeekWhilePlayingGoesOnFromThere)
+{
+    const std::vector<std::uint8_t> pcm16 = WaveData("tone16.wav");
+    ASSERT_FALSE(pcm16.empty());
+    // 0.6 s: 26460 sample frames of 4 bytes.
+    const std::vector<std::uint8_t> rest(pcm16.begin() + 26460 * 4, pcm16.end());
+    const HostRun run = PlayInHost("tone16.wav", "--seek-while-playing 0.6");
+    ASSERT_TRUE(run.ran) << run.why;
+    const std::string events = run.lines.at("events");
+    EXPECT_EQ(0u, events.find("5001:13 5802:media 5101:10 5101:3 5202:")) << events;
+    const std::string end = ":0.600 5101:8 5101:1";
+    ASSERT_GE(events.size(), end.size());
+    EXPECT_EQ(end, events.substr(events.size() - end.size())) << events;
+    EXPECT_EQ("0", run.lines.at("errors"));
+    const std::vector<std::uint8_t> heard = WithoutTrailingSilence(run.pcm, rest.size());
+    ASSERT_EQ(rest.size(), heard.size());
+    EXPECT_TRUE(rest == heard);
+}
+
 // The last reference going while the file plays ends the playback thread with the control.
 TEST_F(MediaPlaybackTest, ReleasedWhilePlayingEndsCleanly)
 {
