@@ -202,6 +202,7 @@ private:
     HWND window_ = nullptr;
     std::deque<PendingEvent> events_;
     long playState_ = kPlayUndefined;
+    // Kept as the host sets them: the control has no user interface of its own to enable or show.
     bool enabled_ = true;
     CComBSTR uiMode_;
     long volume_ = 100;

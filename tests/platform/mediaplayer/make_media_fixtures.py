@@ -7,6 +7,7 @@ every MP3 to raw 16-bit PCM (NAME.ref) without gapless trimming. Each printed li
 import math
 import os
 import random
+import shutil
 import struct
 import subprocess
 import sys
@@ -17,6 +18,7 @@ from mutagen.mp3 import MP3, BitrateMode
 from mutagen.wave import WAVE
 
 out = sys.argv[1]
+sys.stdout.reconfigure(encoding="utf-8")
 
 
 def path(name):
@@ -66,6 +68,9 @@ for name, (title, author, version) in tags.items():
     t.add(TPE1(encoding=3 if version == 4 else 1, text=author))
     t.save(path(name), v2_version=version)
 
+# A name beyond ASCII.
+shutil.copyfile(path("cbr.mp3"), path("\u00dcn\u00efc\u2603de.mp3"))
+
 # Broken files.
 cbr = open(path("cbr.mp3"), "rb").read()
 open(path("truncated.mp3"), "wb").write(cbr[: len(cbr) * 6 // 10])
@@ -78,7 +83,7 @@ with open(path("float.wav"), "wb") as f:
     f.write(b"RIFF" + struct.pack("<I", 4 + 8 + len(fmt) + 8 + len(data)) + b"WAVE")
     f.write(b"fmt " + struct.pack("<I", len(fmt)) + fmt + b"data" + struct.pack("<I", len(data)) + data)
 
-for name in ["cbr.mp3", "vbr.mp3", "mpeg2.mp3", "mpeg25.mp3", "noinfo.mp3"]:
+for name in ["cbr.mp3", "vbr.mp3", "mpeg2.mp3", "mpeg25.mp3", "noinfo.mp3", "\u00dcn\u00efc\u2603de.mp3"]:
     with open(path(name + ".ref"), "wb") as ref:
         subprocess.run(["mpg123", "--no-gapless", "-q", "-s", path(name)], stdout=ref, check=True)
     info = MP3(path(name))
