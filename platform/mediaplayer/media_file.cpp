@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <cwchar>
+#include <new>
 
 namespace mediaplayer {
 
@@ -501,6 +502,8 @@ MediaOpenResult ParseWave(Bytes b, MediaInfo* info)
 
 }  // namespace
 
+MediaOpenResult ParseMediaBytesOrThrow(const std::uint8_t* data, std::size_t size, MediaInfo* info);
+
 bool ParseMpegHeader(const std::uint8_t* p, MpegHeader* header)
 {
     if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0)
@@ -535,6 +538,17 @@ bool ParseMpegHeader(const std::uint8_t* p, MpegHeader* header)
 }
 
 MediaOpenResult ParseMediaBytes(const std::uint8_t* data, std::size_t size, MediaInfo* info)
+{
+    // The frame table and the tag texts grow with the file: running out of memory is a failure to open.
+    try {
+        return ParseMediaBytesOrThrow(data, size, info);
+    } catch (const std::bad_alloc&) {
+        *info = MediaInfo{};
+        return Fail(E_OUTOFMEMORY, L"Not enough memory to open the file.");
+    }
+}
+
+MediaOpenResult ParseMediaBytesOrThrow(const std::uint8_t* data, std::size_t size, MediaInfo* info)
 {
     *info = MediaInfo{};
     if (size == 0)

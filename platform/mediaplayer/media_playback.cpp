@@ -285,14 +285,36 @@ DWORD WINAPI Playback::ThreadMain(LPVOID self)
     return 0;
 }
 
+// One buffer of PCM while the device holds it.
+struct DeviceBuffer {
+    WAVEHDR header{};
+    std::vector<std::uint8_t> pcm;
+    bool queued = false;
+};
+
 void Playback::Run()
 {
-    struct Buffer {
-        WAVEHDR header{};
-        std::vector<std::uint8_t> pcm;
-        bool queued = false;
-    };
-    Buffer buffers[kBuffers];
+    // The buffers outlive the playing: the device gives them back before they go, on every path.
+    DeviceBuffer buffers[kBuffers];
+    try {
+        RunOrThrow(buffers);
+    } catch (const std::bad_alloc&) {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            waveOutReset(device_);
+            failure_ = Failed(E_OUTOFMEMORY, L"Not enough memory to go on playing the file.");
+        }
+        for (DeviceBuffer& b : buffers) {
+            if (b.queued)
+                waveOutUnprepareHeader(device_, &b.header, sizeof b.header);
+        }
+        PostMessageW(window_, message_, generation_, kPlaybackFailed);
+    }
+}
+
+void Playback::RunOrThrow(DeviceBuffer* buffers)
+{
+    using Buffer = DeviceBuffer;
     const std::size_t piece = std::max<std::size_t>(format_.nBlockAlign, (format_.nAvgBytesPerSec / 4) / format_.nBlockAlign *
                                                                              format_.nBlockAlign);
     std::vector<std::uint8_t> pending;
@@ -309,7 +331,8 @@ void Playback::Run()
 
     while (!stopped && SUCCEEDED(failure.hr)) {
         bool anyQueued = false;
-        for (Buffer& b : buffers) {
+        for (int i = 0; i < kBuffers; ++i) {
+            Buffer& b = buffers[i];
             unqueue(b);
             if (b.queued) {
                 anyQueued = true;
@@ -358,7 +381,8 @@ void Playback::Run()
         if (stopped || FAILED(failure.hr))
             waveOutReset(device_);
     }
-    for (Buffer& b : buffers) {
+    for (int i = 0; i < kBuffers; ++i) {
+        Buffer& b = buffers[i];
         while (b.queued && !(b.header.dwFlags & WHDR_DONE))
             WaitForSingleObject(done_, 100);
         unqueue(b);

@@ -37,6 +37,8 @@ void ApplyVolume(std::uint8_t* pcm, std::size_t bytes, int bitsPerSample, int vo
 constexpr LPARAM kPlaybackEnded = 0;
 constexpr LPARAM kPlaybackFailed = 1;
 
+struct DeviceBuffer;
+
 class Playback {
 public:
     Playback() = default;
@@ -66,6 +68,7 @@ public:
 private:
     static DWORD WINAPI ThreadMain(LPVOID self);
     void Run();
+    void RunOrThrow(DeviceBuffer* buffers);
 
     std::unique_ptr<PcmSource> source_;
     WAVEFORMATEX format_{};

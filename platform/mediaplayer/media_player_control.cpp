@@ -22,6 +22,17 @@ HRESULT CopyOut(const std::wstring& text, BSTR* out)
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
+HRESULT CopyTime(double seconds, BSTR* out)
+{
+    try {
+        return CopyOut(FormatMediaTime(seconds), out);
+    } catch (const std::bad_alloc&) {
+        if (out)
+            *out = nullptr;
+        return E_OUTOFMEMORY;
+    }
+}
+
 // ---- media object ----
 
 class CMediaItem : public CComObjectRootEx, public IDispatchImpl<CMediaItem, IWMPMedia> {
@@ -55,7 +66,7 @@ public:
         *duration = duration_;
         return S_OK;
     }
-    STDMETHOD(get_durationString)(BSTR* text) override { return CopyOut(FormatMediaTime(duration_), text); }
+    STDMETHOD(get_durationString)(BSTR* text) override { return CopyTime(duration_, text); }
     STDMETHOD(get_attributeCount)(LONG* count) override
     {
         if (!count)
@@ -147,7 +158,12 @@ HRESULT CreateMediaObject(const MediaInfo& info, IWMPMedia** media)
     HRESULT hr = CComObject<CMediaItem>::CreateInstance(&item);
     if (FAILED(hr))
         return hr;
-    item->Init(info);
+    try {
+        item->Init(info);
+    } catch (const std::bad_alloc&) {
+        delete item;
+        return E_OUTOFMEMORY;
+    }
     return item->QueryInterface(__uuidof(IWMPMedia), reinterpret_cast<void**>(media));
 }
 
@@ -281,12 +297,12 @@ void CMediaPlayerControl::SetPlayState(long state, bool always)
     Queue(kDispidPlayStateChange, state);
 }
 
-void CMediaPlayerControl::AddError(HRESULT code, const std::wstring& text)
+void CMediaPlayerControl::AddError(HRESULT code, const wchar_t* text)
 {
     try {
         if (errors_.size() >= kMaxErrorItems)
             errors_.pop_front();
-        errors_.push_back(ErrorEntry{code, text});
+        errors_.push_back(ErrorEntry{code, std::wstring(text ? text : L"")});
     } catch (...) {
     }
     Queue(kDispidError);
@@ -326,7 +342,7 @@ HRESULT CMediaPlayerControl::StartPlayback(bool paused)
     MediaOpenResult r = playback_.Start(info_, file_.Data(), file_.Size(), startSample_, paused, window_, kMsgPlayback,
                                         generation_);
     if (FAILED(r.hr))
-        AddError(r.hr, r.message);
+        AddError(r.hr, r.message.c_str());
     return r.hr;
 }
 
@@ -338,7 +354,7 @@ void CMediaPlayerControl::OnPlaybackMessage(WPARAM generation, LPARAM what)
     playback_.Stop();
     startSample_ = 0;
     if (what == kPlaybackFailed) {
-        AddError(failure.hr, failure.message);
+        AddError(failure.hr, failure.message.c_str());
         SetPlayState(kPlayStopped);
         return;
     }
@@ -347,6 +363,18 @@ void CMediaPlayerControl::OnPlaybackMessage(WPARAM generation, LPARAM what)
 }
 
 STDMETHODIMP CMediaPlayerControl::put_URL(BSTR url)
+{
+    try {
+        return OpenUrl(url);
+    } catch (const std::bad_alloc&) {
+        CloseMedia();
+        AddError(E_OUTOFMEMORY, L"Not enough memory to open the file.");
+        SetPlayState(kPlayUndefined);
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT CMediaPlayerControl::OpenUrl(BSTR url)
 {
     const bool hadMedia = mediaOpen_;
     CloseMedia();
@@ -379,7 +407,7 @@ STDMETHODIMP CMediaPlayerControl::put_URL(BSTR url)
     }
     if (FAILED(r.hr)) {
         CloseMedia();
-        AddError(r.hr, r.message);
+        AddError(r.hr, r.message.c_str());
         SetPlayState(kPlayUndefined);
         // Reported both ways: to the caller, and through the error queue and its event, as a file that
         // fails while it plays is.
@@ -539,7 +567,9 @@ STDMETHODIMP CMediaPlayerControl::put_currentPosition(double position)
 
 STDMETHODIMP CMediaPlayerControl::get_currentPositionString(BSTR* text)
 {
-    return CopyOut(mediaOpen_ ? FormatMediaTime(PositionSeconds()) : std::wstring(), text);
+    if (!mediaOpen_)
+        return CopyOut(std::wstring(), text);
+    return CopyTime(PositionSeconds(), text);
 }
 
 STDMETHODIMP CMediaPlayerControl::get_mute(VARIANT_BOOL* mute)

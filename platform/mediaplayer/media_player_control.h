@@ -192,9 +192,10 @@ private:
     void Queue(DISPID id, long value = 0, double oldPosition = 0, double newPosition = 0, IDispatch* item = nullptr);
     void FireQueued();
     void SetPlayState(long state, bool always = false);
-    void AddError(HRESULT code, const std::wstring& text);
+    void AddError(HRESULT code, const wchar_t* text);
     void OnPlaybackMessage(WPARAM generation, LPARAM what);
     void CloseMedia();
+    HRESULT OpenUrl(BSTR url);
     double SampleRate() const;
     double PositionSeconds();
     HRESULT StartPlayback(bool paused);

@@ -427,6 +427,29 @@ TEST_F(MediaPlayerTest, BrokenFilesGiveOneErrorItemEach)
     }
 }
 
+// The error queue keeps the latest 64 items, however many errors come before the host clears it; every
+// error still has its event.
+TEST_F(MediaPlayerTest, ErrorQueueIsBounded)
+{
+    Control c;
+    ASSERT_TRUE(c.Ready());
+    for (int i = 0; i < 70; ++i)
+        c.Open(Fixtures::Get().File(i % 2 ? "missing.mp3" : "empty.mp3"));
+    ASSERT_TRUE(c.PumpUntil([&] { return c.sink.events.size() == 70; }));
+    IWMPError* error = nullptr;
+    ASSERT_EQ(S_OK, c.player->get_Error(&error));
+    long count = 0;
+    EXPECT_EQ(S_OK, error->get_errorCount(&count));
+    EXPECT_EQ(64, count);
+    IWMPErrorItem* item = nullptr;
+    ASSERT_EQ(S_OK, error->get_Item(63, &item));
+    long code = 0;
+    item->get_errorCode(&code);
+    EXPECT_EQ(kErrFileOpen, code);  // the 70th
+    item->Release();
+    error->Release();
+}
+
 // An opened file gives its media (duration, bit rate, title and author as mutagen reads them) with the
 // open, media and ready events, in that order; an empty URL closes it again.
 TEST_F(MediaPlayerTest, OpenedFilesReportWhatMutagenReads)
