@@ -178,6 +178,15 @@ TEST(MediaFile, Mp3StreamsGiveFramesLengthBitrateAndTags)
     Append(xing, Frames(10));
     Bytes info = VbrFrame("Info", 10, 11 * 417, true, 576, 1000);
     Append(info, Frames(10));
+    // A VBRI frame (at byte 36): its frame and byte counts.
+    Bytes vbri = Frame();
+    std::memcpy(&vbri[36], "VBRI", 4);
+    const std::uint32_t vbriBytes = 10 * 417, vbriFrames = 10;
+    for (int i = 0; i < 4; ++i) {
+        vbri[46 + i] = static_cast<std::uint8_t>(vbriBytes >> (24 - 8 * i));
+        vbri[50 + i] = static_cast<std::uint8_t>(vbriFrames >> (24 - 8 * i));
+    }
+    Append(vbri, Frames(10));
     // Tags: v2.3 with a Latin-1 title and a UTF-16 author, v2.4 UTF-8, v2.2 three-letter frames.
     Bytes v23 = Id3(3, [] {
         Bytes f = TextFrame(3, "TIT2", Latin1("Caf\xe9"));
@@ -216,6 +225,7 @@ TEST(MediaFile, Mp3StreamsGiveFramesLengthBitrateAndTags)
         {"Xing", &xing, 10, 10 * frame, static_cast<long>(std::nearbyint(10 * 417 * 8 * 44100.0 / (10 * 1152))), L"", L""},
         {"Info with LAME delay and padding", &info, 10, (10 * 1152 - 1576) / 44100.0,
          static_cast<long>(std::nearbyint(10 * 417 * 8 * 44100.0 / (10 * 1152))), L"", L""},
+        {"VBRI", &vbri, 10, 10 * frame, static_cast<long>(10 * 417 * 8 / (10 * frame)), L"", L""},
         {"ID3v2.3", &v23, 10, 10 * frame, 128000, L"Caf\u00e9", L"A\u00e9"},
         {"ID3v2.4", &v24, 10, 10 * frame, 128000, L"\u2603", L"B\u00fcr"},
         {"ID3v2.2", &v22, 10, 10 * frame, 128000, L"One", L"Two"},
