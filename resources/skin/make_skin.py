@@ -11,7 +11,8 @@ description replaces the base's key of the same name; a section the base lacks i
 Every colour of the images and the INI comes from the description's one palette. Frames are drawn so
 that their stretch lines repeat plain pixel rows and columns, and their outline is cut by the key colour
 (the top-left pixel); text is drawn in the description's TrueType font. Indicator lamps get an off and a
-lit image, track bars four state images of their shape and four of their thumb.
+lit image, track bars four state images of their shape and four of their thumb, toggle buttons eight
+(unchecked and checked), and the player panel one plate.
 """
 import json
 import re
@@ -221,6 +222,55 @@ def draw_thumb(spec, c, state):
     return image
 
 
+# ---- The player panel ----
+# A toggle button has eight images: disabled, normal, hover and pressed, first unchecked and then checked
+# (lit in the accent colour). The panel's plate holds a dark well where the player's display sits.
+TOGGLE_STATES = ("disabled", "normal", "hover", "pressed")
+
+
+def draw_toggle(spec, c, state, checked):
+    w, h = spec["size"]
+    image = Image.new("RGB", (w, h), c["key"])
+    d = ImageDraw.Draw(image)
+    if checked:
+        fill = {"disabled": c["rule"], "normal": c["accent"], "hover": mix(c["accent"], c["caption"], 0.25),
+                "pressed": mix(c["accent"], c["caption"], 0.45)}[state]
+        outline = c["caption"] if state != "disabled" else c["rule"]
+        colour = c["text_on_accent"] if state != "disabled" else c["face"]
+    else:
+        fill = {"disabled": c["face"], "normal": c["panel"], "hover": mix(c["panel"], c["accent"], 0.12),
+                "pressed": mix(c["panel"], c["accent"], 0.28)}[state]
+        outline = c["accent"] if state in ("hover", "pressed") else c["rule"]
+        colour = c["glyph_disabled"] if state == "disabled" else c["glyph"]
+    d.rounded_rectangle((0, 0, w - 1, h - 1), radius=5, fill=fill, outline=outline)
+    shift = 1 if state == "pressed" else 0
+    cx, cy = w // 2 + shift, h // 2 + shift
+    draw_lamp_symbol(d, spec["symbol"], (cx - 7, cy - 4, cx + 7, cy + 5), colour)
+    return image
+
+
+def draw_toggle_images(spec, c):
+    return [(spec["id"] + 4 * checked + i, spec["file"] % (4 * checked + i), draw_toggle(spec, c, state, checked))
+            for checked in (0, 1) for i, state in enumerate(TOGGLE_STATES)]
+
+
+def draw_panel(spec, c):
+    w, h = spec["size"]
+    image = Image.new("RGB", (w, h), c["key"])
+    d = ImageDraw.Draw(image)
+    d.rounded_rectangle((0, 0, w - 1, h - 1), radius=spec["corner"], fill=c["footer"], outline=c["rule"])
+    # A lighter band along the top edge, inside the rounding.
+    d.line((spec["corner"], 1, w - 1 - spec["corner"], 1), fill=c["panel"])
+    x, y, ww, wh = spec["display"]
+    d.rounded_rectangle((x - 2, y - 2, x + ww + 1, y + wh + 1), radius=3, fill=c["caption"], outline=c["edge"])
+    # A note left of the display.
+    nx, ny = x // 2, h // 2
+    d.ellipse((nx - 8, ny + 3, nx - 1, ny + 9), fill=c["glyph"])
+    d.rectangle((nx - 2, ny - 10, nx - 1, ny + 6), fill=c["glyph"])
+    d.polygon([(nx - 1, ny - 10), (nx + 7, ny - 6), (nx + 7, ny - 3), (nx - 1, ny - 7)], fill=c["glyph"])
+    return image
+
+
 def draw_bar_images(spec, c):
     """(resource id, file name, image) of every image of a lamp or a track bar."""
     if spec["kind"] == "indicator":
@@ -302,6 +352,10 @@ def main():
             drawn = [(spec["id"], spec["file"], draw_frame(spec, c, description["font"]))]
         elif spec["kind"] in BAR_KINDS:
             drawn = draw_bar_images(spec, c)
+        elif spec["kind"] == "toggle":
+            drawn = draw_toggle_images(spec, c)
+        elif spec["kind"] == "panel":
+            drawn = [(spec["id"], spec["file"], draw_panel(spec, c))]
         else:
             drawn = [(spec["id"] + i, spec["file"] % i, draw_button(spec, c, state)) for i, state in enumerate(STATES)]
         for rid, name, image in drawn:
