@@ -7,6 +7,8 @@
 // OUTPUT: "count N", then per item "item I ok OK image M selected S data D text T mask K" (D 1 when the
 // item has data; T and K as the control and the data hold them, ASCII, "-" for none). Exit code 0 when
 // every step could be taken.
+#include "tests/support/remote_memory.h"
+
 #include <windows.h>
 
 #include <commctrl.h>
@@ -17,6 +19,8 @@
 
 namespace {
 
+using test_support::RemoteBlock;
+
 constexpr int kTextChars = 260;
 
 std::string Ascii(const wchar_t* text)
@@ -26,26 +30,6 @@ std::string Ascii(const wchar_t* text)
         out += (*text >= 0x21 && *text < 0x7F) ? static_cast<char>(*text) : '?';
     return out.empty() ? "-" : out;
 }
-
-// A block of memory in another process, freed at the end.
-class RemoteBlock {
-public:
-    RemoteBlock(HANDLE process, SIZE_T size)
-        : m_process(process), m_address(VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE))
-    {}
-    ~RemoteBlock()
-    {
-        if (m_address != nullptr)
-            VirtualFreeEx(m_process, m_address, 0, MEM_RELEASE);
-    }
-    RemoteBlock(const RemoteBlock&) = delete;
-    RemoteBlock& operator=(const RemoteBlock&) = delete;
-    BYTE* Get() const { return static_cast<BYTE*>(m_address); }
-
-private:
-    HANDLE m_process;
-    void* m_address;
-};
 
 // The text at a remote address, read in pieces up to its terminator (at most kTextChars characters).
 std::string RemoteText(HANDLE process, const wchar_t* address)

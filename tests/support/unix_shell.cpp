@@ -194,4 +194,35 @@ bool HostHasProgram(const std::string& name)
     return r.finished && r.exitCode == 0;
 }
 
+WindowCapture CaptureWindow(const std::string& title, const std::string& folder, const std::string& name,
+                            const std::string& measure, const std::vector<std::string>& queries)
+{
+    const std::string xwd = folder + "/" + name + ".xwd";
+    std::string script = "mkdir -p " + ShellQuote(folder) + " && id=$(xdotool search --onlyvisible --name " +
+                         ShellQuote("^" + title + "$") + " | head -n1) && test -n \"$id\" && xwd -silent -id \"$id\" -out " +
+                         ShellQuote(xwd) + " && /usr/bin/python3 " + ShellQuote(measure) + " " + ShellQuote(xwd) + " " +
+                         ShellQuote(folder + "/" + name + ".png");
+    for (const std::string& q : queries)
+        script += " " + q;
+    WindowCapture capture;
+    const ShellResult r = RunShell(script);
+    if (!r.finished || r.exitCode != 0) {
+        capture.error = r.err.empty() ? "the capture failed" : r.err;
+        return capture;
+    }
+    std::istringstream lines(r.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream words(line);
+        std::string kind, key;
+        words >> kind >> key;
+        std::vector<int>& numbers = capture.values[key];
+        int n = 0;
+        while (words >> n)
+            numbers.push_back(n);
+    }
+    capture.ok = true;
+    return capture;
+}
+
 }  // namespace test_support

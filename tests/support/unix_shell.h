@@ -6,7 +6,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
+#include <vector>
 
 namespace test_support {
 
@@ -32,6 +34,19 @@ std::string ShellQuote(const std::string& text);
 
 // True when the host has the named program on PATH.
 bool HostHasProgram(const std::string& name);
+
+// A window captured from the X display: what the measuring script printed, its lines "KIND NAME N ..."
+// kept by NAME.
+struct WindowCapture {
+    bool ok = false;
+    std::string error;  // why not, when not ok
+    std::map<std::string, std::vector<int>> values;
+};
+// Captures the visible window titled exactly `title` with xwd into `folder`/`name`.xwd and has the
+// Python script `measure` turn it into `folder`/`name`.png and answer the queries (each one argument,
+// already quoted for the shell where it needs it).
+WindowCapture CaptureWindow(const std::string& title, const std::string& folder, const std::string& name,
+                            const std::string& measure, const std::vector<std::string>& queries);
 
 // Removes `path` with everything in it, never through a link (sim::RemoveTree); under Wine what that
 // leaves (links, and the folders that hold them) goes by the host's `rm -rf`, which never follows a link

@@ -48,11 +48,6 @@ constexpr UINT kCellFormat = DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS | DT_N
 // Characters of a cell's text read for drawing (4096 bytes).
 constexpr int kCellTextChars = 2048;
 
-CxSkinColor Parsed(CxSkinColors& colours, int index)
-{
-    return colours.IsValidIndex(index) ? colours.ElementAt(index) : CxSkinColor{RGB(255, 255, 255), FALSE};
-}
-
 // The left and right edges of a column in the list's client area, from the header's columns in their
 // shown order, with the width a header notification reports for its column (which neither the header nor
 // the list may hold yet).
@@ -111,11 +106,6 @@ CFileListViewCtrl::CFileListViewCtrl(int statusColumn) : m_statusColumn(statusCo
     // The owner places both bars: the progress bar over its row, the status line under the list.
     m_progressBar.ModifyFlags(0, CXFH_PROGRESS_NOMOVE | CXFH_PROGRESS_BITBLT, 0, 0);
     m_statusBar.ModifyFlags(0, CXFH_UNDERBUDDY | CXFH_DRAWOPTION2, 0, 0);
-    for (int state = 0; state < kStateCount; ++state) {
-        m_textColours[state] = CxSkinColor{RGB(255, 255, 255), FALSE};
-        m_backColours[state] = CxSkinColor{RGB(255, 255, 255), FALSE};
-    }
-    SetSystemColours();
 }
 
 CFileListViewCtrl::~CFileListViewCtrl()
@@ -123,17 +113,6 @@ CFileListViewCtrl::~CFileListViewCtrl()
     // The rows' holders go with the window, while this object can still free them.
     if (m_hWnd != nullptr)
         ::DestroyWindow(m_hWnd);
-}
-
-void CFileListViewCtrl::SetSystemColours()
-{
-    static constexpr int kBackground[kStateCount] = {COLOR_WINDOW, COLOR_INACTIVECAPTION, COLOR_ACTIVECAPTION};
-    for (int state = 0; state < kStateCount; ++state) {
-        if (!m_textColours[state].set)
-            m_textColours[state] = CxSkinColor{GetSysColor(COLOR_WINDOWTEXT), FALSE};
-        if (!m_backColours[state].set)
-            m_backColours[state] = CxSkinColor{GetSysColor(kBackground[state]), FALSE};
-    }
 }
 
 BOOL CFileListViewCtrl::InitPane()
@@ -159,7 +138,7 @@ BOOL CFileListViewCtrl::InitPane()
     if (children != nullptr && m_progressBar.m_hWnd == nullptr &&
         m_progressBar.Create(m_hWnd, RECT{0, 0, 0, 0}, children->progress, WS_CHILD | PBS_SMOOTH))
         ::SendMessageW(m_progressBar.m_hWnd, PBM_SETRANGE32, 0, 100);
-    ::SendMessageW(m_hWnd, LVM_SETBKCOLOR, 0, static_cast<LPARAM>(m_backColours[0].color));
+    ::SendMessageW(m_hWnd, LVM_SETBKCOLOR, 0, static_cast<LPARAM>(m_colours.Back(0).color));
     return TRUE;
 }
 
@@ -360,49 +339,12 @@ HRESULT CFileListViewCtrl::CreateStatusBar()
 
 HRESULT CFileListViewCtrl::GetSkinProps(CxSkinPropEntries& list)
 {
-    const wchar_t* section = GetSectionName();
-    if (section != nullptr && *section != L'\0') {
-        HWND owner = GetWnd();
-        if (!list.Add(CxSkinPropEntry{section, L"pos", 1, owner, CxSkinParsePos}) ||
-            !list.Add(CxSkinPropEntry{section, L"frgnd", kStateCount, owner, CxSkinParseColor}) ||
-            !list.Add(CxSkinPropEntry{section, L"bkgnd", kStateCount, owner, CxSkinParseColor}))
-            return E_OUTOFMEMORY;
-    }
-    return CxSkinProps::GetSkinProps(list);
+    return CPaneColours::GetSkinProps(*this, list);
 }
 
 HRESULT CFileListViewCtrl::ApplySection(const wchar_t* skinFile)
 {
-    ForgetPositions();
-    const wchar_t* section = GetSectionName();
-    if (section == nullptr || *section == L'\0')
-        return S_FALSE;
-    if (GetSkinRecords().GetCount() == 0) {
-        CxSkinPropEntries list;
-        const HRESULT registered = GetSkinProps(list);
-        if (FAILED(registered))
-            return registered;
-    }
-    CxSkinColors text, background;
-    void* targets[] = {&GetPositions(), &text, &background};
-    const HRESULT hr =
-        CxIniReadSection(GetSkinRecords(), section, skinFile, targets, 3, 0, nullptr, GetPackData(GetWnd()));
-    ZeroOffsets();
-    ModifyFlags(0, CXFH_SKINCOLOURS, 0, 0);
-    for (int state = 0; state < kStateCount; ++state) {
-        m_textColours[state] = Parsed(text, state);
-        m_backColours[state] = Parsed(background, state);
-    }
-    SetSystemColours();
-    HWND hWnd = GetWnd();
-    if (hWnd != nullptr) {
-        ::SendMessageW(hWnd, LVM_SETBKCOLOR, 0, static_cast<LPARAM>(m_backColours[0].color));
-        ::InvalidateRect(hWnd, nullptr, TRUE);
-    }
-    // Without a "pos" the list stays where its owner put it.
-    if (FAILED(hr) || GetPositions().GetCount() == 0 || !GetPositions().ElementAt(0).set)
-        return hr;
-    return Apply(TRUE);
+    return m_colours.ApplySection(*this, skinFile, LVM_SETBKCOLOR);
 }
 
 const wchar_t* CFileListViewCtrl::SectionFromCtrlId(WPARAM id)
@@ -428,8 +370,8 @@ LRESULT CFileListViewCtrl::OnCustomDraw(NMLVCUSTOMDRAW* draw)
         return CDRF_NOTIFYITEMDRAW;
     case CDDS_ITEMPREPAINT: {
         const int state = ColourState(static_cast<int>(draw->nmcd.dwItemSpec));
-        draw->clrText = m_textColours[state].color;
-        draw->clrTextBk = m_backColours[state].color;
+        draw->clrText = m_colours.Text(state).color;
+        draw->clrTextBk = m_colours.Back(state).color;
         return CDRF_NOTIFYSUBITEMDRAW;
     }
     case CDDS_ITEMPREPAINT | CDDS_SUBITEM:
@@ -491,7 +433,7 @@ void CFileListViewCtrl::DrawCell(NMLVCUSTOMDRAW* draw)
     RECT fill = cell;
     if (hasIcon)
         fill.left += icon.cx + 4;
-    HBRUSH brush = CreateSolidBrush(m_backColours[state].color);
+    HBRUSH brush = CreateSolidBrush(m_colours.Back(state).color);
     if (brush != nullptr) {
         FillRect(dc, &fill, brush);
         DeleteObject(brush);
@@ -523,7 +465,7 @@ void CFileListViewCtrl::DrawCell(NMLVCUSTOMDRAW* draw)
         RECT where = cell;
         where.left += hasIcon ? icon.cx + 6 : 2;
         const int oldMode = SetBkMode(dc, TRANSPARENT);
-        const COLORREF oldColour = SetTextColor(dc, m_textColours[state].color);
+        const COLORREF oldColour = SetTextColor(dc, m_colours.Text(state).color);
         DrawTextExW(dc, text, -1, &where, kCellFormat, nullptr);
         SetTextColor(dc, oldColour);
         SetBkMode(dc, oldMode);

@@ -9,6 +9,7 @@
 #include "manager/controls/bars/cx_text_bar.h"
 #include "manager/controls/cx_ctrl_layers.h"
 #include "manager/controls/cx_skin_ctrl.h"
+#include "manager/main/panes/pane_colours.h"
 #include "manager/controls/lists/cx_list_view.h"
 #include "manager/device/file_item.h"
 #include "manager/framework/windows/cx_string.h"
@@ -67,9 +68,8 @@ struct CFileListCell {
 
 class CFileListViewCtrl : public CxStaticLayerT<CxListViewCtrl, false>, public CxSkinCtrl {
 public:
-    // The colour states of a row: not selected, selected while the list has no focus, selected while it
-    // has the focus.
-    enum { kStateCount = 3 };
+    // The colour states of a row (CPaneColours).
+    enum { kStateCount = CPaneColours::kStateCount };
 
     explicit CFileListViewCtrl(int statusColumn = 1);
     ~CFileListViewCtrl() override;
@@ -113,8 +113,8 @@ public:
     int GetProgressRow() const { return m_progressRow.load(); }
     CxProgressBarCtrl& GetProgressBar() { return m_progressBar; }
     CxTextBarCtrl& GetStatusBar() { return m_statusBar; }
-    CxSkinColor GetTextColour(int state) const { return m_textColours[state]; }
-    CxSkinColor GetBackColour(int state) const { return m_backColours[state]; }
+    CxSkinColor GetTextColour(int state) const { return m_colours.Text(state); }
+    CxSkinColor GetBackColour(int state) const { return m_colours.Back(state); }
     CFileListCell GetEditedCell() const { return m_editedCell; }
 
     // The auto-scroll state, written by the main window's drag code (the timer id as SetTimer gave it).
@@ -149,7 +149,6 @@ private:
     // The default handling of the message, then the bar moved (and sized).
     LRESULT DefaultThenPlace(UINT message, WPARAM wParam, LPARAM lParam, Place how,
                              const NMHEADERW* change = nullptr);
-    void SetSystemColours();
     int ColourState(int row) const;
     LRESULT OnCustomDraw(NMLVCUSTOMDRAW* draw);
     void DrawCell(NMLVCUSTOMDRAW* draw);
@@ -164,8 +163,7 @@ private:
     CImageList m_smallImages;
     CImageList m_overlayImages;
     CFileListCell m_editedCell{-1, -1};
-    CxSkinColor m_textColours[kStateCount];
-    CxSkinColor m_backColours[kStateCount];
+    CPaneColours m_colours;
     CPaneImages* m_images = nullptr;
     CFileListDropHandler* m_dropHandler = nullptr;
 };

@@ -19,11 +19,6 @@ constexpr size_t kDesktopPathBytes = (MAX_PATH + 1) * sizeof(wchar_t);
 // Longest id list taken from the shell: no folder of any depth comes near it.
 constexpr size_t kMaxIdListBytes = 0x10000;
 
-CxSkinColor Parsed(CxSkinColors& colours, int index)
-{
-    return colours.IsValidIndex(index) ? colours.ElementAt(index) : CxSkinColor{RGB(255, 255, 255), FALSE};
-}
-
 SIZE SmallIconSize(CPaneImages* images)
 {
     if (images != nullptr)
@@ -132,11 +127,6 @@ CPCExplorer::CPCExplorer()
     if (FAILED(SHGetMalloc(&m_malloc)))
         m_malloc = nullptr;
     ModifyFlags(CXFL_CANSAVEPROPS | CXFL_CANLOADPROPS, 0, 0, 0);
-    for (int state = 0; state < kStateCount; ++state) {
-        m_textColours[state] = CxSkinColor{RGB(255, 255, 255), FALSE};
-        m_backColours[state] = CxSkinColor{RGB(255, 255, 255), FALSE};
-    }
-    SetSystemColours();
 }
 
 CPCExplorer::~CPCExplorer()
@@ -149,17 +139,6 @@ CPCExplorer::~CPCExplorer()
         m_desktop->Release();
     if (m_malloc != nullptr)
         m_malloc->Release();
-}
-
-void CPCExplorer::SetSystemColours()
-{
-    static constexpr int kBackground[kStateCount] = {COLOR_WINDOW, COLOR_INACTIVECAPTION, COLOR_ACTIVECAPTION};
-    for (int state = 0; state < kStateCount; ++state) {
-        if (!m_textColours[state].set)
-            m_textColours[state] = CxSkinColor{GetSysColor(COLOR_WINDOWTEXT), FALSE};
-        if (!m_backColours[state].set)
-            m_backColours[state] = CxSkinColor{GetSysColor(kBackground[state]), FALSE};
-    }
 }
 
 BOOL CPCExplorer::InitTree()
@@ -186,7 +165,7 @@ BOOL CPCExplorer::InitTree()
     // One level's indent is where the expander glyph of the level is drawn, so that the tree's own hit
     // test of its button falls on the glyph.
     ::SendMessageW(m_hWnd, TVM_SETINDENT, static_cast<WPARAM>(icon.cx + 3), 0);
-    ::SendMessageW(m_hWnd, TVM_SETBKCOLOR, 0, static_cast<LPARAM>(m_backColours[0].color));
+    ::SendMessageW(m_hWnd, TVM_SETBKCOLOR, 0, static_cast<LPARAM>(m_colours.Back(0).color));
     Restore();
     // Without a stored value that could be applied the tree is still built.
     if (GetRootItem() == nullptr)
@@ -704,49 +683,12 @@ HRESULT CPCExplorer::GetPersistProps(CxPersistEntries& list)
 
 HRESULT CPCExplorer::GetSkinProps(CxSkinPropEntries& list)
 {
-    const wchar_t* section = GetSectionName();
-    if (section != nullptr && *section != L'\0') {
-        HWND owner = GetWnd();
-        if (!list.Add(CxSkinPropEntry{section, L"pos", 1, owner, CxSkinParsePos}) ||
-            !list.Add(CxSkinPropEntry{section, L"frgnd", kStateCount, owner, CxSkinParseColor}) ||
-            !list.Add(CxSkinPropEntry{section, L"bkgnd", kStateCount, owner, CxSkinParseColor}))
-            return E_OUTOFMEMORY;
-    }
-    return CxSkinProps::GetSkinProps(list);
+    return CPaneColours::GetSkinProps(*this, list);
 }
 
 HRESULT CPCExplorer::ApplySection(const wchar_t* skinFile)
 {
-    ForgetPositions();
-    const wchar_t* section = GetSectionName();
-    if (section == nullptr || *section == L'\0')
-        return S_FALSE;
-    if (GetSkinRecords().GetCount() == 0) {
-        CxSkinPropEntries list;
-        const HRESULT registered = GetSkinProps(list);
-        if (FAILED(registered))
-            return registered;
-    }
-    CxSkinColors text, background;
-    void* targets[] = {&GetPositions(), &text, &background};
-    const HRESULT hr =
-        CxIniReadSection(GetSkinRecords(), section, skinFile, targets, 3, 0, nullptr, GetPackData(GetWnd()));
-    ZeroOffsets();
-    ModifyFlags(0, CXFH_SKINCOLOURS, 0, 0);
-    for (int state = 0; state < kStateCount; ++state) {
-        m_textColours[state] = Parsed(text, state);
-        m_backColours[state] = Parsed(background, state);
-    }
-    SetSystemColours();
-    HWND hWnd = GetWnd();
-    if (hWnd != nullptr) {
-        ::SendMessageW(hWnd, TVM_SETBKCOLOR, 0, static_cast<LPARAM>(m_backColours[0].color));
-        ::InvalidateRect(hWnd, nullptr, TRUE);
-    }
-    // Without a "pos" the tree stays where its owner put it.
-    if (FAILED(hr) || GetPositions().GetCount() == 0 || !GetPositions().ElementAt(0).set)
-        return hr;
-    return Apply(TRUE);
+    return m_colours.ApplySection(*this, skinFile, TVM_SETBKCOLOR);
 }
 
 // ---- Cell drawing ----
@@ -821,7 +763,7 @@ void CPCExplorer::DrawCell(NMTVCUSTOMDRAW* draw)
     if (hasIcon)
         fill.left += icon.cx + 4;
     if (fill.right > fill.left) {
-        HBRUSH brush = CreateSolidBrush(m_backColours[state].color);
+        HBRUSH brush = CreateSolidBrush(m_colours.Back(state).color);
         if (brush != nullptr) {
             FillRect(dc, &fill, brush);
             DeleteObject(brush);
@@ -843,7 +785,7 @@ void CPCExplorer::DrawCell(NMTVCUSTOMDRAW* draw)
         RECT where = cell;
         where.left += hasIcon ? icon.cx + 6 : 2;
         const int oldMode = SetBkMode(dc, TRANSPARENT);
-        const COLORREF oldColour = SetTextColor(dc, m_textColours[state].color);
+        const COLORREF oldColour = SetTextColor(dc, m_colours.Text(state).color);
         DrawTextExW(dc, text, -1, &where, kCellFormat, nullptr);
         SetTextColor(dc, oldColour);
         SetBkMode(dc, oldMode);

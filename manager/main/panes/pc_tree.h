@@ -6,6 +6,7 @@
 
 #include "manager/controls/cx_ctrl_layers.h"
 #include "manager/controls/cx_skin_ctrl.h"
+#include "manager/main/panes/pane_colours.h"
 #include "manager/controls/lists/cx_tree_view.h"
 #include "manager/framework/windows/cx_persist.h"
 #include "manager/framework/windows/cx_string.h"
@@ -40,9 +41,8 @@ constexpr int PCTREE_PLACEHOLDER = 0x1;
 
 class CPCExplorer : public CxStaticLayerT<CxTreeViewCtrl, false>, public CxSkinCtrl, public CxPersistChild {
 public:
-    // The colour states of an item: not selected, selected while the tree has no focus, selected while it
-    // has the focus.
-    enum { kStateCount = 3 };
+    // The colour states of an item (CPaneColours).
+    enum { kStateCount = CPaneColours::kStateCount };
 
     CPCExplorer();
     ~CPCExplorer() override;
@@ -85,8 +85,8 @@ public:
     static const wchar_t* NextPersistLevel(const wchar_t* text, std::wstring& name);
 
     HTREEITEM GetRootItem() const { return TreeItem(nullptr, TVGN_ROOT); }
-    CxSkinColor GetTextColour(int state) const { return m_textColours[state]; }
-    CxSkinColor GetBackColour(int state) const { return m_backColours[state]; }
+    CxSkinColor GetTextColour(int state) const { return m_colours.Text(state); }
+    CxSkinColor GetBackColour(int state) const { return m_colours.Back(state); }
     HIMAGELIST GetExpanderImages() const { return m_expanderImages.m_hImageList; }
 
     // Registers "pos", "frgnd" (three colours) and "bkgnd" (three colours) of the tree's section.
@@ -117,7 +117,6 @@ private:
     // A copy of an id list, or the two joined, in a block of the shell allocator ended by two zero bytes.
     LPITEMIDLIST JoinIdLists(LPCITEMIDLIST first, LPCITEMIDLIST second) const;
     void FreeShellMemory(void* block) const;
-    void SetSystemColours();
     int ColourState(HTREEITEM item) const;
     LRESULT OnCustomDraw(NMTVCUSTOMDRAW* draw);
     void DrawCell(NMTVCUSTOMDRAW* draw);
@@ -125,7 +124,6 @@ private:
     IShellFolder* m_desktop = nullptr;
     IMalloc* m_malloc = nullptr;
     CImageList m_expanderImages;
-    CxSkinColor m_textColours[kStateCount];
-    CxSkinColor m_backColours[kStateCount];
+    CPaneColours m_colours;
     CPaneImages* m_images = nullptr;
 };

@@ -644,29 +644,10 @@ TEST_F(PanelTest, ThePanelOnTheDisplay)
         "near volume_channel " + ChildBox(volume, 0) + " 255 255 128 8",
         "near volume_thumb " + ChildBox(volume, 0) + " 83 83 83 8",
     };
-    using test_support::ShellQuote;
-    const std::string folder = KWEP_ARTEFACT_DIR;
-    const std::string xwd = folder + "/player_panel.xwd";
-    const std::string name(title.begin(), title.end());
-    std::string script = "mkdir -p " + ShellQuote(folder) + " && id=$(xdotool search --onlyvisible --name " +
-                         ShellQuote("^" + name + "$") + " | head -n1) && test -n \"$id\" && xwd -silent -id \"$id\" -out " +
-                         ShellQuote(xwd) + " && /usr/bin/python3 " + ShellQuote(KWEP_CAPTURE_SCRIPT) + " " +
-                         ShellQuote(xwd) + " " + ShellQuote(folder + "/player_panel.png");
-    for (const std::string& q : queries)
-        script += " " + q;
-    const test_support::ShellResult r = test_support::RunShell(script);
-    ASSERT_TRUE(r.finished && r.exitCode == 0) << r.err;
-    std::map<std::string, std::vector<int>> m;
-    std::istringstream lines(r.out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream words(line);
-        std::string kind, key;
-        words >> kind >> key;
-        int n = 0;
-        while (words >> n)
-            m[key].push_back(n);
-    }
+    const test_support::WindowCapture capture =
+        test_support::CaptureWindow(std::string(title.begin(), title.end()), KWEP_ARTEFACT_DIR, "player_panel", KWEP_CAPTURE_SCRIPT, queries);
+    ASSERT_TRUE(capture.ok) << capture.error;
+    std::map<std::string, std::vector<int>> m = capture.values;
     auto expectMode = [&](const char* key, COLORREF colour, int share) {
         ASSERT_EQ(m[key].size(), 4u) << key;
         EXPECT_EQ(Rgb(RGB(m[key][0], m[key][1], m[key][2])), Rgb(colour)) << key;

@@ -6,6 +6,8 @@
 // file_list_probe.exe LIST ROW COLUMN BAR OUTPUT   (LIST: the list's handle in decimal; BAR: the bar's id)
 // OUTPUT: "text [T]" (the cell's text between brackets, blanks kept, ASCII), "cell L T R B" and
 // "bar L T R B" in screen coordinates, "visible 0|1", "pos N". Exit code 0 when every step could be taken.
+#include "tests/support/remote_memory.h"
+
 #include <windows.h>
 
 #include <commctrl.h>
@@ -16,39 +18,11 @@
 
 namespace {
 
+using test_support::ReadRemote;
+using test_support::RemoteBlock;
+using test_support::WriteRemote;
+
 constexpr int kTextChars = 260;
-
-// A block of memory in another process, freed at the end.
-class RemoteBlock {
-public:
-    RemoteBlock(HANDLE process, SIZE_T size)
-        : m_process(process), m_address(VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE))
-    {}
-    ~RemoteBlock()
-    {
-        if (m_address != nullptr)
-            VirtualFreeEx(m_process, m_address, 0, MEM_RELEASE);
-    }
-    RemoteBlock(const RemoteBlock&) = delete;
-    RemoteBlock& operator=(const RemoteBlock&) = delete;
-    BYTE* Get() const { return static_cast<BYTE*>(m_address); }
-
-private:
-    HANDLE m_process;
-    void* m_address;
-};
-
-bool Write(HANDLE process, void* to, const void* from, SIZE_T size)
-{
-    SIZE_T written = 0;
-    return WriteProcessMemory(process, to, from, size, &written) && written == size;
-}
-
-bool Read(HANDLE process, const void* from, void* to, SIZE_T size)
-{
-    SIZE_T read = 0;
-    return ReadProcessMemory(process, from, to, size, &read) && read == size;
-}
 
 std::string Rect(const RECT& r)
 {
@@ -88,11 +62,11 @@ int wmain(int argc, wchar_t** argv)
         item.pszText = remoteText;
         item.cchTextMax = kTextChars;
         wchar_t text[kTextChars + 1] = {};
-        const bool textRead = remoteItem != nullptr && Write(process, remoteItem, &item, sizeof(item)) &&
-                              Write(process, remoteText, text, sizeof(text)) &&
-                              SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
-                                           reinterpret_cast<LPARAM>(remoteItem)) >= 0 &&
-                              Read(process, remoteText, text, sizeof(text));
+        const bool textRead =
+            remoteItem != nullptr && WriteRemote(process, remoteItem, &item, sizeof(item)) &&
+            WriteRemote(process, remoteText, text, sizeof(text)) &&
+            SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remoteItem)) >= 0 &&
+            ReadRemote(process, remoteText, text, sizeof(text));
         if (textRead) {
             text[kTextChars] = 0;
             std::string ascii;
@@ -105,9 +79,10 @@ int wmain(int argc, wchar_t** argv)
         RECT cell{};
         cell.top = column;
         cell.left = LVIR_LABEL;
-        if (remoteRect != nullptr && Write(process, remoteRect, &cell, sizeof(cell)) &&
-            SendMessageW(list, LVM_GETSUBITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remoteRect)) != 0 &&
-            Read(process, remoteRect, &cell, sizeof(cell))) {
+        if (remoteRect != nullptr && WriteRemote(process, remoteRect, &cell, sizeof(cell)) &&
+            SendMessageW(list, LVM_GETSUBITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remoteRect)) !=
+                0 &&
+            ReadRemote(process, remoteRect, &cell, sizeof(cell))) {
             MapWindowPoints(list, HWND_DESKTOP, reinterpret_cast<POINT*>(&cell), 2);
             std::fprintf(out, "cell %s\n", Rect(cell).c_str());
         } else {

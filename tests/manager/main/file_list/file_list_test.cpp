@@ -945,30 +945,10 @@ TEST(FileListPane, PanesOnTheDisplay)
         EXPECT_EQ(r.top, PlaceInParent(panes.lists[i]->m_hWnd).bottom + (i == 2 ? 1 : 2));
     }
 
-    using test_support::ShellQuote;
-    const std::string folder = KWEP_ARTEFACT_DIR;
-    const std::string xwd = folder + "/file_list_panes.xwd";
-    std::string script = "mkdir -p " + ShellQuote(folder) + " && id=$(xdotool search --onlyvisible --name " +
-                         ShellQuote("^KwepFileListCapture$") + " | head -n1) && test -n \"$id\" && xwd -silent -id \"$id\" -out " +
-                         ShellQuote(xwd) + " && /usr/bin/python3 " + ShellQuote(KWEP_FILE_LIST_CAPTURE_SCRIPT) + " " +
-                         ShellQuote(xwd) + " " + ShellQuote(folder + "/file_list_panes.png");
-    for (const std::string& q : queries)
-        script += " " + q;
-    const test_support::ShellResult r = test_support::RunShell(script);
-    ASSERT_TRUE(r.finished && r.exitCode == 0) << r.err;
-    std::map<std::string, std::vector<int>> m;
-    std::istringstream lines(r.out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream words(line);
-        std::string kind, name;
-        words >> kind >> name;
-        std::vector<int> numbers;
-        int n = 0;
-        while (words >> n)
-            numbers.push_back(n);
-        m[name] = numbers;
-    }
+    const test_support::WindowCapture capture =
+        test_support::CaptureWindow("KwepFileListCapture", KWEP_ARTEFACT_DIR, "file_list_panes", KWEP_FILE_LIST_CAPTURE_SCRIPT, queries);
+    ASSERT_TRUE(capture.ok) << capture.error;
+    std::map<std::string, std::vector<int>> m = capture.values;
     auto expectBackground = [&](const char* name, COLORREF colour) {
         ASSERT_EQ(m[name].size(), 4u) << name;
         EXPECT_EQ(RGB(m[name][0], m[name][1], m[name][2]), colour) << name << " " << m[name][0] << "," << m[name][1]

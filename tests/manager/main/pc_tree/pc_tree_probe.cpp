@@ -5,6 +5,8 @@
 // pc_tree_probe.exe TREE ITEM OUTPUT   (TREE and ITEM: handles in decimal; ITEM 0: the caret item)
 // OUTPUT, UTF-8: "item H" (the item read), then "child H N NAME" for each child in the tree's order (N: the
 // child count the item shows). Exit code 0 when every step could be taken.
+#include "tests/support/remote_memory.h"
+
 #include <windows.h>
 
 #include <commctrl.h>
@@ -15,39 +17,11 @@
 
 namespace {
 
+using test_support::ReadRemote;
+using test_support::RemoteBlock;
+using test_support::WriteRemote;
+
 constexpr int kTextChars = 1024;
-
-// A block of memory in another process, freed at the end.
-class RemoteBlock {
-public:
-    RemoteBlock(HANDLE process, SIZE_T size)
-        : m_process(process), m_address(VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE))
-    {}
-    ~RemoteBlock()
-    {
-        if (m_address != nullptr)
-            VirtualFreeEx(m_process, m_address, 0, MEM_RELEASE);
-    }
-    RemoteBlock(const RemoteBlock&) = delete;
-    RemoteBlock& operator=(const RemoteBlock&) = delete;
-    BYTE* Get() const { return static_cast<BYTE*>(m_address); }
-
-private:
-    HANDLE m_process;
-    void* m_address;
-};
-
-bool Write(HANDLE process, void* to, const void* from, SIZE_T size)
-{
-    SIZE_T written = 0;
-    return WriteProcessMemory(process, to, from, size, &written) && written == size;
-}
-
-bool Read(HANDLE process, const void* from, void* to, SIZE_T size)
-{
-    SIZE_T read = 0;
-    return ReadProcessMemory(process, from, to, size, &read) && read == size;
-}
 
 std::string Utf8(const wchar_t* text)
 {
@@ -102,10 +76,11 @@ int wmain(int argc, wchar_t** argv)
             record.pszText = remoteText;
             record.cchTextMax = kTextChars;
             wchar_t text[kTextChars + 1] = {};
-            if (remoteItem == nullptr || !Write(process, remoteItem, &record, sizeof(record)) ||
-                !Write(process, remoteText, text, sizeof(text)) ||
+            if (remoteItem == nullptr || !WriteRemote(process, remoteItem, &record, sizeof(record)) ||
+                !WriteRemote(process, remoteText, text, sizeof(text)) ||
                 SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remoteItem)) == 0 ||
-                !Read(process, remoteItem, &record, sizeof(record)) || !Read(process, remoteText, text, sizeof(text))) {
+                !ReadRemote(process, remoteItem, &record, sizeof(record)) ||
+                !ReadRemote(process, remoteText, text, sizeof(text))) {
                 code = 5;
                 break;
             }
