@@ -403,3 +403,28 @@ struct RegistrarReplacement {
 };
 HRESULT AtlRunRegistryScript(const wchar_t* script, BOOL bRegister, const RegistrarReplacement* replacements,
                              size_t count);
+
+// IDispatch of an object that has no type information (event sinks, a container's ambient properties):
+// the three members every such object answers alike.
+inline HRESULT AtlNoTypeInfoCount(UINT* count)
+{
+    if (!count)
+        return E_POINTER;
+    *count = 0;
+    return S_OK;
+}
+inline HRESULT AtlNoTypeInfo(ITypeInfo** info)
+{
+    if (!info)
+        return E_POINTER;
+    *info = nullptr;
+    return DISP_E_BADINDEX;
+}
+inline HRESULT AtlNoIDsOfNames(UINT count, DISPID* ids)
+{
+    if (ids) {
+        for (UINT i = 0; i < count; ++i)
+            ids[i] = DISPID_UNKNOWN;
+    }
+    return DISP_E_UNKNOWNNAME;
+}

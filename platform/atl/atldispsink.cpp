@@ -66,27 +66,11 @@ public:
     }
     void CutOff() { owner_ = nullptr; }
 
-    STDMETHOD(GetTypeInfoCount)(UINT* count) override
-    {
-        if (!count)
-            return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo** info) override
-    {
-        if (!info)
-            return E_POINTER;
-        *info = nullptr;
-        return DISP_E_BADINDEX;
-    }
+    STDMETHOD(GetTypeInfoCount)(UINT* count) override { return AtlNoTypeInfoCount(count); }
+    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo** info) override { return AtlNoTypeInfo(info); }
     STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) override
     {
-        if (ids) {
-            for (UINT i = 0; i < count; ++i)
-                ids[i] = DISPID_UNKNOWN;
-        }
-        return DISP_E_UNKNOWNNAME;
+        return AtlNoIDsOfNames(count, ids);
     }
     STDMETHOD(Invoke)
     (DISPID id, REFIID riid, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT* argErr) override
