@@ -468,10 +468,26 @@ STDMETHODIMP CMediaPlayerControl::get_Error(IWMPError** error)
     return S_OK;
 }
 
+STDMETHODIMP CMediaPlayerControl::get_enabled(VARIANT_BOOL* enabled)
+{
+    if (!enabled)
+        return E_POINTER;
+    *enabled = enabled_ ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
 STDMETHODIMP CMediaPlayerControl::put_enabled(VARIANT_BOOL enabled)
 {
     enabled_ = enabled != VARIANT_FALSE;
     return S_OK;
+}
+
+STDMETHODIMP CMediaPlayerControl::get_uiMode(BSTR* mode)
+{
+    if (!mode)
+        return E_POINTER;
+    *mode = nullptr;
+    return uiMode_.CopyTo(mode);
 }
 
 STDMETHODIMP CMediaPlayerControl::put_uiMode(BSTR mode)

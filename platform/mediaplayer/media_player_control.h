@@ -113,14 +113,14 @@ public:
     STDMETHOD(get_Error)(IWMPError** error) override;
     STDMETHOD(get_status)(BSTR*) override { return E_NOTIMPL; }
     // IWMPPlayer2
-    STDMETHOD(get_enabled)(VARIANT_BOOL*) override { return E_NOTIMPL; }
+    STDMETHOD(get_enabled)(VARIANT_BOOL* enabled) override;
     STDMETHOD(put_enabled)(VARIANT_BOOL enabled) override;
     STDMETHOD(get_fullScreen)(VARIANT_BOOL*) override { return E_NOTIMPL; }
     STDMETHOD(put_fullScreen)(VARIANT_BOOL) override { return E_NOTIMPL; }
     STDMETHOD(get_enableContextMenu)(VARIANT_BOOL*) override { return E_NOTIMPL; }
     STDMETHOD(put_enableContextMenu)(VARIANT_BOOL) override { return E_NOTIMPL; }
     STDMETHOD(put_uiMode)(BSTR mode) override;
-    STDMETHOD(get_uiMode)(BSTR*) override { return E_NOTIMPL; }
+    STDMETHOD(get_uiMode)(BSTR* mode) override;
     STDMETHOD(get_stretchToFit)(VARIANT_BOOL*) override { return E_NOTIMPL; }
     STDMETHOD(put_stretchToFit)(VARIANT_BOOL) override { return E_NOTIMPL; }
     STDMETHOD(get_windowlessVideo)(VARIANT_BOOL*) override { return E_NOTIMPL; }
