@@ -65,6 +65,7 @@ public:
         *ppv = nullptr;
         if (iid == IID_IUnknown || iid == IID_IDispatch || iid == DIID__IZAVTControlEvents) {
             *ppv = static_cast<IDispatch*>(this);
+            AddRef();  // the connection point releases what it asked for: the count must stay whole
             return S_OK;
         }
         return E_NOINTERFACE;
