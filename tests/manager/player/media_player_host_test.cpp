@@ -9,6 +9,7 @@
 #include "manager/player/media_player_host.h"
 #include "manager/player/player_panel.h"
 #include "tests/manager/test_window_class.h"
+#include "tests/support/message_pump.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -53,23 +54,7 @@ public:
 
 // ---- Waiting for events ----
 
-// Dispatches this thread's messages until `done` holds; false when it still does not after a minute
-// (a hang, not a timing: every wait ends on an event long before).
-bool PumpUntil(const std::function<bool()>& done)
-{
-    const ULONGLONG limit = GetTickCount64() + 60000;
-    while (!done()) {
-        if (GetTickCount64() > limit)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-    return true;
-}
+using test_support::PumpUntil;
 
 // ---- Message boxes ----
 
@@ -208,7 +193,8 @@ public:
         seekBar = CreateWindowExW(0, TRACKBAR_CLASSW, L"", WS_CHILD | WS_VISIBLE, 0, 120, 300, 30, m_hwnd,
                                   reinterpret_cast<HMENU>(4220), GetModuleHandleW(nullptr), nullptr);
         return panel != nullptr && seekBar != nullptr && title.Create(m_hwnd, RECT{0, 160, 300, 180}, 4221) &&
-               bitrate.Create(m_hwnd, RECT{0, 180, 100, 200}, 4222) && time.Create(m_hwnd, RECT{100, 180, 200, 200}, 4223);
+               bitrate.Create(m_hwnd, RECT{0, 180, 100, 200}, 4222) &&
+               time.Create(m_hwnd, RECT{100, 180, 200, 200}, 4223);
     }
     void Destroy()
     {
@@ -399,7 +385,7 @@ TEST_F(MediaPlayerHostTest, OpenedFilesFillTheDisplay)
     struct Case {
         const wchar_t* name;
         std::vector<std::uint8_t> bytes;
-        std::wstring line;   // before the duration text
+        std::wstring line;  // before the duration text
         const wchar_t* kbits;
         long rangeMax;
     };
@@ -461,7 +447,7 @@ TEST_F(MediaPlayerHostTest, EndingStatesArmTheAdvanceWhilePlayingAList)
     const Case cases[] = {
         {kPlayStateMediaEnded, true, true, true}, {kPlayStateStopped, true, true, true},
         {kPlayStateUndefined, true, true, true},  {kPlayStateMediaEnded, false, false, true},
-        {3 /* playing */, true, false, false},   {2 /* paused */, true, false, false},
+        {3 /* playing */, true, false, false},    {2 /* paused */, true, false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "state " << c.state << " playing " << c.playing);

@@ -6,6 +6,7 @@
 #include "manager/framework/windows/cx_app.h"
 #include "manager/player/player_panel.h"
 #include "tests/manager/test_window_class.h"
+#include "tests/support/message_pump.h"
 #include "tests/support/unix_shell.h"
 
 #include <commctrl.h>
@@ -27,8 +28,8 @@ namespace {
 
 // Two translations of the panel's texts ("prompt\ntip"), by id 4231-4234.
 const wchar_t* const kEnglish[4] = {L"\nVolume Bar", L"\nShuffle", L"\nMute", L"\nRepeat"};
-const wchar_t* const kSecond[4] = {L"Lautst\u00e4rke\nLautst\u00e4rke", L"Zufall\nZufallswiedergabe",
-                                   L"Stumm\nTon aus", L"Wiederholen\nEndlos wiederholen"};
+const wchar_t* const kSecond[4] = {L"Lautst\u00e4rke\nLautst\u00e4rke", L"Zufall\nZufallswiedergabe", L"Stumm\nTon aus",
+                                   L"Wiederholen\nEndlos wiederholen"};
 
 class TestApp : public CxWinApp {
 public:
@@ -73,17 +74,10 @@ void Pump()
     }
 }
 
-// Handles this thread's messages until done() holds (false when a generous bound passes first).
+// Handles this thread's messages, as the main window's loop does, until done() holds.
 bool PumpUntil(const std::function<bool()>& done)
 {
-    const ULONGLONG giveUp = GetTickCount64() + 30000;
-    while (!done()) {
-        if (GetTickCount64() > giveUp)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
-        Pump();
-    }
-    return true;
+    return test_support::PumpUntil(done, Pump);
 }
 
 // ---- The stand-in for the main window ----
@@ -294,7 +288,8 @@ TEST_F(PanelTest, TemplateMembersAndTheirSkinSections)
     CreatePanel();
     EXPECT_EQ(panel->GetTemplateId(), IDD_PLAYER_PANEL);
     const DWORD style = static_cast<DWORD>(GetWindowLongW(panel->m_hWnd, GWL_STYLE));
-    EXPECT_EQ(style & (WS_CHILD | DS_CONTROL | WS_CLIPSIBLINGS), static_cast<DWORD>(WS_CHILD | DS_CONTROL | WS_CLIPSIBLINGS));
+    EXPECT_EQ(style & (WS_CHILD | DS_CONTROL | WS_CLIPSIBLINGS),
+              static_cast<DWORD>(WS_CHILD | DS_CONTROL | WS_CLIPSIBLINGS));
     EXPECT_EQ(GetParent(panel->m_hWnd), host.m_hWnd);
     struct Member {
         CWnd* member;
@@ -587,8 +582,8 @@ TEST_F(PanelTest, ANewLanguageSetsTheTooltipsAgainInTheSamePanel)
     const HWND mute = Item(IDC_PLAYER_PANEL_MUTE);
     app.table = kSecond;
     EXPECT_EQ(SendMessageW(panel->m_hWnd, CXM_TRANSLATE, reinterpret_cast<WPARAM>(L"second.ini"), 0), 1);
-    EXPECT_EQ(Tips(*panel), (std::vector<std::wstring>{L"Lautst\u00e4rke", L"Zufallswiedergabe", L"Ton aus",
-                                                       L"Endlos wiederholen"}));
+    EXPECT_EQ(Tips(*panel),
+              (std::vector<std::wstring>{L"Lautst\u00e4rke", L"Zufallswiedergabe", L"Ton aus", L"Endlos wiederholen"}));
     EXPECT_EQ(panel->GetToolTip().GetToolCount(), 4);
     EXPECT_EQ(panel->m_hWnd, window);
     EXPECT_EQ(Item(IDC_PLAYER_PANEL_MUTE), mute);
@@ -629,7 +624,8 @@ TEST_F(PanelTest, ThePanelOnTheDisplay)
     SendMessageW(volume, TBM_SETRANGE, TRUE, MAKELPARAM(0, 100));
     SendMessageW(volume, TBM_SETPOS, TRUE, 60);
     SendMessageW(Item(IDC_PLAYER_PANEL_MUTE), BM_SETCHECK, BST_CHECKED, 0);
-    RedrawWindow(host.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    RedrawWindow(host.m_hWnd, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     GdiFlush();
     Pump();
     host.SendMessage(WM_NULL);
@@ -644,8 +640,8 @@ TEST_F(PanelTest, ThePanelOnTheDisplay)
         "near volume_channel " + ChildBox(volume, 0) + " 255 255 128 8",
         "near volume_thumb " + ChildBox(volume, 0) + " 83 83 83 8",
     };
-    const test_support::WindowCapture capture =
-        test_support::CaptureWindow(std::string(title.begin(), title.end()), KWEP_ARTEFACT_DIR, "player_panel", KWEP_CAPTURE_SCRIPT, queries);
+    const test_support::WindowCapture capture = test_support::CaptureWindow(
+        std::string(title.begin(), title.end()), KWEP_ARTEFACT_DIR, "player_panel", KWEP_CAPTURE_SCRIPT, queries);
     ASSERT_TRUE(capture.ok) << capture.error;
     std::map<std::string, std::vector<int>> m = capture.values;
     auto expectMode = [&](const char* key, COLORREF colour, int share) {

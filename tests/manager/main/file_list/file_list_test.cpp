@@ -8,6 +8,7 @@
 #include "manager/main/panes/file_list_pane.h"
 #include "manager/main/panes/pane_images.h"
 #include "tests/manager/test_window_class.h"
+#include "tests/support/message_pump.h"
 #include "tests/support/host_process.h"
 #include "tests/support/unix_shell.h"
 
@@ -35,6 +36,12 @@ inline bool operator==(const RECT& a, const RECT& b)
 }
 
 namespace {
+
+using test_support::PumpUntil;
+void Pump()
+{
+    test_support::PumpMessages();
+}
 
 using test_support::TempFolder;
 
@@ -68,28 +75,6 @@ public:
         }
     }
 };
-
-void Pump()
-{
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-}
-
-// Handles this thread's messages until done() holds (false when a generous bound passes first).
-bool PumpUntil(const std::function<bool()>& done)
-{
-    const ULONGLONG giveUp = GetTickCount64() + 60000;
-    while (!done()) {
-        if (GetTickCount64() > giveUp)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
-        Pump();
-    }
-    return true;
-}
 
 // ---- The stand-in for the main window ----
 
@@ -202,7 +187,8 @@ struct CountedHolder : CFileItemHolder {
 int SystemIcon(const wchar_t* name, DWORD attributes)
 {
     SHFILEINFOW info{};
-    SHGetFileInfoW(name, attributes, &info, sizeof(info), SHGFI_USEFILEATTRIBUTES | SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
+    SHGetFileInfoW(name, attributes, &info, sizeof(info),
+                   SHGFI_USEFILEATTRIBUTES | SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
     return info.iIcon;
 }
 
@@ -265,7 +251,8 @@ std::vector<int> SelectedRows(HWND list)
     const auto count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
     int at = -1;
     for (int n = 0; n < count; ++n) {
-        at = static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(at), MAKELPARAM(LVNI_SELECTED, 0)));
+        at = static_cast<int>(
+            SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(at), MAKELPARAM(LVNI_SELECTED, 0)));
         if (at < 0)
             break;
         rows.push_back(at);
@@ -361,8 +348,8 @@ TEST(FileListPane, ProgressTextsByLabel)
         const wchar_t* text;
     };
     const Case cases[] = {
-        {37, kErased, L"37% erased "},   {100, -1, L"100%"},  {0, kDownloaded, L"0% downloaded "},
-        {64, kEmptyText, L"64%"},         {5, kUnknownText, L"5%"},
+        {37, kErased, L"37% erased "}, {100, -1, L"100%"},       {0, kDownloaded, L"0% downloaded "},
+        {64, kEmptyText, L"64%"},      {5, kUnknownText, L"5%"},
     };
     for (const Case& c : cases) {
         CxString text;
@@ -566,8 +553,7 @@ TEST(FileListPane, ListOfAnotherIdGetsNoChildren)
 std::vector<COLORREF> IniColours(const wchar_t* section, const wchar_t* key)
 {
     wchar_t value[256] = {};
-    GetPrivateProfileStringW(section, key, L"", value, 256,
-                             test_support::BuildTreeProgram(KWEP_SKIN_INI).c_str());
+    GetPrivateProfileStringW(section, key, L"", value, 256, test_support::BuildTreeProgram(KWEP_SKIN_INI).c_str());
     std::vector<COLORREF> colours;
     std::wstringstream in(value);
     std::wstring part;
@@ -801,7 +787,8 @@ TEST(FileListPane, ProgressSeenFromAnotherProcess)
         EXPECT_EQ(a.lines.at("visible"), "1");
         EXPECT_EQ(a.lines.at("pos"), std::to_string(s.percent));
     }
-    const auto rowHeight = CellRect(list.m_hWnd, 0, 0, LVIR_BOUNDS).bottom - CellRect(list.m_hWnd, 0, 0, LVIR_BOUNDS).top;
+    const auto rowHeight =
+        CellRect(list.m_hWnd, 0, 0, LVIR_BOUNDS).bottom - CellRect(list.m_hWnd, 0, 0, LVIR_BOUNDS).top;
     struct Move {
         const char* name;
         UINT message;
@@ -896,7 +883,8 @@ TEST(FileListPane, PanesOnTheDisplay)
     ASSERT_NE(panes.images.SystemSmallImageList(), nullptr);
     ASSERT_NE(panes.images.FolderOverlayIcon(), nullptr);
 
-    RedrawWindow(panes.host.hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    RedrawWindow(panes.host.hWnd, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     GdiFlush();
     Pump();
 
@@ -906,7 +894,9 @@ TEST(FileListPane, PanesOnTheDisplay)
     const COLORREF text0 = playlist.GetTextColour(0).color;
     const SIZE icon = panes.images.SmallIconSize();
     std::vector<std::string> queries;
-    auto add = [&](const std::string& q) { queries.push_back(q); };
+    auto add = [&](const std::string& q) {
+        queries.push_back(q);
+    };
     add("mode pc0 " + InHost(pc.m_hWnd, Inset(CellRect(pc.m_hWnd, 0, 1, LVIR_BOUNDS), 1)));
     add("mode pc2 " + InHost(pc.m_hWnd, Inset(CellRect(pc.m_hWnd, 1, 1, LVIR_BOUNDS), 1)));
     add("mode player0 " + InHost(player.m_hWnd, Inset(CellRect(player.m_hWnd, 0, 1, LVIR_BOUNDS), 1)));
@@ -945,14 +935,14 @@ TEST(FileListPane, PanesOnTheDisplay)
         EXPECT_EQ(r.top, PlaceInParent(panes.lists[i]->m_hWnd).bottom + (i == 2 ? 1 : 2));
     }
 
-    const test_support::WindowCapture capture =
-        test_support::CaptureWindow("KwepFileListCapture", KWEP_ARTEFACT_DIR, "file_list_panes", KWEP_FILE_LIST_CAPTURE_SCRIPT, queries);
+    const test_support::WindowCapture capture = test_support::CaptureWindow(
+        "KwepFileListCapture", KWEP_ARTEFACT_DIR, "file_list_panes", KWEP_FILE_LIST_CAPTURE_SCRIPT, queries);
     ASSERT_TRUE(capture.ok) << capture.error;
     std::map<std::string, std::vector<int>> m = capture.values;
     auto expectBackground = [&](const char* name, COLORREF colour) {
         ASSERT_EQ(m[name].size(), 4u) << name;
-        EXPECT_EQ(RGB(m[name][0], m[name][1], m[name][2]), colour) << name << " " << m[name][0] << "," << m[name][1]
-                                                                   << "," << m[name][2];
+        EXPECT_EQ(RGB(m[name][0], m[name][1], m[name][2]), colour)
+            << name << " " << m[name][0] << "," << m[name][1] << "," << m[name][2];
         EXPECT_GE(m[name][3], 90) << name;
     };
     expectBackground("pc0", backPc[0].color);

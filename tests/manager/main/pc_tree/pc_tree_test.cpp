@@ -9,6 +9,7 @@
 #include "manager/main/panes/pc_tree.h"
 #include "tests/manager/registry_tool.h"
 #include "tests/manager/test_window_class.h"
+#include "tests/support/message_pump.h"
 #include "tests/support/host_process.h"
 #include "tests/support/unix_shell.h"
 
@@ -31,6 +32,12 @@
 #include <vector>
 
 namespace {
+
+using test_support::PumpUntil;
+void Pump()
+{
+    test_support::PumpMessages();
+}
 
 using test_support::ShellQuote;
 using test_support::TempFolder;
@@ -78,28 +85,6 @@ std::wstring Upper(std::wstring text)
 bool SameName(const std::wstring& a, const std::wstring& b)
 {
     return Lower(a) == Lower(b);
-}
-
-void Pump()
-{
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-}
-
-// Handles this thread's messages until done() holds (false when a generous bound passes first).
-bool PumpUntil(const std::function<bool()>& done)
-{
-    const ULONGLONG giveUp = GetTickCount64() + 60000;
-    while (!done()) {
-        if (GetTickCount64() > giveUp)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
-        Pump();
-    }
-    return true;
 }
 
 // ---- The shell, asked directly ----
@@ -270,7 +255,8 @@ public:
     HWND Tree() const { return tree->m_hWnd; }
     HTREEITEM Next(HTREEITEM item, UINT relation) const
     {
-        return reinterpret_cast<HTREEITEM>(SendMessageW(Tree(), TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(item)));
+        return reinterpret_cast<HTREEITEM>(
+            SendMessageW(Tree(), TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(item)));
     }
     HTREEITEM Caret() const { return Next(nullptr, TVGN_CARET); }
     std::wstring Text(HTREEITEM item) const
@@ -294,7 +280,8 @@ public:
     }
     bool Expanded(HTREEITEM item) const
     {
-        return (SendMessageW(Tree(), TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item), TVIS_EXPANDED) & TVIS_EXPANDED) != 0;
+        return (SendMessageW(Tree(), TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item), TVIS_EXPANDED) &
+                TVIS_EXPANDED) != 0;
     }
     std::vector<HTREEITEM> Children(HTREEITEM item) const
     {
@@ -349,8 +336,9 @@ struct Fixture {
 // `find -L DIR -mindepth 1 -maxdepth 1 -type d`: the folders a level must show, by name, sorted.
 std::vector<std::string> FoldersByFind(const std::string& unixDir)
 {
-    const test_support::ShellResult r = test_support::RunShell(
-        "find -L " + ShellQuote(unixDir) + " -mindepth 1 -maxdepth 1 -type d -printf '%f\\n' 2>/dev/null | LC_ALL=C sort");
+    const test_support::ShellResult r =
+        test_support::RunShell("find -L " + ShellQuote(unixDir) +
+                               " -mindepth 1 -maxdepth 1 -type d -printf '%f\\n' 2>/dev/null | LC_ALL=C sort");
     std::vector<std::string> names;
     std::istringstream lines(r.out);
     std::string line;
@@ -393,7 +381,8 @@ std::vector<ProbedChild> ProbeChildren(HWND tree, HTREEITEM item, const TempFold
     std::filesystem::remove(out);
     test_support::HostProcess probe(test_support::BuildTreeProgram(KWEP_PC_TREE_PROBE),
                                     std::to_wstring(reinterpret_cast<UINT_PTR>(tree)) + L" " +
-                                        std::to_wstring(reinterpret_cast<UINT_PTR>(item)) + L" \"" + out.wstring() + L"\"");
+                                        std::to_wstring(reinterpret_cast<UINT_PTR>(item)) + L" \"" + out.wstring() +
+                                        L"\"");
     if (!probe.Started())
         return children;
     // The probe's messages are answered while this thread waits.
@@ -671,13 +660,15 @@ TEST(PcTree, PersistedLevelsJoinAndReadBack)
         std::wstring text;
     };
     const Case cases[] = {
-        {"drive folders", {L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}", L"C:\\", L"C:\\users", L"C:\\users\\me"},
+        {"drive folders",
+         {L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}", L"C:\\", L"C:\\users", L"C:\\users\\me"},
          L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\n|C:\\\n|users|\\me"},
         // The level above occurs inside this one but does not begin it: written whole, never cut there.
         {"a name inside, not at the start", {L"ab", L"X:\\ab\\c"}, L"ab\n|X:\\ab\\c\n"},
         {"unrelated levels", {L"C:\\one", L"D:\\two"}, L"C:\\one\n|D:\\two\n"},
         {"one level", {L"C:\\"}, L"C:\\\n"},
-        {"levels longer than any fixed buffer", {L"C:\\", L"C:\\" + deep, L"C:\\" + deep + L"\\" + deep},
+        {"levels longer than any fixed buffer",
+         {L"C:\\", L"C:\\" + deep, L"C:\\" + deep + L"\\" + deep},
          L"C:\\\n|" + deep + L"|\\" + deep},
     };
     for (const Case& c : cases) {
@@ -993,9 +984,9 @@ TEST(PcTree, SelectedFolderKeptInTheRegistryAcrossRuns)
     const std::wstring inner = fixture.Path(L"Gamma\\inner");
     struct Case {
         const char* name;
-        std::string planted;   // empty: nothing planted
+        std::string planted;    // empty: nothing planted
         std::wstring selected;  // what the program shows
-        std::string left;      // the value it leaves
+        std::string left;       // the value it leaves
     };
     const std::string innerPath = Narrow(PersistedPath(inner));
     const Case cases[] = {
@@ -1082,7 +1073,8 @@ TEST(PcTree, TreeOnTheDisplay)
     ASSERT_NE(pane.tree->GetLow() & CXFL_CLASSSTATE, 0u);
     ASSERT_NE(pane.images.SystemSmallImageList(), nullptr);
     ASSERT_EQ(ImageList_GetImageCount(pane.tree->GetExpanderImages()), 2);
-    RedrawWindow(pane.host.hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    RedrawWindow(pane.host.hWnd, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     GdiFlush();
     Pump();
 
@@ -1115,7 +1107,9 @@ TEST(PcTree, TreeOnTheDisplay)
     GetClientRect(tree, &client);
     const RECT last = ItemRect(tree, pane.Next(nullptr, TVGN_LASTVISIBLE), FALSE);
     std::vector<std::string> queries;
-    auto add = [&](const std::string& q) { queries.push_back(q); };
+    auto add = [&](const std::string& q) {
+        queries.push_back(q);
+    };
     if (client.bottom - last.bottom > 8)
         add("mode empty " + InHost(tree, RECT{client.left + 2, last.bottom + 2, client.right - 2, client.bottom - 2}));
     RECT selectedFill = cell(selected, dirLevel + 2);
@@ -1126,7 +1120,8 @@ TEST(PcTree, TreeOnTheDisplay)
     add("near betatext " + InHost(tree, textPart(beta, dirLevel + 1)) + " " + Rgb(pane.tree->GetTextColour(0).color) +
         " 40");
     const COLORREF back = pane.tree->GetBackColour(0).color;
-    for (const auto& [name, item] : {std::pair<std::string, HTREEITEM>{"alpha", alpha}, {"beta", beta}, {"gamma", gamma}})
+    for (const auto& [name, item] :
+         {std::pair<std::string, HTREEITEM>{"alpha", alpha}, {"beta", beta}, {"gamma", gamma}})
         add("near glyph" + name + " " + InHost(tree, glyph(item, dirLevel + 1)) + " " + Rgb(back) + " 0");
     add("diff glyphs " + [&] {
         const std::string b = InHost(tree, glyph(beta, dirLevel + 1));
