@@ -91,13 +91,6 @@ bool StatusColumnEdges(HWND list, int column, const NMHEADERW& change, LONG* lef
     return false;
 }
 
-SIZE SmallIconSize(CPaneImages* images)
-{
-    if (images != nullptr)
-        return images->SmallIconSize();
-    return SIZE{GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON)};
-}
-
 }  // namespace
 
 CFileListViewCtrl::CFileListViewCtrl(int statusColumn) : m_statusColumn(statusColumn)
@@ -119,7 +112,7 @@ BOOL CFileListViewCtrl::InitPane()
 {
     if (m_hWnd == nullptr)
         return TRUE;
-    const SIZE icon = SmallIconSize(m_images);
+    const SIZE icon = PaneSmallIconSize(m_images);
     if (m_smallImages.m_hImageList == nullptr && m_smallImages.Create(icon.cx, icon.cy, ILC_COLOR32 | ILC_MASK, 0, 1)) {
         wchar_t program[MAX_PATH];
         const DWORD length = GetModuleFileNameW(nullptr, program, MAX_PATH);
@@ -404,7 +397,7 @@ void CFileListViewCtrl::DrawCell(NMLVCUSTOMDRAW* draw)
         cell.right = cell.left + width.cxy;
 
     const int state = ColourState(row);
-    const SIZE icon = SmallIconSize(m_images);
+    const SIZE icon = PaneSmallIconSize(m_images);
     HIMAGELIST system = (column == 0 && m_images != nullptr) ? m_images->SystemSmallImageList() : nullptr;
     int image = -1;
     bool overlay = false;
@@ -433,11 +426,7 @@ void CFileListViewCtrl::DrawCell(NMLVCUSTOMDRAW* draw)
     RECT fill = cell;
     if (hasIcon)
         fill.left += icon.cx + 4;
-    HBRUSH brush = CreateSolidBrush(m_colours.Back(state).color);
-    if (brush != nullptr) {
-        FillRect(dc, &fill, brush);
-        DeleteObject(brush);
-    }
+    m_colours.FillBack(dc, fill, state);
     if (hasIcon) {
         const int x = cell.left;
         const int y = cell.top + ((cell.bottom - cell.top) - icon.cy) / 2;
@@ -461,15 +450,9 @@ void CFileListViewCtrl::DrawCell(NMLVCUSTOMDRAW* draw)
         if (rowIcon != nullptr)
             DestroyIcon(rowIcon);
     }
-    if (text[0] != L'\0') {
-        RECT where = cell;
-        where.left += hasIcon ? icon.cx + 6 : 2;
-        const int oldMode = SetBkMode(dc, TRANSPARENT);
-        const COLORREF oldColour = SetTextColor(dc, m_colours.Text(state).color);
-        DrawTextExW(dc, text, -1, &where, kCellFormat, nullptr);
-        SetTextColor(dc, oldColour);
-        SetBkMode(dc, oldMode);
-    }
+    RECT where = cell;
+    where.left += hasIcon ? icon.cx + 6 : 2;
+    m_colours.DrawLabel(dc, where, text, state, kCellFormat);
 }
 
 // ---- Messages ----

@@ -77,3 +77,25 @@ HRESULT CPaneColours::ApplySection(CxSkinCtrl& pane, const wchar_t* skinFile, UI
         return hr;
     return pane.Apply(TRUE);
 }
+
+void CPaneColours::FillBack(HDC dc, const RECT& where, int state) const
+{
+    if (where.right <= where.left)
+        return;
+    HBRUSH brush = CreateSolidBrush(m_back[state].color);
+    if (brush != nullptr) {
+        FillRect(dc, &where, brush);
+        DeleteObject(brush);
+    }
+}
+
+void CPaneColours::DrawLabel(HDC dc, RECT where, const wchar_t* text, int state, UINT format) const
+{
+    if (text == nullptr || text[0] == L'\0')
+        return;
+    const int oldMode = SetBkMode(dc, TRANSPARENT);
+    const COLORREF oldColour = SetTextColor(dc, m_text[state].color);
+    DrawTextExW(dc, const_cast<wchar_t*>(text), -1, &where, format, nullptr);
+    SetTextColor(dc, oldColour);
+    SetBkMode(dc, oldMode);
+}

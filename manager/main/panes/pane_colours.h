@@ -14,6 +14,11 @@ public:
     CxSkinColor Text(int state) const { return m_text[state]; }
     CxSkinColor Back(int state) const { return m_back[state]; }
 
+    // A cell's background in the state's colour.
+    void FillBack(HDC dc, const RECT& where, int state) const;
+    // A cell's text in the state's colour over what is drawn (DrawText format flags).
+    void DrawLabel(HDC dc, RECT where, const wchar_t* text, int state, UINT format) const;
+
     // Registers the section's "pos", "frgnd" and "bkgnd" for the pane (nothing without a section), then
     // the pane's base keys.
     static HRESULT GetSkinProps(CxSkinCtrl& pane, CxSkinPropEntries& list);

@@ -27,3 +27,11 @@ private:
     HICON m_overlay = nullptr;
     bool m_overlayTried = false;
 };
+
+// The small-icon size of the shared images, or the system's when a pane has none lent to it.
+inline SIZE PaneSmallIconSize(const CPaneImages* images)
+{
+    if (images != nullptr)
+        return images->SmallIconSize();
+    return SIZE{GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON)};
+}

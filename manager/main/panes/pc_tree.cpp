@@ -19,13 +19,6 @@ constexpr size_t kDesktopPathBytes = (MAX_PATH + 1) * sizeof(wchar_t);
 // Longest id list taken from the shell: no folder of any depth comes near it.
 constexpr size_t kMaxIdListBytes = 0x10000;
 
-SIZE SmallIconSize(CPaneImages* images)
-{
-    if (images != nullptr)
-        return images->SmallIconSize();
-    return SIZE{GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON)};
-}
-
 // Bytes of an id list without its terminator; false when it is not ended within the bound.
 bool IdListBytes(LPCITEMIDLIST list, size_t* bytes)
 {
@@ -145,7 +138,7 @@ BOOL CPCExplorer::InitTree()
 {
     if (m_hWnd == nullptr)
         return TRUE;
-    const SIZE icon = SmallIconSize(m_images);
+    const SIZE icon = PaneSmallIconSize(m_images);
     if (m_expanderImages.m_hImageList == nullptr &&
         m_expanderImages.Create(icon.cx, icon.cy, ILC_COLOR32 | ILC_MASK, 2, 1)) {
         CxString program;
@@ -741,7 +734,7 @@ void CPCExplorer::DrawCell(NMTVCUSTOMDRAW* draw)
         return;
     text[kItemTextChars - 1] = 0;
 
-    const SIZE icon = SmallIconSize(m_images);
+    const SIZE icon = PaneSmallIconSize(m_images);
     const int step = icon.cx + 3;
     // Levels are counted from 1 when the root has its own button column, so the desktop's glyph shows.
     const int level = draw->iLevel + ((::GetWindowLongW(tree, GWL_STYLE) & TVS_LINESATROOT) ? 1 : 0);
@@ -762,13 +755,7 @@ void CPCExplorer::DrawCell(NMTVCUSTOMDRAW* draw)
     RECT fill = cell;
     if (hasIcon)
         fill.left += icon.cx + 4;
-    if (fill.right > fill.left) {
-        HBRUSH brush = CreateSolidBrush(m_colours.Back(state).color);
-        if (brush != nullptr) {
-            FillRect(dc, &fill, brush);
-            DeleteObject(brush);
-        }
-    }
+    m_colours.FillBack(dc, fill, state);
     const int iconTop = cell.top + ((cell.bottom - cell.top) - icon.cy) / 2;
     if (hasIcon) {
         HICON itemIcon = ImageList_GetIcon(system, image, ILD_NORMAL);
@@ -781,15 +768,9 @@ void CPCExplorer::DrawCell(NMTVCUSTOMDRAW* draw)
     if (data.cChildren > 0 && m_expanderImages.m_hImageList != nullptr &&
         glyph < ImageList_GetImageCount(m_expanderImages.m_hImageList))
         ImageList_Draw(m_expanderImages.m_hImageList, glyph, dc, cell.left - step, iconTop, ILD_TRANSPARENT);
-    if (text[0] != 0) {
-        RECT where = cell;
-        where.left += hasIcon ? icon.cx + 6 : 2;
-        const int oldMode = SetBkMode(dc, TRANSPARENT);
-        const COLORREF oldColour = SetTextColor(dc, m_colours.Text(state).color);
-        DrawTextExW(dc, text, -1, &where, kCellFormat, nullptr);
-        SetTextColor(dc, oldColour);
-        SetBkMode(dc, oldMode);
-    }
+    RECT where = cell;
+    where.left += hasIcon ? icon.cx + 6 : 2;
+    m_colours.DrawLabel(dc, where, text, state, kCellFormat);
 }
 
 // ---- Messages ----
