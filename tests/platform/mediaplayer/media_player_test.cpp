@@ -650,12 +650,13 @@ HostRun PlayInHost(const std::string& file, const std::string& options, bool wit
 }
 
 // The device is fed silence whenever it has nothing else (Wine's ALSA driver keeps it from running
-// dry), so a capture may end in whole periods of zeros after the last sample played. Those are cut
-// off here; the rest must be what was played.
-std::vector<std::uint8_t> WithoutTrailingSilence(std::vector<std::uint8_t> pcm, size_t played)
+// dry), so a capture may end in whole periods of silence after the last sample played: zeros, or 0x80
+// for unsigned 8-bit samples. Those are cut off here; the rest must be what was played.
+std::vector<std::uint8_t> WithoutTrailingSilence(std::vector<std::uint8_t> pcm, size_t played,
+                                                 std::uint8_t silence = 0)
 {
     if (pcm.size() > played && std::all_of(pcm.begin() + static_cast<std::ptrdiff_t>(played), pcm.end(),
-                                           [](std::uint8_t b) { return b == 0; }))
+                                           [silence](std::uint8_t b) { return b == silence; }))
         pcm.resize(played);
     return pcm;
 }
@@ -795,8 +796,9 @@ TEST_F(MediaPlaybackTest, WavPlaysItsOwnSamples)
         ASSERT_TRUE(run.ran) << run.why;
         EXPECT_EQ(k.events, run.lines.at("events"));
         EXPECT_EQ("0", run.lines.at("errors"));
+        const std::uint8_t silence = k.expected == &pcm8 ? 0x80 : 0;
         const std::vector<std::uint8_t> heard =
-            k.paused ? WithoutSilenceRuns(run.pcm) : WithoutTrailingSilence(run.pcm, k.expected->size());
+            k.paused ? WithoutSilenceRuns(run.pcm) : WithoutTrailingSilence(run.pcm, k.expected->size(), silence);
         ASSERT_EQ(k.expected->size(), heard.size());
         EXPECT_TRUE(*k.expected == heard);
     }
